@@ -1,0 +1,39 @@
+# Lunabrik: the two everyday commands are `make run` and `make test`.
+.PHONY: all deps build run test test-release test-asan test-tsan bench format clean
+
+all: build
+
+deps:
+	@scripts/deps.sh
+
+build: deps
+	cmake --preset release
+	cmake --build --preset release
+
+run: build
+	cd build/release/run && ../shell/lunabrik
+
+test: build test-release test-asan test-tsan
+
+test-release:
+	ctest --preset release
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
+
+bench: build
+	cmake --build --preset release --target bench
+	bench/run.sh build/release
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

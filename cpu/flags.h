@@ -1,0 +1,218 @@
+// Flag rules and the operations every instruction table shares. Y and X (0x20, 0x08) are never
+// computed: every rule copies them from the old F. Carry, overflow and half carry come from four
+// 8-entry tables indexed by 4a + 2b + r, the bits of both operands and the result at one position.
+#pragma once
+
+#include "cpu/cpu_state.h"
+#include "machine/memory.h"
+
+#include <array>
+#include <cstdint>
+
+#define LB_INLINE [[gnu::always_inline]] inline
+
+inline constexpr std::array<uint8_t, 256> ParityTable = [] {
+    std::array<uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) t[v] = (std::popcount(unsigned(v)) & 1) ? 0 : 1;
+    return t;
+}();
+
+//                                                 a b r: 000   001   010   011   100   101   110   111
+inline constexpr uint8_t AddFlagTable[8] = {0x00, 0x84, 0x01, 0x80, 0x01, 0x80, 0x05, 0x81};
+inline constexpr uint8_t AddHalfCarryTable[8] = {0x00, 0x00, 0x10, 0x00, 0x10, 0x00, 0x10, 0x10};
+inline constexpr uint8_t SubFlagTable[8] = {0x00, 0x81, 0x01, 0x85, 0x04, 0x80, 0x00, 0x81};
+inline constexpr uint8_t SubHalfBorrowTable[8] = {0x00, 0x10, 0x10, 0x10, 0x00, 0x00, 0x00, 0x10};
+
+// Index 4a + 2b + r of the operand and result bits at position bit.
+LB_INLINE unsigned FlagIndex(unsigned a, unsigned b, unsigned r, int bit) {
+    return ((a >> bit) & 1) << 2 | ((b >> bit) & 1) << 1 | ((r >> bit) & 1);
+}
+
+LB_INLINE void IncrementFlags(uint8_t v) {
+    auto& s = CpuState;
+    uint8_t f = s.F & (FLAG_C | FLAG_Y | FLAG_X);
+    if (v == 0x80) f |= FLAG_PV;
+    if ((v & 0x0F) == 0) f |= FLAG_H;
+    if (v == 0) f |= FLAG_Z;
+    f |= v & FLAG_S;
+    s.F = f;
+}
+
+LB_INLINE void DecrementFlags(uint8_t v) {
+    auto& s = CpuState;
+    uint8_t f = (s.F & (FLAG_C | FLAG_Y | FLAG_X)) | FLAG_N;
+    if (v == 0x7F) f |= FLAG_PV;
+    if ((v & 0x0F) == 0x0F) f |= FLAG_H;
+    if (v == 0) f |= FLAG_Z;
+    f |= v & FLAG_S;
+    s.F = f;
+}
+
+// a, b: the 8-bit operands (b without carry); r: the untruncated result, carry included.
+LB_INLINE void AdditionFlags(unsigned a, unsigned b, unsigned r) {
+    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | AddFlagTable[FlagIndex(a, b, r, 7)] |
+                AddHalfCarryTable[FlagIndex(a, b, r, 3)];
+    if ((r & 0xFF) == 0) f |= FLAG_Z;
+    CpuState.F = f;
+}
+
+// r may be negative: its two's complement bits are used.
+LB_INLINE void SubtractionFlags(unsigned a, unsigned b, unsigned r) {
+    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | SubFlagTable[FlagIndex(a, b, r, 7)] |
+                SubHalfBorrowTable[FlagIndex(a, b, r, 3)] | FLAG_N;
+    if ((r & 0xFF) == 0) f |= FLAG_Z;
+    CpuState.F = f;
+}
+
+// v is the new A; H is set for AND only. C and N clear.
+LB_INLINE void LogicalFlags(uint8_t v, bool with_h) {
+    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | (v & FLAG_S);
+    if (with_h) f |= FLAG_H;
+    if (ParityTable[v]) f |= FLAG_PV;
+    if (v == 0) f |= FLAG_Z;
+    CpuState.F = f;
+}
+
+// The eight accumulator operations.
+LB_INLINE void AddA(uint8_t b) {
+    unsigned a = CpuState.A, r = a + b;
+    CpuState.A = uint8_t(r);
+    AdditionFlags(a, b, r);
+}
+LB_INLINE void AdcA(uint8_t b) {
+    unsigned a = CpuState.A, r = a + b + (CpuState.F & FLAG_C);
+    CpuState.A = uint8_t(r);
+    AdditionFlags(a, b, r);
+}
+LB_INLINE void SubA(uint8_t b) {
+    unsigned a = CpuState.A, r = a - b;
+    CpuState.A = uint8_t(r);
+    SubtractionFlags(a, b, r);
+}
+LB_INLINE void SbcA(uint8_t b) {
+    unsigned a = CpuState.A, r = a - b - (CpuState.F & FLAG_C);
+    CpuState.A = uint8_t(r);
+    SubtractionFlags(a, b, r);
+}
+LB_INLINE void CpA(uint8_t b) {
+    unsigned a = CpuState.A;
+    SubtractionFlags(a, b, a - b);
+}
+LB_INLINE void AndA(uint8_t b) {
+    CpuState.A &= b;
+    LogicalFlags(CpuState.A, true);
+}
+LB_INLINE void XorA(uint8_t b) {
+    CpuState.A ^= b;
+    LogicalFlags(CpuState.A, false);
+}
+LB_INLINE void OrA(uint8_t b) {
+    CpuState.A |= b;
+    LogicalFlags(CpuState.A, false);
+}
+
+// ADD HL/IX/IY,rr: C from bit 15, H from bit 11, N = 0; S, Z, P/V, Y, X unchanged.
+LB_INLINE void Add16(uint16_t& target, uint16_t b) {
+    unsigned a = target, r = a + b;
+    target = uint16_t(r);
+    CpuState.F = (CpuState.F & 0xEC) | (AddFlagTable[FlagIndex(a, b, r, 15)] & FLAG_C) |
+                 AddHalfCarryTable[FlagIndex(a, b, r, 11)];
+}
+
+// ADC HL,rr and SBC HL,rr: a, b the 16-bit operands, r the untruncated result.
+LB_INLINE void Adc16Flags(unsigned a, unsigned b, unsigned r) {
+    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | AddFlagTable[FlagIndex(a, b, r, 15)] |
+                AddHalfCarryTable[FlagIndex(a, b, r, 11)];
+    if ((r & 0xFFFF) == 0) f |= FLAG_Z;
+    CpuState.F = f;
+}
+LB_INLINE void Sbc16Flags(unsigned a, unsigned b, unsigned r) {
+    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | SubFlagTable[FlagIndex(a, b, r, 15)] |
+                SubHalfBorrowTable[FlagIndex(a, b, r, 11)] | FLAG_N;
+    if ((r & 0xFFFF) == 0) f |= FLAG_Z;
+    CpuState.F = f;
+}
+
+// Accumulator rotates: S, Z, P/V, Y, X unchanged, H = N = 0, C = the bit shifted out.
+LB_INLINE void AccumulatorRotateFlags(unsigned carry) {
+    CpuState.F = uint8_t((CpuState.F & 0xEC) | carry);
+}
+
+// DAA by the decimal adjust table: pick correction k and carry c, then ADD A,k; P/V from parity,
+// N kept, C = c.
+LB_INLINE void DecimalAdjust() {
+    auto& s = CpuState;
+    unsigned lo = s.A & 0x0F, hi = s.A >> 4;
+    unsigned n = s.F & FLAG_N, c = s.F & FLAG_C, h = s.F & FLAG_H;
+    uint8_t k;
+    unsigned carry;
+    if (!n) {
+        if (!c && !h) {
+            if (lo <= 9) { k = hi <= 9 ? 0x00 : 0x60; }
+            else { k = hi <= 8 ? 0x06 : 0x66; }
+            carry = k & 0x60 ? 1 : 0;
+        } else if (!c) {
+            k = hi <= 9 ? 0x06 : 0x66;
+            carry = hi <= 9 ? 0 : 1;
+        } else if (!h) {
+            k = lo <= 9 ? 0x60 : 0x66;
+            carry = 1;
+        } else {
+            k = 0x66;
+            carry = 1;
+        }
+    } else {
+        k = !c ? (!h ? 0x00 : 0xFA) : (!h ? 0xA0 : 0x9A);
+        carry = c ? 1 : 0;
+    }
+    AddA(k);
+    s.F = uint8_t((s.F & ~(FLAG_PV | FLAG_N | FLAG_C)) | (ParityTable[s.A] ? FLAG_PV : 0) | n | carry);
+}
+
+// Shift flag rule of the CB rotates and shifts: S, Z, P/V from the result, H = N = 0, C = the bit
+// shifted out, Y and X unchanged.
+LB_INLINE uint8_t ShiftFlags(uint8_t r, unsigned carry) {
+    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) | (r & FLAG_S) | (r ? 0 : FLAG_Z) |
+                         (ParityTable[r] ? FLAG_PV : 0) | carry);
+    return r;
+}
+LB_INLINE uint8_t OpRLC(uint8_t v) { return ShiftFlags(uint8_t(v << 1 | v >> 7), v >> 7); }
+LB_INLINE uint8_t OpRRC(uint8_t v) { return ShiftFlags(uint8_t(v >> 1 | v << 7), v & 1); }
+LB_INLINE uint8_t OpRL(uint8_t v) {
+    return ShiftFlags(uint8_t(v << 1 | (CpuState.F & FLAG_C)), v >> 7);
+}
+LB_INLINE uint8_t OpRR(uint8_t v) {
+    return ShiftFlags(uint8_t(v >> 1 | (CpuState.F & FLAG_C) << 7), v & 1);
+}
+LB_INLINE uint8_t OpSLA(uint8_t v) { return ShiftFlags(uint8_t(v << 1), v >> 7); }
+LB_INLINE uint8_t OpSRA(uint8_t v) { return ShiftFlags(uint8_t(v >> 1 | (v & 0x80)), v & 1); }
+LB_INLINE uint8_t OpSRL(uint8_t v) { return ShiftFlags(uint8_t(v >> 1), v & 1); }
+
+// Bit-test flag rule: H = 1, S = P/V = N = 0, Z = bit b of v is 0; C, Y, X unchanged.
+LB_INLINE void BitTest(uint8_t v, int b) {
+    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | FLAG_H |
+                         ((v >> b) & 1 ? 0 : FLAG_Z));
+}
+
+LB_INLINE void Push(uint16_t w) {
+    CpuState.SP = uint16_t(CpuState.SP - 2);
+    WriteWord(CpuState.SP, w);
+}
+LB_INLINE uint16_t Pop() {
+    uint16_t w = ReadWord(CpuState.SP);
+    CpuState.SP = uint16_t(CpuState.SP + 2);
+    return w;
+}
+
+LB_INLINE void DisableInterrupts() { CpuState.IFF1 = CpuState.IFF2 = 0; }
+// Takes effect before the next instruction: there is no one-instruction delay.
+LB_INLINE void EnableInterrupts() { CpuState.IFF1 = CpuState.IFF2 = 1; }
+
+// Operand fetch from the instruction stream.
+LB_INLINE uint8_t FetchByte() { return ReadByte(CpuState.PC++); }
+LB_INLINE uint16_t FetchWord() {
+    uint16_t w = ReadWord(CpuState.PC);
+    CpuState.PC = uint16_t(CpuState.PC + 2);
+    return w;
+}
+LB_INLINE int8_t FetchDisplacement() { return int8_t(FetchByte()); }

@@ -1,0 +1,41 @@
+// Settings: the two user settings, which are also the exact image of Lunabrik.cfg (260 bytes, no
+// header): offset 0, 4 bytes, waitstates (signed little-endian: idle iterations before each
+// instruction); offset 4, 256 bytes, files_folder (zero-ended folder prefix for host files).
+//
+// Threads: waitstates is read by the ProcessorThread before every instruction and written by the
+// Config dialog: relaxed atomic access through Waitstates()/SetWaitstates(). files_folder is read
+// by the host file service at every open and written by the Config dialog: through
+// CopyFilesFolder()/SetFilesFolder() only, which take a lock (rare paths, never per instruction).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr int SettingsFileSize = 260;
+constexpr int FilesFolderSize = 256;
+constexpr const char* SettingsFileName = "Lunabrik.cfg";
+constexpr const char* DefaultFilesFolder = "Files/";
+
+struct SettingsRecord {
+    int32_t waitstates;                // idle iterations before each instruction; <= 0: none
+    char files_folder[FilesFolderSize]; // zero-ended prefix; bytes after the zero kept as read
+};
+static_assert(sizeof(SettingsRecord) == SettingsFileSize);
+
+extern SettingsRecord Settings;
+
+inline int32_t Waitstates() {
+    return std::atomic_ref<int32_t>(Settings.waitstates).load(std::memory_order_relaxed);
+}
+inline void SetWaitstates(int32_t n) {
+    std::atomic_ref<int32_t>(Settings.waitstates).store(n, std::memory_order_relaxed);
+}
+
+// Reads Lunabrik.cfg from the working directory once at start; defaults when it won't open.
+void ReadSettings();
+// Writes the record to Lunabrik.cfg (through a temporary file renamed over it). 1 ok, 0 failed.
+int WriteSettings();
+// The folder as text: at most 255 characters, always zero-ended in out.
+void CopyFilesFolder(char out[FilesFolderSize]);
+// Sets the folder text (at most 255 characters are kept); the bytes after the zero are zeroed.
+void SetFilesFolder(const char* folder);

@@ -1,0 +1,3 @@
+// Placeholder until the settings file exists.
+#include "machine/settings.h"
+SettingsRecord Settings;

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Lunabrik needs to build, test, run and benchmark, when missing.
+set -euo pipefail
+packages=(
+  g++ make cmake ninja-build pkg-config           # build
+  libgtest-dev libbenchmark-dev                   # tests and benchmarks
+  qt6-base-dev qt6-base-dev-tools libgl-dev       # the desktop program
+  xvfb xdotool x11-apps imagemagick               # the screenshot check under a real X server
+  sdcc z80asm                                     # the free ROM images and the bench workload
+  libz80ex-dev                                    # the reference interpreter for the benchmark
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
