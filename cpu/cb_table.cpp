@@ -1,0 +1,3 @@
+// Placeholder until the CB table exists.
+#include "cpu/processor.h"
+void ExecuteCbInstruction() {}

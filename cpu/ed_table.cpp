@@ -1,0 +1,3 @@
+// Placeholder until the ED table exists.
+#include "cpu/processor.h"
+void ExecuteEdInstruction() {}

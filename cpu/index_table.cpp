@@ -1,0 +1,3 @@
+// Placeholder until the index table exists.
+#include "cpu/processor.h"
+void ExecuteIndexInstruction(uint16_t&) {}
