@@ -1,0 +1,138 @@
+// The ProcessorThread on a thread of its own, driven through ControlFlags as the front ends do.
+#include "cpu/processor.h"
+#include "machine/control.h"
+#include "machine/memory.h"
+#include "machine/ports.h"
+#include "machine/settings.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <future>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Generous limits: these catch a thread that never ends, not slowness.
+constexpr auto Deadline = 10s;
+
+bool WaitUntil(auto condition) {
+    auto end = std::chrono::steady_clock::now() + Deadline;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Runs the ProcessorThread body; Quit() sets QUIT and joins, failing when it does not end.
+class RunningProcessor {
+  public:
+    RunningProcessor() {
+        ProcessorReset();
+        result_ = std::async(std::launch::async, [] { return ProcessorThreadBody(); });
+    }
+    ~RunningProcessor() {
+        if (result_.valid()) {
+            SetControlFlags(QUIT);
+            result_.wait();
+        }
+    }
+    ::testing::AssertionResult Quit() {
+        SetControlFlags(QUIT);
+        if (result_.wait_for(Deadline) != std::future_status::ready)
+            return ::testing::AssertionFailure() << "the ProcessorThread did not end on QUIT";
+        int r = result_.get();
+        if (r != 16) return ::testing::AssertionFailure() << "result " << r;
+        return ::testing::AssertionSuccess();
+    }
+
+  private:
+    std::future<int> result_;
+};
+
+class ProcessorThread : public ::testing::Test {
+  protected:
+    void SetUp() override { ResetMachineForTest(); }
+};
+
+TEST_F(ProcessorThread, QuitEndsARunningLoop) {
+    LoadCode(0x0000, {0x18, 0xFE}); // JR $
+    RunningProcessor cpu;
+    std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(cpu.Quit());
+}
+
+TEST_F(ProcessorThread, QuitEndsAHalt) {
+    LoadCode(0x0000, {0x76}); // HALT
+    RunningProcessor cpu;
+    ASSERT_TRUE(WaitUntil([] { return (ReadControlFlags() & HALTED) != 0; }));
+    EXPECT_TRUE(cpu.Quit());
+}
+
+TEST_F(ProcessorThread, QuitEndsAStall) {
+    LoadCode(0x0000, {0xDD, 0x00}); // stalls on the prefix
+    RunningProcessor cpu;
+    std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(cpu.Quit());
+}
+
+TEST_F(ProcessorThread, HugeWaitstatesDelayNeitherResetNorQuit) {
+    LoadCode(0x0000, {0x18, 0xFE});
+    SetWaitstates(INT_MAX);
+    RunningProcessor cpu;
+    std::this_thread::sleep_for(5ms);
+    SetControlFlags(RESET);
+    EXPECT_TRUE(WaitUntil([] { return (ReadControlFlags() & RESET) == 0; }));
+    EXPECT_TRUE(cpu.Quit());
+}
+
+// An NMI handler counts ticks in memory; a mode 2 key handler copies port 56 to memory. The main
+// program spins with interrupts enabled.
+TEST_F(ProcessorThread, TicksAndKeysFromAnotherThreadReachTheHandlers) {
+    LoadCode(0x0066, {
+                         0xF5,             // PUSH AF
+                         0x3A, 0x00, 0x90, // LD A,(9000h)
+                         0x3C,             // INC A
+                         0x32, 0x00, 0x90, // LD (9000h),A
+                         0xF1,             // POP AF
+                         0xED, 0x45,       // RETN
+                     });
+    LoadCode(0x0200, {
+                         0xF5,             // PUSH AF
+                         0xDB, 0x38,       // IN A,(38h)
+                         0x32, 0x01, 0x90, // LD (9001h),A
+                         0xF1,             // POP AF
+                         0xFB,             // EI
+                         0xED, 0x4D,       // RETI
+                     });
+    MachineMemory[0x1234] = 0x00;
+    MachineMemory[0x1235] = 0x02;             // vector at I * 256 + 52 -> 0x0200
+    LoadCode(0x0000, {
+                         0x31, 0x00, 0xF0, // LD SP,F000h
+                         0x3E, 0x12,       // LD A,12h
+                         0xED, 0x47,       // LD I,A
+                         0xED, 0x5E,       // IM 2
+                         0xFB,             // EI
+                         0x18, 0xFE,       // JR $
+                     });
+    MachineMemory[0x9000] = 0;
+    MachineMemory[0x9001] = 0;
+    RunningProcessor cpu;
+    for (int i = 0; i < 5; ++i) {
+        SetControlFlags(TICK);
+        std::this_thread::sleep_for(2ms);
+    }
+    WriteInPort(KeyboardPort, 0xE1);
+    WriteInterruptBusByte(26);
+    SetControlFlags(KEY);
+    EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 0xE1; }));
+    EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9000) >= 1; }));
+    EXPECT_TRUE(cpu.Quit());
+}
+
+} // namespace
