@@ -33,3 +33,8 @@ extern const uint8_t LetterKeyTable[KeyIndices];       // 1 for keys whose case 
 void KeyEvent(unsigned scan_code, bool pressed);
 // The display lost the keyboard focus: no key is held any more.
 void ReleaseKeyboard();
+
+// For typing text into the machine: the key and the modifiers (with CAPS off) that produce this
+// 7-bit ABC80 code, the first match over the plain, shift, control and control+shift planes in
+// scan code order. False when no key gives the code.
+bool FindKeyForCode(uint8_t code, uint8_t& scan_code, bool& shift, bool& control);
