@@ -8,7 +8,18 @@
 // of the row; each row starts in the text set.
 //
 // font.bin: 128 text glyphs then 128 mosaic glyphs, 10 bytes each (row 0 first), pixels in bits
-// 7-2 (bit 7 leftmost), 1 = lit.
+// 7-2 (bit 7 leftmost), 1 = lit. Bits 1-0 are copied through unchanged and light the first two
+// pixels of the next cell (except across a group of four cells).
+//
+// GlyphTable[p][column] is pixel row p of a glyph: columns 0-127 text, 128-255 the text glyphs'
+// inverse copies (XOR 0xFC; plain copies for 0-31), 256-383 mosaic, 384-511 the mosaic glyphs'
+// inverse copies (plain copies for 0-32). A screen byte b in a set starting at column B (0 or 256)
+// is drawn from column B + b, so bit 7 picks the inverse copy.
+//
+// Threads: BuildCharacterGenerator runs once before any frame. RenderFrame, frame_count,
+// blink_mask and FrameBitmap belong to the RenderThread (or to a single-threaded caller); the
+// renderer reads screen memory through ReadMemoryShared while the processor writes it, so a frame
+// may catch a row mid-update; the next frame is whole.
 #pragma once
 
 #include <cstdint>
@@ -16,23 +27,51 @@
 constexpr int ScreenRows = 24;
 constexpr int ScreenColumns = 40;
 constexpr int GlyphRows = 10;
+constexpr int GlyphSetSize = 128;   // glyphs per set
+constexpr int GlyphSetBytes = 1280; // bytes of one set in font.bin
 constexpr int FontFileSize = 2560;
 constexpr int GlyphColumns = 512; // text, inverse text, mosaic, inverse mosaic
+constexpr int TextBase = 0;       // first GlyphTable column of the text set
+constexpr int MosaicBase = 256;   // first GlyphTable column of the mosaic set
+constexpr uint8_t InverseBits = 0xFC;
+constexpr int CellPixels = 6;
 constexpr int FrameLines = 240;
+constexpr int FramePixels = 240;   // pixels per line
 constexpr int FrameLineBytes = 32; // 30 bytes of pixels, 2 of fill never written
 constexpr int FramePixelBytes = 30;
+constexpr int BlinkFrameBit = 0x08; // frame_count bit: set = blinking bytes shown inverse
 
-extern uint8_t FontImage[FontFileSize];
-extern uint8_t GlyphTable[GlyphRows][GlyphColumns];
-extern const uint16_t RowAddressTable[ScreenRows];
+extern uint8_t FontImage[FontFileSize];                 // font.bin as read; zeros past its end
+extern uint8_t GlyphTable[GlyphRows][GlyphColumns];     // expanded glyphs, see above
+extern const uint16_t RowAddressTable[ScreenRows];      // first screen byte of each text row
 extern uint8_t FrameBitmap[FrameLines][FrameLineBytes]; // 1 white, 0 black; line 0 at the top
-extern uint32_t frame_count;                             // frames drawn; RenderThread only
-extern uint8_t blink_mask;                               // 0xFF in frames 8-15 of 16, else 0x7F
+extern uint32_t frame_count;                            // frames drawn; RenderThread only
+extern uint8_t blink_mask;                              // 0xFF in frames 8-15 of 16, else 0x7F
 
 // Reads font.bin from the working directory and builds the GlyphTable. 1 ok, 0 when the file
-// cannot be opened.
+// cannot be opened (missing, unreadable or not a plain file); the tables are then left as they
+// were. A short file or a read error leaves the rest of FontImage zero; bytes past 2,560 are not
+// read.
 int BuildCharacterGenerator();
 
+// True for the bytes that switch the glyph set (0x01-0x07, 0x11-0x17, and the same with bit 7).
+inline bool IsControlCode(uint8_t m) { return (m & 0x07) != 0 && (m & 0x68) == 0; }
+
 // Renders screen memory into FrameBitmap with blink_mask taken from frame_count (does not raise
-// frame_count).
+// frame_count). Bytes 30-31 of each line are never written.
 void RenderFrame();
+
+// Receives each finished frame on the RenderThread; it must copy what it needs before returning.
+using PresentHook = void (*)(const uint8_t (*bitmap)[FrameLineBytes], void* context);
+
+class RenderEvent;
+
+// The RenderThread: waits for the event, renders a frame, hands it to present (when not null),
+// raises frame_count; returns once the event is closed. The front end starts and joins the thread.
+void RenderThreadBody(RenderEvent& event, PresentHook present, void* context);
+
+// Writes FrameBitmap as a binary PBM (P4, 240 x 240, 1 = black). 1 ok, 0 on any file error.
+int WriteFramePbm(const char* path);
+
+// The 24 x 40 screen as text in row order, bit 7 of each byte stripped, each row zero-ended.
+void ReadScreenText(char text[ScreenRows][ScreenColumns + 1]);

@@ -1,0 +1,56 @@
+// The character generator: font.bin expanded into the GlyphTable with its inverse copies.
+#include "display/display.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+uint8_t FontImage[FontFileSize];
+alignas(64) uint8_t GlyphTable[GlyphRows][GlyphColumns];
+
+namespace {
+
+// The inverse copies of text glyphs 0-31 and mosaic glyphs 0-32 are plain copies, so those
+// codes look the same in both blink phases.
+constexpr int TextPlainCopies = 32;
+constexpr int MosaicPlainCopies = 33;
+
+void ExpandSet(const uint8_t* glyphs, int base, int plain_copies) {
+    for (int c = 0; c < GlyphSetSize; ++c) {
+        uint8_t invert = c < plain_copies ? 0x00 : InverseBits;
+        for (int r = 0; r < GlyphRows; ++r) {
+            uint8_t v = glyphs[GlyphRows * c + r];
+            GlyphTable[r][base + c] = v;
+            GlyphTable[r][base + GlyphSetSize + c] = uint8_t(v ^ invert);
+        }
+    }
+}
+
+} // namespace
+
+int BuildCharacterGenerator() {
+    // O_NONBLOCK so that a FIFO by that name cannot hang start-up; only a plain file is accepted.
+    int fd = open("font.bin", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return 0;
+    }
+    // Whatever the file does not supply stays zero: a short file or a read error gives dark glyphs.
+    std::memset(FontImage, 0, sizeof FontImage);
+    size_t done = 0;
+    while (done < sizeof FontImage) {
+        ssize_t n = read(fd, FontImage + done, sizeof FontImage - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    close(fd);
+
+    ExpandSet(FontImage, TextBase, TextPlainCopies);
+    ExpandSet(FontImage + GlyphSetBytes, MosaicBase, MosaicPlainCopies);
+    return 1;
+}
