@@ -1,0 +1,100 @@
+#include "machine/settings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+SettingsRecord Settings;
+
+namespace {
+
+std::mutex FolderLock; // orders files_folder between the Config dialog and file-service opens
+
+// The settings file's byte image of the record: waitstates little-endian, then the folder field.
+void EncodeSettings(uint8_t image[SettingsFileSize]) {
+    uint32_t w = uint32_t(Waitstates());
+    for (int i = 0; i < 4; ++i)
+        image[i] = uint8_t(w >> (8 * i));
+    std::lock_guard<std::mutex> lock(FolderLock);
+    std::memcpy(image + 4, Settings.files_folder, FilesFolderSize);
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+void ReadSettings() {
+    uint8_t image[SettingsFileSize] = {};
+    int fd = open(SettingsFileName, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        SetWaitstates(0);
+        SetFilesFolder(DefaultFilesFolder);
+        return;
+    }
+    // A short file fills only the bytes it holds; the rest of the record stays zero.
+    size_t got = 0;
+    while (got < sizeof image) {
+        ssize_t n = read(fd, image + got, sizeof image - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    close(fd);
+    SetWaitstates(int32_t(uint32_t(image[0]) | uint32_t(image[1]) << 8 | uint32_t(image[2]) << 16 |
+                          uint32_t(image[3]) << 24));
+    std::lock_guard<std::mutex> lock(FolderLock);
+    std::memcpy(Settings.files_folder, image + 4, FilesFolderSize);
+}
+
+int WriteSettings() {
+    uint8_t image[SettingsFileSize];
+    EncodeSettings(image);
+
+    // Write a temporary file beside Lunabrik.cfg and rename it over the old one, so a crash or a
+    // full disk never leaves a half-written settings file behind.
+    char temp[64];
+    std::snprintf(temp, sizeof temp, "%s.%ld.tmp", SettingsFileName, long(getpid()));
+    int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+    if (fd < 0) return 0;
+    bool ok = WriteAll(fd, image, sizeof image) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(temp, SettingsFileName) == 0;
+    if (!ok) {
+        unlink(temp);
+        return 0;
+    }
+    // Make the rename itself durable.
+    int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return 1;
+}
+
+void CopyFilesFolder(char out[FilesFolderSize]) {
+    std::lock_guard<std::mutex> lock(FolderLock);
+    // A field without a zero byte ends at its last byte: at most 255 characters.
+    size_t n = strnlen(Settings.files_folder, FilesFolderSize - 1);
+    std::memcpy(out, Settings.files_folder, n);
+    out[n] = 0;
+}
+
+void SetFilesFolder(const char* folder) {
+    size_t n = strnlen(folder, FilesFolderSize - 1);
+    std::lock_guard<std::mutex> lock(FolderLock);
+    std::memset(Settings.files_folder, 0, FilesFolderSize);
+    std::memcpy(Settings.files_folder, folder, n);
+}
