@@ -1,0 +1,157 @@
+;; Start-up, interrupt handlers and the device ROM bridge of the free BASIC.
+;;
+;;   0x0000  reset: interrupts off, stack below the file slot buffers (0xF500)
+;;   0x0034  mode 2 vector of the keyboard (I = 0, bus byte 26 -> I * 256 + 52)
+;;   0x0038  mode 1 entry: not used, returns at once
+;;   0x0066  NMI, every 20 ms: counts ticks, keeps every register
+;;
+;; The keyboard handler reads port 56 and queues the code of each press in a 16-byte ring;
+;; codes with bit 7 clear are releases and are ignored. Ctrl-C (3) also raises _break_flag so a
+;; running program can be stopped without reading the queue.
+
+	.module crt0
+	.globl	_main
+
+	.area	_HEADER (ABS)
+	.org	0x0000
+	di
+	ld	sp, #0xF500
+	jp	init
+
+	.org	0x0034
+	.dw	kbd_isr
+
+	.org	0x0038
+	ei
+	reti
+
+	.org	0x0066
+	push	af
+	push	hl
+	ld	hl, (_ticks)
+	inc	hl
+	ld	(_ticks), hl
+	pop	hl
+	pop	af
+	retn
+
+kbd_isr:
+	push	af
+	push	hl
+	in	a, (0x38)
+	or	a, a
+	jp	p, kbd_done		; release: bit 7 clear
+	and	a, #0x7F
+	cp	a, #3
+	jr	nz, kbd_queue
+	ld	(_break_flag), a
+kbd_queue:
+	push	de
+	ld	e, a
+	ld	a, (_kbd_head)
+	ld	l, a
+	inc	a
+	and	a, #0x0F
+	ld	d, a			; next head
+	ld	a, (_kbd_tail)
+	cp	a, d
+	jr	z, kbd_full		; ring full: drop the key
+	ld	a, l
+	ld	hl, #_kbd_buf
+	add	a, l
+	ld	l, a
+	adc	a, h
+	sub	a, l
+	ld	h, a
+	ld	(hl), e			; the code first, then publish the new head
+	ld	a, d
+	ld	(_kbd_head), a
+kbd_full:
+	pop	de
+kbd_done:
+	pop	hl
+	pop	af
+	ei
+	reti
+
+init:
+	;; Zero the uninitialised globals, copy the initialised ones.
+	ld	bc, #l__DATA
+	ld	a, b
+	or	a, c
+	jr	z, 1$
+	ld	hl, #s__DATA
+	ld	(hl), #0
+	dec	bc
+	ld	a, b
+	or	a, c
+	jr	z, 1$
+	ld	d, h
+	ld	e, l
+	inc	de
+	ldir
+1$:
+	ld	bc, #l__INITIALIZER
+	ld	a, b
+	or	a, c
+	jr	z, 2$
+	ld	de, #s__INITIALIZED
+	ld	hl, #s__INITIALIZER
+	ldir
+2$:
+	xor	a, a
+	ld	i, a
+	im	2
+	ei
+	call	_main
+3$:
+	jr	3$
+
+	;; Ordering of segments for the linker.
+	.area	_HOME
+	.area	_CODE
+	.area	_INITIALIZER
+	.area	_GSINIT
+	.area	_GSFINAL
+	.area	_DATA
+	.area	_INITIALIZED
+	.area	_BSEG
+	.area	_BSS
+	.area	_HEAP
+
+	.area	_CODE
+
+;; void dos_do(void): calls the device ROM entry 0x6000 + _dos_op with B = _dos_b,
+;; DE = _dos_de, HL = _dos_hl; stores the returned A in _dos_a and HL in _dos_hl.
+_dos_do::
+	push	ix
+	push	iy
+	ld	hl, #dos_back
+	push	hl
+	ld	a, (_dos_op)
+	ld	l, a
+	ld	h, #0x60
+	push	hl
+	ld	a, (_dos_b)
+	ld	b, a
+	ld	de, (_dos_de)
+	ld	hl, (_dos_hl)
+	ret				; into the device ROM, which returns to dos_back
+dos_back:
+	ld	(_dos_a), a
+	ld	(_dos_hl), hl
+	pop	iy
+	pop	ix
+	ret
+
+	.area	_DATA
+_ticks::	.ds	2
+_kbd_head::	.ds	1
+_kbd_tail::	.ds	1
+_kbd_buf::	.ds	16
+_break_flag::	.ds	1
+_dos_op::	.ds	1
+_dos_b::	.ds	1
+_dos_a::	.ds	1
+_dos_de::	.ds	2
+_dos_hl::	.ds	2

@@ -1,0 +1,16 @@
+# Fails when the BASIC's data in RAM (from 0x8000) reaches into the stack below 0xF500: at least
+# 2 KB are left for the stack.
+file(STRINGS ${MAP} lines REGEX "[sl]__DATA ")
+set(start 0)
+set(length 0)
+foreach(line ${lines})
+  if(line MATCHES "([0-9A-F]+) +s__DATA ")
+    math(EXPR start "0x${CMAKE_MATCH_1}")
+  elseif(line MATCHES "([0-9A-F]+) +l__DATA ")
+    math(EXPR length "0x${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+math(EXPR end "${start} + ${length}")
+if(start EQUAL 0 OR end GREATER 0xED00)
+  message(FATAL_ERROR "BASIC data ends at ${end}, too close to the stack at 0xF500")
+endif()
