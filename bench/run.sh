@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of a built tree and prints a short summary; builds nothing (`make bench`
+# builds the bench target first). Usage: bench/run.sh <build folder> [processor bench options]
+# e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and both
+# speed goals are met.
+set -uo pipefail
+build=${1:?usage: bench/run.sh <build folder> [--rounds N] [--passes N]}
+shift
+cpu_bench=$build/bench/lunabrik_cpu_bench
+kernels_bench=$build/bench/lunabrik_kernels_bench
+for program in "$cpu_bench" "$kernels_bench"; do
+  if [ ! -x "$program" ]; then
+    echo "missing $program: build the bench target first" >&2
+    exit 1
+  fi
+done
+frame_goal_ns=5000
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+echo "== processor loop against libz80ex"
+"$cpu_bench" "$@" | tee "$tmp/cpu.txt"
+cpu_status=${PIPESTATUS[0]}
+
+echo
+echo "== kernels"
+"$kernels_bench" --benchmark_out="$tmp/kernels.csv" --benchmark_out_format=csv
+kernels_status=$?
+
+# The frame time in ns from the CSV row of BM_RenderFrame (name,iterations,real_time,cpu_time,unit).
+frame_ns=$(awk -F, '$1 == "\"BM_RenderFrame\"" || $1 == "BM_RenderFrame" {
+    t = $3; u = $5; gsub(/"/, "", u)
+    if (u == "us") t *= 1e3; else if (u == "ms") t *= 1e6; else if (u == "s") t *= 1e9
+    printf "%.0f", t }' "$tmp/kernels.csv" 2>/dev/null)
+
+echo
+echo "== summary"
+status=0
+median=$(grep '^median:' "$tmp/cpu.txt")
+if [ -n "$median" ]; then
+  echo "processor: ${median#median: }"
+  [ "$cpu_status" -eq 0 ] || status=1
+else
+  echo "processor: FAILED (exit status $cpu_status), see above"
+  status=1
+fi
+if [ -n "$frame_ns" ] && [ "$kernels_status" -eq 0 ]; then
+  if [ "$frame_ns" -le "$frame_goal_ns" ]; then verdict=met; else verdict=MISSED; status=1; fi
+  echo "frame: ${frame_ns} ns per RenderFrame (goal <= ${frame_goal_ns} ns: $verdict)"
+else
+  echo "frame: FAILED (kernels exit status $kernels_status), see above"
+  status=1
+fi
+exit $status
