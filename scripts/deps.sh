@@ -8,6 +8,7 @@ packages=(
   xvfb xdotool x11-apps imagemagick               # the screenshot check under a real X server
   sdcc z80asm                                     # the free ROM images and the bench workload
   libz80ex-dev                                    # the reference interpreter for the benchmark
+  zlib1g-dev                                      # the PNG check of the headless runner
 )
 missing=()
 for p in "${packages[@]}"; do

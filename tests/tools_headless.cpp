@@ -1,0 +1,303 @@
+// lunabrik-headless run as a subprocess in a scratch folder, with tiny ROM images written here.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A 16 KB image with code pieces placed at their addresses (the rest 0xFF, as in an erased ROM).
+struct Rom {
+    Bytes image = Bytes(16384, 0xFF);
+    Rom& At(uint16_t address, Bytes code) {
+        for (uint8_t b : code)
+            image[address++] = b;
+        return *this;
+    }
+    std::string Text() const { return std::string(image.begin(), image.end()); }
+};
+
+// Writes "HELLO" at the top left, a mosaic switch and three cells into row 1, then halts for ever
+// (every tick's NMI returns to the HALT).
+Rom HelloRom() {
+    return Rom()
+        .At(0x0000,
+            {
+                0x31, 0x00, 0xF0, // LD SP,F000h
+                0x21, 0x40, 0x00, // LD HL,0040h
+                0x11, 0x00, 0x7C, // LD DE,7C00h
+                0x01, 0x05, 0x00, // LD BC,5
+                0xED, 0xB0,       // LDIR
+                0x21, 0x48, 0x00, // LD HL,0048h
+                0x11, 0x80, 0x7C, // LD DE,7C80h (row 1)
+                0x01, 0x04, 0x00, // LD BC,4
+                0xED, 0xB0,       // LDIR
+                0x76,             // 0019: HALT
+                0x18, 0xFD,       // JR 0019h
+            })
+        .At(0x0040, {'H', 'E', 'L', 'L', 'O'})
+        .At(0x0048, {0x17, 0x7F, 0x35, 'A'}) // mosaic on, full block, left half, capital A
+        .At(0x0066, {0xED, 0x45});           // NMI: RETN
+}
+
+// IM 2 with I = 10h: the keyboard vector at 1034h leads to a handler that copies port 56 (bit 7
+// cleared) to the screen at HL, then HL+1.
+Rom EchoRom() {
+    return Rom()
+        .At(0x0000,
+            {
+                0x31, 0x00, 0xF0, // LD SP,F000h
+                0x3E, 0x10,       // LD A,10h
+                0xED, 0x47,       // LD I,A
+                0xED, 0x5E,       // IM 2
+                0x21, 0x00, 0x7C, // LD HL,7C00h
+                0xFB,             // EI
+                0x76,             // 000D: HALT
+                0x18, 0xFD,       // JR 000Dh
+            })
+        .At(0x0066, {0xED, 0x45}) // NMI: RETN
+        .At(0x0100,
+            {
+                0xF5,       // PUSH AF
+                0xDB, 0x38, // IN A,(38h)
+                0xE6, 0x7F, // AND 7Fh
+                0x77,       // LD (HL),A
+                0x23,       // INC HL
+                0xF1,       // POP AF
+                0xFB,       // EI
+                0xED, 0x4D, // RETI
+            })
+        .At(0x1034, {0x00, 0x01}); // DW 0100h
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct Outcome {
+    int exit_code;
+    std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// A scratch folder holding the ROM images (basic.rom from the test, an empty dev_dos.rom) and the
+// built font.bin; the runner is started there.
+class Headless : public ::testing::Test {
+  protected:
+    ScratchFolder folder;
+
+    void Install(const Rom& rom) {
+        folder.WriteFile("basic.rom", rom.Text());
+        folder.WriteFile("dev_dos.rom", "");
+        folder.WriteFile("font.bin", ReadAll(LUNABRIK_FONT));
+    }
+
+    Outcome Start(const std::vector<std::string>& args) {
+        std::string command = Quote(LUNABRIK_HEADLESS);
+        for (const auto& a : args)
+            command += " " + Quote(a);
+        command += " >out.txt 2>err.txt";
+        int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, folder.ReadFile("out.txt"),
+                folder.ReadFile("err.txt")};
+    }
+};
+
+std::string Line(const std::string& screen, int row) {
+    size_t start = 0;
+    for (int r = 0; r < row; r++)
+        start = screen.find('\n', start) + 1;
+    return screen.substr(start, screen.find('\n', start) - start);
+}
+
+TEST_F(Headless, ScreenShowsTextAndMosaicCells) {
+    Install(HelloRom());
+    Outcome run = Start({"--ticks", "3", "--screen"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Line(run.out, 0), "HELLO");
+    EXPECT_EQ(Line(run.out, 1), " \u2588\u258CA"); // switch cell blank, full block, left half, A
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 24);
+}
+
+TEST_F(Headless, WaitForSucceedsOrTimesOut) {
+    Install(HelloRom());
+    struct Case {
+        const char* text;
+        int exit_code;
+    };
+    for (Case k : {Case{"HELLO", 0}, Case{"LLO", 0}, Case{"GOODBYE", 1}}) {
+        Outcome run = Start({"--wait-for", k.text, "--timeout", "20"});
+        EXPECT_EQ(run.exit_code, k.exit_code) << k.text << ": " << run.err;
+        if (k.exit_code == 1) {
+            EXPECT_NE(run.err.find("GOODBYE"), std::string::npos) << run.err;
+        }
+    }
+}
+
+TEST_F(Headless, TypedKeysReachTheScreen) {
+    Install(EchoRom());
+    Outcome run = Start(
+        {"--type", "Hi 5+\u00C5\u00E4\u00D6", "--key", "ctrl+c", "--type", "\\x7f", "--screen"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // Ctrl-C gives code 03h, a blank cell; Ctrl+< gives 7Fh, the full block.
+    EXPECT_EQ(Line(run.out, 0), "Hi 5+\u00C5\u00E4\u00D6 \u2588");
+}
+
+TEST_F(Headless, TypingWithCapsLockOnKeepsTheCaseAsked) {
+    Install(EchoRom());
+    Outcome run = Start({"--key", "caps", "--type", "aB", "--screen"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Line(run.out, 0), "aB");
+}
+
+TEST_F(Headless, PbmAndPngHoldTheSamePicture) {
+    Install(HelloRom());
+    Outcome run = Start({"--wait-for", "HELLO", "--pbm", "out.pbm", "--png", "out.png"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+
+    std::string pbm = folder.ReadFile("out.pbm");
+    const std::string header = "P4\n240 240\n";
+    ASSERT_EQ(pbm.size(), header.size() + 240 * 30);
+    ASSERT_EQ(pbm.substr(0, header.size()), header);
+    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(pbm.data() + header.size());
+
+    // Cell 0 of row 0 is the font's H, black on white in PBM terms (1 = black).
+    std::string font = ReadAll(LUNABRIK_FONT);
+    for (int r = 0; r < 10; r++)
+        EXPECT_EQ(pixels[r * 30] & 0xFC, ~uint8_t(font[10 * 'H' + r]) & 0xFC) << "row " << r;
+    // Text rows 2-23 are blank: black in the frame, so all 1 in PBM.
+    for (int i = 20 * 30; i < 240 * 30; i++)
+        ASSERT_EQ(pixels[i], 0xFF) << "byte " << i;
+
+    std::string png = folder.ReadFile("out.png");
+    ASSERT_GT(png.size(), 8u);
+    ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1A\n", 8));
+    auto be32 = [&](size_t at) {
+        return uint32_t(uint8_t(png[at])) << 24 | uint32_t(uint8_t(png[at + 1])) << 16 |
+               uint32_t(uint8_t(png[at + 2])) << 8 | uint8_t(png[at + 3]);
+    };
+    std::string idat;
+    std::vector<std::string> types;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        uint32_t length = be32(at);
+        ASSERT_LE(at + 12 + length, png.size());
+        std::string type = png.substr(at + 4, 4);
+        types.push_back(type);
+        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(png.data() + at + 4), length + 4);
+        EXPECT_EQ(be32(at + 8 + length), crc) << type;
+        if (type == "IHDR") {
+            EXPECT_EQ(be32(at + 8), 240u);
+            EXPECT_EQ(be32(at + 12), 240u);
+            EXPECT_EQ(png.substr(at + 16, 5), std::string("\x01\x00\x00\x00\x00", 5));
+        }
+        if (type == "IDAT") idat += png.substr(at + 8, length);
+        at += 12 + length;
+    }
+    EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+
+    std::vector<uint8_t> raw(240 * 31 + 1);
+    uLongf raw_size = raw.size();
+    ASSERT_EQ(
+        uncompress(raw.data(), &raw_size, reinterpret_cast<const Bytef*>(idat.data()), idat.size()),
+        Z_OK);
+    ASSERT_EQ(raw_size, 240u * 31);
+    for (int y = 0; y < 240; y++) {
+        ASSERT_EQ(raw[y * 31], 0) << "filter byte of line " << y;
+        for (int x = 0; x < 30; x++)
+            ASSERT_EQ(raw[y * 31 + 1 + x], uint8_t(~pixels[y * 30 + x])) << y << "," << x;
+    }
+}
+
+TEST_F(Headless, MissingFilesAreNamed) {
+    for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"}) {
+        Install(HelloRom());
+        ASSERT_EQ(std::remove(name), 0) << name;
+        Outcome run = Start({"--ticks", "1"});
+        EXPECT_EQ(run.exit_code, 2) << name;
+        EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(folder.path()), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(Headless, BadArgumentsExitWithTwo) {
+    Install(HelloRom());
+    const std::vector<std::vector<std::string>> cases = {
+        {"--frobnicate"},        {"--ticks"},
+        {"--ticks", "many"},     {"--timeout", "-3"},
+        {"--instructions", "0"}, {"--type", "\u20AC"},
+        {"--type", "\\q"},       {"--type", "\\x4"},
+        {"--key", "hyper+q"},    {"--pbm", "no/such/dir/x.pbm"},
+    };
+    for (const auto& args : cases) {
+        Outcome run = Start(args);
+        EXPECT_EQ(run.exit_code, 2) << args[0] << (args.size() > 1 ? " " + args[1] : "");
+        EXPECT_FALSE(run.err.empty()) << args[0];
+    }
+    Outcome help = Start({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    for (const char* option : {"--type", "--key", "--wait-for", "--ticks", "--screen", "--pbm",
+                               "--png", "--timeout", "--realtime", "--fail-on-stall"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(Headless, StallIsReportedButBusyLoopsAreNot) {
+    struct Case {
+        const char* what;
+        Bytes code;
+        bool fail_on_stall;
+        int exit_code;
+    };
+    const Case cases[] = {
+        {"ED 00 stalls", {0xED, 0x00}, true, 3},
+        {"a warning only", {0xED, 0x00}, false, 0},
+        {"JR $ is a loop", {0x18, 0xFE}, true, 0},
+        // LDIR over 8 KB repeats at one PC, but BC, DE and HL move: not a stall.
+        {"long LDIR",
+         {0x21, 0x00, 0x80, 0x11, 0x00, 0xA0, 0x01, 0x00, 0x20, 0xED, 0xB0, 0x18, 0xFE},
+         true,
+         0},
+    };
+    for (const Case& k : cases) {
+        Install(Rom().At(0, k.code).At(0x0066, {0xED, 0x45}));
+        std::vector<std::string> args = {"--ticks", "5"};
+        if (k.fail_on_stall) args.push_back("--fail-on-stall");
+        Outcome run = Start(args);
+        EXPECT_EQ(run.exit_code, k.exit_code) << k.what << ": " << run.err;
+        bool stalled = k.code[0] == 0xED && k.code[1] == 0x00;
+        EXPECT_EQ(run.err.find("PC=0000") != std::string::npos, stalled) << k.what << run.err;
+    }
+}
+
+// The processor and the tick timer on threads of their own.
+TEST_F(Headless, ThreadedRealTimeModeRunsAndTypes) {
+    Install(EchoRom());
+    Outcome run = Start({"--realtime", "--key-ticks", "1", "--type", "Ok", "--wait-for", "Ok",
+                         "--timeout", "100", "--screen"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Line(run.out, 0), "Ok");
+
+    Install(Rom().At(0, {0xED, 0x00}).At(0x0066, {0xED, 0x45}));
+    run = Start({"--realtime", "--fail-on-stall", "--ticks", "10"});
+    EXPECT_EQ(run.exit_code, 3) << run.err;
+}
+
+} // namespace
