@@ -13,6 +13,9 @@
 #pragma once
 
 #include <cstdint>
+#include <sys/types.h>
+
+#include "machine/settings.h"
 
 constexpr int FileSlotCount = 8;
 constexpr uint16_t SlotBufferBase = 0xF500;
@@ -24,3 +27,26 @@ void HostFileCreate();
 void HostFileClose();
 void HostFileReadBlock();
 void HostFileWriteBlock();
+
+// The host name of a record: spaces dropped, the six Swedish letters (0x5B-0x5D, 0x7B-0x7D) and
+// bytes 0xA0-0xFF as UTF-8, a point after the name part, a zero byte ending the name early, and
+// trailing points removed (so a blank extension gives "DATA", as on FAT and NTFS).
+constexpr int HostNameSize = 2 * NameRecordSize + 2; // every byte as two UTF-8 bytes, point, zero
+constexpr int HostPathSize = FilesFolderSize + HostNameSize; // folder (<= 255) + name + zero
+
+// One file slot: an open host file descriptor (or -1), how it was opened, and its identity.
+struct FileSlot {
+    int fd;        // -1: no file
+    bool writable; // opened by operation 1 (write only); else operation 0 (read only)
+    dev_t device;  // identity of the open file, for the exclusive-use check
+    ino_t inode;
+};
+extern FileSlot FileSlots[FileSlotCount]; // touched by the ProcessorThread only
+
+// Builds the host name of the 11-byte record at address (wrapping past 0xFFFF). Returns false, with
+// out empty, for a name the service refuses: empty, only points, or holding '/' or a control byte
+// (below 0x20, 0x7F-0x9F). The record's 0x5C is the letter Ö, so a name never holds a '\\'.
+bool HostNameFromRecord(uint16_t address, char out[HostNameSize]);
+
+// Closes every slot's file (clean shutdown, tests).
+void CloseAllFileSlots();
