@@ -69,7 +69,7 @@ TEST(Settings, MissingFileGivesDefaults) {
 TEST(Settings, RandomFilesLoadAndFolderStaysInTheRecord) {
     ScratchFolder folder;
     std::mt19937 rng(80);
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 150; ++i) {
         std::string bytes(rng() % 400, '\0');
         for (char& b : bytes)
             b = char(rng() % 3 == 0 ? 0 : rng());
