@@ -7,32 +7,62 @@
 
 #include "machine.h"
 
-#define LINE_MAX 119
-#define PROG_SIZE 26000
-#define FOR_DEPTH 8
+#define LINE_MAX    119
+#define PROG_SIZE   26000
+#define FOR_DEPTH   8
 #define GOSUB_DEPTH 16
-#define VARS (26 * 11)
+#define VARS        (26 * 11)
 
 // Keywords in token order, each ended by a zero byte.
 static const char keywords[] = "PRINT\0INPUT\0LET\0IF\0THEN\0GOTO\0GOSUB\0RETURN\0FOR\0TO\0STEP\0"
                                "NEXT\0REM\0END\0STOP\0CLS\0POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0"
                                "PEEK\0CHR$\0RND\0TIME\0ABS\0TAB\0AND\0OR\0NOT\0MOD\0";
 enum {
-    T_PRINT = 0x80, T_INPUT, T_LET, T_IF, T_THEN, T_GOTO, T_GOSUB, T_RETURN, T_FOR, T_TO, T_STEP,
-    T_NEXT, T_REM, T_END, T_STOP, T_CLS, T_POKE, T_LIST, T_RUN, T_NEW, T_SAVE, T_LOAD,
-    T_PEEK, T_CHR, T_RND, T_TIME, T_ABS, T_TAB, T_AND, T_OR, T_NOT, T_MOD, T_LAST
+    T_PRINT = 0x80,
+    T_INPUT,
+    T_LET,
+    T_IF,
+    T_THEN,
+    T_GOTO,
+    T_GOSUB,
+    T_RETURN,
+    T_FOR,
+    T_TO,
+    T_STEP,
+    T_NEXT,
+    T_REM,
+    T_END,
+    T_STOP,
+    T_CLS,
+    T_POKE,
+    T_LIST,
+    T_RUN,
+    T_NEW,
+    T_SAVE,
+    T_LOAD,
+    T_PEEK,
+    T_CHR,
+    T_RND,
+    T_TIME,
+    T_ABS,
+    T_TAB,
+    T_AND,
+    T_OR,
+    T_NOT,
+    T_MOD,
+    T_LAST
 };
 
 static u8 prog[PROG_SIZE];
-static u8* prog_end;             // the zero length byte that ends the program
+static u8* prog_end; // the zero length byte that ends the program
 static i16 vars[VARS];
-static char line_buf[LINE_MAX + 1];  // what the editor or a file delivers
-static u8 direct[LINE_MAX * 2 + 4];  // a direct command, packed
-static u8* curline;               // line being run, 0 for a direct command
-static u8* tp;                    // next byte of text to execute
+static char line_buf[LINE_MAX + 1]; // what the editor or a file delivers
+static u8 direct[LINE_MAX * 2 + 4]; // a direct command, packed
+static u8* curline;                 // line being run, 0 for a direct command
+static u8* tp;                      // next byte of text to execute
 static u16 rnd_state;
 static jmp_buf on_error;
-static u8 file_open;              // slot 0 holds a file; an error closes it
+static u8 file_open; // slot 0 holds a file; an error closes it
 
 static struct {
     u8 var;
@@ -40,18 +70,40 @@ static struct {
     u8 *line, *text;
 } fors[FOR_DEPTH];
 static u8 for_top;
-static struct {
-    u8 *line, *text;
-} gosubs[GOSUB_DEPTH];
+static struct { u8 *line, *text; } gosubs[GOSUB_DEPTH];
 static u8 gosub_top;
 
-static const char* const messages[] = {
-    "SYNTAX ERROR", "OVERFLOW", "DIVISION BY ZERO", "NO SUCH LINE", "RETURN WITHOUT GOSUB",
-    "NEXT WITHOUT FOR", "OUT OF MEMORY", "FILE NOT FOUND", "ILLEGAL VALUE", "TOO MANY GOSUBS",
-    "TOO MANY FORS", "BAD FILE NAME", "BREAK", "STOP", "CANNOT SAVE"};
+static const char* const messages[] = {"SYNTAX ERROR",
+                                       "OVERFLOW",
+                                       "DIVISION BY ZERO",
+                                       "NO SUCH LINE",
+                                       "RETURN WITHOUT GOSUB",
+                                       "NEXT WITHOUT FOR",
+                                       "OUT OF MEMORY",
+                                       "FILE NOT FOUND",
+                                       "ILLEGAL VALUE",
+                                       "TOO MANY GOSUBS",
+                                       "TOO MANY FORS",
+                                       "BAD FILE NAME",
+                                       "BREAK",
+                                       "STOP",
+                                       "CANNOT SAVE"};
 enum {
-    E_SYNTAX, E_OVERFLOW, E_DIV0, E_LINE, E_RETURN, E_NEXT, E_MEMORY, E_NOFILE, E_VALUE,
-    E_GOSUBS, E_FORS, E_NAME, E_BREAK, E_STOP, E_SAVE
+    E_SYNTAX,
+    E_OVERFLOW,
+    E_DIV0,
+    E_LINE,
+    E_RETURN,
+    E_NEXT,
+    E_MEMORY,
+    E_NOFILE,
+    E_VALUE,
+    E_GOSUBS,
+    E_FORS,
+    E_NAME,
+    E_BREAK,
+    E_STOP,
+    E_SAVE
 };
 static u8 err_code;
 
@@ -74,7 +126,8 @@ static void put_num(i16 n) {
         digits[i++] = '0' + u % 10;
         u /= 10;
     } while (u);
-    while (i) scr_putc(digits[--i]);
+    while (i)
+        scr_putc(digits[--i]);
 }
 
 static void put_keyword(u8 token) {
@@ -93,10 +146,13 @@ static u8 upper(u8 c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
 static u16 parse_line_number(const char** s) {
     u16 n = 0;
     while (**s >= '0' && **s <= '9') {
-        if (n > 3276) n = 32768;
-        else n = n * 10 + (*(*s)++ - '0');
+        if (n > 3276)
+            n = 32768;
+        else
+            n = n * 10 + (*(*s)++ - '0');
         if (n > 32767) {
-            while (**s >= '0' && **s <= '9') (*s)++;
+            while (**s >= '0' && **s <= '9')
+                (*s)++;
             return 0;
         }
     }
@@ -110,7 +166,8 @@ static u8 pack(const char* s, u8* out) {
     while (*s) {
         u8 c = *s;
         if (c == '"') {
-            do *o++ = *s++;
+            do
+                *o++ = *s++;
             while (*s && *s != '"');
             if (*s) *o++ = *s++;
             continue;
@@ -125,17 +182,20 @@ static u8 pack(const char* s, u8* out) {
             u8 token = 0x80;
             while (*k) {
                 u8 i = 0;
-                while (k[i] && upper(s[i]) == k[i]) i++;
+                while (k[i] && upper(s[i]) == k[i])
+                    i++;
                 if (!k[i]) break;
                 while (*k++) {
                 }
                 token++;
             }
             if (*k) {
-                while (*k++) s++;
+                while (*k++)
+                    s++;
                 *o++ = token;
                 if (token == T_REM)
-                    while (*s) *o++ = *s++;
+                    while (*s)
+                        *o++ = *s++;
                 continue;
             }
         }
@@ -153,27 +213,29 @@ static u16 line_number(const u8* line) { return line[1] | (u16)line[2] << 8; }
 // The first line numbered n or above (or the end).
 static u8* find_line(u16 n) {
     u8* p = prog;
-    while (*p && line_number(p) < n) p += *p;
+    while (*p && line_number(p) < n)
+        p += *p;
     return p;
 }
 
 static void move_bytes(u8* to, const u8* from, u16 n) {
     if (to < from)
-        while (n--) *to++ = *from++;
+        while (n--)
+            *to++ = *from++;
     else {
         to += n;
         from += n;
-        while (n--) *--to = *--from;
+        while (n--)
+            *--to = *--from;
     }
 }
 
-static void clear_run_state(void) {
-    for_top = gosub_top = 0;
-}
+static void clear_run_state(void) { for_top = gosub_top = 0; }
 
 static void clear_vars(void) {
     u16 i;
-    for (i = 0; i < VARS; i++) vars[i] = 0;
+    for (i = 0; i < VARS; i++)
+        vars[i] = 0;
     clear_run_state();
 }
 
@@ -187,7 +249,8 @@ static void new_program(void) {
 static void store_line(u16 n, const char* text) {
     u8 packed[LINE_MAX * 2 + 4];
     u8 len, *p;
-    while (*text == ' ') text++;
+    while (*text == ' ')
+        text++;
     len = *text ? pack(text, packed) + 4 : 0;
     clear_run_state();
     p = find_line(n);
@@ -209,7 +272,8 @@ static void store_line(u16 n, const char* text) {
 // ---- Expressions ----
 
 static void skip(void) {
-    while (*tp == ' ') tp++;
+    while (*tp == ' ')
+        tp++;
 }
 
 static u8 peek_char(void) {
@@ -277,10 +341,8 @@ static i16 primary(void) {
         i16 v = primary();
         return check(-v, v == (i16)0x8000);
     }
-    case '+':
-        return primary();
-    case T_PEEK:
-        return *(u8*)paren();
+    case '+': return primary();
+    case T_PEEK: return *(u8*)paren();
     case T_ABS: {
         i16 v = paren();
         return v < 0 ? check(-v, v == (i16)0x8000) : v;
@@ -293,8 +355,7 @@ static i16 primary(void) {
         rnd_state ^= rnd_state << 8;
         return (rnd_state % (u16)n) + 1;
     }
-    case T_TIME:
-        return read_ticks() & 0x7FFF;
+    case T_TIME: return read_ticks() & 0x7FFF;
     }
     fail(E_SYNTAX);
     return 0;
@@ -395,7 +456,8 @@ static void go_to(u16 n) {
 }
 
 static void to_line_end(void) {
-    while (*tp) tp++;
+    while (*tp)
+        tp++;
 }
 
 static void do_print(void) {
@@ -412,11 +474,13 @@ static void do_print(void) {
             if (cur_col >= 30)
                 scr_newline();
             else
-                do scr_putc(' ');
+                do
+                    scr_putc(' ');
                 while (cur_col % 10);
         } else if (c == '"') {
             tp++;
-            while (*tp && *tp != '"') scr_putc(*tp++);
+            while (*tp && *tp != '"')
+                scr_putc(*tp++);
             if (*tp) tp++;
         } else if (c == T_CHR) {
             i16 v;
@@ -429,7 +493,8 @@ static void do_print(void) {
             tp++;
             v = paren();
             if ((u16)v >= COLUMNS) fail(E_VALUE);
-            while (cur_col < (u8)v) scr_putc(' ');
+            while (cur_col < (u8)v)
+                scr_putc(' ');
         } else {
             i16 v = expression();
             if (v >= 0) scr_putc(' ');
@@ -443,7 +508,8 @@ static void do_print(void) {
 static const char* read_number(const char* s, i16* out) {
     u8 negative = 0;
     u16 v = 0;
-    while (*s == ' ') s++;
+    while (*s == ' ')
+        s++;
     if (*s == '-' || *s == '+') negative = *s++ == '-';
     if (*s < '0' || *s > '9') return 0;
     while (*s >= '0' && *s <= '9') {
@@ -451,7 +517,8 @@ static const char* read_number(const char* s, i16* out) {
         v = v * 10 + (*s++ - '0');
         if (v > 32767u + negative) return 0;
     }
-    while (*s == ' ') s++;
+    while (*s == ' ')
+        s++;
     *out = negative ? -(i16)v : (i16)v;
     return s;
 }
@@ -462,7 +529,8 @@ static void do_input(void) {
     u8 c = peek_char();
     if (c == '"') {
         tp++;
-        while (*tp && *tp != '"') scr_putc(*tp++);
+        while (*tp && *tp != '"')
+            scr_putc(*tp++);
         if (*tp) tp++;
         c = peek_char();
         if (c != ';' && c != ',') fail(E_SYNTAX);
@@ -526,7 +594,8 @@ static void do_next(void) {
     i16 v, step, r;
     if (!at_end()) {
         u8 var = variable();
-        while (i && fors[i - 1].var != var) i--;
+        while (i && fors[i - 1].var != var)
+            i--;
     }
     if (!i) fail(E_NEXT);
     for_top = i--;
@@ -594,7 +663,8 @@ static void open_named(u8 op) {
     u8* start;
     if (peek_char() != '"') fail(E_SYNTAX);
     start = ++tp;
-    while (*tp && *tp != '"') tp++;
+    while (*tp && *tp != '"')
+        tp++;
     if (*tp) tp++;
     if (!at_end()) fail(E_SYNTAX);
     dos_op = DOS_NAME;
@@ -622,7 +692,8 @@ static void do_save(void) {
     block_used = 0;
     list_range(0, 0x7FFF, put_file);
     if (block_used) {
-        while (block_used < 256) block[block_used++] = 0;
+        while (block_used < 256)
+            block[block_used++] = 0;
         dos(DOS_WRITE);
     }
     file_close();
@@ -632,7 +703,8 @@ static void do_save(void) {
 static void load_line(void) {
     const char* s = line_buf;
     u16 n;
-    while (*s == ' ') s++;
+    while (*s == ' ')
+        s++;
     if (*s < '0' || *s > '9') return;
     n = parse_line_number(&s);
     if (n) store_line(n, s);
@@ -687,7 +759,8 @@ static void list_range(u16 from, u16 to, void (*put)(u8)) {
             digits[i++] = '0' + n % 10;
             n /= 10;
         } while (n);
-        while (i) put(digits[--i]);
+        while (i)
+            put(digits[--i]);
         put(' ');
         for (; *t; t++) {
             if (*t >= 0x80 && *t < T_LAST) {
@@ -696,7 +769,8 @@ static void list_range(u16 from, u16 to, void (*put)(u8)) {
                 for (token = *t - 0x80; token; token--)
                     while (*k++) {
                     }
-                while (*k) put(*k++);
+                while (*k)
+                    put(*k++);
             } else {
                 put(*t);
             }
@@ -725,7 +799,8 @@ static void do_run(void) {
 
 static void statement(void) {
     u8 c = peek_char();
-    if (c >= 'A' && c <= 'Z') c = T_LET;
+    if (c >= 'A' && c <= 'Z')
+        c = T_LET;
     else
         tp++;
     switch (c) {
@@ -735,12 +810,8 @@ static void statement(void) {
         vars[v] = expression();
         break;
     }
-    case T_PRINT:
-        do_print();
-        break;
-    case T_INPUT:
-        do_input();
-        break;
+    case T_PRINT: do_print(); break;
+    case T_INPUT: do_input(); break;
     case T_IF:
         if (expression()) {
             c = peek_char();
@@ -754,9 +825,7 @@ static void statement(void) {
         }
         to_line_end();
         return;
-    case T_GOTO:
-        go_to(expression());
-        return;
+    case T_GOTO: go_to(expression()); return;
     case T_GOSUB: {
         i16 n = expression();
         if (gosub_top == GOSUB_DEPTH) fail(E_GOSUBS);
@@ -772,51 +841,35 @@ static void statement(void) {
         curline = gosubs[gosub_top].line;
         tp = gosubs[gosub_top].text;
         break;
-    case T_FOR:
-        do_for();
-        break;
-    case T_NEXT:
-        do_next();
-        break;
-    case T_REM:
-        to_line_end();
-        return;
+    case T_FOR: do_for(); break;
+    case T_NEXT: do_next(); break;
+    case T_REM: to_line_end(); return;
     case T_END:
         curline = 0;
         to_line_end();
         return;
-    case T_STOP:
-        fail(E_STOP);
-    case T_CLS:
-        scr_clear();
-        break;
+    case T_STOP: fail(E_STOP);
+    case T_CLS: scr_clear(); break;
     case T_POKE: {
         u16 a = expression();
         expect(',');
         *(u8*)a = expression();
         break;
     }
-    case T_LIST:
-        do_list();
-        break;
-    case T_RUN:
-        do_run();
-        return;
+    case T_LIST: do_list(); break;
+    case T_RUN: do_run(); return;
     case T_NEW:
         new_program();
         curline = 0;
         to_line_end();
         return;
-    case T_SAVE:
-        do_save();
-        break;
+    case T_SAVE: do_save(); break;
     case T_LOAD:
         do_load();
         curline = 0;
         to_line_end();
         return;
-    default:
-        fail(E_SYNTAX);
+    default: fail(E_SYNTAX);
     }
     if (!at_end()) fail(E_SYNTAX);
 }
@@ -871,7 +924,8 @@ void main(void) {
         for (;;) {
             if (edit_line(line_buf, LINE_MAX)) continue;
             s = line_buf;
-            while (*s == ' ') s++;
+            while (*s == ' ')
+                s++;
             if (!*s) continue;
             if (*s < '0' || *s > '9') break;
             u16 n = parse_line_number(&s);

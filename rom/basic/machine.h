@@ -8,24 +8,24 @@ typedef int i16;
 
 // Screen memory: 24 rows of 40 cells, row r at 0x7C00 + 128 * (r % 8) + 40 * (r / 8). Bit 7 of a
 // cell blinks it; the cursor is shown that way.
-#define ROWS 24
+#define ROWS    24
 #define COLUMNS 40
 
 // Filled by the handlers in crt0.s.
-extern volatile u16 ticks;       // 20 ms ticks since start
-extern volatile u8 kbd_head;     // keyboard ring: written by the interrupt handler
-extern volatile u8 kbd_tail;     // read position
-extern volatile u8 kbd_buf[16];  // key codes, bit 7 cleared
-extern volatile u8 break_flag;   // set when Ctrl-C was pressed
+extern volatile u16 ticks;      // 20 ms ticks since start
+extern volatile u8 kbd_head;    // keyboard ring: written by the interrupt handler
+extern volatile u8 kbd_tail;    // read position
+extern volatile u8 kbd_buf[16]; // key codes, bit 7 cleared
+extern volatile u8 break_flag;  // set when Ctrl-C was pressed
 
 // Device ROM bridge: entry 0x6000 + dos_op with B, DE, HL; returns A and HL.
 extern u8 dos_op, dos_b, dos_a;
 extern u16 dos_de, dos_hl;
 void dos_do(void);
-#define DOS_NAME 0x00
+#define DOS_NAME  0x00
 #define DOS_OPENR 0x03
 #define DOS_OPENW 0x06
-#define DOS_READ 0x09
+#define DOS_READ  0x09
 #define DOS_WRITE 0x0C
 #define DOS_CLOSE 0x0F
 

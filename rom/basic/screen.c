@@ -11,24 +11,28 @@ static u8* cell(u8 row, u8 col) {
 
 static void copy40(u8* to, const u8* from) {
     u8 n = COLUMNS;
-    while (n--) *to++ = *from++;
+    while (n--)
+        *to++ = *from++;
 }
 
 static void clear_row(u8 row) {
     u8* p = cell(row, 0);
     u8 n = COLUMNS;
-    while (n--) *p++ = ' ';
+    while (n--)
+        *p++ = ' ';
 }
 
 void scr_clear(void) {
     u8 r;
-    for (r = 0; r < ROWS; r++) clear_row(r);
+    for (r = 0; r < ROWS; r++)
+        clear_row(r);
     cur_row = cur_col = 0;
 }
 
 static void scroll(void) {
     u8 r;
-    for (r = 0; r < ROWS - 1; r++) copy40(cell(r, 0), cell(r + 1, 0));
+    for (r = 0; r < ROWS - 1; r++)
+        copy40(cell(r, 0), cell(r + 1, 0));
     clear_row(ROWS - 1);
     scrolled++;
 }
@@ -49,19 +53,16 @@ void scr_putc(u8 c) {
         if (cur_col) cur_col--;
         return;
     case 10:
-    case 13:
-        scr_newline();
-        return;
-    case 12:
-        scr_clear();
-        return;
+    case 13: scr_newline(); return;
+    case 12: scr_clear(); return;
     }
     *cell(cur_row, cur_col) = c;
     if (++cur_col == COLUMNS) scr_newline();
 }
 
 void scr_puts(const char* s) {
-    while (*s) scr_putc(*s++);
+    while (*s)
+        scr_putc(*s++);
 }
 
 u16 read_ticks(void) {
@@ -102,7 +103,8 @@ static void ed_place(u8 i) {
 static void ed_redraw(const char* buf, u8 from, u8 len) {
     ed_place(from);
     scrolled = 0;
-    while (from < len) scr_putc(buf[from++]);
+    while (from < len)
+        scr_putc(buf[from++]);
     scr_putc(' ');
     ed_row -= scrolled;
 }
@@ -127,15 +129,18 @@ u8 edit_line(char* buf, u8 max) {
             if (at) {
                 at--;
                 len--;
-                for (i = at; i < len; i++) buf[i] = buf[i + 1];
+                for (i = at; i < len; i++)
+                    buf[i] = buf[i + 1];
                 ed_redraw(buf, at, len);
             }
         } else if (c == 0x18) { // Ctrl-X: the whole line
-            for (i = 0; i < len; i++) buf[i] = ' ';
+            for (i = 0; i < len; i++)
+                buf[i] = ' ';
             ed_redraw(buf, 0, len);
             len = at = 0;
         } else if (c >= 0x20 && c < 0x7F && len < max) {
-            for (i = len; i > at; i--) buf[i] = buf[i - 1];
+            for (i = len; i > at; i--)
+                buf[i] = buf[i - 1];
             buf[at] = c;
             len++;
             ed_redraw(buf, at, len);
