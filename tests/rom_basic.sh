@@ -71,7 +71,7 @@ banner)
 print)
     # command | the line it prints
     while IFS='|' read -r command expected; do
-        run --type "$command\r" --wait-for "READY" --ticks 2 --screen
+        run --type "$command\r" --wait-for "READY" --ticks 10 --screen
         got=$(after_line "$command" | head -n1)
         [ "$got" = "$expected" ] || fail "$command printed '$got', expected '$expected'"
     done <<'EOF'
@@ -107,21 +107,28 @@ EOF
 
 for_loop)
     run --type '10 FOR I=1 TO 3\r20 PRINT "LINE";I\r30 NEXT I\r40 FOR J=10 TO 0 STEP -5:PRINT J;:NEXT\r50 PRINT\rRUN\r' \
-        --wait-for "READY" --ticks 2 --screen
+        --wait-for " 10 5 0" --ticks 10 --screen
     got=$(after_line "RUN" | tr '\n' '/')
     [ "$got" = "LINE 1/LINE 2/LINE 3/ 10 5 0/" ] || fail "the loop printed '$got'"
     # GOSUB and RETURN inside a loop; the loop ends at 32767 without overflowing.
     run --type '10 FOR I=32765 TO 32767\r20 GOSUB 100\r30 NEXT\r40 END\r100 PRINT I\r110 RETURN\rRUN\r' \
-        --wait-for "READY" --ticks 2 --screen
+        --wait-for "READY" --ticks 2 --type 'LIST 20-100\r' --wait-for "100 PRINT" --ticks 10 --screen
     got=$(after_line "RUN" | tr '\n' '/')
     [ "$got" = " 32765/ 32766/ 32767/" ] || fail "the GOSUB loop printed '$got'"
+    got=$(after_line "LIST 20-100" | tr '\n' '/')
+    [ "$got" = "20 GOSUB 100/30 NEXT/40 END/100 PRINT I/" ] || fail "LIST 20-100 gave '$got'"
+    # Thirty lines scroll the screen: the last rows stay, the first ones are gone.
+    run --type 'FOR I=1 TO 30:PRINT I:NEXT\r' --wait-for " 30" --ticks 4 --screen
+    [ "$(sed -n 20,23p <<<"$out" | tr '\n' '/')" = " 28/ 29/ 30/READY/" ] ||
+        fail "bottom rows after scrolling: $(sed -n 20,23p <<<"$out" | tr '\n' '/')"
+    expect_no_line " 6"
     ;;
 
 save_load)
     run --type '10 REM keeps case\r20 FOR I=1 TO 2:PRINT "HI";I:NEXT\r30 IF I>2 THEN PRINT "END"\r' \
         --type 'LIST\r' --wait-for "READY" --ticks 2 \
         --type 'SAVE "demo"\rNEW\rLIST\r' --ticks 10 --type 'LOAD "DEMO"\rLIST\r' --wait-for "READY" \
-        --ticks 2 --screen
+        --ticks 10 --screen
     listing='10 REM keeps case/20 FOR I=1 TO 2:PRINT "HI";I:NEXT/30 IF I>2 THEN PRINT "END"/'
     [ "$(after_line LIST | tr '\n' '/')" = "$listing" ] || fail "first LIST: $(after_line LIST)"
     # The last LIST on the screen is the one after LOAD.
@@ -141,7 +148,7 @@ host_crlf)
     # Written on the host: lower case, CRLF line ends, no end after the last line.
     printf '10 rem from the host\r\n20 for i=1 to 2\r\n30 print "ROW";i\r\n40 next\r\n\r\n50 print "OK"' \
         >Files/HOST.BAS
-    run --type 'LOAD "host"\rRUN\r' --wait-for "OK" --type 'LIST\r' --wait-for READY --ticks 2 --screen
+    run --type 'LOAD "host"\rRUN\r' --wait-for "OK" --type 'LIST\r' --wait-for READY --ticks 10 --screen
     expect_line "ROW 1"
     expect_line "ROW 2"
     expect_line "OK"
@@ -150,7 +157,7 @@ host_crlf)
     # Exactly one full block: the next block read leaves the cleared buffer untouched.
     { printf '10 PRINT "FULL"\n20 REM '; head -c 232 /dev/zero | tr '\0' 'x'; printf '\n'; } >Files/FULL.BAS
     [ "$(stat -c %s Files/FULL.BAS)" -eq 256 ] || fail "FULL.BAS is not one block"
-    run --type 'LOAD "FULL"\rRUN\r' --wait-for "FULL" --ticks 2 --screen
+    run --type 'LOAD "FULL"\rRUN\r' --wait-for "FULL" --ticks 10 --screen
     expect_line "FULL"
     # A file that is not there.
     run --type 'LOAD "NOSUCH"\r' --wait-for "FILE NOT FOUND" --screen
@@ -170,13 +177,13 @@ error_line)
 
 break)
     run --type '10 I=I+1\r20 GOTO 10\rRUN\r' --ticks 20 --type '\x03' --wait-for "BREAK IN" \
-        --type 'PRINT I>100\r' --wait-for "READY" --ticks 2 --screen
+        --type 'PRINT I>100\r' --wait-for "READY" --ticks 10 --screen
     if ! grep -qxE "BREAK IN (10|20)" <<<"$out"; then fail "no BREAK line"; fi
     [ "$(after_line 'PRINT I>100' | head -n1)" = "-1" ] || fail "the loop did not run before the break"
     ;;
 
 clock)
-    run --type 'T=TIME\r' --ticks 100 --type 'PRINT TIME-T\r' --wait-for READY --ticks 2 --screen
+    run --type 'T=TIME\r' --ticks 100 --type 'PRINT TIME-T\r' --wait-for READY --ticks 10 --screen
     elapsed=$(after_line 'PRINT TIME-T' | head -n1 | tr -d ' ')
     # 100 ticks waited plus the ticks the typing took (each key is held and released a tick).
     if ! [[ $elapsed =~ ^[0-9]+$ ]] || [ "$elapsed" -lt 100 ] || [ "$elapsed" -gt 160 ]; then
@@ -185,13 +192,13 @@ clock)
     ;;
 
 swedish)
-    run --type 'PRINT "ÅÄÖ åäö"\r' --wait-for READY --ticks 2 --screen
+    run --type 'PRINT "ÅÄÖ åäö"\r' --wait-for READY --ticks 10 --screen
     expect_line 'PRINT "ÅÄÖ åäö"'
     expect_line 'ÅÄÖ åäö'
     ;;
 
 mosaic)
-    run --type 'CLS:PRINT CHR$(151);CHR$(127);CHR$(97);"A"\r' --wait-for READY --ticks 2 --pbm pic.pbm
+    run --type 'CLS:PRINT CHR$(151);CHR$(127);CHR$(97);"A"\r' --wait-for READY --ticks 10 --pbm pic.pbm
     [ "$(head -c 11 pic.pbm | tr '\n' ' ')" = "P4 240 240 " ] || fail "not a 240 x 240 PBM"
     # Cell 0 holds the control code (blank), cell 1 the full block 127: all 60 pixels lit.
     lit=0
@@ -208,7 +215,7 @@ mosaic)
 
 input)
     run --type '10 INPUT "HOW MANY";N,M\r20 PRINT N*M\rRUN\r' --wait-for "HOW MANY?" --type '6\r' \
-        --wait-for "??" --type 'abc\r' --wait-for RETYPE --type '-6,7\r' --wait-for READY --ticks 2 --screen
+        --wait-for "??" --type 'abc\r' --wait-for RETYPE --type '-6,7\r' --wait-for READY --ticks 10 --screen
     expect_line "HOW MANY? 6"
     expect_line "RETYPE"
     expect_line "-42"
@@ -218,7 +225,7 @@ edit)
     # Back twice, insert; forward once, Ctrl-< deletes to the left; Ctrl-C drops the line.
     run --type 'PRINT 12\b\b3\r' --wait-for READY --ticks 2 \
         --type 'PRINT 456\b\b\b\t\x7F7\r' --wait-for READY --ticks 2 \
-        --type 'PRINT 99\x03' --ticks 4 --type 'PRINT 1\r' --wait-for READY --ticks 2 --screen
+        --type 'PRINT 99\x03' --ticks 4 --type 'PRINT 1\r' --wait-for READY --ticks 10 --screen
     expect_line " 312"
     expect_line " 756"
     expect_no_line " 99"
