@@ -73,5 +73,6 @@ void RenderThreadBody(RenderEvent& event, PresentHook present, void* context);
 // Writes FrameBitmap as a binary PBM (P4, 240 x 240, 1 = black). 1 ok, 0 on any file error.
 int WriteFramePbm(const char* path);
 
-// The 24 x 40 screen as text in row order, bit 7 of each byte stripped, each row zero-ended.
+// The 24 x 40 screen as text in row order, bit 7 of each byte stripped, each row zero-ended after
+// its 40 bytes (a code 0x00 inside a row is kept as it is).
 void ReadScreenText(char text[ScreenRows][ScreenColumns + 1]);
