@@ -244,4 +244,30 @@ TEST(EdBlock, OtirWithZeroCountWrites256Bytes) {
     EXPECT_EQ(CpuState.F & 0x42, 0x42);
 }
 
+// A small program: copy a string with LDIR, find its space with CPIR, send the tail with OTIR.
+TEST(EdBlock, CopySearchSendProgram) {
+    ResetMachineForTest();
+    Poke(0x6000, {'A', 'B', 'C', ' ', 'X', 'Y', 'Z'});
+    LoadCode(0x4000, {
+                         0x21, 0x00, 0x60, // LD HL,6000h
+                         0x11, 0x00, 0x70, // LD DE,7000h
+                         0x01, 0x07, 0x00, // LD BC,7
+                         0xED, 0xB0,       // LDIR
+                         0x21, 0x00, 0x70, // LD HL,7000h
+                         0x01, 0x07, 0x00, // LD BC,7
+                         0x3E, 0x20,       // LD A,' '
+                         0xED, 0xB1,       // CPIR
+                         0x41,             // LD B,C
+                         0x0E, 0x39,       // LD C,57
+                         0xED, 0xB3,       // OTIR
+                         0x76,             // HALT
+                     });
+    ASSERT_TRUE(RunUntilHalt(100));
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(ReadByte(uint16_t(0x7000 + i)), ReadByte(uint16_t(0x6000 + i)));
+    EXPECT_EQ(OutPorts[57], 'Z'); // X, Y, Z went out, Z last
+    EXPECT_EQ(CpuState.HL, 0x7007);
+    EXPECT_EQ(CpuState.B, 0);
+}
+
 } // namespace

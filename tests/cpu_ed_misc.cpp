@@ -4,6 +4,7 @@
 #include "test_support.h"
 
 #include "cpu/cpu_state.h"
+#include "machine/control.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
 
@@ -351,6 +352,38 @@ TEST(EdTable, UnexecutedSecondBytesStall) {
         }
     }
     EXPECT_EQ(stalled, 199);
+}
+
+// A stalled ED instruction stays put at every processor step, while the tick's NMI and a key
+// interrupt are still taken and return to it.
+TEST(EdTable, StalledInstructionStillTakesInterrupts) {
+    ResetMachineForTest();
+    CpuState.SP = 0x8000;
+    CpuState.IM = 1;
+    CpuState.IFF1 = CpuState.IFF2 = 1;
+    Poke(NmiAddress, {0xED, 0x45});   // RETN
+    Poke(Mode1Address, {0xED, 0x4D}); // RETI
+    LoadCode(0x4000, {0xED, 0x77});   // not executed
+
+    for (int step = 0; step < 3; ++step)
+        ASSERT_TRUE(ProcessorStep());
+    EXPECT_EQ(CpuState.PC, 0x4000);
+
+    SetControlFlags(TICK); // NMI entry pushes 0x4000; RETN runs at 0x0066 and returns to it
+    ASSERT_TRUE(ProcessorStep());
+    EXPECT_EQ(CpuState.PC, 0x4000);
+    EXPECT_EQ(ReadWord(0x7FFE), 0x4000);
+    EXPECT_EQ(CpuState.SP, 0x8000);
+    EXPECT_EQ(CpuState.IFF1, 1);
+    EXPECT_EQ(ReadControlFlags(), 0u);
+
+    SetControlFlags(KEY); // mode 1: push 0x4000, RETI at 0x0038 returns with interrupts still off
+    ASSERT_TRUE(ProcessorStep());
+    EXPECT_EQ(CpuState.PC, 0x4000);
+    EXPECT_EQ(CpuState.SP, 0x8000);
+    EXPECT_EQ(CpuState.IFF1, 0);
+    ASSERT_TRUE(ProcessorStep());
+    EXPECT_EQ(CpuState.PC, 0x4000);
 }
 
 } // namespace

@@ -450,4 +450,27 @@ TEST(IndexTable, BitGroupWithRegisterCopyStalls) {
     EXPECT_EQ(stalled, 225);
 }
 
+// A small program: sum a four-byte table through IX, then store the sum through IY.
+TEST(IndexTable, TableSumProgram) {
+    ResetMachineForTest();
+    Poke(0x6000, {0x01, 0x02, 0x30, 0x40});
+    LoadCode(0x4000, {
+                         0xDD, 0x21, 0x00, 0x60, // LD IX,6000h
+                         0xFD, 0x21, 0x10, 0x70, // LD IY,7010h
+                         0x06, 0x04,             // LD B,4
+                         0xAF,                   // XOR A
+                         0xDD, 0x86, 0x00,       // loop: ADD A,(IX+0)
+                         0xDD, 0x23,             // INC IX
+                         0x10, 0xF9,             // DJNZ loop
+                         0xFD, 0x77, 0xF0,       // LD (IY-16),A
+                         0x76,                   // HALT
+                     });
+    ASSERT_TRUE(RunUntilHalt(100));
+    EXPECT_EQ(CpuState.A, 0x73);
+    EXPECT_EQ(CpuState.IX, 0x6004);
+    EXPECT_EQ(CpuState.IY, 0x7010);
+    EXPECT_EQ(ReadByte(0x7000), 0x73);
+    EXPECT_EQ(CpuState.PC, 0x4016);
+}
+
 } // namespace

@@ -1,9 +1,10 @@
-// Helpers for the tests of the DD/FD and ED tables: one prefixed instruction as the first-byte
-// dispatch runs it, and a whole-machine snapshot for the stall checks.
+// Helpers for the tests of the DD/FD and ED tables: one prefixed instruction through the first-byte
+// dispatch, a run until HALT, and a whole-machine snapshot for the stall checks.
 #pragma once
 
 #include "cpu/cpu_state.h"
 #include "cpu/processor.h"
+#include "machine/control.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
 
@@ -14,16 +15,23 @@
 #include <string>
 #include <vector>
 
-// Fetches the prefix at PC and calls its table the way the first-byte dispatch does.
+// Runs the DD, FD or ED instruction at PC through the processor's first-byte dispatch.
 inline void ExecutePrefixed() {
     uint8_t prefix = ReadByte(CpuState.PC);
-    CpuState.PC = uint16_t(CpuState.PC + 1);
-    switch (prefix) {
-    case 0xDD: ExecuteIndexInstruction(CpuState.IX); break;
-    case 0xFD: ExecuteIndexInstruction(CpuState.IY); break;
-    case 0xED: ExecuteEdInstruction(); break;
-    default: ADD_FAILURE() << "no DD, FD or ED prefix at PC"; break;
+    if (prefix != 0xDD && prefix != 0xFD && prefix != 0xED) {
+        ADD_FAILURE() << "no DD, FD or ED prefix at PC";
+        return;
     }
+    ExecuteInstruction();
+}
+
+// Runs instructions from PC until HALT; false when max_steps pass first.
+inline bool RunUntilHalt(int max_steps) {
+    for (int i = 0; i < max_steps; ++i) {
+        if (ReadControlFlags() & HALTED) return true;
+        ExecuteInstruction();
+    }
+    return (ReadControlFlags() & HALTED) != 0;
 }
 
 // Every register as text, so that a mismatch shows which one differs.
