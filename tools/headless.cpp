@@ -448,11 +448,15 @@ void StopRealTime() {
 }
 
 // One tick. Deterministic: run the instructions of one tick period, then raise TICK. Real time:
-// wait for the timer's next tick. Either way one frame is rendered, as the RenderThread does.
-void RunTick() {
+// wait for the timer's next tick; ticks that passed meanwhile collapse into one frame, as on the
+// RenderThread, but still count. Returns the number of ticks that passed.
+long RunTick() {
+    long passed = 1;
     if (Opts.realtime) {
         TimerTicks.wait(TimerTicksSeen, std::memory_order_acquire);
-        TimerTicksSeen = TimerTicks.load(std::memory_order_acquire);
+        uint32_t now = TimerTicks.load(std::memory_order_acquire);
+        passed = long(now - TimerTicksSeen);
+        TimerTicksSeen = now;
     } else {
         for (long i = 0; i < Opts.instructions; i++) {
             // HALT waits for the tick: nothing runs for the rest of this period.
@@ -464,7 +468,8 @@ void RunTick() {
     }
     RenderFrame();
     frame_count++;
-    TickCount++;
+    TickCount += passed;
+    return passed;
 }
 
 int StallExit() {
@@ -476,11 +481,12 @@ int StallExit() {
     return ExitStalled;
 }
 
-// Runs n ticks; -1 when all ran, otherwise the exit code (a stall with --fail-on-stall).
 bool StallReported = false;
+
+// Runs n ticks; -1 when all ran, otherwise the exit code (a stall with --fail-on-stall).
 int RunTicks(long n) {
-    for (long i = 0; i < n; i++) {
-        RunTick();
+    for (long done = 0; done < n;) {
+        done += RunTick();
         if (Stall.stalled.load(std::memory_order_acquire) && !StallReported) {
             StallReported = true;
             if (Opts.fail_on_stall) return StallExit();
@@ -516,9 +522,10 @@ int PressKey(const KeyStroke& key) {
 }
 
 int WaitFor(const std::string& text) {
-    for (long t = 0;; t++) {
+    const long deadline = TickCount + Opts.timeout;
+    for (;;) {
         if (ScreenAsText().find(text) != std::string::npos) return -1;
-        if (t == Opts.timeout) break;
+        if (TickCount >= deadline) break;
         int rc = RunTicks(1);
         if (rc >= 0) return rc;
     }
