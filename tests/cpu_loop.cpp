@@ -104,12 +104,6 @@ TEST_F(ProcessorLoop, KeyWaitsForEiAndIsTakenRightAfterIt) {
 }
 
 TEST_F(ProcessorLoop, InterruptAcceptanceByMode) {
-    MachineMemory[0x1234] = 0x00;
-    MachineMemory[0x1235] = 0x20; // mode 2 vector -> 0x2000
-    MachineMemory[0x2000] = 0x00;
-    MachineMemory[0x1300] = 0x00;
-    MachineMemory[0x1301] = 0x30; // I = 0x13 with bus byte 128: bit 8 of V merges with I
-    MachineMemory[0x3000] = 0x00;
     struct Case {
         uint8_t im, i, bus;
         uint16_t pc_after, sp_after;
@@ -122,6 +116,12 @@ TEST_F(ProcessorLoop, InterruptAcceptanceByMode) {
     };
     for (auto c : cases) {
         SetUp();
+        MachineMemory[0x1234] = 0x00;
+        MachineMemory[0x1235] = 0x20; // mode 2 vector -> 0x2000
+        MachineMemory[0x2000] = 0x00;
+        MachineMemory[0x1300] = 0x00;
+        MachineMemory[0x1301] = 0x30; // I = 0x13, bus byte 128: bit 8 of V merges with I
+        MachineMemory[0x3000] = 0x00;
         CpuState.IM = c.im;
         CpuState.I = c.i;
         CpuState.IFF1 = CpuState.IFF2 = 1;
@@ -133,7 +133,9 @@ TEST_F(ProcessorLoop, InterruptAcceptanceByMode) {
         EXPECT_EQ(CpuState.IFF1, c.iff_after);
         EXPECT_EQ(CpuState.IFF2, c.iff_after);
         EXPECT_EQ(ReadControlFlags(), 0u) << "KEY cleared in every mode";
-        if (c.sp_after != 0x8000) EXPECT_EQ(StackTop(), 0x1000);
+        if (c.sp_after != 0x8000) {
+            EXPECT_EQ(StackTop(), 0x1000);
+        }
     }
 }
 
