@@ -27,11 +27,14 @@ echo "== kernels"
 "$kernels_bench" --benchmark_out="$tmp/kernels.csv" --benchmark_out_format=csv
 kernels_status=$?
 
-# The frame time in ns from the CSV row of BM_RenderFrame (name,iterations,real_time,cpu_time,unit).
-frame_ns=$(awk -F, '$1 == "\"BM_RenderFrame\"" || $1 == "BM_RenderFrame" {
-    t = $3; u = $5; gsub(/"/, "", u)
-    if (u == "us") t *= 1e3; else if (u == "ms") t *= 1e6; else if (u == "s") t *= 1e9
-    printf "%.0f", t }' "$tmp/kernels.csv" 2>/dev/null)
+# The frame time in ns from the CSV row of BM_RenderFrame (name,iterations,real_time,cpu_time,
+# time_unit): wall and processor time. The goal is judged on processor time, the frame's own cost,
+# which other work on a shared machine does not inflate the way it does wall time.
+frame_times=$(awk -F, '$1 == "\"BM_RenderFrame\"" || $1 == "BM_RenderFrame" {
+    u = $5; gsub(/"/, "", u)
+    k = 1; if (u == "us") k = 1e3; else if (u == "ms") k = 1e6; else if (u == "s") k = 1e9
+    printf "%.0f %.0f", $3 * k, $4 * k }' "$tmp/kernels.csv" 2>/dev/null)
+read -r frame_wall_ns frame_cpu_ns <<<"$frame_times"
 
 echo
 echo "== summary"
@@ -44,9 +47,10 @@ else
   echo "processor: FAILED (exit status $cpu_status), see above"
   status=1
 fi
-if [ -n "$frame_ns" ] && [ "$kernels_status" -eq 0 ]; then
-  if [ "$frame_ns" -le "$frame_goal_ns" ]; then verdict=met; else verdict=MISSED; status=1; fi
-  echo "frame: ${frame_ns} ns per RenderFrame (goal <= ${frame_goal_ns} ns: $verdict)"
+if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then
+  if [ "$frame_cpu_ns" -le "$frame_goal_ns" ]; then verdict=met; else verdict=MISSED; status=1; fi
+  echo "frame: RenderFrame ${frame_cpu_ns} ns processor time (wall ${frame_wall_ns} ns);" \
+    "goal <= ${frame_goal_ns} ns: $verdict"
 else
   echo "frame: FAILED (kernels exit status $kernels_status), see above"
   status=1
