@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -175,6 +176,18 @@ TEST_F(ShellThread, DisplayWithAndWithoutFont) {
     }
 }
 
+TEST_F(ShellThread, StartUpReadsTheSettings) {
+    SettingsRecord file{};
+    file.waitstates = 3;
+    std::strcpy(file.files_folder, "Band/");
+    folder.WriteFile(SettingsFileName, std::string(reinterpret_cast<const char*>(&file), sizeof file));
+    Start();
+    EXPECT_EQ(Waitstates(), 3);
+    char text[FilesFolderSize];
+    CopyFilesFolder(text);
+    EXPECT_STREQ(text, "Band/");
+}
+
 TEST_F(ShellThread, KeyPressReachesPort56AndRequestsInterrupt) {
     Start();
     DisplayWidget* display = window->Display();
@@ -189,11 +202,13 @@ TEST_F(ShellThread, KeyPressReachesPort56AndRequestsInterrupt) {
 TEST_F(ShellThread, AutoRepeatsAreDropped) {
     Start();
     DisplayWidget* display = window->Display();
+    // X11 repeats a held key as release and press pairs, other systems as presses alone.
     SendKey(display, QEvent::KeyPress, ScanA);
     for (int i = 0; i < 3; ++i) {
         SendKey(display, QEvent::KeyRelease, ScanA, {}, true);
         SendKey(display, QEvent::KeyPress, ScanA, {}, true);
     }
+    for (int i = 0; i < 3; ++i) SendKey(display, QEvent::KeyPress, ScanA, {}, true);
     EXPECT_EQ(KeyboardState.held_keys, 1);
     SendKey(display, QEvent::KeyRelease, ScanA);
     EXPECT_EQ(KeyboardState.held_keys, 0);
