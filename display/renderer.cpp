@@ -23,29 +23,59 @@ uint8_t blink_mask = 0x7F;
 namespace {
 
 constexpr int CellGroups = ScreenColumns / 4; // four 6-pixel cells fill three bytes
+constexpr int RowWords = ScreenColumns / 8;   // a row is five aligned 8-byte words
 
-// One glyph byte of the cell at address, switching the set first when the byte is a control code.
-inline uint32_t CellGlyph(const uint8_t* plane, uint16_t address, uint32_t mask, uint32_t& base) {
-    uint32_t m = ReadMemoryShared(address) & mask;
-    if (IsControlCode(uint8_t(m))) base = (m & 0x10) ? MosaicBase : TextBase;
-    return plane[base + m];
+// A row starts 40 * k bytes into an aligned block, so its five words are 8-byte aligned. The
+// ProcessorThread writes single bytes; these relaxed word loads still see each byte whole.
+typedef uint64_t __attribute__((may_alias)) ScreenWord;
+
+inline void ReadRowWords(uint16_t address, uint64_t words[RowWords]) {
+    auto* p = reinterpret_cast<const ScreenWord*>(MachineMemory + address);
+    for (int i = 0; i < RowWords; ++i)
+        words[i] = __atomic_load_n(p + i, __ATOMIC_RELAXED);
 }
 
-// One pixel row p of the text row at address. Every pixel row reads its 40 bytes afresh and starts
-// in the text set. Four glyph bytes go into a 32-bit word 6 bits apart, so bits 1-0 of the first
-// three land on the next cell's first two pixels and those of the fourth fall off the end.
-void RenderLine(uint16_t address, int p, uint32_t mask, uint8_t* line) {
-    const uint8_t* plane = GlyphTable[p];
+// The GlyphTable column of every cell: byte AND blink_mask, in the set chosen by the control codes
+// to its left (or by itself).
+inline void RowColumns(const uint64_t words[RowWords], uint32_t mask, uint16_t column[]) {
     uint32_t base = TextBase;
-    for (int k = 0; k < CellGroups; ++k, address += 4, line += 3) {
-        uint32_t g0 = CellGlyph(plane, address, mask, base);
-        uint32_t g1 = CellGlyph(plane, uint16_t(address + 1), mask, base);
-        uint32_t g2 = CellGlyph(plane, uint16_t(address + 2), mask, base);
-        uint32_t g3 = CellGlyph(plane, uint16_t(address + 3), mask, base);
-        uint32_t w = g0 << 24 | g1 << 18 | g2 << 12 | g3 << 6;
+    for (int c = 0; c < ScreenColumns; ++c) {
+        uint32_t m = uint32_t(words[c / 8] >> (8 * (c % 8))) & mask;
+        if (IsControlCode(uint8_t(m))) [[unlikely]]
+            base = (m & 0x10) ? MosaicBase : TextBase;
+        column[c] = uint16_t(base + m);
+    }
+}
+
+// Pixel row p of a text row into one line. Four glyph bytes go into a 32-bit word 6 bits apart, so
+// bits 1-0 of the first three land on the next cell's first two pixels and those of the fourth
+// fall off the end.
+inline void RenderLine(const uint8_t* plane, const uint16_t column[], uint8_t* line) {
+    for (int k = 0; k < CellGroups; ++k, column += 4, line += 3) {
+        uint32_t w = uint32_t(plane[column[0]]) << 24 | uint32_t(plane[column[1]]) << 18 |
+                     uint32_t(plane[column[2]]) << 12 | uint32_t(plane[column[3]]) << 6;
         line[0] = uint8_t(w >> 24);
         line[1] = uint8_t(w >> 16);
         line[2] = uint8_t(w >> 8);
+    }
+}
+
+// Every pixel row reads its 40 bytes afresh and starts in the text set; the columns are worked out
+// again only when the bytes differ from those the previous pixel row read.
+void RenderRow(uint16_t address, uint32_t mask, uint8_t (*lines)[FrameLineBytes]) {
+    uint64_t seen[RowWords], now[RowWords];
+    uint16_t column[ScreenColumns];
+    for (int p = 0; p < GlyphRows; ++p) {
+        ReadRowWords(address, now);
+        bool same = p > 0;
+        for (int i = 0; i < RowWords; ++i)
+            same = same && now[i] == seen[i];
+        if (!same) {
+            RowColumns(now, mask, column);
+            for (int i = 0; i < RowWords; ++i)
+                seen[i] = now[i];
+        }
+        RenderLine(GlyphTable[p], column, lines[p]);
     }
 }
 
@@ -55,8 +85,7 @@ void RenderFrame() {
     uint8_t mask = (frame_count & BlinkFrameBit) ? 0xFF : 0x7F;
     blink_mask = mask;
     for (int r = 0; r < ScreenRows; ++r)
-        for (int p = 0; p < GlyphRows; ++p)
-            RenderLine(RowAddressTable[r], p, mask, FrameBitmap[GlyphRows * r + p]);
+        RenderRow(RowAddressTable[r], mask, &FrameBitmap[GlyphRows * r]);
 }
 
 void RenderThreadBody(RenderEvent& event, PresentHook present, void* context) {
