@@ -95,6 +95,8 @@ pass:       push bc
             adc a, 0
             daa
             ld (BCDPASS + 1), a
+            ld de, (BCDPASS)
+            call mix
             pop bc
             dec bc
             ld a, b
@@ -121,6 +123,14 @@ error:      push hl
             inc hl
             ld (ERRORS), hl
             pop hl
+            ret
+
+; HL = (HL rotated left by one) + DE: unlike a plain XOR or sum, the same change in two values
+; does not cancel out.
+fold:       add hl, hl
+            jr nc, fold_nc
+            inc l
+fold_nc:    add hl, de
             ret
 
 ; HL = next state of the 16-bit xorshift (7, 9, 8) in SEED. Uses A, D.
@@ -255,13 +265,9 @@ md_loop:    push bc
             rr l
             jr nc, md_even
             set 7, h
-md_even:    ld de, (MD_ACC)
-            ld a, h
-            xor d
-            ld h, a
-            ld a, l
-            xor e
-            ld l, a
+md_even:    ex de, hl
+            ld hl, (MD_ACC)
+            call fold
             ld (MD_ACC), hl
             pop bc
             djnz md_loop
@@ -297,7 +303,7 @@ crc_next:   inc hl
             ret
 
 ; Copies a program line into LINEBUF and tokenises it against the keyword table, STRING_PASSES
-; times. Returns DE = ST_ACC, the tokens folded as acc * 2 + token.
+; times. Returns DE = ST_ACC, the tokens folded in one by one.
 strings:    ld hl, 0
             ld (ST_ACC), hl
             ld c, STRING_PASSES
@@ -325,10 +331,9 @@ st_word:    call lookup
             jr st_next
 st_token:   push hl
             ld hl, (ST_ACC)
-            add hl, hl
             ld e, a
             ld d, 0
-            add hl, de
+            call fold
             ld (ST_ACC), hl
             pop hl
             jr st_next
@@ -371,7 +376,7 @@ lk_nc:      inc c
 
 ; Updates NRECS records of 8 bytes through IX with parameters through IY, RECORD_PASSES times:
 ;   +0 visits, +1 +2 value, +3 byte total, +4 state bits, +5 shifter, +6 +7 link to next record.
-; Returns DE = XOR of the values and shifters of the last pass.
+; Returns DE: the values, states and shifters of the last pass folded together.
 records:    ld c, RECORD_PASSES
 rc_pass:    ld ix, RECS
             ld iy, PARAMS
@@ -413,21 +418,24 @@ rc_link:    push ix                 ; link = address of the next record
             pop de
             ld (ix + 6), l
             ld (ix + 7), h
+            push de                 ; DE = fold(DE, value XOR state and shifter)
             ld a, (ix + 1)
             xor (ix + 5)
-            xor e
             ld e, a
             ld a, (ix + 2)
             xor (ix + 4)
-            xor d
             ld d, a
+            pop hl
+            call fold
+            ex de, hl
             ld l, (ix + 6)
             ld h, (ix + 7)
             push hl
             pop ix
             inc iy
             inc iy
-            djnz rc_loop
+            dec b
+            jp nz, rc_loop
             dec c
             jp nz, rc_pass
             ret
