@@ -1,4 +1,5 @@
 // The character generator: font.bin expanded into the GlyphTable with its inverse copies.
+#include "machine/file_io.h"
 #include "display/display.h"
 
 #include <cerrno>
@@ -31,23 +32,11 @@ void ExpandSet(const uint8_t* glyphs, int base, int plain_copies) {
 } // namespace
 
 int BuildCharacterGenerator() {
-    // O_NONBLOCK so that a FIFO by that name cannot hang start-up; only a plain file is accepted.
-    int fd = open("font.bin", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = OpenPlainFileForReading("font.bin");
     if (fd < 0) return 0;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return 0;
-    }
     // Whatever the file does not supply stays zero: a short file or a read error gives dark glyphs.
     std::memset(FontImage, 0, sizeof FontImage);
-    size_t done = 0;
-    while (done < sizeof FontImage) {
-        ssize_t n = read(fd, FontImage + done, sizeof FontImage - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += size_t(n);
-    }
+    ReadUpTo(fd, FontImage, sizeof FontImage);
     close(fd);
 
     ExpandSet(FontImage, TextBase, TextPlainCopies);

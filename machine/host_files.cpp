@@ -1,3 +1,4 @@
+#include "machine/file_io.h"
 #include "machine/host_files.h"
 
 #include "cpu/cpu_state.h"
@@ -122,13 +123,7 @@ void HostFileReadBlock() {
     if (slot.fd < 0 || slot.writable) return;
     // Bytes the file does not deliver leave memory as it was.
     uint8_t block[BlockSize];
-    size_t got = 0;
-    while (got < sizeof block) {
-        ssize_t n = read(slot.fd, block + got, sizeof block - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += size_t(n);
-    }
+    size_t got = ReadUpTo(slot.fd, block, sizeof block);
     for (size_t i = 0; i < got; ++i)
         WriteByte(uint16_t(CpuState.HL + i), block[i]);
 }
@@ -140,13 +135,7 @@ void HostFileWriteBlock() {
     for (size_t i = 0; i < sizeof block; ++i)
         block[i] = ReadByte(uint16_t(CpuState.HL + i));
     // Straight to the OS: another reader sees the block before the slot is closed.
-    size_t done = 0;
-    while (done < sizeof block) {
-        ssize_t n = write(slot.fd, block + done, sizeof block - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += size_t(n);
-    }
+    WriteAll(slot.fd, block, sizeof block);
 }
 
 void CloseAllFileSlots() {

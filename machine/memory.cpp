@@ -1,7 +1,8 @@
 #include "machine/memory.h"
 
+#include "machine/file_io.h"
+
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 alignas(64) uint8_t MachineMemory[MemorySize];
@@ -11,14 +12,9 @@ namespace {
 // Reads up to size bytes of a file into memory at address; the count read is not looked at, so
 // the fill values stand wherever a short file left nothing. Returns 0 when the file won't open.
 int LoadImage(const char* name, uint16_t address, uint32_t size) {
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
+    int fd = OpenPlainFileForReading(name);
     if (fd < 0) return 0;
-    uint32_t done = 0;
-    while (done < size) {
-        ssize_t n = read(fd, MachineMemory + address + done, size - done);
-        if (n <= 0) break;
-        done += uint32_t(n);
-    }
+    ReadUpTo(fd, MachineMemory + address, size);
     close(fd);
     return 1;
 }

@@ -1,3 +1,4 @@
+#include "machine/file_io.h"
 #include "machine/settings.h"
 
 #include <cerrno>
@@ -22,17 +23,6 @@ void EncodeSettings(uint8_t image[SettingsFileSize]) {
     std::memcpy(image + 4, Settings.files_folder, FilesFolderSize);
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 } // namespace
 
 void ReadSettings() {
@@ -44,13 +34,7 @@ void ReadSettings() {
         return;
     }
     // A short file fills only the bytes it holds; the rest of the record stays zero.
-    size_t got = 0;
-    while (got < sizeof image) {
-        ssize_t n = read(fd, image + got, sizeof image - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += size_t(n);
-    }
+    ReadUpTo(fd, image, sizeof image);
     close(fd);
     SetWaitstates(int32_t(uint32_t(image[0]) | uint32_t(image[1]) << 8 | uint32_t(image[2]) << 16 |
                           uint32_t(image[3]) << 24));
