@@ -149,10 +149,9 @@ TEST_F(ShellThread, DisplayWithAndWithoutFont) {
         std::filesystem::remove("font.bin");
         Start(CountingRom(), font);
         ASSERT_TRUE(WaitFor([] { return ReadMemoryShared(ScreenMemoryAddress) == 0x41; }));
-        QTest::qWait(200);
         EXPECT_EQ(window->DisplayRunning(), font);
         if (font) {
-            EXPECT_GE(Ticks(), 3);
+            EXPECT_TRUE(WaitFor([] { return Ticks() >= 3; }));
             ASSERT_TRUE(WaitFor(
                 [&] { return window->Display()->Picture().pixel(0, 0) == qRgb(255, 255, 255); }));
             // The painted widget, not just the buffer: the block top-left, black beside it.
@@ -161,6 +160,7 @@ TEST_F(ShellThread, DisplayWithAndWithoutFont) {
             EXPECT_EQ(shown.pixel(6, 0), qRgb(0, 0, 0));
             EXPECT_EQ(shown.pixel(0, 10), qRgb(0, 0, 0));
         } else {
+            QTest::qWait(200); // ten ticks' time
             EXPECT_EQ(Ticks(), 0);
             EXPECT_TRUE(ReadControlFlags() & HALTED) << "no tick ends the HALT";
             QImage shown = window->Display()->grab().toImage();
@@ -180,7 +180,8 @@ TEST_F(ShellThread, StartUpReadsTheSettings) {
     SettingsRecord file{};
     file.waitstates = 3;
     std::strcpy(file.files_folder, "Band/");
-    folder.WriteFile(SettingsFileName, std::string(reinterpret_cast<const char*>(&file), sizeof file));
+    folder.WriteFile(SettingsFileName,
+                     std::string(reinterpret_cast<const char*>(&file), sizeof file));
     Start();
     EXPECT_EQ(Waitstates(), 3);
     char text[FilesFolderSize];
@@ -208,7 +209,8 @@ TEST_F(ShellThread, AutoRepeatsAreDropped) {
         SendKey(display, QEvent::KeyRelease, ScanA, {}, true);
         SendKey(display, QEvent::KeyPress, ScanA, {}, true);
     }
-    for (int i = 0; i < 3; ++i) SendKey(display, QEvent::KeyPress, ScanA, {}, true);
+    for (int i = 0; i < 3; ++i)
+        SendKey(display, QEvent::KeyPress, ScanA, {}, true);
     EXPECT_EQ(KeyboardState.held_keys, 1);
     SendKey(display, QEvent::KeyRelease, ScanA);
     EXPECT_EQ(KeyboardState.held_keys, 0);
@@ -301,7 +303,7 @@ TEST_F(ShellThread, DialogsAreModalWhileEmulationRuns) {
             title = dialog->windowTitle();
             EXPECT_TRUE(dialog->isModal());
             uint16_t before = Ticks();
-            QTest::qWait(200);
+            WaitFor([&] { return uint16_t(Ticks() - before) >= 3; });
             ticks_inside = uint16_t(Ticks() - before);
             dialog->findChild<QPushButton*>("ok")->click();
         });
