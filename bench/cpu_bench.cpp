@@ -250,7 +250,10 @@ int main(int argc, char** argv) {
     Image[PassCountAddress] = uint8_t(passes);
     Image[PassCountAddress + 1] = uint8_t(passes >> 8);
 
-    std::printf("processor loop benchmark: %ld passes, %ld rounds\n", passes, rounds);
+    if (check_only)
+        std::printf("processor loop check: %ld passes, untimed\n", passes);
+    else
+        std::printf("processor loop benchmark: %ld passes, %ld rounds\n", passes, rounds);
     std::printf("compiler: g++ %s, flags: %s\n", __VERSION__, LUNABRIK_BUILD_FLAGS);
 
     Z80EX_CONTEXT* cpu = z80ex_create(Z80exRead, nullptr, Z80exWrite, nullptr, Z80exPortRead,
