@@ -13,11 +13,13 @@
 
 inline constexpr std::array<uint8_t, 256> ParityTable = [] {
     std::array<uint8_t, 256> t{};
-    for (int v = 0; v < 256; ++v) t[v] = (std::popcount(unsigned(v)) & 1) ? 0 : 1;
+    for (int v = 0; v < 256; ++v)
+        t[v] = (std::popcount(unsigned(v)) & 1) ? 0 : 1;
     return t;
 }();
 
-//                                                 a b r: 000   001   010   011   100   101   110   111
+//                                                 a b r: 000   001   010   011   100   101   110
+//                                                 111
 inline constexpr uint8_t AddFlagTable[8] = {0x00, 0x84, 0x01, 0x80, 0x01, 0x80, 0x05, 0x81};
 inline constexpr uint8_t AddHalfCarryTable[8] = {0x00, 0x00, 0x10, 0x00, 0x10, 0x00, 0x10, 0x10};
 inline constexpr uint8_t SubFlagTable[8] = {0x00, 0x81, 0x01, 0x85, 0x04, 0x80, 0x00, 0x81};
@@ -148,8 +150,11 @@ LB_INLINE void DecimalAdjust() {
     unsigned carry;
     if (!n) {
         if (!c && !h) {
-            if (lo <= 9) { k = hi <= 9 ? 0x00 : 0x60; }
-            else { k = hi <= 8 ? 0x06 : 0x66; }
+            if (lo <= 9) {
+                k = hi <= 9 ? 0x00 : 0x60;
+            } else {
+                k = hi <= 8 ? 0x06 : 0x66;
+            }
             carry = k & 0x60 ? 1 : 0;
         } else if (!c) {
             k = hi <= 9 ? 0x06 : 0x66;
@@ -166,7 +171,8 @@ LB_INLINE void DecimalAdjust() {
         carry = c ? 1 : 0;
     }
     AddA(k);
-    s.F = uint8_t((s.F & ~(FLAG_PV | FLAG_N | FLAG_C)) | (ParityTable[s.A] ? FLAG_PV : 0) | n | carry);
+    s.F = uint8_t((s.F & ~(FLAG_PV | FLAG_N | FLAG_C)) | (ParityTable[s.A] ? FLAG_PV : 0) | n |
+                  carry);
 }
 
 // Shift flag rule of the CB rotates and shifts: S, Z, P/V from the result, H = N = 0, C = the bit
@@ -190,8 +196,8 @@ LB_INLINE uint8_t OpSRL(uint8_t v) { return ShiftFlags(uint8_t(v >> 1), v & 1); 
 
 // Bit-test flag rule: H = 1, S = P/V = N = 0, Z = bit b of v is 0; C, Y, X unchanged.
 LB_INLINE void BitTest(uint8_t v, int b) {
-    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | FLAG_H |
-                         ((v >> b) & 1 ? 0 : FLAG_Z));
+    CpuState.F =
+        uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | FLAG_H | ((v >> b) & 1 ? 0 : FLAG_Z));
 }
 
 LB_INLINE void Push(uint16_t w) {
@@ -208,11 +214,14 @@ LB_INLINE void DisableInterrupts() { CpuState.IFF1 = CpuState.IFF2 = 0; }
 // Takes effect before the next instruction: there is no one-instruction delay.
 LB_INLINE void EnableInterrupts() { CpuState.IFF1 = CpuState.IFF2 = 1; }
 
-// Operand fetch from the instruction stream.
-LB_INLINE uint8_t FetchByte() { return ReadByte(CpuState.PC++); }
-LB_INLINE uint16_t FetchWord() {
-    uint16_t w = ReadWord(CpuState.PC);
-    CpuState.PC = uint16_t(CpuState.PC + 2);
+// Operand fetch from the instruction stream at pc (the main loop's own copy of PC, or CpuState.PC).
+LB_INLINE uint8_t FetchByte(uint16_t& pc) { return ReadByte(pc++); }
+LB_INLINE uint16_t FetchWord(uint16_t& pc) {
+    uint16_t w = ReadWord(pc);
+    pc = uint16_t(pc + 2);
     return w;
 }
-LB_INLINE int8_t FetchDisplacement() { return int8_t(FetchByte()); }
+LB_INLINE int8_t FetchDisplacement(uint16_t& pc) { return int8_t(FetchByte(pc)); }
+LB_INLINE uint8_t FetchByte() { return FetchByte(CpuState.PC); }
+LB_INLINE uint16_t FetchWord() { return FetchWord(CpuState.PC); }
+LB_INLINE int8_t FetchDisplacement() { return FetchDisplacement(CpuState.PC); }

@@ -28,6 +28,17 @@
 // Internal linkage: the other table files may give their own handlers the same names.
 namespace {
 
+// Every handler receives PC by reference: the loop keeps it in a local (a host register) rather
+// than in CpuState, and writes it back only around calls that leave the loop's function.
+#define LB_PC [[maybe_unused]] uint16_t& pc
+
+// The prefixed tables are out of line and work on CpuState.PC.
+template <typename Table> LB_INLINE void CallPrefixTable(uint16_t& pc, Table table) {
+    CpuState.PC = pc;
+    table();
+    pc = CpuState.PC;
+}
+
 // Register codes as the opcodes carry them in bits 5-3 and 2-0; 6 is the byte at HL.
 enum : int { REG_B, REG_C, REG_D, REG_E, REG_H, REG_L, REG_iHL, REG_A };
 // Pair codes of bits 5-4; PUSH and POP put AF where the others have SP.
@@ -94,142 +105,142 @@ template <int cc> LB_INLINE bool Condition() {
 // ---- Generic forms ----
 
 // 8-bit loads. LD H,(HL) and LD L,(HL) take the address before the load.
-template <int d, int s> LB_INLINE void LD_r_r() { WriteOperand<d>(ReadOperand<s>()); }
-template <int r> LB_INLINE void LD_r_n() { Register8<r>() = FetchByte(); }
+template <int d, int s> LB_INLINE void LD_r_r(LB_PC) { WriteOperand<d>(ReadOperand<s>()); }
+template <int r> LB_INLINE void LD_r_n(LB_PC) { Register8<r>() = FetchByte(pc); }
 
 // INC and DEC of a register or of the byte at HL (read and written back at the same address).
-template <int r> LB_INLINE void INC_r() {
+template <int r> LB_INLINE void INC_r(LB_PC) {
     uint8_t v = uint8_t(ReadOperand<r>() + 1);
     WriteOperand<r>(v);
     IncrementFlags(v);
 }
-template <int r> LB_INLINE void DEC_r() {
+template <int r> LB_INLINE void DEC_r(LB_PC) {
     uint8_t v = uint8_t(ReadOperand<r>() - 1);
     WriteOperand<r>(v);
     DecrementFlags(v);
 }
 
 // The eight accumulator operations (AddA .. CpA) on a register, (HL) or an immediate byte.
-template <void (*Op)(uint8_t), int r> LB_INLINE void ALU_r() { Op(ReadOperand<r>()); }
-template <void (*Op)(uint8_t)> LB_INLINE void ALU_n() { Op(FetchByte()); }
+template <void (*Op)(uint8_t), int r> LB_INLINE void ALU_r(LB_PC) { Op(ReadOperand<r>()); }
+template <void (*Op)(uint8_t)> LB_INLINE void ALU_n(LB_PC) { Op(FetchByte(pc)); }
 
 // 16-bit loads and arithmetic; INC rr and DEC rr wrap and leave F alone.
-template <int p> LB_INLINE void LD_rr_nn() { Register16<p>() = FetchWord(); }
-template <int p> LB_INLINE void INC_rr() { Register16<p>() = uint16_t(Register16<p>() + 1); }
-template <int p> LB_INLINE void DEC_rr() { Register16<p>() = uint16_t(Register16<p>() - 1); }
-template <int p> LB_INLINE void ADD_HL_rr() { Add16(CpuState.HL, Register16<p>()); }
-template <int p> LB_INLINE void PUSH_rr() { Push(Register16<p>()); }
+template <int p> LB_INLINE void LD_rr_nn(LB_PC) { Register16<p>() = FetchWord(pc); }
+template <int p> LB_INLINE void INC_rr(LB_PC) { Register16<p>() = uint16_t(Register16<p>() + 1); }
+template <int p> LB_INLINE void DEC_rr(LB_PC) { Register16<p>() = uint16_t(Register16<p>() - 1); }
+template <int p> LB_INLINE void ADD_HL_rr(LB_PC) { Add16(CpuState.HL, Register16<p>()); }
+template <int p> LB_INLINE void PUSH_rr(LB_PC) { Push(Register16<p>()); }
 // POP AF loads all of F, Y and X included.
-template <int p> LB_INLINE void POP_rr() { Register16<p>() = Pop(); }
+template <int p> LB_INLINE void POP_rr(LB_PC) { Register16<p>() = Pop(); }
 
 // Jumps, calls and returns. PC + e counts from the byte behind the two-byte JR or DJNZ. A
 // condition that fails still steps PC over the operand.
-LB_INLINE void JR_e() {
-    int8_t e = FetchDisplacement();
-    CpuState.PC = uint16_t(CpuState.PC + e);
+LB_INLINE void JR_e(LB_PC) {
+    int8_t e = FetchDisplacement(pc);
+    pc = uint16_t(pc + e);
 }
-template <int cc> LB_INLINE void JR_cc_e() {
+template <int cc> LB_INLINE void JR_cc_e(LB_PC) {
     if (Condition<cc>())
-        JR_e();
+        JR_e(pc);
     else
-        CpuState.PC = uint16_t(CpuState.PC + 1);
+        pc = uint16_t(pc + 1);
 }
-LB_INLINE void JP_nn() { CpuState.PC = FetchWord(); }
-template <int cc> LB_INLINE void JP_cc_nn() {
+LB_INLINE void JP_nn(LB_PC) { pc = FetchWord(pc); }
+template <int cc> LB_INLINE void JP_cc_nn(LB_PC) {
     if (Condition<cc>())
-        JP_nn();
+        JP_nn(pc);
     else
-        CpuState.PC = uint16_t(CpuState.PC + 2);
+        pc = uint16_t(pc + 2);
 }
 // The return address is the byte behind the operand.
-LB_INLINE void CALL_nn() {
-    uint16_t nn = FetchWord();
-    Push(CpuState.PC);
-    CpuState.PC = nn;
+LB_INLINE void CALL_nn(LB_PC) {
+    uint16_t nn = FetchWord(pc);
+    Push(pc);
+    pc = nn;
 }
-template <int cc> LB_INLINE void CALL_cc_nn() {
+template <int cc> LB_INLINE void CALL_cc_nn(LB_PC) {
     if (Condition<cc>())
-        CALL_nn();
+        CALL_nn(pc);
     else
-        CpuState.PC = uint16_t(CpuState.PC + 2);
+        pc = uint16_t(pc + 2);
 }
-LB_INLINE void RET() { CpuState.PC = Pop(); }
-template <int cc> LB_INLINE void RET_cc() {
-    if (Condition<cc>()) RET();
+LB_INLINE void RET(LB_PC) { pc = Pop(); }
+template <int cc> LB_INLINE void RET_cc(LB_PC) {
+    if (Condition<cc>()) RET(pc);
 }
-template <uint16_t p> LB_INLINE void RST_p() {
-    uint16_t back = CpuState.PC;
-    CpuState.PC = p;
+template <uint16_t p> LB_INLINE void RST_p(LB_PC) {
+    uint16_t back = pc;
+    pc = p;
     Push(back);
 }
 
 // ---- Single handlers ----
 
-LB_INLINE void NOP() {}
+LB_INLINE void NOP(LB_PC) {}
 
 // Loads through BC, DE and nn.
-LB_INLINE void LD_iBC_A() { WriteByte(CpuState.BC, CpuState.A); }
-LB_INLINE void LD_iDE_A() { WriteByte(CpuState.DE, CpuState.A); }
-LB_INLINE void LD_A_iBC() { CpuState.A = ReadByte(CpuState.BC); }
-LB_INLINE void LD_A_iDE() { CpuState.A = ReadByte(CpuState.DE); }
-LB_INLINE void LD_inn_HL() { WriteWord(FetchWord(), CpuState.HL); }
-LB_INLINE void LD_HL_inn() { CpuState.HL = ReadWord(FetchWord()); }
-LB_INLINE void LD_inn_A() { WriteByte(FetchWord(), CpuState.A); }
-LB_INLINE void LD_A_inn() { CpuState.A = ReadByte(FetchWord()); }
+LB_INLINE void LD_iBC_A(LB_PC) { WriteByte(CpuState.BC, CpuState.A); }
+LB_INLINE void LD_iDE_A(LB_PC) { WriteByte(CpuState.DE, CpuState.A); }
+LB_INLINE void LD_A_iBC(LB_PC) { CpuState.A = ReadByte(CpuState.BC); }
+LB_INLINE void LD_A_iDE(LB_PC) { CpuState.A = ReadByte(CpuState.DE); }
+LB_INLINE void LD_inn_HL(LB_PC) { WriteWord(FetchWord(pc), CpuState.HL); }
+LB_INLINE void LD_HL_inn(LB_PC) { CpuState.HL = ReadWord(FetchWord(pc)); }
+LB_INLINE void LD_inn_A(LB_PC) { WriteByte(FetchWord(pc), CpuState.A); }
+LB_INLINE void LD_A_inn(LB_PC) { CpuState.A = ReadByte(FetchWord(pc)); }
 // HL is read before n.
-LB_INLINE void LD_iHL_n() {
+LB_INLINE void LD_iHL_n(LB_PC) {
     uint16_t address = CpuState.HL;
-    WriteByte(address, FetchByte());
+    WriteByte(address, FetchByte(pc));
 }
-LB_INLINE void LD_SP_HL() { CpuState.SP = CpuState.HL; }
+LB_INLINE void LD_SP_HL(LB_PC) { CpuState.SP = CpuState.HL; }
 
 // Accumulator rotates: C takes the bit shifted out; S, Z, P/V, Y, X stay.
-LB_INLINE void RLCA() {
+LB_INLINE void RLCA(LB_PC) {
     uint8_t a = CpuState.A;
     CpuState.A = uint8_t(a << 1 | a >> 7);
     AccumulatorRotateFlags(a >> 7);
 }
-LB_INLINE void RRCA() {
+LB_INLINE void RRCA(LB_PC) {
     uint8_t a = CpuState.A;
     CpuState.A = uint8_t(a >> 1 | a << 7);
     AccumulatorRotateFlags(a & 1);
 }
-LB_INLINE void RLA() {
+LB_INLINE void RLA(LB_PC) {
     uint8_t a = CpuState.A;
     CpuState.A = uint8_t(a << 1 | (CpuState.F & FLAG_C));
     AccumulatorRotateFlags(a >> 7);
 }
-LB_INLINE void RRA() {
+LB_INLINE void RRA(LB_PC) {
     uint8_t a = CpuState.A;
     CpuState.A = uint8_t(a >> 1 | (CpuState.F & FLAG_C) << 7);
     AccumulatorRotateFlags(a & 1);
 }
 
-LB_INLINE void DAA() { DecimalAdjust(); }
+LB_INLINE void DAA(LB_PC) { DecimalAdjust(); }
 // CPL, SCF and CCF set F directly: each changes only the named bits. CCF keeps H on this machine.
-LB_INLINE void CPL() {
+LB_INLINE void CPL(LB_PC) {
     CpuState.A = uint8_t(~CpuState.A);
     CpuState.F |= FLAG_H | FLAG_N;
 }
-LB_INLINE void SCF() { CpuState.F = uint8_t((CpuState.F & ~(FLAG_H | FLAG_N)) | FLAG_C); }
-LB_INLINE void CCF() { CpuState.F = uint8_t((CpuState.F ^ FLAG_C) & ~FLAG_N); }
+LB_INLINE void SCF(LB_PC) { CpuState.F = uint8_t((CpuState.F & ~(FLAG_H | FLAG_N)) | FLAG_C); }
+LB_INLINE void CCF(LB_PC) { CpuState.F = uint8_t((CpuState.F ^ FLAG_C) & ~FLAG_N); }
 
-LB_INLINE void DJNZ_e() {
+LB_INLINE void DJNZ_e(LB_PC) {
     CpuState.B = uint8_t(CpuState.B - 1);
     if (CpuState.B)
-        JR_e();
+        JR_e(pc);
     else
-        CpuState.PC = uint16_t(CpuState.PC + 1);
+        pc = uint16_t(pc + 1);
 }
-LB_INLINE void JP_iHL() { CpuState.PC = CpuState.HL; }
+LB_INLINE void JP_iHL(LB_PC) { pc = CpuState.HL; }
 
 // Exchanges. EX AF,AF' swaps F as a whole, Y and X included.
-LB_INLINE void EX_AF_AF() {
+LB_INLINE void EX_AF_AF(LB_PC) {
     uint16_t t = CpuState.AF;
     CpuState.AF = CpuState.AF_;
     CpuState.AF_ = t;
 }
-LB_INLINE void EXX() {
+LB_INLINE void EXX(LB_PC) {
     auto& s = CpuState;
     uint16_t t = s.BC;
     s.BC = s.BC_;
@@ -241,288 +252,292 @@ LB_INLINE void EXX() {
     s.HL = s.HL_;
     s.HL_ = t;
 }
-LB_INLINE void EX_DE_HL() {
+LB_INLINE void EX_DE_HL(LB_PC) {
     uint16_t t = CpuState.DE;
     CpuState.DE = CpuState.HL;
     CpuState.HL = t;
 }
 // Reads the word at SP, writes HL there, then loads HL with the word read.
-LB_INLINE void EX_iSP_HL() {
+LB_INLINE void EX_iSP_HL(LB_PC) {
     uint16_t w = ReadWord(CpuState.SP);
     WriteWord(CpuState.SP, CpuState.HL);
     CpuState.HL = w;
 }
 
 // The processor stops here; the loop waits for the next tick.
-LB_INLINE void HALT() { SetControlFlags(HALTED); }
-LB_INLINE void DI() { DisableInterrupts(); }
-LB_INLINE void EI() { EnableInterrupts(); }
+LB_INLINE void HALT(LB_PC) { SetControlFlags(HALTED); }
+LB_INLINE void DI(LB_PC) { DisableInterrupts(); }
+LB_INLINE void EI(LB_PC) { EnableInterrupts(); }
 
 // The port number is n alone.
-LB_INLINE void IN_A_in() { CpuState.A = PortRead(FetchByte()); }
-LB_INLINE void OUT_in_A() {
-    uint8_t n = FetchByte();
+LB_INLINE void IN_A_in(LB_PC) { CpuState.A = PortRead(FetchByte(pc)); }
+LB_INLINE void OUT_in_A(LB_PC) {
+    uint8_t n = FetchByte(pc);
     PortWrite(n, CpuState.A);
 }
 
-LB_INLINE void PREFIX_CB() { ExecuteCbInstruction(); }
-LB_INLINE void PREFIX_DD() { ExecuteIndexInstruction(CpuState.IX); }
-LB_INLINE void PREFIX_ED() { ExecuteEdInstruction(); }
-LB_INLINE void PREFIX_FD() { ExecuteIndexInstruction(CpuState.IY); }
+LB_INLINE void PREFIX_CB(LB_PC) { CallPrefixTable(pc, ExecuteCbInstruction); }
+LB_INLINE void PREFIX_DD(LB_PC) {
+    CallPrefixTable(pc, [] { ExecuteIndexInstruction(CpuState.IX); });
+}
+LB_INLINE void PREFIX_ED(LB_PC) { CallPrefixTable(pc, ExecuteEdInstruction); }
+LB_INLINE void PREFIX_FD(LB_PC) {
+    CallPrefixTable(pc, [] { ExecuteIndexInstruction(CpuState.IY); });
+}
 
 // ---- Named forms of the generic handlers, one per table slot ----
 
 // LD rr,nn
-LB_INLINE void LD_BC_nn() { LD_rr_nn<PAIR_BC>(); }
-LB_INLINE void LD_DE_nn() { LD_rr_nn<PAIR_DE>(); }
-LB_INLINE void LD_HL_nn() { LD_rr_nn<PAIR_HL>(); }
-LB_INLINE void LD_SP_nn() { LD_rr_nn<PAIR_SP>(); }
+LB_INLINE void LD_BC_nn(LB_PC) { LD_rr_nn<PAIR_BC>(pc); }
+LB_INLINE void LD_DE_nn(LB_PC) { LD_rr_nn<PAIR_DE>(pc); }
+LB_INLINE void LD_HL_nn(LB_PC) { LD_rr_nn<PAIR_HL>(pc); }
+LB_INLINE void LD_SP_nn(LB_PC) { LD_rr_nn<PAIR_SP>(pc); }
 
 // INC rr
-LB_INLINE void INC_BC() { INC_rr<PAIR_BC>(); }
-LB_INLINE void INC_DE() { INC_rr<PAIR_DE>(); }
-LB_INLINE void INC_HL() { INC_rr<PAIR_HL>(); }
-LB_INLINE void INC_SP() { INC_rr<PAIR_SP>(); }
+LB_INLINE void INC_BC(LB_PC) { INC_rr<PAIR_BC>(pc); }
+LB_INLINE void INC_DE(LB_PC) { INC_rr<PAIR_DE>(pc); }
+LB_INLINE void INC_HL(LB_PC) { INC_rr<PAIR_HL>(pc); }
+LB_INLINE void INC_SP(LB_PC) { INC_rr<PAIR_SP>(pc); }
 
 // INC r, INC (HL)
-LB_INLINE void INC_B() { INC_r<REG_B>(); }
-LB_INLINE void INC_C() { INC_r<REG_C>(); }
-LB_INLINE void INC_D() { INC_r<REG_D>(); }
-LB_INLINE void INC_E() { INC_r<REG_E>(); }
-LB_INLINE void INC_H() { INC_r<REG_H>(); }
-LB_INLINE void INC_L() { INC_r<REG_L>(); }
-LB_INLINE void INC_iHL() { INC_r<REG_iHL>(); }
-LB_INLINE void INC_A() { INC_r<REG_A>(); }
+LB_INLINE void INC_B(LB_PC) { INC_r<REG_B>(pc); }
+LB_INLINE void INC_C(LB_PC) { INC_r<REG_C>(pc); }
+LB_INLINE void INC_D(LB_PC) { INC_r<REG_D>(pc); }
+LB_INLINE void INC_E(LB_PC) { INC_r<REG_E>(pc); }
+LB_INLINE void INC_H(LB_PC) { INC_r<REG_H>(pc); }
+LB_INLINE void INC_L(LB_PC) { INC_r<REG_L>(pc); }
+LB_INLINE void INC_iHL(LB_PC) { INC_r<REG_iHL>(pc); }
+LB_INLINE void INC_A(LB_PC) { INC_r<REG_A>(pc); }
 
 // DEC r, DEC (HL)
-LB_INLINE void DEC_B() { DEC_r<REG_B>(); }
-LB_INLINE void DEC_C() { DEC_r<REG_C>(); }
-LB_INLINE void DEC_D() { DEC_r<REG_D>(); }
-LB_INLINE void DEC_E() { DEC_r<REG_E>(); }
-LB_INLINE void DEC_H() { DEC_r<REG_H>(); }
-LB_INLINE void DEC_L() { DEC_r<REG_L>(); }
-LB_INLINE void DEC_iHL() { DEC_r<REG_iHL>(); }
-LB_INLINE void DEC_A() { DEC_r<REG_A>(); }
+LB_INLINE void DEC_B(LB_PC) { DEC_r<REG_B>(pc); }
+LB_INLINE void DEC_C(LB_PC) { DEC_r<REG_C>(pc); }
+LB_INLINE void DEC_D(LB_PC) { DEC_r<REG_D>(pc); }
+LB_INLINE void DEC_E(LB_PC) { DEC_r<REG_E>(pc); }
+LB_INLINE void DEC_H(LB_PC) { DEC_r<REG_H>(pc); }
+LB_INLINE void DEC_L(LB_PC) { DEC_r<REG_L>(pc); }
+LB_INLINE void DEC_iHL(LB_PC) { DEC_r<REG_iHL>(pc); }
+LB_INLINE void DEC_A(LB_PC) { DEC_r<REG_A>(pc); }
 
 // LD r,n
-LB_INLINE void LD_B_n() { LD_r_n<REG_B>(); }
-LB_INLINE void LD_C_n() { LD_r_n<REG_C>(); }
-LB_INLINE void LD_D_n() { LD_r_n<REG_D>(); }
-LB_INLINE void LD_E_n() { LD_r_n<REG_E>(); }
-LB_INLINE void LD_H_n() { LD_r_n<REG_H>(); }
-LB_INLINE void LD_L_n() { LD_r_n<REG_L>(); }
-LB_INLINE void LD_A_n() { LD_r_n<REG_A>(); }
+LB_INLINE void LD_B_n(LB_PC) { LD_r_n<REG_B>(pc); }
+LB_INLINE void LD_C_n(LB_PC) { LD_r_n<REG_C>(pc); }
+LB_INLINE void LD_D_n(LB_PC) { LD_r_n<REG_D>(pc); }
+LB_INLINE void LD_E_n(LB_PC) { LD_r_n<REG_E>(pc); }
+LB_INLINE void LD_H_n(LB_PC) { LD_r_n<REG_H>(pc); }
+LB_INLINE void LD_L_n(LB_PC) { LD_r_n<REG_L>(pc); }
+LB_INLINE void LD_A_n(LB_PC) { LD_r_n<REG_A>(pc); }
 
 // ADD HL,rr
-LB_INLINE void ADD_HL_BC() { ADD_HL_rr<PAIR_BC>(); }
-LB_INLINE void ADD_HL_DE() { ADD_HL_rr<PAIR_DE>(); }
-LB_INLINE void ADD_HL_HL() { ADD_HL_rr<PAIR_HL>(); }
-LB_INLINE void ADD_HL_SP() { ADD_HL_rr<PAIR_SP>(); }
+LB_INLINE void ADD_HL_BC(LB_PC) { ADD_HL_rr<PAIR_BC>(pc); }
+LB_INLINE void ADD_HL_DE(LB_PC) { ADD_HL_rr<PAIR_DE>(pc); }
+LB_INLINE void ADD_HL_HL(LB_PC) { ADD_HL_rr<PAIR_HL>(pc); }
+LB_INLINE void ADD_HL_SP(LB_PC) { ADD_HL_rr<PAIR_SP>(pc); }
 
 // DEC rr
-LB_INLINE void DEC_BC() { DEC_rr<PAIR_BC>(); }
-LB_INLINE void DEC_DE() { DEC_rr<PAIR_DE>(); }
-LB_INLINE void DEC_HL() { DEC_rr<PAIR_HL>(); }
-LB_INLINE void DEC_SP() { DEC_rr<PAIR_SP>(); }
+LB_INLINE void DEC_BC(LB_PC) { DEC_rr<PAIR_BC>(pc); }
+LB_INLINE void DEC_DE(LB_PC) { DEC_rr<PAIR_DE>(pc); }
+LB_INLINE void DEC_HL(LB_PC) { DEC_rr<PAIR_HL>(pc); }
+LB_INLINE void DEC_SP(LB_PC) { DEC_rr<PAIR_SP>(pc); }
 
 // JR cc,e
-LB_INLINE void JR_NZ_e() { JR_cc_e<COND_NZ>(); }
-LB_INLINE void JR_Z_e() { JR_cc_e<COND_Z>(); }
-LB_INLINE void JR_NC_e() { JR_cc_e<COND_NC>(); }
-LB_INLINE void JR_C_e() { JR_cc_e<COND_C>(); }
+LB_INLINE void JR_NZ_e(LB_PC) { JR_cc_e<COND_NZ>(pc); }
+LB_INLINE void JR_Z_e(LB_PC) { JR_cc_e<COND_Z>(pc); }
+LB_INLINE void JR_NC_e(LB_PC) { JR_cc_e<COND_NC>(pc); }
+LB_INLINE void JR_C_e(LB_PC) { JR_cc_e<COND_C>(pc); }
 
 // LD r,r, LD r,(HL), LD (HL),r
-LB_INLINE void LD_B_B() { LD_r_r<REG_B, REG_B>(); }
-LB_INLINE void LD_B_C() { LD_r_r<REG_B, REG_C>(); }
-LB_INLINE void LD_B_D() { LD_r_r<REG_B, REG_D>(); }
-LB_INLINE void LD_B_E() { LD_r_r<REG_B, REG_E>(); }
-LB_INLINE void LD_B_H() { LD_r_r<REG_B, REG_H>(); }
-LB_INLINE void LD_B_L() { LD_r_r<REG_B, REG_L>(); }
-LB_INLINE void LD_B_iHL() { LD_r_r<REG_B, REG_iHL>(); }
-LB_INLINE void LD_B_A() { LD_r_r<REG_B, REG_A>(); }
-LB_INLINE void LD_C_B() { LD_r_r<REG_C, REG_B>(); }
-LB_INLINE void LD_C_C() { LD_r_r<REG_C, REG_C>(); }
-LB_INLINE void LD_C_D() { LD_r_r<REG_C, REG_D>(); }
-LB_INLINE void LD_C_E() { LD_r_r<REG_C, REG_E>(); }
-LB_INLINE void LD_C_H() { LD_r_r<REG_C, REG_H>(); }
-LB_INLINE void LD_C_L() { LD_r_r<REG_C, REG_L>(); }
-LB_INLINE void LD_C_iHL() { LD_r_r<REG_C, REG_iHL>(); }
-LB_INLINE void LD_C_A() { LD_r_r<REG_C, REG_A>(); }
-LB_INLINE void LD_D_B() { LD_r_r<REG_D, REG_B>(); }
-LB_INLINE void LD_D_C() { LD_r_r<REG_D, REG_C>(); }
-LB_INLINE void LD_D_D() { LD_r_r<REG_D, REG_D>(); }
-LB_INLINE void LD_D_E() { LD_r_r<REG_D, REG_E>(); }
-LB_INLINE void LD_D_H() { LD_r_r<REG_D, REG_H>(); }
-LB_INLINE void LD_D_L() { LD_r_r<REG_D, REG_L>(); }
-LB_INLINE void LD_D_iHL() { LD_r_r<REG_D, REG_iHL>(); }
-LB_INLINE void LD_D_A() { LD_r_r<REG_D, REG_A>(); }
-LB_INLINE void LD_E_B() { LD_r_r<REG_E, REG_B>(); }
-LB_INLINE void LD_E_C() { LD_r_r<REG_E, REG_C>(); }
-LB_INLINE void LD_E_D() { LD_r_r<REG_E, REG_D>(); }
-LB_INLINE void LD_E_E() { LD_r_r<REG_E, REG_E>(); }
-LB_INLINE void LD_E_H() { LD_r_r<REG_E, REG_H>(); }
-LB_INLINE void LD_E_L() { LD_r_r<REG_E, REG_L>(); }
-LB_INLINE void LD_E_iHL() { LD_r_r<REG_E, REG_iHL>(); }
-LB_INLINE void LD_E_A() { LD_r_r<REG_E, REG_A>(); }
-LB_INLINE void LD_H_B() { LD_r_r<REG_H, REG_B>(); }
-LB_INLINE void LD_H_C() { LD_r_r<REG_H, REG_C>(); }
-LB_INLINE void LD_H_D() { LD_r_r<REG_H, REG_D>(); }
-LB_INLINE void LD_H_E() { LD_r_r<REG_H, REG_E>(); }
-LB_INLINE void LD_H_H() { LD_r_r<REG_H, REG_H>(); }
-LB_INLINE void LD_H_L() { LD_r_r<REG_H, REG_L>(); }
-LB_INLINE void LD_H_iHL() { LD_r_r<REG_H, REG_iHL>(); }
-LB_INLINE void LD_H_A() { LD_r_r<REG_H, REG_A>(); }
-LB_INLINE void LD_L_B() { LD_r_r<REG_L, REG_B>(); }
-LB_INLINE void LD_L_C() { LD_r_r<REG_L, REG_C>(); }
-LB_INLINE void LD_L_D() { LD_r_r<REG_L, REG_D>(); }
-LB_INLINE void LD_L_E() { LD_r_r<REG_L, REG_E>(); }
-LB_INLINE void LD_L_H() { LD_r_r<REG_L, REG_H>(); }
-LB_INLINE void LD_L_L() { LD_r_r<REG_L, REG_L>(); }
-LB_INLINE void LD_L_iHL() { LD_r_r<REG_L, REG_iHL>(); }
-LB_INLINE void LD_L_A() { LD_r_r<REG_L, REG_A>(); }
-LB_INLINE void LD_iHL_B() { LD_r_r<REG_iHL, REG_B>(); }
-LB_INLINE void LD_iHL_C() { LD_r_r<REG_iHL, REG_C>(); }
-LB_INLINE void LD_iHL_D() { LD_r_r<REG_iHL, REG_D>(); }
-LB_INLINE void LD_iHL_E() { LD_r_r<REG_iHL, REG_E>(); }
-LB_INLINE void LD_iHL_H() { LD_r_r<REG_iHL, REG_H>(); }
-LB_INLINE void LD_iHL_L() { LD_r_r<REG_iHL, REG_L>(); }
-LB_INLINE void LD_iHL_A() { LD_r_r<REG_iHL, REG_A>(); }
-LB_INLINE void LD_A_B() { LD_r_r<REG_A, REG_B>(); }
-LB_INLINE void LD_A_C() { LD_r_r<REG_A, REG_C>(); }
-LB_INLINE void LD_A_D() { LD_r_r<REG_A, REG_D>(); }
-LB_INLINE void LD_A_E() { LD_r_r<REG_A, REG_E>(); }
-LB_INLINE void LD_A_H() { LD_r_r<REG_A, REG_H>(); }
-LB_INLINE void LD_A_L() { LD_r_r<REG_A, REG_L>(); }
-LB_INLINE void LD_A_iHL() { LD_r_r<REG_A, REG_iHL>(); }
-LB_INLINE void LD_A_A() { LD_r_r<REG_A, REG_A>(); }
+LB_INLINE void LD_B_B(LB_PC) { LD_r_r<REG_B, REG_B>(pc); }
+LB_INLINE void LD_B_C(LB_PC) { LD_r_r<REG_B, REG_C>(pc); }
+LB_INLINE void LD_B_D(LB_PC) { LD_r_r<REG_B, REG_D>(pc); }
+LB_INLINE void LD_B_E(LB_PC) { LD_r_r<REG_B, REG_E>(pc); }
+LB_INLINE void LD_B_H(LB_PC) { LD_r_r<REG_B, REG_H>(pc); }
+LB_INLINE void LD_B_L(LB_PC) { LD_r_r<REG_B, REG_L>(pc); }
+LB_INLINE void LD_B_iHL(LB_PC) { LD_r_r<REG_B, REG_iHL>(pc); }
+LB_INLINE void LD_B_A(LB_PC) { LD_r_r<REG_B, REG_A>(pc); }
+LB_INLINE void LD_C_B(LB_PC) { LD_r_r<REG_C, REG_B>(pc); }
+LB_INLINE void LD_C_C(LB_PC) { LD_r_r<REG_C, REG_C>(pc); }
+LB_INLINE void LD_C_D(LB_PC) { LD_r_r<REG_C, REG_D>(pc); }
+LB_INLINE void LD_C_E(LB_PC) { LD_r_r<REG_C, REG_E>(pc); }
+LB_INLINE void LD_C_H(LB_PC) { LD_r_r<REG_C, REG_H>(pc); }
+LB_INLINE void LD_C_L(LB_PC) { LD_r_r<REG_C, REG_L>(pc); }
+LB_INLINE void LD_C_iHL(LB_PC) { LD_r_r<REG_C, REG_iHL>(pc); }
+LB_INLINE void LD_C_A(LB_PC) { LD_r_r<REG_C, REG_A>(pc); }
+LB_INLINE void LD_D_B(LB_PC) { LD_r_r<REG_D, REG_B>(pc); }
+LB_INLINE void LD_D_C(LB_PC) { LD_r_r<REG_D, REG_C>(pc); }
+LB_INLINE void LD_D_D(LB_PC) { LD_r_r<REG_D, REG_D>(pc); }
+LB_INLINE void LD_D_E(LB_PC) { LD_r_r<REG_D, REG_E>(pc); }
+LB_INLINE void LD_D_H(LB_PC) { LD_r_r<REG_D, REG_H>(pc); }
+LB_INLINE void LD_D_L(LB_PC) { LD_r_r<REG_D, REG_L>(pc); }
+LB_INLINE void LD_D_iHL(LB_PC) { LD_r_r<REG_D, REG_iHL>(pc); }
+LB_INLINE void LD_D_A(LB_PC) { LD_r_r<REG_D, REG_A>(pc); }
+LB_INLINE void LD_E_B(LB_PC) { LD_r_r<REG_E, REG_B>(pc); }
+LB_INLINE void LD_E_C(LB_PC) { LD_r_r<REG_E, REG_C>(pc); }
+LB_INLINE void LD_E_D(LB_PC) { LD_r_r<REG_E, REG_D>(pc); }
+LB_INLINE void LD_E_E(LB_PC) { LD_r_r<REG_E, REG_E>(pc); }
+LB_INLINE void LD_E_H(LB_PC) { LD_r_r<REG_E, REG_H>(pc); }
+LB_INLINE void LD_E_L(LB_PC) { LD_r_r<REG_E, REG_L>(pc); }
+LB_INLINE void LD_E_iHL(LB_PC) { LD_r_r<REG_E, REG_iHL>(pc); }
+LB_INLINE void LD_E_A(LB_PC) { LD_r_r<REG_E, REG_A>(pc); }
+LB_INLINE void LD_H_B(LB_PC) { LD_r_r<REG_H, REG_B>(pc); }
+LB_INLINE void LD_H_C(LB_PC) { LD_r_r<REG_H, REG_C>(pc); }
+LB_INLINE void LD_H_D(LB_PC) { LD_r_r<REG_H, REG_D>(pc); }
+LB_INLINE void LD_H_E(LB_PC) { LD_r_r<REG_H, REG_E>(pc); }
+LB_INLINE void LD_H_H(LB_PC) { LD_r_r<REG_H, REG_H>(pc); }
+LB_INLINE void LD_H_L(LB_PC) { LD_r_r<REG_H, REG_L>(pc); }
+LB_INLINE void LD_H_iHL(LB_PC) { LD_r_r<REG_H, REG_iHL>(pc); }
+LB_INLINE void LD_H_A(LB_PC) { LD_r_r<REG_H, REG_A>(pc); }
+LB_INLINE void LD_L_B(LB_PC) { LD_r_r<REG_L, REG_B>(pc); }
+LB_INLINE void LD_L_C(LB_PC) { LD_r_r<REG_L, REG_C>(pc); }
+LB_INLINE void LD_L_D(LB_PC) { LD_r_r<REG_L, REG_D>(pc); }
+LB_INLINE void LD_L_E(LB_PC) { LD_r_r<REG_L, REG_E>(pc); }
+LB_INLINE void LD_L_H(LB_PC) { LD_r_r<REG_L, REG_H>(pc); }
+LB_INLINE void LD_L_L(LB_PC) { LD_r_r<REG_L, REG_L>(pc); }
+LB_INLINE void LD_L_iHL(LB_PC) { LD_r_r<REG_L, REG_iHL>(pc); }
+LB_INLINE void LD_L_A(LB_PC) { LD_r_r<REG_L, REG_A>(pc); }
+LB_INLINE void LD_iHL_B(LB_PC) { LD_r_r<REG_iHL, REG_B>(pc); }
+LB_INLINE void LD_iHL_C(LB_PC) { LD_r_r<REG_iHL, REG_C>(pc); }
+LB_INLINE void LD_iHL_D(LB_PC) { LD_r_r<REG_iHL, REG_D>(pc); }
+LB_INLINE void LD_iHL_E(LB_PC) { LD_r_r<REG_iHL, REG_E>(pc); }
+LB_INLINE void LD_iHL_H(LB_PC) { LD_r_r<REG_iHL, REG_H>(pc); }
+LB_INLINE void LD_iHL_L(LB_PC) { LD_r_r<REG_iHL, REG_L>(pc); }
+LB_INLINE void LD_iHL_A(LB_PC) { LD_r_r<REG_iHL, REG_A>(pc); }
+LB_INLINE void LD_A_B(LB_PC) { LD_r_r<REG_A, REG_B>(pc); }
+LB_INLINE void LD_A_C(LB_PC) { LD_r_r<REG_A, REG_C>(pc); }
+LB_INLINE void LD_A_D(LB_PC) { LD_r_r<REG_A, REG_D>(pc); }
+LB_INLINE void LD_A_E(LB_PC) { LD_r_r<REG_A, REG_E>(pc); }
+LB_INLINE void LD_A_H(LB_PC) { LD_r_r<REG_A, REG_H>(pc); }
+LB_INLINE void LD_A_L(LB_PC) { LD_r_r<REG_A, REG_L>(pc); }
+LB_INLINE void LD_A_iHL(LB_PC) { LD_r_r<REG_A, REG_iHL>(pc); }
+LB_INLINE void LD_A_A(LB_PC) { LD_r_r<REG_A, REG_A>(pc); }
 
 // ADD A / ADC A / SUB / SBC A / AND / XOR / OR / CP on r and (HL)
-LB_INLINE void ADD_A_B() { ALU_r<AddA, REG_B>(); }
-LB_INLINE void ADD_A_C() { ALU_r<AddA, REG_C>(); }
-LB_INLINE void ADD_A_D() { ALU_r<AddA, REG_D>(); }
-LB_INLINE void ADD_A_E() { ALU_r<AddA, REG_E>(); }
-LB_INLINE void ADD_A_H() { ALU_r<AddA, REG_H>(); }
-LB_INLINE void ADD_A_L() { ALU_r<AddA, REG_L>(); }
-LB_INLINE void ADD_A_iHL() { ALU_r<AddA, REG_iHL>(); }
-LB_INLINE void ADD_A_A() { ALU_r<AddA, REG_A>(); }
-LB_INLINE void ADC_A_B() { ALU_r<AdcA, REG_B>(); }
-LB_INLINE void ADC_A_C() { ALU_r<AdcA, REG_C>(); }
-LB_INLINE void ADC_A_D() { ALU_r<AdcA, REG_D>(); }
-LB_INLINE void ADC_A_E() { ALU_r<AdcA, REG_E>(); }
-LB_INLINE void ADC_A_H() { ALU_r<AdcA, REG_H>(); }
-LB_INLINE void ADC_A_L() { ALU_r<AdcA, REG_L>(); }
-LB_INLINE void ADC_A_iHL() { ALU_r<AdcA, REG_iHL>(); }
-LB_INLINE void ADC_A_A() { ALU_r<AdcA, REG_A>(); }
-LB_INLINE void SUB_B() { ALU_r<SubA, REG_B>(); }
-LB_INLINE void SUB_C() { ALU_r<SubA, REG_C>(); }
-LB_INLINE void SUB_D() { ALU_r<SubA, REG_D>(); }
-LB_INLINE void SUB_E() { ALU_r<SubA, REG_E>(); }
-LB_INLINE void SUB_H() { ALU_r<SubA, REG_H>(); }
-LB_INLINE void SUB_L() { ALU_r<SubA, REG_L>(); }
-LB_INLINE void SUB_iHL() { ALU_r<SubA, REG_iHL>(); }
-LB_INLINE void SUB_A() { ALU_r<SubA, REG_A>(); }
-LB_INLINE void SBC_A_B() { ALU_r<SbcA, REG_B>(); }
-LB_INLINE void SBC_A_C() { ALU_r<SbcA, REG_C>(); }
-LB_INLINE void SBC_A_D() { ALU_r<SbcA, REG_D>(); }
-LB_INLINE void SBC_A_E() { ALU_r<SbcA, REG_E>(); }
-LB_INLINE void SBC_A_H() { ALU_r<SbcA, REG_H>(); }
-LB_INLINE void SBC_A_L() { ALU_r<SbcA, REG_L>(); }
-LB_INLINE void SBC_A_iHL() { ALU_r<SbcA, REG_iHL>(); }
-LB_INLINE void SBC_A_A() { ALU_r<SbcA, REG_A>(); }
-LB_INLINE void AND_B() { ALU_r<AndA, REG_B>(); }
-LB_INLINE void AND_C() { ALU_r<AndA, REG_C>(); }
-LB_INLINE void AND_D() { ALU_r<AndA, REG_D>(); }
-LB_INLINE void AND_E() { ALU_r<AndA, REG_E>(); }
-LB_INLINE void AND_H() { ALU_r<AndA, REG_H>(); }
-LB_INLINE void AND_L() { ALU_r<AndA, REG_L>(); }
-LB_INLINE void AND_iHL() { ALU_r<AndA, REG_iHL>(); }
-LB_INLINE void AND_A() { ALU_r<AndA, REG_A>(); }
-LB_INLINE void XOR_B() { ALU_r<XorA, REG_B>(); }
-LB_INLINE void XOR_C() { ALU_r<XorA, REG_C>(); }
-LB_INLINE void XOR_D() { ALU_r<XorA, REG_D>(); }
-LB_INLINE void XOR_E() { ALU_r<XorA, REG_E>(); }
-LB_INLINE void XOR_H() { ALU_r<XorA, REG_H>(); }
-LB_INLINE void XOR_L() { ALU_r<XorA, REG_L>(); }
-LB_INLINE void XOR_iHL() { ALU_r<XorA, REG_iHL>(); }
-LB_INLINE void XOR_A() { ALU_r<XorA, REG_A>(); }
-LB_INLINE void OR_B() { ALU_r<OrA, REG_B>(); }
-LB_INLINE void OR_C() { ALU_r<OrA, REG_C>(); }
-LB_INLINE void OR_D() { ALU_r<OrA, REG_D>(); }
-LB_INLINE void OR_E() { ALU_r<OrA, REG_E>(); }
-LB_INLINE void OR_H() { ALU_r<OrA, REG_H>(); }
-LB_INLINE void OR_L() { ALU_r<OrA, REG_L>(); }
-LB_INLINE void OR_iHL() { ALU_r<OrA, REG_iHL>(); }
-LB_INLINE void OR_A() { ALU_r<OrA, REG_A>(); }
-LB_INLINE void CP_B() { ALU_r<CpA, REG_B>(); }
-LB_INLINE void CP_C() { ALU_r<CpA, REG_C>(); }
-LB_INLINE void CP_D() { ALU_r<CpA, REG_D>(); }
-LB_INLINE void CP_E() { ALU_r<CpA, REG_E>(); }
-LB_INLINE void CP_H() { ALU_r<CpA, REG_H>(); }
-LB_INLINE void CP_L() { ALU_r<CpA, REG_L>(); }
-LB_INLINE void CP_iHL() { ALU_r<CpA, REG_iHL>(); }
-LB_INLINE void CP_A() { ALU_r<CpA, REG_A>(); }
+LB_INLINE void ADD_A_B(LB_PC) { ALU_r<AddA, REG_B>(pc); }
+LB_INLINE void ADD_A_C(LB_PC) { ALU_r<AddA, REG_C>(pc); }
+LB_INLINE void ADD_A_D(LB_PC) { ALU_r<AddA, REG_D>(pc); }
+LB_INLINE void ADD_A_E(LB_PC) { ALU_r<AddA, REG_E>(pc); }
+LB_INLINE void ADD_A_H(LB_PC) { ALU_r<AddA, REG_H>(pc); }
+LB_INLINE void ADD_A_L(LB_PC) { ALU_r<AddA, REG_L>(pc); }
+LB_INLINE void ADD_A_iHL(LB_PC) { ALU_r<AddA, REG_iHL>(pc); }
+LB_INLINE void ADD_A_A(LB_PC) { ALU_r<AddA, REG_A>(pc); }
+LB_INLINE void ADC_A_B(LB_PC) { ALU_r<AdcA, REG_B>(pc); }
+LB_INLINE void ADC_A_C(LB_PC) { ALU_r<AdcA, REG_C>(pc); }
+LB_INLINE void ADC_A_D(LB_PC) { ALU_r<AdcA, REG_D>(pc); }
+LB_INLINE void ADC_A_E(LB_PC) { ALU_r<AdcA, REG_E>(pc); }
+LB_INLINE void ADC_A_H(LB_PC) { ALU_r<AdcA, REG_H>(pc); }
+LB_INLINE void ADC_A_L(LB_PC) { ALU_r<AdcA, REG_L>(pc); }
+LB_INLINE void ADC_A_iHL(LB_PC) { ALU_r<AdcA, REG_iHL>(pc); }
+LB_INLINE void ADC_A_A(LB_PC) { ALU_r<AdcA, REG_A>(pc); }
+LB_INLINE void SUB_B(LB_PC) { ALU_r<SubA, REG_B>(pc); }
+LB_INLINE void SUB_C(LB_PC) { ALU_r<SubA, REG_C>(pc); }
+LB_INLINE void SUB_D(LB_PC) { ALU_r<SubA, REG_D>(pc); }
+LB_INLINE void SUB_E(LB_PC) { ALU_r<SubA, REG_E>(pc); }
+LB_INLINE void SUB_H(LB_PC) { ALU_r<SubA, REG_H>(pc); }
+LB_INLINE void SUB_L(LB_PC) { ALU_r<SubA, REG_L>(pc); }
+LB_INLINE void SUB_iHL(LB_PC) { ALU_r<SubA, REG_iHL>(pc); }
+LB_INLINE void SUB_A(LB_PC) { ALU_r<SubA, REG_A>(pc); }
+LB_INLINE void SBC_A_B(LB_PC) { ALU_r<SbcA, REG_B>(pc); }
+LB_INLINE void SBC_A_C(LB_PC) { ALU_r<SbcA, REG_C>(pc); }
+LB_INLINE void SBC_A_D(LB_PC) { ALU_r<SbcA, REG_D>(pc); }
+LB_INLINE void SBC_A_E(LB_PC) { ALU_r<SbcA, REG_E>(pc); }
+LB_INLINE void SBC_A_H(LB_PC) { ALU_r<SbcA, REG_H>(pc); }
+LB_INLINE void SBC_A_L(LB_PC) { ALU_r<SbcA, REG_L>(pc); }
+LB_INLINE void SBC_A_iHL(LB_PC) { ALU_r<SbcA, REG_iHL>(pc); }
+LB_INLINE void SBC_A_A(LB_PC) { ALU_r<SbcA, REG_A>(pc); }
+LB_INLINE void AND_B(LB_PC) { ALU_r<AndA, REG_B>(pc); }
+LB_INLINE void AND_C(LB_PC) { ALU_r<AndA, REG_C>(pc); }
+LB_INLINE void AND_D(LB_PC) { ALU_r<AndA, REG_D>(pc); }
+LB_INLINE void AND_E(LB_PC) { ALU_r<AndA, REG_E>(pc); }
+LB_INLINE void AND_H(LB_PC) { ALU_r<AndA, REG_H>(pc); }
+LB_INLINE void AND_L(LB_PC) { ALU_r<AndA, REG_L>(pc); }
+LB_INLINE void AND_iHL(LB_PC) { ALU_r<AndA, REG_iHL>(pc); }
+LB_INLINE void AND_A(LB_PC) { ALU_r<AndA, REG_A>(pc); }
+LB_INLINE void XOR_B(LB_PC) { ALU_r<XorA, REG_B>(pc); }
+LB_INLINE void XOR_C(LB_PC) { ALU_r<XorA, REG_C>(pc); }
+LB_INLINE void XOR_D(LB_PC) { ALU_r<XorA, REG_D>(pc); }
+LB_INLINE void XOR_E(LB_PC) { ALU_r<XorA, REG_E>(pc); }
+LB_INLINE void XOR_H(LB_PC) { ALU_r<XorA, REG_H>(pc); }
+LB_INLINE void XOR_L(LB_PC) { ALU_r<XorA, REG_L>(pc); }
+LB_INLINE void XOR_iHL(LB_PC) { ALU_r<XorA, REG_iHL>(pc); }
+LB_INLINE void XOR_A(LB_PC) { ALU_r<XorA, REG_A>(pc); }
+LB_INLINE void OR_B(LB_PC) { ALU_r<OrA, REG_B>(pc); }
+LB_INLINE void OR_C(LB_PC) { ALU_r<OrA, REG_C>(pc); }
+LB_INLINE void OR_D(LB_PC) { ALU_r<OrA, REG_D>(pc); }
+LB_INLINE void OR_E(LB_PC) { ALU_r<OrA, REG_E>(pc); }
+LB_INLINE void OR_H(LB_PC) { ALU_r<OrA, REG_H>(pc); }
+LB_INLINE void OR_L(LB_PC) { ALU_r<OrA, REG_L>(pc); }
+LB_INLINE void OR_iHL(LB_PC) { ALU_r<OrA, REG_iHL>(pc); }
+LB_INLINE void OR_A(LB_PC) { ALU_r<OrA, REG_A>(pc); }
+LB_INLINE void CP_B(LB_PC) { ALU_r<CpA, REG_B>(pc); }
+LB_INLINE void CP_C(LB_PC) { ALU_r<CpA, REG_C>(pc); }
+LB_INLINE void CP_D(LB_PC) { ALU_r<CpA, REG_D>(pc); }
+LB_INLINE void CP_E(LB_PC) { ALU_r<CpA, REG_E>(pc); }
+LB_INLINE void CP_H(LB_PC) { ALU_r<CpA, REG_H>(pc); }
+LB_INLINE void CP_L(LB_PC) { ALU_r<CpA, REG_L>(pc); }
+LB_INLINE void CP_iHL(LB_PC) { ALU_r<CpA, REG_iHL>(pc); }
+LB_INLINE void CP_A(LB_PC) { ALU_r<CpA, REG_A>(pc); }
 
 // RET cc
-LB_INLINE void RET_NZ() { RET_cc<COND_NZ>(); }
-LB_INLINE void RET_Z() { RET_cc<COND_Z>(); }
-LB_INLINE void RET_NC() { RET_cc<COND_NC>(); }
-LB_INLINE void RET_C() { RET_cc<COND_C>(); }
-LB_INLINE void RET_PO() { RET_cc<COND_PO>(); }
-LB_INLINE void RET_PE() { RET_cc<COND_PE>(); }
-LB_INLINE void RET_P() { RET_cc<COND_P>(); }
-LB_INLINE void RET_M() { RET_cc<COND_M>(); }
+LB_INLINE void RET_NZ(LB_PC) { RET_cc<COND_NZ>(pc); }
+LB_INLINE void RET_Z(LB_PC) { RET_cc<COND_Z>(pc); }
+LB_INLINE void RET_NC(LB_PC) { RET_cc<COND_NC>(pc); }
+LB_INLINE void RET_C(LB_PC) { RET_cc<COND_C>(pc); }
+LB_INLINE void RET_PO(LB_PC) { RET_cc<COND_PO>(pc); }
+LB_INLINE void RET_PE(LB_PC) { RET_cc<COND_PE>(pc); }
+LB_INLINE void RET_P(LB_PC) { RET_cc<COND_P>(pc); }
+LB_INLINE void RET_M(LB_PC) { RET_cc<COND_M>(pc); }
 
 // POP rr
-LB_INLINE void POP_BC() { POP_rr<PAIR_BC>(); }
-LB_INLINE void POP_DE() { POP_rr<PAIR_DE>(); }
-LB_INLINE void POP_HL() { POP_rr<PAIR_HL>(); }
-LB_INLINE void POP_AF() { POP_rr<PAIR_AF>(); }
+LB_INLINE void POP_BC(LB_PC) { POP_rr<PAIR_BC>(pc); }
+LB_INLINE void POP_DE(LB_PC) { POP_rr<PAIR_DE>(pc); }
+LB_INLINE void POP_HL(LB_PC) { POP_rr<PAIR_HL>(pc); }
+LB_INLINE void POP_AF(LB_PC) { POP_rr<PAIR_AF>(pc); }
 
 // JP cc,nn
-LB_INLINE void JP_NZ_nn() { JP_cc_nn<COND_NZ>(); }
-LB_INLINE void JP_Z_nn() { JP_cc_nn<COND_Z>(); }
-LB_INLINE void JP_NC_nn() { JP_cc_nn<COND_NC>(); }
-LB_INLINE void JP_C_nn() { JP_cc_nn<COND_C>(); }
-LB_INLINE void JP_PO_nn() { JP_cc_nn<COND_PO>(); }
-LB_INLINE void JP_PE_nn() { JP_cc_nn<COND_PE>(); }
-LB_INLINE void JP_P_nn() { JP_cc_nn<COND_P>(); }
-LB_INLINE void JP_M_nn() { JP_cc_nn<COND_M>(); }
+LB_INLINE void JP_NZ_nn(LB_PC) { JP_cc_nn<COND_NZ>(pc); }
+LB_INLINE void JP_Z_nn(LB_PC) { JP_cc_nn<COND_Z>(pc); }
+LB_INLINE void JP_NC_nn(LB_PC) { JP_cc_nn<COND_NC>(pc); }
+LB_INLINE void JP_C_nn(LB_PC) { JP_cc_nn<COND_C>(pc); }
+LB_INLINE void JP_PO_nn(LB_PC) { JP_cc_nn<COND_PO>(pc); }
+LB_INLINE void JP_PE_nn(LB_PC) { JP_cc_nn<COND_PE>(pc); }
+LB_INLINE void JP_P_nn(LB_PC) { JP_cc_nn<COND_P>(pc); }
+LB_INLINE void JP_M_nn(LB_PC) { JP_cc_nn<COND_M>(pc); }
 
 // CALL cc,nn
-LB_INLINE void CALL_NZ_nn() { CALL_cc_nn<COND_NZ>(); }
-LB_INLINE void CALL_Z_nn() { CALL_cc_nn<COND_Z>(); }
-LB_INLINE void CALL_NC_nn() { CALL_cc_nn<COND_NC>(); }
-LB_INLINE void CALL_C_nn() { CALL_cc_nn<COND_C>(); }
-LB_INLINE void CALL_PO_nn() { CALL_cc_nn<COND_PO>(); }
-LB_INLINE void CALL_PE_nn() { CALL_cc_nn<COND_PE>(); }
-LB_INLINE void CALL_P_nn() { CALL_cc_nn<COND_P>(); }
-LB_INLINE void CALL_M_nn() { CALL_cc_nn<COND_M>(); }
+LB_INLINE void CALL_NZ_nn(LB_PC) { CALL_cc_nn<COND_NZ>(pc); }
+LB_INLINE void CALL_Z_nn(LB_PC) { CALL_cc_nn<COND_Z>(pc); }
+LB_INLINE void CALL_NC_nn(LB_PC) { CALL_cc_nn<COND_NC>(pc); }
+LB_INLINE void CALL_C_nn(LB_PC) { CALL_cc_nn<COND_C>(pc); }
+LB_INLINE void CALL_PO_nn(LB_PC) { CALL_cc_nn<COND_PO>(pc); }
+LB_INLINE void CALL_PE_nn(LB_PC) { CALL_cc_nn<COND_PE>(pc); }
+LB_INLINE void CALL_P_nn(LB_PC) { CALL_cc_nn<COND_P>(pc); }
+LB_INLINE void CALL_M_nn(LB_PC) { CALL_cc_nn<COND_M>(pc); }
 
 // PUSH rr
-LB_INLINE void PUSH_BC() { PUSH_rr<PAIR_BC>(); }
-LB_INLINE void PUSH_DE() { PUSH_rr<PAIR_DE>(); }
-LB_INLINE void PUSH_HL() { PUSH_rr<PAIR_HL>(); }
-LB_INLINE void PUSH_AF() { PUSH_rr<PAIR_AF>(); }
+LB_INLINE void PUSH_BC(LB_PC) { PUSH_rr<PAIR_BC>(pc); }
+LB_INLINE void PUSH_DE(LB_PC) { PUSH_rr<PAIR_DE>(pc); }
+LB_INLINE void PUSH_HL(LB_PC) { PUSH_rr<PAIR_HL>(pc); }
+LB_INLINE void PUSH_AF(LB_PC) { PUSH_rr<PAIR_AF>(pc); }
 
 // the accumulator operations on n
-LB_INLINE void ADD_A_n() { ALU_n<AddA>(); }
-LB_INLINE void ADC_A_n() { ALU_n<AdcA>(); }
-LB_INLINE void SUB_n() { ALU_n<SubA>(); }
-LB_INLINE void SBC_A_n() { ALU_n<SbcA>(); }
-LB_INLINE void AND_n() { ALU_n<AndA>(); }
-LB_INLINE void XOR_n() { ALU_n<XorA>(); }
-LB_INLINE void OR_n() { ALU_n<OrA>(); }
-LB_INLINE void CP_n() { ALU_n<CpA>(); }
+LB_INLINE void ADD_A_n(LB_PC) { ALU_n<AddA>(pc); }
+LB_INLINE void ADC_A_n(LB_PC) { ALU_n<AdcA>(pc); }
+LB_INLINE void SUB_n(LB_PC) { ALU_n<SubA>(pc); }
+LB_INLINE void SBC_A_n(LB_PC) { ALU_n<SbcA>(pc); }
+LB_INLINE void AND_n(LB_PC) { ALU_n<AndA>(pc); }
+LB_INLINE void XOR_n(LB_PC) { ALU_n<XorA>(pc); }
+LB_INLINE void OR_n(LB_PC) { ALU_n<OrA>(pc); }
+LB_INLINE void CP_n(LB_PC) { ALU_n<CpA>(pc); }
 
 // RST p
-LB_INLINE void RST_00() { RST_p<0x00>(); }
-LB_INLINE void RST_08() { RST_p<0x08>(); }
-LB_INLINE void RST_10() { RST_p<0x10>(); }
-LB_INLINE void RST_18() { RST_p<0x18>(); }
-LB_INLINE void RST_20() { RST_p<0x20>(); }
-LB_INLINE void RST_28() { RST_p<0x28>(); }
-LB_INLINE void RST_30() { RST_p<0x30>(); }
-LB_INLINE void RST_38() { RST_p<0x38>(); }
+LB_INLINE void RST_00(LB_PC) { RST_p<0x00>(pc); }
+LB_INLINE void RST_08(LB_PC) { RST_p<0x08>(pc); }
+LB_INLINE void RST_10(LB_PC) { RST_p<0x10>(pc); }
+LB_INLINE void RST_18(LB_PC) { RST_p<0x18>(pc); }
+LB_INLINE void RST_20(LB_PC) { RST_p<0x20>(pc); }
+LB_INLINE void RST_28(LB_PC) { RST_p<0x28>(pc); }
+LB_INLINE void RST_30(LB_PC) { RST_p<0x30>(pc); }
+LB_INLINE void RST_38(LB_PC) { RST_p<0x38>(pc); }
 
 } // namespace
 

@@ -26,9 +26,10 @@ constexpr int32_t PacingPollInterval = 4096;
     }
 }
 
-LB_INLINE void Dispatch(uint8_t op) {
+LB_INLINE void Dispatch(uint8_t op, uint16_t& pc) {
     switch (op) {
-#define LB_CASE(code, name) case code: name(); break;
+#define LB_CASE(code, name)                                                                        \
+    case code: name(pc); break;
         MAIN_TABLE(LB_CASE)
 #undef LB_CASE
     }
@@ -57,14 +58,19 @@ LB_INLINE void Dispatch(uint8_t op) {
     return true;
 }
 
-LB_INLINE bool Step() {
+// One processor step on the loop's own copy of PC; CpuState.PC is brought up to date around the
+// poll, which works on CpuState. Returns false on QUIT, with CpuState.PC current.
+LB_INLINE bool Step(uint16_t& pc) {
     int32_t n = Waitstates();
-    if (n > 0) [[unlikely]] PacingWait(n);
+    if (n > 0) [[unlikely]]
+        PacingWait(n);
     uint32_t flags = ReadControlFlags();
     if (flags) [[unlikely]] {
+        CpuState.PC = pc;
         if (!Poll(flags)) return false;
+        pc = CpuState.PC;
     }
-    Dispatch(FetchByte());
+    Dispatch(FetchByte(pc), pc);
     return true;
 }
 
@@ -108,18 +114,29 @@ void InterruptAcceptance() {
     }
 }
 
-void ExecuteInstruction() { Dispatch(FetchByte()); }
+void ExecuteInstruction() {
+    uint16_t pc = CpuState.PC;
+    Dispatch(FetchByte(pc), pc);
+    CpuState.PC = pc;
+}
 
-bool ProcessorStep() { return Step(); }
+bool ProcessorStep() {
+    uint16_t pc = CpuState.PC;
+    if (!Step(pc)) return false;
+    CpuState.PC = pc;
+    return true;
+}
 
 int ProcessorThreadBody(void*) {
-    while (Step()) {
+    uint16_t pc = CpuState.PC;
+    while (Step(pc)) {
     }
     return 16;
 }
 
+// The same handlers as functions on CpuState.PC.
 const Handler MainTable[256] = {
-#define LB_ENTRY(code, name) name,
+#define LB_ENTRY(code, name) [] { name(CpuState.PC); },
     MAIN_TABLE(LB_ENTRY)
 #undef LB_ENTRY
 };
