@@ -187,15 +187,15 @@ bool ParseTypedText(const std::string& text, std::vector<KeyStroke>& keys) {
 }
 
 // --key [ctrl+][shift+]NAME.
-bool ParseKey(std::string spec, KeyStroke& key) {
+bool ParseKey(std::string name, KeyStroke& key) {
     bool ctrl = false, shift = false;
     for (;;) {
-        if (spec.rfind("ctrl+", 0) == 0) {
+        if (name.rfind("ctrl+", 0) == 0) {
             ctrl = true;
-            spec.erase(0, 5);
-        } else if (spec.rfind("shift+", 0) == 0) {
+            name.erase(0, 5);
+        } else if (name.rfind("shift+", 0) == 0) {
             shift = true;
-            spec.erase(0, 6);
+            name.erase(0, 6);
         } else {
             break;
         }
@@ -208,22 +208,22 @@ bool ParseKey(std::string spec, KeyStroke& key) {
         {"enter", 28}, {"space", 57},          {"backspace", 14},        {"left", 75},
         {"right", 77}, {"caps", ScanCapsLock}, {"shift", ScanLeftShift}, {"ctrl", ScanControl}};
     for (const auto& n : names) {
-        if (spec == n.name) {
+        if (name == n.name) {
             key = {n.scan_code, shift, ctrl};
             return true;
         }
     }
-    if (!spec.empty() && spec.find_first_not_of("0123456789") == std::string::npos) {
-        unsigned long s = std::strtoul(spec.c_str(), nullptr, 10);
+    if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
+        unsigned long s = std::strtoul(name.c_str(), nullptr, 10);
         if (s > 255) return false;
         key = {uint8_t(s), shift, ctrl};
         return true;
     }
     // A single character: its key, with the modifiers it needs plus the ones asked for.
     size_t i = 0;
-    if (spec.empty()) return false;
-    int code = CodeForCharacter(NextCodePoint(spec, i));
-    if (code < 0 || i != spec.size() || !KeyForCode(uint8_t(code), key)) return false;
+    if (name.empty()) return false;
+    int code = CodeForCharacter(NextCodePoint(name, i));
+    if (code < 0 || i != name.size() || !KeyForCode(uint8_t(code), key)) return false;
     key.shift = key.shift || shift;
     key.control = key.control || ctrl;
     return true;
