@@ -3,6 +3,8 @@
 #include "display/render_event.h"
 #include "machine/memory.h"
 
+#include <cstring>
+
 #define ROW_ADDRESS(r) uint16_t(ScreenMemoryAddress + 128 * ((r) % 8) + 40 * ((r) / 8))
 
 // Eight blocks of 128 bytes, three rows in each: consecutive rows are 128 bytes apart.
@@ -29,51 +31,71 @@ constexpr int RowWords = ScreenColumns / 8;   // a row is five aligned 8-byte wo
 // ProcessorThread writes single bytes; these relaxed word loads still see each byte whole.
 typedef uint64_t __attribute__((may_alias)) ScreenWord;
 
-inline void ReadRowWords(uint16_t address, uint64_t words[RowWords]) {
+// The 40 bytes of a row as five words, read with relaxed atomic loads.
+struct RowBytes {
+    uint64_t word[RowWords];
+};
+
+inline RowBytes ReadRow(uint16_t address) {
     auto* p = reinterpret_cast<const ScreenWord*>(MachineMemory + address);
-    for (int i = 0; i < RowWords; ++i)
-        words[i] = __atomic_load_n(p + i, __ATOMIC_RELAXED);
+    return {{__atomic_load_n(p, __ATOMIC_RELAXED), __atomic_load_n(p + 1, __ATOMIC_RELAXED),
+             __atomic_load_n(p + 2, __ATOMIC_RELAXED), __atomic_load_n(p + 3, __ATOMIC_RELAXED),
+             __atomic_load_n(p + 4, __ATOMIC_RELAXED)}};
+}
+
+inline bool SameRow(const RowBytes& a, const RowBytes& b) {
+    return ((a.word[0] ^ b.word[0]) | (a.word[1] ^ b.word[1]) | (a.word[2] ^ b.word[2]) |
+            (a.word[3] ^ b.word[3]) | (a.word[4] ^ b.word[4])) == 0;
 }
 
 // The GlyphTable column of every cell: byte AND blink_mask, in the set chosen by the control codes
 // to its left (or by itself).
-inline void RowColumns(const uint64_t words[RowWords], uint32_t mask, uint16_t column[]) {
+inline void RowColumns(const RowBytes& row, uint32_t mask, uint16_t column[]) {
+    uint8_t bytes[ScreenColumns];
+    std::memcpy(bytes, row.word, sizeof bytes);
     uint32_t base = TextBase;
     for (int c = 0; c < ScreenColumns; ++c) {
-        uint32_t m = uint32_t(words[c / 8] >> (8 * (c % 8))) & mask;
-        if (IsControlCode(uint8_t(m))) [[unlikely]]
-            base = (m & 0x10) ? MosaicBase : TextBase;
+        uint32_t m = bytes[c] & mask;
+        // Without a branch: control codes in a row are as likely as not, so they mispredict.
+        uint32_t control = -uint32_t(IsControlCode(uint8_t(m)));
+        base = (base & ~control) | ((m & 0x10) << 4 & control);
         column[c] = uint16_t(base + m);
     }
 }
 
-// Pixel row p of a text row into one line. Four glyph bytes go into a 32-bit word 6 bits apart, so
-// bits 1-0 of the first three land on the next cell's first two pixels and those of the fourth
-// fall off the end.
+// Four glyph bytes 6 bits apart in a word whose top three bytes are the group's picture bytes:
+// bits 1-0 of the first three land on the next cell's first two pixels, those of the fourth fall
+// below the three bytes.
+inline uint32_t GroupWord(const uint8_t* plane, const uint16_t column[]) {
+    return uint32_t(plane[column[0]]) << 24 | uint32_t(plane[column[1]]) << 18 |
+           uint32_t(plane[column[2]]) << 12 | uint32_t(plane[column[3]]) << 6;
+}
+
+// Pixel row p of a text row into one line. The first nine groups store four bytes, the fourth of
+// which the next group overwrites; the last stores three, so bytes 30 and 31 are never written.
 inline void RenderLine(const uint8_t* plane, const uint16_t column[], uint8_t* line) {
-    for (int k = 0; k < CellGroups; ++k, column += 4, line += 3) {
-        uint32_t w = uint32_t(plane[column[0]]) << 24 | uint32_t(plane[column[1]]) << 18 |
-                     uint32_t(plane[column[2]]) << 12 | uint32_t(plane[column[3]]) << 6;
-        line[0] = uint8_t(w >> 24);
-        line[1] = uint8_t(w >> 16);
-        line[2] = uint8_t(w >> 8);
+    for (int k = 0; k < CellGroups - 1; ++k, column += 4, line += 3) {
+        uint32_t bytes = __builtin_bswap32(GroupWord(plane, column));
+        std::memcpy(line, &bytes, 4);
     }
+    uint32_t w = GroupWord(plane, column);
+    line[0] = uint8_t(w >> 24);
+    line[1] = uint8_t(w >> 16);
+    line[2] = uint8_t(w >> 8);
 }
 
 // Every pixel row reads its 40 bytes afresh and starts in the text set; the columns are worked out
 // again only when the bytes differ from those the previous pixel row read.
 void RenderRow(uint16_t address, uint32_t mask, uint8_t (*lines)[FrameLineBytes]) {
-    uint64_t seen[RowWords], now[RowWords];
     uint16_t column[ScreenColumns];
-    for (int p = 0; p < GlyphRows; ++p) {
-        ReadRowWords(address, now);
-        bool same = p > 0;
-        for (int i = 0; i < RowWords; ++i)
-            same = same && now[i] == seen[i];
-        if (!same) {
-            RowColumns(now, mask, column);
-            for (int i = 0; i < RowWords; ++i)
-                seen[i] = now[i];
+    RowBytes seen = ReadRow(address);
+    RowColumns(seen, mask, column);
+    RenderLine(GlyphTable[0], column, lines[0]);
+    for (int p = 1; p < GlyphRows; ++p) {
+        RowBytes now = ReadRow(address);
+        if (!SameRow(now, seen)) [[unlikely]] {
+            seen = now;
+            RowColumns(seen, mask, column);
         }
         RenderLine(GlyphTable[p], column, lines[p]);
     }
