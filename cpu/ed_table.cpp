@@ -163,24 +163,20 @@ void CPDR() { Compare<-1>(true); }
 // start of a repeating form means 256 bytes. The output writes the port before HL and B step, so
 // the host file service on port 255 sees the HL and B of that byte; registers are re-read after
 // each port write because that service may change HL.
-template <int step> LB_INLINE void Input(bool repeat) {
+template <bool output, int step> LB_INLINE void BlockIo(bool repeat) {
     auto& s = CpuState;
     do {
-        WriteByte(s.HL, PortRead(s.C));
+        if constexpr (output)
+            PortWrite(s.C, ReadByte(s.HL));
+        else
+            WriteByte(s.HL, PortRead(s.C));
         s.HL = uint16_t(s.HL + step);
         s.B = uint8_t(s.B - 1);
     } while (repeat && s.B);
     s.F = uint8_t((s.F & ~FLAG_Z) | FLAG_N | (s.B ? 0 : FLAG_Z));
 }
-template <int step> LB_INLINE void Output(bool repeat) {
-    auto& s = CpuState;
-    do {
-        PortWrite(s.C, ReadByte(s.HL));
-        s.HL = uint16_t(s.HL + step);
-        s.B = uint8_t(s.B - 1);
-    } while (repeat && s.B);
-    s.F = uint8_t((s.F & ~FLAG_Z) | FLAG_N | (s.B ? 0 : FLAG_Z));
-}
+template <int step> LB_INLINE void Input(bool repeat) { BlockIo<false, step>(repeat); }
+template <int step> LB_INLINE void Output(bool repeat) { BlockIo<true, step>(repeat); }
 void INI() { Input<1>(false); }
 void IND() { Input<-1>(false); }
 void INIR() { Input<1>(true); }
