@@ -51,15 +51,17 @@ inline bool SameRow(const RowBytes& a, const RowBytes& b) {
 // The GlyphTable column of every cell: byte AND blink_mask, in the set chosen by the control codes
 // to its left (or by itself).
 inline void RowColumns(const RowBytes& row, uint32_t mask, uint16_t column[]) {
-    uint8_t bytes[ScreenColumns];
-    std::memcpy(bytes, row.word, sizeof bytes);
     uint32_t base = TextBase;
-    for (int c = 0; c < ScreenColumns; ++c) {
-        uint32_t m = bytes[c] & mask;
-        // Without a branch: control codes in a row are as likely as not, so they mispredict.
-        uint32_t control = -uint32_t(IsControlCode(uint8_t(m)));
-        base = (base & ~control) | ((m & 0x10) << 4 & control);
-        column[c] = uint16_t(base + m);
+    for (int i = 0; i < RowWords; ++i) {
+        uint64_t w = row.word[i];
+#pragma GCC unroll 8
+        for (int j = 0; j < 8; ++j) {
+            uint32_t m = uint32_t(w >> (8 * j)) & mask;
+            // Without a branch: control codes in a row are as likely as not, so they mispredict.
+            uint32_t control = -uint32_t(IsControlCode(uint8_t(m)));
+            base = (base & ~control) | ((m & 0x10) << 4 & control);
+            column[8 * i + j] = uint16_t(base + m);
+        }
     }
 }
 
@@ -71,32 +73,55 @@ inline uint32_t GroupWord(const uint8_t* plane, const uint16_t column[]) {
            uint32_t(plane[column[2]]) << 12 | uint32_t(plane[column[3]]) << 6;
 }
 
-// Pixel row p of a text row into one line. The first nine groups store four bytes, the fourth of
-// which the next group overwrites; the last stores three, so bytes 30 and 31 are never written.
-inline void RenderLine(const uint8_t* plane, const uint16_t column[], uint8_t* line) {
-    for (int k = 0; k < CellGroups - 1; ++k, column += 4, line += 3) {
-        uint32_t bytes = __builtin_bswap32(GroupWord(plane, column));
-        std::memcpy(line, &bytes, 4);
+// Stores a group's three bytes. All but the last group store a whole word whose fourth byte the
+// next group overwrites; the last stores three, so bytes 30 and 31 are never written.
+template <bool last> inline void StoreGroup(uint32_t w, uint8_t* at) {
+    if constexpr (last) {
+        at[0] = uint8_t(w >> 24);
+        at[1] = uint8_t(w >> 16);
+        at[2] = uint8_t(w >> 8);
+    } else {
+        uint32_t bytes = __builtin_bswap32(w);
+        std::memcpy(at, &bytes, 4);
     }
-    uint32_t w = GroupWord(plane, column);
-    line[0] = uint8_t(w >> 24);
-    line[1] = uint8_t(w >> 16);
-    line[2] = uint8_t(w >> 8);
 }
 
-// Every pixel row reads its 40 bytes afresh and starts in the text set; the columns are worked out
-// again only when the bytes differ from those the previous pixel row read.
+// Pixel row p of a text row into one line.
+inline void RenderLine(const uint8_t* plane, const uint16_t column[], uint8_t* line) {
+    for (int k = 0; k < CellGroups - 1; ++k)
+        StoreGroup<false>(GroupWord(plane, column + 4 * k), line + 3 * k);
+    StoreGroup<true>(GroupWord(plane, column + 4 * (CellGroups - 1)), line + 3 * (CellGroups - 1));
+}
+
+// Group k of a text row in all ten pixel rows, when every pixel row read the same bytes.
+template <bool last>
+inline void RenderGroupColumn(const uint16_t column[], int k, uint8_t (*lines)[FrameLineBytes]) {
+#pragma GCC unroll 10
+    for (int p = 0; p < GlyphRows; ++p)
+        StoreGroup<last>(GroupWord(GlyphTable[p], column), lines[p] + 3 * k);
+}
+
+// Every pixel row reads its 40 bytes afresh and starts in the text set. All ten reads come first;
+// when they agree, as they do unless the processor wrote the row meanwhile, the cell columns are
+// worked out once and the row is drawn group by group; otherwise pixel row by pixel row, each from
+// its own read.
 void RenderRow(uint16_t address, uint32_t mask, uint8_t (*lines)[FrameLineBytes]) {
+    RowBytes read[GlyphRows];
+    bool same = true;
+    for (int p = 0; p < GlyphRows; ++p) {
+        read[p] = ReadRow(address);
+        same = same && SameRow(read[p], read[0]);
+    }
     uint16_t column[ScreenColumns];
-    RowBytes seen = ReadRow(address);
-    RowColumns(seen, mask, column);
-    RenderLine(GlyphTable[0], column, lines[0]);
-    for (int p = 1; p < GlyphRows; ++p) {
-        RowBytes now = ReadRow(address);
-        if (!SameRow(now, seen)) [[unlikely]] {
-            seen = now;
-            RowColumns(seen, mask, column);
-        }
+    RowColumns(read[0], mask, column);
+    if (same) [[likely]] {
+        for (int k = 0; k < CellGroups - 1; ++k)
+            RenderGroupColumn<false>(column + 4 * k, k, lines);
+        RenderGroupColumn<true>(column + 4 * (CellGroups - 1), CellGroups - 1, lines);
+        return;
+    }
+    for (int p = 0; p < GlyphRows; ++p) {
+        if (p > 0 && !SameRow(read[p], read[p - 1])) RowColumns(read[p], mask, column);
         RenderLine(GlyphTable[p], column, lines[p]);
     }
 }
