@@ -18,6 +18,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -454,9 +455,12 @@ TEST_F(ShellConfig, FolderChooserFillsTheFieldOnly) {
     QString chosen = QDir(QString::fromStdString(folder.path())).filePath("Chosen");
     ConfigDialog dialog;
     dialog.show();
+    // Typed into the chooser's name field, as a user would: selecting in its list depends on the
+    // file system model, which fills in on a thread of its own.
     OnModal<QFileDialog>([&](QFileDialog* chooser) {
-        chooser->setDirectory(chosen);
-        chooser->selectFile(chosen);
+        auto* name = chooser->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText(chosen);
         QMetaObject::invokeMethod(chooser, "accept");
     });
     dialog.Widgets().browse->click();
