@@ -12,6 +12,13 @@ CpuRegisters CpuState;
 
 namespace {
 
+// The HALTED spin runs flat out; on x86 a pause instruction keeps it kind to a sibling hyperthread.
+inline void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // How many idle iterations pass between looks at QUIT and RESET during a long pacing wait.
 constexpr int32_t PacingPollInterval = 4096;
 
@@ -47,7 +54,7 @@ LB_INLINE void Dispatch(uint8_t op, uint16_t& pc) {
             NmiEntry();
             ClearControlFlags(TICK | HALTED);
         } else if (flags & HALTED) {
-            __builtin_ia32_pause();
+            SpinPause();
         } else { // KEY
             if (!CpuState.IFF1) break;
             InterruptAcceptance();
