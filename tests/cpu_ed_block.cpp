@@ -262,7 +262,7 @@ TEST(EdBlock, CopySearchSendProgram) {
                          0xED, 0xB3,       // OTIR
                          0x76,             // HALT
                      });
-    ASSERT_TRUE(RunUntilHalt(100));
+    ASSERT_TRUE(RunToHalt(100));
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(ReadByte(uint16_t(0x7000 + i)), ReadByte(uint16_t(0x6000 + i)));
     EXPECT_EQ(OutPorts[57], 'Z'); // X, Y, Z went out, Z last

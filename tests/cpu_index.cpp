@@ -33,7 +33,7 @@ void RunIndexCases(const std::vector<IndexCase>& cases, bool check_length = true
             other = OtherIndexSentinel;
             std::vector<uint8_t> code{prefix};
             code.insert(code.end(), c.bytes.begin(), c.bytes.end());
-            LoadCodeBytes(CodeAddress, code);
+            PlaceCode(CodeAddress, code);
             c.setup(xy);
             ExecutePrefixed();
             if (check_length) {
@@ -465,7 +465,7 @@ TEST(IndexTable, TableSumProgram) {
                          0xFD, 0x77, 0xF0,       // LD (IY-16),A
                          0x76,                   // HALT
                      });
-    ASSERT_TRUE(RunUntilHalt(100));
+    ASSERT_TRUE(RunToHalt(100));
     EXPECT_EQ(CpuState.A, 0x73);
     EXPECT_EQ(CpuState.IX, 0x6004);
     EXPECT_EQ(CpuState.IY, 0x7010);

@@ -1,8 +1,9 @@
 // Helpers for the tests of the DD/FD and ED tables: one prefixed instruction through the first-byte
-// dispatch, a run until HALT, and a whole-machine snapshot for the stall checks.
+// dispatch and a whole-machine snapshot for the stall checks.
 #pragma once
 
 #include "cpu/cpu_state.h"
+#include "cpu_main_support.h"
 #include "cpu/processor.h"
 #include "machine/control.h"
 #include "machine/memory.h"
@@ -23,15 +24,6 @@ inline void ExecutePrefixed() {
         return;
     }
     ExecuteInstruction();
-}
-
-// Runs instructions from PC until HALT; false when max_steps pass first.
-inline bool RunUntilHalt(int max_steps) {
-    for (int i = 0; i < max_steps; ++i) {
-        if (ReadControlFlags() & HALTED) return true;
-        ExecuteInstruction();
-    }
-    return (ReadControlFlags() & HALTED) != 0;
 }
 
 // Every register as text, so that a mismatch shows which one differs.
@@ -65,13 +57,6 @@ inline void ExpectOnlyPcChanged(const MachineSnapshot& before, uint16_t pc) {
 
 // Stores bytes at address, wrapping at 0xFFFF.
 inline void Poke(uint16_t address, std::initializer_list<uint8_t> bytes) {
-    for (uint8_t b : bytes)
-        MachineMemory[address++] = b;
-}
-
-// Writes the bytes at address (wrapping at 0xFFFF) and sets PC there.
-inline void LoadCodeBytes(uint16_t address, const std::vector<uint8_t>& bytes) {
-    CpuState.PC = address;
     for (uint8_t b : bytes)
         MachineMemory[address++] = b;
 }
