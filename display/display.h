@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 constexpr int ScreenRows = 24;
 constexpr int ScreenColumns = 40;
@@ -70,9 +71,11 @@ class RenderEvent;
 // raises frame_count; returns once the event is closed. The front end starts and joins the thread.
 void RenderThreadBody(RenderEvent& event, PresentHook present, void* context);
 
-// Writes FrameBitmap as a binary PBM (P4, 240 x 240, 1 = black). 1 ok, 0 on any file error.
-int WriteFramePbm(const char* path);
-
 // The 24 x 40 screen as text in row order, bit 7 of each byte stripped, each row zero-ended after
 // its 40 bytes (a code 0x00 inside a row is kept as it is).
 void ReadScreenText(char text[ScreenRows][ScreenColumns + 1]);
+
+// The 24 rows as UTF-8, trailing blanks dropped, each row ended by a newline: text cells as their
+// characters (Swedish letters as themselves), mosaic cells as Unicode sextants. Each row starts in
+// the text set; a set-switching control code changes the set for the rest of its row.
+std::string ScreenAsText();

@@ -1,7 +1,13 @@
-#include "tools/png_writer.h"
+#include "display/picture_files.h"
+
+#include "display/display.h"
+#include "machine/file_io.h"
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -47,7 +53,34 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
     PutBig32(out, Crc32(out.data() + start, out.size() - start));
 }
 
+// Writes the bytes to path.tmp in the target's folder, then renames it over path; on any error
+// the temporary file is removed and path is left as it was.
+int WriteFileReplacing(const char* path, const std::vector<uint8_t>& bytes) {
+    const std::string temporary = std::string(path) + ".tmp";
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return 0;
+    bool ok = WriteAll(fd, bytes.data(), bytes.size());
+    if (close(fd) != 0) ok = false;
+    if (ok && std::rename(temporary.c_str(), path) == 0) return 1;
+    unlink(temporary.c_str());
+    return 0;
+}
+
 } // namespace
+
+int WriteFramePbm(const char* path) {
+    char header[32];
+    int n = std::snprintf(header, sizeof header, "P4\n%d %d\n", FramePixels, FrameLines);
+    std::vector<uint8_t> file(header, header + n);
+    for (int y = 0; y < FrameLines; ++y)
+        for (int i = 0; i < FramePixelBytes; ++i)
+            file.push_back(uint8_t(~FrameBitmap[y][i])); // PBM's 1 is black, the frame's white
+    return WriteFileReplacing(path, file);
+}
+
+int WriteFramePng(const char* path) {
+    return WritePng1Bit(path, &FrameBitmap[0][0], FramePixels, FrameLines, FrameLineBytes);
+}
 
 int WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, int row_bytes) {
     if (Crc32Table[1] == 0) BuildCrc32Table();
@@ -89,9 +122,5 @@ int WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, i
     PutChunk(file, "IDAT", zlib);
     PutChunk(file, "IEND", {});
 
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return 0;
-    bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
-    if (std::fclose(f) != 0) ok = false;
-    return ok ? 1 : 0;
+    return WriteFileReplacing(path, file);
 }

@@ -1,23 +1,8 @@
-// Frame and screen dumps for tests and the headless runner.
+// The screen as text, for the headless runner, the shell's copy and the tests.
 #include "display/display.h"
 #include "machine/memory.h"
 
-#include <cstdio>
-
-int WriteFramePbm(const char* path) {
-    FILE* f = std::fopen(path, "wb");
-    if (!f) return 0;
-    bool ok = std::fprintf(f, "P4\n%d %d\n", FramePixels, FrameLines) > 0;
-    uint8_t line[FramePixelBytes];
-    for (int y = 0; y < FrameLines && ok; ++y) {
-        // PBM's 1 is black, the frame's 1 is white.
-        for (int i = 0; i < FramePixelBytes; ++i)
-            line[i] = uint8_t(~FrameBitmap[y][i]);
-        ok = std::fwrite(line, 1, sizeof line, f) == sizeof line;
-    }
-    if (std::fclose(f) != 0) ok = false;
-    return ok ? 1 : 0;
-}
+#include "machine/charmap.h"
 
 void ReadScreenText(char text[ScreenRows][ScreenColumns + 1]) {
     for (int r = 0; r < ScreenRows; ++r) {
@@ -25,4 +10,23 @@ void ReadScreenText(char text[ScreenRows][ScreenColumns + 1]) {
             text[r][c] = char(ReadMemoryShared(uint16_t(RowAddressTable[r] + c)) & 0x7F);
         text[r][ScreenColumns] = 0;
     }
+}
+
+std::string ScreenAsText() {
+    char text[ScreenRows][ScreenColumns + 1];
+    ReadScreenText(text);
+    std::string out;
+    for (int r = 0; r < ScreenRows; r++) {
+        std::string row;
+        bool mosaic = false;
+        for (int c = 0; c < ScreenColumns; c++) {
+            uint8_t m = uint8_t(text[r][c]);
+            if (IsControlCode(m)) mosaic = (m & 0x10) != 0;
+            AppendUtf8(row, mosaic ? MosaicCellCharacter(m) : TextCellCharacter(m));
+        }
+        row.erase(row.find_last_not_of(' ') + 1);
+        out += row;
+        out += '\n';
+    }
+    return out;
 }

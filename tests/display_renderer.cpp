@@ -1,9 +1,13 @@
 // Screen memory into FrameBitmap: row layout, control codes, blinking, packing, and the dumps.
 #include "display_reference.h"
 
+#include "display/picture_files.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -221,6 +225,24 @@ TEST_F(Renderer, PbmFileHoldsTheFrameInverted) {
                 << y << " " << i;
     EXPECT_EQ(uint8_t(file[header.size()]), 0x03) << "six lit pixels at the top left are 0 in PBM";
     EXPECT_EQ(WriteFramePbm("no/such/folder/frame.pbm"), 0);
+}
+
+// A picture that cannot be written leaves the old file whole and no temporary file behind.
+TEST_F(Renderer, FailedPictureWriteKeepsTheOldFile) {
+    RenderFrame();
+    ScratchFolder folder;
+    folder.WriteFile("old.png", "previous picture");
+    folder.WriteFile("old.pbm", "previous picture");
+    ASSERT_EQ(mkdir("old.png.tmp", 0755), 0); // the temporary name is taken by a folder
+    ASSERT_EQ(mkdir("old.pbm.tmp", 0755), 0);
+    EXPECT_EQ(WriteFramePng("old.png"), 0);
+    EXPECT_EQ(WriteFramePbm("old.pbm"), 0);
+    EXPECT_EQ(folder.ReadFile("old.png"), "previous picture");
+    EXPECT_EQ(folder.ReadFile("old.pbm"), "previous picture");
+    ASSERT_EQ(rmdir("old.png.tmp"), 0);
+    EXPECT_EQ(WriteFramePng("old.png"), 1);
+    EXPECT_EQ(folder.ReadFile("old.png").substr(1, 3), "PNG");
+    EXPECT_NE(access("old.png.tmp", F_OK), 0);
 }
 
 TEST_F(Renderer, ScreenTextInRowOrderWithoutBlinkBits) {

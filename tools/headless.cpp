@@ -12,14 +12,20 @@
 // stalled and --fail-on-stall was given.
 #include "cpu/processor.h"
 #include "display/display.h"
+#include "display/picture_files.h"
+#include "display/render_event.h"
+#include "machine/charmap.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
 #include "machine/settings.h"
-#include "tools/png_writer.h"
+#include "machine/startup.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +40,7 @@ constexpr int ExitDone = 0;
 constexpr int ExitTimedOut = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitStalled = 3;
+constexpr int ExitTimeLimit = 5;
 
 constexpr uint8_t ScanLeftShift = 42;
 constexpr uint8_t ScanControl = 29;
@@ -64,8 +71,12 @@ const char* const HelpText =
     "  --realtime        tick every 20 ms of real time instead, processor on its own thread\n"
     "  --key-ticks N     ticks a typed key is held, and ticks after its release (default 2)\n"
     "  --fail-on-stall   exit 3 when the processor stalls on an instruction it cannot execute\n"
+    "  --time-limit S    end the run after S seconds of wall-clock time (exit 5)\n"
     "  --help            this text\n"
-    "Exit codes: 0 done, 1 wait timed out, 2 bad arguments or missing file, 3 stalled.\n";
+    "The speed is Lunabrik.cfg's waitstates (idle iterations before each instruction), as in\n"
+    "the desktop program.\n"
+    "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file or an output that\n"
+    "cannot be written, 3 stalled, 5 time limit reached.\n";
 
 enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png };
 
@@ -87,47 +98,17 @@ struct Options {
     long timeout = 500;
     long instructions = 40000;
     long key_ticks = 2;
+    long time_limit = 0; // seconds of wall clock, 0: none
+    uint32_t seed = 0;   // the LD A,R generator's seed
     bool realtime = false;
     bool fail_on_stall = false;
+    bool stats = false;
     std::vector<Action> actions;
 };
 
 Options Opts;
 
 // --- Typing: text to ABC80 codes to key strokes -------------------------------------------------
-
-// The Swedish letters of the ABC80's 7-bit set, by Unicode code point.
-struct SwedishLetter {
-    uint32_t unicode;
-    uint8_t code;
-};
-constexpr SwedishLetter SwedishLetters[] = {
-    {0x00A4, 0x24}, {0x00C9, 0x40}, {0x00C4, 0x5B}, {0x00D6, 0x5C}, {0x00C5, 0x5D}, {0x00DC, 0x5E},
-    {0x00E9, 0x60}, {0x00E4, 0x7B}, {0x00F6, 0x7C}, {0x00E5, 0x7D}, {0x00FC, 0x7E},
-};
-
-// Decodes one UTF-8 character at s[i]; advances i. Returns 0xFFFFFFFF for a malformed sequence.
-uint32_t NextCodePoint(const std::string& s, size_t& i) {
-    uint8_t b = uint8_t(s[i++]);
-    if (b < 0x80) return b;
-    int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-    if (more < 0) return 0xFFFFFFFF;
-    uint32_t cp = b & (0x3F >> more);
-    for (int k = 0; k < more; k++) {
-        if (i >= s.size() || (uint8_t(s[i]) & 0xC0) != 0x80) return 0xFFFFFFFF;
-        cp = cp << 6 | (uint8_t(s[i++]) & 0x3F);
-    }
-    return cp;
-}
-
-// The ABC80 code for a character, or -1. ASCII stands for itself: the characters the Swedish set
-// replaces ($ @ [ \ ] ^ ` { | } ~) give the same codes as their Swedish letters.
-int CodeForCharacter(uint32_t cp) {
-    if (cp < 0x80) return int(cp);
-    for (const auto& l : SwedishLetters)
-        if (l.unicode == cp) return l.code;
-    return -1;
-}
 
 bool KeyForCode(uint8_t code, KeyStroke& key) {
     return FindKeyForCode(code, key.scan_code, key.shift, key.control);
@@ -168,8 +149,14 @@ bool ParseTypedText(const std::string& text, std::vector<KeyStroke>& keys) {
                 return false;
             }
         } else {
-            uint32_t cp = NextCodePoint(text, i);
-            code = CodeForCharacter(cp);
+            uint32_t cp = 0;
+            const size_t at = i;
+            if (!DecodeUtf8(text.data(), text.size(), i, cp)) {
+                std::fprintf(stderr,
+                             "lunabrik-headless: --type: malformed UTF-8 at byte offset %zu\n", at);
+                return false;
+            }
+            code = Abc80CodeForCharacter(cp);
             if (code < 0) {
                 std::fprintf(stderr,
                              "lunabrik-headless: --type: U+%04X is not an ABC80 character\n", cp);
@@ -222,17 +209,22 @@ bool ParseKey(std::string name, KeyStroke& key) {
     // A single character: its key, with the modifiers it needs plus the ones asked for.
     size_t i = 0;
     if (name.empty()) return false;
-    int code = CodeForCharacter(NextCodePoint(name, i));
+    uint32_t cp = 0;
+    if (!DecodeUtf8(name.data(), name.size(), i, cp)) return false;
+    int code = Abc80CodeForCharacter(cp);
     if (code < 0 || i != name.size() || !KeyForCode(uint8_t(code), key)) return false;
     key.shift = key.shift || shift;
     key.control = key.control || ctrl;
     return true;
 }
 
-bool ParseNumber(const char* text, long minimum, long& out) {
+// A whole decimal number within [minimum, maximum]; anything else (sign in the wrong place,
+// trailing text, out of range) is refused.
+bool ParseNumber(const char* text, long minimum, long maximum, long& out) {
     char* end = nullptr;
+    errno = 0;
     long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < minimum) return false;
+    if (!*text || *end || errno == ERANGE || v < minimum || v > maximum) return false;
     out = v;
     return true;
 }
@@ -246,6 +238,18 @@ int Usage(const char* what, const char* arg = nullptr) {
     return ExitUsage;
 }
 
+// The numeric options and the range each accepts.
+struct NumberOption {
+    const char* name;
+    long minimum;
+    long maximum;
+};
+constexpr long MaxTicks = 100000000; // about 23 days of 20 ms ticks
+constexpr NumberOption NumberOptions[] = {
+    {"--timeout", 0, MaxTicks}, {"--instructions", 1, 1000000000},   {"--key-ticks", 1, 1000},
+    {"--ticks", 0, MaxTicks},   {"--time-limit", 1, 31 * 24 * 3600}, {"--seed", 0, 4294967295L},
+};
+
 // Returns -1 when parsing succeeded, otherwise the exit code.
 int ParseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
@@ -256,27 +260,40 @@ int ParseArguments(int argc, char** argv) {
             return true;
         };
         const char* v = nullptr;
+        const NumberOption* number = nullptr;
+        for (const auto& o : NumberOptions)
+            if (a == o.name) number = &o;
         if (a == "--help" || a == "-h") {
-            std::fputs(HelpText, stdout);
+            if (std::fputs(HelpText, stdout) < 0 || std::fflush(stdout) != 0) return ExitUsage;
             return ExitDone;
         } else if (a == "--realtime") {
             Opts.realtime = true;
         } else if (a == "--fail-on-stall") {
             Opts.fail_on_stall = true;
+        } else if (a == "--stats") {
+            Opts.stats = true;
         } else if (a == "--screen") {
             Opts.actions.push_back({ActionKind::Screen, {}, 0, {}});
-        } else if (a == "--timeout" || a == "--instructions" || a == "--key-ticks" ||
-                   a == "--ticks") {
+        } else if (number) {
             long n = 0;
             if (!value(v)) return Usage("missing number after", a.c_str());
-            if (!ParseNumber(v, a == "--instructions" ? 1 : 0, n))
-                return Usage((a + " wants a number, not").c_str(), v);
+            if (!ParseNumber(v, number->minimum, number->maximum, n)) {
+                std::fprintf(stderr,
+                             "lunabrik-headless: %s wants a whole number from %ld to %ld, "
+                             "not: %s\n",
+                             number->name, number->minimum, number->maximum, v);
+                return ExitUsage;
+            }
             if (a == "--timeout")
                 Opts.timeout = n;
             else if (a == "--instructions")
                 Opts.instructions = n;
             else if (a == "--key-ticks")
                 Opts.key_ticks = n;
+            else if (a == "--time-limit")
+                Opts.time_limit = n;
+            else if (a == "--seed")
+                Opts.seed = uint32_t(n);
             else
                 Opts.actions.push_back({ActionKind::Ticks, {}, n, {}});
         } else if (a == "--type") {
@@ -300,74 +317,6 @@ int ParseArguments(int argc, char** argv) {
         }
     }
     return -1;
-}
-
-// --- The screen as text
-// ---------------------------------------------------------------------------
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | cp >> 6);
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | cp >> 12);
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | cp >> 18);
-        out += char(0x80 | (cp >> 12 & 0x3F));
-        out += char(0x80 | (cp >> 6 & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
-constexpr uint32_t FullBlock = 0x2588;
-
-// A text cell: control codes and the other codes below 0x20 show blank, 0x7F is a full block.
-uint32_t TextCellCharacter(uint8_t m) {
-    if (m < 0x20) return ' ';
-    if (m == 0x7F) return FullBlock;
-    for (const auto& l : SwedishLetters)
-        if (l.code == m) return l.unicode;
-    return m;
-}
-
-// A mosaic cell: codes 0x40-0x5F are the capitals; the others are 2 x 3 blocks (bits 0/1 top,
-// 2/3 middle, 4/6 bottom), shown as Unicode sextants, whose bits run in the same order.
-uint32_t MosaicCellCharacter(uint8_t m) {
-    if (m < 0x20) return ' ';
-    if (m >= 0x40 && m < 0x60) return TextCellCharacter(m);
-    unsigned v = (m & 0x1F) | (m & 0x40) >> 1;
-    switch (v) {
-    case 0: return ' ';
-    case 21: return 0x258C; // left half block
-    case 42: return 0x2590; // right half block
-    case 63: return FullBlock;
-    default: return 0x1FB00 + v - 1 - (v > 21) - (v > 42);
-    }
-}
-
-// The 24 rows as UTF-8, trailing blanks dropped, each row ended by a newline. Each row starts in
-// the text set; a set-switching control code changes the set for the rest of its row.
-std::string ScreenAsText() {
-    char text[ScreenRows][ScreenColumns + 1];
-    ReadScreenText(text);
-    std::string out;
-    for (int r = 0; r < ScreenRows; r++) {
-        std::string row;
-        bool mosaic = false;
-        for (int c = 0; c < ScreenColumns; c++) {
-            uint8_t m = uint8_t(text[r][c]);
-            if (IsControlCode(m)) mosaic = (m & 0x10) != 0;
-            AppendUtf8(row, mosaic ? MosaicCellCharacter(m) : TextCellCharacter(m));
-        }
-        row.erase(row.find_last_not_of(' ') + 1);
-        out += row;
-        out += '\n';
-    }
-    return out;
 }
 
 // --- Driving the core --------------------------------------------------------------------------
@@ -409,21 +358,22 @@ bool WatchedStep() {
 
 long TickCount = 0; // ticks run so far, on the main thread
 
-// Real-time mode: the processor and the timer each run on a thread of their own.
+// Real-time mode: the processor and the timer each run on a thread of their own; the timer's
+// tick wakes the main thread through TickEvent.
 std::thread ProcessorThread;
 std::thread TimerThread;
 std::atomic<bool> TimerStop{false};
 std::atomic<uint32_t> TimerTicks{0};
 uint32_t TimerTicksSeen = 0;
+RenderEvent TickEvent;
 
 void TimerThreadBody() {
     auto next = std::chrono::steady_clock::now();
     while (!TimerStop.load(std::memory_order_relaxed)) {
         next += std::chrono::milliseconds(20);
         std::this_thread::sleep_until(next);
-        SetControlFlags(TICK);
         TimerTicks.fetch_add(1, std::memory_order_release);
-        TimerTicks.notify_all();
+        MachineTick(&TickEvent);
     }
 }
 
@@ -447,27 +397,56 @@ void StopRealTime() {
     TimerThread.join();
 }
 
-// One tick. Deterministic: run the instructions of one tick period, then raise TICK. Real time:
-// wait for the timer's next tick; ticks that passed meanwhile collapse into one frame, as on the
-// RenderThread, but still count. Returns the number of ticks that passed.
+// --time-limit: a watchdog sets QUIT when the wall-clock limit passes, which ends even a step
+// stuck in a huge pacing wait; the run then ends with ExitTimeLimit.
+std::thread Watchdog;
+std::mutex WatchdogMutex;
+std::condition_variable WatchdogWake;
+bool WatchdogStop = false;
+std::atomic<bool> TimeUp{false};
+
+void StartWatchdog() {
+    if (Opts.time_limit <= 0) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Opts.time_limit);
+    Watchdog = std::thread([deadline] {
+        std::unique_lock lock(WatchdogMutex);
+        if (WatchdogWake.wait_until(lock, deadline, [] { return WatchdogStop; })) return;
+        TimeUp.store(true, std::memory_order_release);
+        SetControlFlags(QUIT);
+    });
+}
+
+void StopWatchdog() {
+    if (!Watchdog.joinable()) return;
+    {
+        std::lock_guard lock(WatchdogMutex);
+        WatchdogStop = true;
+    }
+    WatchdogWake.notify_all();
+    Watchdog.join();
+}
+
+// One tick. Deterministic: run the instructions of one tick period, then the tick itself (TICK
+// and a frame). Real time: wait for the timer's next tick; ticks that passed meanwhile collapse
+// into one frame, as on the RenderThread, but still count. Returns the number of ticks that passed.
 long RunTick() {
     long passed = 1;
     if (Opts.realtime) {
-        TimerTicks.wait(TimerTicksSeen, std::memory_order_acquire);
+        TickEvent.Wait();
         uint32_t now = TimerTicks.load(std::memory_order_acquire);
         passed = long(now - TimerTicksSeen);
         TimerTicksSeen = now;
+        RenderFrame();
+        frame_count++;
     } else {
         for (long i = 0; i < Opts.instructions; i++) {
             // HALT waits for the tick: nothing runs for the rest of this period.
             uint32_t flags = ReadControlFlags();
             if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
-            WatchedStep();
+            if (!WatchedStep()) break; // QUIT: the time limit passed
         }
-        SetControlFlags(TICK);
+        MachineTick(nullptr);
     }
-    RenderFrame();
-    frame_count++;
     TickCount += passed;
     return passed;
 }
@@ -487,6 +466,12 @@ bool StallReported = false;
 int RunTicks(long n) {
     for (long done = 0; done < n;) {
         done += RunTick();
+        if (TimeUp.load(std::memory_order_acquire)) {
+            std::fprintf(stderr,
+                         "lunabrik-headless: the time limit of %ld s ran out after %ld ticks\n",
+                         Opts.time_limit, TickCount);
+            return ExitTimeLimit;
+        }
         if (Stall.stalled.load(std::memory_order_acquire) && !StallReported) {
             StallReported = true;
             if (Opts.fail_on_stall) return StallExit();
@@ -537,13 +522,15 @@ int WaitFor(const std::string& text) {
 
 int WritePicture(const Action& a) {
     RenderFrame(); // the screen as it is now, not as of the last tick
-    int ok = a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str())
-                                       : WritePng1Bit(a.text.c_str(), &FrameBitmap[0][0],
-                                                      FramePixels, FrameLines, FrameLineBytes);
+    int ok =
+        a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str()) : WriteFramePng(a.text.c_str());
     if (ok) return -1;
-    std::fprintf(stderr, "lunabrik-headless: cannot write %s\n", a.text.c_str());
+    std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
+                 std::strerror(errno));
     return ExitUsage;
 }
+
+int OutputFailed(const char* what);
 
 int RunActions() {
     for (const Action& a : Opts.actions) {
@@ -557,8 +544,8 @@ int RunActions() {
         case ActionKind::WaitFor: rc = WaitFor(a.text); break;
         case ActionKind::Ticks: rc = RunTicks(a.count); break;
         case ActionKind::Screen:
-            std::fputs(ScreenAsText().c_str(), stdout);
-            std::fflush(stdout);
+            if (std::fputs(ScreenAsText().c_str(), stdout) < 0 || std::fflush(stdout) != 0)
+                return OutputFailed("the screen text");
             break;
         case ActionKind::Pbm:
         case ActionKind::Png: rc = WritePicture(a); break;
@@ -566,6 +553,12 @@ int RunActions() {
         if (rc >= 0) return rc;
     }
     return ExitDone;
+}
+
+int OutputFailed(const char* what) {
+    std::fprintf(stderr, "lunabrik-headless: cannot write %s to standard output: %s\n", what,
+                 std::strerror(errno));
+    return ExitUsage;
 }
 
 int MissingFile(const char* name) {
@@ -581,14 +574,14 @@ int main(int argc, char** argv) {
     int rc = ParseArguments(argc, argv);
     if (rc >= 0) return rc;
 
-    ReadSettings();
-    const char* missing = nullptr;
-    if (!LoadAddressSpace(&missing)) return MissingFile(missing ? missing : "basic.rom");
-    if (!BuildCharacterGenerator()) return MissingFile("font.bin");
-    ProcessorReset();
+    StartupReport report;
+    if (!StartMachine(StartupOptions{}, report)) return MissingFile(report.missing_rom);
+    if (!report.font_loaded) return MissingFile("font.bin");
 
+    StartWatchdog();
     if (Opts.realtime) StartRealTime();
     rc = RunActions();
     StopRealTime();
+    StopWatchdog();
     return rc;
 }
