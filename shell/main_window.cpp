@@ -3,6 +3,7 @@
 #include "cpu/processor.h"
 #include "display/display.h"
 #include "machine/control.h"
+#include "machine/startup.h"
 #include "shell/about_dialog.h"
 #include "shell/config_dialog.h"
 #include "shell/display_widget.h"
@@ -23,7 +24,7 @@ constexpr int TickMilliseconds = 20;
 
 } // namespace
 
-MainWindow::MainWindow() {
+MainWindow::MainWindow(bool font_loaded) {
     setObjectName("Lunabrik");
     setWindowTitle("Lunabrik");
     setWindowIcon(LunabrikIcon());
@@ -55,18 +56,18 @@ MainWindow::MainWindow() {
     connect(reset_, &QPushButton::clicked, this, [] { SetControlFlags(RESET); });
     connect(quit_, &QPushButton::clicked, this, &QWidget::close);
 
-    SetUpDisplay();
+    SetUpDisplay(font_loaded);
     display_->setFocus(Qt::OtherFocusReason);
 }
 
 MainWindow::~MainWindow() { Shutdown(); }
 
-// The RenderThread waits on the render event from the start; the tick runs only once the
-// character generator is built. Without font.bin the window works and the display stays black.
-void MainWindow::SetUpDisplay() {
+// The RenderThread waits on the render event from the start; the tick runs only when start-up
+// built the character generator. Without font.bin the window works and the display stays black.
+void MainWindow::SetUpDisplay(bool font_loaded) {
     render_thread_ = std::thread(RenderThreadBody, std::ref(render_event_), &DisplayWidget::Present,
                                  static_cast<void*>(display_));
-    if (!BuildCharacterGenerator()) return;
+    if (!font_loaded) return;
     tick_timer_.setTimerType(Qt::PreciseTimer);
     tick_timer_.setInterval(TickMilliseconds);
     connect(&tick_timer_, &QTimer::timeout, this, &MainWindow::Tick);
@@ -74,10 +75,7 @@ void MainWindow::SetUpDisplay() {
 }
 
 // The emulated 50 Hz clock interrupt and the display refresh.
-void MainWindow::Tick() {
-    SetControlFlags(TICK);
-    render_event_.Signal();
-}
+void MainWindow::Tick() { MachineTick(&render_event_); }
 
 void MainWindow::StartProcessor() {
     if (!processor_thread_.joinable())

@@ -16,7 +16,8 @@ class QPushButton;
 
 class MainWindow : public QWidget {
   public:
-    MainWindow();
+    // font_loaded: start-up built the character generator, so the display and the tick can run.
+    explicit MainWindow(bool font_loaded);
     ~MainWindow() override;
 
     // Starts the ProcessorThread; call after the window is shown and the processor reset.
@@ -37,7 +38,7 @@ class MainWindow : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void SetUpDisplay();
+    void SetUpDisplay(bool font_loaded);
     void Tick();
     void Shutdown();
 

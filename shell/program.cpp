@@ -1,8 +1,6 @@
 #include "shell/program.h"
 
-#include "cpu/processor.h"
-#include "machine/memory.h"
-#include "machine/settings.h"
+#include "machine/startup.h"
 #include "shell/main_window.h"
 
 #include <QApplication>
@@ -10,35 +8,78 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
 constexpr int MissingRomExitCode = 1;
 
-void ReportMissingRom(const char* file) {
-    QString folder = QDir::currentPath();
-    std::fprintf(stderr, "Lunabrik: cannot open the ROM image %s in %s\n", file,
-                 folder.toLocal8Bit().constData());
-    QMessageBox box(QMessageBox::Critical, "Lunabrik",
-                    QString("Cannot open the ROM image %1 in the folder\n%2\n\n"
-                            "Lunabrik needs basic.rom and dev_dos.rom in its working folder.")
-                        .arg(QString::fromLocal8Bit(file), folder));
-    box.setObjectName("missingRom");
-    box.exec();
+QString MissingRomText(const char* file) {
+    return QString("Cannot open the ROM image %1 in the folder\n%2\n\n"
+                   "Lunabrik needs basic.rom and dev_dos.rom in its working folder.")
+        .arg(QString::fromLocal8Bit(file), QDir::currentPath());
+}
+
+// Platforms with no screen a user could see a message box on.
+bool PlatformIsHeadless() {
+    const QString name = QGuiApplication::platformName();
+    return name == "offscreen" || name == "minimal";
 }
 
 } // namespace
 
+bool StartCore(StartupReport& report) {
+    StartupOptions options;
+    options.create_default_files_folder = true;
+    const bool ok = StartMachine(options, report);
+    if (!ok) {
+        char folder[4096];
+        if (!getcwd(folder, sizeof folder)) std::strcpy(folder, ".");
+        std::fprintf(stderr, "Lunabrik: cannot open the ROM image %s in %s\n", report.missing_rom,
+                     folder);
+        return false;
+    }
+    if (report.files_folder_created)
+        std::fprintf(stderr, "Lunabrik: created the files folder Files/ in the working folder\n");
+    if (report.files_folder_error)
+        std::fprintf(stderr, "Lunabrik: cannot create the files folder Files/: %s\n",
+                     std::strerror(report.files_folder_error));
+    if (!report.font_loaded)
+        std::fprintf(stderr,
+                     "Lunabrik: cannot open the character generator font.bin in %s; the "
+                     "display stays black\n",
+                     QDir::currentPath().toLocal8Bit().constData());
+    return true;
+}
+
+bool DisplayAvailable(int argc, char** argv) {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; i++)
+        if (std::strcmp(argv[i], "-platform") == 0) platform = argv[i + 1];
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 &&
+        std::strncmp(platform, "wayland", 7) != 0)
+        return true; // offscreen, vnc, eglfs...: Qt needs no X or Wayland server for them
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
 std::unique_ptr<MainWindow> StartLunabrik() {
-    ReadSettings();
-    const char* missing = nullptr;
-    if (!LoadAddressSpace(&missing)) {
-        ReportMissingRom(missing ? missing : "basic.rom");
+    StartupReport report;
+    if (!StartCore(report)) {
+        if (!PlatformIsHeadless()) {
+            QMessageBox box(QMessageBox::Critical, "Lunabrik", MissingRomText(report.missing_rom));
+            box.setObjectName("missingRom");
+            box.exec();
+        }
         return nullptr;
     }
-    auto window = std::make_unique<MainWindow>();
+    auto window = std::make_unique<MainWindow>(report.font_loaded);
     window->show();
-    ProcessorReset();
     window->StartProcessor();
     return window;
 }

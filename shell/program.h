@@ -4,11 +4,20 @@
 #include <memory>
 
 class MainWindow;
+struct StartupReport;
 
-// Start-up, in order: read the settings, load the address space, build and show the main window
-// (display, RenderThread, character generator, 20 ms tick), reset the processor, start the
-// ProcessorThread. When a ROM image is missing it says so on standard error and in a message box
-// and returns null. Needs a QApplication.
+// The machine's start-up (settings, ROM images, character generator, the default files folder,
+// processor reset), with what went wrong said on standard error. False when a ROM image is
+// missing. Needs no display.
+bool StartCore(StartupReport& report);
+
+// True when Qt can open a window: an X or Wayland display is set, or a platform that needs none
+// (offscreen) was chosen.
+bool DisplayAvailable(int argc, char** argv);
+
+// Start-up, in order: the machine (StartCore), then the main window (display, RenderThread,
+// 20 ms tick) shown, then the ProcessorThread. When a ROM image is missing it says so on standard
+// error and, where a user can see one, in a message box, and returns null. Needs a QApplication.
 std::unique_ptr<MainWindow> StartLunabrik();
 
 // Start-up and the event loop; the program's exit code: 0 after Quit or the close box, 1 when a
