@@ -5,13 +5,17 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -260,11 +264,14 @@ TEST_F(Headless, MissingFilesAreNamed) {
 TEST_F(Headless, BadArgumentsExitWithTwo) {
     Install(HelloRom());
     const std::vector<std::vector<std::string>> cases = {
-        {"--frobnicate"},        {"--ticks"},
-        {"--ticks", "many"},     {"--timeout", "-3"},
-        {"--instructions", "0"}, {"--type", "\u20AC"},
-        {"--type", "\\q"},       {"--type", "\\x4"},
-        {"--key", "hyper+q"},    {"--pbm", "no/such/dir/x.pbm"},
+        {"--frobnicate"},           {"--ticks"},
+        {"--ticks", "many"},        {"--timeout", "-3"},
+        {"--instructions", "0"},    {"--type", "\u20AC"},
+        {"--type", "\\q"},          {"--type", "\\x4"},
+        {"--key", "hyper+q"},       {"--pbm", "no/such/dir/x.pbm"},
+        {"--key-ticks", "0"},       {"--ticks", "99999999999999999999"},
+        {"--timeout", "100000001"}, {"--time-limit", "0"},
+        {"--instructions", "12x"},  {"--type", "\xC0\x80"}, // overlong NUL
     };
     for (const auto& args : cases) {
         Outcome run = Start(args);
@@ -276,6 +283,55 @@ TEST_F(Headless, BadArgumentsExitWithTwo) {
     for (const char* option : {"--type", "--key", "--wait-for", "--ticks", "--screen", "--pbm",
                                "--png", "--timeout", "--realtime", "--fail-on-stall"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+// Malformed UTF-8 in typed text is refused with the byte offset where it starts.
+TEST_F(Headless, MalformedTypedTextNamesTheOffset) {
+    Install(HelloRom());
+    const struct {
+        const char* text;
+        const char* offset;
+    } cases[] = {
+        {"ab\xFF", "offset 2"}, {"\xC3\xA5\xE0\x80\xAF", "offset 2"}, {"\x80", "offset 0"}};
+    for (const auto& c : cases) {
+        Outcome run = Start({"--type", c.text});
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_NE(run.err.find(c.offset), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("FFFFFFFF"), std::string::npos) << run.err;
+    }
+}
+
+// Output that cannot be written is an error: the screen to a full device, a picture whose
+// temporary file cannot be made (and then no partial picture is left).
+TEST_F(Headless, OutputFailuresExitWithTwo) {
+    Install(HelloRom());
+    std::string command =
+        "timeout 60 " + Quote(LUNABRIK_HEADLESS) + " --ticks 1 --screen >/dev/full 2>err.txt";
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(folder.ReadFile("err.txt").find("standard output"), std::string::npos);
+
+    ASSERT_EQ(mkdir("pic.png.tmp", 0755), 0);
+    Outcome run = Start({"--ticks", "1", "--png", "pic.png"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.err.find("pic.png"), std::string::npos) << run.err;
+    EXPECT_NE(access("pic.png", F_OK), 0) << "no partial picture";
+}
+
+// A huge waitstates makes each instruction take seconds; --time-limit still ends the run.
+TEST_F(Headless, TimeLimitEndsASlowRun) {
+    Install(HelloRom());
+    std::string cfg(260, '\0');
+    const int32_t huge = 2000000000;
+    std::memcpy(&cfg[0], &huge, 4);
+    folder.WriteFile("Lunabrik.cfg", cfg);
+    auto start = std::chrono::steady_clock::now();
+    Outcome run = Start({"--time-limit", "1", "--ticks", "1000"});
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.exit_code, 5) << run.err;
+    EXPECT_NE(run.err.find("time limit"), std::string::npos) << run.err;
+    EXPECT_LT(took, std::chrono::seconds(30));
 }
 
 TEST_F(Headless, StallIsReportedButBusyLoopsAreNot) {
