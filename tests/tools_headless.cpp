@@ -134,7 +134,9 @@ class Headless : public ::testing::Test {
 
     Outcome Start(const std::vector<std::string>& args) {
         // A runner that hangs fails the test instead of holding up the suite.
-        std::string command = "timeout 60 " + Quote(LUNABRIK_HEADLESS);
+        // The per-user folder, should the runner need one, lives in the scratch folder too.
+        std::string command = "XDG_DATA_HOME=" + Quote(folder.path() + "/xdg") + " timeout 60 " +
+                              Quote(LUNABRIK_HEADLESS);
         for (const auto& a : args)
             command += " " + Quote(a);
         command += " >out.txt 2>err.txt";
@@ -250,15 +252,41 @@ TEST_F(Headless, PbmAndPngHoldTheSamePicture) {
     }
 }
 
+// A missing image is named with the folders looked in. Without basic.rom the runner moves to the
+// per-user folder, which it creates with a Files/ folder; only where the free images are installed
+// on this machine does the run then succeed from there.
 TEST_F(Headless, MissingFilesAreNamed) {
     for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"}) {
         Install(HelloRom());
         ASSERT_EQ(std::remove(name), 0) << name;
         Outcome run = Start({"--ticks", "1"});
+        const bool moved = std::string(name) == "basic.rom";
+        if (moved && run.exit_code == 0) {
+            EXPECT_EQ(access("xdg/lunabrik/basic.rom", F_OK), 0);
+            continue;
+        }
         EXPECT_EQ(run.exit_code, 2) << name;
         EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
         EXPECT_NE(run.err.find(folder.path()), std::string::npos) << run.err;
+        if (moved) {
+            EXPECT_EQ(access("xdg/lunabrik/Files", F_OK), 0);
+        }
     }
+}
+
+// --dir names the folder: created, given a Files/ folder, and used for every file.
+TEST_F(Headless, DirChoosesTheFolder) {
+    Install(HelloRom());
+    ASSERT_EQ(mkdir("other", 0755), 0);
+    for (const char* f : {"basic.rom", "dev_dos.rom", "font.bin"})
+        folder.WriteFile(std::string("other/") + f, folder.ReadFile(f));
+    std::remove("basic.rom"); // the working directory alone would not do
+    Outcome run = Start({"--dir", "other", "--wait-for", "HELLO", "--png", "shot.png"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(access("other/shot.png", F_OK), 0) << "relative paths are taken in the folder";
+    EXPECT_EQ(access("other/Files", F_OK), 0);
+    Outcome fresh = Start({"--dir", "new/deeper", "--ticks", "1"});
+    EXPECT_EQ(access("new/deeper/Files", F_OK), 0) << "created with its Files/ folder";
 }
 
 TEST_F(Headless, BadArgumentsExitWithTwo) {

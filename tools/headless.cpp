@@ -16,6 +16,7 @@
 #include "display/render_event.h"
 #include "machine/charmap.h"
 #include "machine/control.h"
+#include "machine/data_folder.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
 #include "machine/settings.h"
@@ -54,7 +55,9 @@ constexpr uint32_t StallSteps = 1000;
 const char* const HelpText =
     "usage: lunabrik-headless [options]\n"
     "Runs the ABC80 emulation without a window, from basic.rom, dev_dos.rom, font.bin and\n"
-    "Lunabrik.cfg in the working directory. Actions run in the order given:\n"
+    "Lunabrik.cfg in its folder: the working directory when it holds basic.rom, else the\n"
+    "per-user folder $XDG_DATA_HOME/lunabrik (~/.local/share/lunabrik), which is created and\n"
+    "given the installed free images. Actions run in the order given:\n"
     "  --type TEXT       type TEXT (UTF-8, Swedish letters included); escapes: \\r or \\n Enter,\n"
     "                    \\t right arrow, \\b backspace, \\\\ backslash, \\xHH the ABC80 code HH\n"
     "                    (\\x03 is Ctrl-C)\n"
@@ -71,6 +74,7 @@ const char* const HelpText =
     "  --realtime        tick every 20 ms of real time instead, processor on its own thread\n"
     "  --key-ticks N     ticks a typed key is held, and ticks after its release (default 2)\n"
     "  --fail-on-stall   exit 3 when the processor stalls on an instruction it cannot execute\n"
+    "  --dir FOLDER      work in FOLDER instead (created and given the free images if needed)\n"
     "  --time-limit S    end the run after S seconds of wall-clock time (exit 5)\n"
     "  --help            this text\n"
     "The speed is Lunabrik.cfg's waitstates (idle iterations before each instruction), as in\n"
@@ -103,6 +107,7 @@ struct Options {
     bool realtime = false;
     bool fail_on_stall = false;
     bool stats = false;
+    const char* dir = nullptr; // --dir
     std::vector<Action> actions;
 };
 
@@ -272,6 +277,9 @@ int ParseArguments(int argc, char** argv) {
             Opts.fail_on_stall = true;
         } else if (a == "--stats") {
             Opts.stats = true;
+        } else if (a == "--dir") {
+            if (!value(v) || !*v) return Usage("missing folder after --dir");
+            Opts.dir = v;
         } else if (a == "--screen") {
             Opts.actions.push_back({ActionKind::Screen, {}, 0, {}});
         } else if (number) {
@@ -561,10 +569,19 @@ int OutputFailed(const char* what) {
     return ExitUsage;
 }
 
+DataFolderReport Folder;
+
 int MissingFile(const char* name) {
     char folder[4096];
     if (!getcwd(folder, sizeof folder)) std::strcpy(folder, ".");
     std::fprintf(stderr, "lunabrik-headless: cannot open %s in %s\n", name, folder);
+    std::string looked;
+    for (const auto& f : Folder.looked_in)
+        looked += "\n  " + f;
+    std::fprintf(stderr,
+                 "Looked in:%s\nPut basic.rom, dev_dos.rom and font.bin into one of them, or name "
+                 "a folder with --dir.\n",
+                 looked.c_str());
     return ExitUsage;
 }
 
@@ -574,6 +591,10 @@ int main(int argc, char** argv) {
     int rc = ParseArguments(argc, argv);
     if (rc >= 0) return rc;
 
+    if (!EnterDataFolder(Opts.dir, Folder)) {
+        std::fprintf(stderr, "lunabrik-headless: %s\n", Folder.error.c_str());
+        return ExitUsage;
+    }
     StartupReport report;
     if (!StartMachine(StartupOptions{}, report)) return MissingFile(report.missing_rom);
     if (!report.font_loaded) return MissingFile("font.bin");

@@ -1,0 +1,30 @@
+// The folder the program works in: where it reads basic.rom, dev_dos.rom, font.bin and
+// Lunabrik.cfg, and where the default files folder Files/ lives.
+//
+//   --dir FOLDER given         that folder
+//   else basic.rom in the working directory   the working directory, as it is (nothing created)
+//   else                       the per-user folder $XDG_DATA_HOME/lunabrik
+//   (~/.local/share/lunabrik)
+//
+// A chosen folder other than the working directory is created when missing, given the installed
+// free images it lacks (an image already there is never replaced) and a Files/ folder, and made
+// the working directory, so every relative path of the program lives there.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct DataFolderReport {
+    std::string folder;                 // the working directory in use (absolute)
+    std::vector<std::string> looked_in; // the folders looked in, for the missing-ROM message
+    std::vector<std::string> installed; // images copied in from the installed set now
+    std::string images_from;            // where installed images were looked for
+    std::string error;                  // why the folder could not be used (false returned)
+};
+
+// Chooses the folder (explicit_folder may be null) and enters it. False, with report.error set,
+// when it cannot be created or entered.
+bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report);
+
+// The per-user folder: $XDG_DATA_HOME/lunabrik, or ~/.local/share/lunabrik.
+std::string UserDataFolder();
