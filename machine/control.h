@@ -29,9 +29,7 @@ extern std::atomic<uint32_t> ControlFlags;
 // acceptance. Accessed through the two functions below from any thread.
 extern uint8_t InterruptBusByte;
 
-inline void SetControlFlags(uint32_t bits) {
-    ControlFlags.fetch_or(bits, std::memory_order_release);
-}
+inline void SetControlFlags(uint32_t bits) { ControlFlags.fetch_or(bits, std::memory_order_release); }
 inline void ClearControlFlags(uint32_t bits) {
     ControlFlags.fetch_and(~bits, std::memory_order_acq_rel);
 }
