@@ -313,8 +313,8 @@ class HostFilesCase : public testing::Test {
                                  "ber.txt",
                                  "kal.txt", "\xC3\xB8.txt", "Exact.Txt", "exact.txt"})
             folder.WriteFile(std::string("Files/") + name, name);
-        symlink("game.bas", "Files/link.bas");
-        symlink("../outside", "Files/dang.bas");
+        ASSERT_EQ(symlink("game.bas", "Files/link.bas"), 0);
+        ASSERT_EQ(symlink("../outside", "Files/dang.bas"), 0);
     }
     void TearDown() override { CloseAllFileSlots(); }
     ScratchFolder folder;
