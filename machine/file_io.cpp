@@ -33,7 +33,11 @@ bool WriteAll(int fd, const void* data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0) return false;
+        if (n == 0) { // nothing taken and no error given: call it an I/O error
+            errno = EIO;
+            return false;
+        }
         p += n;
         size -= size_t(n);
     }

@@ -11,5 +11,6 @@ int OpenPlainFileForReading(const char* name);
 // Reads until size bytes, the end of the file or an error; returns the count read.
 size_t ReadUpTo(int fd, void* buffer, size_t size);
 
-// Writes all size bytes straight to the OS; false on an error or a full disk.
+// Writes all size bytes straight to the OS; false on an error or a full disk, with errno saying
+// why (part of the data may have been written).
 bool WriteAll(int fd, const void* data, size_t size);

@@ -6,29 +6,84 @@
 #include "machine/ports.h"
 #include "machine/settings.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 FileSlot FileSlots[FileSlotCount] = {
-    {-1, false, 0, 0}, {-1, false, 0, 0}, {-1, false, 0, 0}, {-1, false, 0, 0},
-    {-1, false, 0, 0}, {-1, false, 0, 0}, {-1, false, 0, 0}, {-1, false, 0, 0},
+    {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}},
+    {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}},
 };
 
 namespace {
 
 constexpr int NamePartSize = 8;
 constexpr uint8_t OpenFailed = 1;
+#ifdef O_PATH
+constexpr int FolderAccess = O_PATH; // enough for openat and fstat, even in a folder we can't list
+#else
+constexpr int FolderAccess = O_RDONLY;
+#endif
+// Every open of a host file: never through a link in the name, never blocking on a FIFO (the flag
+// is cleared once the file is known to be plain).
+constexpr int HostOpenFlags = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+
+// The program's own files in the working directory: readable, never writable by the guest (a
+// rewritten Lunabrik.cfg would move the files folder anywhere at the next start).
+const char* const ProgramFiles[] = {"Lunabrik.cfg", "basic.rom", "dev_dos.rom", "font.bin"};
+
+std::atomic<uint32_t> WarningCount{0};
+std::mutex WarningLock; // orders LatestWarning between the ProcessorThread and a front end
+HostFileWarning LatestWarning;
 
 // Slot from B: 0-7, anything else slot 0.
 FileSlot& SelectedSlot() { return FileSlots[CpuState.B < FileSlotCount ? CpuState.B : 0]; }
 
+// The text for an errno value, without strerror's shared buffer (front-end threads may call it).
+[[maybe_unused]] const char* PickErrorText(char* gnu, char*) { return gnu; }
+[[maybe_unused]] const char* PickErrorText(int xsi, char* buffer) {
+    return xsi == 0 ? buffer : "unknown error";
+}
+void CopyErrorText(int error, char out[HostFileWarningTextSize]) {
+    char buffer[HostFileWarningTextSize];
+    std::snprintf(out, HostFileWarningTextSize, "%s",
+                  PickErrorText(strerror_r(error, buffer, sizeof buffer), buffer));
+}
+
+// folder + name, cut to fit (both come from the folder field, so they fit but for a stray case).
+void JoinPath(char out[HostPathSize], const char* folder, const char* name) {
+    size_t n = strnlen(folder, HostPathSize - 1);
+    std::memcpy(out, folder, n);
+    size_t m = strnlen(name, HostPathSize - 1 - n);
+    std::memcpy(out + n, name, m);
+    out[n + m] = 0;
+}
+
+// Records a warning for the front ends: reason, or the text of error when reason is null.
+void RecordWarning(const char* path, const char* reason, int error) {
+    std::lock_guard<std::mutex> lock(WarningLock);
+    JoinPath(LatestWarning.path, path, "");
+    if (reason)
+        std::snprintf(LatestWarning.reason, sizeof LatestWarning.reason, "%s", reason);
+    else
+        CopyErrorText(error, LatestWarning.reason);
+    LatestWarning.number = WarningCount.load(std::memory_order_relaxed) + 1;
+    WarningCount.store(LatestWarning.number, std::memory_order_release);
+}
+
 void CloseSlot(FileSlot& slot) {
     if (slot.fd < 0) return;
-    close(slot.fd); // also drops the flock
+    // Also drops the flock. A written file can report a late write error here (network folders).
+    if (close(slot.fd) != 0 && slot.writable && errno != EINTR)
+        RecordWarning(slot.path, nullptr, errno);
     slot.fd = -1;
 }
 
@@ -54,39 +109,156 @@ bool AppendNameByte(uint8_t b, char*& out) {
     return true;
 }
 
+// Byte i of s with letter case folded: ASCII A-Z, and the UTF-8 Ä Å É Ö Ü (C3 84, 85, 89, 96, 9C),
+// whose lower-case forms are 0x20 higher in the second byte.
+uint8_t FoldedByte(const char* s, size_t i) {
+    uint8_t c = uint8_t(s[i]);
+    if (c >= 'A' && c <= 'Z') return uint8_t(c + 0x20);
+    if (i > 0 && uint8_t(s[i - 1]) == 0xC3 &&
+        (c == 0x84 || c == 0x85 || c == 0x89 || c == 0x96 || c == 0x9C))
+        return uint8_t(c + 0x20);
+    return c;
+}
+
+bool SameApartFromCase(const char* a, const char* b) {
+    size_t n = std::strlen(a);
+    if (std::strlen(b) != n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (FoldedByte(a, i) != FoldedByte(b, i)) return false;
+    return true;
+}
+
+// The one entry of the folder that equals name apart from letter case, into name; false when
+// there is none or more than one.
+bool FindByCase(int folder, char* name) {
+    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* listing = fdopendir(fd);
+    if (!listing) {
+        close(fd);
+        return false;
+    }
+    char match[NAME_MAX + 1];
+    int found = 0;
+    while (const dirent* entry = readdir(listing))
+        if (SameApartFromCase(entry->d_name, name) && ++found == 1)
+            std::snprintf(match, sizeof match, "%s", entry->d_name);
+    closedir(listing);
+    if (found != 1) return false;
+    std::memcpy(name, match, std::strlen(match) + 1); // same length as name
+    return true;
+}
+
+bool IsProgramFile(const char* name) {
+    for (const char* own : ProgramFiles)
+        if (SameApartFromCase(name, own)) return true;
+    return false;
+}
+
+bool IsWorkingDirectory(int folder) {
+    struct stat here, there;
+    return stat(".", &here) == 0 && fstat(folder, &there) == 0 && here.st_dev == there.st_dev &&
+           here.st_ino == there.st_ino;
+}
+
+// Opens name (no '/' in it) in folder ("" or ending in '/'): a plain file with one link, never
+// through a link; operation 1 creates it when neither it nor a file differing only in case exists.
+// name becomes the name opened. Returns the descriptor (still non-blocking, not yet emptied) and
+// its status in st, or -1 with refusal set to our reason or null for errno's.
+int OpenInFolder(const char* folder, char* name, bool for_writing, struct stat& st,
+                 const char*& refusal) {
+    int dir = open(folder[0] ? folder : ".", FolderAccess | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return -1;
+    int fd = -1;
+    if (for_writing && IsProgramFile(name) && IsWorkingDirectory(dir)) {
+        refusal = "refused: one of the emulator's own files";
+    } else {
+        bool exists = fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!exists && errno == ENOENT) {
+            exists = FindByCase(dir, name) && fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+            if (!exists) errno = ENOENT;
+        }
+        // Looked at before opening, so that no device or FIFO is ever opened; checked again after.
+        int access = for_writing ? O_WRONLY : O_RDONLY;
+        if (!exists) {
+            if (for_writing && errno == ENOENT)
+                fd = openat(dir, name, access | O_CREAT | O_EXCL | HostOpenFlags, 0666);
+        } else if (S_ISLNK(st.st_mode)) {
+            refusal = "refused: a symbolic link";
+        } else if (!S_ISREG(st.st_mode)) {
+            refusal = "refused: not a plain file";
+        } else if (st.st_nlink != 1) {
+            refusal = "refused: the file has other hard links";
+        } else {
+            fd = openat(dir, name, access | HostOpenFlags);
+        }
+    }
+    int error = errno;
+    close(dir);
+    errno = error;
+    if (fd < 0) return -1;
+    // The entry may have been replaced since it was looked at.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        refusal = "refused: not a plain file with one link";
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Opens the named file for the selected slot: read only (operation 0) or created/emptied for
 // writing (operation 1), for exclusive use. Sets HL first and the status last.
 void OpenSlot(bool for_writing) {
-    char path[HostPathSize];
-    CopyFilesFolder(path);
-    size_t folder_length = std::strlen(path);
-    bool name_ok = HostNameFromRecord(CpuState.DE, path + folder_length);
-
     uint8_t slot_number = CpuState.B < FileSlotCount ? CpuState.B : 0;
     CpuState.HL = uint16_t(SlotBufferBase + BlockSize * slot_number);
     FileSlot& slot = FileSlots[slot_number];
     CloseSlot(slot);
 
-    int fd = -1;
-    if (name_ok) {
-        // Non-blocking so that a FIFO in the folder cannot stall the processor; refused below.
-        int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-        flags |= for_writing ? O_WRONLY | O_CREAT : O_RDONLY;
-        fd = open(path, flags, 0666);
-    }
+    // The folder field up to its last '/' names the folder; the rest prefixes the file name.
+    char folder[FilesFolderSize];
+    CopyFilesFolder(folder);
+    const char* slash = std::strrchr(folder, '/');
+    size_t folder_length = slash ? size_t(slash - folder + 1) : 0;
+    char name[HostPathSize];
+    size_t prefix_length = std::strlen(folder) - folder_length;
+    std::memcpy(name, folder + folder_length, prefix_length);
+    bool name_ok = HostNameFromRecord(CpuState.DE, name + prefix_length);
+    folder[folder_length] = 0;
+
+    const char* refusal = nullptr;
     struct stat st;
-    bool ok = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    int fd = -1;
+    if (name_ok)
+        fd = OpenInFolder(folder, name, for_writing, st, refusal);
+    else
+        refusal = "refused: not an allowed file name";
+    bool ok = fd >= 0;
     for (const FileSlot& other : FileSlots)
-        if (ok && other.fd >= 0 && other.device == st.st_dev && other.inode == st.st_ino)
+        if (ok && other.fd >= 0 && other.device == st.st_dev && other.inode == st.st_ino) {
+            refusal = "refused: already open in another file slot";
             ok = false;
+        }
+    if (ok && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) refusal = "in use by another program";
+        ok = false;
+    }
     // Emptied only once it is known to be ours, so a refused open never truncates anything.
-    ok = ok && flock(fd, LOCK_EX | LOCK_NB) == 0;
     ok = ok && fcntl(fd, F_SETFL, 0) == 0;
     ok = ok && (!for_writing || ftruncate(fd, 0) == 0);
+    int error = errno;
     if (ok) {
-        slot = FileSlot{fd, for_writing, st.st_dev, st.st_ino};
-    } else if (fd >= 0) {
-        close(fd);
+        slot.fd = fd;
+        slot.writable = for_writing;
+        slot.device = st.st_dev;
+        slot.inode = st.st_ino;
+        JoinPath(slot.path, folder, name);
+    } else {
+        if (fd >= 0) close(fd);
+        if (for_writing) {
+            char path[HostPathSize];
+            JoinPath(path, folder, name);
+            RecordWarning(path, refusal, error);
+        }
     }
     WriteInPort(HostFilePort, ok ? 0 : OpenFailed);
 }
@@ -134,11 +306,21 @@ void HostFileWriteBlock() {
     uint8_t block[BlockSize];
     for (size_t i = 0; i < sizeof block; ++i)
         block[i] = ReadByte(uint16_t(CpuState.HL + i));
-    // Straight to the OS: another reader sees the block before the slot is closed.
-    WriteAll(slot.fd, block, sizeof block);
+    // Straight to the OS: another reader sees the block before the slot is closed. The guest is
+    // not told of a failure (the status port is the last open's); the user is, through a warning.
+    if (!WriteAll(slot.fd, block, sizeof block)) RecordWarning(slot.path, nullptr, errno);
 }
 
 void CloseAllFileSlots() {
     for (FileSlot& slot : FileSlots)
         CloseSlot(slot);
+}
+
+uint32_t HostFileWarningCount() { return WarningCount.load(std::memory_order_acquire); }
+
+bool ReadLatestHostFileWarning(HostFileWarning& out) {
+    std::lock_guard<std::mutex> lock(WarningLock);
+    if (LatestWarning.number == 0) return false;
+    out = LatestWarning;
+    return true;
 }

@@ -10,6 +10,16 @@
 // B = 0-7 selects that slot, any other B slot 0. An open sets HL to 0xF500 + 256 * slot before the
 // host is asked, and puts 0 (opened) or 1 (failed) in InPorts[255]. The name record is 11 bytes,
 // 8 of name and 3 of extension, space padded, in the ABC80's Swedish 7-bit set.
+//
+// Confinement: files_folder is split at its last '/' into a folder (followed through links: the
+// user chose it) and a name prefix ("Files/pre" + "X.BAS" is Files/preX.BAS). The file is opened
+// relative to a descriptor of that folder, and refused (status 1, nothing created or changed) when
+// the name is a symbolic link (dangling or not), a folder, FIFO or device, or a plain file with
+// more than one hard link. When the folder is the working directory, Lunabrik.cfg, basic.rom,
+// dev_dos.rom and font.bin (any letter case) may be read but never opened for writing.
+// A name that does not exist exactly opens the one file in the folder that differs from it only in
+// letter case (ASCII and Å Ä Ö É Ü); with two or more such files a read finds nothing and a create
+// makes the name as given.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +50,7 @@ struct FileSlot {
     bool writable; // opened by operation 1 (write only); else operation 0 (read only)
     dev_t device;  // identity of the open file, for the exclusive-use check
     ino_t inode;
+    char path[HostPathSize]; // folder and name as opened, for warnings
 };
 extern FileSlot FileSlots[FileSlotCount]; // touched by the ProcessorThread only
 
@@ -50,3 +61,21 @@ bool HostNameFromRecord(uint16_t address, char out[HostNameSize]);
 
 // Closes every slot's file (clean shutdown, tests).
 void CloseAllFileSlots();
+
+// Host write failures. The emulated program is not told (InPorts[255] keeps the status of the last
+// open, and stored programs rely on that), so the service records each failed block write (full
+// disk, file too large, I/O error, short write), each failed close of a written file, and each
+// open for writing (operation 1) that fails or is refused, for the front ends to show the user.
+// Recorded on the ProcessorThread; read from any thread.
+constexpr int HostFileWarningTextSize = 128;
+struct HostFileWarning {
+    uint32_t number;                      // 1 for the first warning since start, then counting up
+    char path[HostPathSize];              // folder and host name as opened, e.g. "Files/GAME.BAS"
+    char reason[HostFileWarningTextSize]; // e.g. "No space left on device", "refused: a link"
+};
+
+// How many warnings have been recorded since start (acquire load: a cheap poll for a timer).
+uint32_t HostFileWarningCount();
+// Copies the latest warning into out; false, out untouched, when none has been recorded. Older
+// warnings are not kept: out.number tells how many came before.
+bool ReadLatestHostFileWarning(HostFileWarning& out);

@@ -27,7 +27,9 @@ void EncodeSettings(uint8_t image[SettingsFileSize]) {
 
 void ReadSettings() {
     uint8_t image[SettingsFileSize] = {};
-    int fd = open(SettingsFileName, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Only a plain file counts: a folder, a FIFO or a device by that name (or a link to one) gives
+    // the defaults as a missing file does, and start-up never waits on one.
+    int fd = OpenPlainFileForReading(SettingsFileName);
     if (fd < 0) {
         SetWaitstates(0);
         SetFilesFolder(DefaultFilesFolder);

@@ -17,7 +17,7 @@ constexpr const char* SettingsFileName = "Lunabrik.cfg";
 constexpr const char* DefaultFilesFolder = "Files/";
 
 struct SettingsRecord {
-    int32_t waitstates;                // idle iterations before each instruction; <= 0: none
+    int32_t waitstates;                 // idle iterations before each instruction; <= 0: none
     char files_folder[FilesFolderSize]; // zero-ended prefix; bytes after the zero kept as read
 };
 static_assert(sizeof(SettingsRecord) == SettingsFileSize);
@@ -31,7 +31,8 @@ inline void SetWaitstates(int32_t n) {
     std::atomic_ref<int32_t>(Settings.waitstates).store(n, std::memory_order_relaxed);
 }
 
-// Reads Lunabrik.cfg from the working directory once at start; defaults when it won't open.
+// Reads Lunabrik.cfg from the working directory once at start; the defaults when it is missing or
+// is not a plain file (a folder, FIFO or device, also through a link).
 void ReadSettings();
 // Writes the record to Lunabrik.cfg (through a temporary file renamed over it). 1 ok, 0 failed.
 int WriteSettings();

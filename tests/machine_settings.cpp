@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -64,6 +65,44 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(Folder(), "Files/");
     for (int i = 6; i < FilesFolderSize; ++i)
         ASSERT_EQ(Settings.files_folder[i], 0) << i;
+}
+
+// A Lunabrik.cfg that is no plain file counts as missing: the defaults, and start-up never waits
+// (a FIFO with no writer would block a plain open and read for ever; the alarm ends a hang).
+TEST(Settings, SettingsThatAreNoPlainFileGiveTheDefaults) {
+    struct Case {
+        const char* what;
+        void (*make)();
+    } cases[] = {
+        {"folder", [] { std::filesystem::create_directory(SettingsFileName); }},
+        {"FIFO", [] { ASSERT_EQ(mkfifo(SettingsFileName, 0666), 0); }},
+        {"link to /dev/zero", [] { ASSERT_EQ(symlink("/dev/zero", SettingsFileName), 0); }},
+        {"link to a FIFO",
+         [] {
+             ASSERT_EQ(mkfifo("fifo", 0666), 0);
+             ASSERT_EQ(symlink("fifo", SettingsFileName), 0);
+         }},
+        {"dangling link", [] { ASSERT_EQ(symlink("nowhere", SettingsFileName), 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder folder;
+        c.make();
+        SetFilesFolder("");
+        SetWaitstates(5);
+        alarm(10);
+        ReadSettings();
+        alarm(0);
+        EXPECT_EQ(Waitstates(), 0);
+        EXPECT_EQ(Folder(), "Files/");
+    }
+    // A link to a plain file is the user's choice and is read.
+    ScratchFolder folder;
+    folder.WriteFile("real.cfg", Image("mine/", 260));
+    ASSERT_EQ(symlink("real.cfg", SettingsFileName), 0);
+    ReadSettings();
+    EXPECT_EQ(Waitstates(), 0x12345678);
+    EXPECT_EQ(Folder(), "mine/");
 }
 
 TEST(Settings, RandomFilesLoadAndFolderStaysInTheRecord) {
