@@ -2,6 +2,7 @@
 #include "machine/host_files.h"
 
 #include "cpu/cpu_state.h"
+#include "machine/charmap.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
 #include "machine/settings.h"
@@ -88,23 +89,18 @@ void CloseSlot(FileSlot& slot) {
 }
 
 // Appends one record byte to the host name; false when the byte makes the name unacceptable.
+// The six Swedish letters of the name record (Ä Ö Å ä ö å) become their UTF-8 forms through the
+// character map; the set's other letters (É Ü é ü ¤) keep their ASCII bytes in host names.
 bool AppendNameByte(uint8_t b, char*& out) {
-    // The ABC80 set's Swedish letters, as UTF-8 (Ä Ö Å ä ö å).
-    static const char* const Swedish[6] = {"\xC3\x84", "\xC3\x96", "\xC3\x85",
-                                           "\xC3\xA4", "\xC3\xB6", "\xC3\xA5"};
-    const char* letter = nullptr;
-    if (b >= 0x5B && b <= 0x5D) letter = Swedish[b - 0x5B]; // 0x5C is Ö, so '\\' never occurs
-    if (b >= 0x7B && b <= 0x7D) letter = Swedish[3 + b - 0x7B];
+    const bool letter = (b >= 0x5B && b <= 0x5D) || (b >= 0x7B && b <= 0x7D); // no '\\' ever
     if (b == ' ') return true;
     if (b == '/' || b < 0x20 || (b >= 0x7F && b < 0xA0)) return false;
-    if (letter) {
-        *out++ = letter[0];
-        *out++ = letter[1];
-    } else if (b >= 0xA0) { // other high bytes: their ISO 8859-1 letters
-        *out++ = char(0xC0 | b >> 6);
-        *out++ = char(0x80 | (b & 0x3F));
-    } else {
-        *out++ = char(b);
+    const uint32_t cp = letter ? TextCellCharacter(b) : b; // other high bytes: ISO 8859-1
+    if (cp < 0x80) {
+        *out++ = char(cp);
+    } else { // all below U+0100: two UTF-8 bytes
+        *out++ = char(0xC0 | cp >> 6);
+        *out++ = char(0x80 | (cp & 0x3F));
     }
     return true;
 }

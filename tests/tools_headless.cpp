@@ -362,6 +362,31 @@ TEST_F(Headless, TimeLimitEndsASlowRun) {
     EXPECT_LT(took, std::chrono::seconds(30));
 }
 
+// A guest's create that the file service refuses (here Lunabrik.cfg itself, with the files folder
+// the working directory) is said on standard error and ends the run with exit code 4.
+TEST_F(Headless, RefusedHostFileCreateExitsWithFour) {
+    Install(Rom()
+                .At(0x0000,
+                    {
+                        0x31, 0x00, 0xF0, // LD SP,F000h
+                        0x11, 0x40, 0x00, // LD DE,0040h: the name record
+                        0x06, 0x00,       // LD B,0
+                        0x3E, 0x01,       // LD A,1: create
+                        0xD3, 0xFF,       // OUT (FFh),A
+                        0x76,             // 000C: HALT
+                        0x18, 0xFD,       // JR 000Ch
+                    })
+                .At(0x0040, {'L', 'U', 'N', 'A', 'B', 'R', 'I', 'K', 'C', 'F', 'G'})
+                .At(0x0066, {0xED, 0x45}));
+    const std::string cfg(260, '\0'); // waitstates 0, an empty folder: the working directory
+    folder.WriteFile("Lunabrik.cfg", cfg);
+    Outcome run = Start({"--ticks", "3"});
+    EXPECT_EQ(run.exit_code, 4) << run.err;
+    EXPECT_NE(run.err.find("LUNABRIK.CFG"), std::string::npos) << run.err;
+    EXPECT_EQ(folder.ReadFile("Lunabrik.cfg"), cfg) << "the settings file is untouched";
+    EXPECT_NE(Start({"--help"}).out.find("4 a host file"), std::string::npos);
+}
+
 TEST_F(Headless, StallIsReportedButBusyLoopsAreNot) {
     struct Case {
         const char* what;

@@ -8,8 +8,9 @@
 // rendered) follows every N executed instructions, all on this thread, so a run is repeatable.
 // With --realtime the processor runs on its own thread and a timer thread raises TICK every 20 ms.
 //
-// Exit codes: 0 done, 1 a --wait-for timed out, 2 bad arguments or a missing file, 3 the processor
-// stalled and --fail-on-stall was given.
+// Exit codes: 0 done, 1 a --wait-for timed out, 2 bad arguments, a missing file or an output that
+// cannot be written, 3 the processor stalled and --fail-on-stall was given, 4 a host file could not
+// be written or created, 5 the --time-limit ran out.
 #include "cpu/processor.h"
 #include "display/display.h"
 #include "display/picture_files.h"
@@ -17,6 +18,7 @@
 #include "machine/charmap.h"
 #include "machine/control.h"
 #include "machine/data_folder.h"
+#include "machine/host_files.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
 #include "machine/settings.h"
@@ -41,6 +43,7 @@ constexpr int ExitDone = 0;
 constexpr int ExitTimedOut = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitStalled = 3;
+constexpr int ExitHostFileWarning = 4;
 constexpr int ExitTimeLimit = 5;
 
 constexpr uint8_t ScanLeftShift = 42;
@@ -80,7 +83,8 @@ const char* const HelpText =
     "The speed is Lunabrik.cfg's waitstates (idle iterations before each instruction), as in\n"
     "the desktop program.\n"
     "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file or an output that\n"
-    "cannot be written, 3 stalled, 5 time limit reached.\n";
+    "cannot be written, 3 stalled, 4 a host file could not be written or created (said on\n"
+    "standard error), 5 time limit reached.\n";
 
 enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png };
 
@@ -366,6 +370,23 @@ bool WatchedStep() {
 
 long TickCount = 0; // ticks run so far, on the main thread
 
+// Host file failures the guest cannot be told about (a full disk, a refused create): each is said
+// on standard error as it is seen, and the run ends with ExitHostFileWarning.
+uint32_t WarningsSeen = 0;
+
+void ReportHostFileWarnings() {
+    const uint32_t count = HostFileWarningCount();
+    if (count == WarningsSeen) return;
+    HostFileWarning w;
+    if (ReadLatestHostFileWarning(w)) {
+        if (w.number > WarningsSeen + 1)
+            std::fprintf(stderr, "lunabrik-headless: %u earlier host file warnings\n",
+                         w.number - WarningsSeen - 1);
+        std::fprintf(stderr, "lunabrik-headless: host file %s: %s\n", w.path, w.reason);
+    }
+    WarningsSeen = count;
+}
+
 // Real-time mode: the processor and the timer each run on a thread of their own; the timer's
 // tick wakes the main thread through TickEvent.
 std::thread ProcessorThread;
@@ -456,6 +477,7 @@ long RunTick() {
         MachineTick(nullptr);
     }
     TickCount += passed;
+    ReportHostFileWarnings();
     return passed;
 }
 
@@ -604,5 +626,7 @@ int main(int argc, char** argv) {
     rc = RunActions();
     StopRealTime();
     StopWatchdog();
+    ReportHostFileWarnings();
+    if (rc == ExitDone && WarningsSeen > 0) rc = ExitHostFileWarning;
     return rc;
 }
