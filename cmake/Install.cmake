@@ -69,7 +69,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
 
 # The .deb (`make package`): installs under /usr, its library dependencies found by
 # dpkg-shlibdeps. Qt loads its window-system plugin at run time, which dpkg-shlibdeps cannot see,
-# so the X11 plugin is named here; the Wayland one is recommended.
+# so the package that holds the X11 one is named here (on Wayland, Qt goes through XWayland unless
+# the user has installed qt6-wayland).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lunabrik)
 set(CPACK_PACKAGE_VENDOR "The Lunabrik developers")
@@ -93,7 +94,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # lunabrik_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET lunabrik)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 endif()
 include(CPack)
 

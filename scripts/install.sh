@@ -12,6 +12,16 @@ prefix=${PREFIX:-/usr/local}
 destdir=${DESTDIR:-}
 list=${LIST:-$build/installed_files.txt}
 
+# The installed images must not land in the per-user folder the programs work in, where an
+# install would replace the user's own images and an uninstall remove them.
+user_folder=$HOME/.local/share/lunabrik
+case ${XDG_DATA_HOME:-} in /*) user_folder=$XDG_DATA_HOME/lunabrik ;; esac
+if [ "$action" = install ] && [ "$(realpath -m "$destdir$prefix/share/lunabrik")" = "$(realpath -m "$user_folder")" ]; then
+    echo "PREFIX=$prefix would install into $user_folder, the per-user folder Lunabrik works in;" >&2
+    echo "choose another PREFIX (for instance ~/.local/opt/lunabrik)." >&2
+    exit 2
+fi
+
 # sudo when the nearest existing folder of the destination is not ours to write.
 sudo=""
 probe="$destdir$prefix"

@@ -241,6 +241,12 @@ tree)
         exit 1
     fi
     check_tree "$dest/usr"
+    # An install whose images would land in the per-user folder is refused, before it copies.
+    if XDG_DATA_HOME=$work/mine/share PREFIX=$work/mine LIST=$work/refused.txt \
+        "$source_dir/scripts/install.sh" install "$build" >/dev/null 2>&1; then
+        fail "an install into the per-user folder was not refused"
+    fi
+    [ ! -e "$work/mine" ] || fail "the refused install wrote into $work/mine"
     check_contents "$dest/usr"
     check_runs "$dest/usr"
     # The uninstall removes every installed file, and only those: the user's folders stay.
