@@ -38,11 +38,14 @@ refresh_icon_cache() {
 
 case $action in
 install)
-    $sudo env DESTDIR="$destdir" cmake --install "$build" --prefix "$prefix"
-    # cmake writes its manifest, without DESTDIR, into the build folder, where the next install
-    # (or a test's) replaces it: keep a copy of our own with the full paths.
-    sed "s|^|$destdir|" "$build/install_manifest.txt" >"$list"
-    $sudo rm -f "$build/install_manifest.txt"
+    # The list comes from what cmake reports, DESTDIR included: its own manifest in the build
+    # folder is shared with every other install and package of that build.
+    log=$(mktemp)
+    trap 'rm -f "$log"' EXIT
+    $sudo env DESTDIR="$destdir" cmake --install "$build" --prefix "$prefix" | tee "$log"
+    sed -n 's/^-- \(Installing\|Up-to-date\): //p' "$log" >"$list"
+    # A manifest written through sudo would stop the user's next install from writing it.
+    [ -z "$sudo" ] || $sudo rm -f "$build/install_manifest.txt"
     refresh_icon_cache
     echo "Installed under $destdir$prefix (the list of files is in $list)."
     ;;
