@@ -134,9 +134,29 @@ check_contents() {
     local options
     options=$("$root/bin/lunabrik-headless" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
     [ -n "$options" ] || fail "lunabrik-headless --help names no options"
-    for option in $options; do
-        zcat "$root/share/man/man1/lunabrik-headless.1.gz" | sed 's/\\-/-/g' | grep -q -- "$option" ||
-            fail "lunabrik-headless.1 does not document $option"
+    check_documented "$root" lunabrik-headless "$options"
+    # The same for the desktop program, once it answers --help (before any window or ROM image).
+    mkdir -p "$work/help-home" "$work/help-cwd"
+    local help
+    help=$(cd "$work/help-cwd" && env -u XDG_DATA_HOME HOME="$work/help-home" QT_QPA_PLATFORM=offscreen \
+        timeout 20 "$root/bin/lunabrik" --help 2>/dev/null)
+    if [ $? -eq 0 ] && grep -qi usage <<<"$help"; then
+        check_documented "$root" lunabrik "$(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u)"
+        local shown
+        shown=$(cd "$work/help-cwd" && env -u XDG_DATA_HOME HOME="$work/help-home" QT_QPA_PLATFORM=offscreen \
+            timeout 20 "$root/bin/lunabrik" --version 2>/dev/null)
+        grep -qF "$version" <<<"$shown" || fail "lunabrik --version says '$shown', not $version"
+    else
+        echo "note: this lunabrik does not answer --help; its options were not compared with lunabrik.1"
+    fi
+}
+
+# Each option in $3 (one a line) appears in the man page of program $2, installed below $1.
+check_documented() {
+    local page
+    page=$(zcat "$1/share/man/man1/$2.1.gz" | sed 's/\\-/-/g')
+    for option in $3; do
+        grep -q -- "$option" <<<"$page" || fail "$2.1 does not document $option"
     done
 }
 
