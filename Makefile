@@ -1,5 +1,10 @@
 # Lunabrik: the two everyday commands are `make run` and `make test`.
-.PHONY: all deps build run test test-release test-asan test-tsan bench format clean
+.PHONY: all deps build run test test-release test-asan test-tsan bench format clean \
+        install uninstall package
+
+# make install: under PREFIX (default /usr/local), below DESTDIR when set (for packagers).
+PREFIX ?= /usr/local
+DESTDIR ?=
 
 all: build
 
@@ -27,6 +32,16 @@ test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+
+install: build
+	PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/install.sh install build/release
+
+uninstall:
+	PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/install.sh uninstall build/release
+
+# The .deb, build/release/lunabrik_<version>_<arch>.deb: sudo apt install ./build/release/lunabrik_*.deb
+package: build
+	cmake --build --preset release --target package
 
 bench: build
 	cmake --build --preset release --target bench

@@ -9,6 +9,8 @@ packages=(
   sdcc z80asm                                     # the free ROM images and the bench workload
   libz80ex-dev                                    # the reference interpreter for the benchmark
   zlib1g-dev                                      # the PNG check of the headless runner
+  desktop-file-utils appstream                    # the install test validates the menu entry
+  dpkg-dev file fakeroot                          # make package: CPack's .deb, dpkg-shlibdeps
 )
 missing=()
 for p in "${packages[@]}"; do
