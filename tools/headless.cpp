@@ -322,8 +322,12 @@ int ParseArguments(int argc, char** argv) {
             if (!value(v)) return Usage("missing text after --wait-for");
             Opts.actions.push_back({ActionKind::WaitFor, v, 0, {}});
         } else if (a == "--pbm" || a == "--png") {
-            if (!value(v)) return Usage("missing file name after", a.c_str());
-            Opts.actions.push_back({a == "--pbm" ? ActionKind::Pbm : ActionKind::Png, v, 0, {}});
+            if (!value(v) || !*v) return Usage("missing file name after", a.c_str());
+            // Named from where the user started the runner, whichever folder it then works in.
+            std::string path = v;
+            char here[4096];
+            if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
+            Opts.actions.push_back({a == "--pbm" ? ActionKind::Pbm : ActionKind::Png, path, 0, {}});
         } else {
             return Usage("unknown option", a.c_str());
         }
