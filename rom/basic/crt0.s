@@ -108,11 +108,11 @@ init:
 	jr	3$
 
 	;; Ordering of segments for the linker.
-	.area	_HOME
 	.area	_CODE
 	.area	_INITIALIZER
 	.area	_GSINIT
 	.area	_GSFINAL
+	.area	_HOME			; placed at 0x6100, in the device ROM (see CMakeLists.txt)
 	.area	_DATA
 	.area	_INITIALIZED
 	.area	_BSEG
