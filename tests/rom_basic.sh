@@ -367,7 +367,7 @@ guess)
     # number, every guess before it is too low.
     run --type '10 RANDOMIZE:N=INT(RND*10)+1:T=0\r20 PRINT "GUESS 1-10";:INPUT G:T=T+1\r' \
         --type '30 IF G<N THEN PRINT "TOO LOW":GOTO 20\r40 IF G>N THEN PRINT "TOO HIGH":GOTO 20\r' \
-        --type '50 PRINT "RIGHT IN";T;"GUESSES"\rRUN\r' --ticks 5 \
+        --type '50 PRINT "RIGHT IN";T;" GUESSES"\rRUN\r' --ticks 5 \
         --type '1\r' --ticks 10 --type '2\r' --ticks 10 --type '3\r' --ticks 10 --type '4\r' --ticks 10 \
         --type '5\r' --ticks 10 --type '6\r' --ticks 10 --type '7\r' --ticks 10 --type '8\r' --ticks 10 \
         --type '9\r' --ticks 10 --type '10\r' --ticks 10 --screen
@@ -387,7 +387,7 @@ chart)
         --type '40 PRINT CUR(21,4+B*6);V;:NEXT B\r50 PRINT CUR(22,0);\rRUN\r' --wait-for READY --ticks 5 --screen
     for b in 0 1 2 3; do
         col=$((6 + b * 6))
-        height=$(for r in $(seq 1 20); do sed -n "${r}p" <<<"$out" | cut -c$((col))-$((col + 1)); done | grep -c '██')
+        height=$(sed -n 1,20p <<<"$out" | sed 's/█/#/g' | cut -c$((col))-$((col + 1)) | grep -c '##')
         want=$(cut -d' ' -f$((b + 1)) <<<"3 7 5 1")
         [ "$height" = "$want" ] || fail "bar $b is $height blocks high, not $want"
     done
@@ -397,7 +397,7 @@ chart)
 register)
     # A small register kept in a program file: the names and numbers are DATA lines, a search
     # uses INSTR. It is saved, a line is added on the host with an editor's tools, loaded and run.
-    run --type '10 INPUT "SEARCH";S$:N=0\r20 READ A$,T:IF A$="END" THEN PRINT N;"FOUND":END\r' \
+    run --type '10 INPUT "SEARCH";S$:N=0\r20 READ A$,T:IF A$="END" THEN PRINT N;" FOUND":END\r' \
         --type '30 IF INSTR(A$,S$) THEN PRINT A$;TAB(20);T:N=N+1\r40 GOTO 20\r' \
         --type '1000 DATA "ANDERSSON, ÅSA",12345\r1010 DATA "BERG, ÖRJAN",23456\r9999 DATA END,0\r' \
         --type 'SAVE "REGISTER"\rPRINT "SAVED"\r' --wait-for SAVED --ticks 5 --screen
@@ -405,10 +405,11 @@ register)
     grep -q '^1010 DATA "BERG, ÖRJAN",23456$' Files/REGISTER.BAS || fail "the saved register lacks line 1010"
     sed -i 's/^9999 DATA END,0$/1020 DATA "ÅBERG, ANNA",34567\n9999 DATA END,0/' Files/REGISTER.BAS
     run --type 'NEW\rLOAD "REGISTER"\rRUN\r' --wait-for "SEARCH?" --type 'BERG\r' --wait-for FOUND --ticks 5 --screen
-    expect_line "BERG, ÖRJAN         23456"
-    expect_line "ÅBERG, ANNA         34567"
+    expect_line "BERG, ÖRJAN          23456"
+    expect_line "ÅBERG, ANNA          34567"
     expect_line " 2 FOUND"
     expect_no_line "ANDERSSON, ÅSA       12345"
+    expect_no_line "ANDERSSON, ÅSA 12345"
     ;;
 
 *)
