@@ -20,7 +20,7 @@
 #define ELEM_DEFAULT 40 // room of a string array element
 
 // Keywords in token order, each ended by a zero byte. ASC stands before AS: the first match wins.
-static const char keywords[] =
+const char keywords[] =
     "PRINT\0INPUT\0LET\0IF\0THEN\0GOTO\0GOSUB\0RETURN\0FOR\0TO\0STEP\0NEXT\0REM\0END\0STOP\0"
     "POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0DIM\0DATA\0READ\0RESTORE\0ON\0DEF\0GET\0"
     "RANDOMIZE\0AND\0OR\0NOT\0FN\0ASC\0TAB\0CUR\0"
@@ -43,7 +43,7 @@ static u8* prog_end;     // the zero length that ends the program
 static u8* heap_top;     // end of the variables
 static char line_buf[LINE_MAX + 1];
 static u8 direct[LINE_MAX + 4];
-static u8 packed[LINE_MAX + 4];
+u8 packed[LINE_MAX + 4];
 static u8* curline; // line being run, 0 for a direct command
 static u8* tp;      // next byte of text to execute
 static jmp_buf on_error;
@@ -117,7 +117,6 @@ void fail(u8 code) {
 #define zero(p, n)              memset(p, 0, n)
 
 static u8 is_digit(u8 c) { return c >= '0' && c <= '9'; }
-static u8 upper(u8 c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
 
 // ---- Numbers ----
 
@@ -362,52 +361,10 @@ static u16 parse_line_number(const char** s) {
     return over ? 0 : n;
 }
 
-// Packs text into packed[]: letters outside strings become capitals, keywords become tokens, the
-// rest of a REM or DATA stays as typed. Returns the length, the zero byte not counted.
-static u8 pack(const char* s) {
-    u8* o = packed;
-    while (*s) {
-        u8 c = *s;
-        if (c == '"') {
-            do
-                *o++ = *s++;
-            while (*s && *s != '"');
-            if (*s) *o++ = *s++;
-            continue;
-        }
-        if (c == '?') {
-            *o++ = T_PRINT;
-            s++;
-            continue;
-        }
-        if (upper(c) >= 'A' && upper(c) <= 'Z') {
-            const char* k = keywords;
-            u8 token = 0x80;
-            while (*k) {
-                u8 i = 0;
-                while (k[i] && upper(s[i]) == k[i])
-                    i++;
-                if (!k[i]) break;
-                while (*k++) {
-                }
-                token++;
-            }
-            if (*k) {
-                while (*k++)
-                    s++;
-                *o++ = token;
-                if (token == T_REM || token == T_DATA)
-                    while (*s)
-                        *o++ = *s++;
-                continue;
-            }
-        }
-        *o++ = upper(c);
-        s++;
-    }
-    *o = 0;
-    return o - packed;
-}
+// Packs text into packed[] (pack.s): letters outside strings become capitals, keywords become
+// tokens, the rest of a REM or DATA stays as typed. Returns the length, the zero byte not counted.
+u8 pack(const char* s);
+typedef char pack_s_knows_the_tokens[T_PRINT == 0x80 && T_REM == 0x8C && T_DATA == 0x96 ? 1 : -1];
 
 // ---- Program store ----
 
