@@ -68,7 +68,10 @@ table() {
 }
 
 # The lines printed after the last RUN on the screen, up to READY, joined with '/'.
-after_run() { after_line RUN | tr '\n' '/'; }
+after_run() {
+    tac <<<"$out" | awk '$0 == "RUN" { exit } { print }' | tac |
+        awk '$0 == "READY" { exit } { print }' | tr '\n' '/'
+}
 
 # Pixel (x, y) of a PBM picture: prints 1 for white, 0 for black (PBM stores 1 for black).
 pixel() {
@@ -249,7 +252,7 @@ save_load)
     for i in $(seq 20 10 400); do printf '%s REM LINE %s OF THE FILE\n' "$i" "$i"; done >lines.txt
     printf '10 PRINT "START"\n' | cat - lines.txt >Files/MANY.BAS
     run --type 'LOAD "MANY"\rSAVE "MANY2"\rPRINT "SAVED"\r' --wait-for SAVED --ticks 5 --screen
-    expect_no_line "SAVE FAILED"
+    expect_no_line "CANNOT SAVE"
     cmp -s <(sed 's/ *$//' Files/MANY2.BAS | grep -v '^$') Files/MANY.BAS || fail "MANY2.BAS differs from MANY.BAS"
     [ $(($(stat -c %s Files/MANY2.BAS) % 256)) -eq 0 ] || fail "MANY2.BAS is not whole blocks"
     ;;
@@ -394,22 +397,51 @@ chart)
     [ "$(sed -n 22p <<<"$out" | tr -s ' ')" = " 3 7 5 1" ] || fail "values row: '$(sed -n 22p <<<"$out")'"
     ;;
 
+files)
+    # Data files are text: PRINT # writes the items as PRINT shows them, a comma between items,
+    # a line end after each PRINT; INPUT # reads them back. The default extension is .DAT.
+    run --type '10 PREPARE "LIST" AS FILE 1\r20 FOR I=1 TO 3:PRINT #1,"ÅSA";I,I/2:NEXT\r' \
+        --type '30 PRINT #1,"":PRINT #1,"SISTA",:PRINT #1,-7\r40 CLOSE 1\r50 OPEN "list" AS FILE 2\r' \
+        --type '60 FOR I=1 TO 3:INPUT #2,A$,B:PRINT A$;"/";B:NEXT\r70 INPUT #2,E$:INPUT #2,F$,G\r' \
+        --type '80 PRINT "<";E$;">";F$;G:INPUT #2,H$\rRUN\r' --wait-for READY --ticks 20 --screen
+    [ "$(after_run)" = "ÅSA 1/ .5/ÅSA 2/ 1/ÅSA 3/ 1.5/<>SISTA-7/END OF FILE IN 80/" ] ||
+        fail "the file read back as '$(after_run)'"
+    [ -f Files/LIST.DAT ] || fail "PREPARE did not make Files/LIST.DAT"
+    [ "$(sed 's/ *$//' Files/LIST.DAT | tr '\n' '/')" = "ÅSA 1, .5/ÅSA 2, 1/ÅSA 3, 1.5//SISTA,-7//" ] ||
+        fail "LIST.DAT holds '$(tr '\n' '/' <Files/LIST.DAT)'"
+    [ "$(stat -c %s Files/LIST.DAT)" -eq 256 ] || fail "LIST.DAT is not one block"
+    # A file written on the host (CRLF, UTF-8, a quoted string with a comma), read with INPUT #;
+    # CLOSE without a number closes every file.
+    printf '"Berg, Örjan",23456\r\nÅberg,34567\r\n' >Files/HOST.TXT
+    run --type 'OPEN "HOST.TXT" AS FILE 7\rINPUT #7,A$,B:INPUT #7,C$,D:PRINT A$;B;C$;D\r' \
+        --ticks 20 --type 'CLOSE\rINPUT #7,A$\r' --wait-for "NOT OPEN" --screen
+    expect_line "Berg, Örjan 23456Åberg 34567"
+    expect_line "FILE NOT OPEN"
+    table <<'EOF'
+OPEN "NOSUCH" AS FILE 1|FILE NOT FOUND
+OPEN "X" AS FILE 8|ILLEGAL VALUE
+PRINT #1,2|FILE NOT OPEN
+OPEN "X" FILE 1|SYNTAX ERROR
+EOF
+    ;;
+
 register)
-    # A small register kept in a program file: the names and numbers are DATA lines, a search
-    # uses INSTR. It is saved, a line is added on the host with an editor's tools, loaded and run.
-    run --type '10 INPUT "SEARCH";S$:N=0\r20 READ A$,T:IF A$="END" THEN PRINT N;" FOUND":END\r' \
-        --type '30 IF INSTR(A$,S$) THEN PRINT A$;TAB(20);T:N=N+1\r40 GOTO 20\r' \
-        --type '1000 DATA "ANDERSSON, ÅSA",12345\r1010 DATA "BERG, ÖRJAN",23456\r9999 DATA END,0\r' \
-        --type 'SAVE "REGISTER"\rPRINT "SAVED"\r' --wait-for SAVED --ticks 5 --screen
-    [ -f Files/REGISTER.BAS ] || fail "REGISTER.BAS was not saved"
-    grep -q '^1010 DATA "BERG, ÖRJAN",23456$' Files/REGISTER.BAS || fail "the saved register lacks line 1010"
-    sed -i 's/^9999 DATA END,0$/1020 DATA "ÅBERG, ANNA",34567\n9999 DATA END,0/' Files/REGISTER.BAS
-    run --type 'NEW\rLOAD "REGISTER"\rRUN\r' --wait-for "SEARCH?" --type 'BERG\r' --wait-for FOUND --ticks 5 --screen
-    expect_line "BERG, ÖRJAN          23456"
-    expect_line "ÅBERG, ANNA          34567"
-    expect_line " 2 FOUND"
-    expect_no_line "ANDERSSON, ÅSA       12345"
-    expect_no_line "ANDERSSON, ÅSA 12345"
+    # A small register kept in a data file: read into arrays, new names typed in, all written
+    # back and listed. The file starts out written on the host.
+    printf 'ANDERSSON\r\n12345\r\nÖBERG\r\n23456\r\nEND\r\n0\r\n' >Files/PHONES.DAT
+    program='10 DIM N$(20),T(20):N=0:OPEN "PHONES" AS FILE 1\r20 INPUT #1,A$:INPUT #1,B\r'
+    program+='30 IF A$<>"END" THEN N=N+1:N$(N)=A$:T(N)=B:GOTO 20\r40 CLOSE 1\r'
+    program+='50 INPUT "NAME";A$:IF A$="" THEN 70\r60 INPUT "NUMBER";T(N+1):N=N+1:N$(N)=A$:GOTO 50\r'
+    program+='70 PREPARE "PHONES" AS FILE 1:FOR I=1 TO N:PRINT N$(I);TAB(15);T(I)\r'
+    program+='80 PRINT #1,N$(I):PRINT #1,T(I):NEXT:PRINT #1,"END":PRINT #1,0:CLOSE 1\r'
+    run --type "${program}SAVE \"REGISTER\"\rRUN\r" --wait-for "NAME?" --type 'ÅBERG\r' --wait-for "NUMBER?" \
+        --type '34567\r' --wait-for "NAME?" --ticks 2 --type '\r' --wait-for READY --ticks 10 \
+        --type 'NEW\rLOAD "REGISTER"\rRUN\r' --ticks 20 --type '\r' --wait-for READY --ticks 20 --screen
+    [ "$(after_run)" = "NAME?/ANDERSSON       12345/ÖBERG           23456/ÅBERG           34567/" ] ||
+        fail "the second run listed '$(after_run)'"
+    [ "$(sed 's/ *$//' Files/PHONES.DAT | grep -v '^$' | tr '\n' '/')" = "ANDERSSON/ 12345/ÖBERG/ 23456/ÅBERG/ 34567/END/ 0/" ] ||
+        fail "PHONES.DAT holds '$(tr '\n' '/' <Files/PHONES.DAT)'"
+    grep -q '^10 DIM N\$(20),T(20):N=0:OPEN "PHONES" AS FILE 1$' Files/REGISTER.BAS || fail "REGISTER.BAS lacks line 10"
     ;;
 
 *)

@@ -10,7 +10,7 @@
 #include "basic.h"
 
 #define LINE_MAX    255
-#define MEM_SIZE    20000
+#define MEM_SIZE    20000 // the banner says so
 #define NAMES       (26 * 11) // A-Z, A0-Z9
 #define FOR_DEPTH   10
 #define GOSUB_DEPTH 24
@@ -22,15 +22,15 @@
 // Keywords in token order, each ended by a zero byte. ASC stands before AS: the first match wins.
 const char keywords[] =
     "PRINT\0INPUT\0LET\0IF\0THEN\0GOTO\0GOSUB\0RETURN\0FOR\0TO\0STEP\0NEXT\0REM\0END\0STOP\0"
-    "POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0DIM\0DATA\0READ\0RESTORE\0ON\0DEF\0GET\0"
-    "RANDOMIZE\0AND\0OR\0NOT\0FN\0ASC\0TAB\0CUR\0"
+    "POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0DIM\0DATA\0READ\0RESTORE\0ON\0DEF\0GET\0PREPARE\0"
+    "OPEN\0CLOSE\0RANDOMIZE\0AND\0OR\0NOT\0FN\0ASC\0AS\0FILE\0TAB\0CUR\0"
     "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0PEEK\0LEN\0VAL\0"
     "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0";
 enum {
     T_PRINT = 0x80, T_INPUT, T_LET, T_IF, T_THEN, T_GOTO, T_GOSUB, T_RETURN, T_FOR, T_TO, T_STEP,
     T_NEXT, T_REM, T_END, T_STOP, T_POKE, T_LIST, T_RUN, T_NEW, T_SAVE, T_LOAD, T_DIM,
-    T_DATA, T_READ, T_RESTORE, T_ON, T_DEF, T_GET, T_RANDOMIZE,
-    T_AND, T_OR, T_NOT, T_FN, T_ASC, T_TAB, T_CUR,
+    T_DATA, T_READ, T_RESTORE, T_ON, T_DEF, T_GET, T_PREPARE, T_OPEN, T_CLOSE, T_RANDOMIZE,
+    T_AND, T_OR, T_NOT, T_FN, T_ASC, T_AS, T_FILE, T_TAB, T_CUR,
     // functions of one number
     T_ABS, T_INT, T_SGN, T_SQR, T_SIN, T_COS, T_ATN, T_LOG, T_EXP, T_PEEK,
     // functions of one string
@@ -97,7 +97,7 @@ static const char messages[] =
     "SYNTAX ERROR\0OVERFLOW\0DIVISION BY ZERO\0NO SUCH LINE\0RETURN WITHOUT GOSUB\0"
     "NEXT WITHOUT FOR\0OUT OF MEMORY\0FILE NOT FOUND\0ILLEGAL VALUE\0TOO MANY GOSUBS\0"
     "TOO MANY FORS\0BAD FILE NAME\0BREAK\0STOP\0CANNOT SAVE\0TYPE MISMATCH\0BAD SUBSCRIPT\0"
-    "OUT OF DATA\0BAD DATA\0STRING TOO LONG\0\0\0NO SUCH FN\0SAVE FAILED";
+    "OUT OF DATA\0BAD DATA\0STRING TOO LONG\0FILE NOT OPEN\0END OF FILE\0NO SUCH FN";
 static u8 err_code;
 
 // Entry n of a list of zero-ended texts.
@@ -349,17 +349,9 @@ static void put_u16(u16 n) {
 
 static const char bad_line_number[] = "BAD LINE NUMBER";
 
-// Reads a line number (1-65535) at *s and moves *s behind it; 0 when it is out of range.
-static u16 parse_line_number(const char** s) {
-    u16 n = 0;
-    u8 over = 0, d;
-    while (is_digit(**s)) {
-        d = *(*s)++ - '0';
-        if (n > 6553 || (n == 6553 && d > 5)) over = 1;
-        n = n * 10 + d;
-    }
-    return over ? 0 : n;
-}
+// Reads a line number (1-65535) at *s and moves *s behind it; 0 when it is out of range
+// (pack.s).
+u16 parse_line_number(const char** s);
 
 // Packs text into packed[] (pack.s): letters outside strings become capitals, keywords become
 // tokens, the rest of a REM or DATA stays as typed. Returns the length, the zero byte not counted.
@@ -900,8 +892,8 @@ static u8 expression(void) {
 }
 
 // ---- Files ----
-// SAVE and LOAD use channel 0: device slot 0 and its 256-byte buffer. The text is UTF-8 with LF
-// line ends.
+// Channel 0 serves SAVE and LOAD, channels 1-7 the files a program opens; each uses the device
+// slot of its number and that slot's 256-byte buffer. The text is UTF-8 with LF line ends.
 
 enum { M_CLOSED, M_READ, M_WRITE, M_VERIFY };
 typedef struct {
@@ -933,19 +925,24 @@ static void dos_call(u8 op) {
     dos_do();
 }
 
-// Sets name_record from a string expression at tp.
-static void file_name(void) {
-    u8 i;
+// Sets name_record from a string expression at tp; data files default to .DAT.
+static void file_name(u8 data) {
+    u8 i, dot = 0;
     str_expr();
     if (sl >= sizeof name_text) fail(E_NAME);
     for (i = 0; i < sl; i++)
-        name_text[i] = sp[i];
+        if ((name_text[i] = sp[i]) == '.') dot = 1;
     name_text[sl] = 0;
     dos_op = DOS_NAME;
     dos_hl = (u16)name_text;
     dos_de = (u16)name_record;
     dos_do();
     if (dos_a) fail(E_NAME);
+    if (data && !dot) {
+        name_record[8] = 'D';
+        name_record[9] = 'A';
+        name_record[10] = 'T';
+    }
 }
 
 static void ch_byte(u8 c) {
@@ -1054,7 +1051,11 @@ static void ch_close(u8 n) {
     cp->mode = M_CLOSED;
 }
 
-static void close_all(void) { ch_close(0); }
+static void close_all(void) {
+    u8 i;
+    for (i = 0; i < 8; i++)
+        ch_close(i);
+}
 
 // Opens channel n on name_record for reading or writing.
 static void ch_open(u8 n, u8 op) {
@@ -1065,6 +1066,30 @@ static void ch_open(u8 n, u8 op) {
     cp->mode = op == DOS_OPENR ? M_READ : M_WRITE;
     cp->pos = op == DOS_OPENR ? 256 : 0;
     cp->eof = cp->bad = 0;
+}
+
+// "#n," at tp: the channel, which must be open in the given mode.
+static void channel(u8 mode) {
+    i16 n;
+    tp++;
+    n = int_expr();
+    if (n < 1 || n > 7) fail(E_VALUE);
+    use_channel(n);
+    if (cp->mode != mode) fail(E_NOTOPEN);
+    if (!at_end()) expect(',');
+}
+
+// Reads the next line of the current channel for INPUT #; the padding after the last line
+// (only spaces before the end of the file) is the end too.
+static void file_line(void) {
+    const char* s = line_buf;
+    if (ch_getline() < 0) fail(E_EOF);
+    while (*s == ' ')
+        s++;
+    if (!*s) {
+        if (ch_get() < 0) fail(E_EOF);
+        cp->pos--;
+    }
 }
 
 // ---- Listing ----
@@ -1105,8 +1130,8 @@ static u16 list_number(void) {
 
 static void do_list(void) {
     u16 from = 1, to = 65535u;
-    if (!at_end()) {
-        if (peek_char() != '-') from = to = list_number();
+    if (!at_end()) { // LIST n, LIST n-m, LIST n-
+        from = to = list_number();
         if (accept('-')) to = at_end() ? 65535u : list_number();
     }
     list_range(from, to);
@@ -1115,7 +1140,7 @@ static void do_list(void) {
 // Writes the program as the text LIST shows, then reads the file back and compares: a full
 // disk or a failing host shows up as a difference.
 static void do_save(void) {
-    file_name();
+    file_name(0);
     ch_open(0, DOS_OPENW);
     out = ch_putc;
     list_range(1, 65535u);
@@ -1125,7 +1150,7 @@ static void do_save(void) {
     list_range(1, 65535u);
     ch_finish();
     ch_close(0);
-    if (cp->bad) fail(E_DIFFERS);
+    if (cp->bad) fail(E_SAVE); // what the file holds is not what was written
 }
 
 // Reads a text file in place of the program; every line it cannot take is reported with its
@@ -1133,7 +1158,7 @@ static void do_save(void) {
 static void do_load(void) {
     u16 fline = 0;
     i16 r;
-    file_name();
+    file_name(0);
     close_all();
     ch_open(0, DOS_OPENR); // a file that is not there leaves the program as it was
     out = scr_putc;
@@ -1199,6 +1224,10 @@ static void print_string(void) {
 static void do_print(void) {
     u8 newline = 1, c;
     out = scr_putc;
+    if (peek_char() == '#') {
+        channel(M_WRITE);
+        out = ch_putc;
+    }
     while (!at_end()) {
         c = *tp;
         newline = 1;
@@ -1208,7 +1237,9 @@ static void do_print(void) {
         } else if (c == ',') {
             tp++;
             newline = 0;
-            if (cur_col >= 30)
+            if (out != scr_putc)
+                out(',');
+            else if (cur_col >= 30)
                 scr_newline();
             else
                 do
@@ -1297,8 +1328,11 @@ static u8* take_field(u8* s, u8 kind, u8* addr, u8 room, u8 last) {
 
 static void do_input(void) {
     u8* s;
-    u8* start;
-    if (peek_char() == '"') {
+    u8 *start, file = 0;
+    if (peek_char() == '#') {
+        channel(M_READ);
+        file = 1;
+    } else if (peek_char() == '"') {
         out = scr_putc;
         primary();
         print_string();
@@ -1307,7 +1341,7 @@ static void do_input(void) {
     start = tp;
 retry:
     tp = start;
-    scr_puts("? ");
+    if (!file) scr_puts("? ");
     s = 0;
     for (;;) {
         u8 kind, room, *addr, last;
@@ -1317,15 +1351,20 @@ retry:
         addr = vaddr;
         last = at_end();
         if (!s || !*s) {
-            if (s) scr_puts("?? ");
-            if (edit_line(line_buf, LINE_MAX)) {
-                key_flush();
-                fail(E_BREAK);
+            if (file)
+                file_line();
+            else {
+                if (s) scr_puts("?? ");
+                if (edit_line(line_buf, LINE_MAX)) {
+                    key_flush();
+                    fail(E_BREAK);
+                }
             }
             s = (u8*)line_buf;
         }
         s = take_field(s, kind, addr, room, last);
         if (!s) {
+            if (file) fail(E_BADDATA);
             scr_puts("RETYPE\r");
             goto retry;
         }
@@ -1498,6 +1537,17 @@ static void do_def(void) {
     to_statement_end();
 }
 
+// OPEN and PREPARE: "NAME" AS FILE n.
+static void do_open(u8 op) {
+    i16 n;
+    file_name(1);
+    expect(T_AS);
+    expect(T_FILE);
+    n = int_expr();
+    if (n < 1 || n > 7) fail(E_VALUE);
+    ch_open(n, op);
+}
+
 static void do_run(void) {
     close_all();
     clear_vars();
@@ -1606,6 +1656,17 @@ static void statement(void) {
         store_var(2, vaddr, vroom);
         break;
     }
+    case T_PREPARE: do_open(DOS_OPENW); break;
+    case T_OPEN: do_open(DOS_OPENR); break;
+    case T_CLOSE:
+        if (at_end())
+            close_all();
+        else {
+            i16 n = int_expr();
+            if (n < 1 || n > 7) fail(E_VALUE);
+            ch_close(n);
+        }
+        break;
     case T_RANDOMIZE: rnd_state = read_ticks() | 1; break;
     default: fail(E_SYNTAX);
     }
@@ -1653,10 +1714,8 @@ void main(void) {
     scr_clear();
     rnd_state = 0x2545;
     out = scr_putc;
-    scr_puts("LUNABRIK FREE BASIC 2.0\r");
+    scr_puts("LUNABRIK FREE BASIC 2.0\r20000 BYTES FREE\r"); // MEM_SIZE
     new_program();
-    put_u16(MEM_SIZE);
-    scr_puts(" BYTES FREE\r");
     if (setjmp(on_error)) {
         out = scr_putc;
         close_all();

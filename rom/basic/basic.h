@@ -16,7 +16,7 @@ typedef union {
 enum {
     E_SYNTAX, E_OVERFLOW, E_DIV0, E_LINE, E_RETURN, E_NEXT, E_MEMORY, E_NOFILE, E_VALUE, E_GOSUBS,
     E_FORS, E_NAME, E_BREAK, E_STOP, E_SAVE, E_TYPE, E_SUBSCRIPT, E_DATA, E_BADDATA, E_STRLEN,
-    E_NOTOPEN, E_EOF, E_FN, E_DIFFERS
+    E_NOTOPEN, E_EOF, E_FN
 };
 
 void fail(u8 code);  // reports the error and returns to the prompt

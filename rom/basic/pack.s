@@ -117,3 +117,54 @@ upper:
 	ret	nc
 	sub	a, #0x20
 	ret
+
+;; u16 parse_line_number(const char **s): the digits at *s as a line number, *s moved behind
+;; them; 0 when there are none or the number is above 65535. s comes in HL, the number goes
+;; out in DE; changes AF, BC, DE, HL.
+_parse_line_number::
+	push	hl			; the address of s
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)			; DE: the text
+	ld	hl, #0			; the number so far
+	ld	c, l			; C: nonzero once the number passed 65535
+digit:
+	ld	a, (de)
+	sub	a, #0x30
+	cp	a, #10
+	jr	nc, number_end
+	inc	de
+	push	de
+	ld	b, a
+	ld	d, h
+	ld	e, l
+	add	hl, hl			; times 2
+	call	c, too_big
+	add	hl, hl			; times 4
+	call	c, too_big
+	add	hl, de			; times 5
+	call	c, too_big
+	add	hl, hl			; times 10
+	call	c, too_big
+	ld	e, b
+	ld	d, #0
+	add	hl, de			; plus the digit
+	call	c, too_big
+	pop	de
+	jr	digit
+number_end:
+	ex	de, hl			; DE: the number, HL: the text after it
+	inc	c
+	dec	c
+	jr	z, store_position
+	ld	de, #0
+store_position:
+	ex	(sp), hl		; HL: the address of s
+	pop	bc
+	ld	(hl), c
+	inc	hl
+	ld	(hl), b
+	ret
+too_big:
+	ld	c, #1
+	ret
