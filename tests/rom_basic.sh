@@ -302,6 +302,11 @@ error_line)
     expect_line "NEXT WITHOUT FOR IN 10"
     expect_line "STOP IN 10"
     [ "$(after_line 'PRINT A' | head -n1)" = " 1" ] || fail "variables were lost after STOP"
+    # A function that calls itself runs out of stack: an error, not a crash; deep brackets work.
+    run --type '10 DEF FNA(X)=FNA(X)+1\r20 PRINT FNA(1)\rRUN\r' --wait-for "IN 20" \
+        --type 'PRINT ((((((((((((((((2))))))))))))))))\r' --ticks 20 --type 'LIST\r' --wait-for "20 PRINT" --screen
+    expect_line "OUT OF MEMORY IN 20"
+    [ "$(after_line 'PRINT ((((((((((((((((2))))))))))))))))' | head -n1)" = " 2" ] || fail "16 brackets deep failed"
     ;;
 
 break)

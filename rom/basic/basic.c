@@ -457,6 +457,7 @@ static u8 at_end(void) {
 }
 
 static u8 expression(void);
+extern u8 data_end; // crt0.s
 
 static void num_expr(void) {
     if (expression()) fail(E_TYPE);
@@ -652,9 +653,6 @@ static u8 primary(void) {
     case '+':
         tp--;
         return unary();
-    case T_NOT:
-        tp--;
-        return negation();
     case T_LEN:
     case T_VAL:
     case T_ASC:
@@ -880,7 +878,9 @@ static u8 conjunction(void) {
 }
 
 static u8 expression(void) {
-    u8 t = conjunction();
+    u8 t;
+    if (&t < &data_end + 512) fail(E_MEMORY); // nested too deep: the stack nears the data
+    t = conjunction();
     while (accept(T_OR)) {
         i16 a;
         if (t) fail(E_TYPE);

@@ -118,6 +118,7 @@ init:
 	.area	_BSEG
 	.area	_BSS
 	.area	_HEAP
+_data_end::				; the first byte behind the BASIC's data: the stack's limit
 
 	.area	_CODE
 
