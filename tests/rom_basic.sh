@@ -255,6 +255,17 @@ save_load)
     expect_no_line "CANNOT SAVE"
     cmp -s <(sed 's/ *$//' Files/MANY2.BAS | grep -v '^$') Files/MANY.BAS || fail "MANY2.BAS differs from MANY.BAS"
     [ $(($(stat -c %s Files/MANY2.BAS) % 256)) -eq 0 ] || fail "MANY2.BAS is not whole blocks"
+    # A full disk, as a file size limit of 1 KB: the blocks past it are lost, the read-back check
+    # sees the short file and says so; the program stays.
+    for i in $(seq 10 10 600); do printf '%s REM THIS LINE MAKES PROGRAM LONGER THAN 1 KB\n' $i; done >Files/BIG.BAS
+    out=$(
+        trap '' XFSZ
+        ulimit -f 1
+        "$headless" --fail-on-stall --key-ticks 1 --timeout 1500 --wait-for READY \
+            --type 'LOAD "BIG"\rSAVE "BIG2"\rLIST 600\r' --wait-for "600 REM" --screen
+    ) || fail "the run with a full disk failed"
+    expect_line "CANNOT SAVE"
+    expect_line "600 REM THIS LINE MAKES PROGRAM LONGER THAN 1 KB"
     ;;
 
 host_files)
