@@ -257,7 +257,7 @@ save_load)
     [ $(($(stat -c %s Files/MANY2.BAS) % 256)) -eq 0 ] || fail "MANY2.BAS is not whole blocks"
     # A full disk, as a file size limit of 1 KB: the blocks past it are lost, the read-back check
     # sees the short file and says so; the program stays.
-    for i in $(seq 10 10 600); do printf '%s REM THIS LINE MAKES PROGRAM LONGER THAN 1 KB\n' $i; done >Files/BIG.BAS
+    for i in $(seq 10 10 600); do printf '%s REM A LINE TO PASS 1 KB\n' $i; done >Files/BIG.BAS
     out=$(
         trap '' XFSZ
         ulimit -f 1
@@ -265,7 +265,7 @@ save_load)
             --type 'LOAD "BIG"\rSAVE "BIG2"\rLIST 600\r' --wait-for "600 REM" --screen
     ) || fail "the run with a full disk failed"
     expect_line "CANNOT SAVE"
-    expect_line "600 REM THIS LINE MAKES PROGRAM LONGER THAN 1 KB"
+    expect_line "600 REM A LINE TO PASS 1 KB"
     ;;
 
 host_files)
