@@ -106,6 +106,7 @@ init:
 	call	_main
 3$:
 	jr	3$
+_header_end::				; the C code follows from 0x00D8 (see CMakeLists.txt)
 
 	;; Ordering of segments for the linker.
 	.area	_CODE
