@@ -1068,13 +1068,17 @@ static void ch_open(u8 n, u8 op) {
     cp->eof = cp->bad = 0;
 }
 
+// A file number 1-7 at tp.
+static u8 file_number(void) {
+    i16 n = int_expr();
+    if (n < 1 || n > 7) fail(E_VALUE);
+    return n;
+}
+
 // "#n," at tp: the channel, which must be open in the given mode.
 static void channel(u8 mode) {
-    i16 n;
     tp++;
-    n = int_expr();
-    if (n < 1 || n > 7) fail(E_VALUE);
-    use_channel(n);
+    use_channel(file_number());
     if (cp->mode != mode) fail(E_NOTOPEN);
     if (!at_end()) expect(',');
 }
@@ -1539,13 +1543,10 @@ static void do_def(void) {
 
 // OPEN and PREPARE: "NAME" AS FILE n.
 static void do_open(u8 op) {
-    i16 n;
     file_name(1);
     expect(T_AS);
     expect(T_FILE);
-    n = int_expr();
-    if (n < 1 || n > 7) fail(E_VALUE);
-    ch_open(n, op);
+    ch_open(file_number(), op);
 }
 
 static void do_run(void) {
@@ -1661,11 +1662,8 @@ static void statement(void) {
     case T_CLOSE:
         if (at_end())
             close_all();
-        else {
-            i16 n = int_expr();
-            if (n < 1 || n > 7) fail(E_VALUE);
-            ch_close(n);
-        }
+        else
+            ch_close(file_number());
         break;
     case T_RANDOMIZE: rnd_state = read_ticks() | 1; break;
     default: fail(E_SYNTAX);
@@ -1725,6 +1723,7 @@ void main(void) {
         const char* s;
         curline = 0;
         out = scr_putc;
+        if (cur_col) scr_newline(); // after PRINT ...;
         scr_puts("READY\r");
         for (;;) {
             u16 n;
