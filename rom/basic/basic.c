@@ -9,15 +9,15 @@
 
 #include "basic.h"
 
-#define LINE_MAX    255
-#define MEM_SIZE    20000 // the banner says so
-#define NAMES       (26 * 11) // A-Z, A0-Z9
-#define FOR_DEPTH   10
-#define GOSUB_DEPTH 24
-#define FN_MAX      16
-#define TMP_SIZE    600
-#define STR_DEFAULT 255 // room of a string variable that was not given a DIM
-#define ELEM_DEFAULT 40 // room of a string array element
+#define LINE_MAX     255
+#define MEM_SIZE     20000     // the banner says so
+#define NAMES        (26 * 11) // A-Z, A0-Z9
+#define FOR_DEPTH    10
+#define GOSUB_DEPTH  24
+#define FN_MAX       16
+#define TMP_SIZE     600
+#define STR_DEFAULT  255 // room of a string variable that was not given a DIM
+#define ELEM_DEFAULT 40  // room of a string array element
 
 // Keywords in token order, each ended by a zero byte. ASC stands before AS: the first match wins.
 const char keywords[] =
@@ -27,15 +27,70 @@ const char keywords[] =
     "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0PEEK\0LEN\0VAL\0"
     "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0";
 enum {
-    T_PRINT = 0x80, T_INPUT, T_LET, T_IF, T_THEN, T_GOTO, T_GOSUB, T_RETURN, T_FOR, T_TO, T_STEP,
-    T_NEXT, T_REM, T_END, T_STOP, T_POKE, T_LIST, T_RUN, T_NEW, T_SAVE, T_LOAD, T_DIM,
-    T_DATA, T_READ, T_RESTORE, T_ON, T_DEF, T_GET, T_PREPARE, T_OPEN, T_CLOSE, T_RANDOMIZE,
-    T_AND, T_OR, T_NOT, T_FN, T_ASC, T_AS, T_FILE, T_TAB, T_CUR,
+    T_PRINT = 0x80,
+    T_INPUT,
+    T_LET,
+    T_IF,
+    T_THEN,
+    T_GOTO,
+    T_GOSUB,
+    T_RETURN,
+    T_FOR,
+    T_TO,
+    T_STEP,
+    T_NEXT,
+    T_REM,
+    T_END,
+    T_STOP,
+    T_POKE,
+    T_LIST,
+    T_RUN,
+    T_NEW,
+    T_SAVE,
+    T_LOAD,
+    T_DIM,
+    T_DATA,
+    T_READ,
+    T_RESTORE,
+    T_ON,
+    T_DEF,
+    T_GET,
+    T_PREPARE,
+    T_OPEN,
+    T_CLOSE,
+    T_RANDOMIZE,
+    T_AND,
+    T_OR,
+    T_NOT,
+    T_FN,
+    T_ASC,
+    T_AS,
+    T_FILE,
+    T_TAB,
+    T_CUR,
     // functions of one number
-    T_ABS, T_INT, T_SGN, T_SQR, T_SIN, T_COS, T_ATN, T_LOG, T_EXP, T_PEEK,
+    T_ABS,
+    T_INT,
+    T_SGN,
+    T_SQR,
+    T_SIN,
+    T_COS,
+    T_ATN,
+    T_LOG,
+    T_EXP,
+    T_PEEK,
     // functions of one string
-    T_LEN, T_VAL,
-    T_RND, T_CHR, T_LEFT, T_RIGHT, T_MID, T_NUM, T_SPACE, T_INSTR, T_LAST
+    T_LEN,
+    T_VAL,
+    T_RND,
+    T_CHR,
+    T_LEFT,
+    T_RIGHT,
+    T_MID,
+    T_NUM,
+    T_SPACE,
+    T_INSTR,
+    T_LAST
 };
 
 static u8 mem[MEM_SIZE]; // program, then variables
@@ -54,7 +109,10 @@ static float nums[NAMES];
 static i16 ints[NAMES];
 static u8* strs[NAMES];
 static u8* arrays[3][NAMES];
-static struct { u8 name, param; u8* text; } fns[FN_MAX];
+static struct {
+    u8 name, param;
+    u8* text;
+} fns[FN_MAX];
 static u8 fn_count;
 
 typedef struct {
@@ -119,7 +177,6 @@ void fail(u8 code) {
 static u8 is_digit(u8 c) { return c >= '0' && c <= '9'; }
 
 // ---- Numbers ----
-
 
 float chk(float v) {
     u8* b = (u8*)&v; // exponent all ones: infinite or not a number
@@ -293,7 +350,7 @@ static char* fmt_num(float v) {
             nd--;
             e++;
         }
-    x = nd + e; // digits before the point
+    x = nd + e;             // digits before the point
     if (e >= 0 && x <= 7) { // a whole number below 1e7: zeros behind the digits
         z = e;
         e = x = 0;
@@ -343,7 +400,6 @@ static void put_u16(u16 n) {
     digits[5] = 0;
     put_text(digits_before(digits + 5, n));
 }
-
 
 // ---- Packing typed text ----
 
@@ -650,9 +706,7 @@ static u8 primary(void) {
     }
     switch (c) {
     case '-':
-    case '+':
-        tp--;
-        return unary();
+    case '+': tp--; return unary();
     case T_LEN:
     case T_VAL:
     case T_ASC:
@@ -1736,8 +1790,7 @@ void main(void) {
             n = parse_line_number(&s);
             if (n)
                 store_line(n, s);
-            else
-            {
+            else {
                 scr_puts(bad_line_number);
                 scr_newline();
             }

@@ -14,13 +14,33 @@ typedef union {
 } fbits;
 
 enum {
-    E_SYNTAX, E_OVERFLOW, E_DIV0, E_LINE, E_RETURN, E_NEXT, E_MEMORY, E_NOFILE, E_VALUE, E_GOSUBS,
-    E_FORS, E_NAME, E_BREAK, E_STOP, E_SAVE, E_TYPE, E_SUBSCRIPT, E_DATA, E_BADDATA, E_STRLEN,
-    E_NOTOPEN, E_EOF, E_FN
+    E_SYNTAX,
+    E_OVERFLOW,
+    E_DIV0,
+    E_LINE,
+    E_RETURN,
+    E_NEXT,
+    E_MEMORY,
+    E_NOFILE,
+    E_VALUE,
+    E_GOSUBS,
+    E_FORS,
+    E_NAME,
+    E_BREAK,
+    E_STOP,
+    E_SAVE,
+    E_TYPE,
+    E_SUBSCRIPT,
+    E_DATA,
+    E_BADDATA,
+    E_STRLEN,
+    E_NOTOPEN,
+    E_EOF,
+    E_FN
 };
 
-void fail(u8 code);  // reports the error and returns to the prompt
-float chk(float v);  // v, or fails with OVERFLOW when it is not finite
+void fail(u8 code); // reports the error and returns to the prompt
+float chk(float v); // v, or fails with OVERFLOW when it is not finite
 float f_floor(float x);
 float f_exp(float x);
 float poly(float x, const float* c, u8 n); // Horner's rule, highest power first
