@@ -220,6 +220,11 @@ for_loop)
     [ "$(after_run)" = " 1/ 2/ 3/" ] || fail "the GOSUB loop printed '$(after_run)'"
     [ "$(after_line "LIST 20-40" | tr '\n' '/')" = "20 GOSUB 65535/30 NEXT/40 END/" ] ||
         fail "LIST 20-40 gave '$(after_line "LIST 20-40")'"
+    run --type '10 REM A\r20 REM B\r30 REM C\rLIST -20\r' --wait-for "20 REM" --ticks 2 \
+        --type 'LIST 20-\r' --wait-for "30 REM" --ticks 2 --type 'LIST 30\r' --wait-for READY --ticks 2 --screen
+    [ "$(after_line "LIST -20" | tr '\n' '/')" = "10 REM A/20 REM B/" ] || fail "LIST -20 gave '$(after_line "LIST -20")'"
+    [ "$(after_line "LIST 20-" | tr '\n' '/')" = "20 REM B/30 REM C/" ] || fail "LIST 20- gave '$(after_line "LIST 20-")'"
+    [ "$(after_line "LIST 30" | tr '\n' '/')" = "30 REM C/" ] || fail "LIST 30 gave '$(after_line "LIST 30")'"
     # Thirty lines scroll the screen: the last rows stay, the first ones are gone.
     run --type 'FOR I=1 TO 30:PRINT I:NEXT\r' --wait-for " 30" --ticks 4 --screen
     [ "$(sed -n 20,23p <<<"$out" | tr '\n' '/')" = " 28/ 29/ 30/READY/" ] ||

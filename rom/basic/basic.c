@@ -1188,8 +1188,8 @@ static u16 list_number(void) {
 
 static void do_list(void) {
     u16 from = 1, to = 65535u;
-    if (!at_end()) { // LIST n, LIST n-m, LIST n-
-        from = to = list_number();
+    if (!at_end()) { // LIST n, LIST n-m, LIST n-, LIST -m
+        if (peek_char() != '-') from = to = list_number();
         if (accept('-')) to = at_end() ? 65535u : list_number();
     }
     list_range(from, to);
