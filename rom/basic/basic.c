@@ -1,22 +1,31 @@
-// Lunabrik's free BASIC: a small integer BASIC (16-bit signed numbers, variables A-Z and A0-Z9).
+// Lunabrik's free BASIC: the ABC80 dialect with single-precision numbers, integer variables (%),
+// strings ($), arrays, DATA, DEF FN and text files through the device ROM.
 //
-// Program lines are kept in RAM, sorted, each as: length byte (whole record), line number (2
-// bytes), the text with keywords packed into single bytes 0x80 and above, a zero byte. A zero
-// length byte ends the program. Lines are executed straight from that form.
+// Program lines are kept in RAM, sorted, each as: record length (2 bytes), line number (2 bytes),
+// the text with keywords packed into single bytes 0x80 and above, a zero byte. A zero length
+// ends the program. Variables live behind the program and are cleared when it changes.
 #include <setjmp.h>
+#include <string.h>
 
-#include "machine.h"
+#include "basic.h"
 
-#define LINE_MAX    119
-#define PROG_SIZE   26000
-#define FOR_DEPTH   8
-#define GOSUB_DEPTH 16
-#define VARS        (26 * 11)
+#define LINE_MAX     255
+#define MEM_SIZE     20000     // the banner says so
+#define NAMES        (26 * 11) // A-Z, A0-Z9
+#define FOR_DEPTH    10
+#define GOSUB_DEPTH  24
+#define FN_MAX       16
+#define TMP_SIZE     600
+#define STR_DEFAULT  255 // room of a string variable that was not given a DIM
+#define ELEM_DEFAULT 40  // room of a string array element
 
-// Keywords in token order, each ended by a zero byte.
-static const char keywords[] = "PRINT\0INPUT\0LET\0IF\0THEN\0GOTO\0GOSUB\0RETURN\0FOR\0TO\0STEP\0"
-                               "NEXT\0REM\0END\0STOP\0CLS\0POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0"
-                               "PEEK\0CHR$\0RND\0TIME\0ABS\0TAB\0AND\0OR\0NOT\0MOD\0";
+// Keywords in token order, each ended by a zero byte. ASC stands before AS: the first match wins.
+const char keywords[] =
+    "PRINT\0INPUT\0LET\0IF\0THEN\0GOTO\0GOSUB\0RETURN\0FOR\0TO\0STEP\0NEXT\0REM\0END\0STOP\0"
+    "POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0DIM\0DATA\0READ\0RESTORE\0ON\0DEF\0GET\0PREPARE\0"
+    "OPEN\0CLOSE\0RANDOMIZE\0AND\0OR\0NOT\0FN\0ASC\0AS\0FILE\0TAB\0CUR\0"
+    "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0PEEK\0LEN\0VAL\0"
+    "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0";
 enum {
     T_PRINT = 0x80,
     T_INPUT,
@@ -33,240 +42,446 @@ enum {
     T_REM,
     T_END,
     T_STOP,
-    T_CLS,
     T_POKE,
     T_LIST,
     T_RUN,
     T_NEW,
     T_SAVE,
     T_LOAD,
-    T_PEEK,
-    T_CHR,
-    T_RND,
-    T_TIME,
-    T_ABS,
-    T_TAB,
+    T_DIM,
+    T_DATA,
+    T_READ,
+    T_RESTORE,
+    T_ON,
+    T_DEF,
+    T_GET,
+    T_PREPARE,
+    T_OPEN,
+    T_CLOSE,
+    T_RANDOMIZE,
     T_AND,
     T_OR,
     T_NOT,
-    T_MOD,
+    T_FN,
+    T_ASC,
+    T_AS,
+    T_FILE,
+    T_TAB,
+    T_CUR,
+    // functions of one number
+    T_ABS,
+    T_INT,
+    T_SGN,
+    T_SQR,
+    T_SIN,
+    T_COS,
+    T_ATN,
+    T_LOG,
+    T_EXP,
+    T_PEEK,
+    // functions of one string
+    T_LEN,
+    T_VAL,
+    T_RND,
+    T_CHR,
+    T_LEFT,
+    T_RIGHT,
+    T_MID,
+    T_NUM,
+    T_SPACE,
+    T_INSTR,
     T_LAST
 };
 
-static u8 prog[PROG_SIZE];
-static u8* prog_end; // the zero length byte that ends the program
-static i16 vars[VARS];
-static char line_buf[LINE_MAX + 1]; // what the editor or a file delivers
-static u8 direct[LINE_MAX * 2 + 4]; // a direct command, packed
-static u8* curline;                 // line being run, 0 for a direct command
-static u8* tp;                      // next byte of text to execute
-static u16 rnd_state;
+static u8 mem[MEM_SIZE]; // program, then variables
+static u8* prog_end;     // the zero length that ends the program
+static u8* heap_top;     // end of the variables
+static char line_buf[LINE_MAX + 1];
+static u8 direct[LINE_MAX + 4];
+u8 packed[LINE_MAX + 4];
+static u8* curline; // line being run, 0 for a direct command
+static u8* tp;      // next byte of text to execute
 static jmp_buf on_error;
-static u8 file_open; // slot 0 holds a file; an error closes it
 
+// Variables: numbers and integers in tables, strings and arrays allocated behind the program.
+// A string is [room][length][text]; an array is [n1 (2)][n2 (2)][room][-] then the elements.
+static float nums[NAMES];
+static i16 ints[NAMES];
+static u8* strs[NAMES];
+static u8* arrays[3][NAMES];
 static struct {
-    u8 var;
-    i16 limit, step;
+    u8 name, param;
+    u8* text;
+} fns[FN_MAX];
+static u8 fn_count;
+
+typedef struct {
+    u8 kind;
+    u8* addr;
+    float limit, step;
     u8 *line, *text;
-} fors[FOR_DEPTH];
+} for_t;
+static for_t fors[FOR_DEPTH];
 static u8 for_top;
 static struct { u8 *line, *text; } gosubs[GOSUB_DEPTH];
 static u8 gosub_top;
 
-static const char* const messages[] = {"SYNTAX ERROR",
-                                       "OVERFLOW",
-                                       "DIVISION BY ZERO",
-                                       "NO SUCH LINE",
-                                       "RETURN WITHOUT GOSUB",
-                                       "NEXT WITHOUT FOR",
-                                       "OUT OF MEMORY",
-                                       "FILE NOT FOUND",
-                                       "ILLEGAL VALUE",
-                                       "TOO MANY GOSUBS",
-                                       "TOO MANY FORS",
-                                       "BAD FILE NAME",
-                                       "BREAK",
-                                       "STOP",
-                                       "CANNOT SAVE"};
-enum {
-    E_SYNTAX,
-    E_OVERFLOW,
-    E_DIV0,
-    E_LINE,
-    E_RETURN,
-    E_NEXT,
-    E_MEMORY,
-    E_NOFILE,
-    E_VALUE,
-    E_GOSUBS,
-    E_FORS,
-    E_NAME,
-    E_BREAK,
-    E_STOP,
-    E_SAVE
-};
+static u8* data_line; // where the search for the next DATA statement starts (0: first line)
+static u8* data_p;    // next item of the current DATA statement, 0 when none
+static u16 rnd_state;
+
+// 16-bit xorshift: every value but 0, each once per 65535 steps.
+static u16 rnd_next(void) {
+    rnd_state ^= rnd_state << 7;
+    rnd_state ^= rnd_state >> 9;
+    rnd_state ^= rnd_state << 8;
+    return rnd_state;
+}
+
+// Expression results: a number in fac, a string as sp/sl (in a variable or the scratch area).
+static float fac;
+static u8* sp;
+static u8 sl;
+static u8 tmp[TMP_SIZE];
+static u16 tmp_top;
+
+// The variable var_ref found: its kind (0 number, 1 integer, 2 string), its value's address and,
+// for a string, its room.
+static u8 vkind, vroom;
+static u8* vaddr;
+
+// The error messages in the order of the codes, each ended by a zero byte.
+static const char messages[] =
+    "SYNTAX ERROR\0OVERFLOW\0DIVISION BY ZERO\0NO SUCH LINE\0RETURN WITHOUT GOSUB\0"
+    "NEXT WITHOUT FOR\0OUT OF MEMORY\0FILE NOT FOUND\0ILLEGAL VALUE\0TOO MANY GOSUBS\0"
+    "TOO MANY FORS\0BAD FILE NAME\0BREAK\0STOP\0CANNOT SAVE\0TYPE MISMATCH\0BAD SUBSCRIPT\0"
+    "OUT OF DATA\0BAD DATA\0STRING TOO LONG\0FILE NOT OPEN\0END OF FILE\0NO SUCH FN";
 static u8 err_code;
 
-static void fail(u8 code) {
+// Entry n of a list of zero-ended texts.
+static const char* nth(const char* list, u8 n) {
+    for (; n; n--)
+        while (*list++) {
+        }
+    return list;
+}
+
+void fail(u8 code) {
     err_code = code;
     longjmp(on_error, 1);
 }
 
-// ---- Output ----
+#define move_bytes(to, from, n) memmove(to, from, n)
+#define zero(p, n)              memset(p, 0, n)
 
-static void put_num(i16 n) {
-    char digits[6];
-    u8 i = 0;
-    u16 u = n;
-    if (n < 0) {
-        scr_putc('-');
-        u = 0u - (u16)n;
-    }
-    do {
-        digits[i++] = '0' + u % 10;
-        u /= 10;
-    } while (u);
-    while (i)
-        scr_putc(digits[--i]);
+static u8 is_digit(u8 c) { return c >= '0' && c <= '9'; }
+
+// ---- Numbers ----
+
+float chk(float v) {
+    u8* b = (u8*)&v; // exponent all ones: infinite or not a number
+    if ((b[3] & 0x7F) == 0x7F && (b[2] & 0x80)) fail(E_OVERFLOW);
+    return v;
 }
 
-static void put_keyword(u8 token) {
-    const char* k = keywords;
-    for (token -= 0x80; token; token--)
-        while (*k++) {
+float f_floor(float x) {
+    i32 l;
+    if (x >= 8388608.0f || x <= -8388608.0f) return x;
+    l = (i32)x;
+    if ((float)l > x) l--;
+    return (float)l;
+}
+
+static float f_sqrt(float x) {
+    float g;
+    if (x < 0) fail(E_VALUE);
+    if (x == 0) return 0;
+    g = f_exp(f_log(x) * 0.5f);
+    return (g + x / g) * 0.5f;
+}
+
+static float f_sin(float x) {
+    x -= f_floor(x * 0.159154943f + 0.5f) * 6.28318531f;
+    if (x > 1.57079633f)
+        x = 3.14159265f - x;
+    else if (x < -1.57079633f)
+        x = -3.14159265f - x;
+    return x * poly(x * x, sin_c, 7);
+}
+
+static float f_atn(float x) {
+    float r = 0;
+    u8 neg = 0, inv = 0;
+    if (x < 0) {
+        x = -x;
+        neg = 1;
+    }
+    if (x > 1) {
+        x = 1 / x;
+        inv = 1;
+    }
+    if (x > 0.267949192f) { // atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3))
+        x = (x * 1.73205081f - 1) / (x + 1.73205081f);
+        r = 0.523598776f;
+    }
+    x = x * poly(x * x, atn_c, 7) + r;
+    if (inv) x = 1.57079633f - x;
+    return neg ? -x : x;
+}
+
+static float f_pow(float a, float b) {
+    float r = 1;
+    i16 n;
+    if (b == f_floor(b) && b > -1000 && b < 1000) { // whole powers by multiplying: exact results
+        for (n = (i16)b; n; n += n < 0 ? 1 : -1)
+            r = chk(r * a);
+        return b < 0 ? chk(1 / r) : r;
+    }
+    if (a < 0) fail(E_VALUE);
+    if (a == 0) return 0;
+    return f_exp(b * f_log(a));
+}
+
+static float f_abs(float x) {
+    ((u8*)&x)[3] &= 0x7F; // the sign bit
+    return x;
+}
+static float f_sgn(float x) { return x == 0 ? 0 : ((u8*)&x)[3] & 0x80 ? -1 : 1; }
+static float f_cos(float x) { return f_sin(x + 1.57079633f); }
+static float (*const functions[])(float) = {f_abs, f_floor, f_sgn, f_sqrt, f_sin,
+                                            f_cos, f_atn,   f_log, f_exp};
+
+static i16 to_int(float v) {
+    if (v < -32768.0f || v >= 32768.0f) fail(E_VALUE);
+    return (i16)v;
+}
+
+// Multiplies fac by 10 to the power e.
+static void scale(i16 e) {
+    for (; e > 0; e--)
+        fac = chk(fac * 10);
+    for (; e < 0; e++)
+        fac /= 10;
+}
+
+// Reads a number (digits, point, exponent) at s into fac; 0 when there is none.
+static const u8* parse_float(const u8* s) {
+    i16 e = 0, x = 0;
+    u8 any = 0, dot = 0, neg = 0;
+    fac = 0;
+    for (;; s++) {
+        if (is_digit(*s)) {
+            fac = fac * 10 + (*s - '0');
+            any = 1;
+            e -= dot;
+        } else if (*s == '.' && !dot)
+            dot = 1;
+        else
+            break;
+    }
+    if (!any) return 0;
+    if (*s == 'E') {
+        const u8* t = s + 1;
+        if (*t == '-' || *t == '+') neg = *t++ == '-';
+        if (is_digit(*t)) {
+            while (is_digit(*t))
+                if ((x = x * 10 + (*t++ - '0')) > 99) fail(E_OVERFLOW);
+            e += neg ? -x : x;
+            s = t;
         }
-    scr_puts(k);
+    }
+    scale(e);
+    return s;
+}
+
+// Writes the decimal digits of n backwards from end; returns where they start.
+static char* digits_before(char* end, u16 n) {
+    do {
+        *--end = '0' + n % 10;
+        n /= 10;
+    } while (n);
+    return end;
+}
+
+// A number as PRINT shows it: a space or '-', then the digits without trailing zeros; the
+// exponent form outside 0.01-9999999. Digits come from whole numbers below 2^24, which a float
+// holds exactly.
+static char numbuf[16];
+static char* fmt_num(float v) {
+    char buf[8], *d;
+    char* o = numbuf + 1;
+    i8 e = 0, x, nd, i, z = 0;
+    u16 hi, lo;
+    numbuf[0] = ' ';
+    if (v < 0) {
+        numbuf[0] = '-';
+        v = -v;
+    }
+    if (!(v < 1e7f && v == f_floor(v))) {
+        while (v >= 1e6f) {
+            v /= 10;
+            e++;
+        }
+        while (v < 1e5f) {
+            v *= 10;
+            e--;
+        }
+        v = f_floor(v + 0.5f);
+        if (v > 999999.0f) {
+            v = 100000.0f;
+            e++;
+        }
+    }
+    hi = (u16)(v / 1000); // v < 1e7: two parts below 10000 and 1000
+    lo = (u16)(v - hi * 1000.0f);
+    d = digits_before(buf + 8, lo);
+    if (hi) {
+        while (d > buf + 5)
+            *--d = '0';
+        d = digits_before(d, hi);
+    }
+    nd = buf + 8 - d;
+    while (nd > 1 && d[nd - 1] == '0' && e < 0) {
+        nd--;
+        e++;
+    }
+    if (e) // not a whole number below 1e7: no zeros behind the digits
+        while (nd > 1 && d[nd - 1] == '0') {
+            nd--;
+            e++;
+        }
+    x = nd + e;             // digits before the point
+    if (e >= 0 && x <= 7) { // a whole number below 1e7: zeros behind the digits
+        z = e;
+        e = x = 0;
+    } else if (x < -1 || x > 6) {
+        x = 1; // exponent form: one digit before the point
+    } else {
+        e = 0;
+        if (x <= 0) { // .05: a point and zeros before the digits
+            *o++ = '.';
+            while (x++ < 0)
+                *o++ = '0';
+            x = 0;
+        }
+    }
+    for (i = 0; i < nd; i++) {
+        *o++ = d[i];
+        if (--x == 0 && i + 1 < nd) *o++ = '.';
+    }
+    if (e) {
+        e += nd - 1;
+        *o++ = 'E';
+        *o++ = '+';
+        if (e < 0) {
+            o[-1] = '-';
+            e = -e;
+        }
+        *o++ = '0' + e / 10;
+        *o++ = '0' + e % 10;
+    }
+    while (z--)
+        *o++ = '0';
+    *o = 0;
+    return numbuf;
+}
+
+// ---- Output ----
+
+static void (*out)(u8);
+
+static void put_text(const char* s) {
+    while (*s)
+        out(*s++);
+}
+
+static void put_u16(u16 n) {
+    char digits[6];
+    digits[5] = 0;
+    put_text(digits_before(digits + 5, n));
 }
 
 // ---- Packing typed text ----
 
-static u8 upper(u8 c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+static const char bad_line_number[] = "BAD LINE NUMBER";
 
-// Reads a line number (1-32767) at *s and moves *s behind it; 0 when it is out of range.
-static u16 parse_line_number(const char** s) {
-    u16 n = 0;
-    while (**s >= '0' && **s <= '9') {
-        if (n > 3276)
-            n = 32768;
-        else
-            n = n * 10 + (*(*s)++ - '0');
-        if (n > 32767) {
-            while (**s >= '0' && **s <= '9')
-                (*s)++;
-            return 0;
-        }
-    }
-    return n;
-}
+// Reads a line number (1-65535) at *s and moves *s behind it; 0 when it is out of range
+// (pack.s).
+u16 parse_line_number(const char** s);
 
-// Packs text into out: letters outside strings become capitals, keywords become tokens, the rest
-// of a REM stays as typed. Returns the length, the zero byte not counted.
-static u8 pack(const char* s, u8* out) {
-    u8* o = out;
-    while (*s) {
-        u8 c = *s;
-        if (c == '"') {
-            do
-                *o++ = *s++;
-            while (*s && *s != '"');
-            if (*s) *o++ = *s++;
-            continue;
-        }
-        if (c == '?') {
-            *o++ = T_PRINT;
-            s++;
-            continue;
-        }
-        if (upper(c) >= 'A' && upper(c) <= 'Z') {
-            const char* k = keywords;
-            u8 token = 0x80;
-            while (*k) {
-                u8 i = 0;
-                while (k[i] && upper(s[i]) == k[i])
-                    i++;
-                if (!k[i]) break;
-                while (*k++) {
-                }
-                token++;
-            }
-            if (*k) {
-                while (*k++)
-                    s++;
-                *o++ = token;
-                if (token == T_REM)
-                    while (*s)
-                        *o++ = *s++;
-                continue;
-            }
-        }
-        *o++ = upper(c);
-        s++;
-    }
-    *o = 0;
-    return o - out;
-}
+// Packs text into packed[] (pack.s): letters outside strings become capitals, keywords become
+// tokens, the rest of a REM or DATA stays as typed. Returns the length, the zero byte not counted.
+u8 pack(const char* s);
+typedef char pack_s_knows_the_tokens[T_PRINT == 0x80 && T_REM == 0x8C && T_DATA == 0x96 ? 1 : -1];
 
 // ---- Program store ----
 
-static u16 line_number(const u8* line) { return line[1] | (u16)line[2] << 8; }
+static u16 rec_len(const u8* line) { return line[0] | (u16)line[1] << 8; }
+static u16 line_number(const u8* line) { return line[2] | (u16)line[3] << 8; }
 
 // The first line numbered n or above (or the end).
 static u8* find_line(u16 n) {
-    u8* p = prog;
-    while (*p && line_number(p) < n)
-        p += *p;
+    u8* p = mem;
+    while (rec_len(p) && line_number(p) < n)
+        p += rec_len(p);
     return p;
 }
 
-static void move_bytes(u8* to, const u8* from, u16 n) {
-    if (to < from)
-        while (n--)
-            *to++ = *from++;
-    else {
-        to += n;
-        from += n;
-        while (n--)
-            *--to = *--from;
-    }
+static void close_all(void);
+
+static void restore_data(void) {
+    data_line = 0;
+    data_p = 0;
 }
 
-static void clear_run_state(void) { for_top = gosub_top = 0; }
-
 static void clear_vars(void) {
-    u16 i;
-    for (i = 0; i < VARS; i++)
-        vars[i] = 0;
-    clear_run_state();
+    zero(nums, sizeof nums);
+    zero(ints, sizeof ints);
+    zero(strs, sizeof strs);
+    zero(arrays, sizeof arrays);
+    fn_count = for_top = gosub_top = 0;
+    heap_top = prog_end + 2;
+    restore_data();
 }
 
 static void new_program(void) {
-    prog[0] = 0;
-    prog_end = prog;
+    mem[0] = mem[1] = 0;
+    prog_end = mem;
     clear_vars();
 }
 
 // Stores (or with empty text deletes) line n.
 static void store_line(u16 n, const char* text) {
-    u8 packed[LINE_MAX * 2 + 4];
-    u8 len, *p;
+    u16 len, old;
+    u8* p;
     while (*text == ' ')
         text++;
-    len = *text ? pack(text, packed) + 4 : 0;
-    clear_run_state();
+    len = *text ? pack(text) + 5 : 0;
     p = find_line(n);
-    if (*p && line_number(p) == n) {
-        u8 old = *p;
-        move_bytes(p, p + old, prog_end + 1 - (p + old));
+    if (rec_len(p) && line_number(p) == n) {
+        old = rec_len(p);
+        move_bytes(p, p + old, prog_end + 2 - (p + old));
         prog_end -= old;
     }
+    clear_vars();
     if (!len) return;
-    if (prog_end + 1 + len > prog + PROG_SIZE) fail(E_MEMORY);
-    move_bytes(p + len, p, prog_end + 1 - p);
+    if (prog_end + 2 + len > mem + MEM_SIZE) fail(E_MEMORY);
+    move_bytes(p + len, p, prog_end + 2 - p);
     prog_end += len;
-    p[0] = len;
-    p[1] = (u8)n;
-    p[2] = n >> 8;
-    move_bytes(p + 3, packed, len - 3);
+    p[0] = (u8)len;
+    p[1] = len >> 8;
+    p[2] = (u8)n;
+    p[3] = n >> 8;
+    move_bytes(p + 4, packed, len - 4);
+    clear_vars();
+}
+
+static u8* alloc(u16 n) {
+    u8* p = heap_top;
+    if (n > (u16)(mem + MEM_SIZE - p)) fail(E_MEMORY);
+    heap_top += n;
+    zero(p, n);
+    return p;
 }
 
 // ---- Expressions ----
@@ -286,122 +501,390 @@ static void expect(u8 c) {
     tp++;
 }
 
+static u8 accept(u8 c) {
+    if (peek_char() != c) return 0;
+    tp++;
+    return 1;
+}
+
 static u8 at_end(void) {
     u8 c = peek_char();
     return c == 0 || c == ':';
 }
 
-// A variable name at tp: its index, or fails.
-static u8 variable(void) {
+static u8 expression(void);
+extern u8 data_end; // crt0.s
+
+static void num_expr(void) {
+    if (expression()) fail(E_TYPE);
+}
+
+static void str_expr(void) {
+    if (!expression()) fail(E_TYPE);
+}
+
+static i16 int_expr(void) {
+    num_expr();
+    return to_int(fac);
+}
+
+// A variable's name at tp: 0-285.
+static u8 var_name(void) {
     u8 c = peek_char(), v;
     if (c < 'A' || c > 'Z') fail(E_SYNTAX);
     v = (c - 'A') * 11;
     c = *++tp;
-    if (c >= '0' && c <= '9') {
+    if (is_digit(c)) {
         v += c - '0' + 1;
         tp++;
     }
     return v;
 }
 
-static i16 expression(void);
-
-static i16 paren(void) {
-    i16 v;
-    expect('(');
-    v = expression();
-    expect(')');
-    return v;
+static u8* dim_array(u8 kind, u8 name, u16 n1, u16 n2, u8 room) {
+    u8 size = kind == 0 ? 4 : kind == 1 ? 2 : room + 1;
+    u8* a;
+    if (n1 > 0x7FFF / n2 / size) fail(E_MEMORY);
+    a = alloc(n1 * n2 * size + 6);
+    ((u16*)a)[0] = n1;
+    ((u16*)a)[1] = n2;
+    a[4] = room;
+    a[5] = size;
+    arrays[kind][name] = a;
+    return a;
 }
 
-static i16 check(i16 v, u8 overflowed) {
-    if (overflowed) fail(E_OVERFLOW);
-    return v;
-}
-
-static i16 primary(void) {
-    u8 c = peek_char();
-    if (c >= '0' && c <= '9') {
-        u16 v = 0;
-        while (*tp >= '0' && *tp <= '9') {
-            if (v > 3276 || (v == 3276 && *tp > '7')) fail(E_OVERFLOW);
-            v = v * 10 + (*tp++ - '0');
+// Parses a variable (with subscripts) at tp into vkind, vaddr and vroom.
+static void var_ref(void) {
+    u8 name = var_name(), kind = 0, *a;
+    if (*tp == '%') {
+        kind = 1;
+        tp++;
+    } else if (*tp == '$') {
+        kind = 2;
+        tp++;
+    }
+    if (*tp == '(') {
+        i16 i, j = 0;
+        u16 n1, n2;
+        u8 two = 0;
+        tp++;
+        i = int_expr();
+        if (accept(',')) {
+            j = int_expr();
+            two = 1;
         }
-        return v;
-    }
-    if (c >= 'A' && c <= 'Z') return vars[variable()];
-    tp++;
-    switch (c) {
-    case '(': {
-        i16 v = expression();
         expect(')');
-        return v;
+        a = arrays[kind][name];
+        if (!a) a = dim_array(kind, name, 11, two ? 11 : 1, ELEM_DEFAULT); // DIM 10 unasked
+        n1 = ((u16*)a)[0];
+        n2 = ((u16*)a)[1];
+        if ((u16)i >= n1 || (u16)j >= n2) fail(E_SUBSCRIPT);
+        vroom = a[4];
+        vaddr = a + 6 + ((u16)i * n2 + j) * a[5];
+    } else if (kind == 0) {
+        vaddr = (u8*)&nums[name];
+    } else if (kind == 1) {
+        vaddr = (u8*)&ints[name];
+    } else {
+        a = strs[name];
+        if (!a) {
+            a = strs[name] = alloc(STR_DEFAULT + 2);
+            a[0] = STR_DEFAULT;
+        }
+        vroom = a[0];
+        vaddr = a + 1;
     }
-    case '-': {
-        i16 v = primary();
-        return check(-v, v == (i16)0x8000);
+    vkind = kind;
+}
+
+static void load_var(void) {
+    if (vkind == 0)
+        fac = *(float*)vaddr;
+    else if (vkind == 1)
+        fac = *(i16*)vaddr;
+    else {
+        sl = vaddr[0];
+        sp = vaddr + 1;
     }
-    case '+': return primary();
-    case T_PEEK: return *(u8*)paren();
-    case T_ABS: {
-        i16 v = paren();
-        return v < 0 ? check(-v, v == (i16)0x8000) : v;
+}
+
+// Stores fac or sp/sl into the variable at kind/addr/room.
+static void store_var(u8 kind, u8* addr, u8 room) {
+    if (kind == 0)
+        *(float*)addr = fac;
+    else if (kind == 1)
+        *(i16*)addr = to_int(fac);
+    else {
+        if (sl > room) fail(E_STRLEN);
+        move_bytes(addr + 1, sp, sl);
+        addr[0] = sl;
     }
-    case T_RND: {
-        i16 n = paren();
-        if (n <= 0) fail(E_VALUE);
-        rnd_state ^= rnd_state << 7;
-        rnd_state ^= rnd_state >> 9;
-        rnd_state ^= rnd_state << 8;
-        return (rnd_state % (u16)n) + 1;
+}
+
+static u8* tmp_alloc(u16 n) {
+    u8* p = tmp + tmp_top;
+    if (n > 255 || tmp_top + n > TMP_SIZE) fail(E_STRLEN);
+    tmp_top += n;
+    return p;
+}
+
+static void str_arg(void) {
+    expect('(');
+    str_expr();
+}
+
+static i16 int_arg(void) {
+    expect(',');
+    return int_expr();
+}
+
+static u8 primary(void);
+static u8 text_number(void);
+static u8 unary(void);
+static u8 negation(void);
+
+static u8 power(void) {
+    u8 t = primary();
+    while (accept('^')) {
+        float a = fac;
+        if (t || unary()) fail(E_TYPE);
+        fac = f_pow(a, fac);
     }
-    case T_TIME: return read_ticks() & 0x7FFF;
+    return t;
+}
+
+static u8 unary(void) {
+    if (accept('-')) {
+        if (unary()) fail(E_TYPE);
+        fac = -fac;
+        return 0;
+    }
+    if (accept('+')) return unary();
+    return power();
+}
+
+static u8 find_fn(u8 name) {
+    u8 i;
+    for (i = 0; i < fn_count; i++)
+        if (fns[i].name == name) return i;
+    return 0xFF;
+}
+
+static u8 primary(void) {
+    u8 c = peek_char();
+    if (is_digit(c) || c == '.') {
+        tp = (u8*)parse_float(tp);
+        if (!tp) fail(E_SYNTAX);
+        return 0;
+    }
+    if (c == '"') {
+        sp = ++tp;
+        while (*tp && *tp != '"')
+            tp++;
+        sl = tp - sp;
+        if (*tp) tp++;
+        return 1;
+    }
+    if (c >= 'A' && c <= 'Z') {
+        var_ref();
+        load_var();
+        return vkind == 2;
+    }
+    tp++;
+    if (c == '(') {
+        c = expression();
+        expect(')');
+        return c;
+    }
+    if (c >= T_ABS && c <= T_PEEK) {
+        expect('(');
+        num_expr();
+        expect(')');
+        fac = c == T_PEEK ? *(u8*)to_int(fac) : functions[c - T_ABS](fac);
+        return 0;
+    }
+    switch (c) {
+    case '-':
+    case '+': tp--; return unary();
+    case T_LEN:
+    case T_VAL:
+    case T_ASC:
+        str_arg();
+        expect(')');
+        if (c == T_LEN)
+            fac = sl;
+        else if (c == T_ASC) {
+            if (!sl) fail(E_VALUE);
+            fac = *sp;
+        } else
+            text_number();
+        return 0;
+    case T_RND:
+        if (peek_char() == '(') { // the argument is taken and ignored
+            tp++;
+            num_expr();
+            expect(')');
+        }
+        fac = (float)rnd_next() * (1.0f / 65536);
+        return 0;
+    case T_CHR: {
+        i16 v;
+        expect('(');
+        v = int_expr();
+        expect(')');
+        if ((u16)v > 255) fail(E_VALUE);
+        sp = tmp_alloc(1);
+        *sp = v;
+        sl = 1;
+        return 1;
+    }
+    case T_LEFT:
+    case T_RIGHT:
+    case T_MID: {
+        i16 n, m = 255;
+        str_arg();
+        n = int_arg();
+        if (c == T_MID && accept(',')) m = int_expr();
+        expect(')');
+        if ((n | m) < 0) fail(E_VALUE);
+        if (c == T_LEFT) {
+            if (n < sl) sl = n;
+        } else if (c == T_RIGHT) {
+            if (n < sl) {
+                sp += sl - n;
+                sl = n;
+            }
+        } else {
+            if (!n) n = 1;
+            if (n > sl) n = sl + 1;
+            sp += n - 1;
+            sl -= n - 1;
+            if (m < sl) sl = m;
+        }
+        return 1;
+    }
+    case T_NUM: {
+        char* s;
+        expect('(');
+        num_expr();
+        expect(')');
+        s = fmt_num(fac);
+        sl = 0;
+        while (s[sl])
+            sl++;
+        sp = tmp_alloc(sl);
+        move_bytes(sp, (u8*)s, sl);
+        return 1;
+    }
+    case T_SPACE: {
+        i16 n;
+        expect('(');
+        n = int_expr();
+        expect(')');
+        if ((u16)n > 255) fail(E_VALUE);
+        sp = tmp_alloc(n);
+        for (sl = 0; sl < (u8)n; sl++)
+            sp[sl] = ' ';
+        return 1;
+    }
+    case T_INSTR: {
+        u8 start = 1, *a, al, i;
+        expect('(');
+        if (!expression()) { // a start position first
+            start = to_int(fac);
+            expect(',');
+            str_expr();
+        }
+        a = sp;
+        al = sl;
+        expect(',');
+        str_expr();
+        expect(')');
+        fac = 0;
+        for (start = start ? start : 1; start + sl <= al + 1; start++) {
+            for (i = 0; i < sl && a[start - 1 + i] == sp[i]; i++) {
+            }
+            if (i == sl) {
+                fac = start;
+                break;
+            }
+        }
+        return 0;
+    }
+    case T_FN: {
+        u8 name = var_name(), i = find_fn(name), *save;
+        float arg = 0, old;
+        if (i == 0xFF) fail(E_FN);
+        save = tp;
+        if (fns[i].param == 0xFF) {
+            tp = fns[i].text;
+            num_expr();
+        } else {
+            expect('(');
+            num_expr();
+            arg = fac;
+            expect(')');
+            save = tp;
+            old = nums[fns[i].param];
+            nums[fns[i].param] = arg;
+            tp = fns[i].text;
+            num_expr();
+            nums[fns[i].param] = old;
+        }
+        tp = save;
+        return 0;
+    }
     }
     fail(E_SYNTAX);
     return 0;
 }
 
-static i16 term(void) {
-    i16 a = primary();
+static u8 term(void) {
+    u8 t = unary(), op;
     for (;;) {
-        u8 op = peek_char();
-        i16 b;
-        if (op != '*' && op != '/' && op != T_MOD) return a;
+        float a = fac;
+        op = peek_char();
+        if (op != '*' && op != '/') return t;
         tp++;
-        b = primary();
-        if (op == '*') {
-            long p = (long)a * b;
-            a = check((i16)p, p > 32767 || p < -32768);
-        } else {
-            if (!b) fail(E_DIV0);
-            if (a == (i16)0x8000 && b == -1) fail(E_OVERFLOW);
-            a = op == '/' ? a / b : a % b;
+        if (t || unary()) fail(E_TYPE);
+        if (op == '*')
+            fac = chk(a * fac);
+        else {
+            if (fac == 0) fail(E_DIV0);
+            fac = chk(a / fac);
         }
     }
 }
 
-static i16 sum(void) {
-    i16 a = term();
+static u8 sum(void) {
+    u8 t = term(), op;
     for (;;) {
-        u8 op = peek_char();
-        i16 b, r;
-        if (op != '+' && op != '-') return a;
+        float a = fac;
+        u8 *s = sp, l = sl;
+        op = peek_char();
+        if (op != '+' && op != '-') return t;
         tp++;
-        b = term();
-        if (op == '+') {
-            r = (u16)a + (u16)b;
-            a = check(r, ((a ^ r) & (b ^ r)) < 0);
-        } else {
-            r = (u16)a - (u16)b;
-            a = check(r, ((a ^ b) & (a ^ r)) < 0);
-        }
+        if (term() != t) fail(E_TYPE);
+        if (t) {
+            u8* r;
+            if (op == '-') fail(E_TYPE);
+            if (l + sl > 255) fail(E_STRLEN);
+            r = tmp_alloc(l + sl);
+            move_bytes(r, s, l);
+            move_bytes(r + l, sp, sl);
+            sp = r;
+            sl += l;
+        } else
+            fac = chk(op == '+' ? a + fac : a - fac);
     }
 }
 
 // Comparisons give -1 for true and 0 for false, so AND, OR and NOT work on them bitwise.
-static i16 comparison(void) {
-    i16 a = sum(), b;
-    u8 rel = 0, c;
+static u8 comparison(void) {
+    u8 t = sum(), rel = 0, c, *s = sp, l = sl;
+    i8 cmp;
+    float a = fac;
     for (;;) {
         c = peek_char();
         if (c == '<')
@@ -414,45 +897,366 @@ static i16 comparison(void) {
             break;
         tp++;
     }
-    if (!rel) return a;
-    if (rel == 7) fail(E_SYNTAX);
-    b = sum();
-    return ((rel & 1) && a < b) || ((rel & 2) && a == b) || ((rel & 4) && a > b) ? -1 : 0;
+    if (!rel) return t;
+    if (rel == 7 || sum() != t) fail(rel == 7 ? E_SYNTAX : E_TYPE);
+    if (t) {
+        u8 i = 0;
+        while (i < l && i < sl && s[i] == sp[i])
+            i++;
+        cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
+    } else
+        cmp = a < fac ? -1 : a > fac ? 1 : 0;
+    fac = ((rel & 1) && cmp < 0) || ((rel & 2) && cmp == 0) || ((rel & 4) && cmp > 0) ? -1 : 0;
+    return 0;
 }
 
-static i16 negation(void) {
-    if (peek_char() == T_NOT) {
-        tp++;
-        return ~negation();
+static u8 negation(void) {
+    if (accept(T_NOT)) {
+        if (negation()) fail(E_TYPE);
+        fac = ~to_int(fac);
+        return 0;
     }
     return comparison();
 }
 
-static i16 conjunction(void) {
-    i16 a = negation();
-    while (peek_char() == T_AND) {
-        tp++;
-        a &= negation();
+static u8 conjunction(void) {
+    u8 t = negation();
+    while (accept(T_AND)) {
+        i16 a;
+        if (t) fail(E_TYPE);
+        a = to_int(fac);
+        if (negation()) fail(E_TYPE);
+        fac = a & to_int(fac);
     }
-    return a;
+    return t;
 }
 
-static i16 expression(void) {
-    i16 a = conjunction();
-    while (peek_char() == T_OR) {
-        tp++;
-        a |= conjunction();
+static u8 expression(void) {
+    u8 t;
+    if (&t < &data_end + 512) fail(E_MEMORY); // nested too deep: the stack nears the data
+    t = conjunction();
+    while (accept(T_OR)) {
+        i16 a;
+        if (t) fail(E_TYPE);
+        a = to_int(fac);
+        if (conjunction()) fail(E_TYPE);
+        fac = a | to_int(fac);
     }
-    return a;
+    return t;
+}
+
+// ---- Files ----
+// Channel 0 serves SAVE and LOAD, channels 1-7 the files a program opens; each uses the device
+// slot of its number and that slot's 256-byte buffer. The text is UTF-8 with LF line ends.
+
+enum { M_CLOSED, M_READ, M_WRITE, M_VERIFY };
+typedef struct {
+    u8 mode, eof, bad;
+    u16 pos; // next byte in the block; 256: a new block is due
+    u8* buf;
+} channel_t;
+static channel_t ch[8];
+static channel_t* cp; // the channel in use, number cur_ch
+static u8 cur_ch;
+
+static void use_channel(u8 n) {
+    cur_ch = n;
+    cp = &ch[n];
+}
+static u8 name_record[11];
+static char name_text[40];
+
+// ABC80 codes of the letters written as two-byte UTF-8 (0xC3 and the byte below): Ä Ö Å ä ö å
+// É é Ü ü. The currency sign 0x24 stays '$'; C2 A4 (¤) is read as 0x24 too.
+static const u8 swedish[10] = {0x5B, 0x5C, 0x5D, 0x7B, 0x7C, 0x7D, 0x40, 0x60, 0x5E, 0x7E};
+static const u8 utf8[10] = {0x84, 0x96, 0x85, 0xA4, 0xB6, 0xA5, 0x89, 0xA9, 0x9C, 0xBC};
+
+static void dos_call(u8 op) {
+    dos_op = op;
+    dos_b = cur_ch;
+    dos_de = (u16)name_record;
+    dos_hl = (u16)cp->buf;
+    dos_do();
+}
+
+// Sets name_record from a string expression at tp; data files default to .DAT.
+static void file_name(u8 data) {
+    u8 i, dot = 0;
+    str_expr();
+    if (sl >= sizeof name_text) fail(E_NAME);
+    for (i = 0; i < sl; i++)
+        if ((name_text[i] = sp[i]) == '.') dot = 1;
+    name_text[sl] = 0;
+    dos_op = DOS_NAME;
+    dos_hl = (u16)name_text;
+    dos_de = (u16)name_record;
+    dos_do();
+    if (dos_a) fail(E_NAME);
+    if (data && !dot) {
+        name_record[8] = 'D';
+        name_record[9] = 'A';
+        name_record[10] = 'T';
+    }
+}
+
+static void ch_byte(u8 c) {
+    if (cp->pos == 256) {
+        cp->pos = 0;
+        if (cp->mode == M_VERIFY) {
+            dos_call(DOS_READ);
+            if (dos_a) cp->bad = 1;
+        }
+    }
+    if (cp->mode == M_VERIFY) {
+        if (cp->buf[cp->pos] != c) cp->bad = 1;
+    } else {
+        cp->buf[cp->pos] = c;
+    }
+    if (++cp->pos == 256 && cp->mode == M_WRITE) dos_call(DOS_WRITE);
+}
+
+static void ch_putc(u8 c) {
+    u8 i;
+    if (c == 13) c = '\n';
+    for (i = 0; i < 10; i++)
+        if (swedish[i] == c) {
+            ch_byte(0xC3);
+            c = utf8[i];
+            break;
+        }
+    ch_byte(c);
+}
+
+// The next byte of a file being read, -1 at its end (a zero byte or a block the host left
+// untouched).
+static i16 ch_get(void) {
+    u8 c;
+    if (cp->eof) return -1;
+    if (cp->pos == 256) {
+        cp->pos = 0;
+        dos_call(DOS_READ);
+        if (dos_a) cp->eof = 1;
+    }
+    c = cp->buf[cp->pos];
+    if (!c) {
+        cp->eof = 1;
+        return -1;
+    }
+    cp->pos++;
+    return c;
+}
+
+// Reads a text line into line_buf (UTF-8 or 7-bit codes, LF or CRLF). Returns -1 at the end of
+// the file, else 0, with 1 added for a line too long and 2 for a character it cannot take.
+static i16 ch_getline(void) {
+    i16 c;
+    u8 flags = 0, len = 0, i;
+    c = ch_get();
+    if (c < 0) return -1;
+    for (; c >= 0 && c != '\n'; c = ch_get()) {
+        if (c == '\r') continue;
+        if (c == '\t') c = ' ';
+        if (c >= 0x80) {
+            i16 c2 = ch_get();
+            u8 code = 0;
+            if (c == 0xC2 && c2 == 0xA4) code = '$';
+            if (c == 0xC3)
+                for (i = 0; i < 10; i++)
+                    if (utf8[i] == c2) code = swedish[i];
+            if (!code) {
+                flags |= 2;
+                if (c2 < 0 || c2 == '\n') break;
+                continue;
+            }
+            c = code;
+        } else if (c < 0x20)
+            continue; // control codes are dropped
+        if (len == LINE_MAX)
+            flags |= 1;
+        else
+            line_buf[len++] = c;
+    }
+    line_buf[len] = 0;
+    return flags;
+}
+
+// Pads the last block with spaces and a line end, so the file holds only text, and writes it;
+// when verifying, compares the padding and checks that nothing follows.
+static void ch_finish(void) {
+    u16 pos = cp->pos;
+    if (pos && pos < 256) {
+        while (cp->pos < 255)
+            ch_byte(' ');
+        ch_byte('\n');
+    }
+    if (cp->mode == M_VERIFY) {
+        cp->pos = 256;
+        dos_call(DOS_READ);
+        if (!dos_a) cp->bad = 1;
+    }
+}
+
+static void ch_close(u8 n) {
+    use_channel(n);
+    if (cp->mode) {
+        if (cp->mode == M_WRITE) ch_finish();
+        dos_call(DOS_CLOSE);
+    }
+    cp->mode = M_CLOSED;
+}
+
+static void close_all(void) {
+    u8 i;
+    for (i = 0; i < 8; i++)
+        ch_close(i);
+}
+
+// Opens channel n on name_record for reading or writing.
+static void ch_open(u8 n, u8 op) {
+    ch_close(n);
+    dos_call(op);
+    if (dos_a) fail(op == DOS_OPENR ? E_NOFILE : E_SAVE);
+    cp->buf = (u8*)dos_hl;
+    cp->mode = op == DOS_OPENR ? M_READ : M_WRITE;
+    cp->pos = op == DOS_OPENR ? 256 : 0;
+    cp->eof = cp->bad = 0;
+}
+
+// A file number 1-7 at tp.
+static u8 file_number(void) {
+    i16 n = int_expr();
+    if (n < 1 || n > 7) fail(E_VALUE);
+    return n;
+}
+
+// "#n," at tp: the channel, which must be open in the given mode.
+static void channel(u8 mode) {
+    tp++;
+    use_channel(file_number());
+    if (cp->mode != mode) fail(E_NOTOPEN);
+    if (!at_end()) expect(',');
+}
+
+// Reads the next line of the current channel for INPUT #; the padding after the last line
+// (only spaces before the end of the file) is the end too.
+static void file_line(void) {
+    const char* s = line_buf;
+    if (ch_getline() < 0) fail(E_EOF);
+    while (*s == ' ')
+        s++;
+    if (!*s) {
+        if (ch_get() < 0) fail(E_EOF);
+        cp->pos--;
+    }
+}
+
+// ---- Listing ----
+
+static void list_range(u16 from, u16 to) {
+    u8* p = find_line(from);
+    for (; rec_len(p) && line_number(p) <= to; p += rec_len(p)) {
+        u8* t = p + 4;
+        if (break_flag) {
+            break_flag = 0;
+            key_flush();
+            break;
+        }
+        put_u16(line_number(p));
+        out(' ');
+        for (; *t; t++) {
+            if (*t >= 0x80 && *t < T_LAST) {
+                put_text(nth(keywords, *t - 0x80));
+            } else {
+                out(*t);
+            }
+        }
+        out('\n');
+    }
+}
+
+static u16 list_number(void) {
+    const char* s = (const char*)tp;
+    u16 n;
+    skip();
+    s = (const char*)tp;
+    if (!is_digit(*s)) fail(E_SYNTAX);
+    n = parse_line_number(&s);
+    tp = (u8*)s;
+    if (!n) fail(E_LINE);
+    return n;
+}
+
+static void do_list(void) {
+    u16 from = 1, to = 65535u;
+    if (!at_end()) { // LIST n, LIST n-m, LIST n-, LIST -m
+        if (peek_char() != '-') from = to = list_number();
+        if (accept('-')) to = at_end() ? 65535u : list_number();
+    }
+    list_range(from, to);
+}
+
+// Writes the program as the text LIST shows, then reads the file back and compares: a full
+// disk or a failing host shows up as a difference.
+static void do_save(void) {
+    file_name(0);
+    ch_open(0, DOS_OPENW);
+    out = ch_putc;
+    list_range(1, 65535u);
+    ch_close(0);
+    ch_open(0, DOS_OPENR);
+    cp->mode = M_VERIFY;
+    list_range(1, 65535u);
+    ch_finish();
+    ch_close(0);
+    if (cp->bad) fail(E_SAVE); // what the file holds is not what was written
+}
+
+// Reads a text file in place of the program; every line it cannot take is reported with its
+// line number in the file.
+static void do_load(void) {
+    u16 fline = 0;
+    i16 r;
+    file_name(0);
+    close_all();
+    ch_open(0, DOS_OPENR); // a file that is not there leaves the program as it was
+    out = scr_putc;
+    new_program();
+    while ((r = ch_getline()) >= 0) {
+        const char* s = line_buf;
+        const char* msg = 0;
+        u16 n;
+        fline++;
+        while (*s == ' ')
+            s++;
+        if (r & 1)
+            msg = "LINE TOO LONG";
+        else if (r & 2)
+            msg = "BAD CHARACTER";
+        else if (*s) {
+            n = parse_line_number(&s);
+            if (!n)
+                msg = bad_line_number;
+            else
+                store_line(n, s);
+        }
+        if (msg) {
+            scr_puts(msg);
+            scr_puts(" IN FILE LINE ");
+            put_u16(fline);
+            scr_newline();
+        }
+        use_channel(0);
+    }
+    ch_close(0);
 }
 
 // ---- Statements ----
 
 static void go_to(u16 n) {
     u8* p = find_line(n);
-    if (!*p || line_number(p) != n) fail(E_LINE);
+    if (!rec_len(p) || line_number(p) != n) fail(E_LINE);
     curline = p;
-    tp = p + 3;
+    tp = p + 4;
 }
 
 static void to_line_end(void) {
@@ -460,10 +1264,30 @@ static void to_line_end(void) {
         tp++;
 }
 
+// To the end of the statement (':' outside quotes, or the line end).
+static void to_statement_end(void) {
+    u8 q = 0;
+    while (*tp && (q || *tp != ':')) {
+        if (*tp == '"') q ^= 1;
+        tp++;
+    }
+}
+
+static void print_string(void) {
+    u8 i;
+    for (i = 0; i < sl; i++)
+        out(sp[i]);
+}
+
 static void do_print(void) {
-    u8 newline = 1;
+    u8 newline = 1, c;
+    out = scr_putc;
+    if (peek_char() == '#') {
+        channel(M_WRITE);
+        out = ch_putc;
+    }
     while (!at_end()) {
-        u8 c = *tp;
+        c = *tp;
         newline = 1;
         if (c == ';') {
             tp++;
@@ -471,330 +1295,334 @@ static void do_print(void) {
         } else if (c == ',') {
             tp++;
             newline = 0;
-            if (cur_col >= 30)
+            if (out != scr_putc)
+                out(',');
+            else if (cur_col >= 30)
                 scr_newline();
             else
                 do
                     scr_putc(' ');
                 while (cur_col % 10);
-        } else if (c == '"') {
-            tp++;
-            while (*tp && *tp != '"')
-                scr_putc(*tp++);
-            if (*tp) tp++;
-        } else if (c == T_CHR) {
-            i16 v;
-            tp++;
-            v = paren();
-            if ((u16)v > 255) fail(E_VALUE);
-            scr_putc((u8)v);
         } else if (c == T_TAB) {
             i16 v;
             tp++;
-            v = paren();
+            expect('(');
+            v = int_expr();
+            expect(')');
             if ((u16)v >= COLUMNS) fail(E_VALUE);
             while (cur_col < (u8)v)
                 scr_putc(' ');
-        } else {
-            i16 v = expression();
-            if (v >= 0) scr_putc(' ');
-            put_num(v);
-        }
+        } else if (c == T_CUR) {
+            i16 r, k;
+            tp++;
+            expect('(');
+            r = int_expr();
+            k = int_arg();
+            expect(')');
+            if ((u16)r >= ROWS || (u16)k >= COLUMNS) fail(E_VALUE);
+            cur_row = r;
+            cur_col = k;
+        } else if (expression())
+            print_string();
+        else
+            put_text(fmt_num(fac));
     }
-    if (newline) scr_newline();
+    if (newline) out('\n');
 }
 
-// Reads a signed number from text s; returns the position after it, or 0 when there is none.
-static const char* read_number(const char* s, i16* out) {
-    u8 negative = 0;
-    u16 v = 0;
+// One field of an input line or a DATA list at s into sp/sl: quoted, or up to a comma (the last
+// field of an input line takes the rest), spaces around it dropped. Returns the position after it.
+static u8* field(u8* s, u8 last) {
+    u8* e;
     while (*s == ' ')
         s++;
-    if (*s == '-' || *s == '+') negative = *s++ == '-';
-    if (*s < '0' || *s > '9') return 0;
-    while (*s >= '0' && *s <= '9') {
-        if (v > 3277) return 0;
-        v = v * 10 + (*s++ - '0');
-        if (v > 32767u + negative) return 0;
+    if (*s == '"') {
+        e = ++s;
+        while (*e && *e != '"')
+            e++;
+        sp = s;
+        sl = e - s;
+        if (*e) e++;
+        while (*e == ' ')
+            e++;
+        return e;
     }
-    while (*s == ' ')
-        s++;
-    *out = negative ? -(i16)v : (i16)v;
+    sp = e = s;
+    while (*e && (last || *e != ','))
+        e++;
+    s = e;
+    while (e > sp && e[-1] == ' ')
+        e--;
+    sl = e - sp;
+    return s;
+}
+
+// The text sp/sl as a number in fac (0 when it does not start with one); 1 when it is all number.
+static u8 text_number(void) {
+    u8* t = tmp_alloc(sl + 1);
+    const u8* e;
+    u8 neg = 0;
+    move_bytes(t, sp, sl);
+    t[sl] = 0;
+    while (*t == ' ')
+        t++;
+    if (*t == '-' || *t == '+') neg = *t++ == '-';
+    e = parse_float(t);
+    if (!e) fac = 0;
+    if (neg) fac = -fac;
+    return e && !*e;
+}
+
+// Takes one field of an input line at s into the variable; returns the position after it (at
+// ',' or the end), or 0 when it does not fit the variable.
+static u8* take_field(u8* s, u8 kind, u8* addr, u8 room, u8 last) {
+    s = field(s, last && kind == 2);
+    if (kind != 2 && (!text_number() || (kind == 1 && (fac < -32768.0f || fac >= 32768.0f))))
+        return 0;
+    if (*s && *s != ',') return 0;
+    store_var(kind, addr, room);
     return s;
 }
 
 static void do_input(void) {
-    const char* s;
-    u8* start;
-    u8 c = peek_char();
-    if (c == '"') {
-        tp++;
-        while (*tp && *tp != '"')
-            scr_putc(*tp++);
-        if (*tp) tp++;
-        c = peek_char();
-        if (c != ';' && c != ',') fail(E_SYNTAX);
-        tp++;
+    u8* s;
+    u8 *start, file = 0;
+    if (peek_char() == '#') {
+        channel(M_READ);
+        file = 1;
+    } else if (peek_char() == '"') {
+        out = scr_putc;
+        primary();
+        print_string();
+        if (!accept(';')) expect(',');
     }
     start = tp;
 retry:
-    scr_puts("? ");
-    s = 0; // nothing typed yet
     tp = start;
+    if (!file) scr_puts("? ");
+    s = 0;
     for (;;) {
-        u8 v = variable();
-        i16 n;
+        u8 kind, room, *addr, last;
+        var_ref();
+        kind = vkind;
+        room = vroom;
+        addr = vaddr;
+        last = at_end();
         if (!s || !*s) {
-            if (s) scr_puts("?? ");
-            if (edit_line(line_buf, LINE_MAX)) {
-                key_flush();
-                fail(E_BREAK);
+            if (file)
+                file_line();
+            else {
+                if (s) scr_puts("?? ");
+                if (edit_line(line_buf, LINE_MAX)) {
+                    key_flush();
+                    fail(E_BREAK);
+                }
             }
-            s = line_buf;
+            s = (u8*)line_buf;
         }
-        s = read_number(s, &n);
-        if (!s || (*s && *s != ',')) {
+        s = take_field(s, kind, addr, room, last);
+        if (!s) {
+            if (file) fail(E_BADDATA);
             scr_puts("RETYPE\r");
             goto retry;
         }
-        vars[v] = n;
         if (*s) s++;
-        if (at_end()) return;
+        if (last) return;
         expect(',');
     }
 }
 
+// The next DATA item into sp/sl (text) after searching the program for DATA statements.
+static void next_data(void) {
+    u8 *e, q;
+    while (!data_p || !*data_p) {
+        u8* p = data_line ? data_line : mem;
+        if (!rec_len(p)) fail(E_DATA);
+        data_line = p + rec_len(p);
+        for (q = 0, e = p + 4; *e; e++) {
+            if (*e == '"') q ^= 1;
+            if (*e == T_DATA && !q) {
+                data_p = e + 1;
+                break;
+            }
+        }
+    }
+    data_p = field(data_p, 0);
+    if (*data_p == ',')
+        data_p++;
+    else if (*data_p)
+        fail(E_BADDATA);
+    else
+        data_p = 0;
+}
+
+static void do_read(void) {
+    do {
+        var_ref();
+        next_data();
+        if (vkind != 2 && !text_number()) fail(E_BADDATA);
+        store_var(vkind, vaddr, vroom);
+    } while (accept(','));
+}
+
+static void do_dim(void) {
+    do {
+        u8 name = var_name(), kind = 0;
+        i16 n1, n2 = 0, room = ELEM_DEFAULT;
+        if (accept('%'))
+            kind = 1;
+        else if (accept('$'))
+            kind = 2;
+        if (kind == 2 && accept('=')) { // DIM A$=n: every string variable holds 255 already
+            if ((u16)int_expr() > 255) fail(E_VALUE);
+            continue;
+        }
+        expect('(');
+        n1 = int_expr();
+        if (accept(',')) n2 = int_expr();
+        expect(')');
+        if (kind == 2 && accept('=')) {
+            room = int_expr();
+            if ((u16)(room - 1) > 254) fail(E_VALUE);
+        }
+        if (n1 < 0 || n2 < 0) fail(E_VALUE);
+        dim_array(kind, name, n1 + 1, n2 + 1, room);
+    } while (accept(','));
+}
+
 static void do_for(void) {
-    u8 v = variable(), i;
-    i16 limit, step = 1;
+    u8 i, kind, *addr;
+    for_t* f;
+    float limit, step = 1;
+    var_ref();
+    kind = vkind;
+    addr = vaddr;
+    if (kind == 2) fail(E_TYPE);
     expect('=');
-    vars[v] = expression();
+    num_expr();
+    store_var(kind, addr, 0);
     expect(T_TO);
-    limit = expression();
-    if (peek_char() == T_STEP) {
-        tp++;
-        step = expression();
+    num_expr();
+    limit = fac;
+    if (accept(T_STEP)) {
+        num_expr();
+        step = fac;
     }
     for (i = 0; i < for_top; i++)
-        if (fors[i].var == v) {
+        if (fors[i].addr == addr) {
             for_top = i;
             break;
         }
     if (for_top == FOR_DEPTH) fail(E_FORS);
-    fors[for_top].var = v;
-    fors[for_top].limit = limit;
-    fors[for_top].step = step;
-    fors[for_top].line = curline;
-    fors[for_top].text = tp;
-    for_top++;
+    f = &fors[for_top++];
+    f->kind = kind;
+    f->addr = addr;
+    f->limit = limit;
+    f->step = step;
+    f->line = curline;
+    f->text = tp;
 }
 
 static void do_next(void) {
-    u8 i = for_top;
-    i16 v, step, r;
-    if (!at_end()) {
-        u8 var = variable();
-        while (i && fors[i - 1].var != var)
-            i--;
-    }
-    if (!i) fail(E_NEXT);
-    for_top = i--;
-    step = fors[i].step;
-    v = vars[fors[i].var];
-    r = (u16)v + (u16)step;
-    if (((v ^ r) & (step ^ r)) < 0) { // past the end of the number range: the loop is done
-        for_top = i;
+    do {
+        u8 i = for_top;
+        float v;
+        for_t* f;
+        if (!at_end()) {
+            var_ref();
+            while (i && fors[i - 1].addr != vaddr)
+                i--;
+        }
+        if (!i) fail(E_NEXT);
+        for_top = i--;
+        f = &fors[i];
+        vaddr = f->addr;
+        vkind = f->kind;
+        load_var();
+        v = fac = chk(fac + f->step);
+        if (f->step >= 0 ? v > f->limit : v < f->limit) {
+            for_top = i;
+            continue;
+        }
+        store_var(vkind, vaddr, 0);
+        curline = f->line;
+        tp = f->text;
         return;
+    } while (accept(','));
+}
+
+static void do_gosub(u16 n) {
+    if (gosub_top == GOSUB_DEPTH) fail(E_GOSUBS);
+    gosubs[gosub_top].line = curline;
+    gosubs[gosub_top].text = tp;
+    gosub_top++;
+    go_to(n);
+}
+
+static void do_on(void) {
+    i16 n = int_expr();
+    u8 op = peek_char();
+    u16 target = 0;
+    if (op != T_GOTO && op != T_GOSUB) fail(E_SYNTAX);
+    tp++;
+    do {
+        u16 line = list_number();
+        if (--n == 0) target = line;
+    } while (accept(','));
+    if (!target) return; // out of the list: on with the next statement
+    if (op == T_GOTO)
+        go_to(target);
+    else
+        do_gosub(target);
+}
+
+static void do_def(void) {
+    u8 name;
+    expect(T_FN);
+    name = var_name();
+    if (find_fn(name) == 0xFF) {
+        if (fn_count == FN_MAX) fail(E_MEMORY);
+        fns[fn_count++].name = name;
     }
-    vars[fors[i].var] = r;
-    if (step >= 0 ? r > fors[i].limit : r < fors[i].limit) {
-        for_top = i;
-        return;
+    name = find_fn(name);
+    fns[name].param = 0xFF;
+    if (accept('(')) {
+        fns[name].param = var_name();
+        expect(')');
     }
-    curline = fors[i].line;
-    tp = fors[i].text;
+    expect('=');
+    fns[name].text = tp;
+    to_statement_end();
 }
 
-static void list_range(u16 from, u16 to, void (*put)(u8));
-
-static u16 list_number(void) {
-    u16 n;
-    skip();
-    if (*tp < '0' || *tp > '9') fail(E_SYNTAX);
-    n = parse_line_number((const char**)&tp);
-    if (!n) fail(E_LINE);
-    return n;
+// OPEN and PREPARE: "NAME" AS FILE n.
+static void do_open(u8 op) {
+    file_name(1);
+    expect(T_AS);
+    expect(T_FILE);
+    ch_open(file_number(), op);
 }
-
-static void put_screen(u8 c) { scr_putc(c == '\n' ? 13 : c); }
-
-static void do_list(void) {
-    u16 from = 0, to = 0x7FFF;
-    if (!at_end()) {
-        if (peek_char() != '-') from = to = list_number();
-        if (peek_char() == '-') {
-            tp++;
-            to = at_end() ? 0x7FFF : list_number();
-        }
-    }
-    list_range(from, to, put_screen);
-}
-
-// ---- Files ----
-
-static u8 name_record[11];
-static u8* block;
-static u16 block_used;
-
-static void dos(u8 op) {
-    dos_op = op;
-    dos_b = 0;
-    dos_de = (u16)name_record;
-    dos_hl = (u16)block;
-    dos_do();
-}
-
-static void file_close(void) {
-    if (file_open) dos(DOS_CLOSE);
-    file_open = 0;
-}
-
-static void open_named(u8 op) {
-    u8* start;
-    if (peek_char() != '"') fail(E_SYNTAX);
-    start = ++tp;
-    while (*tp && *tp != '"')
-        tp++;
-    if (*tp) tp++;
-    if (!at_end()) fail(E_SYNTAX);
-    dos_op = DOS_NAME;
-    dos_hl = (u16)start;
-    dos_de = (u16)name_record;
-    dos_do();
-    if (dos_a) fail(E_NAME);
-    dos(op);
-    block = (u8*)dos_hl;
-    if (dos_a) fail(op == DOS_OPENR ? E_NOFILE : E_SAVE);
-    file_open = 1;
-}
-
-static void put_file(u8 c) {
-    block[block_used++] = c;
-    if (block_used == 256) {
-        dos(DOS_WRITE);
-        block_used = 0;
-    }
-}
-
-// Writes the program as the text LIST shows, LF line ends; the last block is padded with zeros.
-static void do_save(void) {
-    open_named(DOS_OPENW);
-    block_used = 0;
-    list_range(0, 0x7FFF, put_file);
-    if (block_used) {
-        while (block_used < 256)
-            block[block_used++] = 0;
-        dos(DOS_WRITE);
-    }
-    file_close();
-}
-
-// Takes one text line of a file: a numbered line is stored, anything else is skipped.
-static void load_line(void) {
-    const char* s = line_buf;
-    u16 n;
-    while (*s == ' ')
-        s++;
-    if (*s < '0' || *s > '9') return;
-    n = parse_line_number(&s);
-    if (n) store_line(n, s);
-}
-
-// Reads a text file (LF or CRLF line ends) in place of the program; stops at the first zero
-// byte or at a block the host left untouched.
-static void do_load(void) {
-    u8 len = 0, done = 0;
-    open_named(DOS_OPENR);
-    new_program();
-    while (!done) {
-        u16 i;
-        dos(DOS_READ);
-        if (dos_a) break;
-        for (i = 0; i < 256; i++) {
-            u8 c = block[i];
-            if (!c) {
-                done = 1;
-                break;
-            }
-            if (c == '\n') {
-                line_buf[len] = 0;
-                load_line();
-                len = 0;
-            } else if (c == '\t') {
-                c = ' ';
-            }
-            if (c >= 0x20 && c < 0x7F && len < LINE_MAX) line_buf[len++] = c;
-        }
-    }
-    line_buf[len] = 0;
-    load_line();
-    file_close();
-}
-
-// ---- Listing ----
-
-static void list_range(u16 from, u16 to, void (*put)(u8)) {
-    u8* p = find_line(from);
-    for (; *p && line_number(p) <= to; p += *p) {
-        u8* t = p + 3;
-        char digits[6];
-        u8 i = 0;
-        u16 n = line_number(p);
-        if (break_flag) {
-            break_flag = 0;
-            key_flush();
-            break;
-        }
-        do {
-            digits[i++] = '0' + n % 10;
-            n /= 10;
-        } while (n);
-        while (i)
-            put(digits[--i]);
-        put(' ');
-        for (; *t; t++) {
-            if (*t >= 0x80 && *t < T_LAST) {
-                const char* k = keywords;
-                u8 token;
-                for (token = *t - 0x80; token; token--)
-                    while (*k++) {
-                    }
-                while (*k)
-                    put(*k++);
-            } else {
-                put(*t);
-            }
-        }
-        put('\n');
-    }
-}
-
-// ---- Running ----
 
 static void do_run(void) {
-    u8* p = prog;
+    close_all();
     clear_vars();
-    rnd_state = read_ticks() | 1;
     if (!at_end()) {
-        go_to(expression());
+        go_to(int_expr());
         return;
     }
-    if (!*p) {
+    if (!rec_len(mem)) {
         to_line_end();
         return;
     }
-    curline = p;
-    tp = p + 3;
+    curline = mem;
+    tp = mem + 4;
+}
+
+static void end_program(void) {
+    close_all();
+    curline = 0;
+    tp = direct;
+    *tp = 0;
 }
 
 static void statement(void) {
@@ -805,70 +1633,93 @@ static void statement(void) {
         tp++;
     switch (c) {
     case T_LET: {
-        u8 v = variable();
+        u8 kind, room, *addr;
+        var_ref();
+        kind = vkind;
+        room = vroom;
+        addr = vaddr;
         expect('=');
-        vars[v] = expression();
+        if (expression() != (kind == 2)) fail(E_TYPE);
+        store_var(kind, addr, room);
         break;
     }
     case T_PRINT: do_print(); break;
     case T_INPUT: do_input(); break;
     case T_IF:
-        if (expression()) {
+        num_expr();
+        if (fac != 0) {
             c = peek_char();
             if (c == T_THEN || c == T_GOTO) {
                 tp++;
-                skip();
-                if (*tp >= '0' && *tp <= '9') go_to(expression());
+                if (is_digit(peek_char())) go_to(list_number());
                 return; // a statement follows: the main loop runs it
             }
             fail(E_SYNTAX);
         }
         to_line_end();
         return;
-    case T_GOTO: go_to(expression()); return;
-    case T_GOSUB: {
-        i16 n = expression();
-        if (gosub_top == GOSUB_DEPTH) fail(E_GOSUBS);
-        gosubs[gosub_top].line = curline;
-        gosubs[gosub_top].text = tp;
-        gosub_top++;
-        go_to(n);
-        return;
-    }
+    case T_GOTO: go_to(list_number()); return;
+    case T_GOSUB: do_gosub(list_number()); return;
     case T_RETURN:
         if (!gosub_top) fail(E_RETURN);
         gosub_top--;
         curline = gosubs[gosub_top].line;
         tp = gosubs[gosub_top].text;
-        break;
-    case T_FOR: do_for(); break;
-    case T_NEXT: do_next(); break;
-    case T_REM: to_line_end(); return;
-    case T_END:
-        curline = 0;
-        to_line_end();
+        to_statement_end();
         return;
+    case T_FOR: do_for(); break;
+    case T_NEXT: do_next(); return;
+    case T_REM:
+    case T_DATA: to_line_end(); return;
+    case T_END: end_program(); return;
     case T_STOP: fail(E_STOP);
-    case T_CLS: scr_clear(); break;
     case T_POKE: {
-        u16 a = expression();
-        expect(',');
-        *(u8*)a = expression();
+        u8* a = (u8*)int_expr();
+        *a = int_arg();
         break;
     }
-    case T_LIST: do_list(); break;
+    case T_LIST:
+        out = scr_putc;
+        do_list();
+        break;
     case T_RUN: do_run(); return;
     case T_NEW:
+        close_all();
         new_program();
-        curline = 0;
-        to_line_end();
+        end_program();
         return;
     case T_SAVE: do_save(); break;
     case T_LOAD:
         do_load();
-        curline = 0;
-        to_line_end();
+        end_program();
         return;
+    case T_DIM: do_dim(); break;
+    case T_READ: do_read(); break;
+    case T_RESTORE:
+        restore_data();
+        if (!at_end()) data_line = find_line(list_number());
+        break;
+    case T_ON: do_on(); return;
+    case T_DEF: do_def(); return;
+    case T_GET: {
+        u8 k;
+        var_ref();
+        if (vkind != 2) fail(E_TYPE);
+        k = key_wait();
+        sp = &k;
+        sl = 1;
+        store_var(2, vaddr, vroom);
+        break;
+    }
+    case T_PREPARE: do_open(DOS_OPENW); break;
+    case T_OPEN: do_open(DOS_OPENR); break;
+    case T_CLOSE:
+        if (at_end())
+            close_all();
+        else
+            ch_close(file_number());
+        break;
+    case T_RANDOMIZE: rnd_state = read_ticks() | 1; break;
     default: fail(E_SYNTAX);
     }
     if (!at_end()) fail(E_SYNTAX);
@@ -883,6 +1734,7 @@ static void execute(void) {
             key_flush();
             fail(E_BREAK);
         }
+        tmp_top = 0;
         c = peek_char();
         if (c == ':') {
             tp++;
@@ -890,51 +1742,60 @@ static void execute(void) {
             statement();
         } else {
             if (!curline) return;
-            curline += *curline;
-            if (!*curline) return;
-            tp = curline + 3;
+            curline += rec_len(curline);
+            if (!rec_len(curline)) {
+                end_program();
+                return;
+            }
+            tp = curline + 4;
         }
     }
 }
 
 static void report_error(void) {
     if (cur_col) scr_newline();
-    scr_puts(messages[err_code]);
+    scr_puts(nth(messages, err_code));
     if (curline) {
         scr_puts(" IN ");
-        put_num(line_number(curline));
+        put_u16(line_number(curline));
     }
     scr_newline();
 }
 
 void main(void) {
     scr_clear();
-    scr_puts("LUNABRIK FREE BASIC 1.0\r");
+    rnd_state = 0x2545;
+    out = scr_putc;
+    scr_puts("LUNABRIK FREE BASIC 2.0\r20000 BYTES FREE\r"); // MEM_SIZE
     new_program();
-    put_num(PROG_SIZE);
-    scr_puts(" BYTES FREE\r");
     if (setjmp(on_error)) {
-        file_close();
+        out = scr_putc;
+        close_all();
         report_error();
     }
     for (;;) {
         const char* s;
         curline = 0;
+        out = scr_putc;
+        if (cur_col) scr_newline(); // after PRINT ...;
         scr_puts("READY\r");
         for (;;) {
+            u16 n;
             if (edit_line(line_buf, LINE_MAX)) continue;
             s = line_buf;
             while (*s == ' ')
                 s++;
             if (!*s) continue;
-            if (*s < '0' || *s > '9') break;
-            u16 n = parse_line_number(&s);
+            if (!is_digit(*s)) break;
+            n = parse_line_number(&s);
             if (n)
                 store_line(n, s);
-            else
-                scr_puts("BAD LINE NUMBER\r");
+            else {
+                scr_puts(bad_line_number);
+                scr_newline();
+            }
         }
-        pack(s, direct);
+        move_bytes(direct, packed, pack(s) + 1);
         tp = direct;
         break_flag = 0;
         execute();

@@ -106,18 +106,20 @@ init:
 	call	_main
 3$:
 	jr	3$
+_header_end::				; the C code follows from 0x00D8 (see CMakeLists.txt)
 
 	;; Ordering of segments for the linker.
-	.area	_HOME
 	.area	_CODE
 	.area	_INITIALIZER
 	.area	_GSINIT
 	.area	_GSFINAL
+	.area	_HOME			; placed at 0x6100, in the device ROM (see CMakeLists.txt)
 	.area	_DATA
 	.area	_INITIALIZED
 	.area	_BSEG
 	.area	_BSS
 	.area	_HEAP
+_data_end::				; the first byte behind the BASIC's data: the stack's limit
 
 	.area	_CODE
 

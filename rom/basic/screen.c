@@ -1,4 +1,6 @@
 // Screen driver, keyboard queue and line editor.
+#include <string.h>
+
 #include "machine.h"
 
 u8 cur_row, cur_col;
@@ -9,18 +11,7 @@ static u8* cell(u8 row, u8 col) {
     return (u8*)(0x7C00 + ((u16)(row & 7) << 7) + (u8)((row >> 3) * 40) + col);
 }
 
-static void copy40(u8* to, const u8* from) {
-    u8 n = COLUMNS;
-    while (n--)
-        *to++ = *from++;
-}
-
-static void clear_row(u8 row) {
-    u8* p = cell(row, 0);
-    u8 n = COLUMNS;
-    while (n--)
-        *p++ = ' ';
-}
+static void clear_row(u8 row) { memset(cell(row, 0), ' ', COLUMNS); }
 
 void scr_clear(void) {
     u8 r;
@@ -32,7 +23,7 @@ void scr_clear(void) {
 static void scroll(void) {
     u8 r;
     for (r = 0; r < ROWS - 1; r++)
-        copy40(cell(r, 0), cell(r + 1, 0));
+        memcpy(cell(r, 0), cell(r + 1, 0), COLUMNS);
     clear_row(ROWS - 1);
     scrolled++;
 }
@@ -121,11 +112,11 @@ u8 edit_line(char* buf, u8 max) {
             len = 0;
             break;
         }
-        if (c == 8) {
+        if (c == 0x7F) { // Ctrl-<: back over the line without changing it
             if (at) at--;
-        } else if (c == 9) {
+        } else if (c == 9) { // right arrow: on over the line without changing it
             if (at < len) at++;
-        } else if (c == 0x7F) { // delete the character before the cursor
+        } else if (c == 8) { // Backspace (the left arrow shares its code): deletes to the left
             if (at) {
                 at--;
                 len--;
@@ -133,11 +124,6 @@ u8 edit_line(char* buf, u8 max) {
                     buf[i] = buf[i + 1];
                 ed_redraw(buf, at, len);
             }
-        } else if (c == 0x18) { // Ctrl-X: the whole line
-            for (i = 0; i < len; i++)
-                buf[i] = ' ';
-            ed_redraw(buf, 0, len);
-            len = at = 0;
         } else if (c >= 0x20 && c < 0x7F && len < max) {
             for (i = len; i > at; i--)
                 buf[i] = buf[i - 1];

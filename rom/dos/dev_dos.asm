@@ -152,6 +152,6 @@ ended:  ld a, (hl)
         cp 0x0D
         ret
 
-; The rest of the 4 KB image: 0xFF, as unprogrammed ROM reads. The count turns negative, and the
-; assembly fails, when the code outgrows the image.
-        defs 0x7000 - $, 0xFF
+; The rest of the first 256 bytes: 0xFF. The count turns negative, and the assembly fails, when
+; the code outgrows them; the BASIC's library routines follow from 0x6100.
+        defs 0x6100 - $, 0xFF

@@ -1,0 +1,50 @@
+// What the BASIC's units share.
+#ifndef BASIC_H
+#define BASIC_H
+
+#include "machine.h"
+
+typedef long i32;
+typedef unsigned long u32;
+typedef signed char i8;
+
+typedef union {
+    float f;
+    u32 l;
+} fbits;
+
+enum {
+    E_SYNTAX,
+    E_OVERFLOW,
+    E_DIV0,
+    E_LINE,
+    E_RETURN,
+    E_NEXT,
+    E_MEMORY,
+    E_NOFILE,
+    E_VALUE,
+    E_GOSUBS,
+    E_FORS,
+    E_NAME,
+    E_BREAK,
+    E_STOP,
+    E_SAVE,
+    E_TYPE,
+    E_SUBSCRIPT,
+    E_DATA,
+    E_BADDATA,
+    E_STRLEN,
+    E_NOTOPEN,
+    E_EOF,
+    E_FN
+};
+
+void fail(u8 code); // reports the error and returns to the prompt
+float chk(float v); // v, or fails with OVERFLOW when it is not finite
+float f_floor(float x);
+float f_exp(float x);
+float poly(float x, const float* c, u8 n); // Horner's rule, highest power first
+extern const float sin_c[7], atn_c[7];
+float f_log(float x);
+
+#endif
