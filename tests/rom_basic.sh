@@ -264,14 +264,18 @@ save_load)
     cmp -s <(sed 's/ *$//' Files/MANY2.BAS | grep -v '^$') Files/MANY.BAS || fail "MANY2.BAS differs from MANY.BAS"
     [ $(($(stat -c %s Files/MANY2.BAS) % 256)) -eq 0 ] || fail "MANY2.BAS is not whole blocks"
     # A full disk, as a file size limit of 1 KB: the blocks past it are lost, the read-back check
-    # sees the short file and says so; the program stays.
+    # sees the short file and says so; the program stays. The runner tells the user too: the
+    # failed host write on stderr and exit code 4.
     for i in $(seq 10 10 600); do printf '%s REM A LINE TO PASS 1 KB\n' $i; done >Files/BIG.BAS
     out=$(
         trap '' XFSZ
         ulimit -f 1
         "$headless" --fail-on-stall --key-ticks 1 --timeout 1500 --wait-for READY \
-            --type 'LOAD "BIG"\rSAVE "BIG2"\rLIST 600\r' --wait-for "600 REM" --screen
-    ) || fail "the run with a full disk failed"
+            --type 'LOAD "BIG"\rSAVE "BIG2"\rLIST 600\r' --wait-for "600 REM" --screen 2>err.txt
+    )
+    rc=$?
+    [ $rc -eq 4 ] || fail "the run with a full disk exited $rc, not 4"
+    grep -q "Files/BIG2.BAS: File too large" err.txt || fail "no host file warning: $(cat err.txt)"
     expect_line "CANNOT SAVE"
     expect_line "600 REM A LINE TO PASS 1 KB"
     ;;
