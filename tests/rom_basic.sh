@@ -311,6 +311,21 @@ host_files)
     expect_line "FILE NOT FOUND"
     ;;
 
+host_case)
+    # Host names that differ only in letter case: LOAD "game" finds game.bas, and SAVE "game"
+    # writes that same file back instead of adding GAME.BAS beside it. Two candidates are "not
+    # found", and Swedish letters fold too.
+    printf '10 PRINT "FROM LOWER CASE"\n' >Files/game.bas
+    printf '10 PRINT "KÖR"\n' >Files/körning.bas
+    run --type 'LOAD "game"\rRUN\r' --wait-for "FROM LOWER CASE" \
+        --type '20 PRINT "CHANGED"\rSAVE "GAME"\rLOAD "KÖRNING"\rRUN\r' --wait-for "KÖR" --screen
+    [ ! -e Files/GAME.BAS ] || fail "SAVE made GAME.BAS beside game.bas"
+    grep -q 'CHANGED' Files/game.bas || fail "game.bas was not written back: $(cat Files/game.bas)"
+    cp Files/game.bas Files/Game.bas
+    run --type 'NEW\rLOAD "GAME"\rLIST\r' --wait-for READY --ticks 5 --screen
+    expect_no_line '10 PRINT "FROM LOWER CASE"'
+    ;;
+
 error_line)
     run --type '10 PRINT "ONE"\r20 PRIMT 2\r30 PRINT "NOT HERE"\rRUN\r' --wait-for "IN 20" \
         --type 'LIST\r' --wait-for "30 PRINT" --screen
