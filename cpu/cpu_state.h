@@ -7,7 +7,8 @@
 #include <bit>
 #include <cstdint>
 
-static_assert(std::endian::native == std::endian::little, "register pairs assume a little-endian host");
+static_assert(std::endian::native == std::endian::little,
+              "register pairs assume a little-endian host");
 
 #define LB_PAIR(hi, lo)                                                                            \
     union {                                                                                        \
@@ -22,18 +23,18 @@ struct CpuRegisters {
     LB_PAIR(B, C);
     LB_PAIR(D, E);
     LB_PAIR(H, L);
-    uint16_t IX;   // index registers
+    uint16_t IX; // index registers
     uint16_t IY;
-    uint16_t SP;   // stack pointer
-    uint16_t PC;   // address of the next byte to fetch
-    uint16_t AF_;  // alternate set, reached only by EX AF,AF' and EXX
+    uint16_t SP;  // stack pointer
+    uint16_t PC;  // address of the next byte to fetch
+    uint16_t AF_; // alternate set, reached only by EX AF,AF' and EXX
     uint16_t BC_;
     uint16_t DE_;
     uint16_t HL_;
-    uint8_t I;     // interrupt page: high byte of the mode 2 vector address
-    uint8_t IFF1;  // 1 when maskable interrupts are accepted
-    uint8_t IFF2;  // copy of IFF1 saved by the NMI entry, restored by RETN
-    uint8_t IM;    // interrupt mode 0, 1 or 2
+    uint8_t I;    // interrupt page: high byte of the mode 2 vector address
+    uint8_t IFF1; // 1 when maskable interrupts are accepted
+    uint8_t IFF2; // copy of IFF1 saved by the NMI entry, restored by RETN
+    uint8_t IM;   // interrupt mode 0, 1 or 2
 };
 #undef LB_PAIR
 
