@@ -77,9 +77,9 @@ enum StepResult { Run, Skip, Quit };
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
-    if (real && !RealSpeedPeriod) { // just switched to real speed: a fresh period
+    if (real != RealSpeedPeriod) { // switched to or from real speed: a fresh period
         TickStart = s.tstates;
-        RealSpeedPeriod = true;
+        RealSpeedPeriod = real;
     }
     CpuState.PC = s.pc;
     StepResult result = Run;
@@ -93,7 +93,10 @@ enum StepResult { Run, Skip, Quit };
         }
         if (flags & RESET) {
             ProcessorReset();
-            TickStart = s.tstates;
+            if (real) { // a fresh period
+                TickStart = s.tstates;
+                RealSpeedPeriod = true;
+            }
         } else if (flags & TICK) {
             StartTickPeriod(s, real);
             Publish(s);
@@ -148,6 +151,7 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
     uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
     StepResult r = Step<false>(pc, instructions, tstates);
+    if (r == Run) WaitingForTick.store(false, std::memory_order_relaxed);
     CpuState.PC = pc;
     Publish({pc, instructions, tstates});
     return r;
@@ -162,6 +166,7 @@ void ProcessorReset() {
     s.IFF1 = s.IFF2 = 0;
     s.IM = 0;
     ControlFlags.fetch_and(QUIT, std::memory_order_acq_rel);
+    RealSpeedPeriod = false; // a real-speed budget starts afresh at the next step
     RefreshState = RefreshSeedFixed ? RefreshSeed : uint32_t(std::time(nullptr));
 }
 
