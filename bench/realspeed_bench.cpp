@@ -76,8 +76,9 @@ double CpuSeconds() {
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-// Part 1. At 0x0100: LD E,outer; L1: LD BC,inner; L2: DEC BC; LD A,B; OR C; JP NZ,L2; DEC E;
-// JP NZ,L1; L3: HALT; JR L3. Returns 0 when the goal is met, 2 when missed, 1 on a broken run.
+// Part 1. At 0x0000: JP 0x0100; at 0x0100: LD E,outer; L1: LD BC,inner; L2: DEC BC; LD A,B; OR C;
+// JP NZ,L2; DEC E; JP NZ,L1; L3: HALT; JR L3. Returns 0 when the goal is met, 2 when missed, 1 on a
+// broken run.
 int Accuracy(double seconds) {
     Prepare();
     constexpr uint16_t inner = 50000;
@@ -88,7 +89,7 @@ int Accuracy(double seconds) {
         std::printf("accuracy: --seconds out of range\n");
         return 1;
     }
-    const uint64_t program = 7 + uint64_t(outer) * per_outer + 4; // LD E,n ... HALT
+    const uint64_t program = 10 + 7 + uint64_t(outer) * per_outer + 4; // JP, LD E,n ... HALT
     Place(0x0000, {0xC3, 0x00, 0x01});
     Place(0x0100, {0x1E, uint8_t(outer), 0x01, uint8_t(inner), uint8_t(inner >> 8), 0x0B, 0x78,
                    0xB1, 0xC2, 0x05, 0x01, 0x1D, 0xC2, 0x02, 0x01, 0x76, 0x18, 0xFD});

@@ -1,7 +1,8 @@
 // The Z80 register file. Each pair is one 16-bit word whose high byte is the first-named register
 // (A, B, D, H) and whose low byte the second (F, C, E, L); the word and its bytes share storage,
 // so CpuState.HL and CpuState.H / CpuState.L see each other's writes at once (little-endian host).
-// Not modelled: the refresh register R, cycle counts, the halt state (HALTED in ControlFlags).
+// Not modelled: the refresh register R, the halt state (HALTED in ControlFlags). T-states are
+// counted by the loop (cpu/processor.h), not here.
 #pragma once
 
 #include <bit>
