@@ -126,22 +126,32 @@ enum StepResult { Run, Skip, Quit };
     return result;
 }
 
-// One processor step on the loop's own pc and counters.
-template <bool may_block>
+// The single-step drivers share one out-of-line copy of the tables; the thread's loop has its own.
+[[gnu::noinline]] void ExecuteOne(uint16_t& pc, uint64_t& tstates) {
+    const uint8_t op = ReadByte(pc++);
+    main_table::Execute(op, pc, tstates);
+}
+
+// One processor step on the loop's own pc and counters. Only the thread's loop may block.
+template <bool thread_loop>
 LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
     const int32_t waitstates = Waitstates();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
         LoopState s{pc, instructions, tstates};
-        StepResult r = Service(s, waitstates, may_block);
+        StepResult r = Service(s, waitstates, thread_loop);
         pc = s.pc;
         instructions = s.instructions;
         tstates = s.tstates;
         if (r != Run) return r;
     }
     ++instructions;
-    const uint8_t op = ReadByte(pc++);
-    main_table::Execute(op, pc, tstates);
+    if constexpr (thread_loop) {
+        const uint8_t op = ReadByte(pc++);
+        main_table::Execute(op, pc, tstates);
+    } else {
+        ExecuteOne(pc, tstates);
+    }
     return Run;
 }
 
@@ -201,8 +211,7 @@ uint32_t InterruptAcceptance() {
 uint32_t ExecuteInstruction() {
     uint16_t pc = CpuState.PC;
     uint64_t tstates = 0;
-    const uint8_t op = ReadByte(pc++);
-    main_table::Execute(op, pc, tstates);
+    ExecuteOne(pc, tstates);
     CpuState.PC = pc;
     PublishedInstructions.store(PublishedInstructions.load(std::memory_order_relaxed) + 1,
                                 std::memory_order_relaxed);
