@@ -177,6 +177,7 @@ void ProcessorReset() {
     s.IM = 0;
     ControlFlags.fetch_and(QUIT, std::memory_order_acq_rel);
     RealSpeedPeriod = false; // a real-speed budget starts afresh at the next step
+    WaitingForTick.store(false, std::memory_order_relaxed);
     RefreshState = RefreshSeedFixed ? RefreshSeed : uint32_t(std::time(nullptr));
 }
 
