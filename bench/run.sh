@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs the benchmarks of a built tree and prints a short summary; builds nothing (`make bench`
 # builds the bench target first). Usage: bench/run.sh <build folder> [processor bench options]
-# e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and both
-# speed goals are met.
+# e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and every
+# goal is met: both workloads against libz80ex, the frame time, real-speed accuracy and idle use.
 set -uo pipefail
 build=${1:?usage: bench/run.sh <build folder> [--rounds N] [--passes N]}
 shift
 cpu_bench=$build/bench/lunabrik_cpu_bench
 kernels_bench=$build/bench/lunabrik_kernels_bench
-for program in "$cpu_bench" "$kernels_bench"; do
+realspeed_bench=$build/bench/lunabrik_realspeed_bench
+for program in "$cpu_bench" "$kernels_bench" "$realspeed_bench"; do
   if [ ! -x "$program" ]; then
     echo "missing $program: build the bench target first" >&2
     exit 1
@@ -18,9 +19,14 @@ frame_goal_ns=5000
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-echo "== processor loop against libz80ex"
-"$cpu_bench" "$@" | tee "$tmp/cpu.txt"
+echo "== processor loop against libz80ex: both workloads, then the instruction families"
+"$cpu_bench" --families "$@" | tee "$tmp/cpu.txt"
 cpu_status=${PIPESTATUS[0]}
+
+echo
+echo "== real speed"
+"$realspeed_bench" | tee "$tmp/realspeed.txt"
+realspeed_status=${PIPESTATUS[0]}
 
 echo
 echo "== kernels"
@@ -39,12 +45,20 @@ read -r frame_wall_ns frame_cpu_ns <<<"$frame_times"
 echo
 echo "== summary"
 status=0
-median=$(grep '^median:' "$tmp/cpu.txt")
-if [ -n "$median" ]; then
-  echo "processor: ${median#median: }"
+medians=$(grep '^median ' "$tmp/cpu.txt")
+if [ -n "$medians" ]; then
+  echo "$medians" | sed 's/^median /processor, workload /'
   [ "$cpu_status" -eq 0 ] || status=1
 else
   echo "processor: FAILED (exit status $cpu_status), see above"
+  status=1
+fi
+realspeed=$(grep -E '^(accuracy: wall|idle:)' "$tmp/realspeed.txt")
+if [ -n "$realspeed" ]; then
+  echo "$realspeed" | sed 's/^/real speed, /'
+  [ "$realspeed_status" -eq 0 ] || status=1
+else
+  echo "real speed: FAILED (exit status $realspeed_status), see above"
   status=1
 fi
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then

@@ -1,13 +1,15 @@
 // The Z80 register file. Each pair is one 16-bit word whose high byte is the first-named register
 // (A, B, D, H) and whose low byte the second (F, C, E, L); the word and its bytes share storage,
 // so CpuState.HL and CpuState.H / CpuState.L see each other's writes at once (little-endian host).
-// Not modelled: the refresh register R, cycle counts, the halt state (HALTED in ControlFlags).
+// Not modelled: the refresh register R, the halt state (HALTED in ControlFlags). T-states are
+// counted by the loop (cpu/processor.h), not here.
 #pragma once
 
 #include <bit>
 #include <cstdint>
 
-static_assert(std::endian::native == std::endian::little, "register pairs assume a little-endian host");
+static_assert(std::endian::native == std::endian::little,
+              "register pairs assume a little-endian host");
 
 #define LB_PAIR(hi, lo)                                                                            \
     union {                                                                                        \
@@ -22,18 +24,18 @@ struct CpuRegisters {
     LB_PAIR(B, C);
     LB_PAIR(D, E);
     LB_PAIR(H, L);
-    uint16_t IX;   // index registers
+    uint16_t IX; // index registers
     uint16_t IY;
-    uint16_t SP;   // stack pointer
-    uint16_t PC;   // address of the next byte to fetch
-    uint16_t AF_;  // alternate set, reached only by EX AF,AF' and EXX
+    uint16_t SP;  // stack pointer
+    uint16_t PC;  // address of the next byte to fetch
+    uint16_t AF_; // alternate set, reached only by EX AF,AF' and EXX
     uint16_t BC_;
     uint16_t DE_;
     uint16_t HL_;
-    uint8_t I;     // interrupt page: high byte of the mode 2 vector address
-    uint8_t IFF1;  // 1 when maskable interrupts are accepted
-    uint8_t IFF2;  // copy of IFF1 saved by the NMI entry, restored by RETN
-    uint8_t IM;    // interrupt mode 0, 1 or 2
+    uint8_t I;    // interrupt page: high byte of the mode 2 vector address
+    uint8_t IFF1; // 1 when maskable interrupts are accepted
+    uint8_t IFF2; // copy of IFF1 saved by the NMI entry, restored by RETN
+    uint8_t IM;   // interrupt mode 0, 1 or 2
 };
 #undef LB_PAIR
 

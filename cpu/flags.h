@@ -1,15 +1,15 @@
-// Flag rules and the operations every instruction table shares. Y and X (0x20, 0x08) are never
-// computed: every rule copies them from the old F. Carry, overflow and half carry come from four
-// 8-entry tables indexed by 4a + 2b + r, the bits of both operands and the result at one position.
+// Flag rules and the arithmetic, logical, shift and bit operations the instruction tables share.
+// Y and X (0x20, 0x08) are never computed: every rule copies them from the old F. Carry, overflow
+// and half carry come from four 8-entry tables indexed by 4a + 2b + r, the bits of both operands
+// and the result at one position.
 #pragma once
 
 #include "cpu/cpu_state.h"
-#include "machine/memory.h"
+#include "cpu/table.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
-
-#define LB_INLINE [[gnu::always_inline]] inline
 
 inline constexpr std::array<uint8_t, 256> ParityTable = [] {
     std::array<uint8_t, 256> t{};
@@ -199,29 +199,3 @@ LB_INLINE void BitTest(uint8_t v, int b) {
     CpuState.F =
         uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | FLAG_H | ((v >> b) & 1 ? 0 : FLAG_Z));
 }
-
-LB_INLINE void Push(uint16_t w) {
-    CpuState.SP = uint16_t(CpuState.SP - 2);
-    WriteWord(CpuState.SP, w);
-}
-LB_INLINE uint16_t Pop() {
-    uint16_t w = ReadWord(CpuState.SP);
-    CpuState.SP = uint16_t(CpuState.SP + 2);
-    return w;
-}
-
-LB_INLINE void DisableInterrupts() { CpuState.IFF1 = CpuState.IFF2 = 0; }
-// Takes effect before the next instruction: there is no one-instruction delay.
-LB_INLINE void EnableInterrupts() { CpuState.IFF1 = CpuState.IFF2 = 1; }
-
-// Operand fetch from the instruction stream at pc (the main loop's own copy of PC, or CpuState.PC).
-LB_INLINE uint8_t FetchByte(uint16_t& pc) { return ReadByte(pc++); }
-LB_INLINE uint16_t FetchWord(uint16_t& pc) {
-    uint16_t w = ReadWord(pc);
-    pc = uint16_t(pc + 2);
-    return w;
-}
-LB_INLINE int8_t FetchDisplacement(uint16_t& pc) { return int8_t(FetchByte(pc)); }
-LB_INLINE uint8_t FetchByte() { return FetchByte(CpuState.PC); }
-LB_INLINE uint16_t FetchWord() { return FetchWord(CpuState.PC); }
-LB_INLINE int8_t FetchDisplacement() { return FetchDisplacement(CpuState.PC); }

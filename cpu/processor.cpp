@@ -1,11 +1,10 @@
 #include "cpu/processor.h"
 
-#include "cpu/flags.h"
+#include "cpu/access.h"
 #include "cpu/main_table.h"
 #include "machine/control.h"
 #include "machine/settings.h"
 
-#include <cstdlib>
 #include <ctime>
 
 CpuRegisters CpuState;
@@ -33,52 +32,139 @@ constexpr int32_t PacingPollInterval = 4096;
     }
 }
 
-LB_INLINE void Dispatch(uint8_t op, uint16_t& pc) {
-    switch (op) {
-#define LB_CASE(code, name)                                                                        \
-    case code: name(pc); break;
-        MAIN_TABLE(LB_CASE)
-#undef LB_CASE
-    }
+std::atomic<uint64_t> PublishedInstructions{0};
+std::atomic<uint64_t> PublishedTstates{0};
+
+// Processor thread only: the T-state count at which the current tick period began, and whether
+// that period runs at real speed.
+uint64_t TickStart = 0;
+bool RealSpeedPeriod = false;
+std::atomic<bool> WaitingForTick{false};
+
+uint32_t RefreshState = 1;
+uint32_t RefreshSeed = 0;
+bool RefreshSeedFixed = false;
+
+// The loop's own copies of PC and the counters, handed to the out-of-line part of a step.
+struct LoopState {
+    uint16_t pc;
+    uint64_t instructions;
+    uint64_t tstates;
+};
+
+void Publish(const LoopState& s) {
+    PublishedInstructions.store(s.instructions, std::memory_order_relaxed);
+    PublishedTstates.store(s.tstates, std::memory_order_relaxed);
 }
 
-// The poll: acts on the first bit that applies, in the order QUIT, RESET, TICK, HALTED, KEY, and
-// looks again until the word is 0 or only a KEY that cannot be taken yet is left. Returns false
-// on QUIT.
-[[gnu::noinline]] bool Poll(uint32_t flags) {
-    while (flags) {
-        if (flags & QUIT) return false;
+// A TICK begins a new period. At real speed the T-states run past the budget are carried into it
+// (a long block instruction may use up several periods); otherwise it starts afresh.
+void StartTickPeriod(const LoopState& s, bool real) {
+    uint64_t used = s.tstates - TickStart;
+    if (real && RealSpeedPeriod && used >= TstatesPerTick)
+        TickStart += TstatesPerTick;
+    else
+        TickStart = s.tstates;
+    RealSpeedPeriod = real;
+}
+
+enum StepResult { Run, Skip, Quit };
+
+// The rare part of a step, taken when waitstates is not 0 or a ControlFlags bit is set: the pacing
+// wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET, TICK,
+// HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is left but a KEY
+// that cannot be taken yet.
+[[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
+    if (waitstates > 0) PacingWait(waitstates);
+    const bool real = waitstates == RealSpeedWaitstates;
+    if (real != RealSpeedPeriod) { // switched to or from real speed: a fresh period
+        TickStart = s.tstates;
+        RealSpeedPeriod = real;
+    }
+    CpuState.PC = s.pc;
+    StepResult result = Run;
+    uint32_t flags = ReadControlFlags();
+    for (;;) {
+        const bool spent = real && s.tstates - TickStart >= TstatesPerTick;
+        if (!flags && !spent) break;
+        if (flags & QUIT) {
+            result = Quit;
+            break;
+        }
         if (flags & RESET) {
             ProcessorReset();
+            if (real) { // a fresh period
+                TickStart = s.tstates;
+                RealSpeedPeriod = true;
+            }
         } else if (flags & TICK) {
+            StartTickPeriod(s, real);
+            Publish(s);
             NmiEntry();
+            s.tstates += NmiTstates;
             ClearControlFlags(TICK | HALTED);
-        } else if (flags & HALTED) {
-            SpinPause();
+        } else if ((flags & HALTED) || spent) {
+            if (!real) {
+                SpinPause();
+            } else {
+                WaitingForTick.store(true, std::memory_order_relaxed);
+                if (!may_block) {
+                    result = Skip;
+                    break;
+                }
+                ControlFlags.wait(flags, std::memory_order_acquire);
+            }
         } else { // KEY
             if (!CpuState.IFF1) break;
-            InterruptAcceptance();
+            s.tstates += InterruptAcceptance();
             ClearControlFlags(KEY);
         }
         flags = ReadControlFlags();
     }
-    return true;
+    if (result == Run) WaitingForTick.store(false, std::memory_order_relaxed);
+    s.pc = CpuState.PC;
+    return result;
 }
 
-// One processor step on the loop's own copy of PC; CpuState.PC is brought up to date around the
-// poll, which works on CpuState. Returns false on QUIT, with CpuState.PC current.
-LB_INLINE bool Step(uint16_t& pc) {
-    int32_t n = Waitstates();
-    if (n > 0) [[unlikely]]
-        PacingWait(n);
-    uint32_t flags = ReadControlFlags();
-    if (flags) [[unlikely]] {
-        CpuState.PC = pc;
-        if (!Poll(flags)) return false;
-        pc = CpuState.PC;
+// The single-step drivers share one out-of-line copy of the tables; the thread's loop has its own.
+[[gnu::noinline]] void ExecuteOne(uint16_t& pc, uint64_t& tstates) {
+    const uint8_t op = ReadByte(pc++);
+    main_table::Execute(op, pc, tstates);
+}
+
+// One processor step on the loop's own pc and counters. Only the thread's loop may block.
+template <bool thread_loop>
+LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
+    const int32_t waitstates = Waitstates();
+    const uint32_t flags = ReadControlFlags();
+    if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
+        LoopState s{pc, instructions, tstates};
+        StepResult r = Service(s, waitstates, thread_loop);
+        pc = s.pc;
+        instructions = s.instructions;
+        tstates = s.tstates;
+        if (r != Run) return r;
     }
-    Dispatch(FetchByte(pc), pc);
-    return true;
+    ++instructions;
+    if constexpr (thread_loop) {
+        const uint8_t op = ReadByte(pc++);
+        main_table::Execute(op, pc, tstates);
+    } else {
+        ExecuteOne(pc, tstates);
+    }
+    return Run;
+}
+
+// The single-step driver: never blocks, keeps its counts in the published ones.
+[[gnu::noinline]] StepResult StepOnce() {
+    uint16_t pc = CpuState.PC;
+    uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
+    uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
+    StepResult r = Step<false>(pc, instructions, tstates);
+    if (r == Run) WaitingForTick.store(false, std::memory_order_relaxed);
+    CpuState.PC = pc;
+    Publish({pc, instructions, tstates});
+    return r;
 }
 
 } // namespace
@@ -90,7 +176,9 @@ void ProcessorReset() {
     s.IFF1 = s.IFF2 = 0;
     s.IM = 0;
     ControlFlags.fetch_and(QUIT, std::memory_order_acq_rel);
-    std::srand(unsigned(std::time(nullptr)));
+    RealSpeedPeriod = false; // a real-speed budget starts afresh at the next step
+    WaitingForTick.store(false, std::memory_order_relaxed);
+    RefreshState = RefreshSeedFixed ? RefreshSeed : uint32_t(std::time(nullptr));
 }
 
 void NmiEntry() {
@@ -101,49 +189,68 @@ void NmiEntry() {
     s.PC = NmiAddress;
 }
 
-void InterruptAcceptance() {
+uint32_t InterruptAcceptance() {
     auto& s = CpuState;
     switch (s.IM) {
     case 1:
         DisableInterrupts();
         Push(s.PC);
         s.PC = Mode1Address;
-        break;
+        return Mode1Tstates;
     case 2: {
         DisableInterrupts();
         Push(s.PC);
         uint16_t vector = uint16_t(s.I << 8 | 2 * ReadInterruptBusByte());
         s.PC = ReadWord(vector);
-        break;
+        return Mode2Tstates;
     }
     default: // mode 0: the request is dropped
-        break;
+        return 0;
     }
 }
 
-void ExecuteInstruction() {
+uint32_t ExecuteInstruction() {
     uint16_t pc = CpuState.PC;
-    Dispatch(FetchByte(pc), pc);
+    uint64_t tstates = 0;
+    ExecuteOne(pc, tstates);
     CpuState.PC = pc;
+    PublishedInstructions.store(PublishedInstructions.load(std::memory_order_relaxed) + 1,
+                                std::memory_order_relaxed);
+    PublishedTstates.store(PublishedTstates.load(std::memory_order_relaxed) + tstates,
+                           std::memory_order_relaxed);
+    return uint32_t(tstates);
 }
 
-bool ProcessorStep() {
-    uint16_t pc = CpuState.PC;
-    if (!Step(pc)) return false;
-    CpuState.PC = pc;
-    return true;
-}
+bool ProcessorStep() { return StepOnce() != Quit; }
+
+bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
 
 int ProcessorThreadBody(void*) {
     uint16_t pc = CpuState.PC;
-    while (Step(pc)) {
+    uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
+    uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
+    while (Step<true>(pc, instructions, tstates) != Quit) {
     }
+    CpuState.PC = pc;
+    Publish({pc, instructions, tstates});
     return 16;
 }
 
-// The same handlers as functions on CpuState.PC.
-const Handler MainTable[256] = {
-#define LB_ENTRY(code, name) [] { name(CpuState.PC); },
-    MAIN_TABLE(LB_ENTRY)
-#undef LB_ENTRY
-};
+ProcessorCounts ReadProcessorCounts() {
+    return {PublishedInstructions.load(std::memory_order_relaxed),
+            PublishedTstates.load(std::memory_order_relaxed)};
+}
+
+void SetRefreshSeed(uint32_t seed) {
+    RefreshSeedFixed = true;
+    RefreshSeed = seed;
+    RefreshState = seed;
+}
+
+void UseTimeRefreshSeed() { RefreshSeedFixed = false; }
+
+// A linear congruential generator; A gets bits 24-30 of the state, its best-mixed bits.
+uint8_t NextRefreshValue() {
+    RefreshState = RefreshState * 1103515245u + 12345u;
+    return uint8_t(RefreshState >> 24 & 0x7F);
+}

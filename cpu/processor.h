@@ -1,50 +1,87 @@
-// The execution loop. Each processor step: the pacing wait (waitstates idle iterations), the poll
-// of ControlFlags (QUIT, RESET, TICK -> NMI to 0x0066, HALTED spin, KEY -> maskable interrupt),
-// then the fetch and execution of one whole instruction.
+// The execution loop. Each processor step: the pacing wait, the poll of ControlFlags (QUIT, RESET,
+// TICK -> NMI to 0x0066, HALTED, KEY -> maskable interrupt), then the fetch and execution of one
+// whole instruction.
 //
 // Front ends drive the core like this: LoadAddressSpace(); ProcessorReset(); then run
 // ProcessorThreadBody on a thread of their own, and set TICK every 20 ms, KEY through the keyboard
-// model, RESET and QUIT from buttons. Tests call ExecuteInstruction() (fetch + dispatch, no pacing,
-// no poll) or ProcessorStep() directly on their own thread.
+// model, RESET and QUIT from buttons (always through SetControlFlags, which also wakes a processor
+// that waits for the next tick). Tests and the deterministic headless runner call
+// ExecuteInstruction() (fetch + dispatch, no pacing, no poll) or ProcessorStep() on their own
+// thread instead.
+//
+// Speed, read afresh at every step from Settings.waitstates:
+//   n >= 0  n idle iterations before each instruction (0 = as fast as the host allows); a halted
+//           processor spins until the next TICK.
+//   -1      a real ABC80 (RealSpeedWaitstates): at most TstatesPerTick T-states of instructions per
+//           tick, then the processor waits for the next TICK; a halted one waits the same way.
+//           ProcessorThreadBody blocks while it waits (an idle machine costs almost no host time)
+//           and SetControlFlags wakes it; ProcessorStep never blocks (see ProcessorWaitingForTick).
+//           The few T-states by which the last instruction of a period overruns the budget are
+//           taken from the next period, so the average is exactly 3 MHz.
+//   other negative values count as 0.
+// QUIT and RESET are seen within milliseconds in every mode.
 #pragma once
 
 #include "cpu/cpu_state.h"
 
+#include <atomic>
 #include <cstdint>
 
 constexpr uint16_t ResetAddress = 0x0000;
 constexpr uint16_t NmiAddress = 0x0066;
 constexpr uint16_t Mode1Address = 0x0038;
 
+constexpr int32_t RealSpeedWaitstates = -1;
+constexpr uint64_t TstatesPerTick = 60000; // 3 MHz / 50 Hz
+
+// T-states of the interrupt entries: NMI, mode 1, mode 2 (a dropped mode 0 request costs none).
+constexpr uint32_t NmiTstates = 11;
+constexpr uint32_t Mode1Tstates = 13;
+constexpr uint32_t Mode2Tstates = 19;
+
 // PC, I, IFF1, IFF2, IM = 0; ControlFlags cleared except QUIT (a QUIT set meanwhile is never
-// lost); the pseudo-random generator of LD A,R seeded with the time in seconds.
+// lost); the LD A,R generator seeded (see SetRefreshSeed). Counters are not reset.
 void ProcessorReset();
 // Every TICK: IFF2 = IFF1, IFF1 = 0, push PC, PC = 0x0066.
 void NmiEntry();
 // KEY with IFF1 = 1, by IM: 0 nothing; 1 push PC, jump 0x0038; 2 push PC, jump through the word at
-// I * 256 | 2 * InterruptBusByte. Modes 1 and 2 clear IFF1 and IFF2.
-void InterruptAcceptance();
+// I * 256 | 2 * InterruptBusByte. Modes 1 and 2 clear IFF1 and IFF2. Returns its T-states.
+uint32_t InterruptAcceptance();
 
-// Fetch the opcode at PC and execute that one whole instruction.
-void ExecuteInstruction();
+// Fetch the opcode at PC and execute that one whole instruction; returns its T-states (every
+// repetition of a repeating block instruction included) and adds it to the counters.
+uint32_t ExecuteInstruction();
 
 // One processor step: pacing wait, poll, one instruction. Returns false when QUIT was seen (no
-// instruction executed then), true otherwise.
+// instruction executed then), true otherwise. Never blocks at real speed: when the tick's budget
+// is spent or the processor is halted it returns true without executing anything, and
+// ProcessorWaitingForTick() says so.
 bool ProcessorStep();
+
+// True after a ProcessorStep at real speed that executed nothing because the processor waits for
+// the next TICK (budget spent or HALTED); false again once a step has run. A deterministic driver
+// ends its tick period early when it sees this, as it does for HALTED.
+bool ProcessorWaitingForTick();
 
 // The ProcessorThread: steps until QUIT, then returns 16. The argument is ignored.
 int ProcessorThreadBody(void* argument = nullptr);
 
-// The prefixed tables, called with PC behind the prefix byte.
-void ExecuteCbInstruction();
-void ExecuteIndexInstruction(uint16_t& XY);
-void ExecuteEdInstruction();
+// What the processor has done since the program started, for a speed display: executed
+// instructions (a stalled step counts as one, a repeating block instruction as one) and their
+// T-states (interrupt entries included). Both only grow. ProcessorThreadBody publishes them at
+// every TICK it takes and when it ends; ProcessorStep and ExecuteInstruction after every
+// instruction. Any thread may read them; take differences over time for a rate.
+struct ProcessorCounts {
+    uint64_t instructions;
+    uint64_t tstates;
+};
+ProcessorCounts ReadProcessorCounts();
 
-// The 256-entry handler tables (the main table's handlers are also inlined into the loop).
-using Handler = void (*)();
-using IndexHandler = void (*)(uint16_t& XY);
-extern const Handler MainTable[256];
-extern const Handler CbTable[256];
-extern const IndexHandler IndexTable[256];
-extern const IndexHandler IndexBitTable[256]; // fourth byte of DD CB d op / FD CB d op
-extern const Handler EdTable[256];
+// LD A,R: there is no refresh register; A gets a value 0-127 from a small pseudo-random generator.
+// By default every ProcessorReset seeds it with the time in seconds. After SetRefreshSeed(n) it is
+// seeded with n at once and at every reset, so a run is repeatable; UseTimeRefreshSeed() returns
+// to the default. Call either before the ProcessorThread starts (or while it is stopped).
+void SetRefreshSeed(uint32_t seed);
+void UseTimeRefreshSeed();
+// The next value of the generator (used by LD A,R).
+uint8_t NextRefreshValue();

@@ -35,7 +35,6 @@ constexpr int GlyphColumns = 512; // text, inverse text, mosaic, inverse mosaic
 constexpr int TextBase = 0;       // first GlyphTable column of the text set
 constexpr int MosaicBase = 256;   // first GlyphTable column of the mosaic set
 constexpr uint8_t InverseBits = 0xFC;
-constexpr int CellPixels = 6;
 constexpr int FrameLines = 240;
 constexpr int FramePixels = 240;   // pixels per line
 constexpr int FrameLineBytes = 32; // 30 bytes of pixels, 2 of fill never written

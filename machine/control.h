@@ -29,7 +29,11 @@ extern std::atomic<uint32_t> ControlFlags;
 // acceptance. Accessed through the two functions below from any thread.
 extern uint8_t InterruptBusByte;
 
-inline void SetControlFlags(uint32_t bits) { ControlFlags.fetch_or(bits, std::memory_order_release); }
+// Also wakes a ProcessorThread that waits for the next TICK at real speed (cheap when none waits).
+inline void SetControlFlags(uint32_t bits) {
+    ControlFlags.fetch_or(bits, std::memory_order_release);
+    ControlFlags.notify_all();
+}
 inline void ClearControlFlags(uint32_t bits) {
     ControlFlags.fetch_and(~bits, std::memory_order_acq_rel);
 }

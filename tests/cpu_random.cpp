@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -21,15 +20,17 @@ bool IsPrefix(uint8_t b) { return b == 0xCB || b == 0xDD || b == 0xED || b == 0x
 // prefix byte it started at (a stall) changed no register.
 uint64_t RunRandom(uint32_t seed, int count, int& stalls) {
     std::mt19937 rng(seed);
-    std::srand(seed); // LD A,R draws from the C library generator
+    SetRefreshSeed(seed); // LD A,R draws from the core's own generator
     stalls = 0;
     for (int i = 0; i < count; ++i) {
         if (i % 10000 == 0) {
-            for (auto& b : MachineMemory) b = uint8_t(rng());
-            uint16_t* words[] = {&CpuState.AF, &CpuState.BC, &CpuState.DE, &CpuState.HL,
-                                 &CpuState.IX, &CpuState.IY, &CpuState.SP, &CpuState.PC,
+            for (auto& b : MachineMemory)
+                b = uint8_t(rng());
+            uint16_t* words[] = {&CpuState.AF,  &CpuState.BC,  &CpuState.DE,  &CpuState.HL,
+                                 &CpuState.IX,  &CpuState.IY,  &CpuState.SP,  &CpuState.PC,
                                  &CpuState.AF_, &CpuState.BC_, &CpuState.DE_, &CpuState.HL_};
-            for (auto* w : words) *w = uint16_t(rng());
+            for (auto* w : words)
+                *w = uint16_t(rng());
             CpuState.I = uint8_t(rng());
             CpuState.IM = uint8_t(rng() % 3);
         }
@@ -47,7 +48,8 @@ uint64_t RunRandom(uint32_t seed, int count, int& stalls) {
     }
     uint64_t digest = 1469598103934665603ull;
     auto mix = [&](const void* p, size_t n) {
-        for (size_t k = 0; k < n; ++k) digest = (digest ^ static_cast<const uint8_t*>(p)[k]) * 1099511628211ull;
+        for (size_t k = 0; k < n; ++k)
+            digest = (digest ^ static_cast<const uint8_t*>(p)[k]) * 1099511628211ull;
     };
     mix(&CpuState, sizeof CpuState);
     mix(MachineMemory, MemorySize);

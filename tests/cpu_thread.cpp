@@ -141,4 +141,41 @@ TEST_F(ProcessorThread, TicksAndKeysFromAnotherThreadReachTheHandlers) {
     EXPECT_TRUE(cpu.Quit());
 }
 
+// At real speed the thread blocks once a tick's 60,000 T-states are spent: nothing runs until the
+// next TICK, and TICK, RESET and QUIT each wake it at once. The NMI handler counts ticks at 0x9000;
+// the program counts its starts at 0x9001, then spins.
+TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
+    LoadCode(0x0066, {0xF5, 0x3A, 0x00, 0x90, 0x3C, 0x32, 0x00, 0x90, 0xF1, 0xED, 0x45});
+    LoadCode(0x0000, {
+                         0x31, 0x00, 0xF0, // LD SP,F000h
+                         0x3A, 0x01, 0x90, // LD A,(9001h)
+                         0x3C,             // INC A
+                         0x32, 0x01, 0x90, // LD (9001h),A
+                         0x18, 0xFE,       // JR $
+                     });
+    MachineMemory[0x9000] = 0;
+    MachineMemory[0x9001] = 0;
+    SetWaitstates(RealSpeedWaitstates);
+    RunningProcessor cpu;
+    ASSERT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
+    EXPECT_EQ(ReadMemoryShared(0x9001), 1);
+    const ProcessorCounts blocked = ReadProcessorCounts();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(ReadProcessorCounts().tstates, blocked.tstates) << "nothing runs without a tick";
+    EXPECT_EQ(ReadMemoryShared(0x9000), 0);
+
+    SetControlFlags(TICK);
+    EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9000) == 1; })) << "TICK wakes it";
+    EXPECT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
+    EXPECT_GE(ReadProcessorCounts().tstates - blocked.tstates, 60000u);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(ReadMemoryShared(0x9000), 1) << "one tick, one period";
+
+    SetControlFlags(RESET);
+    EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 2; })) << "RESET wakes it";
+    EXPECT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
+    EXPECT_TRUE(cpu.Quit(250ms)) << "QUIT wakes it";
+    SetWaitstates(0);
+}
+
 } // namespace
