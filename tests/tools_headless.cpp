@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -385,6 +387,65 @@ TEST_F(Headless, RefusedHostFileCreateExitsWithFour) {
     EXPECT_NE(run.err.find("LUNABRIK.CFG"), std::string::npos) << run.err;
     EXPECT_EQ(folder.ReadFile("Lunabrik.cfg"), cfg) << "the settings file is untouched";
     EXPECT_NE(Start({"--help"}).out.find("4 a host file"), std::string::npos);
+}
+
+// LD A,R draws from a generator the run seeds: the same --seed gives the same screen.
+TEST_F(Headless, SeedMakesLoadAFromRefreshRepeatable) {
+    Install(Rom()
+                .At(0x0000,
+                    {
+                        0x31, 0x00, 0xF0, // LD SP,F000h
+                        0x21, 0x00, 0x7C, // LD HL,7C00h
+                        0x06, 0x08,       // LD B,8
+                        0xED, 0x5F,       // 0008: LD A,R
+                        0xE6, 0x0F,       // AND 0Fh
+                        0xC6, 0x41,       // ADD A,'A'
+                        0x77,             // LD (HL),A
+                        0x23,             // INC HL
+                        0x10, 0xF6,       // DJNZ 0008h
+                        0x76,             // 0012: HALT
+                        0x18, 0xFD,       // JR 0012h
+                    })
+                .At(0x0066, {0xED, 0x45}));
+    auto row = [&](const char* seed) {
+        Outcome run = Start({"--seed", seed, "--ticks", "2", "--screen"});
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        return Line(run.out, 0);
+    };
+    const std::string first = row("1");
+    EXPECT_EQ(first.size(), 8u);
+    EXPECT_EQ(row("1"), first);
+    EXPECT_NE(row("2"), first);
+}
+
+// --stats: a busy loop (JR $, 12 T-states) runs exactly the instructions asked per tick at full
+// speed; with waitstates -1 each tick's budget of 60,000 T-states bounds it instead.
+TEST_F(Headless, StatsAndTheRealSpeedBudget) {
+    Install(Rom().At(0x0000, {0x31, 0x00, 0xF0, 0x18, 0xFE}).At(0x0066, {0xED, 0x45}));
+    auto stats = [&](const std::vector<std::string>& args) {
+        Outcome run = Start(args);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        std::map<std::string, double> values;
+        std::istringstream in(run.out);
+        std::string name;
+        double value;
+        while (in >> name >> value)
+            values[name] = value;
+        return values;
+    };
+    auto fast = stats({"--instructions", "1000", "--ticks", "10", "--stats"});
+    EXPECT_EQ(fast["instructions"], 10000);
+    EXPECT_EQ(fast["ticks"], 10);
+    EXPECT_GT(fast["tstates"], 10000 * 11);
+    EXPECT_LT(fast["tstates"], 10000 * 13);
+
+    std::string cfg(260, '\0');
+    const int32_t real_speed = -1;
+    std::memcpy(&cfg[0], &real_speed, 4);
+    folder.WriteFile("Lunabrik.cfg", cfg);
+    auto real = stats({"--instructions", "1000000", "--ticks", "10", "--stats"});
+    EXPECT_NEAR(real["tstates"], 10 * 60000, 40) << "the budget bounds each tick";
+    EXPECT_LT(real["instructions"], 10 * 60000 / 12 + 20);
 }
 
 TEST_F(Headless, StallIsReportedButBusyLoopsAreNot) {

@@ -78,10 +78,13 @@ const char* const HelpText =
     "  --key-ticks N     ticks a typed key is held, and ticks after its release (default 2)\n"
     "  --fail-on-stall   exit 3 when the processor stalls on an instruction it cannot execute\n"
     "  --dir FOLDER      work in FOLDER instead (created and given the free images if needed)\n"
+    "  --seed N          seed of the LD A,R generator (default 0), so runs repeat\n"
+    "  --stats           at the end print instructions, T-states, ticks and wall-clock seconds\n"
     "  --time-limit S    end the run after S seconds of wall-clock time (exit 5)\n"
     "  --help            this text\n"
-    "The speed is Lunabrik.cfg's waitstates (idle iterations before each instruction), as in\n"
-    "the desktop program.\n"
+    "The speed is Lunabrik.cfg's waitstates, as in the desktop program: 0 as fast as possible,\n"
+    "N idle iterations before each instruction, -1 a real ABC80 (at most 60,000 T-states, 3 MHz,\n"
+    "per tick; with --realtime that is the real pace).\n"
     "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file or an output that\n"
     "cannot be written, 3 stalled, 4 a host file could not be written or created (said on\n"
     "standard error), 5 time limit reached.\n";
@@ -414,6 +417,11 @@ void StartRealTime() {
     if (Opts.fail_on_stall) {
         ProcessorThread = std::thread([] {
             while (WatchedStep()) {
+                // Real speed with its budget spent: sleep until a flag changes, as the
+                // ProcessorThread itself does.
+                const uint32_t flags = ReadControlFlags();
+                if (ProcessorWaitingForTick() && !(flags & (TICK | RESET | QUIT)))
+                    ControlFlags.wait(flags, std::memory_order_acquire);
             }
         });
     } else {
@@ -476,7 +484,8 @@ long RunTick() {
             // HALT waits for the tick: nothing runs for the rest of this period.
             uint32_t flags = ReadControlFlags();
             if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
-            if (!WatchedStep()) break; // QUIT: the time limit passed
+            if (!WatchedStep()) break;            // QUIT: the time limit passed
+            if (ProcessorWaitingForTick()) break; // real speed: this tick's budget is spent
         }
         MachineTick(nullptr);
     }
@@ -621,6 +630,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lunabrik-headless: %s\n", Folder.error.c_str());
         return ExitUsage;
     }
+    SetRefreshSeed(Opts.seed); // LD A,R repeats from run to run
+    const auto started = std::chrono::steady_clock::now();
     StartupReport report;
     if (!StartMachine(StartupOptions{}, report)) return MissingFile(report.missing_rom);
     if (!report.font_loaded) return MissingFile("font.bin");
@@ -631,6 +642,18 @@ int main(int argc, char** argv) {
     StopRealTime();
     StopWatchdog();
     ReportHostFileWarnings();
+    if (Opts.stats) {
+        const ProcessorCounts counts = ReadProcessorCounts();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (std::printf("instructions %llu\ntstates %llu\nticks %ld\nseconds %.3f\n",
+                        static_cast<unsigned long long>(counts.instructions),
+                        static_cast<unsigned long long>(counts.tstates), TickCount, seconds) < 0 ||
+            std::fflush(stdout) != 0) {
+            int out = OutputFailed("the statistics");
+            if (rc == ExitDone) rc = out;
+        }
+    }
     if (rc == ExitDone && WarningsSeen > 0) rc = ExitHostFileWarning;
     return rc;
 }
