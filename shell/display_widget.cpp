@@ -1,11 +1,15 @@
 #include "shell/display_widget.h"
 
+#include "machine/charmap.h"
 #include "machine/keyboard.h"
 #include "shell/scan_code.h"
 
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -19,13 +23,35 @@ QImage MonoImage(const uint8_t (*bitmap)[FrameLineBytes]) {
     return image;
 }
 
+// Dead keys compose with the next key, whose event then carries the character.
+bool IsDeadKey(int key) {
+    return key >= Qt::Key_Dead_Grave && key <= Qt::Key_Dead_Longsolidusoverlay;
+}
+
+bool IsCountedKey(unsigned scan_code) {
+    if (scan_code == 0 || scan_code >= KeyScanCodes) return false;
+    const uint8_t k = KeyIndexTable[scan_code];
+    return k != 0 && !(KeyCodeTable[PlanePlain][k] & 0x80);
+}
+
 } // namespace
+
+bool KeyBelongsToMachine(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers mods = event.modifiers();
+    if (mods & Qt::AltModifier) return false;
+    if ((mods & Qt::ControlModifier) && (mods & Qt::ShiftModifier) &&
+        (event.key() == Qt::Key_C || event.key() == Qt::Key_V))
+        return false;
+    return IsCountedKey(Set1ScanCode(event.nativeScanCode()));
+}
 
 DisplayWidget::DisplayWidget(QWidget* parent) : QWidget(parent) {
     setObjectName("display");
     setFocusPolicy(Qt::ClickFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
+    setAcceptDrops(true);
+    setMinimumSize(FramePixels, FrameLines);
 }
 
 void DisplayWidget::Present(const uint8_t (*bitmap)[FrameLineBytes], void* widget) {
@@ -40,7 +66,7 @@ void DisplayWidget::Present(const uint8_t (*bitmap)[FrameLineBytes], void* widge
             self,
             [self] {
                 self->repaint_pending_.store(false, std::memory_order_release);
-                self->update(0, 0, FramePixels, FrameLines);
+                self->update(self->PictureRect().toAlignedRect());
             },
             Qt::QueuedConnection);
     }
@@ -51,10 +77,68 @@ QImage DisplayWidget::Picture() const {
     return MonoImage(frame_).copy();
 }
 
+void DisplayWidget::SetMaxFactor(int factor) {
+    max_factor_ = std::max(0, factor);
+    update();
+}
+
+int DisplayWidget::Factor() const {
+    const double dpr = devicePixelRatioF();
+    const int fits = int(std::floor(std::min(width(), height()) * dpr / FramePixels));
+    int factor = max_factor_ > 0 ? std::min(fits, max_factor_) : fits;
+    return std::max(1, factor);
+}
+
+QRectF DisplayWidget::PictureRect() const {
+    const double dpr = devicePixelRatioF();
+    const int side = FramePixels * Factor(); // device pixels
+    // Whole device pixels on both sides, so no pixel of the picture straddles two.
+    const double x = std::floor((width() * dpr - side) / 2) / dpr;
+    const double y = std::floor((height() * dpr - side) / 2) / dpr;
+    return QRectF(std::max(0.0, x), std::max(0.0, y), side / dpr, side / dpr);
+}
+
+QSize DisplayWidget::SizeForFactor(int factor) const {
+    const int side = int(std::ceil(FramePixels * factor / devicePixelRatioF()));
+    return QSize(side, side);
+}
+
 void DisplayWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    painter.drawImage(0, 0, Picture());
+    const int factor = Factor();
+    QImage picture = Picture();
+    if (factor > 1)
+        picture = picture.scaled(FramePixels * factor, FrameLines * factor, Qt::IgnoreAspectRatio,
+                                 Qt::FastTransformation);
+    picture.setDevicePixelRatio(devicePixelRatioF());
+    painter.drawImage(PictureRect().topLeft(), picture);
+}
+
+void DisplayWidget::SetKeyboardMode(KeyboardMode mode) {
+    if (mode == mode_) return;
+    mode_ = mode;
+    // Keys pressed under the other mode are released: the new mode would not know them.
+    ReleaseAllKeys();
+}
+
+// The ABC80 key for the character of a natural-mode key press. True when the event was the
+// character's (pressed, or dropped because the ABC80 has no such character).
+bool DisplayWidget::PressCharacter(QKeyEvent* event) {
+    if (event->modifiers() & Qt::ControlModifier) return false; // Ctrl+key goes by position
+    const QString text = event->text();
+    if (text.isEmpty()) return IsDeadKey(event->key());
+    const uint32_t cp = text.toUcs4().value(0);
+    if (cp < 0x20 || cp == 0x7F) return false; // Enter, Backspace, Tab, Esc, Delete: by position
+    const int code = Abc80CodeForCharacter(cp);
+    KeyStroke key;
+    if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) return true;
+    const quint32 native = event->nativeScanCode();
+    if (native >= NativeKeys) return false;
+    Pressed& held = natural_keys_[native];
+    if (held.held) return true; // a repeat of a held key
+    held = {true, PressKeyStroke(key), key};
+    return true;
 }
 
 // Keys pressed with Alt and F10 belong to the desktop, as menu keys; they never reach the
@@ -62,8 +146,33 @@ void DisplayWidget::paintEvent(QPaintEvent*) {
 bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
     unsigned scan_code = Set1ScanCode(event->nativeScanCode());
     if (event->modifiers() & Qt::AltModifier || scan_code == F10ScanCode) return false;
-    if (!event->isAutoRepeat() && scan_code != 0) KeyEvent(scan_code, pressed);
+    if (event->isAutoRepeat()) return true;
+    if (!pressed) {
+        const quint32 native = event->nativeScanCode();
+        if (native < NativeKeys && natural_keys_[native].held) {
+            Pressed& held = natural_keys_[native];
+            ReleaseKeyStroke(held.key, held.caps_toggled);
+            held = {};
+            return true;
+        }
+    } else if (typing_active_ && IsCountedKey(scan_code)) {
+        return true; // typing owns the keyboard; modifiers still follow the host
+    } else if (mode_ == KeyboardMode::Natural && PressCharacter(event)) {
+        return true;
+    }
+    if (scan_code != 0) KeyEvent(scan_code, pressed);
     return true;
+}
+
+// Shortcuts are offered a key before the widget sees it: a key of the emulated keyboard is
+// claimed here, so no shortcut can take a combination the machine gives a code to.
+bool DisplayWidget::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride &&
+        KeyBelongsToMachine(*static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void DisplayWidget::keyPressEvent(QKeyEvent* event) {
@@ -74,8 +183,16 @@ void DisplayWidget::keyReleaseEvent(QKeyEvent* event) {
     if (!PassKey(event, false)) QWidget::keyReleaseEvent(event);
 }
 
-void DisplayWidget::focusOutEvent(QFocusEvent* event) {
+void DisplayWidget::ReleaseAllKeys() {
+    for (Pressed& held : natural_keys_) {
+        if (held.held) ReleaseKeyStroke(held.key, held.caps_toggled);
+        held = {};
+    }
     ReleaseKeyboard();
+}
+
+void DisplayWidget::focusOutEvent(QFocusEvent* event) {
+    ReleaseAllKeys();
     QWidget::focusOutEvent(event);
 }
 
@@ -86,3 +203,16 @@ void DisplayWidget::mousePressEvent(QMouseEvent* event) {
 
 // Tab is a key of the emulated machine while the display has the focus, not focus navigation.
 bool DisplayWidget::focusNextPrevChild(bool) { return false; }
+
+void DisplayWidget::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() || event->mimeData()->hasText()) event->acceptProposedAction();
+}
+
+void DisplayWidget::dropEvent(QDropEvent* event) {
+    const QMimeData* data = event->mimeData();
+    if (data->hasUrls())
+        emit FilesDropped(data->urls());
+    else if (data->hasText())
+        emit TextDropped(data->text());
+    event->acceptProposedAction();
+}
