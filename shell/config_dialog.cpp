@@ -65,7 +65,8 @@ QString WaitstatesMeaning(int32_t waitstates, double idle_per_second) {
         .arg(pace);
 }
 
-ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent), ui_(new Ui::ConfigDialog) {
+ConfigDialog::ConfigDialog(QWidget* parent)
+    : QDialog(parent), ui_(new Ui::ConfigDialog), idle_rate_(IdleIterationsPerSecond()) {
     ui_->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -123,7 +124,7 @@ ConfigDialog::~ConfigDialog() = default;
 void ConfigDialog::WaitstatesEdited() {
     const int32_t n = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
     speed_->setCurrentIndex(n == -1 ? RealSpeed : n <= 0 ? FullSpeed : SlowedDown);
-    meaning_->setText(WaitstatesMeaning(n, IdleIterationsPerSecond()));
+    meaning_->setText(WaitstatesMeaning(n, idle_rate_));
 }
 
 void ConfigDialog::SpeedChosen(int index) {
@@ -140,7 +141,7 @@ void ConfigDialog::SpeedChosen(int index) {
 
 bool ConfigDialog::TakeFields() {
     const int32_t waitstates = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
-    const double seconds = SecondsPerInstruction(waitstates, IdleIterationsPerSecond());
+    const double seconds = SecondsPerInstruction(waitstates, idle_rate_);
     if (seconds > 1 && waitstates != Waitstates()) {
         QMessageBox ask(QMessageBox::Question, "Lunabrik Config",
                         QString("With %1 idle iterations each instruction takes about %2 "

@@ -32,6 +32,9 @@ class ConfigDialog : public QDialog {
     QLabel* Meaning() const { return meaning_; }
     QComboBox* KeyboardChoice() const { return keyboard_; }
 
+    // Idle iterations per second on this host (measured at the first dialog); tests set their own.
+    void SetIdleRate(double per_second) { idle_rate_ = per_second; }
+
     // The speed choices, in the order of the list.
     enum Speed { RealSpeed, FullSpeed, SlowedDown };
 
@@ -43,6 +46,7 @@ class ConfigDialog : public QDialog {
     QComboBox* speed_;
     QLabel* meaning_;
     QComboBox* keyboard_;
+    double idle_rate_;
 };
 
 // What a waitstates value means, in words, on this host.

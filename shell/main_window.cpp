@@ -139,8 +139,8 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
     statusBar()->setSizeGripEnabled(true);
 
     display_->SetKeyboardMode(SavedKeyboardMode());
-    ShowKeyboardMode();
     BuildMenus();
+    ShowKeyboardMode();
 
     connect(about_, &QPushButton::clicked, this,
             [this] { RunDialog([this] { RunAboutDialog(this); }); });
@@ -187,6 +187,7 @@ void MainWindow::BuildMenus() {
         action->setObjectName(name);
         action->setShortcuts(keys);
         action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action); // shortcuts work while the menu bar is hidden (full screen)
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
