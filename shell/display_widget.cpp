@@ -1,6 +1,7 @@
 #include "shell/display_widget.h"
 
 #include "machine/charmap.h"
+#include "machine/control.h"
 #include "machine/keyboard.h"
 #include "shell/scan_code.h"
 
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr unsigned F10ScanCode = 68;
+constexpr int ReleaseCheckMilliseconds = 2;
+constexpr int ReleaseWaitLimit = 250; // checks: half a second for a machine with interrupts off
+constexpr size_t MaxQueuedKeys = 64;
 
 // FrameBitmap lines as a one-bit image: bit 7 is the leftmost pixel, 0 black, 1 white.
 QImage MonoImage(const uint8_t (*bitmap)[FrameLineBytes]) {
@@ -52,6 +56,8 @@ DisplayWidget::DisplayWidget(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(false);
     setAcceptDrops(true);
     setMinimumSize(FramePixels, FrameLines);
+    natural_timer_.setInterval(ReleaseCheckMilliseconds);
+    connect(&natural_timer_, &QTimer::timeout, this, &DisplayWidget::NaturalStep);
 }
 
 void DisplayWidget::Present(const uint8_t (*bitmap)[FrameLineBytes], void* widget) {
@@ -122,43 +128,111 @@ void DisplayWidget::SetKeyboardMode(KeyboardMode mode) {
     ReleaseAllKeys();
 }
 
-// The ABC80 key for the character of a natural-mode key press. True when the event was the
-// character's (pressed, or dropped because the ABC80 has no such character).
-bool DisplayWidget::PressCharacter(QKeyEvent* event) {
-    if (event->modifiers() & Qt::ControlModifier) return false; // Ctrl+key goes by position
+// The ABC80 key for a natural-mode key press: the character's key when the event carries a
+// printable character, otherwise the key at the host key's position. False for a key that does
+// not reach the machine as a key of its own (modifiers, Caps Lock, keys the ABC80 lacks).
+bool DisplayWidget::NaturalKey(QKeyEvent* event, NaturalPress& press) const {
+    const unsigned scan_code = Set1ScanCode(event->nativeScanCode());
     const QString text = event->text();
-    if (text.isEmpty()) return IsDeadKey(event->key());
-    const uint32_t cp = text.toUcs4().value(0);
-    if (cp < 0x20 || cp == 0x7F) return false; // Enter, Backspace, Tab, Esc, Delete: by position
-    const int code = Abc80CodeForCharacter(cp);
-    KeyStroke key;
-    if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) return true;
-    const quint32 native = event->nativeScanCode();
-    if (native >= NativeKeys) return false;
-    Pressed& held = natural_keys_[native];
-    if (held.held) return true; // a repeat of a held key
-    held = {true, PressKeyStroke(key), key};
+    const uint32_t cp = text.isEmpty() ? 0 : text.toUcs4().value(0);
+    press.stroke = !(event->modifiers() & Qt::ControlModifier) && cp >= 0x20 && cp != 0x7F;
+    if (press.stroke) {
+        const int code = Abc80CodeForCharacter(cp);
+        return code >= 0x20 && code <= 0x7E && KeyStrokeForCode(uint8_t(code), press.key);
+    }
+    if (IsDeadKey(event->key()) || !IsCountedKey(scan_code)) return false;
+    // By position, with the model's modifiers as they are now (CAPS acts as shift on letters).
+    const uint8_t m = KeyboardState.modifiers;
+    const bool letter = LetterKeyTable[KeyIndexTable[scan_code]];
+    press.key = {uint8_t(scan_code), (m & SHIFT) || ((m & CAPS) && letter), bool(m & CONTROL)};
     return true;
+}
+
+// Natural mode keeps the order of keys and loses none: a key goes down only once the machine
+// has taken the one before (its interrupt accepted, and one check more so the ROM's handler
+// still finds it down in port 56), and a key whose host key went up at once (a short tap,
+// synthetic events) stays down until then.
+void DisplayWidget::PressNatural(quint32 native, const NaturalPress& press) {
+    Pressed& held = natural_keys_[native];
+    if (held.held) ReleaseHeld(held); // typed again before the machine took it
+    held.held = true;
+    held.stroke = press.stroke;
+    held.key = press.key;
+    held.caps_toggled = press.stroke ? PressKeyStroke(press.key) : false;
+    if (!press.stroke) KeyEvent(press.key.scan_code, true);
+}
+
+void DisplayWidget::ReleaseHeld(Pressed& held) {
+    if (held.stroke)
+        ReleaseKeyStroke(held.key, held.caps_toggled);
+    else
+        KeyEvent(held.key.scan_code, false);
+    held = {};
+}
+
+bool DisplayWidget::WaitingForMachine() const {
+    for (const Pressed& held : natural_keys_)
+        if (held.held && held.taken_checks < 1) return true;
+    return false;
+}
+
+void DisplayWidget::NaturalStep() {
+    const bool key_pending = ReadControlFlags() & KEY;
+    for (Pressed& held : natural_keys_) {
+        if (!held.held) continue;
+        if (!held.taken) {
+            if (!key_pending || ++held.waited >= ReleaseWaitLimit) held.taken = true;
+        } else if (held.taken_checks < 1) {
+            ++held.taken_checks;
+        } else if (held.release_pending) {
+            ReleaseHeld(held);
+        }
+    }
+    while (!queue_.empty() && !WaitingForMachine()) {
+        Queued q = queue_.front();
+        queue_.pop_front();
+        q.press.stroke = true; // pressed later: with the modifiers the key had when it was typed
+        PressNatural(q.native, q.press);
+        natural_keys_[q.native].release_pending = q.released;
+    }
+    bool busy = !queue_.empty();
+    for (const Pressed& held : natural_keys_)
+        busy =
+            busy || (held.held && (!held.taken || held.taken_checks < 1 || held.release_pending));
+    if (!busy) natural_timer_.stop();
 }
 
 // Keys pressed with Alt and F10 belong to the desktop, as menu keys; they never reach the
 // emulated keyboard. Auto-repeats are dropped: each physical press arrives once.
 bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
-    unsigned scan_code = Set1ScanCode(event->nativeScanCode());
+    const unsigned scan_code = Set1ScanCode(event->nativeScanCode());
     if (event->modifiers() & Qt::AltModifier || scan_code == F10ScanCode) return false;
     if (event->isAutoRepeat()) return true;
-    if (!pressed) {
-        const quint32 native = event->nativeScanCode();
-        if (native < NativeKeys && natural_keys_[native].held) {
-            Pressed& held = natural_keys_[native];
-            ReleaseKeyStroke(held.key, held.caps_toggled);
-            held = {};
-            return true;
-        }
-    } else if (typing_active_ && IsCountedKey(scan_code)) {
+    const quint32 native = event->nativeScanCode();
+    if (pressed && typing_active_ && IsCountedKey(scan_code))
         return true; // typing owns the keyboard; modifiers still follow the host
-    } else if (mode_ == KeyboardMode::Natural && PressCharacter(event)) {
-        return true;
+    if (mode_ == KeyboardMode::Natural && native < NativeKeys) {
+        if (pressed) {
+            NaturalPress press;
+            if (NaturalKey(event, press)) {
+                if (queue_.empty() && !WaitingForMachine())
+                    PressNatural(native, press);
+                else if (queue_.size() < MaxQueuedKeys)
+                    queue_.push_back({native, press, false});
+                natural_timer_.start();
+                return true;
+            }
+            if (press.stroke || IsDeadKey(event->key())) return true; // no ABC80 character
+        } else {
+            for (Queued& q : queue_)
+                if (q.native == native) q.released = true;
+            if (natural_keys_[native].held) {
+                natural_keys_[native].release_pending = true;
+                natural_timer_.start();
+                NaturalStep();
+                return true;
+            }
+        }
     }
     if (scan_code != 0) KeyEvent(scan_code, pressed);
     return true;
@@ -184,10 +258,10 @@ void DisplayWidget::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void DisplayWidget::ReleaseAllKeys() {
-    for (Pressed& held : natural_keys_) {
-        if (held.held) ReleaseKeyStroke(held.key, held.caps_toggled);
-        held = {};
-    }
+    for (Pressed& held : natural_keys_)
+        if (held.held) ReleaseHeld(held);
+    queue_.clear();
+    natural_timer_.stop();
     ReleaseKeyboard();
 }
 

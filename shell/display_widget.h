@@ -12,11 +12,13 @@
 #include "machine/typing.h"
 #include "shell/preferences.h"
 
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <mutex>
 
@@ -63,8 +65,32 @@ class DisplayWidget : public QWidget {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    struct NaturalPress {
+        bool stroke = false; // a character's key stroke; false: the key at the host key's place
+        KeyStroke key{};
+    };
+    struct Pressed {
+        bool held = false;
+        bool stroke = false;
+        bool caps_toggled = false;
+        KeyStroke key{};
+        bool taken = false;           // the machine accepted the key's interrupt (or gave up)
+        int taken_checks = 0;         // checks since it was taken
+        bool release_pending = false; // the host key is up; the ABC80 key waits to be taken
+        int waited = 0;               // checks waited for the machine
+    };
+    struct Queued {
+        quint32 native;
+        NaturalPress press;
+        bool released;
+    };
+
     bool PassKey(QKeyEvent* event, bool pressed);
-    bool PressCharacter(QKeyEvent* event);
+    bool NaturalKey(QKeyEvent* event, NaturalPress& press) const;
+    void PressNatural(quint32 native, const NaturalPress& press);
+    void ReleaseHeld(Pressed& held);
+    bool WaitingForMachine() const;
+    void NaturalStep();
     void ReleaseAllKeys();
 
     mutable std::mutex frame_mutex_;
@@ -73,13 +99,10 @@ class DisplayWidget : public QWidget {
     int max_factor_ = 0;
     KeyboardMode mode_ = KeyboardMode::Natural;
     bool typing_active_ = false;
-    struct Pressed {
-        bool held = false;
-        bool caps_toggled = false;
-        KeyStroke key{};
-    };
     static constexpr quint32 NativeKeys = 256;       // X11 key codes are 8-255
     std::array<Pressed, NativeKeys> natural_keys_{}; // by host key: the ABC80 key it pressed
+    std::deque<Queued> queue_; // natural-mode presses waiting for the machine to take the last
+    QTimer natural_timer_;
 };
 
 // True when a key event is one the emulated keyboard takes, so that no shortcut may have it:

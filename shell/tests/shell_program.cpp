@@ -205,6 +205,7 @@ TEST_F(ShellThread, StartUpReadsTheSettings) {
 TEST_F(ShellThread, KeyPressReachesPort56AndRequestsInterrupt) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     SendKey(display, QEvent::KeyPress, ScanA);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0xE1);
     EXPECT_EQ(ReadInterruptBusByte(), 26);
@@ -216,6 +217,7 @@ TEST_F(ShellThread, KeyPressReachesPort56AndRequestsInterrupt) {
 TEST_F(ShellThread, AutoRepeatsAreDropped) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     // X11 repeats a held key as release and press pairs, other systems as presses alone.
     SendKey(display, QEvent::KeyPress, ScanA);
     for (int i = 0; i < 3; ++i) {
@@ -233,6 +235,7 @@ TEST_F(ShellThread, AutoRepeatsAreDropped) {
 TEST_F(ShellThread, AltCombinationsAndF10StayWithTheDesktop) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     SendKey(display, QEvent::KeyPress, ScanA, Qt::AltModifier);
     SendKey(display, QEvent::KeyPress, ScanF10);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0);
@@ -243,6 +246,7 @@ TEST_F(ShellThread, AltCombinationsAndF10StayWithTheDesktop) {
 TEST_F(ShellThread, FocusLossReleasesTheKeyAndAClickTakesItBack) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     ASSERT_TRUE(display->hasFocus());
     SendKey(display, QEvent::KeyPress, ScanA);
     ASSERT_EQ(ReadInPort(KeyboardPort), 0xE1);

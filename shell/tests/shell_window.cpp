@@ -147,6 +147,7 @@ TEST_F(ShellKeys, NaturalAndPositionalModes) {
             EXPECT_TRUE(ReadControlFlags() & KEY);
             ClearControlFlags(KEY);
             SendKey(&display, QEvent::KeyRelease, c.scan, QString::fromUtf8(c.text), mods);
+            EXPECT_TRUE(WaitFor([] { return !(ReadInPort(KeyboardPort) & 0x80); }));
             EXPECT_EQ(ReadInPort(KeyboardPort), want);
             EXPECT_EQ(KeyboardState.held_keys, 0);
             EXPECT_EQ(bool(KeyboardState.modifiers & SHIFT), c.shift) << "host shift still held";
@@ -189,8 +190,9 @@ TEST_F(ShellKeys, KeysWithoutTextGoByPosition) {
         } else {
             EXPECT_EQ(ReadInPort(KeyboardPort), c.code | 0x80);
         }
+        ClearControlFlags(KEY);
         SendKey(&display, QEvent::KeyRelease, c.scan, QString::fromUtf8(c.text), c.mods, c.key);
-        EXPECT_EQ(KeyboardState.held_keys, 0);
+        EXPECT_TRUE(WaitFor([] { return KeyboardState.held_keys == 0; }));
     }
 }
 
@@ -204,9 +206,29 @@ TEST_F(ShellKeys, CapsLockInNaturalMode) {
     for (const char* text : {"A", "b"}) {
         SendKey(&display, QEvent::KeyPress, 30, text);
         EXPECT_EQ(ReadInPort(KeyboardPort), uint8_t(text[0]) | 0x80) << text;
+        ClearControlFlags(KEY);
         SendKey(&display, QEvent::KeyRelease, 30, text);
+        EXPECT_TRUE(WaitFor([] { return KeyboardState.held_keys == 0; }));
         EXPECT_TRUE(KeyboardState.modifiers & CAPS);
     }
+}
+
+// A tap shorter than the machine takes to accept the interrupt (synthetic events come with no
+// time between press and release) keeps the ABC80 key down until the machine has taken it, so
+// the ROM still finds it down when it reads port 56.
+TEST_F(ShellKeys, ShortTapStaysDownUntilTaken) {
+    display.SetKeyboardMode(KeyboardMode::Natural);
+    SendKey(&display, QEvent::KeyPress, 19, "r");
+    SendKey(&display, QEvent::KeyRelease, 19, "r");
+    QTest::qWait(20);
+    EXPECT_EQ(ReadInPort(KeyboardPort), 0xF2) << "not taken yet: still down";
+    // Typed again before it was taken: the first press is given up for the second.
+    SendKey(&display, QEvent::KeyPress, 19, "r");
+    EXPECT_EQ(KeyboardState.held_keys, 1);
+    SendKey(&display, QEvent::KeyRelease, 19, "r");
+    ClearControlFlags(KEY); // the interrupt accepted
+    EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0x72; }));
+    EXPECT_EQ(KeyboardState.held_keys, 0);
 }
 
 // No shortcut may take a key combination the emulated keyboard gives a code to: every counted
@@ -336,7 +358,9 @@ TEST_F(ShellWindow, FocusStaysWithTheDisplay) {
     // Space right after the clicks goes to the machine, not to a button.
     ASSERT_EQ(QApplication::focusWidget(), display);
     SendKey(display, QEvent::KeyPress, 57, " ");
-    EXPECT_EQ(ReadInPort(KeyboardPort), 0xA0);
+    EXPECT_TRUE(ReadInPort(KeyboardPort) == 0xA0 || !(ReadControlFlags() & KEY))
+        << "the space went to the machine (which may have taken it already)";
+    EXPECT_EQ(ReadInPort(KeyboardPort) & 0x7F, 0x20);
     SendKey(display, QEvent::KeyRelease, 57, " ");
 }
 
