@@ -19,6 +19,9 @@ constexpr unsigned F10ScanCode = 68;
 constexpr int ReleaseCheckMilliseconds = 2;
 constexpr int ReleaseWaitLimit = 250; // checks: half a second for a machine with interrupts off
 constexpr size_t MaxQueuedKeys = 64;
+// Checks a key stays down after the machine took it: the ROM's handler reads port 56 right after
+// the interrupt is accepted, but the processor thread may lose its core in between.
+constexpr int HoldChecks = 5;
 
 // FrameBitmap lines as a one-bit image: bit 7 is the leftmost pixel, 0 black, 1 white.
 QImage MonoImage(const uint8_t (*bitmap)[FrameLineBytes]) {
@@ -149,7 +152,7 @@ bool DisplayWidget::NaturalKey(QKeyEvent* event, NaturalPress& press) const {
 }
 
 // Natural mode keeps the order of keys and loses none: a key goes down only once the machine
-// has taken the one before (its interrupt accepted, and one check more so the ROM's handler
+// has taken the one before (its interrupt accepted, and a few checks more so the ROM's handler
 // still finds it down in port 56), and a key whose host key went up at once (a short tap,
 // synthetic events) stays down until then.
 void DisplayWidget::PressNatural(quint32 native, const NaturalPress& press) {
@@ -172,7 +175,7 @@ void DisplayWidget::ReleaseHeld(Pressed& held) {
 
 bool DisplayWidget::WaitingForMachine() const {
     for (const Pressed& held : natural_keys_)
-        if (held.held && held.taken_checks < 1) return true;
+        if (held.held && held.taken_checks < HoldChecks) return true;
     return false;
 }
 
@@ -182,7 +185,7 @@ void DisplayWidget::NaturalStep() {
         if (!held.held) continue;
         if (!held.taken) {
             if (!key_pending || ++held.waited >= ReleaseWaitLimit) held.taken = true;
-        } else if (held.taken_checks < 1) {
+        } else if (held.taken_checks < HoldChecks) {
             ++held.taken_checks;
         } else if (held.release_pending) {
             ReleaseHeld(held);
@@ -197,8 +200,8 @@ void DisplayWidget::NaturalStep() {
     }
     bool busy = !queue_.empty();
     for (const Pressed& held : natural_keys_)
-        busy =
-            busy || (held.held && (!held.taken || held.taken_checks < 1 || held.release_pending));
+        busy = busy || (held.held &&
+                        (!held.taken || held.taken_checks < HoldChecks || held.release_pending));
     if (!busy) natural_timer_.stop();
 }
 
