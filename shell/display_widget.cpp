@@ -153,8 +153,8 @@ bool DisplayWidget::NaturalKey(QKeyEvent* event, NaturalPress& press) const {
 
 // Natural mode keeps the order of keys and loses none: a key goes down only once the machine
 // has taken the one before (its interrupt accepted, and a few checks more so the ROM's handler
-// still finds it down in port 56), and a key whose host key went up at once (a short tap,
-// synthetic events) stays down until then.
+// still finds it down in port 56) and, when its host key is already up, released it. A key
+// whose host key went up at once (a short tap, synthetic events) stays down until then.
 void DisplayWidget::PressNatural(quint32 native, const NaturalPress& press) {
     Pressed& held = natural_keys_[native];
     if (held.held) ReleaseHeld(held); // typed again before the machine took it
@@ -175,7 +175,7 @@ void DisplayWidget::ReleaseHeld(Pressed& held) {
 
 bool DisplayWidget::WaitingForMachine() const {
     for (const Pressed& held : natural_keys_)
-        if (held.held && held.taken_checks < HoldChecks) return true;
+        if (held.held && (held.taken_checks < HoldChecks || held.release_pending)) return true;
     return false;
 }
 
@@ -222,7 +222,7 @@ bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
                     PressNatural(native, press);
                 else if (queue_.size() < MaxQueuedKeys)
                     queue_.push_back({native, press, false});
-                natural_timer_.start();
+                if (!natural_timer_.isActive()) natural_timer_.start();
                 return true;
             }
             if (press.stroke || IsDeadKey(event->key())) return true; // no ABC80 character
@@ -230,9 +230,9 @@ bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
             for (Queued& q : queue_)
                 if (q.native == native) q.released = true;
             if (natural_keys_[native].held) {
+                // Released by the timer's steps only: they count time, events do not.
                 natural_keys_[native].release_pending = true;
-                natural_timer_.start();
-                NaturalStep();
+                if (!natural_timer_.isActive()) natural_timer_.start();
                 return true;
             }
         }
