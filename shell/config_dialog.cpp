@@ -2,11 +2,17 @@
 
 #include "machine/settings.h"
 #include "shell/decimal_text.h"
+#include "shell/preferences.h"
 #include "ui_config_dialog.h"
 
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
+
+#include <cstdint>
 
 namespace {
 
@@ -20,9 +26,47 @@ QByteArray Utf8Prefix(const QString& text, int max) {
     return bytes.left(end);
 }
 
+// The processor's pacing wait, as it runs before every instruction.
+[[gnu::noinline]] void IdleLoop(int32_t n) {
+    volatile int32_t counter = n;
+    while (counter > 0)
+        counter = counter - 1;
+}
+
+QByteArray WaitstatesText(const QLineEdit* field) { return field->text().left(255).toLatin1(); }
+
 } // namespace
 
-ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent), ui_(new Ui::ConfigDialog) {
+double IdleIterationsPerSecond() {
+    static double per_second = [] {
+        constexpr int32_t Iterations = 1 << 20;
+        double best = 0;
+        for (int round = 0; round < 3; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            IdleLoop(Iterations);
+            const double seconds = std::max(timer.nsecsElapsed(), qint64(1)) / 1e9;
+            best = std::max(best, Iterations / seconds);
+        }
+        return best;
+    }();
+    return per_second;
+}
+
+QString WaitstatesMeaning(int32_t waitstates, double idle_per_second) {
+    if (waitstates == -1) return "-1: a real ABC80's speed (3 MHz)";
+    if (waitstates <= 0) return QString("%1: as fast as possible").arg(waitstates);
+    const double seconds = SecondsPerInstruction(waitstates, idle_per_second);
+    QString pace = seconds >= 1      ? QString("%1 s").arg(seconds, 0, 'f', 1)
+                   : seconds >= 1e-3 ? QString("%1 ms").arg(seconds * 1e3, 0, 'f', 1)
+                                     : QString("%1 µs").arg(seconds * 1e6, 0, 'f', 2);
+    return QString("%1 idle iterations before each instruction (about %2 each here)")
+        .arg(waitstates)
+        .arg(pace);
+}
+
+ConfigDialog::ConfigDialog(QWidget* parent)
+    : QDialog(parent), ui_(new Ui::ConfigDialog), idle_rate_(IdleIterationsPerSecond()) {
     ui_->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -33,6 +77,41 @@ ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent), ui_(new Ui::Confi
     ui_->filesFolder->setText(QString::fromUtf8(folder));
     ui_->waitstates->setFocus();
 
+    // The speed choice above the waitstates field, what the field means beside it, the keyboard
+    // mode below the folder.
+    speed_ = new QComboBox(this);
+    speed_->setObjectName("speedChoice");
+    speed_->addItems(
+        {"Real ABC80 (3 MHz)", "As fast as possible", "Slow down by N idle iterations"});
+    meaning_ = new QLabel(this);
+    meaning_->setObjectName("waitstatesMeaning");
+    keyboard_ = new QComboBox(this);
+    keyboard_->setObjectName("keyboardMode");
+    keyboard_->addItems({"As typed", "Swedish key positions"});
+    keyboard_->setCurrentIndex(SavedKeyboardMode() == KeyboardMode::Natural ? 0 : 1);
+    auto* grid = static_cast<QGridLayout*>(layout());
+    QLayoutItem* buttons = grid->itemAtPosition(2, 0);
+    grid->removeItem(buttons);
+    grid->removeWidget(ui_->folderLabel);
+    grid->removeWidget(ui_->filesFolder);
+    grid->removeWidget(ui_->browse);
+    grid->addWidget(new QLabel("Speed", this), 0, 0);
+    grid->addWidget(speed_, 0, 1, 1, 2);
+    grid->addWidget(ui_->waitstatesLabel, 1, 0);
+    grid->addWidget(ui_->waitstates, 1, 1);
+    grid->addWidget(meaning_, 2, 1, 1, 2);
+    grid->addWidget(ui_->folderLabel, 3, 0);
+    grid->addWidget(ui_->filesFolder, 3, 1);
+    grid->addWidget(ui_->browse, 3, 2);
+    grid->addWidget(new QLabel("Keyboard", this), 4, 0);
+    grid->addWidget(keyboard_, 4, 1, 1, 2);
+    grid->addItem(buttons, 5, 0, 1, 3);
+    setTabOrder(speed_, ui_->waitstates);
+    setTabOrder(ui_->browse, keyboard_);
+    WaitstatesEdited();
+    connect(speed_, &QComboBox::activated, this, &ConfigDialog::SpeedChosen);
+    connect(ui_->waitstates, &QLineEdit::textEdited, this, &ConfigDialog::WaitstatesEdited);
+
     connect(ui_->cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui_->apply, &QPushButton::clicked, this, &ConfigDialog::TakeFields);
     connect(ui_->ok, &QPushButton::clicked, this, &ConfigDialog::Ok);
@@ -41,11 +120,46 @@ ConfigDialog::ConfigDialog(QWidget* parent) : QDialog(parent), ui_(new Ui::Confi
 
 ConfigDialog::~ConfigDialog() = default;
 
-void ConfigDialog::TakeFields() {
-    QByteArray waitstates = ui_->waitstates->text().left(255).toLatin1();
-    SetWaitstates(DecimalTextToInt(waitstates.constData()));
+// The list follows the field: -1 real speed, 0 and other negatives full speed, above 0 slowed.
+void ConfigDialog::WaitstatesEdited() {
+    const int32_t n = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
+    speed_->setCurrentIndex(n == -1 ? RealSpeed : n <= 0 ? FullSpeed : SlowedDown);
+    meaning_->setText(WaitstatesMeaning(n, idle_rate_));
+}
+
+void ConfigDialog::SpeedChosen(int index) {
+    const int32_t n = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
+    if (index == RealSpeed) ui_->waitstates->setText("-1");
+    if (index == FullSpeed) ui_->waitstates->setText("0");
+    if (index == SlowedDown && n <= 0) ui_->waitstates->setText("1000");
+    WaitstatesEdited();
+    if (index == SlowedDown) {
+        ui_->waitstates->setFocus();
+        ui_->waitstates->selectAll();
+    }
+}
+
+bool ConfigDialog::TakeFields() {
+    const int32_t waitstates = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
+    const double seconds = SecondsPerInstruction(waitstates, idle_rate_);
+    if (seconds > 1 && waitstates != Waitstates()) {
+        QMessageBox ask(QMessageBox::Question, "Lunabrik Config",
+                        QString("With %1 idle iterations each instruction takes about %2 "
+                                "seconds on this computer: the machine will hardly move.\n\n"
+                                "Use this speed?")
+                            .arg(waitstates)
+                            .arg(seconds, 0, 'f', 1),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        ask.setObjectName("slowSpeedQuestion");
+        ask.setDefaultButton(QMessageBox::No);
+        if (ask.exec() != QMessageBox::Yes) return false;
+    }
+    SetWaitstates(waitstates);
+    SaveKeyboardMode(keyboard_->currentIndex() == 0 ? KeyboardMode::Natural
+                                                    : KeyboardMode::Positional);
     QByteArray folder = Utf8Prefix(ui_->filesFolder->text(), FilesFolderSize - 1);
     SetFilesFolder(folder.constData());
+    return true;
 }
 
 // The folder is a prefix of the host file names, so a chosen directory gets its trailing "/".
@@ -65,7 +179,7 @@ void ConfigDialog::ChooseFolder() {
 
 // The values are in force whether or not the file could be written.
 void ConfigDialog::Ok() {
-    TakeFields();
+    if (!TakeFields()) return;
     if (!WriteSettings()) {
         QMessageBox::warning(this, "Lunabrik Config",
                              QString("The settings could not be saved to %1 in %2.\n"

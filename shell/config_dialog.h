@@ -6,6 +6,9 @@
 
 #include <memory>
 
+class QComboBox;
+class QLabel;
+
 namespace Ui {
 class ConfigDialog;
 }
@@ -15,18 +18,46 @@ class ConfigDialog : public QDialog {
     explicit ConfigDialog(QWidget* parent = nullptr);
     ~ConfigDialog() override;
 
-    // Reads the two fields into the settings: waitstates by the decimal rule, the folder as UTF-8
-    // cut to the 255 bytes the settings hold.
-    void TakeFields();
+    // Reads the fields into the settings: waitstates by the decimal rule, the folder as UTF-8
+    // cut to the 255 bytes the settings hold, the keyboard mode into the shell's preferences.
+    // A waitstates value that would take more than a second per instruction on this host is
+    // taken only when the user confirms it; false when they did not (nothing is taken then).
+    bool TakeFields();
     void ChooseFolder();
     void Ok();
 
     // The dialog's widgets, for tests.
     Ui::ConfigDialog& Widgets() { return *ui_; }
+    QComboBox* SpeedChoice() const { return speed_; }
+    QLabel* Meaning() const { return meaning_; }
+    QComboBox* KeyboardChoice() const { return keyboard_; }
+
+    // Idle iterations per second on this host (measured at the first dialog); tests set their own.
+    void SetIdleRate(double per_second) { idle_rate_ = per_second; }
+
+    // The speed choices, in the order of the list.
+    enum Speed { RealSpeed, FullSpeed, SlowedDown };
 
   private:
+    void SpeedChosen(int index);
+    void WaitstatesEdited();
+
     std::unique_ptr<Ui::ConfigDialog> ui_;
+    QComboBox* speed_;
+    QLabel* meaning_;
+    QComboBox* keyboard_;
+    double idle_rate_;
 };
+
+// What a waitstates value means, in words, on this host.
+QString WaitstatesMeaning(int32_t waitstates, double idle_per_second);
+// Idle iterations of the processor's pacing wait per second on this host, measured once (a few
+// milliseconds) and remembered.
+double IdleIterationsPerSecond();
+// The seconds one instruction takes with this many idle iterations before it.
+inline double SecondsPerInstruction(int32_t waitstates, double idle_per_second) {
+    return waitstates > 0 ? waitstates / idle_per_second : 0;
+}
 
 // Runs the dialog modally over the main window; emulation and ticks go on meanwhile.
 void RunConfigDialog(QWidget* parent);

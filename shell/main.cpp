@@ -1,4 +1,5 @@
 #include "machine/startup.h"
+#include "shell/command_line.h"
 #include "shell/program.h"
 
 #include <QApplication>
@@ -6,6 +7,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    CommandLine line;
+    if (int code = ParseCommandLine(argc, argv, line); code >= 0) return code;
     // Without a display Qt would abort before any message: check the ROM images first, so the
     // message naming a missing one still reaches standard error, then say what is missing.
     if (!DisplayAvailable(argc, argv)) {
@@ -17,5 +20,5 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lunabrik");
-    return RunLunabrik();
+    return RunLunabrik(&line);
 }

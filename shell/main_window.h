@@ -1,23 +1,30 @@
-// The main window: the display in a sunken frame on the left, the About, Config, Reset and Quit
-// buttons on the right. It owns the three threads' lifetimes: the RenderThread and the 20 ms tick
-// from its creation, the ProcessorThread from StartProcessor(), all ended by closing the window.
+// The main window: menus, the display in a sunken frame with the About, Config, Reset and Quit
+// buttons beside it, and a status bar. It owns the three threads' lifetimes: the RenderThread and
+// the 20 ms tick from its creation, the ProcessorThread from StartProcessor(), all ended by
+// closing the window. It types pasted text and files into the machine at the pace it takes keys.
 #pragma once
 
 #include "display/render_event.h"
+#include "machine/typing.h"
+#include "shell/speed_meter.h"
 
+#include <QElapsedTimer>
+#include <QMainWindow>
 #include <QTimer>
-#include <QWidget>
 
+#include <functional>
 #include <thread>
 
 class DisplayWidget;
 class QFrame;
+class QLabel;
 class QPushButton;
 
-class MainWindow : public QWidget {
+class MainWindow : public QMainWindow {
   public:
     // font_loaded: start-up built the character generator, so the display and the tick can run.
-    explicit MainWindow(bool font_loaded);
+    // notice: what start-up has to tell the user (a missing font.bin), shown in the status bar.
+    explicit MainWindow(bool font_loaded, const QString& notice = {});
     ~MainWindow() override;
 
     // Starts the ProcessorThread; call after the window is shown and the processor reset.
@@ -33,23 +40,98 @@ class MainWindow : public QWidget {
     QPushButton* ConfigButton() const { return config_; }
     QPushButton* ResetButton() const { return reset_; }
     QPushButton* QuitButton() const { return quit_; }
+    QAction* Action(const char* name) const;
+
+    // Window size and place as the preferences hold them; on the first start the largest scale
+    // whose picture fits in three quarters of the screen's height. Call before show().
+    void RestoreWindowState();
+    // 1-8: the picture at that many device pixels per emulated pixel, the window sized for it;
+    // 0: the largest that fits, growing and shrinking with the window.
+    void SetScale(int scale);
+    int Scale() const { return scale_; }
+    void SetFullScreen(bool on);
+    // The scale a first start picks for a screen of this height in device pixels.
+    static int FirstStartScale(int screen_device_height);
+
+    // Typing: text (UTF-8) typed at the pace the machine takes keys; what says where it comes
+    // from ("Paste", a file name) in the status bar.
+    void TypeText(const QByteArray& utf8, const QString& what);
+    // A text file typed in the same way; false (with a message) for a folder, an unreadable,
+    // binary or too large file.
+    bool TypeFile(const QString& path);
+    // Types the file once the machine waits for input after start-up (its screen has settled).
+    void TypeFileWhenReady(const QString& path);
+    void CancelTyping();
+    bool Typing() const { return TypistBusy(typist_); }
+    TypistPace& Pace() { return typist_.pace; }
+    void Paste();
+    void CopyScreen();
+
+    // The status bar's fields, and its sources (tests give fakes).
+    QLabel* SpeedField() const { return speed_label_; }
+    QLabel* KeyboardField() const { return mode_label_; }
+    QLabel* NoticeField() const { return notice_label_; }
+    QLabel* TypingField() const { return typing_label_; }
+    QLabel* WarningField() const { return warning_label_; }
+    void SetStatusSources(std::function<bool(uint64_t&, uint64_t&)> speed,
+                          std::function<bool(uint32_t&, QString&)> warnings);
+    void UpdateStatus();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void BuildMenus();
+    void LayoutClient();
     void SetUpDisplay(bool font_loaded);
     void Tick();
+    void TypingStep();
     void Shutdown();
+    void ShowKeyboardMode();
+    void ShowProblem(const QString& text);
+    void RunDialog(const std::function<void()>& run);
+    void ChooseFileToType();
+    void SaveScreenshot();
+    void DropFiles(const QList<QUrl>& urls);
 
+    QWidget* client_;
     QFrame* frame_;
     DisplayWidget* display_;
     QPushButton* about_;
     QPushButton* config_;
     QPushButton* reset_;
     QPushButton* quit_;
+    QLabel* speed_label_;
+    QLabel* mode_label_;
+    QLabel* notice_label_;
+    QLabel* typing_label_;
+    QLabel* warning_label_;
+    int scale_ = 0;
+    bool shut_down_ = false;
+
     QTimer tick_timer_;
+    QTimer status_timer_;
+    QElapsedTimer clock_;
+    SpeedMeter speed_meter_;
+    std::function<bool(uint64_t&, uint64_t&)> speed_source_;
+    std::function<bool(uint32_t&, QString&)> warning_source_;
+    uint32_t warnings_seen_ = 0;
+
+    Typist typist_;
+    QTimer typing_timer_;
+    QString typing_what_;
+    size_t typing_skipped_ = 0;
+    QTimer ready_timer_;
+
     RenderEvent render_event_;
     std::thread render_thread_;
     std::thread processor_thread_;
 };
+
+// A file's text for typing, as UTF-8: UTF-8 or 7-bit text as it is, other 8-bit text read as
+// Latin-1. False with a message for a folder, a file that cannot be read, one over the size
+// limit, or binary data (zero bytes, or many control bytes).
+bool ReadTextForTyping(const QString& path, QByteArray& utf8, QString& error);
+constexpr qint64 TypingFileLimit = 16 * 1024 * 1024;

@@ -1,6 +1,7 @@
 #include "shell/program.h"
 
 #include "machine/startup.h"
+#include "shell/command_line.h"
 #include "shell/main_window.h"
 
 #include <QApplication>
@@ -68,7 +69,19 @@ bool DisplayAvailable(int argc, char** argv) {
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-std::unique_ptr<MainWindow> StartLunabrik() {
+QString StartupNotice(const StartupReport& report) {
+    QStringList parts;
+    if (!report.font_loaded)
+        parts << QString("font.bin is missing in %1: the display stays black")
+                     .arg(QDir::currentPath());
+    if (report.files_folder_created) parts << "Created the files folder Files/";
+    if (report.files_folder_error)
+        parts << QString("Cannot create the files folder Files/: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(report.files_folder_error)));
+    return parts.join("; ");
+}
+
+std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     StartupReport report;
     if (!StartCore(report)) {
         if (!PlatformIsHeadless()) {
@@ -78,14 +91,17 @@ std::unique_ptr<MainWindow> StartLunabrik() {
         }
         return nullptr;
     }
-    auto window = std::make_unique<MainWindow>(report.font_loaded);
+    auto window = std::make_unique<MainWindow>(report.font_loaded, StartupNotice(report));
+    window->RestoreWindowState();
     window->show();
     window->StartProcessor();
+    if (line && !line->program_file.empty())
+        window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()));
     return window;
 }
 
-int RunLunabrik() {
-    std::unique_ptr<MainWindow> window = StartLunabrik();
+int RunLunabrik(const CommandLine* line) {
+    std::unique_ptr<MainWindow> window = StartLunabrik(line);
     if (!window) return MissingRomExitCode;
     return QApplication::exec();
 }

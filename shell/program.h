@@ -1,9 +1,12 @@
 // The program's start-up and run, apart from main() so that tests can drive them.
 #pragma once
 
+#include <QString>
+
 #include <memory>
 
 class MainWindow;
+struct CommandLine;
 struct StartupReport;
 
 // The machine's start-up (settings, ROM images, character generator, the default files folder,
@@ -16,10 +19,14 @@ bool StartCore(StartupReport& report);
 bool DisplayAvailable(int argc, char** argv);
 
 // Start-up, in order: the machine (StartCore), then the main window (display, RenderThread,
-// 20 ms tick) shown, then the ProcessorThread. When a ROM image is missing it says so on standard
-// error and, where a user can see one, in a message box, and returns null. Needs a QApplication.
-std::unique_ptr<MainWindow> StartLunabrik();
+// 20 ms tick) shown, then the ProcessorThread; a program file on the command line is typed in once
+// the machine waits for input. When a ROM image is missing it says so on standard error and,
+// where a user can see one, in a message box, and returns null. Needs a QApplication.
+std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line = nullptr);
+
+// What start-up has to tell the user in the status bar (font.bin missing, Files/ created or not).
+QString StartupNotice(const StartupReport& report);
 
 // Start-up and the event loop; the program's exit code: 0 after Quit or the close box, 1 when a
 // ROM image is missing.
-int RunLunabrik();
+int RunLunabrik(const CommandLine* line = nullptr);

@@ -23,6 +23,7 @@
 #include "machine/memory.h"
 #include "machine/settings.h"
 #include "machine/startup.h"
+#include "machine/typing.h"
 
 #include <atomic>
 #include <cerrno>
@@ -49,7 +50,6 @@ constexpr int ExitTimeLimit = 5;
 constexpr uint8_t ScanLeftShift = 42;
 constexpr uint8_t ScanControl = 29;
 constexpr uint8_t ScanCapsLock = 58;
-constexpr uint8_t CodeEnter = 0x0D;
 
 // A stall repeats the same prefix at the same PC with nothing changed; this many in a row, without
 // the instruction ever executing in between, count as stuck.
@@ -91,13 +91,6 @@ const char* const HelpText =
 
 enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png };
 
-// One key press as the keyboard model sees it.
-struct KeyStroke {
-    uint8_t scan_code;
-    bool shift;
-    bool control;
-};
-
 struct Action {
     ActionKind kind;
     std::string text;            // wait text or file name
@@ -121,10 +114,6 @@ struct Options {
 Options Opts;
 
 // --- Typing: text to ABC80 codes to key strokes -------------------------------------------------
-
-bool KeyForCode(uint8_t code, KeyStroke& key) {
-    return FindKeyForCode(code, key.scan_code, key.shift, key.control);
-}
 
 // Turns --type text into key strokes; false with a message for text that cannot be typed.
 bool ParseTypedText(const std::string& text, std::vector<KeyStroke>& keys) {
@@ -176,7 +165,7 @@ bool ParseTypedText(const std::string& text, std::vector<KeyStroke>& keys) {
             }
         }
         KeyStroke key;
-        if (code > 0x7F || !KeyForCode(uint8_t(code), key)) {
+        if (code > 0x7F || !KeyStrokeForCode(uint8_t(code), key)) {
             std::fprintf(stderr, "lunabrik-headless: --type: no key gives the code 0x%02X\n", code);
             return false;
         }
@@ -224,7 +213,7 @@ bool ParseKey(std::string name, KeyStroke& key) {
     uint32_t cp = 0;
     if (!DecodeUtf8(name.data(), name.size(), i, cp)) return false;
     int code = Abc80CodeForCharacter(cp);
-    if (code < 0 || i != name.size() || !KeyForCode(uint8_t(code), key)) return false;
+    if (code < 0 || i != name.size() || !KeyStrokeForCode(uint8_t(code), key)) return false;
     key.shift = key.shift || shift;
     key.control = key.control || ctrl;
     return true;
@@ -525,26 +514,10 @@ int RunTicks(long n) {
 }
 
 // Presses a key with its modifiers, holds it for key_ticks, releases it, waits key_ticks more.
-// With CAPS on, a letter key would give its capital whatever shift says, so Caps Lock is toggled
-// off around it and on again.
 int PressKey(const KeyStroke& key) {
-    uint8_t index = key.scan_code < KeyScanCodes ? KeyIndexTable[key.scan_code] : 0;
-    bool caps_toggle = (KeyboardState.modifiers & CAPS) && LetterKeyTable[index] && !key.shift;
-    if (caps_toggle) {
-        KeyEvent(ScanCapsLock, true);
-        KeyEvent(ScanCapsLock, false);
-    }
-    if (key.shift) KeyEvent(ScanLeftShift, true);
-    if (key.control) KeyEvent(ScanControl, true);
-    KeyEvent(key.scan_code, true);
+    const bool caps_toggled = PressKeyStroke(key);
     int rc = RunTicks(Opts.key_ticks);
-    KeyEvent(key.scan_code, false);
-    if (key.control) KeyEvent(ScanControl, false);
-    if (key.shift) KeyEvent(ScanLeftShift, false);
-    if (caps_toggle) {
-        KeyEvent(ScanCapsLock, true);
-        KeyEvent(ScanCapsLock, false);
-    }
+    ReleaseKeyStroke(key, caps_toggled);
     if (rc >= 0) return rc;
     return RunTicks(Opts.key_ticks);
 }

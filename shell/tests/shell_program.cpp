@@ -116,11 +116,15 @@ class ShellThread : public testing::Test {
     std::unique_ptr<MainWindow> window;
 };
 
+// The display in a sunken frame at the top left, the four buttons in a column to its right in
+// the order About, Config, Reset, Quit; at the smallest size the places of the minimal window.
 TEST_F(ShellThread, MainWindowLayout) {
     Start();
     EXPECT_EQ(window->windowTitle(), "Lunabrik");
     EXPECT_FALSE(window->windowIcon().isNull());
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()); // fixed size
+    QWidget* client = window->centralWidget();
+    window->resize(window->size() - client->size() + client->minimumSize());
+    ASSERT_TRUE(WaitFor([&] { return client->size() == QSize(318, 249); }));
     const struct {
         QPushButton* button;
         const char* text;
@@ -139,6 +143,11 @@ TEST_F(ShellThread, MainWindowLayout) {
     EXPECT_GE(window->Display()->height(), 240);
     EXPECT_EQ(QApplication::focusWidget(), window->Display())
         << "the display has the focus at start";
+    // Larger: the frame grows, the buttons stay beside it at the top.
+    window->resize(window->size() + QSize(300, 200));
+    ASSERT_TRUE(WaitFor([&] { return client->width() == 618; }));
+    EXPECT_EQ(frame->geometry(), QRect(2, 2, 545, 445));
+    EXPECT_EQ(window->QuitButton()->geometry(), QRect(550, 104, 64, 32));
 }
 
 // With font.bin the tick runs: NMIs reach the program and the display shows screen memory. Without
@@ -155,11 +164,14 @@ TEST_F(ShellThread, DisplayWithAndWithoutFont) {
             EXPECT_TRUE(WaitFor([] { return Ticks() >= 3; }));
             ASSERT_TRUE(WaitFor(
                 [&] { return window->Display()->Picture().pixel(0, 0) == qRgb(255, 255, 255); }));
-            // The painted widget, not just the buffer: the block top-left, black beside it.
+            // The painted widget, not just the buffer: the block top-left of the picture at its
+            // scale, black beside it.
             QImage shown = window->Display()->grab().toImage();
-            EXPECT_EQ(shown.pixel(5, 9), qRgb(255, 255, 255));
-            EXPECT_EQ(shown.pixel(6, 0), qRgb(0, 0, 0));
-            EXPECT_EQ(shown.pixel(0, 10), qRgb(0, 0, 0));
+            const QPoint at = window->Display()->PictureRect().topLeft().toPoint();
+            const int f = window->Display()->Factor();
+            EXPECT_EQ(shown.pixel(at + QPoint(6 * f - 1, 10 * f - 1)), qRgb(255, 255, 255));
+            EXPECT_EQ(shown.pixel(at + QPoint(6 * f, 0)), qRgb(0, 0, 0));
+            EXPECT_EQ(shown.pixel(at + QPoint(0, 10 * f)), qRgb(0, 0, 0));
         } else {
             QTest::qWait(200); // ten ticks' time
             EXPECT_EQ(Ticks(), 0);
@@ -193,6 +205,7 @@ TEST_F(ShellThread, StartUpReadsTheSettings) {
 TEST_F(ShellThread, KeyPressReachesPort56AndRequestsInterrupt) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     SendKey(display, QEvent::KeyPress, ScanA);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0xE1);
     EXPECT_EQ(ReadInterruptBusByte(), 26);
@@ -204,6 +217,7 @@ TEST_F(ShellThread, KeyPressReachesPort56AndRequestsInterrupt) {
 TEST_F(ShellThread, AutoRepeatsAreDropped) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     // X11 repeats a held key as release and press pairs, other systems as presses alone.
     SendKey(display, QEvent::KeyPress, ScanA);
     for (int i = 0; i < 3; ++i) {
@@ -221,6 +235,7 @@ TEST_F(ShellThread, AutoRepeatsAreDropped) {
 TEST_F(ShellThread, AltCombinationsAndF10StayWithTheDesktop) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     SendKey(display, QEvent::KeyPress, ScanA, Qt::AltModifier);
     SendKey(display, QEvent::KeyPress, ScanF10);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0);
@@ -231,12 +246,15 @@ TEST_F(ShellThread, AltCombinationsAndF10StayWithTheDesktop) {
 TEST_F(ShellThread, FocusLossReleasesTheKeyAndAClickTakesItBack) {
     Start();
     DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     ASSERT_TRUE(display->hasFocus());
     SendKey(display, QEvent::KeyPress, ScanA);
     ASSERT_EQ(ReadInPort(KeyboardPort), 0xE1);
-    // A click on a button moves the focus there: the held key is released at once.
-    QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
-    EXPECT_TRUE(window->ResetButton()->hasFocus());
+    // Buttons take no focus; a widget that does (here the About dialog's OK) takes it away from
+    // the display: the held key is released at once.
+    QPushButton other("elsewhere", window.get());
+    other.show();
+    other.setFocus();
     EXPECT_FALSE(display->hasFocus());
     EXPECT_EQ(ReadInPort(KeyboardPort), 0x61);
     EXPECT_EQ(KeyboardState.held_keys, 0);

@@ -1,0 +1,79 @@
+// The shell's small parts on their own: the command line and the speed figure.
+#include "shell/command_line.h"
+#include "shell/speed_meter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+int Parse(std::vector<const char*> args, CommandLine& line) {
+    args.insert(args.begin(), "lunabrik");
+    return ParseCommandLine(int(args.size()), const_cast<char**>(args.data()), line);
+}
+
+TEST(ShellCommandLine, OptionsAndExitCodes) {
+    const struct {
+        std::vector<const char*> args;
+        int code;
+        const char* out; // expected in standard output (code 0) or error (code 2)
+        const char* file;
+    } cases[] = {
+        {{}, -1, "", ""},
+        {{"--help"}, 0, "usage: lunabrik", ""},
+        {{"-h"}, 0, "--version", ""},
+        {{"--version"}, 0, "lunabrik " LUNABRIK_VERSION "\n", ""},
+        {{"--bogus"}, 2, "unknown option: --bogus", ""},
+        {{"-x", "PROG.BAS"}, 2, "usage:", ""},
+        {{"PROG.BAS"}, -1, "", "PROG.BAS"},
+        {{"-platform", "offscreen", "PROG.BAS"}, -1, "", "PROG.BAS"},
+        {{"-platform"}, 2, "missing value", ""},
+        {{"A.BAS", "B.BAS"}, 2, "more than one", ""},
+        {{"--", "-odd.bas"}, -1, "", "-odd.bas"},
+    };
+    for (const auto& c : cases) {
+        CommandLine line;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int code = Parse(c.args, line);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string what = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_EQ(code, c.code) << what;
+        EXPECT_NE((code == 2 ? err : out).find(c.out), std::string::npos) << what << out << err;
+        if (code == -1) {
+            EXPECT_EQ(line.program_file, c.file) << what;
+        }
+    }
+}
+
+TEST(ShellSpeedMeter, PercentOfThreeMegahertzOverTheLastSecond) {
+    SpeedMeter meter;
+    SpeedFigure f{};
+    EXPECT_FALSE(meter.Figure(f)) << "one sample is no speed";
+    meter.Add(0.0, 0, 0);
+    EXPECT_FALSE(meter.Figure(f));
+    // Two seconds at full speed (300 %), then one at real speed: the figure covers the last
+    // second only.
+    for (int i = 1; i <= 8; ++i)
+        meter.Add(i * 0.25, uint64_t(i) * 500000, uint64_t(i) * 2250000);
+    ASSERT_TRUE(meter.Figure(f));
+    EXPECT_NEAR(f.percent, 300, 1e-9);
+    EXPECT_NEAR(f.mips, 2.0, 1e-9);
+    for (int i = 9; i <= 12; ++i)
+        meter.Add(i * 0.25, 4000000 + uint64_t(i - 8) * 100000,
+                  18000000 + uint64_t(i - 8) * 750000);
+    ASSERT_TRUE(meter.Figure(f));
+    EXPECT_NEAR(f.percent, 100, 1e-9);
+    EXPECT_NEAR(f.mips, 0.4, 1e-9);
+    // Counters that start again (a new processor) start the window afresh.
+    meter.Add(3.25, 10, 10);
+    EXPECT_FALSE(meter.Figure(f));
+    meter.Add(3.5, 10, 10);
+    ASSERT_TRUE(meter.Figure(f));
+    EXPECT_EQ(f.percent, 0);
+}
+
+} // namespace
