@@ -2,13 +2,18 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
 const char* const Usage =
     "usage: lunabrik [options] [PROGRAM.BAS]\n"
-    "An ABC80 emulator. It reads basic.rom, dev_dos.rom, font.bin and Lunabrik.cfg from the\n"
-    "working folder. PROGRAM.BAS, a text file, is typed in once the machine waits for input.\n"
+    "An ABC80 emulator. It reads basic.rom, dev_dos.rom, font.bin and Lunabrik.cfg from its\n"
+    "folder: the working directory when it holds basic.rom, else the per-user folder\n"
+    "$XDG_DATA_HOME/lunabrik (~/.local/share/lunabrik), created on first start with the\n"
+    "installed free images and a Files/ folder. PROGRAM.BAS, a text file, is typed in once the\n"
+    "machine waits for input.\n"
+    "  --dir FOLDER work in FOLDER (created and given the free images it lacks)\n"
     "  --help       this text\n"
     "  --version    the version\n"
     "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
@@ -51,6 +56,9 @@ int ParseCommandLine(int argc, char** argv, CommandLine& line) {
             } else if (std::strcmp(a, "--version") == 0) {
                 std::printf("lunabrik %s\n", LUNABRIK_VERSION);
                 return std::fflush(stdout) == 0 ? 0 : 2;
+            } else if (std::strcmp(a, "--dir") == 0) {
+                if (++i >= argc || !*argv[i]) return Refuse("missing folder after", a);
+                line.dir = argv[i];
             } else if (Among(a, QtValueOptions, std::size(QtValueOptions))) {
                 if (++i >= argc) return Refuse("missing value after", a);
             } else if (!Among(a, QtFlagOptions, std::size(QtFlagOptions))) {
@@ -59,7 +67,10 @@ int ParseCommandLine(int argc, char** argv, CommandLine& line) {
             continue;
         }
         if (!line.program_file.empty()) return Refuse("more than one program file", a);
-        line.program_file = a;
+        // Named from where the program was started, before it moves into its folder.
+        char here[4096];
+        line.program_file =
+            a[0] != '/' && getcwd(here, sizeof here) ? std::string(here) + "/" + a : a;
     }
     return -1;
 }

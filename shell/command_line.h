@@ -4,7 +4,8 @@
 #include <string>
 
 struct CommandLine {
-    std::string program_file; // a text file to type in once the machine waits for input
+    std::string program_file; // a text file to type in once the machine waits for input (absolute)
+    std::string dir;          // --dir FOLDER: the folder to work in, or empty
 };
 
 // Reads the options (Qt's own, like -platform NAME, are passed over). Returns -1 to go on, or the

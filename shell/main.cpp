@@ -1,3 +1,4 @@
+#include "machine/data_folder.h"
 #include "machine/startup.h"
 #include "shell/command_line.h"
 #include "shell/program.h"
@@ -9,6 +10,12 @@
 int main(int argc, char** argv) {
     CommandLine line;
     if (int code = ParseCommandLine(argc, argv, line); code >= 0) return code;
+    DataFolderReport folder;
+    if (!EnterDataFolder(line.dir.empty() ? nullptr : line.dir.c_str(), folder)) {
+        std::fprintf(stderr, "Lunabrik: %s\n", folder.error.c_str());
+        return 1;
+    }
+    SetFoldersLookedIn(folder.looked_in);
     // Without a display Qt would abort before any message: check the ROM images first, so the
     // message naming a missing one still reaches standard error, then say what is missing.
     if (!DisplayAvailable(argc, argv)) {

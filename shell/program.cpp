@@ -11,16 +11,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
 
 constexpr int MissingRomExitCode = 1;
 
+std::vector<std::string> LookedIn; // the folders the start looked in, for the missing-ROM message
+
+// Where to put the images, after the folders looked in.
+std::string SupplyHint() {
+    std::string text = "Looked in:";
+    for (const auto& f : LookedIn)
+        text += "\n  " + f;
+    return text + "\nPut basic.rom, dev_dos.rom and font.bin (the free images are installed in "
+                  "share/lunabrik) into one of these folders, or name one with --dir FOLDER.";
+}
+
 QString MissingRomText(const char* file) {
-    return QString("Cannot open the ROM image %1 in the folder\n%2\n\n"
-                   "Lunabrik needs basic.rom and dev_dos.rom in its working folder.")
-        .arg(QString::fromLocal8Bit(file), QDir::currentPath());
+    return QString("Cannot open the ROM image %1 in the folder\n%2\n\n%3")
+        .arg(QString::fromLocal8Bit(file), QDir::currentPath(),
+             QString::fromStdString(SupplyHint()));
 }
 
 // Platforms with no screen a user could see a message box on.
@@ -31,6 +44,8 @@ bool PlatformIsHeadless() {
 
 } // namespace
 
+void SetFoldersLookedIn(const std::vector<std::string>& folders) { LookedIn = folders; }
+
 bool StartCore(StartupReport& report) {
     StartupOptions options;
     options.create_default_files_folder = true;
@@ -38,8 +53,8 @@ bool StartCore(StartupReport& report) {
     if (!ok) {
         char folder[4096];
         if (!getcwd(folder, sizeof folder)) std::strcpy(folder, ".");
-        std::fprintf(stderr, "Lunabrik: cannot open the ROM image %s in %s\n", report.missing_rom,
-                     folder);
+        std::fprintf(stderr, "Lunabrik: cannot open the ROM image %s in %s\n%s\n",
+                     report.missing_rom, folder, SupplyHint().c_str());
         return false;
     }
     if (report.files_folder_created)

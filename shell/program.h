@@ -4,10 +4,15 @@
 #include <QString>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class MainWindow;
 struct CommandLine;
 struct StartupReport;
+
+// The folders the start looked in for the images (named in the missing-ROM message).
+void SetFoldersLookedIn(const std::vector<std::string>& folders);
 
 // The machine's start-up (settings, ROM images, character generator, the default files folder,
 // processor reset), with what went wrong said on standard error. False when a ROM image is

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -32,7 +34,12 @@ TEST(ShellCommandLine, OptionsAndExitCodes) {
         {{"-platform"}, 2, "missing value", ""},
         {{"A.BAS", "B.BAS"}, 2, "more than one", ""},
         {{"--", "-odd.bas"}, -1, "", "-odd.bas"},
+        {{"/abs/P.BAS"}, -1, "", "/abs/P.BAS"},
+        {{"--dir"}, 2, "missing folder", ""},
+        {{"--dir", "/tmp/x", "Q.BAS"}, -1, "", "Q.BAS"},
     };
+    char here[4096];
+    ASSERT_TRUE(getcwd(here, sizeof here));
     for (const auto& c : cases) {
         CommandLine line;
         testing::internal::CaptureStdout();
@@ -44,7 +51,11 @@ TEST(ShellCommandLine, OptionsAndExitCodes) {
         EXPECT_EQ(code, c.code) << what;
         EXPECT_NE((code == 2 ? err : out).find(c.out), std::string::npos) << what << out << err;
         if (code == -1) {
-            EXPECT_EQ(line.program_file, c.file) << what;
+            // A relative program file is named from where the program started.
+            std::string want = c.file;
+            if (!want.empty() && want[0] != '/') want = std::string(here) + "/" + want;
+            EXPECT_EQ(line.program_file, want) << what;
+            EXPECT_EQ(line.dir, what == "--dir" ? "/tmp/x" : "") << what;
         }
     }
 }
