@@ -5,7 +5,7 @@ packages=(
   g++ make cmake ninja-build pkg-config           # build
   libgtest-dev libbenchmark-dev                   # tests and benchmarks
   qt6-base-dev qt6-base-dev-tools libgl-dev       # the desktop program
-  xvfb xdotool x11-apps imagemagick               # the screenshot check under a real X server
+  xvfb xdotool x11-apps imagemagick openbox xclip # checks under a real X server: keys, clipboard
   sdcc z80asm                                     # the free ROM images and the bench workload
   libz80ex-dev                                    # the reference interpreter for the benchmark
   zlib1g-dev                                      # the PNG check of the headless runner
