@@ -7,13 +7,13 @@
 
 #include <cstdint>
 
-constexpr uint8_t SHIFT = 0x03;   // both bits set and cleared together, by either shift key
+constexpr uint8_t SHIFT = 0x03; // both bits set and cleared together, by either shift key
 constexpr uint8_t CONTROL = 0x04;
 constexpr uint8_t CAPS = 0x40;
 constexpr uint8_t KeyboardBusByte = 26; // mode 2 vector I * 256 + 52
 
-constexpr int KeyScanCodes = 96;  // scan codes looked up: 0-95
-constexpr int KeyIndices = 75;    // key indices 0-74
+constexpr int KeyScanCodes = 96; // scan codes looked up: 0-95
+constexpr int KeyIndices = 75;   // key indices 0-74
 enum KeyPlane { PlanePlain, PlaneShift, PlaneControl, PlaneControlShift };
 
 struct KeyboardRecord {
@@ -25,9 +25,9 @@ struct KeyboardRecord {
 
 extern KeyboardRecord KeyboardState; // touched by the window thread only
 
-extern const uint8_t KeyIndexTable[KeyScanCodes];      // scan code -> key index, 0 for none
-extern const uint8_t KeyCodeTable[4][KeyIndices];      // plane, key index -> ABC80 code or 0xFF
-extern const uint8_t LetterKeyTable[KeyIndices];       // 1 for keys whose case follows CAPS
+extern const uint8_t KeyIndexTable[KeyScanCodes]; // scan code -> key index, 0 for none
+extern const uint8_t KeyCodeTable[4][KeyIndices]; // plane, key index -> ABC80 code or 0xFF
+extern const uint8_t LetterKeyTable[KeyIndices];  // 1 for keys whose case follows CAPS
 
 // A key press (pressed = true) or release of the key with this set-1 scan code.
 void KeyEvent(unsigned scan_code, bool pressed);

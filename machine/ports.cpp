@@ -14,7 +14,8 @@ const HostFileOperation HostFileService[HostFileOperationCount] = {
 };
 
 void PortWrite(uint8_t port, uint8_t value) {
-    if (port == LatchPort) WriteInPort(LatchPort, uint8_t((ReadInPort(LatchPort) & 0x87) | (value & 0x78)));
+    if (port == LatchPort)
+        WriteInPort(LatchPort, uint8_t((ReadInPort(LatchPort) & 0x87) | (value & 0x78)));
     if (port == HostFilePort && value < HostFileOperationCount) HostFileService[value]();
     OutPorts[port] = value;
 }

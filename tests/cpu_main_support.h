@@ -77,9 +77,9 @@ inline void ExpectRegisters(const CpuRegisters& want, const std::string& context
 #define LB_FIELD(f) EXPECT_EQ(s.f, want.f) << context << ": register " #f;
     LB_FIELD(AF)
     LB_FIELD(BC)
-    LB_FIELD(DE) LB_FIELD(HL) LB_FIELD(IX) LB_FIELD(IY) LB_FIELD(SP) LB_FIELD(PC) LB_FIELD(AF_)
-        LB_FIELD(BC_) LB_FIELD(DE_) LB_FIELD(HL_) LB_FIELD(I) LB_FIELD(IFF1) LB_FIELD(IFF2)
-            LB_FIELD(IM)
+    LB_FIELD(DE)
+    LB_FIELD(HL) LB_FIELD(IX) LB_FIELD(IY) LB_FIELD(SP) LB_FIELD(PC) LB_FIELD(AF_) LB_FIELD(BC_)
+        LB_FIELD(DE_) LB_FIELD(HL_) LB_FIELD(I) LB_FIELD(IFF1) LB_FIELD(IFF2) LB_FIELD(IM)
 #undef LB_FIELD
 }
 

@@ -16,11 +16,13 @@ TEST(AddressSpace, FillValuesAndImagesAfterLoading) {
     EXPECT_EQ(ReadByte(100), 0xFF); // short image: fill value stands
     EXPECT_EQ(ReadByte(0x3FFF), 0xFF);
     EXPECT_EQ(ReadByte(0x4000), 0xFF);
-    for (unsigned a = 0x5800; a < 0x6000; ++a) ASSERT_EQ(ReadByte(uint16_t(a)), 0x20) << a;
+    for (unsigned a = 0x5800; a < 0x6000; ++a)
+        ASSERT_EQ(ReadByte(uint16_t(a)), 0x20) << a;
     EXPECT_EQ(ReadByte(0x6000), 0x22);
     EXPECT_EQ(ReadByte(0x6FFF), 0x22); // long image: only 4,096 bytes taken
     EXPECT_EQ(ReadByte(0x7000), 0xFF);
-    for (unsigned a = 0x7C00; a < 0x8000; ++a) ASSERT_EQ(ReadByte(uint16_t(a)), 0x20) << a;
+    for (unsigned a = 0x7C00; a < 0x8000; ++a)
+        ASSERT_EQ(ReadByte(uint16_t(a)), 0x20) << a;
     EXPECT_EQ(ReadByte(0x8000), 0xFF);
     EXPECT_EQ(ReadByte(0xFFFF), 0xFF);
 }
@@ -46,7 +48,8 @@ TEST(AddressSpace, WordAccessWrapsAtTheTop) {
 
 TEST(Ports, InReadsZeroUntilWritten) {
     ResetMachineForTest();
-    for (int p = 0; p < 256; ++p) ASSERT_EQ(PortRead(uint8_t(p)), 0);
+    for (int p = 0; p < 256; ++p)
+        ASSERT_EQ(PortRead(uint8_t(p)), 0);
 }
 
 TEST(Ports, Port58LatchesBits3To6) {

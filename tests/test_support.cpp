@@ -28,7 +28,8 @@ void ResetMachineForTest() {
 
 void LoadCode(uint16_t address, std::initializer_list<uint8_t> bytes) {
     CpuState.PC = address;
-    for (uint8_t b : bytes) MachineMemory[address++] = b;
+    for (uint8_t b : bytes)
+        MachineMemory[address++] = b;
 }
 
 ScratchFolder::ScratchFolder() {
