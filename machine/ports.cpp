@@ -2,6 +2,7 @@
 
 #include "machine/host_files.h"
 
+std::atomic<uint32_t> KeyboardPortReads{0};
 uint8_t InPorts[256];
 uint8_t OutPorts[256];
 

@@ -30,8 +30,16 @@ inline void WriteInPort(uint8_t port, uint8_t value) {
     std::atomic_ref<uint8_t>(InPorts[port]).store(value, std::memory_order_relaxed);
 }
 
-// IN: the byte InPorts[port]; no side effect.
-inline uint8_t PortRead(uint8_t port) { return ReadInPort(port); }
+// Reads of the keyboard port by the processor so far. A front end that presses a key for the user
+// waits until the emulated software has read the port after the press (the ROM's keyboard handler
+// reads it in its interrupt) before it lets the key go, so a short press is never missed.
+extern std::atomic<uint32_t> KeyboardPortReads;
+
+// IN: the byte InPorts[port]; the machine sees no other effect.
+inline uint8_t PortRead(uint8_t port) {
+    if (port == KeyboardPort) KeyboardPortReads.fetch_add(1, std::memory_order_relaxed);
+    return ReadInPort(port);
+}
 
 // OUT: port 58 latches bits 3-6, port 255 runs a host file operation, then OutPorts[port] = value.
 void PortWrite(uint8_t port, uint8_t value);

@@ -1,5 +1,7 @@
 #include "machine/typing.h"
 
+#include "machine/ports.h"
+
 #include "machine/charmap.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
@@ -84,8 +86,10 @@ bool TypistStep(Typist& t) {
     switch (t.phase) {
     case Typist::Idle: return false;
     case Typist::WaitAccept:
-        // KEY is cleared when the processor accepts the keyboard interrupt.
-        if (ReadControlFlags() & KEY) {
+        // Taken: the processor accepted the keyboard interrupt (KEY cleared) and the emulated
+        // software has read port 56 since the key went down, so it saw the key held.
+        if ((ReadControlFlags() & KEY) ||
+            KeyboardPortReads.load(std::memory_order_relaxed) == t.port_reads) {
             if (t.steps < t.pace.accept_limit_steps) return true;
             ++t.not_taken; // interrupts off: go on rather than hang
         }
@@ -107,6 +111,7 @@ bool TypistStep(Typist& t) {
         }
         t.code = uint8_t(t.codes[t.next++]);
         if (!KeyStrokeForCode(t.code, t.key)) return true; // TextToCodes gives only typable codes
+        t.port_reads = KeyboardPortReads.load(std::memory_order_relaxed);
         t.caps_toggled = PressKeyStroke(t.key);
         t.phase = Typist::WaitAccept;
         t.steps = 0;

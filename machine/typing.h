@@ -51,8 +51,9 @@ struct Typist {
     int steps = 0; // steps spent in this phase
     KeyStroke key{};
     bool caps_toggled = false;
-    uint8_t code = 0;     // the code being typed
-    size_t not_taken = 0; // keys the machine did not accept within the limit
+    uint8_t code = 0;        // the code being typed
+    uint32_t port_reads = 0; // KeyboardPortReads when the key went down
+    size_t not_taken = 0;    // keys the machine did not accept within the limit
     TypistPace pace;
 };
 

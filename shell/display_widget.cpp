@@ -3,6 +3,7 @@
 #include "machine/charmap.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
+#include "machine/ports.h"
 #include "shell/scan_code.h"
 
 #include <QKeyEvent>
@@ -161,6 +162,7 @@ void DisplayWidget::PressNatural(quint32 native, const NaturalPress& press) {
     held.held = true;
     held.stroke = press.stroke;
     held.key = press.key;
+    held.port_reads = KeyboardPortReads.load(std::memory_order_relaxed);
     held.caps_toggled = press.stroke ? PressKeyStroke(press.key) : false;
     if (!press.stroke) KeyEvent(press.key.scan_code, true);
 }
@@ -184,7 +186,9 @@ void DisplayWidget::NaturalStep() {
     for (Pressed& held : natural_keys_) {
         if (!held.held) continue;
         if (!held.taken) {
-            if (!key_pending || ++held.waited >= ReleaseWaitLimit) held.taken = true;
+            // Taken once the interrupt was accepted and the ROM's handler has read port 56.
+            const bool read = KeyboardPortReads.load(std::memory_order_relaxed) != held.port_reads;
+            if ((!key_pending && read) || ++held.waited >= ReleaseWaitLimit) held.taken = true;
         } else if (held.taken_checks < HoldChecks) {
             ++held.taken_checks;
         } else if (held.release_pending) {

@@ -78,6 +78,7 @@ class DisplayWidget : public QWidget {
         int taken_checks = 0;         // checks since it was taken
         bool release_pending = false; // the host key is up; the ABC80 key waits to be taken
         int waited = 0;               // checks waited for the machine
+        uint32_t port_reads = 0;      // KeyboardPortReads when the key went down
     };
     struct Queued {
         quint32 native;
