@@ -10,6 +10,7 @@
 #include "shell/display_widget.h"
 #include "shell/main_window.h"
 #include "shell/program.h"
+#include "shell_test_support.h"
 #include "test_support.h"
 #include "ui_config_dialog.h"
 
@@ -64,21 +65,6 @@ uint16_t Ticks() {
 
 bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
     return QTest::qWaitFor(condition, ms);
-}
-
-// Runs action on the first modal widget of type W to appear, from inside that widget's own event
-// loop; a modal exec() in the test then returns once action has closed it.
-template <typename W> void OnModal(std::function<void(W*)> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            action(w);
-        }
-    });
-    timer->start();
 }
 
 void SendKey(QWidget* to, QEvent::Type type, uint32_t set1, Qt::KeyboardModifiers mods = {},

@@ -13,6 +13,7 @@
 #include "shell/preferences.h"
 #include "shell/program.h"
 #include "shell/scan_code.h"
+#include "shell_test_support.h"
 #include "test_support.h"
 #include "ui_config_dialog.h"
 
@@ -56,19 +57,6 @@ bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
         loop.exec();
     }
     return true;
-}
-
-template <typename W> void OnModal(std::function<void(W*)> action) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            action(w);
-        }
-    });
-    timer->start();
 }
 
 // A key event as X11 delivers it: the native scan code (set-1 + 8), the layout's character.
