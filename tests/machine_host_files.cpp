@@ -4,6 +4,7 @@
 #include "machine/memory.h"
 #include "machine/ports.h"
 #include "machine/settings.h"
+#include "host_file_calls.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -24,42 +25,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint16_t NameAt = 0x5000;
-
-void PutRecord(uint16_t at, const std::string& record) {
-    ASSERT_EQ(record.size(), size_t(NameRecordSize));
-    for (int i = 0; i < NameRecordSize; ++i)
-        WriteByte(uint16_t(at + i), uint8_t(record[i]));
-}
-
-// OUT 255 with B = slot and the record at DE; returns the status port.
-uint8_t Open(int operation, uint8_t slot, const std::string& record) {
-    PutRecord(NameAt, record);
-    CpuState.B = slot;
-    CpuState.DE = NameAt;
-    PortWrite(HostFilePort, uint8_t(operation));
-    return ReadInPort(HostFilePort);
-}
-
-void Service(int operation, uint8_t slot, uint16_t hl) {
-    CpuState.B = slot;
-    CpuState.HL = hl;
-    PortWrite(HostFilePort, uint8_t(operation));
-}
-
-enum { OpenRead = 0, Create = 1, Close = 2, ReadBlock = 3, WriteBlock = 4 };
+using namespace host_file_calls;
 
 std::string Pattern(size_t size, int seed) {
     std::string s(size, '\0');
     for (size_t i = 0; i < size; ++i)
         s[i] = char(i * 7 + seed);
-    return s;
-}
-
-std::string Memory(uint16_t at, size_t size) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        s[i] = char(ReadByte(uint16_t(at + i)));
     return s;
 }
 

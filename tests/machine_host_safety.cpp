@@ -6,6 +6,7 @@
 #include "machine/memory.h"
 #include "machine/ports.h"
 #include "machine/settings.h"
+#include "host_file_calls.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -36,31 +37,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint16_t NameAt = 0x5000;
-enum { OpenRead = 0, Create = 1, Close = 2, ReadBlock = 3, WriteBlock = 4 };
-
-// OUT 255 with B = slot and the 11-byte record at DE; returns the status port.
-uint8_t Open(int operation, uint8_t slot, const std::string& record) {
-    for (int i = 0; i < NameRecordSize; ++i)
-        WriteByte(uint16_t(NameAt + i), uint8_t(record.at(size_t(i))));
-    CpuState.B = slot;
-    CpuState.DE = NameAt;
-    PortWrite(HostFilePort, uint8_t(operation));
-    return ReadInPort(HostFilePort);
-}
-
-void Service(int operation, uint8_t slot, uint16_t hl) {
-    CpuState.B = slot;
-    CpuState.HL = hl;
-    PortWrite(HostFilePort, uint8_t(operation));
-}
-
-std::string Memory(uint16_t at, size_t size) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        s[i] = char(ReadByte(uint16_t(at + i)));
-    return s;
-}
+using namespace host_file_calls;
 
 std::string Lower(std::string s) {
     for (char& c : s)
