@@ -5,9 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -53,17 +51,8 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
     PutBig32(out, Crc32(out.data() + start, out.size() - start));
 }
 
-// Writes the bytes to path.tmp in the target's folder, then renames it over path; on any error
-// the temporary file is removed and path is left as it was.
-int WriteFileReplacing(const char* path, const std::vector<uint8_t>& bytes) {
-    const std::string temporary = std::string(path) + ".tmp";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return 0;
-    bool ok = WriteAll(fd, bytes.data(), bytes.size());
-    if (close(fd) != 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), path) == 0) return 1;
-    unlink(temporary.c_str());
-    return 0;
+int WriteBytes(const char* path, const std::vector<uint8_t>& bytes) {
+    return WriteFileReplacing(path, bytes.data(), bytes.size()) ? 1 : 0;
 }
 
 } // namespace
@@ -75,7 +64,7 @@ int WriteFramePbm(const char* path) {
     for (int y = 0; y < FrameLines; ++y)
         for (int i = 0; i < FramePixelBytes; ++i)
             file.push_back(uint8_t(~FrameBitmap[y][i])); // PBM's 1 is black, the frame's white
-    return WriteFileReplacing(path, file);
+    return WriteBytes(path, file);
 }
 
 int WriteFramePng(const char* path) {
@@ -122,5 +111,5 @@ int WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, i
     PutChunk(file, "IDAT", zlib);
     PutChunk(file, "IEND", {});
 
-    return WriteFileReplacing(path, file);
+    return WriteBytes(path, file);
 }

@@ -1,6 +1,8 @@
 #include "machine/file_io.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +42,30 @@ bool WriteAll(int fd, const void* data, size_t size) {
         }
         p += n;
         size -= size_t(n);
+    }
+    return true;
+}
+
+bool WriteFileReplacing(const char* path, const void* data, size_t size) {
+    const std::string temp = std::string(path) + "." + std::to_string(long(getpid())) + ".tmp";
+    int fd =
+        open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, data, size) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = std::rename(temp.c_str(), path) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    std::string folder(path);
+    const size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
     }
     return true;
 }

@@ -14,3 +14,8 @@ size_t ReadUpTo(int fd, void* buffer, size_t size);
 // Writes all size bytes straight to the OS; false on an error or a full disk, with errno saying
 // why (part of the data may have been written).
 bool WriteAll(int fd, const void* data, size_t size);
+
+// Writes the bytes to a temporary file beside path (path.<pid>.tmp), flushes it to disk and renames
+// it over path, so a crash or a full disk never leaves a half-written file: on failure path is as
+// it was and the temporary file is gone. False on any error.
+bool WriteFileReplacing(const char* path, const void* data, size_t size);

@@ -48,26 +48,8 @@ int WriteSettings() {
     uint8_t image[SettingsFileSize];
     EncodeSettings(image);
 
-    // Write a temporary file beside Lunabrik.cfg and rename it over the old one, so a crash or a
-    // full disk never leaves a half-written settings file behind.
-    char temp[64];
-    std::snprintf(temp, sizeof temp, "%s.%ld.tmp", SettingsFileName, long(getpid()));
-    int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
-    if (fd < 0) return 0;
-    bool ok = WriteAll(fd, image, sizeof image) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temp, SettingsFileName) == 0;
-    if (!ok) {
-        unlink(temp);
-        return 0;
-    }
-    // Make the rename itself durable.
-    int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
-    return 1;
+    // Through a temporary file renamed over Lunabrik.cfg: never a half-written settings file.
+    return WriteFileReplacing(SettingsFileName, image, sizeof image) ? 1 : 0;
 }
 
 void CopyFilesFolder(char out[FilesFolderSize]) {

@@ -233,16 +233,18 @@ TEST_F(Renderer, FailedPictureWriteKeepsTheOldFile) {
     ScratchFolder folder;
     folder.WriteFile("old.png", "previous picture");
     folder.WriteFile("old.pbm", "previous picture");
-    ASSERT_EQ(mkdir("old.png.tmp", 0755), 0); // the temporary name is taken by a folder
-    ASSERT_EQ(mkdir("old.pbm.tmp", 0755), 0);
+    // The temporary names are taken by folders.
+    const std::string pid = std::to_string(long(getpid()));
+    ASSERT_EQ(mkdir(("old.png." + pid + ".tmp").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(("old.pbm." + pid + ".tmp").c_str(), 0755), 0);
     EXPECT_EQ(WriteFramePng("old.png"), 0);
     EXPECT_EQ(WriteFramePbm("old.pbm"), 0);
     EXPECT_EQ(folder.ReadFile("old.png"), "previous picture");
     EXPECT_EQ(folder.ReadFile("old.pbm"), "previous picture");
-    ASSERT_EQ(rmdir("old.png.tmp"), 0);
+    ASSERT_EQ(rmdir(("old.png." + pid + ".tmp").c_str()), 0);
     EXPECT_EQ(WriteFramePng("old.png"), 1);
     EXPECT_EQ(folder.ReadFile("old.png").substr(1, 3), "PNG");
-    EXPECT_NE(access("old.png.tmp", F_OK), 0);
+    EXPECT_NE(access(("old.png." + pid + ".tmp").c_str(), F_OK), 0);
 }
 
 TEST_F(Renderer, ScreenTextInRowOrderWithoutBlinkBits) {
