@@ -34,6 +34,7 @@ constexpr int32_t PacingPollInterval = 4096;
 
 std::atomic<uint64_t> PublishedInstructions{0};
 std::atomic<uint64_t> PublishedTstates{0};
+std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the processor
 
 // Processor thread only: the T-state count at which the current tick period began, and whether
 // that period runs at real speed.
@@ -102,6 +103,8 @@ enum StepResult { Run, Skip, Quit };
             Publish(s);
             NmiEntry();
             s.tstates += NmiTstates;
+            TicksTaken.store(TicksTaken.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_relaxed);
             ClearControlFlags(TICK | HALTED);
         } else if ((flags & HALTED) || spent) {
             if (!real) {
@@ -238,7 +241,8 @@ int ProcessorThreadBody(void*) {
 
 ProcessorCounts ReadProcessorCounts() {
     return {PublishedInstructions.load(std::memory_order_relaxed),
-            PublishedTstates.load(std::memory_order_relaxed)};
+            PublishedTstates.load(std::memory_order_relaxed),
+            TicksTaken.load(std::memory_order_relaxed)};
 }
 
 void SetRefreshSeed(uint32_t seed) {

@@ -68,12 +68,15 @@ int ProcessorThreadBody(void* argument = nullptr);
 
 // What the processor has done since the program started, for a speed display: executed
 // instructions (a stalled step counts as one, a repeating block instruction as one) and their
-// T-states (interrupt entries included). Both only grow. ProcessorThreadBody publishes them at
-// every TICK it takes and when it ends; ProcessorStep and ExecuteInstruction after every
-// instruction. Any thread may read them; take differences over time for a rate.
+// T-states (interrupt entries included), and the TICKs taken (NMI entries). All only grow.
+// ProcessorThreadBody publishes the first two at every TICK it takes and when it ends;
+// ProcessorStep and ExecuteInstruction after every instruction; ticks are counted as they are
+// taken. Any thread may read them; take differences over time for a rate. Ticks measure the
+// machine's own time: a processor thread that gets no host time takes none.
 struct ProcessorCounts {
     uint64_t instructions;
     uint64_t tstates;
+    uint64_t ticks;
 };
 ProcessorCounts ReadProcessorCounts();
 

@@ -1,10 +1,10 @@
 #include "machine/typing.h"
 
-#include "machine/ports.h"
-
+#include "cpu/processor.h"
 #include "machine/charmap.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
+#include "machine/ports.h"
 
 namespace {
 
@@ -71,12 +71,24 @@ void ReleaseKeyStroke(const KeyStroke& key, bool caps_toggled) {
     if (caps_toggled) ToggleCaps();
 }
 
+KeyWatch WatchKey() {
+    return {KeyboardPortReads.load(std::memory_order_relaxed), ReadProcessorCounts().ticks};
+}
+
+KeyTake CheckKeyTaken(const KeyWatch& watch) {
+    // The ticks are read before the port count: a key read just before its limit is taken.
+    const uint64_t ticks = ReadProcessorCounts().ticks;
+    if (!(ReadControlFlags() & KEY) &&
+        KeyboardPortReads.load(std::memory_order_relaxed) != watch.port_reads)
+        return KeyTake::Taken;
+    return ticks - watch.ticks >= KeyTakeTicks ? KeyTake::NotTaken : KeyTake::Waiting;
+}
+
 void TypistStart(Typist& typist, const std::string& codes) {
     TypistCancel(typist);
     typist.codes = codes;
     typist.next = 0;
     typist.not_taken = 0;
-    typist.steps = 0;
     typist.phase = codes.empty() ? Typist::Idle : Typist::Gap;
     typist.steps = typist.pace.gap_steps; // the first key goes down at the first step
 }
@@ -86,12 +98,10 @@ bool TypistStep(Typist& t) {
     switch (t.phase) {
     case Typist::Idle: return false;
     case Typist::WaitAccept:
-        // Taken: the processor accepted the keyboard interrupt (KEY cleared) and the emulated
-        // software has read port 56 since the key went down, so it saw the key held.
-        if ((ReadControlFlags() & KEY) ||
-            KeyboardPortReads.load(std::memory_order_relaxed) == t.port_reads) {
-            if (t.steps < t.pace.accept_limit_steps) return true;
-            ++t.not_taken; // interrupts off: go on rather than hang
+        switch (CheckKeyTaken(t.watch)) {
+        case KeyTake::Waiting: return true;
+        case KeyTake::NotTaken: ++t.not_taken; break; // interrupts off: go on rather than hang
+        case KeyTake::Taken: break;
         }
         t.phase = Typist::Hold;
         t.steps = 0;
@@ -111,7 +121,7 @@ bool TypistStep(Typist& t) {
         }
         t.code = uint8_t(t.codes[t.next++]);
         if (!KeyStrokeForCode(t.code, t.key)) return true; // TextToCodes gives only typable codes
-        t.port_reads = KeyboardPortReads.load(std::memory_order_relaxed);
+        t.watch = WatchKey();
         t.caps_toggled = PressKeyStroke(t.key);
         t.phase = Typist::WaitAccept;
         t.steps = 0;

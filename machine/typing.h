@@ -4,7 +4,7 @@
 // Text becomes ABC80 codes through the one character map; each code becomes the key stroke that
 // gives it on the keyboard model (scan code with the shift and control it needs). A Typist then
 // presses the strokes one by one at the pace the machine takes them: press, wait until the
-// processor has accepted the keyboard interrupt (KEY cleared), hold, release, pause, next.
+// machine has taken the key (see KeyWatch), hold, release, pause, next.
 #pragma once
 
 #include <cstddef>
@@ -35,12 +35,28 @@ size_t TextToCodes(const char* text, size_t size, std::string& codes);
 bool PressKeyStroke(const KeyStroke& key);
 void ReleaseKeyStroke(const KeyStroke& key, bool caps_toggled);
 
+// Whether the machine has taken a key that went down: the processor accepted the keyboard
+// interrupt (KEY cleared) and the emulated software has read port 56 since, so it saw the key
+// down. The wait is counted in clock ticks the processor took, not in host time: a busy host or
+// a slow speed setting delays a key but never loses it. A machine that keeps its interrupts off
+// for KeyTakeTicks ticks is not going to take it; the key then counts as not taken.
+enum class KeyTake : uint8_t { Waiting, Taken, NotTaken };
+constexpr uint64_t KeyTakeTicks = 25; // half a second of the machine's time
+
+struct KeyWatch {
+    uint32_t port_reads = 0; // KeyboardPortReads when the key went down
+    uint64_t ticks = 0;      // ticks the processor had taken then
+};
+
+// Call just before the key goes down.
+KeyWatch WatchKey();
+KeyTake CheckKeyTaken(const KeyWatch& watch);
+
 // Pacing in steps: the front end calls TypistStep at a steady rate (every tick, or faster).
 struct TypistPace {
-    int hold_steps = 1;           // steps a key stays down after the machine took it
-    int gap_steps = 1;            // steps after the release before the next press
-    int enter_gap_steps = 1;      // the same after Enter, which gives the machine a line to run
-    int accept_limit_steps = 100; // steps to wait for the interrupt; then go on regardless
+    int hold_steps = 1;      // steps a key stays down after the machine took it
+    int gap_steps = 1;       // steps after the release before the next press
+    int enter_gap_steps = 1; // the same after Enter, which gives the machine a line to run
 };
 
 struct Typist {
@@ -51,9 +67,9 @@ struct Typist {
     int steps = 0; // steps spent in this phase
     KeyStroke key{};
     bool caps_toggled = false;
-    uint8_t code = 0;        // the code being typed
-    uint32_t port_reads = 0; // KeyboardPortReads when the key went down
-    size_t not_taken = 0;    // keys the machine did not accept within the limit
+    uint8_t code = 0;     // the code being typed
+    KeyWatch watch;       // of the key that is down
+    size_t not_taken = 0; // keys the machine did not take (interrupts off for KeyTakeTicks)
     TypistPace pace;
 };
 

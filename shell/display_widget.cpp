@@ -1,9 +1,7 @@
 #include "shell/display_widget.h"
 
 #include "machine/charmap.h"
-#include "machine/control.h"
 #include "machine/keyboard.h"
-#include "machine/ports.h"
 #include "shell/scan_code.h"
 
 #include <QKeyEvent>
@@ -18,10 +16,9 @@ namespace {
 
 constexpr unsigned F10ScanCode = 68;
 constexpr int ReleaseCheckMilliseconds = 2;
-constexpr int ReleaseWaitLimit = 250; // checks: half a second for a machine with interrupts off
 constexpr size_t MaxQueuedKeys = 64;
-// Checks a key stays down after the machine took it: the ROM's handler reads port 56 right after
-// the interrupt is accepted, but the processor thread may lose its core in between.
+// Checks a key stays down after the machine took it, for software that also looks at port 56
+// outside its keyboard handler (to see whether a key is still held).
 constexpr int HoldChecks = 5;
 
 // FrameBitmap lines as a one-bit image: bit 7 is the leftmost pixel, 0 black, 1 white.
@@ -153,8 +150,8 @@ bool DisplayWidget::NaturalKey(QKeyEvent* event, NaturalPress& press) const {
 }
 
 // Natural mode keeps the order of keys and loses none: a key goes down only once the machine
-// has taken the one before (its interrupt accepted, and a few checks more so the ROM's handler
-// still finds it down in port 56) and, when its host key is already up, released it. A key
+// has taken the one before (see KeyWatch; then a few checks more) and, when its host key is
+// already up, released it. A key
 // whose host key went up at once (a short tap, synthetic events) stays down until then.
 void DisplayWidget::PressNatural(quint32 native, const NaturalPress& press) {
     Pressed& held = natural_keys_[native];
@@ -162,7 +159,7 @@ void DisplayWidget::PressNatural(quint32 native, const NaturalPress& press) {
     held.held = true;
     held.stroke = press.stroke;
     held.key = press.key;
-    held.port_reads = KeyboardPortReads.load(std::memory_order_relaxed);
+    held.watch = WatchKey();
     held.caps_toggled = press.stroke ? PressKeyStroke(press.key) : false;
     if (!press.stroke) KeyEvent(press.key.scan_code, true);
 }
@@ -182,13 +179,10 @@ bool DisplayWidget::WaitingForMachine() const {
 }
 
 void DisplayWidget::NaturalStep() {
-    const bool key_pending = ReadControlFlags() & KEY;
     for (Pressed& held : natural_keys_) {
         if (!held.held) continue;
         if (!held.taken) {
-            // Taken once the interrupt was accepted and the ROM's handler has read port 56.
-            const bool read = KeyboardPortReads.load(std::memory_order_relaxed) != held.port_reads;
-            if ((!key_pending && read) || ++held.waited >= ReleaseWaitLimit) held.taken = true;
+            held.taken = CheckKeyTaken(held.watch) != KeyTake::Waiting;
         } else if (held.taken_checks < HoldChecks) {
             ++held.taken_checks;
         } else if (held.release_pending) {
@@ -210,15 +204,23 @@ void DisplayWidget::NaturalStep() {
 }
 
 // Keys pressed with Alt and F10 belong to the desktop, as menu keys; they never reach the
-// emulated keyboard. Auto-repeats are dropped: each physical press arrives once.
+// emulated keyboard. Auto-repeats are dropped: each physical press arrives once. A key's release
+// reaches the model only when its press did: the release of a key that is still queued, was
+// dropped, or was pressed while typing owned the keyboard would let go of another key that the
+// machine has not read yet.
 bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
     const unsigned scan_code = Set1ScanCode(event->nativeScanCode());
     if (event->modifiers() & Qt::AltModifier || scan_code == F10ScanCode) return false;
     if (event->isAutoRepeat()) return true;
     const quint32 native = event->nativeScanCode();
-    if (pressed && typing_active_ && IsCountedKey(scan_code))
+    const bool counted = IsCountedKey(scan_code);
+    if (native >= NativeKeys) { // not a key we can follow: straight to the model, as it comes
+        if (scan_code != 0 && !(pressed && typing_active_ && counted)) KeyEvent(scan_code, pressed);
+        return true;
+    }
+    if (pressed && typing_active_ && counted)
         return true; // typing owns the keyboard; modifiers still follow the host
-    if (mode_ == KeyboardMode::Natural && native < NativeKeys) {
+    if (mode_ == KeyboardMode::Natural) {
         if (pressed) {
             NaturalPress press;
             if (NaturalKey(event, press)) {
@@ -237,9 +239,12 @@ bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
                 // Released by the timer's steps only: they count time, events do not.
                 natural_keys_[native].release_pending = true;
                 if (!natural_timer_.isActive()) natural_timer_.start();
-                return true;
             }
+            if (counted) return true; // natural mode presses counted keys through the timer only
         }
+    } else if (counted) {
+        if (!pressed && !positional_down_[native]) return true;
+        positional_down_[native] = pressed;
     }
     if (scan_code != 0) KeyEvent(scan_code, pressed);
     return true;
@@ -269,6 +274,7 @@ void DisplayWidget::ReleaseAllKeys() {
         if (held.held) ReleaseHeld(held);
     queue_.clear();
     natural_timer_.stop();
+    positional_down_ = {};
     ReleaseKeyboard();
 }
 

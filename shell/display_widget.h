@@ -74,11 +74,10 @@ class DisplayWidget : public QWidget {
         bool stroke = false;
         bool caps_toggled = false;
         KeyStroke key{};
-        bool taken = false;           // the machine accepted the key's interrupt (or gave up)
+        bool taken = false;           // the machine took the key (or is not going to)
         int taken_checks = 0;         // checks since it was taken
         bool release_pending = false; // the host key is up; the ABC80 key waits to be taken
-        int waited = 0;               // checks waited for the machine
-        uint32_t port_reads = 0;      // KeyboardPortReads when the key went down
+        KeyWatch watch;
     };
     struct Queued {
         quint32 native;
@@ -103,6 +102,7 @@ class DisplayWidget : public QWidget {
     static constexpr quint32 NativeKeys = 256;       // X11 key codes are 8-255
     std::array<Pressed, NativeKeys> natural_keys_{}; // by host key: the ABC80 key it pressed
     std::deque<Queued> queue_; // natural-mode presses waiting for the machine to take the last
+    std::array<bool, NativeKeys> positional_down_{}; // positional mode: host keys down in the model
     QTimer natural_timer_;
 };
 

@@ -161,7 +161,7 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
     typing_timer_.setTimerType(Qt::PreciseTimer);
     typing_timer_.setInterval(TypingStepMilliseconds);
     connect(&typing_timer_, &QTimer::timeout, this, &MainWindow::TypingStep);
-    Pace() = {2, 2, 10, 1000}; // 4 ms held, 4 ms apart, 20 ms after Enter; 2 s to take a key
+    Pace() = {2, 2, 10}; // 4 ms held, 4 ms apart, 20 ms after Enter
 
     speed_source_ = ReadSpeedSample;
     warning_source_ = ReadHostFileWarning;

@@ -1,4 +1,5 @@
 // Typing text into the keyboard model: text to codes, codes to key strokes, and the paced typist.
+#include "cpu/processor.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
 #include "machine/ports.h"
@@ -95,11 +96,13 @@ class TypistTest : public testing::Test {
 // and released, and the pause passed; the machine never sees a key it has not taken overwritten.
 TEST_F(TypistTest, WaitsForTheMachineToTakeEachKey) {
     Typist t;
-    t.pace = {2, 3, 3, 1000};
+    t.pace = {2, 3, 3};
     TypistStart(t, "ab");
     ASSERT_EQ(StepsToPress(t), 1);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0xE1);
-    for (int i = 0; i < 50; ++i) // the machine is busy: nothing else happens
+    // The processor gets no host time (a busy host, a slow speed): however many steps pass,
+    // the key stays down, since the machine's clock has not moved.
+    for (int i = 0; i < 5000; ++i)
         EXPECT_TRUE(TypistStep(t));
     EXPECT_EQ(ReadInPort(KeyboardPort), 0xE1);
     ClearControlFlags(KEY); // the interrupt accepted, but the handler has not read port 56 yet
@@ -127,23 +130,57 @@ TEST_F(TypistTest, WaitsForTheMachineToTakeEachKey) {
     EXPECT_EQ(t.not_taken, 0u);
 }
 
-// A machine with interrupts off never takes a key: after the limit the typist goes on and
-// counts it, so a paste cannot hang.
+// A machine with interrupts off never takes a key: once the processor has taken KeyTakeTicks
+// clock ticks with the key down, the typist goes on and counts it, so a paste cannot hang.
 TEST_F(TypistTest, GoesOnAfterTheLimit) {
     Typist t;
-    t.pace = {1, 1, 1, 10};
+    t.pace = {1, 1, 1};
     TypistStart(t, "xyz");
+    ASSERT_EQ(StepsToPress(t), 1);
+    const auto tick = [] { // the clock interrupt, taken while IFF1 stays 0
+        SetControlFlags(TICK);
+        ProcessorStep();
+    };
+    for (uint64_t i = 1; i < KeyTakeTicks; ++i) {
+        tick();
+        ASSERT_TRUE(TypistStep(t));
+        ASSERT_EQ(ReadInPort(KeyboardPort), 0xF8) << "still down after tick " << i;
+    }
+    tick();
     int steps = 0;
-    while (TypistStep(t))
+    while (TypistStep(t)) {
+        tick();
         ASSERT_LT(++steps, 1000);
+    }
     EXPECT_EQ(t.not_taken, 3u);
     EXPECT_EQ(ReadInPort(KeyboardPort), 'z');
     EXPECT_EQ(TypistDone(t), 3u);
 }
 
+// The same rule for a key pressed by hand: taken only when KEY is cleared and port 56 was read
+// since the press, in either order; not taken after the limit in the machine's ticks.
+TEST_F(TypistTest, KeyWatchNeedsTheInterruptAndTheRead) {
+    const KeyWatch watch = WatchKey();
+    SetControlFlags(KEY);
+    EXPECT_EQ(CheckKeyTaken(watch), KeyTake::Waiting);
+    PortRead(KeyboardPort); // software polling the port with interrupts off
+    EXPECT_EQ(CheckKeyTaken(watch), KeyTake::Waiting) << "the interrupt is still pending";
+    ClearControlFlags(KEY);
+    EXPECT_EQ(CheckKeyTaken(watch), KeyTake::Taken);
+
+    const KeyWatch second = WatchKey();
+    EXPECT_EQ(CheckKeyTaken(second), KeyTake::Waiting) << "accepted, but not read yet";
+    for (uint64_t i = 0; i < KeyTakeTicks; ++i) {
+        EXPECT_EQ(CheckKeyTaken(second), KeyTake::Waiting);
+        SetControlFlags(TICK);
+        ProcessorStep();
+    }
+    EXPECT_EQ(CheckKeyTaken(second), KeyTake::NotTaken);
+}
+
 TEST_F(TypistTest, EnterGetsItsOwnPause) {
     Typist t;
-    t.pace = {1, 1, 7, 100};
+    t.pace = {1, 1, 7};
     TypistStart(t, "\r1");
     ASSERT_EQ(StepsToPress(t), 1);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0x8D);

@@ -21,7 +21,6 @@
 #include "machine/host_files.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
-#include "machine/ports.h"
 #include "machine/settings.h"
 #include "machine/startup.h"
 #include "machine/typing.h"
@@ -55,9 +54,6 @@ constexpr uint8_t ScanCapsLock = 58;
 // A stall repeats the same prefix at the same PC with nothing changed; this many in a row, without
 // the instruction ever executing in between, count as stuck.
 constexpr uint32_t StallSteps = 1000;
-
-// Ticks a typed key is held at most in real time while the machine has not read it.
-constexpr long RealTimeHoldLimit = 50;
 
 const char* const HelpText =
     "usage: lunabrik-headless [options]\n"
@@ -519,14 +515,13 @@ int RunTicks(long n) {
 
 // Presses a key with its modifiers, holds it for key_ticks, releases it, waits key_ticks more.
 int PressKey(const KeyStroke& key) {
-    const uint32_t reads = KeyboardPortReads.load(std::memory_order_relaxed);
+    const KeyWatch watch = WatchKey();
     const bool caps_toggled = PressKeyStroke(key);
     int rc = RunTicks(Opts.key_ticks);
-    // In real time the processor thread may not have run yet: hold the key until the emulated
-    // software has read port 56 (or a second has passed), so no key is lost on a busy host.
-    for (long held = 0; rc < 0 && Opts.realtime && held < RealTimeHoldLimit &&
-                        KeyboardPortReads.load(std::memory_order_relaxed) == reads;)
-        if ((rc = RunTicks(1)) < 0) held++;
+    // In real time the processor thread may not have run yet: hold the key until the machine has
+    // taken it (or, its interrupts off, is not going to), so no key is lost on a busy host.
+    while (rc < 0 && Opts.realtime && CheckKeyTaken(watch) == KeyTake::Waiting)
+        rc = RunTicks(1);
     ReleaseKeyStroke(key, caps_toggled);
     if (rc >= 0) return rc;
     return RunTicks(Opts.key_ticks);

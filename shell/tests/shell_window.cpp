@@ -90,6 +90,11 @@ class ShellKeys : public testing::Test {
         KeyboardState = {};
         display.resize(240, 240);
     }
+    // What the machine does with a key: accepts the interrupt, and its handler reads port 56.
+    static void MachineTakesKey() {
+        ClearControlFlags(KEY);
+        PortRead(KeyboardPort);
+    }
     DisplayWidget display;
 };
 
@@ -133,7 +138,7 @@ TEST_F(ShellKeys, NaturalAndPositionalModes) {
             const uint8_t want = mode == KeyboardMode::Natural ? c.natural : c.positional;
             EXPECT_EQ(ReadInPort(KeyboardPort), want | 0x80);
             EXPECT_TRUE(ReadControlFlags() & KEY);
-            ClearControlFlags(KEY);
+            MachineTakesKey();
             SendKey(&display, QEvent::KeyRelease, c.scan, QString::fromUtf8(c.text), mods);
             EXPECT_TRUE(WaitFor([] { return !(ReadInPort(KeyboardPort) & 0x80); }));
             EXPECT_EQ(ReadInPort(KeyboardPort), want);
@@ -178,7 +183,7 @@ TEST_F(ShellKeys, KeysWithoutTextGoByPosition) {
         } else {
             EXPECT_EQ(ReadInPort(KeyboardPort), c.code | 0x80);
         }
-        ClearControlFlags(KEY);
+        MachineTakesKey();
         SendKey(&display, QEvent::KeyRelease, c.scan, QString::fromUtf8(c.text), c.mods, c.key);
         EXPECT_TRUE(WaitFor([] { return KeyboardState.held_keys == 0; }));
     }
@@ -194,7 +199,7 @@ TEST_F(ShellKeys, CapsLockInNaturalMode) {
     for (const char* text : {"A", "b"}) {
         SendKey(&display, QEvent::KeyPress, 30, text);
         EXPECT_EQ(ReadInPort(KeyboardPort), uint8_t(text[0]) | 0x80) << text;
-        ClearControlFlags(KEY);
+        MachineTakesKey();
         SendKey(&display, QEvent::KeyRelease, 30, text);
         EXPECT_TRUE(WaitFor([] { return KeyboardState.held_keys == 0; }));
         EXPECT_TRUE(KeyboardState.modifiers & CAPS);
@@ -208,15 +213,61 @@ TEST_F(ShellKeys, ShortTapStaysDownUntilTaken) {
     display.SetKeyboardMode(KeyboardMode::Natural);
     SendKey(&display, QEvent::KeyPress, 19, "r");
     SendKey(&display, QEvent::KeyRelease, 19, "r");
-    QTest::qWait(20);
+    // No processor runs here, so the machine's clock stands still: however long the host waits,
+    // the key is not given up.
+    QTest::qWait(700);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0xF2) << "not taken yet: still down";
-    // Typed again before it was taken: the first press is given up for the second.
+    // Typed again before it was taken: the second press waits for the first to be taken.
     SendKey(&display, QEvent::KeyPress, 19, "r");
-    EXPECT_EQ(KeyboardState.held_keys, 1);
     SendKey(&display, QEvent::KeyRelease, 19, "r");
-    ClearControlFlags(KEY); // the interrupt accepted
+    EXPECT_EQ(KeyboardState.held_keys, 1);
+    EXPECT_EQ(ReadInPort(KeyboardPort), 0xF2);
+    MachineTakesKey();
+    EXPECT_TRUE(WaitFor([] { return ReadControlFlags() & KEY; })) << "the second press";
+    EXPECT_EQ(ReadInPort(KeyboardPort), 0xF2);
+    MachineTakesKey();
     EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0x72; }));
     EXPECT_EQ(KeyboardState.held_keys, 0);
+}
+
+// A release whose press never reached the model lets go of nothing: a key still queued behind
+// one the machine has not read, a key with no ABC80 character, or a key pressed while a paste
+// owns the keyboard. Each would otherwise clear bit 7 of port 56 under the key that is down.
+TEST_F(ShellKeys, ReleasesOfKeysThatNeverWentDownChangeNothing) {
+    for (KeyboardMode mode : {KeyboardMode::Natural, KeyboardMode::Positional}) {
+        display.SetKeyboardMode(mode);
+        KeyboardState = {};
+        SendKey(&display, QEvent::KeyPress, 30, "a");
+        ASSERT_EQ(ReadInPort(KeyboardPort), 0xE1);
+        const struct {
+            const char* what;
+            uint32_t scan;
+            const char* text;
+            bool typing;
+        } cases[] = {
+            {"queued b", 48, "b", false},
+            {"euro sign", 6, "\u20AC", false},
+            {"c while typing", 46, "c", true},
+        };
+        for (const auto& c : cases) {
+            if (mode == KeyboardMode::Positional && !c.typing) continue; // each goes down there
+            SCOPED_TRACE(c.what);
+            display.SetTypingActive(c.typing);
+            SendKey(&display, QEvent::KeyPress, c.scan, QString::fromUtf8(c.text));
+            SendKey(&display, QEvent::KeyRelease, c.scan, QString::fromUtf8(c.text));
+            display.SetTypingActive(false);
+            QTest::qWait(20);
+            EXPECT_EQ(ReadInPort(KeyboardPort), 0xE1) << "a is still down";
+            EXPECT_EQ(KeyboardState.held_keys, 1);
+        }
+        SendKey(&display, QEvent::KeyRelease, 30, "a");
+        MachineTakesKey();
+        if (mode == KeyboardMode::Natural) { // then the queued b goes down and is taken
+            EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0xE2; }));
+            MachineTakesKey();
+        }
+        EXPECT_TRUE(WaitFor([] { return KeyboardState.held_keys == 0; }));
+    }
 }
 
 // No shortcut may take a key combination the emulated keyboard gives a code to: every counted
@@ -355,7 +406,7 @@ TEST_F(ShellWindow, FocusStaysWithTheDisplay) {
 
 // Keys typed far faster than the machine reads them (press and release with no time between,
 // as synthetic events come) all reach the free BASIC, in order, under a US layout's characters.
-TEST_F(ShellWindow, FastTypingKeepsEveryKeyAfterTheFirst) {
+TEST_F(ShellWindow, FastTypingKeepsEveryKey) {
     Start();
     DisplayWidget* display = window->Display();
     const struct {
@@ -375,17 +426,10 @@ TEST_F(ShellWindow, FastTypingKeepsEveryKeyAfterTheFirst) {
             if (k.shift) SendKey(display, QEvent::KeyRelease, ScanShift, {}, {}, Qt::Key_Shift);
         }
     }
-    // Every key after the first reaches the machine in order. Open: the burst's very first key
-    // (pressed at once, before the timer runs) is sometimes missing on the screen although it
-    // went down and the machine took its interrupt; the cause is not found yet.
+    // Every key reaches the machine, in order, the first one included.
+    const std::string line = "PRINT \"hi\u00DC\u00C9\u00C4\"\nhi\u00DC\u00C9\u00C4\nREADY\n";
     ASSERT_TRUE(WaitFor(
-        [&] {
-            const std::string s = Copied();
-            return s.find("RINT \"hi\u00DC\u00C9\u00C4\"\n") != std::string::npos &&
-                   s.find("\nhi\u00DC\u00C9\u00C4\nREADY\nPRINT \"hi\u00DC\u00C9\u00C4\"\nhi"
-                          "\u00DC\u00C9\u00C4\nREADY\n") != std::string::npos;
-        },
-        10000))
+        [&] { return Copied().find("READY\n" + line + line + line) != std::string::npos; }, 10000))
         << Copied();
 }
 
@@ -393,7 +437,7 @@ TEST_F(ShellWindow, FastTypingKeepsEveryKeyAfterTheFirst) {
 // screen by the copy function: nothing is lost, Swedish letters included.
 TEST_F(ShellWindow, PasteOfAHundredLinesListsBackIdentical) {
     Start();
-    window->Pace() = {1, 1, 5, 1000};
+    window->Pace() = {1, 1, 5};
     std::string program;
     std::vector<std::string> lines;
     for (int n = 1; n <= 100; ++n) {
@@ -408,7 +452,9 @@ TEST_F(ShellWindow, PasteOfAHundredLinesListsBackIdentical) {
     QApplication::clipboard()->setText(QString::fromStdString(program));
     window->Paste();
     EXPECT_TRUE(window->TypingField()->text().contains("Paste"));
-    ASSERT_TRUE(WaitFor([&] { return !window->Typing(); }, 120000));
+    ASSERT_TRUE(WaitFor([&] { return !window->Typing(); }, 120000))
+        << window->TypingField()->text().toStdString() << "\n"
+        << Copied();
     EXPECT_TRUE(window->TypingField()->text().contains("typed"))
         << window->TypingField()->text().toStdString();
     for (int first = 0; first < 100; first += 20) {
