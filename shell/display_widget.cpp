@@ -196,11 +196,7 @@ void DisplayWidget::NaturalStep() {
         PressNatural(q.native, q.press);
         natural_keys_[q.native].release_pending = q.released;
     }
-    bool busy = !queue_.empty();
-    for (const Pressed& held : natural_keys_)
-        busy = busy || (held.held &&
-                        (!held.taken || held.taken_checks < HoldChecks || held.release_pending));
-    if (!busy) natural_timer_.stop();
+    if (!KeysPending()) natural_timer_.stop();
 }
 
 // Keys pressed with Alt and F10 belong to the desktop, as menu keys; they never reach the

@@ -48,6 +48,9 @@ class DisplayWidget : public QWidget {
     KeyboardMode Mode() const { return mode_; }
     // While typing runs, keys are not passed to the machine (Esc still cancels, by its action).
     void SetTypingActive(bool active) { typing_active_ = active; }
+    // Natural-mode keys the machine has not taken, held and let go of yet: typing waits for them,
+    // so what was typed before a paste arrives before it, and the two never press at once.
+    bool KeysPending() const { return !queue_.empty() || WaitingForMachine(); }
 
   signals:
     void FilesDropped(const QList<QUrl>& urls);

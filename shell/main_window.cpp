@@ -403,6 +403,7 @@ void MainWindow::TypeText(const QByteArray& utf8, const QString& what) {
 }
 
 void MainWindow::TypingStep() {
+    if (Typing() && display_->KeysPending()) return; // keys typed before the paste go first
     const bool busy = TypistStep(typist_);
     const size_t total = typist_.codes.size();
     if (busy) {

@@ -1,5 +1,6 @@
 // The window beyond the minimal one: keyboard modes, shortcuts, focus, paste and copy, typed-in
 // files, scaling and full screen, remembered geometry, the status bar and the Config speed choice.
+#include "cpu/processor.h"
 #include "display/display.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
@@ -431,6 +432,32 @@ TEST_F(ShellWindow, FastTypingKeepsEveryKey) {
     ASSERT_TRUE(WaitFor(
         [&] { return Copied().find("READY\n" + line + line + line) != std::string::npos; }, 10000))
         << Copied();
+}
+
+// A paste that starts while keys typed just before it still wait for the machine types after
+// them, at either speed: the two never press keys at once.
+TEST_F(ShellWindow, PasteWaitsForKeysTypedBeforeIt) {
+    Start();
+    DisplayWidget* display = window->Display();
+    for (int32_t waitstates : {0, RealSpeedWaitstates}) {
+        SetWaitstates(waitstates);
+        const std::string n = std::to_string(-waitstates);
+        SendKey(display, QEvent::KeyPress, 42, {}, Qt::ShiftModifier, Qt::Key_Shift);
+        const struct {
+            uint32_t scan;
+            const char* text;
+        } keys[] = {{25, "P"}, {19, "R"}, {23, "I"}, {49, "N"}, {20, "T"}};
+        for (const auto& k : keys) {
+            SendKey(display, QEvent::KeyPress, k.scan, k.text, Qt::ShiftModifier);
+            SendKey(display, QEvent::KeyRelease, k.scan, k.text, Qt::ShiftModifier);
+        }
+        SendKey(display, QEvent::KeyRelease, 42, {}, {}, Qt::Key_Shift);
+        window->TypeText(QByteArray::fromStdString(" 7" + n + "\r"), "Test");
+        ASSERT_TRUE(WaitFor([&] { return !window->Typing(); }, 20000));
+        ASSERT_TRUE(WaitFor([&] {
+            return Copied().find("PRINT 7" + n + "\n 7" + n + "\nREADY\n") != std::string::npos;
+        })) << Copied();
+    }
 }
 
 // A 100-line program pasted into the free BASIC lists back exactly as it was, read from the
