@@ -460,6 +460,21 @@ TEST_F(ShellWindow, PasteWaitsForKeysTypedBeforeIt) {
     }
 }
 
+// At a real ABC80's pace the machine takes about one key per clock tick; a paste waits for each
+// and loses nothing.
+TEST_F(ShellWindow, PasteAtRealSpeedListsBackIdentical) {
+    Start();
+    SetWaitstates(RealSpeedWaitstates);
+    const std::string program = "10 PRINT \"R\u00C4KNA \u00E5\u00E4\u00F6\"\n20 A=2*2+(3-1)/4\n"
+                                "30 REM #%&/()=?:;,.<>*-_'!\n";
+    QApplication::clipboard()->setText(QString::fromStdString(program + "LIST\n"));
+    window->Paste();
+    ASSERT_TRUE(WaitFor([&] { return !window->Typing(); }, 60000));
+    ASSERT_TRUE(WaitFor([&] {
+        return Copied().find("LIST\n" + program + "READY\n") != std::string::npos;
+    })) << Copied();
+}
+
 // A 100-line program pasted into the free BASIC lists back exactly as it was, read from the
 // screen by the copy function: nothing is lost, Swedish letters included.
 TEST_F(ShellWindow, PasteOfAHundredLinesListsBackIdentical) {
