@@ -151,8 +151,8 @@ bool DisplayWidget::NaturalKey(QKeyEvent* event, NaturalPress& press) const {
 
 // Natural mode keeps the order of keys and loses none: a key goes down only once the machine
 // has taken the one before (see KeyWatch; then a few checks more) and, when its host key is
-// already up, released it. A key
-// whose host key went up at once (a short tap, synthetic events) stays down until then.
+// already up, released it. A key whose host key went up at once (a short tap, synthetic events)
+// stays down until then.
 void DisplayWidget::PressNatural(quint32 native, const NaturalPress& press) {
     Pressed& held = natural_keys_[native];
     if (held.held) ReleaseHeld(held); // typed again before the machine took it
