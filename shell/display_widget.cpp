@@ -210,12 +210,12 @@ bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
     if (event->isAutoRepeat()) return true;
     const quint32 native = event->nativeScanCode();
     const bool counted = IsCountedKey(scan_code);
+    if (pressed && typing_active_ && counted)
+        return true;            // typing owns the keyboard; modifiers still follow the host
     if (native >= NativeKeys) { // not a key we can follow: straight to the model, as it comes
-        if (scan_code != 0 && !(pressed && typing_active_ && counted)) KeyEvent(scan_code, pressed);
+        if (scan_code != 0) KeyEvent(scan_code, pressed);
         return true;
     }
-    if (pressed && typing_active_ && counted)
-        return true; // typing owns the keyboard; modifiers still follow the host
     if (mode_ == KeyboardMode::Natural) {
         if (pressed) {
             NaturalPress press;
