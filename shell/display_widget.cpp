@@ -210,9 +210,10 @@ bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
     if (event->isAutoRepeat()) return true;
     const quint32 native = event->nativeScanCode();
     const bool counted = IsCountedKey(scan_code);
-    if (pressed && typing_active_ && counted)
-        return true;            // typing owns the keyboard; modifiers still follow the host
-    if (native >= NativeKeys) { // not a key we can follow: straight to the model, as it comes
+    // Typing owns the keyboard; modifiers still follow the host.
+    if (pressed && typing_active_ && counted) return true;
+    // A key we cannot follow goes straight to the model, as it comes.
+    if (native >= NativeKeys) {
         if (scan_code != 0) KeyEvent(scan_code, pressed);
         return true;
     }
