@@ -21,7 +21,7 @@
 #include "cpu/processor.h"
 #include "machine/control.h"
 #include "machine/memory.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 #include "workload_image.h"
 #include "workload_prefixed_image.h"
 

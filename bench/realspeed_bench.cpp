@@ -13,7 +13,7 @@
 #include "cpu/processor.h"
 #include "machine/control.h"
 #include "machine/memory.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 
 #include <atomic>
 #include <chrono>

@@ -3,7 +3,7 @@
 #include "cpu/access.h"
 #include "cpu/main_table.h"
 #include "machine/control.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 
 #include <ctime>
 

@@ -1,5 +1,5 @@
 // The character generator: font.bin expanded into the GlyphTable with its inverse copies.
-#include "machine/file_io.h"
+#include "host/file_io.h"
 #include "display/display.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "display/picture_files.h"
 
 #include "display/display.h"
-#include "machine/file_io.h"
+#include "host/file_io.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "machine/file_io.h"
+#include "host/file_io.h"
 #include "machine/host_files.h"
 
 #include "cpu/cpu_state.h"
 #include "machine/charmap.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 
 #include <atomic>
 #include <cerrno>

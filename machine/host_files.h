@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <sys/types.h>
 
-#include "machine/settings.h"
+#include "host/settings.h"
 
 constexpr int FileSlotCount = 8;
 constexpr uint16_t SlotBufferBase = 0xF500;

@@ -1,6 +1,6 @@
 #include "machine/memory.h"
 
-#include "machine/file_io.h"
+#include "host/file_io.h"
 
 #include <cstring>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #include "shell/about_dialog.h"
 
-#include "machine/settings.h"
+#include "host/settings.h"
 #include "ui_about_dialog.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "shell/config_dialog.h"
 
-#include "machine/settings.h"
+#include "host/settings.h"
 #include "shell/decimal_text.h"
 #include "shell/preferences.h"
 #include "ui_config_dialog.h"

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "display/display.h"
-#include "machine/typing.h"
+#include "system/typing.h"
 #include "shell/preferences.h"
 
 #include <QTimer>

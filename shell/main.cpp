@@ -1,5 +1,5 @@
-#include "machine/data_folder.h"
-#include "machine/startup.h"
+#include "host/data_folder.h"
+#include "system/startup.h"
 #include "shell/command_line.h"
 #include "shell/program.h"
 

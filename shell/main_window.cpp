@@ -3,7 +3,7 @@
 #include "cpu/processor.h"
 #include "display/display.h"
 #include "machine/control.h"
-#include "machine/startup.h"
+#include "system/startup.h"
 #include "shell/about_dialog.h"
 #include "shell/config_dialog.h"
 #include "shell/display_widget.h"

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "display/render_event.h"
-#include "machine/typing.h"
+#include "system/typing.h"
 #include "shell/speed_meter.h"
 
 #include <QElapsedTimer>

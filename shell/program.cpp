@@ -1,6 +1,6 @@
 #include "shell/program.h"
 
-#include "machine/startup.h"
+#include "system/startup.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
 

@@ -3,7 +3,7 @@
 #include "cpu/processor.h"
 #include "machine/control.h"
 #include "machine/memory.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "machine/host_files.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 #include "host_file_calls.h"
 #include "test_support.h"
 

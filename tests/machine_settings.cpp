@@ -1,5 +1,5 @@
 // The settings record and Lunabrik.cfg: reading files of any length, writing safely.
-#include "machine/settings.h"
+#include "host/settings.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

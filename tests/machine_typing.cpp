@@ -3,7 +3,7 @@
 #include "machine/control.h"
 #include "machine/keyboard.h"
 #include "machine/ports.h"
-#include "machine/typing.h"
+#include "system/typing.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

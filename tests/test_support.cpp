@@ -4,7 +4,7 @@
 #include "machine/control.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 
 #include <cstdlib>
 #include <cstring>

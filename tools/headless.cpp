@@ -17,13 +17,13 @@
 #include "display/render_event.h"
 #include "machine/charmap.h"
 #include "machine/control.h"
-#include "machine/data_folder.h"
+#include "host/data_folder.h"
 #include "machine/host_files.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
-#include "machine/settings.h"
-#include "machine/startup.h"
-#include "machine/typing.h"
+#include "host/settings.h"
+#include "system/startup.h"
+#include "system/typing.h"
 
 #include <atomic>
 #include <cerrno>

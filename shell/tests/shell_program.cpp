@@ -5,7 +5,7 @@
 #include "machine/keyboard.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 #include "shell/config_dialog.h"
 #include "shell/display_widget.h"
 #include "shell/main_window.h"

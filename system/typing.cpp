@@ -1,4 +1,4 @@
-#include "machine/typing.h"
+#include "system/typing.h"
 
 #include "cpu/processor.h"
 #include "machine/charmap.h"

@@ -1,6 +1,6 @@
-#include "machine/data_folder.h"
+#include "host/data_folder.h"
 
-#include "machine/file_io.h"
+#include "host/file_io.h"
 
 #include <cerrno>
 #include <climits>

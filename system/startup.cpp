@@ -1,11 +1,11 @@
-#include "machine/startup.h"
+#include "system/startup.h"
 
 #include "cpu/processor.h"
 #include "display/display.h"
 #include "display/render_event.h"
 #include "machine/control.h"
 #include "machine/memory.h"
-#include "machine/settings.h"
+#include "host/settings.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "machine/file_io.h"
+#include "host/file_io.h"
 
 #include <cerrno>
 #include <cstdio>

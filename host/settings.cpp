@@ -1,5 +1,5 @@
-#include "machine/file_io.h"
-#include "machine/settings.h"
+#include "host/file_io.h"
+#include "host/settings.h"
 
 #include <cerrno>
 #include <cstdio>
