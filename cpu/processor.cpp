@@ -32,6 +32,9 @@ constexpr int32_t PacingPollInterval = 4096;
     }
 }
 
+// The thread's loop publishes its counts every PublishInterval + 1 instructions.
+constexpr uint64_t PublishInterval = 1023;
+
 std::atomic<uint64_t> PublishedInstructions{0};
 std::atomic<uint64_t> PublishedTstates{0};
 std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the processor
@@ -150,6 +153,9 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     }
     ++instructions;
     if constexpr (thread_loop) {
+        // Fresh counts for the key pacer, which measures its hold and gap in T-states.
+        if ((instructions & PublishInterval) == 0) [[unlikely]]
+            Publish({pc, instructions, tstates});
         const uint8_t op = ReadByte(pc++);
         main_table::Execute(op, pc, tstates);
     } else {

@@ -57,18 +57,18 @@ int WriteBytes(const char* path, const std::vector<uint8_t>& bytes) {
 
 } // namespace
 
-int WriteFramePbm(const char* path) {
+int WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes]) {
     char header[32];
     int n = std::snprintf(header, sizeof header, "P4\n%d %d\n", FramePixels, FrameLines);
     std::vector<uint8_t> file(header, header + n);
     for (int y = 0; y < FrameLines; ++y)
         for (int i = 0; i < FramePixelBytes; ++i)
-            file.push_back(uint8_t(~FrameBitmap[y][i])); // PBM's 1 is black, the frame's white
+            file.push_back(uint8_t(~frame[y][i])); // PBM's 1 is black, the frame's white
     return WriteBytes(path, file);
 }
 
-int WriteFramePng(const char* path) {
-    return WritePng1Bit(path, &FrameBitmap[0][0], FramePixels, FrameLines, FrameLineBytes);
+int WriteFramePng(const char* path, const uint8_t (*frame)[FrameLineBytes]) {
+    return WritePng1Bit(path, &frame[0][0], FramePixels, FrameLines, FrameLineBytes);
 }
 
 int WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, int row_bytes) {

@@ -2,13 +2,15 @@
 // renamed over it, so a failed write (full disk, no permission) never leaves a partial file.
 #pragma once
 
+#include "display/display.h"
+
 #include <cstdint>
 
-// Writes FrameBitmap as a binary PBM (P4, 240 x 240, 1 = black). 1 ok, 0 on any file error.
-int WriteFramePbm(const char* path);
+// Writes a frame (FrameBitmap unless given) as a binary PBM (P4, 240 x 240, 1 = black). 1 ok, 0 on any file error.
+int WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes] = FrameBitmap);
 
-// Writes FrameBitmap as a one-bit greyscale PNG. 1 ok, 0 on any file error.
-int WriteFramePng(const char* path);
+// Writes a frame (FrameBitmap unless given) as a one-bit greyscale PNG. 1 ok, 0 on any file error.
+int WriteFramePng(const char* path, const uint8_t (*frame)[FrameLineBytes] = FrameBitmap);
 
 // Writes width x height pixels from rows of row_bytes bytes each (bit 7 of a byte is the leftmost
 // pixel, 1 = white) as a one-bit greyscale PNG, the image data in zlib stored blocks, so no

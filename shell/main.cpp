@@ -1,5 +1,5 @@
 #include "host/data_folder.h"
-#include "system/startup.h"
+#include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/program.h"
 
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     // Without a display Qt would abort before any message: check the ROM images first, so the
     // message naming a missing one still reaches standard error, then say what is missing.
     if (!DisplayAvailable(argc, argv)) {
-        StartupReport report;
+        BootReport report;
         if (StartCore(report))
             std::fprintf(stderr, "Lunabrik: no display (neither DISPLAY nor WAYLAND_DISPLAY is "
                                  "set); lunabrik-headless runs without one\n");

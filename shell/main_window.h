@@ -1,19 +1,19 @@
 // The main window: menus, the display in a sunken frame with the About, Config, Reset and Quit
-// buttons beside it, and a status bar. It owns the three threads' lifetimes: the RenderThread and
-// the 20 ms tick from its creation, the ProcessorThread from StartProcessor(), all ended by
-// closing the window. It types pasted text and files into the machine at the pace it takes keys.
+// buttons beside it, and a status bar. It starts the machine's threads through the system
+// interface (StartProcessor) and stops them when it closes. Its parts live in files of one concern
+// each: the window and its lifetime (main_window.cpp), menus and actions (main_window_menus.cpp),
+// typing, paste and copy (main_window_typing.cpp), and the status bar (main_window_status.cpp).
 #pragma once
 
-#include "display/render_event.h"
-#include "system/typing.h"
 #include "shell/speed_meter.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
+#include <cstddef>
+#include <deque>
 #include <functional>
-#include <thread>
 
 class DisplayWidget;
 class QFrame;
@@ -27,13 +27,14 @@ class MainWindow : public QMainWindow {
     explicit MainWindow(bool font_loaded, const QString& notice = {});
     ~MainWindow() override;
 
-    // Starts the ProcessorThread; call after the window is shown and the processor reset.
+    // Starts the machine's threads (processor, renderer, clock); call after the window is shown and
+    // the machine booted.
     void StartProcessor();
 
-    // True when the display set-up succeeded: the character generator is built and the tick runs.
-    bool DisplayRunning() const { return tick_timer_.isActive(); }
-    // True from StartProcessor() until the window closes and the ProcessorThread is joined.
-    bool ProcessorRunning() const { return processor_thread_.joinable(); }
+    // True when the display set-up succeeded: the character generator is built, so the clock ticks.
+    bool DisplayRunning() const { return font_loaded_; }
+    // True from StartProcessor() until the window closes and the threads are joined.
+    bool ProcessorRunning() const;
 
     DisplayWidget* Display() const { return display_; }
     QPushButton* AboutButton() const { return about_; }
@@ -50,11 +51,12 @@ class MainWindow : public QMainWindow {
     void SetScale(int scale);
     int Scale() const { return scale_; }
     void SetFullScreen(bool on);
+    static constexpr int MaxScale = 4; // the View menu's scales
     // The scale a first start picks for a screen of this height in device pixels.
     static int FirstStartScale(int screen_device_height);
 
-    // Typing: text (UTF-8) typed at the pace the machine takes keys; what says where it comes
-    // from ("Paste", a file name) in the status bar.
+    // Typing: text (UTF-8) typed through the key pacer, after every key typed before it; what says
+    // where it comes from ("Paste", a file name) in the status bar.
     void TypeText(const QByteArray& utf8, const QString& what);
     // A text file typed in the same way; false (with a message) for a folder, an unreadable,
     // binary or too large file.
@@ -62,8 +64,7 @@ class MainWindow : public QMainWindow {
     // Types the file once the machine waits for input after start-up (its screen has settled).
     void TypeFileWhenReady(const QString& path);
     void CancelTyping();
-    bool Typing() const { return TypistBusy(typist_); }
-    TypistPace& Pace() { return typist_.pace; }
+    bool Typing() const;
     void Paste();
     void CopyScreen();
 
@@ -86,9 +87,9 @@ class MainWindow : public QMainWindow {
     void BuildMenus();
     void LayoutClient();
     void SetUpDisplay(bool font_loaded);
-    void Tick();
-    void TypingStep();
+    void ShowTyping();
     void Shutdown();
+    void ReturnFocus();
     void ShowKeyboardMode();
     void ShowProblem(const QString& text);
     void RunDialog(const std::function<void()>& run);
@@ -110,8 +111,8 @@ class MainWindow : public QMainWindow {
     QLabel* warning_label_;
     int scale_ = 0;
     bool shut_down_ = false;
+    bool font_loaded_ = false;
 
-    QTimer tick_timer_;
     QTimer status_timer_;
     QElapsedTimer clock_;
     SpeedMeter speed_meter_;
@@ -119,19 +120,18 @@ class MainWindow : public QMainWindow {
     std::function<bool(uint32_t&, QString&)> warning_source_;
     uint32_t warnings_seen_ = 0;
 
-    Typist typist_;
+    // Texts handed to the pacer and not yet typed to the end, oldest first.
+    struct TypingJob {
+        QString what;
+        size_t total;
+        size_t skipped;
+    };
+    std::deque<TypingJob> typing_jobs_;
+    // The pacer's counts as last shown.
+    size_t finished_seen_ = 0;
+    size_t cancelled_seen_ = 0;
+    size_t not_taken_seen_ = 0;
+    size_t done_seen_ = 0;
     QTimer typing_timer_;
-    QString typing_what_;
-    size_t typing_skipped_ = 0;
     QTimer ready_timer_;
-
-    RenderEvent render_event_;
-    std::thread render_thread_;
-    std::thread processor_thread_;
 };
-
-// A file's text for typing, as UTF-8: UTF-8 or 7-bit text as it is, other 8-bit text read as
-// Latin-1. False with a message for a folder, a file that cannot be read, one over the size
-// limit, or binary data (zero bytes, or many control bytes).
-bool ReadTextForTyping(const QString& path, QByteArray& utf8, QString& error);
-constexpr qint64 TypingFileLimit = 16 * 1024 * 1024;

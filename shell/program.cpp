@@ -1,6 +1,6 @@
 #include "shell/program.h"
 
-#include "system/startup.h"
+#include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
 
@@ -21,21 +21,6 @@ constexpr int MissingRomExitCode = 1;
 
 std::vector<std::string> LookedIn; // the folders the start looked in, for the missing-ROM message
 
-// Where to put the images, after the folders looked in.
-std::string SupplyHint() {
-    std::string text = "Looked in:";
-    for (const auto& f : LookedIn)
-        text += "\n  " + f;
-    return text + "\nPut basic.rom, dev_dos.rom and font.bin (the free images are installed in "
-                  "share/lunabrik) into one of these folders, or name one with --dir FOLDER.";
-}
-
-QString MissingRomText(const char* file) {
-    return QString("Cannot open the ROM image %1 in the folder\n%2\n\n%3")
-        .arg(QString::fromLocal8Bit(file), QDir::currentPath(),
-             QString::fromStdString(SupplyHint()));
-}
-
 // Platforms with no screen a user could see a message box on.
 bool PlatformIsHeadless() {
     const QString name = QGuiApplication::platformName();
@@ -46,27 +31,16 @@ bool PlatformIsHeadless() {
 
 void SetFoldersLookedIn(const std::vector<std::string>& folders) { LookedIn = folders; }
 
-bool StartCore(StartupReport& report) {
-    StartupOptions options;
+bool StartCore(BootReport& report) {
+    BootOptions options;
     options.create_default_files_folder = true;
-    const bool ok = StartMachine(options, report);
-    if (!ok) {
-        char folder[4096];
-        if (!getcwd(folder, sizeof folder)) std::strcpy(folder, ".");
-        std::fprintf(stderr, "Lunabrik: cannot open the ROM image %s in %s\n%s\n",
-                     report.missing_rom, folder, SupplyHint().c_str());
+    if (!SystemBoot(options, report)) {
+        std::fprintf(stderr, "Lunabrik: %s\n",
+                     MissingImageMessage(report.missing_rom, LookedIn).c_str());
         return false;
     }
-    if (report.files_folder_created)
-        std::fprintf(stderr, "Lunabrik: created the files folder Files/ in the working folder\n");
-    if (report.files_folder_error)
-        std::fprintf(stderr, "Lunabrik: cannot create the files folder Files/: %s\n",
-                     std::strerror(report.files_folder_error));
-    if (!report.font_loaded)
-        std::fprintf(stderr,
-                     "Lunabrik: cannot open the character generator font.bin in %s; the "
-                     "display stays black\n",
-                     QDir::currentPath().toLocal8Bit().constData());
+    for (const std::string& note : BootNotes(report))
+        std::fprintf(stderr, "Lunabrik: %s\n", note.c_str());
     return true;
 }
 
@@ -84,23 +58,19 @@ bool DisplayAvailable(int argc, char** argv) {
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-QString StartupNotice(const StartupReport& report) {
+QString StartupNotice(const BootReport& report) {
     QStringList parts;
-    if (!report.font_loaded)
-        parts << QString("font.bin is missing in %1: the display stays black")
-                     .arg(QDir::currentPath());
-    if (report.files_folder_created) parts << "Created the files folder Files/";
-    if (report.files_folder_error)
-        parts << QString("Cannot create the files folder Files/: %1")
-                     .arg(QString::fromLocal8Bit(std::strerror(report.files_folder_error)));
-    return parts.join("; ");
+    for (const std::string& note : BootNotes(report))
+        parts << QString::fromStdString(note);
+    return parts.join(" ");
 }
 
 std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
-    StartupReport report;
+    BootReport report;
     if (!StartCore(report)) {
         if (!PlatformIsHeadless()) {
-            QMessageBox box(QMessageBox::Critical, "Lunabrik", MissingRomText(report.missing_rom));
+            QMessageBox box(QMessageBox::Critical, "Lunabrik",
+                            QString::fromStdString(MissingImageMessage(report.missing_rom, LookedIn)));
             box.setObjectName("missingRom");
             box.exec();
         }

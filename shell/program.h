@@ -9,7 +9,7 @@
 
 class MainWindow;
 struct CommandLine;
-struct StartupReport;
+struct BootReport;
 
 // The folders the start looked in for the images (named in the missing-ROM message).
 void SetFoldersLookedIn(const std::vector<std::string>& folders);
@@ -17,7 +17,7 @@ void SetFoldersLookedIn(const std::vector<std::string>& folders);
 // The machine's start-up (settings, ROM images, character generator, the default files folder,
 // processor reset), with what went wrong said on standard error. False when a ROM image is
 // missing. Needs no display.
-bool StartCore(StartupReport& report);
+bool StartCore(BootReport& report);
 
 // True when Qt can open a window: an X or Wayland display is set, or a platform that needs none
 // (offscreen) was chosen.
@@ -30,7 +30,7 @@ bool DisplayAvailable(int argc, char** argv);
 std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line = nullptr);
 
 // What start-up has to tell the user in the status bar (font.bin missing, Files/ created or not).
-QString StartupNotice(const StartupReport& report);
+QString StartupNotice(const BootReport& report);
 
 // Start-up and the event loop; the program's exit code: 0 after Quit or the close box, 1 when a
 // ROM image is missing.

@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr uint8_t ScanLeftShift = 42;
-constexpr uint8_t ScanControl = 29;
-constexpr uint8_t ScanCapsLock = 58;
-
 void ToggleCaps() {
     KeyEvent(ScanCapsLock, true);
     KeyEvent(ScanCapsLock, false);
@@ -22,6 +18,12 @@ bool IsLetterKey(uint8_t scan_code) {
 }
 
 } // namespace
+
+bool IsCountedKey(unsigned scan_code) {
+    if (scan_code == 0 || scan_code >= KeyScanCodes) return false;
+    const uint8_t k = KeyIndexTable[scan_code];
+    return k != 0 && !(KeyCodeTable[PlanePlain][k] & 0x80);
+}
 
 bool KeyStrokeForCode(uint8_t code, KeyStroke& key) {
     return FindKeyForCode(code, key.scan_code, key.shift, key.control);
@@ -82,58 +84,4 @@ KeyTake CheckKeyTaken(const KeyWatch& watch) {
         KeyboardPortReads.load(std::memory_order_relaxed) != watch.port_reads)
         return KeyTake::Taken;
     return ticks - watch.ticks >= KeyTakeTicks ? KeyTake::NotTaken : KeyTake::Waiting;
-}
-
-void TypistStart(Typist& typist, const std::string& codes) {
-    TypistCancel(typist);
-    typist.codes = codes;
-    typist.next = 0;
-    typist.not_taken = 0;
-    typist.phase = codes.empty() ? Typist::Idle : Typist::Gap;
-    typist.steps = typist.pace.gap_steps; // the first key goes down at the first step
-}
-
-bool TypistStep(Typist& t) {
-    ++t.steps;
-    switch (t.phase) {
-    case Typist::Idle: return false;
-    case Typist::WaitAccept:
-        switch (CheckKeyTaken(t.watch)) {
-        case KeyTake::Waiting: return true;
-        case KeyTake::NotTaken: ++t.not_taken; break; // interrupts off: go on rather than hang
-        case KeyTake::Taken: break;
-        }
-        t.phase = Typist::Hold;
-        t.steps = 0;
-        return true;
-    case Typist::Hold:
-        if (t.steps < t.pace.hold_steps) return true;
-        ReleaseKeyStroke(t.key, t.caps_toggled);
-        t.phase = Typist::Gap;
-        t.steps = 0;
-        return true;
-    case Typist::Gap: {
-        const int gap = t.code == CodeEnter ? t.pace.enter_gap_steps : t.pace.gap_steps;
-        if (t.steps < gap) return true;
-        if (t.next >= t.codes.size()) {
-            t.phase = Typist::Idle;
-            return false;
-        }
-        t.code = uint8_t(t.codes[t.next++]);
-        if (!KeyStrokeForCode(t.code, t.key)) return true; // TextToCodes gives only typable codes
-        t.watch = WatchKey();
-        t.caps_toggled = PressKeyStroke(t.key);
-        t.phase = Typist::WaitAccept;
-        t.steps = 0;
-        return true;
-    }
-    }
-    return false;
-}
-
-void TypistCancel(Typist& t) {
-    if (t.phase == Typist::WaitAccept || t.phase == Typist::Hold)
-        ReleaseKeyStroke(t.key, t.caps_toggled);
-    t.phase = Typist::Idle;
-    t.code = 0;
 }

@@ -1,10 +1,6 @@
-// Typing text into the machine the way a user would at the keyboard: shared by the desktop
-// program (natural keyboard mode, paste, typed-in files) and the headless runner.
-//
-// Text becomes ABC80 codes through the one character map; each code becomes the key stroke that
-// gives it on the keyboard model (scan code with the shift and control it needs). A Typist then
-// presses the strokes one by one at the pace the machine takes them: press, wait until the
-// machine has taken the key (see KeyWatch), hold, release, pause, next.
+// From text to key strokes: text becomes ABC80 codes through the one character map; each code
+// becomes the key stroke that gives it on the keyboard model (scan code with the shift and control
+// it needs). The key pacer (system/pacer.h) presses them at the pace the machine takes them.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +8,22 @@
 #include <string>
 
 constexpr uint8_t CodeEnter = 0x0D;
+
+// Set-1 scan codes of the keys the front ends and the pacer name.
+constexpr uint8_t ScanControl = 29;
+constexpr uint8_t ScanEnter = 28;
+constexpr uint8_t ScanLeftShift = 42;
+constexpr uint8_t ScanRightShift = 54;
+constexpr uint8_t ScanSpace = 57;
+constexpr uint8_t ScanCapsLock = 58;
+constexpr uint8_t ScanBackspace = 14;
+constexpr uint8_t ScanLeft = 75;
+constexpr uint8_t ScanRight = 77;
+constexpr uint8_t ScanF10 = 68;
+
+// A key of the ABC80 keyboard that is counted (has a code): not shift, control, Caps Lock, nor a
+// scan code without a key.
+bool IsCountedKey(unsigned scan_code);
 
 // One key press as the keyboard model sees it.
 struct KeyStroke {
@@ -51,35 +63,3 @@ struct KeyWatch {
 // Call just before the key goes down.
 KeyWatch WatchKey();
 KeyTake CheckKeyTaken(const KeyWatch& watch);
-
-// Pacing in steps: the front end calls TypistStep at a steady rate (every tick, or faster).
-struct TypistPace {
-    int hold_steps = 1;      // steps a key stays down after the machine took it
-    int gap_steps = 1;       // steps after the release before the next press
-    int enter_gap_steps = 1; // the same after Enter, which gives the machine a line to run
-};
-
-struct Typist {
-    enum Phase : uint8_t { Idle, WaitAccept, Hold, Gap };
-    std::string codes; // what is left to type is codes.substr(next)
-    size_t next = 0;
-    Phase phase = Idle;
-    int steps = 0; // steps spent in this phase
-    KeyStroke key{};
-    bool caps_toggled = false;
-    uint8_t code = 0;     // the code being typed
-    KeyWatch watch;       // of the key that is down
-    size_t not_taken = 0; // keys the machine did not take (interrupts off for KeyTakeTicks)
-    TypistPace pace;
-};
-
-// Starts typing codes (any earlier typing is cancelled first).
-void TypistStart(Typist& typist, const std::string& codes);
-// One step: returns true while typing goes on, false once the last key is released and its
-// pause is over.
-bool TypistStep(Typist& typist);
-// Stops at once; a key still down is released.
-void TypistCancel(Typist& typist);
-inline bool TypistBusy(const Typist& typist) { return typist.phase != Typist::Idle; }
-// Codes typed so far (pressed and released, or under way).
-inline size_t TypistDone(const Typist& typist) { return typist.next; }

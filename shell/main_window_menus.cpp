@@ -1,0 +1,127 @@
+// The main window's menus and the actions behind them that are not typing.
+#include "shell/main_window.h"
+
+#include "display/display.h"
+#include "shell/display_widget.h"
+#include "shell/preferences.h"
+
+#include <QActionGroup>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace {
+
+QString KeyboardModeText(KeyboardMode mode) {
+    return mode == KeyboardMode::Natural ? "Keyboard: as typed" : "Keyboard: Swedish positions";
+}
+
+} // namespace
+
+// Shortcuts use only keys the emulated keyboard has no code for (F-keys, Insert, Esc, Alt
+// combinations), and Ctrl+Shift+C/V, which give the same codes as Ctrl+C/V there.
+void MainWindow::BuildMenus() {
+    auto add = [this](QMenu* menu, const char* name, const QString& text, QList<QKeySequence> keys,
+                      auto slot) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(name);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action); // shortcuts work while the menu bar is hidden (full screen)
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    QMenu* file = menuBar()->addMenu("&File");
+    add(file, "typeFile", "&Type in file...", {QKeySequence(Qt::Key_F3)},
+        [this] { ChooseFileToType(); });
+    add(file, "saveScreenshot", "&Save screenshot...", {QKeySequence(Qt::Key_F12)},
+        [this] { SaveScreenshot(); });
+    file->addSeparator();
+    add(file, "quit", "&Quit", {QKeySequence(Qt::ALT | Qt::Key_F4)}, [this] { close(); });
+
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    add(edit, "copyScreen", "&Copy screen", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
+        [this] { CopyScreen(); });
+    add(edit, "paste", "&Paste",
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
+        [this] { Paste(); });
+    QAction* cancel = add(edit, "cancelTyping", "Cancel &typing", {QKeySequence(Qt::Key_Escape)},
+                          [this] { CancelTyping(); });
+    cancel->setEnabled(false);
+
+    QMenu* view = menuBar()->addMenu("&View");
+    auto* scales = new QActionGroup(this);
+    for (int s = 1; s <= MaxScale; ++s) {
+        QAction* a =
+            add(view, QString("scale%1").arg(s).toLatin1().constData(), QString("&%1x").arg(s),
+                {QKeySequence(Qt::ALT | (Qt::Key_0 + s))}, [this, s] { SetScale(s); });
+        a->setCheckable(true);
+        scales->addAction(a);
+    }
+    QAction* fit = add(view, "scaleFit", "&Fit to window", {QKeySequence(Qt::ALT | Qt::Key_0)},
+                       [this] { SetScale(0); });
+    fit->setCheckable(true);
+    scales->addAction(fit);
+    view->addSeparator();
+    QAction* full = add(view, "fullScreen", "F&ull screen", {QKeySequence(Qt::Key_F11)},
+                        [this] { SetFullScreen(!isFullScreen()); });
+    full->setCheckable(true);
+
+    QMenu* machine = menuBar()->addMenu("&Machine");
+    add(machine, "reset", "&Reset", {}, [this] { reset_->click(); });
+    add(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)}, [this] { config_->click(); });
+    QAction* natural = add(machine, "naturalKeyboard", "&Keyboard as typed", {}, [this] {
+        SaveKeyboardMode(Action("naturalKeyboard")->isChecked() ? KeyboardMode::Natural
+                                                                : KeyboardMode::Positional);
+        display_->SetKeyboardMode(SavedKeyboardMode());
+        ShowKeyboardMode();
+    });
+    natural->setCheckable(true);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    add(help, "about", "&About Lunabrik", {QKeySequence(Qt::Key_F1)}, [this] { about_->click(); });
+
+    // Menus return the keyboard to the screen when they close, however they close.
+    for (QMenu* menu : {file, edit, view, machine, help})
+        connect(menu, &QMenu::aboutToHide, this, [this] { ReturnFocus(); });
+}
+
+void MainWindow::ShowKeyboardMode() {
+    const KeyboardMode mode = display_->Mode();
+    mode_label_->setText(KeyboardModeText(mode));
+    if (QAction* natural = Action("naturalKeyboard"))
+        natural->setChecked(mode == KeyboardMode::Natural);
+}
+
+
+void MainWindow::ChooseFileToType() {
+    const QString path = QFileDialog::getOpenFileName(this, "Type in file", QString(),
+                                                      "BASIC and text files (*.bas *.BAS *.txt "
+                                                      "*.TXT);;All files (*)");
+    ReturnFocus();
+    if (!path.isEmpty()) TypeFile(path);
+}
+
+void MainWindow::DropFiles(const QList<QUrl>& urls) {
+    if (urls.size() != 1 || !urls.first().isLocalFile()) {
+        ShowProblem("Drop one text file from this computer to type it in.");
+        return;
+    }
+    TypeFile(urls.first().toLocalFile());
+}
+
+// The picture as shown: at the display's factor, as PNG.
+void MainWindow::SaveScreenshot() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Save screenshot", "lunabrik.png", "PNG images (*.png)");
+    ReturnFocus();
+    if (path.isEmpty()) return;
+    const int f = display_->Factor();
+    QImage picture = display_->Picture().scaled(FramePixels * f, FrameLines * f,
+                                                Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    if (!picture.save(path, "PNG"))
+        ShowProblem(QString("Cannot write the screenshot %1.").arg(path));
+}
+

@@ -1,0 +1,133 @@
+// Typing into the machine from the window: paste, typed-in files and dropped text go to the key
+// pacer as text, behind every key typed before them; copy puts the screen on the clipboard.
+#include "shell/main_window.h"
+
+#include "display/display.h"
+#include "shell/display_widget.h"
+#include "shell/typed_file.h"
+#include "system/pacer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QLabel>
+
+#include <memory>
+#include <string>
+
+void MainWindow::TypeText(const QByteArray& utf8, const QString& what) {
+    std::string codes;
+    const size_t skipped = TextToCodes(utf8.constData(), size_t(utf8.size()), codes);
+    if (typing_jobs_.empty()) {
+        const PacerStatus s = PacerReadStatus();
+        finished_seen_ = s.texts_finished;
+        cancelled_seen_ = s.texts_cancelled;
+        not_taken_seen_ = s.not_taken;
+    }
+    typing_label_->show();
+    if (codes.empty()) {
+        typing_label_->setText(QString("%1: nothing to type").arg(what));
+        return;
+    }
+    typing_jobs_.push_back({what, codes.size(), skipped});
+    PacerType(codes);
+    Action("cancelTyping")->setEnabled(true);
+    ShowTyping();
+    typing_timer_.start();
+}
+
+bool MainWindow::Typing() const { return !typing_jobs_.empty(); }
+
+// The status bar follows the pacer: the text under way and the keys waiting behind it, then what
+// became of each text. A cancel ends every text handed over.
+void MainWindow::ShowTyping() {
+    const PacerStatus s = PacerReadStatus();
+    QString text;
+    for (; finished_seen_ < s.texts_finished && !typing_jobs_.empty(); ++finished_seen_) {
+        const TypingJob& job = typing_jobs_.front();
+        text = QString("%1: typed %2 characters").arg(job.what).arg(job.total);
+        if (job.skipped) text += QString(", skipped %1 with no ABC80 character").arg(job.skipped);
+        typing_jobs_.pop_front();
+    }
+    if (s.texts_cancelled != cancelled_seen_ && !typing_jobs_.empty()) {
+        text = QString("%1: cancelled after %2 of %3 characters")
+                   .arg(typing_jobs_.front().what)
+                   .arg(done_seen_)
+                   .arg(typing_jobs_.front().total);
+        typing_jobs_.clear();
+    }
+    cancelled_seen_ = s.texts_cancelled;
+    if (!text.isEmpty()) {
+        if (s.not_taken > not_taken_seen_)
+            text += QString(", %1 not taken by the machine").arg(s.not_taken - not_taken_seen_);
+        not_taken_seen_ = s.not_taken;
+    }
+    if (!typing_jobs_.empty() && s.typing) {
+        done_seen_ = s.text_done;
+        text = QString("%1: %2 of %3 characters (Esc cancels)")
+                   .arg(typing_jobs_.front().what)
+                   .arg(s.text_done)
+                   .arg(s.text_total);
+        if (s.keys_waiting) text += QString(", %1 typed keys waiting").arg(s.keys_waiting);
+    }
+    if (!text.isEmpty()) typing_label_->setText(text);
+    if (typing_jobs_.empty()) {
+        typing_timer_.stop();
+        Action("cancelTyping")->setEnabled(false);
+    }
+}
+
+void MainWindow::CancelTyping() {
+    if (!Typing()) return;
+    done_seen_ = PacerReadStatus().text_done;
+    PacerCancelText();
+    ShowTyping();
+}
+
+bool MainWindow::TypeFile(const QString& path) {
+    QByteArray text;
+    QString error;
+    if (!ReadTextForTyping(path, text, error)) {
+        ShowProblem(error);
+        return false;
+    }
+    TypeText(text, QFileInfo(path).fileName());
+    return true;
+}
+
+// The machine waits for input once its screen has stopped changing for half a second after
+// start-up (the ROM has printed its greeting and prompt); ten seconds at most.
+void MainWindow::TypeFileWhenReady(const QString& path) {
+    auto last = std::make_shared<std::string>();
+    auto steady = std::make_shared<int>(0);
+    auto waited = std::make_shared<int>(0);
+    ready_timer_.setInterval(100);
+    connect(&ready_timer_, &QTimer::timeout, this, [=, this] {
+        const std::string screen = ScreenAsText();
+        const bool blank = screen.find_first_not_of('\n') == std::string::npos;
+        *steady = (!blank && screen == *last) ? *steady + 1 : 0;
+        *last = screen;
+        if (*steady >= 5 || ++*waited >= 100) {
+            ready_timer_.stop();
+            ready_timer_.disconnect();
+            TypeFile(path);
+        }
+    });
+    ready_timer_.start();
+}
+
+void MainWindow::Paste() {
+    const QString text = QApplication::clipboard()->text();
+    if (text.isEmpty()) {
+        typing_label_->setText("Paste: the clipboard holds no text");
+        typing_label_->show();
+        return;
+    }
+    TypeText(text.toUtf8(), "Paste");
+}
+
+void MainWindow::CopyScreen() {
+    QApplication::clipboard()->setText(QString::fromStdString(ScreenAsText()));
+}
+

@@ -1,0 +1,310 @@
+#include "system/pacer.h"
+
+#include "cpu/processor.h"
+#include "machine/keyboard.h"
+
+#include <deque>
+#include <mutex>
+
+namespace {
+
+enum class Kind : uint8_t { Positional, Natural, Stroke, Text, ReleaseKeyboard };
+
+struct Item {
+    Kind kind;
+    uint8_t scan_code = 0; // Positional
+    bool pressed = false;  // Positional
+    uint32_t host = 0;     // Natural
+    KeyStroke key{};       // Natural, Stroke
+    bool released = false; // Natural: the host key went up while the press waited
+};
+
+// A key the pacer put down as a stroke (natural keys, text, strokes).
+struct Held {
+    bool down = false;
+    bool host_up = false; // natural keys: the host key is up, let go once taken and held
+    bool caps_toggled = false;
+    KeyStroke key{};
+};
+
+std::mutex Mutex;
+std::deque<Item> Queue;
+std::deque<std::string> Texts; // the codes of the Text items, in queue order
+size_t TextNext = 0;           // the next code of Texts.front()
+PacerPace Pace;
+
+Held Natural[PacerHostKeys]; // natural keys down, by host key
+Held Typed;                  // the key of a text or a stroke that is down
+uint8_t TypedCode = 0;       // its code (Enter gets the longer gap)
+bool TypedIsText = false;    // it belongs to a text (cancelling typing lets go of it)
+bool PositionalDown[256] = {};
+
+bool WaitingTake = false; // a counted key went down and the machine has not taken it yet
+KeyWatch Watch;
+uint64_t ReadyAt = 0; // processor T-states before which nothing more happens
+PacerStatus Counts;   // the all-time counts
+
+uint64_t Now() { return ReadProcessorCounts().tstates; }
+
+bool AnyNaturalDown() {
+    for (const Held& h : Natural)
+        if (h.down) return true;
+    return false;
+}
+
+void LetGo(Held& held) {
+    ReleaseKeyStroke(held.key, held.caps_toggled);
+    held = {};
+}
+
+// A stroke goes down; a counted key then waits to be taken, any other just for the hold time.
+void PressHeld(Held& held, const KeyStroke& key) {
+    held.down = true;
+    held.key = key;
+    if (IsCountedKey(key.scan_code)) {
+        Watch = WatchKey();
+        WaitingTake = true;
+    } else {
+        ReadyAt = Now() + Pace.hold_tstates;
+    }
+    held.caps_toggled = PressKeyStroke(key);
+}
+
+void PushKey(const Item& item) {
+    size_t keys = Queue.size();
+    if (!Texts.empty()) keys -= Texts.size();
+    if (keys >= PacerQueueLimit) {
+        ++Counts.dropped;
+        return;
+    }
+    Queue.push_back(item);
+}
+
+void DropText() {
+    if (Typed.down && TypedIsText) {
+        LetGo(Typed);
+        WaitingTake = false;
+        ReadyAt = Now() + Pace.gap_tstates;
+    }
+    std::erase_if(Queue, [](const Item& i) { return i.kind == Kind::Text; });
+    Texts.clear();
+    TextNext = 0;
+}
+
+bool Busy() {
+    if (!Queue.empty() || WaitingTake || Typed.down) return true;
+    for (const Held& h : Natural)
+        if (h.down && h.host_up) return true;
+    return false;
+}
+
+// Takes the next item off the queue; false when it has to wait.
+bool Advance(uint64_t now) {
+    Item& item = Queue.front();
+    switch (item.kind) {
+    case Kind::Positional: {
+        const uint8_t s = item.scan_code;
+        if (!IsCountedKey(s)) {
+            KeyEvent(s, item.pressed); // shift, control, Caps Lock and keys without a code
+        } else if (item.pressed) {
+            Watch = WatchKey();
+            WaitingTake = true;
+            PositionalDown[s] = true;
+            KeyEvent(s, true);
+        } else if (PositionalDown[s]) {
+            PositionalDown[s] = false;
+            KeyEvent(s, false);
+            ReadyAt = now + Pace.gap_tstates;
+        }
+        Queue.pop_front();
+        return !WaitingTake && now >= ReadyAt;
+    }
+    case Kind::Natural: {
+        if (AnyNaturalDown()) return false; // the next key goes down once the last is up
+        Held& held = Natural[item.host];
+        PressHeld(held, item.key);
+        held.host_up = item.released;
+        Queue.pop_front();
+        return false;
+    }
+    case Kind::Stroke:
+        if (AnyNaturalDown()) return false;
+        TypedCode = 0;
+        TypedIsText = false;
+        PressHeld(Typed, item.key);
+        Queue.pop_front();
+        return false;
+    case Kind::Text: {
+        if (AnyNaturalDown()) return false;
+        const std::string& codes = Texts.front();
+        while (TextNext < codes.size()) {
+            const uint8_t code = uint8_t(codes[TextNext++]);
+            KeyStroke key;
+            if (!KeyStrokeForCode(code, key)) continue;
+            TypedCode = code;
+            TypedIsText = true;
+            PressHeld(Typed, key);
+            return false;
+        }
+        Texts.pop_front();
+        TextNext = 0;
+        Queue.pop_front();
+        ++Counts.texts_finished;
+        return true;
+    }
+    case Kind::ReleaseKeyboard:
+        ReleaseKeyboard();
+        for (int s = 0; s < 256; ++s)
+            if (IsCountedKey(uint8_t(s))) PositionalDown[s] = false;
+        Queue.pop_front();
+        return true;
+    }
+    return false;
+}
+
+bool Step() {
+    const uint64_t now = Now();
+    if (WaitingTake) {
+        switch (CheckKeyTaken(Watch)) {
+        case KeyTake::Waiting: return true;
+        case KeyTake::NotTaken: ++Counts.not_taken; break; // interrupts off: go on, never hang
+        case KeyTake::Taken: break;
+        }
+        WaitingTake = false;
+        ReadyAt = now + Pace.hold_tstates;
+    }
+    if (now < ReadyAt) return Busy();
+    // Let go of what has been held long enough, then a gap.
+    if (Typed.down) {
+        const bool enter = TypedCode == CodeEnter;
+        LetGo(Typed);
+        ReadyAt = now + (enter ? Pace.enter_gap_tstates : Pace.gap_tstates);
+        return true;
+    }
+    bool released = false;
+    for (Held& h : Natural)
+        if (h.down && h.host_up) {
+            LetGo(h);
+            released = true;
+        }
+    if (released) {
+        ReadyAt = now + Pace.gap_tstates;
+        return true;
+    }
+    while (!Queue.empty() && Advance(now)) {
+    }
+    return Busy();
+}
+
+} // namespace
+
+void PacerReset() {
+    std::lock_guard lock(Mutex);
+    Queue.clear();
+    Texts.clear();
+    TextNext = 0;
+    for (Held& h : Natural)
+        if (h.down) LetGo(h);
+    if (Typed.down) LetGo(Typed);
+    for (int s = 0; s < 256; ++s)
+        if (PositionalDown[s]) KeyEvent(unsigned(s), false);
+    std::fill(std::begin(PositionalDown), std::end(PositionalDown), false);
+    WaitingTake = false;
+    ReadyAt = 0;
+    Pace = {};
+    Counts = {};
+}
+
+void PacerSetPace(const PacerPace& pace) {
+    std::lock_guard lock(Mutex);
+    Pace = pace;
+}
+
+void PacerPositional(uint8_t scan_code, bool pressed) {
+    std::lock_guard lock(Mutex);
+    Item item{Kind::Positional};
+    item.scan_code = scan_code;
+    item.pressed = pressed;
+    PushKey(item);
+}
+
+void PacerNaturalPress(uint32_t host, const KeyStroke& key) {
+    if (host >= PacerHostKeys) return;
+    std::lock_guard lock(Mutex);
+    Item item{Kind::Natural};
+    item.host = host;
+    item.key = key;
+    PushKey(item);
+}
+
+// The release of a host key whose press never reached the pacer lets go of nothing.
+void PacerNaturalRelease(uint32_t host) {
+    if (host >= PacerHostKeys) return;
+    std::lock_guard lock(Mutex);
+    for (auto it = Queue.rbegin(); it != Queue.rend(); ++it)
+        if (it->kind == Kind::Natural && it->host == host && !it->released) {
+            it->released = true;
+            return;
+        }
+    if (Natural[host].down) Natural[host].host_up = true;
+}
+
+void PacerType(const std::string& codes) {
+    if (codes.empty()) return;
+    std::lock_guard lock(Mutex);
+    Texts.push_back(codes);
+    Queue.push_back(Item{Kind::Text});
+}
+
+void PacerStroke(const KeyStroke& key) {
+    std::lock_guard lock(Mutex);
+    Item item{Kind::Stroke};
+    item.key = key;
+    PushKey(item);
+}
+
+void PacerCancelText() {
+    std::lock_guard lock(Mutex);
+    if (Texts.empty()) return;
+    DropText();
+    ++Counts.texts_cancelled;
+}
+
+void PacerReleaseHeld() {
+    std::lock_guard lock(Mutex);
+    for (Held& h : Natural)
+        if (h.down) h.host_up = true;
+    for (Item& i : Queue)
+        if (i.kind == Kind::Natural) i.released = true;
+    bool positional = false;
+    for (bool down : PositionalDown)
+        positional = positional || down;
+    for (const Item& i : Queue)
+        positional = positional || (i.kind == Kind::Positional && i.pressed);
+    if (positional) Queue.push_back(Item{Kind::ReleaseKeyboard});
+}
+
+bool PacerStep() {
+    std::lock_guard lock(Mutex);
+    return Step();
+}
+
+bool PacerBusy() {
+    std::lock_guard lock(Mutex);
+    return Busy();
+}
+
+PacerStatus PacerReadStatus() {
+    std::lock_guard lock(Mutex);
+    PacerStatus s = Counts;
+    for (const Item& i : Queue)
+        if (i.kind != Kind::Text) ++s.keys_waiting;
+    if (!Texts.empty()) {
+        s.typing = true;
+        s.text_total = Texts.front().size();
+        s.text_done = TextNext;
+        for (size_t i = 1; i < Texts.size(); ++i)
+            s.text_queued += Texts[i].size();
+    }
+    return s;
+}

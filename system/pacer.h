@@ -1,0 +1,77 @@
+// The key pacer: the one way keys reach the keyboard model. Every front end hands it what the user
+// does, and it presses the ABC80 keys in that order at the pace the machine takes them:
+//
+//   positional keys   a host key by its set-1 scan code, modifiers included (Swedish positions)
+//   natural keys      the key stroke that gives a character (or a key at its place), by host key
+//   text              paste, typed-in files, the runner's --type: a string of ABC80 codes
+//
+// One queue holds them all, in order. Whatever goes down waits until the machine has taken it
+// (the processor accepted the keyboard interrupt and the emulated software read port 56 since),
+// stays down for a hold time, and after its release a gap passes before the next key goes down.
+// Hold and gap are counted in the processor's T-states, not host time: a busy host or a slow speed
+// setting delays keys but never loses them, and at full speed keys go as fast as the ROM takes
+// them. Keys typed while text is being typed wait behind it. Cancelling typing drops the text only;
+// releasing the held keys (focus lost, a menu or dialog opened) lets go of what is down once the
+// machine has taken it, and keeps every queued key.
+//
+// Threads: any thread may call these; a mutex guards the queue (never taken on a per-instruction
+// path). PacerStep runs on one driving thread: the system's clock thread, or the thread of a
+// deterministic driver. It alone touches the keyboard model.
+#pragma once
+
+#include "system/typing.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Host keys are named by a number below PacerHostKeys (X11 key codes are 8-255).
+constexpr uint32_t PacerHostKeys = 256;
+// Key events that may wait in the queue; beyond that a key is dropped and counted.
+constexpr size_t PacerQueueLimit = 4096;
+
+struct PacerPace {
+    uint32_t hold_tstates = 3000;        // a key stays down this long after the machine took it
+    uint32_t gap_tstates = 3000;         // after a release, before the next key goes down
+    uint32_t enter_gap_tstates = 60000;  // the same after Enter: the machine runs the line
+};
+
+struct PacerStatus {
+    bool typing = false;        // text is being typed
+    size_t text_done = 0;       // of the current text: codes typed so far
+    size_t text_total = 0;      // and its length
+    size_t text_queued = 0;     // codes of texts waiting behind it
+    size_t keys_waiting = 0;    // key events waiting in the queue
+    size_t not_taken = 0;       // keys the machine did not take (interrupts kept off), all time
+    size_t dropped = 0;         // key events dropped because the queue was full, all time
+    size_t texts_finished = 0;  // texts typed to the end, all time
+    size_t texts_cancelled = 0; // texts cancelled, all time
+};
+
+// Empties the queue and lets go of every key the pacer holds; the pace returns to the default.
+void PacerReset();
+void PacerSetPace(const PacerPace& pace);
+
+// A host key at its Swedish position: its set-1 scan code, pressed or released.
+void PacerPositional(uint8_t scan_code, bool pressed);
+// A natural-mode key: host key `host` gives this key stroke (exactly these modifiers). It stays
+// down until the host key is released and the machine has taken it.
+void PacerNaturalPress(uint32_t host, const KeyStroke& key);
+void PacerNaturalRelease(uint32_t host);
+// Text as ABC80 codes (TextToCodes makes them from UTF-8), each pressed and released in turn.
+void PacerType(const std::string& codes);
+// One key stroke pressed and released, as a text of one key would be but with the modifiers given.
+void PacerStroke(const KeyStroke& key);
+
+// Drops the text being typed and every text queued; typed keys stay in the queue.
+void PacerCancelText();
+// The host keys are no longer down (focus lost, a menu or dialog took the keyboard): what the
+// pacer holds is let go of once the machine has taken it; queued keys stay, as presses and releases.
+void PacerReleaseHeld();
+
+// Advances the queue; call often (every 100 microseconds or so of host time while PacerBusy, or
+// between instructions in a deterministic driver). Returns PacerBusy().
+bool PacerStep();
+// True while anything is queued or held.
+bool PacerBusy();
+PacerStatus PacerReadStatus();

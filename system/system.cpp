@@ -1,0 +1,310 @@
+#include "system/system.h"
+
+#include "cpu/processor.h"
+#include "display/render_event.h"
+#include "host/settings.h"
+#include "machine/control.h"
+#include "machine/host_files.h"
+#include "machine/memory.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto TickPeriod = std::chrono::milliseconds(20);
+// How often the clock thread steps the pacer while keys are on their way.
+constexpr auto PacerPeriod = std::chrono::microseconds(100);
+// The clock thread does not catch up on ticks it missed by more than this (a stopped process).
+constexpr auto MaxTickLag = std::chrono::milliseconds(200);
+// How many instructions a deterministic tick runs between steps of the pacer.
+constexpr long PacerInstructions = 64;
+// A stall repeats the same prefix at the same PC with nothing changed; this many in a row, without
+// the instruction ever executing in between, count as stuck.
+constexpr uint32_t StallSteps = 1000;
+
+bool FontLoaded = false;
+
+std::thread ProcessorThread, RenderThread, ClockThread;
+// Made anew at every start: a closed event stays closed.
+std::unique_ptr<RenderEvent> Render;
+FrameReadyHook FrameHook = nullptr;
+void* FrameContext = nullptr;
+
+// The clock thread's state; ClockMutex also guards TickCount for SystemWaitForTick.
+std::mutex ClockMutex;
+std::condition_variable ClockWake;
+bool ClockStop = false;
+uint64_t TickCount = 0;
+std::atomic<bool> Paused{false};
+
+// The frame handed to the front end, and whether it changed since it was last taken.
+std::mutex FrameMutex;
+uint8_t Frame[FrameLines][FrameLineBytes] = {};
+bool FrameChanged = false;
+
+// --- Stall watch ---
+bool WatchStalls = false;
+struct {
+    uint16_t pc = 0;
+    uint32_t count = 0;
+    std::atomic<bool> stalled{false};
+    uint16_t stalled_pc = 0; // written before stalled is set
+} Stall;
+
+bool IsPrefix(uint8_t op) { return op == 0xCB || op == 0xDD || op == 0xED || op == 0xFD; }
+
+// One processor step with the stall check. Steps that take an interrupt (the flags say one is
+// due) neither count nor clear the count, so a stall survives the NMI handler of every tick.
+bool WatchedStep() {
+    if (!WatchStalls) return ProcessorStep();
+    const uint32_t flags = ReadControlFlags();
+    const CpuRegisters before = CpuState;
+    if (!ProcessorStep()) return false;
+    if (flags & (TICK | KEY | RESET)) return true;
+    const bool stuck = CpuState.PC == before.PC && IsPrefix(ReadByte(before.PC)) &&
+                       std::memcmp(&before, &CpuState, sizeof before) == 0;
+    if (stuck) {
+        if (Stall.pc != before.PC) Stall.count = 0;
+        Stall.pc = before.PC;
+        if (++Stall.count == StallSteps && !Stall.stalled.load(std::memory_order_relaxed)) {
+            Stall.stalled_pc = before.PC;
+            Stall.stalled.store(true, std::memory_order_release);
+        }
+    } else if (before.PC == Stall.pc) {
+        Stall.count = 0; // the instruction there did execute
+    }
+    return true;
+}
+
+// Keeps the frame for the front end when it differs from the one it has.
+void PublishFrame(const uint8_t (*bitmap)[FrameLineBytes]) {
+    {
+        std::lock_guard lock(FrameMutex);
+        if (std::memcmp(Frame, bitmap, sizeof Frame) == 0) return;
+        std::memcpy(Frame, bitmap, sizeof Frame);
+        FrameChanged = true;
+    }
+    if (FrameHook) FrameHook(FrameContext);
+}
+
+void PresentFrame(const uint8_t (*bitmap)[FrameLineBytes], void*) { PublishFrame(bitmap); }
+
+// The processor's thread: the plain loop, or single steps when stalls are watched.
+void ProcessorThreadMain() {
+    if (!WatchStalls) {
+        ProcessorThreadBody();
+        return;
+    }
+    while (WatchedStep()) {
+        // Real speed with its budget spent, or paused: sleep until a flag changes, as the
+        // processor's own loop does.
+        const uint32_t flags = ReadControlFlags();
+        if (ProcessorWaitingForTick() && !(flags & (TICK | RESET | QUIT)))
+            ControlFlags.wait(flags, std::memory_order_acquire);
+    }
+}
+
+// The clock thread: the 50 Hz tick (TICK and a frame), and the pacer's steps while keys are on
+// their way. A paused machine gets no ticks: its time stands still.
+void ClockThreadMain() {
+    auto next = Clock::now() + TickPeriod;
+    std::unique_lock lock(ClockMutex);
+    while (!ClockStop) {
+        const bool pacing = PacerBusy();
+        const auto wake = pacing ? std::min(next, Clock::now() + PacerPeriod) : next;
+        ClockWake.wait_until(lock, wake, [] { return ClockStop; });
+        if (ClockStop) break;
+        lock.unlock();
+        PacerStep();
+        const auto now = Clock::now();
+        bool ticked = false;
+        if (now >= next) {
+            next += TickPeriod;
+            if (now - next > MaxTickLag) next = now + TickPeriod;
+            if (FontLoaded && !Paused.load(std::memory_order_relaxed)) {
+                SetControlFlags(TICK);
+                Render->Signal();
+                ticked = true;
+            }
+        }
+        lock.lock();
+        if (ticked) {
+            ++TickCount;
+            ClockWake.notify_all();
+        }
+    }
+}
+
+// The default folder is created one level deep, only when nothing by that name exists.
+void PrepareFilesFolder(BootReport& report) {
+    char folder[FilesFolderSize];
+    CopyFilesFolder(folder);
+    if (std::strcmp(folder, DefaultFilesFolder) != 0) return;
+    struct stat st;
+    if (lstat(folder, &st) == 0) return;
+    if (mkdir(folder, 0777) == 0)
+        report.files_folder_created = true;
+    else
+        report.files_folder_error = errno;
+}
+
+} // namespace
+
+bool SystemBoot(const BootOptions& options, BootReport& report) {
+    report = BootReport{};
+    ControlFlags.store(0, std::memory_order_release);
+    ReadSettings();
+    const char* missing = nullptr;
+    if (!LoadAddressSpace(&missing)) {
+        report.missing_rom = missing ? missing : "basic.rom";
+        return false;
+    }
+    report.font_loaded = BuildCharacterGenerator() == 1;
+    FontLoaded = report.font_loaded;
+    if (options.create_default_files_folder) PrepareFilesFolder(report);
+    PacerReset();
+    ProcessorReset();
+    return true;
+}
+
+std::string MissingImageMessage(const char* file, const std::vector<std::string>& looked_in) {
+    char here[4096];
+    if (!getcwd(here, sizeof here)) std::strcpy(here, ".");
+    std::string text = std::string("Cannot open ") + file + " in the folder " + here + ".\nLooked in:";
+    for (const auto& f : looked_in)
+        text += "\n  " + f;
+    return text + "\nPut basic.rom, dev_dos.rom and font.bin (the free images are installed in "
+                  "share/lunabrik) into one of these folders, or name one with --dir FOLDER.";
+}
+
+std::vector<std::string> BootNotes(const BootReport& report) {
+    std::vector<std::string> notes;
+    if (report.files_folder_created)
+        notes.push_back("Created the files folder Files/ in the working folder.");
+    if (report.files_folder_error)
+        notes.push_back(std::string("Cannot create the files folder Files/: ") +
+                        std::strerror(report.files_folder_error) + ".");
+    if (!report.font_loaded)
+        notes.push_back("font.bin is missing or unreadable: the display stays black.");
+    return notes;
+}
+
+void SystemStart(FrameReadyHook hook, void* context) {
+    if (ProcessorThread.joinable()) return;
+    FrameHook = hook;
+    FrameContext = context;
+    {
+        std::lock_guard lock(ClockMutex);
+        ClockStop = false;
+    }
+    ClearControlFlags(QUIT); // a machine stopped before runs again
+    Render = std::make_unique<RenderEvent>();
+    RenderThread = std::thread(RenderThreadBody, std::ref(*Render), PresentFrame, nullptr);
+    ProcessorThread = std::thread(ProcessorThreadMain);
+    ClockThread = std::thread(ClockThreadMain);
+}
+
+void SystemStop() {
+    if (ProcessorThread.joinable()) {
+        SetControlFlags(QUIT);
+        ProcessorThread.join();
+    }
+    if (ClockThread.joinable()) {
+        {
+            std::lock_guard lock(ClockMutex);
+            ClockStop = true;
+        }
+        ClockWake.notify_all();
+        ClockThread.join();
+    }
+    if (RenderThread.joinable()) {
+        Render->Close();
+        RenderThread.join();
+    }
+}
+
+bool SystemRunning() { return ProcessorThread.joinable(); }
+
+void SystemWatchStalls(bool on) { WatchStalls = on; }
+
+uint64_t SystemWaitForTick(uint64_t seen) {
+    std::unique_lock lock(ClockMutex);
+    ClockWake.wait(lock, [seen] { return TickCount != seen || ClockStop; });
+    return TickCount;
+}
+
+uint64_t SystemTicks() {
+    std::lock_guard lock(ClockMutex);
+    return TickCount;
+}
+
+bool SystemRunTick(long instructions) {
+    for (long i = 0; i < instructions; i++) {
+        if (i % PacerInstructions == 0) PacerStep();
+        // HALT waits for the tick: nothing runs for the rest of this period.
+        const uint32_t flags = ReadControlFlags();
+        if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
+        if (!WatchedStep()) return false;
+        if (ProcessorWaitingForTick()) break; // real speed: this tick's budget is spent
+    }
+    PacerStep();
+    if (ReadControlFlags() & QUIT) return false;
+    if (Paused.load(std::memory_order_relaxed)) return true;
+    SetControlFlags(TICK);
+    RenderFrame();
+    PublishFrame(FrameBitmap);
+    ++frame_count;
+    std::lock_guard lock(ClockMutex);
+    ++TickCount;
+    return true;
+}
+
+void SystemReset() {
+    PacerCancelText();
+    SetControlFlags(RESET);
+}
+
+void SystemQuit() { SetControlFlags(QUIT); }
+
+void SystemPause(bool paused) {
+    Paused.store(paused, std::memory_order_relaxed);
+}
+
+bool SystemPaused() { return Paused.load(std::memory_order_relaxed); }
+
+bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]) {
+    std::lock_guard lock(FrameMutex);
+    std::memcpy(frame, Frame, sizeof Frame);
+    const bool changed = FrameChanged;
+    FrameChanged = false;
+    return changed;
+}
+
+SystemCounts SystemReadCounts() {
+    const ProcessorCounts c = ReadProcessorCounts();
+    return {c.instructions, c.tstates, c.ticks};
+}
+
+bool SystemStalled(uint16_t& pc) {
+    if (!Stall.stalled.load(std::memory_order_acquire)) return false;
+    pc = Stall.stalled_pc;
+    return true;
+}
+
+uint32_t SystemHostFileWarnings(std::string& latest) {
+    const uint32_t count = HostFileWarningCount();
+    HostFileWarning w;
+    if (count && ReadLatestHostFileWarning(w))
+        latest = std::string("Cannot write ") + w.path + ": " + w.reason;
+    return count;
+}

@@ -1,0 +1,91 @@
+// The machine interface: everything a front end (the desktop program, the headless runner, the
+// tests) does with the emulated ABC80, one entry point per action. Nothing else of the core is
+// driven from outside: boot, the threads and the 50 Hz tick, reset, pause, quit, keys (through the
+// pacer, system/pacer.h), the frame and the counters all go through here.
+//
+// Two ways to run it:
+// - Threaded (the window, the runner's --realtime): SystemStart starts the ProcessorThread, the
+//   RenderThread and the clock thread, which raises TICK every 20 ms and steps the key pacer;
+//   SystemStop ends and joins them.
+// - Deterministic (the runner, tests): the front end's own thread calls SystemRunTick, which
+//   executes one tick period's instructions, stepping the pacer between them, then the tick.
+#pragma once
+
+#include "display/display.h"
+#include "system/pacer.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct BootOptions {
+    // Create the files folder when it is the default "Files/" and does not exist yet (one level).
+    // The desktop program asks for this; a folder the user configured is never created.
+    bool create_default_files_folder = false;
+};
+
+struct BootReport {
+    const char* missing_rom = nullptr; // the ROM image that could not be loaded, or null
+    bool font_loaded = false;          // false: font.bin missing or unreadable, the display is black
+    bool files_folder_created = false; // the default files folder was created now
+    int files_folder_error = 0;        // errno of a failed attempt to create it, else 0
+};
+
+// In order: read Lunabrik.cfg; fill memory and load basic.rom and dev_dos.rom (a missing image
+// stops here: false, report.missing_rom names it); build the character generator from font.bin
+// (its failure does not stop the start); prepare the files folder when asked; empty the key pacer;
+// reset the processor.
+bool SystemBoot(const BootOptions& options, BootReport& report);
+
+// The one message for a missing image (or font.bin): the file, the folder it was looked for in,
+// the folders looked in and how to supply the images. Several lines, no final newline.
+std::string MissingImageMessage(const char* file, const std::vector<std::string>& looked_in);
+// What start-up has to say besides (the files folder made or not, a missing font), one line each;
+// empty when nothing.
+std::vector<std::string> BootNotes(const BootReport& report);
+
+// --- Threaded run ---
+// Called on the RenderThread when a frame that differs from the last one is ready; the front end
+// then takes it with SystemTakeFrame (from any thread). Must not block.
+using FrameReadyHook = void (*)(void* context);
+// Starts the ProcessorThread, the RenderThread and the clock thread (ticks only when the character
+// generator was built: without font.bin nothing is drawn and no tick is raised). Once only.
+void SystemStart(FrameReadyHook hook, void* context);
+// QUIT, then joins every thread; prompt whatever the processor is doing. Safe to call twice.
+void SystemStop();
+bool SystemRunning();
+// Watch for a processor that stalls on an instruction it cannot execute (before SystemStart).
+void SystemWatchStalls(bool on);
+// Blocks until the clock has ticked since `seen` (a value SystemTicks returned) or the system
+// stops; returns the new count.
+uint64_t SystemWaitForTick(uint64_t seen);
+uint64_t SystemTicks();
+
+// --- Deterministic run, on the caller's thread ---
+// Runs up to `instructions` instructions (fewer when the processor halts, spends a real-speed
+// budget or quits), stepping the pacer between them, then the tick: TICK and a frame rendered.
+// False once QUIT was seen.
+bool SystemRunTick(long instructions);
+
+// --- Control, from any thread ---
+void SystemReset();
+void SystemQuit();
+void SystemPause(bool paused);
+bool SystemPaused();
+
+// --- What the machine shows ---
+// Copies the latest frame (FrameBitmap lines); true when it changed since the last call.
+bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]);
+
+struct SystemCounts {
+    uint64_t instructions; // executed since boot (see ReadProcessorCounts)
+    uint64_t tstates;
+    uint64_t ticks; // TICKs the processor took
+};
+SystemCounts SystemReadCounts();
+
+// True when the processor has stalled (SystemWatchStalls); pc is where.
+bool SystemStalled(uint16_t& pc);
+
+// Host file writes that failed: how many so far, and the latest as "Cannot write PATH: REASON".
+uint32_t SystemHostFileWarnings(std::string& latest);

@@ -1,0 +1,45 @@
+// The headless runner's command line: its options, in order, as actions and settings.
+#pragma once
+
+#include "system/typing.h"
+
+#include <string>
+#include <vector>
+
+constexpr int ExitDone = 0;
+constexpr int ExitTimedOut = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitStalled = 3;
+constexpr int ExitHostFileWarning = 4;
+constexpr int ExitTimeLimit = 5;
+
+constexpr long MaxTicks = 100000000; // about 23 days of 20 ms ticks
+
+enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png };
+
+struct Action {
+    ActionKind kind;
+    std::string text; // the codes to type, the text to wait for, or a file name
+    long count = 0;   // ticks
+    KeyStroke key{};  // --key
+};
+
+struct Options {
+    long timeout = 500;
+    long instructions = 40000;
+    long key_ticks = 0;  // 0: the pacer's own pace
+    long time_limit = 0; // seconds of wall clock, 0: none
+    uint32_t seed = 0;   // the LD A,R generator's seed
+    bool realtime = false;
+    bool fail_on_stall = false;
+    bool stats = false;
+    const char* dir = nullptr; // --dir
+    std::vector<Action> actions;
+};
+
+// Fills options from argv. Returns -1 when the run should go on, otherwise the exit code (--help
+// printed, or a message on standard error for arguments it cannot take).
+int ParseArguments(int argc, char** argv, Options& options);
+
+// --type text as ABC80 codes; false with a message for text that cannot be typed.
+bool ParseTypedText(const std::string& text, std::string& codes);
