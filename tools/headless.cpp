@@ -136,6 +136,18 @@ int TypeAndWait() {
     return RunTicksUntil(MaxTicks, [] { return !PacerBusy(); });
 }
 
+// --key-ticks N: each key has 2N ticks of the machine's time to itself at least (pressed, taken,
+// released, then the wait), for scripts that type ahead of what the program in the machine reads.
+int TypeSpaced(const std::string& codes) {
+    for (char code : codes) {
+        PacerType(std::string(1, code));
+        const long until = TickCount + 2 * Opts.key_ticks;
+        const int rc = RunTicksUntil(MaxTicks, [until] { return !PacerBusy() && TickCount >= until; });
+        if (rc >= 0) return rc;
+    }
+    return -1;
+}
+
 int WaitFor(const std::string& text) {
     const long deadline = TickCount + Opts.timeout;
     const int rc = RunTicksUntil(MaxTicks, [&] {
@@ -176,6 +188,10 @@ int RunActions() {
         int rc = -1;
         switch (a.kind) {
         case ActionKind::Type:
+            if (Opts.key_ticks > 0) {
+                rc = TypeSpaced(a.text);
+                break;
+            }
             PacerType(a.text);
             rc = TypeAndWait();
             break;
@@ -219,12 +235,6 @@ int main(int argc, char** argv) {
     BootReport report;
     if (!SystemBoot(BootOptions{}, report)) return MissingFile(report.missing_rom, folder);
     if (!report.font_loaded) return MissingFile("font.bin", folder);
-    if (Opts.key_ticks > 0) {
-        PacerPace pace;
-        pace.hold_tstates = pace.gap_tstates = uint32_t(Opts.key_ticks * TstatesPerTick);
-        if (pace.enter_gap_tstates < pace.gap_tstates) pace.enter_gap_tstates = pace.gap_tstates;
-        PacerSetPace(pace);
-    }
 
     StartWatchdog();
     SystemWatchStalls(true);
