@@ -10,6 +10,7 @@
 #include "shell/display_widget.h"
 #include "shell/main_window.h"
 #include "shell/program.h"
+#include "system/pacer.h"
 #include "shell_test_support.h"
 #include "test_support.h"
 #include "ui_config_dialog.h"
@@ -193,11 +194,12 @@ TEST_F(ShellThread, KeyPressReachesPort56AndRequestsInterrupt) {
     DisplayWidget* display = window->Display();
     display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     SendKey(display, QEvent::KeyPress, ScanA);
-    EXPECT_EQ(ReadInPort(KeyboardPort), 0xE1);
+    EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0xE1; }));
     EXPECT_EQ(ReadInterruptBusByte(), 26);
     EXPECT_TRUE(ReadControlFlags() & KEY) << "interrupts are off, so KEY stays pending";
+    // The release waits until the machine has shown it will not take the key.
     SendKey(display, QEvent::KeyRelease, ScanA);
-    EXPECT_EQ(ReadInPort(KeyboardPort), 0x61);
+    EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0x61; }, 30000));
 }
 
 TEST_F(ShellThread, AutoRepeatsAreDropped) {
@@ -212,10 +214,12 @@ TEST_F(ShellThread, AutoRepeatsAreDropped) {
     }
     for (int i = 0; i < 3; ++i)
         SendKey(display, QEvent::KeyPress, ScanA, {}, true);
-    EXPECT_EQ(KeyboardState.held_keys, 1);
+    EXPECT_TRUE(WaitFor([] { return KeyboardState.held_keys == 1; }));
+    EXPECT_EQ(PacerReadStatus().keys_waiting, 0u) << "no repeat was queued";
     SendKey(display, QEvent::KeyRelease, ScanA);
+    EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0x61; }, 30000))
+        << "one release ends the one press";
     EXPECT_EQ(KeyboardState.held_keys, 0);
-    EXPECT_EQ(ReadInPort(KeyboardPort), 0x61) << "one release ends the one press";
 }
 
 TEST_F(ShellThread, AltCombinationsAndF10StayWithTheDesktop) {
@@ -235,14 +239,14 @@ TEST_F(ShellThread, FocusLossReleasesTheKeyAndAClickTakesItBack) {
     display->SetKeyboardMode(KeyboardMode::Positional); // the keys as the ROM sees them
     ASSERT_TRUE(display->hasFocus());
     SendKey(display, QEvent::KeyPress, ScanA);
-    ASSERT_EQ(ReadInPort(KeyboardPort), 0xE1);
+    ASSERT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0xE1; }));
     // Buttons take no focus; a widget that does (here the About dialog's OK) takes it away from
-    // the display: the held key is released at once.
+    // the display: the held key is let go of once the machine has had its chance to take it.
     QPushButton other("elsewhere", window.get());
     other.show();
     other.setFocus();
     EXPECT_FALSE(display->hasFocus());
-    EXPECT_EQ(ReadInPort(KeyboardPort), 0x61);
+    EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0x61; }, 30000));
     EXPECT_EQ(KeyboardState.held_keys, 0);
     QTest::mouseClick(display, Qt::LeftButton);
     EXPECT_TRUE(display->hasFocus());
