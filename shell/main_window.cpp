@@ -90,6 +90,7 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
 
     display_->SetKeyboardMode(SavedKeyboardMode());
     BuildMenus();
+    menuBar()->installEventFilter(this);
     ShowKeyboardMode();
 
     connect(about_, &QPushButton::clicked, this,
@@ -148,6 +149,8 @@ void MainWindow::LayoutClient() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize) LayoutClient();
+    // A menu closed with Esc leaves the menu bar holding the keyboard: the screen takes it back.
+    if (watched == menuBar() && event->type() == QEvent::FocusIn) ReturnFocus();
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -242,8 +245,7 @@ bool MainWindow::ProcessorRunning() const { return SystemRunning(); }
 // a menu closed with Esc hands the keyboard to the menu bar after its own hide.
 void MainWindow::ReturnFocus() {
     QTimer::singleShot(0, display_, [this] {
-        if (isActiveWindow() && !QApplication::activeModalWidget() &&
-            !QApplication::activePopupWidget())
+        if (!QApplication::activeModalWidget() && !QApplication::activePopupWidget())
             display_->setFocus(Qt::OtherFocusReason);
     });
 }

@@ -32,6 +32,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -406,6 +407,48 @@ TEST_F(ShellWindow, FocusStaysWithTheDisplay) {
     EXPECT_TRUE(WaitFor([] { return (ReadInPort(KeyboardPort) & 0x7F) == 0x20; }))
         << "the space went to the machine";
     SendKey(display, QEvent::KeyRelease, 57, " ");
+}
+
+// Host key events for each character of text, pressed and released at once (natural mode).
+void TypeKeys(QWidget* display, const std::string& text) {
+    for (char c : text) {
+        const bool enter = c == '\r';
+        const QString t = enter ? QString("\r") : QString(QChar(c));
+        const uint32_t scan = enter ? 28 : 30;
+        const int key = enter ? int(Qt::Key_Return) : int(Qt::Key_unknown);
+        SendKey(display, QEvent::KeyPress, scan, t, {}, key);
+        SendKey(display, QEvent::KeyRelease, scan, t, {}, key);
+    }
+}
+
+// The three ways keys used to be lost: typed during a paste, typed right before a dialog opened,
+// typed after a menu was closed with Esc. Each line arrives whole, in the order it was typed.
+TEST_F(ShellWindow, NoKeyIsLostToAPasteADialogOrAMenu) {
+    Start();
+    DisplayWidget* display = window->Display();
+    display->SetKeyboardMode(KeyboardMode::Natural);
+    QApplication::clipboard()->setText("10 REM PASTED FIRST\n20 REM AND SECOND\n");
+    window->Paste();
+    TypeKeys(display, "PRINT 6*7\r");
+    ASSERT_TRUE(WaitFor([&] { return Copied().find(" 42\n") != std::string::npos; }, 60000))
+        << Copied();
+    EXPECT_NE(Copied().find("20 REM AND SECOND\nPRINT 6*7\n 42\n"), std::string::npos) << Copied();
+
+    TypeKeys(display, "PRINT 111\r");
+    OnModal<QDialog>([](QDialog* d) { d->reject(); });
+    window->Action("about")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Copied().find("PRINT 111\n 111\n") != std::string::npos; }))
+        << Copied();
+
+    QMenu* file = window->menuBar()->actions().first()->menu();
+    window->menuBar()->setActiveAction(window->menuBar()->actions().first());
+    ASSERT_TRUE(WaitFor([&] { return file->isVisible(); }));
+    QTest::keyClick(file, Qt::Key_Escape);
+    // The window's keyboard goes to the screen (offscreen, the window itself is not active again).
+    ASSERT_TRUE(WaitFor([&] { return window->focusWidget() == display; }));
+    TypeKeys(display, "PRINT 12345\r");
+    ASSERT_TRUE(WaitFor([&] { return Copied().find("PRINT 12345\n 12345\n") != std::string::npos; }))
+        << Copied();
 }
 
 // Keys typed far faster than the machine reads them (press and release with no time between,
