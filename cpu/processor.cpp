@@ -1,9 +1,8 @@
 #include "cpu/processor.h"
 
 #include "cpu/access.h"
+#include "cpu/bus.h"
 #include "cpu/main_table.h"
-#include "machine/control.h"
-#include "host/settings.h"
 
 #include <ctime>
 
