@@ -2,9 +2,9 @@
 // the instruction stream, push and pop, and the interrupt enable.
 #pragma once
 
+#include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 #include "cpu/table.h"
-#include "machine/memory.h"
 
 #include <cstdint>
 

@@ -10,11 +10,11 @@
 #pragma once
 
 #include "cpu/access.h"
+#include "cpu/bus.h"
 #include "cpu/flags.h"
 #include "cpu/operands.h"
 #include "cpu/processor.h"
 #include "cpu/table.h"
-#include "machine/ports.h"
 
 #include <cstdint>
 
@@ -34,7 +34,11 @@ LB_INLINE void LoadAFlags() {
 }
 
 template <int r> LB_INLINE void IN_r_iC(LB_PC) { InFlags(Register8<r>() = PortRead(CpuState.C)); }
-template <int r> LB_INLINE void OUT_iC_r(LB_PC) { PortWrite(CpuState.C, Register8<r>()); }
+// An OUT may change HL: the host file service's opens set it.
+template <int r> LB_INLINE void OUT_iC_r(LB_PC) {
+    auto& s = CpuState;
+    s.HL = PortWrite(s.C, Register8<r>(), {s.B, s.DE, s.HL});
+}
 
 template <int p> LB_INLINE void ADC_HL_rr(LB_PC) {
     unsigned a = CpuState.HL, b = Register16<p>(), r = a + b + (CpuState.F & FLAG_C);
@@ -137,14 +141,14 @@ template <int step, bool repeat> LB_INLINE void COMPARE(LB_PC) {
 
 // Block input and output: N = 1, Z = B is 0 after the count; S, H, P/V, C, Y, X kept. B = 0 at the
 // start of a repeating form means 256 bytes. The output writes the port before HL and B step, so
-// the host file service on port 255 sees the HL and B of that byte; registers are re-read after
-// each port write because that service may change HL.
+// the host file service on port 255 sees the HL and B of that byte, and may hand back a new HL,
+// from which the step and the next byte go on.
 template <bool output, int step, bool repeat> LB_INLINE void BLOCK_IO(LB_PC) {
     auto& s = CpuState;
     uint64_t repeats = 0;
     for (;;) {
         if constexpr (output)
-            PortWrite(s.C, ReadByte(s.HL));
+            s.HL = PortWrite(s.C, ReadByte(s.HL), {s.B, s.DE, s.HL});
         else
             WriteByte(s.HL, PortRead(s.C));
         s.HL = uint16_t(s.HL + step);

@@ -17,15 +17,13 @@
 #pragma once
 
 #include "cpu/access.h"
+#include "cpu/bus.h"
 #include "cpu/cb_table.h"
 #include "cpu/ed_table.h"
 #include "cpu/flags.h"
 #include "cpu/index_table.h"
 #include "cpu/operands.h"
 #include "cpu/table.h"
-#include "machine/control.h"
-#include "machine/memory.h"
-#include "machine/ports.h"
 
 #include <cstdint>
 
@@ -211,11 +209,12 @@ LB_INLINE void HALT(LB_PC) { SetControlFlags(HALTED); }
 LB_INLINE void DI(LB_PC) { DisableInterrupts(); }
 LB_INLINE void EI(LB_PC) { EnableInterrupts(); }
 
-// The port number is n alone.
+// The port number is n alone. An OUT may change HL: the host file service's opens set it.
 LB_INLINE void IN_A_in(LB_PC) { CpuState.A = PortRead(FetchByte(pc)); }
 LB_INLINE void OUT_in_A(LB_PC) {
+    auto& s = CpuState;
     uint8_t n = FetchByte(pc);
-    PortWrite(n, CpuState.A);
+    s.HL = PortWrite(n, s.A, {s.B, s.DE, s.HL});
 }
 
 // The prefixed tables run inline on the same pc and t; their lines hold the whole instruction's

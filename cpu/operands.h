@@ -2,9 +2,9 @@
 // opcodes carry in their bits, and what each code names. All resolved at compile time.
 #pragma once
 
+#include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 #include "cpu/table.h"
-#include "machine/memory.h"
 
 #include <cstdint>
 

@@ -1,9 +1,8 @@
 #include "cpu/processor.h"
 
 #include "cpu/access.h"
+#include "cpu/bus.h"
 #include "cpu/main_table.h"
-#include "machine/control.h"
-#include "host/settings.h"
 
 #include <ctime>
 
@@ -22,12 +21,13 @@ inline void SpinPause() {
 constexpr int32_t PacingPollInterval = 4096;
 
 // Counts n down in a volatile counter, so the wait is neither removed nor shortened. A huge n must
-// not freeze the program, so QUIT and RESET end the wait early.
+// not freeze the program, so QUIT, RESET and PAUSE end the wait early.
 [[gnu::noinline]] void PacingWait(int32_t n) {
     volatile int32_t counter = n;
     while (counter > 0) {
         counter = counter - 1;
-        if ((counter & (PacingPollInterval - 1)) == 0 && (ReadControlFlags() & (QUIT | RESET)))
+        if ((counter & (PacingPollInterval - 1)) == 0 &&
+            (ReadControlFlags() & (QUIT | RESET | PAUSE)))
             return;
     }
 }
@@ -44,6 +44,7 @@ std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the
 uint64_t TickStart = 0;
 bool RealSpeedPeriod = false;
 std::atomic<bool> WaitingForTick{false};
+std::atomic<bool> Paused{false};
 
 uint32_t RefreshState = 1;
 uint32_t RefreshSeed = 0;
@@ -75,9 +76,9 @@ void StartTickPeriod(const LoopState& s, bool real) {
 enum StepResult { Run, Skip, Quit };
 
 // The rare part of a step, taken when waitstates is not 0 or a ControlFlags bit is set: the pacing
-// wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET, TICK,
-// HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is left but a KEY
-// that cannot be taken yet.
+// wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET, PAUSE,
+// TICK, HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is left but
+// a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI either.
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
@@ -87,6 +88,7 @@ enum StepResult { Run, Skip, Quit };
     }
     CpuState.PC = s.pc;
     StepResult result = Run;
+    bool paused = false;
     uint32_t flags = ReadControlFlags();
     for (;;) {
         const bool spent = real && s.tstates - TickStart >= TstatesPerTick;
@@ -101,6 +103,16 @@ enum StepResult { Run, Skip, Quit };
                 TickStart = s.tstates;
                 RealSpeedPeriod = true;
             }
+        } else if (flags & PAUSE) {
+            paused = true;
+            if (may_block) Publish(s); // the counts stand still while paused: show them as they are
+            Paused.store(true, std::memory_order_release);
+            if (!may_block) {
+                result = Skip;
+                break;
+            }
+            ControlFlags.wait(flags, std::memory_order_acquire);
+            paused = false;
         } else if (flags & TICK) {
             StartTickPeriod(s, real);
             Publish(s);
@@ -128,6 +140,8 @@ enum StepResult { Run, Skip, Quit };
         flags = ReadControlFlags();
     }
     if (result == Run) WaitingForTick.store(false, std::memory_order_relaxed);
+    if (!paused && Paused.load(std::memory_order_relaxed))
+        Paused.store(false, std::memory_order_relaxed);
     s.pc = CpuState.PC;
     return result;
 }
@@ -170,7 +184,10 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
     uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
     StepResult r = Step<false>(pc, instructions, tstates);
-    if (r == Run) WaitingForTick.store(false, std::memory_order_relaxed);
+    if (r == Run) {
+        WaitingForTick.store(false, std::memory_order_relaxed);
+        Paused.store(false, std::memory_order_relaxed);
+    }
     CpuState.PC = pc;
     Publish({pc, instructions, tstates});
     return r;
@@ -184,7 +201,7 @@ void ProcessorReset() {
     s.I = 0;
     s.IFF1 = s.IFF2 = 0;
     s.IM = 0;
-    ControlFlags.fetch_and(QUIT, std::memory_order_acq_rel);
+    ControlFlags.fetch_and(QUIT | PAUSE, std::memory_order_acq_rel);
     RealSpeedPeriod = false; // a real-speed budget starts afresh at the next step
     WaitingForTick.store(false, std::memory_order_relaxed);
     RefreshState = RefreshSeedFixed ? RefreshSeed : uint32_t(std::time(nullptr));
@@ -233,6 +250,8 @@ uint32_t ExecuteInstruction() {
 bool ProcessorStep() { return StepOnce() != Quit; }
 
 bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
+
+bool ProcessorPaused() { return Paused.load(std::memory_order_acquire); }
 
 int ProcessorThreadBody(void*) {
     uint16_t pc = CpuState.PC;

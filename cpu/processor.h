@@ -40,7 +40,8 @@ constexpr uint32_t Mode1Tstates = 13;
 constexpr uint32_t Mode2Tstates = 19;
 
 // PC, I, IFF1, IFF2, IM = 0; ControlFlags cleared except QUIT (a QUIT set meanwhile is never
-// lost); the LD A,R generator seeded (see SetRefreshSeed). Counters are not reset.
+// lost) and PAUSE (a reset while paused stays paused); the LD A,R generator seeded (see
+// SetRefreshSeed). Counters are not reset.
 void ProcessorReset();
 // Every TICK: IFF2 = IFF1, IFF1 = 0, push PC, PC = 0x0066.
 void NmiEntry();
@@ -53,9 +54,10 @@ uint32_t InterruptAcceptance();
 uint32_t ExecuteInstruction();
 
 // One processor step: pacing wait, poll, one instruction. Returns false when QUIT was seen (no
-// instruction executed then), true otherwise. Never blocks at real speed: when the tick's budget
-// is spent or the processor is halted it returns true without executing anything, and
-// ProcessorWaitingForTick() says so.
+// instruction executed then), true otherwise. Never blocks: while PAUSE is set it returns true
+// without executing anything (a RESET is still carried out) and ProcessorPaused() says so; at real
+// speed, when the tick's budget is spent or the processor is halted, it returns true without
+// executing anything and ProcessorWaitingForTick() says so.
 bool ProcessorStep();
 
 // True after a ProcessorStep at real speed that executed nothing because the processor waits for
@@ -63,7 +65,13 @@ bool ProcessorStep();
 // ends its tick period early when it sees this, as it does for HALTED.
 bool ProcessorWaitingForTick();
 
-// The ProcessorThread: steps until QUIT, then returns 16. The argument is ignored.
+// True after a step that executed nothing because PAUSE is set, and while ProcessorThreadBody
+// waits for PAUSE to clear; false again once a step gets past the poll.
+bool ProcessorPaused();
+
+// The ProcessorThread: steps until QUIT, then returns 16. The argument is ignored. While PAUSE is
+// set it executes nothing, takes no TICK or KEY, and blocks (costing no host time) until PAUSE
+// clears or RESET or QUIT arrives; a RESET is carried out and the thread stays paused.
 int ProcessorThreadBody(void* argument = nullptr);
 
 // What the processor has done since the program started, for a speed display: executed

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 SettingsRecord Settings;
+int32_t WaitstatesSetting = 0;
 
 namespace {
 

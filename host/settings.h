@@ -2,13 +2,16 @@
 // header): offset 0, 4 bytes, waitstates (signed little-endian: idle iterations before each
 // instruction); offset 4, 256 bytes, files_folder (zero-ended folder prefix for host files).
 //
-// Threads: waitstates is read by the ProcessorThread before every instruction and written by the
-// Config dialog: relaxed atomic access through Waitstates()/SetWaitstates(). files_folder is read
-// by the host file service at every open and written by the Config dialog: through
+// The running machine's waitstates is the bus's pacing word (cpu/bus.h), kept here: ReadSettings
+// sets it and WriteSettings writes it, through Waitstates()/SetWaitstates() (relaxed atomics: the
+// ProcessorThread reads it before every instruction, the Config dialog writes it). The record's
+// waitstates field is its place in the file; the global record leaves it unused. files_folder is
+// read by the host file service at every open and written by the Config dialog: through
 // CopyFilesFolder()/SetFilesFolder() only, which take a lock (rare paths, never per instruction).
 #pragma once
 
-#include <atomic>
+#include "cpu/bus.h" // Waitstates(), SetWaitstates()
+
 #include <cstdint>
 
 constexpr int SettingsFileSize = 260;
@@ -23,13 +26,6 @@ struct SettingsRecord {
 static_assert(sizeof(SettingsRecord) == SettingsFileSize);
 
 extern SettingsRecord Settings;
-
-inline int32_t Waitstates() {
-    return std::atomic_ref<int32_t>(Settings.waitstates).load(std::memory_order_relaxed);
-}
-inline void SetWaitstates(int32_t n) {
-    std::atomic_ref<int32_t>(Settings.waitstates).store(n, std::memory_order_relaxed);
-}
 
 // Reads Lunabrik.cfg from the working directory once at start; the defaults when it is missing or
 // is not a plain file (a folder, FIFO or device, also through a link).

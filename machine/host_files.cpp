@@ -1,7 +1,6 @@
 #include "host/file_io.h"
 #include "machine/host_files.h"
 
-#include "cpu/cpu_state.h"
 #include "machine/charmap.h"
 #include "machine/memory.h"
 #include "machine/ports.h"
@@ -46,7 +45,8 @@ std::mutex WarningLock; // orders LatestWarning between the ProcessorThread and 
 HostFileWarning LatestWarning;
 
 // Slot from B: 0-7, anything else slot 0.
-FileSlot& SelectedSlot() { return FileSlots[CpuState.B < FileSlotCount ? CpuState.B : 0]; }
+uint8_t SlotNumber(uint8_t b) { return b < FileSlotCount ? b : 0; }
+FileSlot& SelectedSlot(uint8_t b) { return FileSlots[SlotNumber(b)]; }
 
 // The text for an errno value, without strerror's shared buffer (front-end threads may call it).
 [[maybe_unused]] const char* PickErrorText(char* gnu, char*) { return gnu; }
@@ -203,10 +203,11 @@ int OpenInFolder(const char* folder, char* name, bool for_writing, struct stat& 
 }
 
 // Opens the named file for the selected slot: read only (operation 0) or created/emptied for
-// writing (operation 1), for exclusive use. Sets HL first and the status last.
-void OpenSlot(bool for_writing) {
-    uint8_t slot_number = CpuState.B < FileSlotCount ? CpuState.B : 0;
-    CpuState.HL = uint16_t(SlotBufferBase + BlockSize * slot_number);
+// writing (operation 1), for exclusive use. Returns the new HL, the slot's buffer, whatever the
+// outcome; sets the status last.
+uint16_t OpenSlot(bool for_writing, PortRegisters r) {
+    const uint8_t slot_number = SlotNumber(r.B);
+    const uint16_t hl = uint16_t(SlotBufferBase + BlockSize * slot_number);
     FileSlot& slot = FileSlots[slot_number];
     CloseSlot(slot);
 
@@ -218,7 +219,7 @@ void OpenSlot(bool for_writing) {
     char name[HostPathSize];
     size_t prefix_length = std::strlen(folder) - folder_length;
     std::memcpy(name, folder + folder_length, prefix_length);
-    bool name_ok = HostNameFromRecord(CpuState.DE, name + prefix_length);
+    bool name_ok = HostNameFromRecord(r.DE, name + prefix_length);
     folder[folder_length] = 0;
 
     const char* refusal = nullptr;
@@ -257,6 +258,7 @@ void OpenSlot(bool for_writing) {
         }
     }
     WriteInPort(HostFilePort, ok ? 0 : OpenFailed);
+    return hl;
 }
 
 } // namespace
@@ -282,29 +284,34 @@ bool HostNameFromRecord(uint16_t address, char out[HostNameSize]) {
     return true;
 }
 
-void HostFileOpenRead() { OpenSlot(false); }
-void HostFileCreate() { OpenSlot(true); }
-void HostFileClose() { CloseSlot(SelectedSlot()); }
+uint16_t HostFileOpenRead(PortRegisters r) { return OpenSlot(false, r); }
+uint16_t HostFileCreate(PortRegisters r) { return OpenSlot(true, r); }
+uint16_t HostFileClose(PortRegisters r) {
+    CloseSlot(SelectedSlot(r.B));
+    return r.HL;
+}
 
-void HostFileReadBlock() {
-    FileSlot& slot = SelectedSlot();
-    if (slot.fd < 0 || slot.writable) return;
+uint16_t HostFileReadBlock(PortRegisters r) {
+    FileSlot& slot = SelectedSlot(r.B);
+    if (slot.fd < 0 || slot.writable) return r.HL;
     // Bytes the file does not deliver leave memory as it was.
     uint8_t block[BlockSize];
     size_t got = ReadUpTo(slot.fd, block, sizeof block);
     for (size_t i = 0; i < got; ++i)
-        WriteByte(uint16_t(CpuState.HL + i), block[i]);
+        WriteByte(uint16_t(r.HL + i), block[i]);
+    return r.HL;
 }
 
-void HostFileWriteBlock() {
-    FileSlot& slot = SelectedSlot();
-    if (slot.fd < 0 || !slot.writable) return;
+uint16_t HostFileWriteBlock(PortRegisters r) {
+    FileSlot& slot = SelectedSlot(r.B);
+    if (slot.fd < 0 || !slot.writable) return r.HL;
     uint8_t block[BlockSize];
     for (size_t i = 0; i < sizeof block; ++i)
-        block[i] = ReadByte(uint16_t(CpuState.HL + i));
+        block[i] = ReadByte(uint16_t(r.HL + i));
     // Straight to the OS: another reader sees the block before the slot is closed. The guest is
     // not told of a failure (the status port is the last open's); the user is, through a warning.
     if (!WriteAll(slot.fd, block, sizeof block)) RecordWarning(slot.path, nullptr, errno);
+    return r.HL;
 }
 
 void CloseAllFileSlots() {

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <sys/types.h>
 
+#include "cpu/bus.h"
 #include "host/settings.h"
 
 constexpr int FileSlotCount = 8;
@@ -32,11 +33,14 @@ constexpr uint16_t SlotBufferBase = 0xF500;
 constexpr int BlockSize = 256;
 constexpr int NameRecordSize = 11;
 
-void HostFileOpenRead();
-void HostFileCreate();
-void HostFileClose();
-void HostFileReadBlock();
-void HostFileWriteBlock();
+// The five operations, as port 255 runs them: each takes the registers of the OUT and returns HL as
+// it leaves it (the slot's buffer after an open, else unchanged). None reads or changes any other
+// register.
+uint16_t HostFileOpenRead(PortRegisters registers);
+uint16_t HostFileCreate(PortRegisters registers);
+uint16_t HostFileClose(PortRegisters registers);
+uint16_t HostFileReadBlock(PortRegisters registers);
+uint16_t HostFileWriteBlock(PortRegisters registers);
 
 // The host name of a record: spaces dropped, the six Swedish letters (0x5B-0x5D, 0x7B-0x7D) and
 // bytes 0xA0-0xFF as UTF-8, a point after the name part, a zero byte ending the name early, and

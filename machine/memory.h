@@ -13,41 +13,20 @@
 //
 // Threads: the ProcessorThread is the only writer. The RenderThread reads screen memory while the
 // processor writes it, so every write is a relaxed atomic store (a plain move on x86) and other
-// threads read through ReadMemoryShared; the processor's own reads are plain.
+// threads read through ReadMemoryShared; the processor's own reads are plain. The array and its
+// accessors are the bus's (cpu/bus.h); this file defines the array and loads it.
 #pragma once
 
-#include <atomic>
+#include "cpu/bus.h" // MachineMemory and its accessors
+
 #include <cstdint>
 
-constexpr uint32_t MemorySize = 0x10000;
 constexpr uint16_t BasicRomAddress = 0x0000;
 constexpr uint32_t BasicRomSize = 16384;
 constexpr uint16_t DevDosRomAddress = 0x6000;
 constexpr uint32_t DevDosRomSize = 4096;
 constexpr uint16_t ScreenMemoryAddress = 0x7C00;
 constexpr uint32_t ScreenMemorySize = 1024;
-
-extern uint8_t MachineMemory[MemorySize];
-
-inline uint8_t ReadByte(uint16_t address) { return MachineMemory[address]; }
-
-inline void WriteByte(uint16_t address, uint8_t value) {
-    std::atomic_ref<uint8_t>(MachineMemory[address]).store(value, std::memory_order_relaxed);
-}
-
-inline uint16_t ReadWord(uint16_t address) {
-    return uint16_t(ReadByte(address) | ReadByte(uint16_t(address + 1)) << 8);
-}
-
-inline void WriteWord(uint16_t address, uint16_t value) {
-    WriteByte(address, uint8_t(value));
-    WriteByte(uint16_t(address + 1), uint8_t(value >> 8));
-}
-
-// For threads other than the ProcessorThread (renderer, tests, tools).
-inline uint8_t ReadMemoryShared(uint16_t address) {
-    return std::atomic_ref<uint8_t>(MachineMemory[address]).load(std::memory_order_relaxed);
-}
 
 // Fills memory and loads basic.rom and dev_dos.rom from the working directory. Returns 1 when both
 // images were read, 0 otherwise; on 0, *missing_file (when given) names the image that could not

@@ -14,9 +14,12 @@ const HostFileOperation HostFileService[HostFileOperationCount] = {
     HostFileWriteBlock, // 4: write 256 bytes from (HL) as the next block
 };
 
-void PortWrite(uint8_t port, uint8_t value) {
+uint16_t PortWrite(uint8_t port, uint8_t value, PortRegisters registers) {
+    uint16_t hl = registers.HL;
     if (port == LatchPort)
         WriteInPort(LatchPort, uint8_t((ReadInPort(LatchPort) & 0x87) | (value & 0x78)));
-    if (port == HostFilePort && value < HostFileOperationCount) HostFileService[value]();
+    if (port == HostFilePort && value < HostFileOperationCount)
+        hl = HostFileService[value](registers);
     OutPorts[port] = value;
+    return hl;
 }

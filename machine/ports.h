@@ -7,44 +7,22 @@
 //   any other       IN: 0
 //
 // Every OUT also records its value in OutPorts. Only the low 8 bits of the Z80's port address
-// select the port. Reset clears neither table.
+// select the port. Reset clears neither table. The tables, PortRead and PortWrite are the bus's
+// (cpu/bus.h); this file defines them.
 //
 // Threads: InPorts[56] is written by the keyboard model on the window thread while the processor
 // reads it; every access to InPorts goes through relaxed atomics.
 #pragma once
 
-#include <atomic>
+#include "cpu/bus.h" // InPorts, OutPorts, PortRead, PortWrite
+
 #include <cstdint>
 
-constexpr uint8_t KeyboardPort = 56;
 constexpr uint8_t LatchPort = 58;
 constexpr uint8_t HostFilePort = 255;
 
-extern uint8_t InPorts[256];
-extern uint8_t OutPorts[256];
-
-inline uint8_t ReadInPort(uint8_t port) {
-    return std::atomic_ref<uint8_t>(InPorts[port]).load(std::memory_order_relaxed);
-}
-inline void WriteInPort(uint8_t port, uint8_t value) {
-    std::atomic_ref<uint8_t>(InPorts[port]).store(value, std::memory_order_relaxed);
-}
-
-// Reads of the keyboard port by the processor so far. A front end that presses a key for the user
-// waits until the emulated software has read the port after the press (the ROM's keyboard handler
-// reads it in its interrupt) before it lets the key go, so a short press is never missed.
-extern std::atomic<uint32_t> KeyboardPortReads;
-
-// IN: the byte InPorts[port]; the machine sees no other effect.
-inline uint8_t PortRead(uint8_t port) {
-    if (port == KeyboardPort) KeyboardPortReads.fetch_add(1, std::memory_order_relaxed);
-    return ReadInPort(port);
-}
-
-// OUT: port 58 latches bits 3-6, port 255 runs a host file operation, then OutPorts[port] = value.
-void PortWrite(uint8_t port, uint8_t value);
-
-// The host file operations an OUT to port 255 selects by its value.
-using HostFileOperation = void (*)();
+// The host file operations an OUT to port 255 selects by its value: each takes the registers of the
+// OUT and returns HL as it leaves it.
+using HostFileOperation = uint16_t (*)(PortRegisters);
 constexpr int HostFileOperationCount = 5;
 extern const HostFileOperation HostFileService[HostFileOperationCount];

@@ -52,6 +52,30 @@ TEST_F(ProcessorLoop, ResetKeepsAQuitThatArrivedMeanwhile) {
     EXPECT_EQ(ReadControlFlags(), QUIT);
 }
 
+// The deterministic driver's view of PAUSE: a step executes nothing and takes no interrupt, yet a
+// RESET is carried out and keeps PAUSE, and QUIT still ends the run.
+TEST_F(ProcessorLoop, PausedStepsExecuteNothingButResetAndQuitAct) {
+    SetControlFlags(PAUSE | TICK);
+    EXPECT_TRUE(ProcessorStep());
+    EXPECT_TRUE(ProcessorPaused());
+    EXPECT_EQ(CpuState.PC, 0x1000);
+    EXPECT_EQ(CpuState.SP, 0x8000) << "no NMI while paused";
+
+    SetControlFlags(RESET);
+    EXPECT_TRUE(ProcessorStep());
+    EXPECT_EQ(CpuState.PC, 0x0000) << "reset, nothing executed";
+    EXPECT_EQ(ReadControlFlags(), PAUSE);
+    EXPECT_TRUE(ProcessorPaused());
+
+    ClearControlFlags(PAUSE);
+    EXPECT_TRUE(ProcessorStep());
+    EXPECT_FALSE(ProcessorPaused());
+    EXPECT_EQ(CpuState.PC, 0x0001);
+
+    SetControlFlags(PAUSE | QUIT);
+    EXPECT_FALSE(ProcessorStep());
+}
+
 TEST_F(ProcessorLoop, ResetKeepsMemoryIncludingTheRomArea) {
     MachineMemory[0x0000] = 0x3C; // INC A written over the ROM's first byte
     CpuState.A = 1;

@@ -178,4 +178,49 @@ TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
     SetWaitstates(0);
 }
 
+// PAUSE stops the thread whatever it was doing: nothing runs and a pending TICK waits while it is
+// set; clearing it resumes (the tick is taken); RESET is carried out but the machine stays paused;
+// QUIT ends it at once. The NMI handler counts ticks at 0x9000, the program its starts at 0x9001.
+TEST_F(ProcessorThread, PauseStopsEverythingUntilClearedAndGivesWayToResetAndQuit) {
+    LoadCode(0x0066, {0xF5, 0x3A, 0x00, 0x90, 0x3C, 0x32, 0x00, 0x90, 0xF1, 0xED, 0x45});
+    LoadCode(0x0000, {
+                         0x31, 0x00, 0xF0, // LD SP,F000h
+                         0x3A, 0x01, 0x90, // LD A,(9001h)
+                         0x3C,             // INC A
+                         0x32, 0x01, 0x90, // LD (9001h),A
+                         0x18, 0xFE,       // JR $
+                     });
+    MachineMemory[0x9000] = 0;
+    MachineMemory[0x9001] = 0;
+    RunningProcessor cpu;
+    ASSERT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 1; }));
+    auto pause = [] {
+        SetControlFlags(PAUSE);
+        return WaitUntil([] { return ProcessorPaused(); });
+    };
+
+    ASSERT_TRUE(pause());
+    const ProcessorCounts paused = ReadProcessorCounts();
+    SetControlFlags(TICK);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(ReadProcessorCounts().instructions, paused.instructions) << "nothing runs";
+    EXPECT_EQ(ReadProcessorCounts().ticks, paused.ticks) << "no tick is taken";
+
+    ClearControlFlags(PAUSE);
+    EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9000) == 1; })) << "resumed, tick taken";
+    EXPECT_TRUE(WaitUntil([] { return !ProcessorPaused(); }));
+
+    ASSERT_TRUE(pause());
+    SetControlFlags(RESET);
+    EXPECT_TRUE(WaitUntil([] { return (ReadControlFlags() & RESET) == 0; }));
+    EXPECT_EQ(ReadControlFlags(), PAUSE) << "the reset keeps PAUSE";
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(ReadMemoryShared(0x9001), 1) << "nothing runs after a reset while paused";
+    ClearControlFlags(PAUSE);
+    EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 2; })) << "restarted at 0";
+
+    ASSERT_TRUE(pause());
+    EXPECT_TRUE(cpu.Quit(250ms)) << "QUIT ends a paused thread";
+}
+
 } // namespace

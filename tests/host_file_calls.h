@@ -17,6 +17,12 @@ namespace host_file_calls {
 constexpr uint16_t NameAt = 0x5000;
 enum { OpenRead = 0, Create = 1, Close = 2, ReadBlock = 3, WriteBlock = 4 };
 
+// OUT 255 as the processor makes it: the registers go in, HL comes back.
+inline void Out255(int operation) {
+    auto& s = CpuState;
+    s.HL = PortWrite(HostFilePort, uint8_t(operation), {s.B, s.DE, s.HL});
+}
+
 inline void PutRecord(uint16_t at, const std::string& record) {
     ASSERT_EQ(record.size(), size_t(NameRecordSize));
     for (int i = 0; i < NameRecordSize; ++i)
@@ -28,14 +34,14 @@ inline uint8_t Open(int operation, uint8_t slot, const std::string& record) {
     PutRecord(NameAt, record);
     CpuState.B = slot;
     CpuState.DE = NameAt;
-    PortWrite(HostFilePort, uint8_t(operation));
+    Out255(operation);
     return ReadInPort(HostFilePort);
 }
 
 inline void Service(int operation, uint8_t slot, uint16_t hl) {
     CpuState.B = slot;
     CpuState.HL = hl;
-    PortWrite(HostFilePort, uint8_t(operation));
+    Out255(operation);
 }
 
 inline std::string Memory(uint16_t at, size_t size) {

@@ -126,7 +126,7 @@ TEST_F(HostFiles, OnlyTheOpensChangeARegisterAndThatIsHL) {
         CpuState.HL = 0x8000;
         CpuRegisters expected = CpuState;
         if (op <= Create) expected.HL = 0xFA00; // slot 5
-        PortWrite(HostFilePort, uint8_t(op));
+        Out255(op);
         EXPECT_EQ(std::memcmp(&expected, &CpuState, sizeof expected), 0);
     }
 }

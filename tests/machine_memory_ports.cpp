@@ -54,19 +54,20 @@ TEST(Ports, InReadsZeroUntilWritten) {
 
 TEST(Ports, Port58LatchesBits3To6) {
     ResetMachineForTest();
-    PortWrite(58, 0xFF);
+    PortWrite(58, 0xFF, {});
     EXPECT_EQ(PortRead(58), 0x78);
-    PortWrite(58, 0x87);
+    PortWrite(58, 0x87, {});
     EXPECT_EQ(PortRead(58), 0x00);
     EXPECT_EQ(OutPorts[58], 0x87);
 }
 
 TEST(Ports, OtherPortsOnlyRecordTheValue) {
     ResetMachineForTest();
-    PortWrite(57, 0x5A);
+    EXPECT_EQ(PortWrite(57, 0x5A, {0x05, 0x5000, 0x1234}), 0x1234) << "HL comes back as it went";
     EXPECT_EQ(OutPorts[57], 0x5A);
     EXPECT_EQ(PortRead(57), 0);
-    PortWrite(255, 200); // no operation of that number: only recorded
+    // No operation of that number: only recorded.
+    EXPECT_EQ(PortWrite(255, 200, {0x05, 0x5000, 0x1234}), 0x1234);
     EXPECT_EQ(OutPorts[255], 200);
     EXPECT_EQ(PortRead(255), 0);
 }
