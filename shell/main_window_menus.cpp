@@ -4,6 +4,7 @@
 #include "display/display.h"
 #include "shell/display_widget.h"
 #include "shell/preferences.h"
+#include "system/system.h"
 
 #include <QActionGroup>
 #include <QFileDialog>
@@ -71,6 +72,12 @@ void MainWindow::BuildMenus() {
 
     QMenu* machine = menuBar()->addMenu("&Machine");
     add(machine, "reset", "&Reset", {}, [this] { reset_->click(); });
+    QAction* pause = add(machine, "pause", "&Pause", {QKeySequence(Qt::Key_Pause)}, [this] {
+        SystemPause(!SystemPaused());
+        Action("pause")->setChecked(SystemPaused());
+        UpdateStatus();
+    });
+    pause->setCheckable(true);
     add(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)}, [this] { config_->click(); });
     QAction* natural = add(machine, "naturalKeyboard", "&Keyboard as typed", {}, [this] {
         SaveKeyboardMode(Action("naturalKeyboard")->isChecked() ? KeyboardMode::Natural

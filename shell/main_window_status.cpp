@@ -1,6 +1,8 @@
 // The main window's status bar: the speed reached, host file warnings, and what typing is doing.
 #include "shell/main_window.h"
 
+#include "system/system.h"
+
 #include <QLabel>
 
 void MainWindow::SetStatusSources(std::function<bool(uint64_t&, uint64_t&)> speed,
@@ -15,7 +17,10 @@ void MainWindow::UpdateStatus() {
     SpeedFigure figure{};
     if (speed_source_ && speed_source_(instructions, tstates)) {
         speed_meter_.Add(clock_.nsecsElapsed() / 1e9, instructions, tstates);
-        if (speed_meter_.Figure(figure)) {
+        if (SystemPaused()) {
+            speed_label_->setText("Paused (Pause key resumes)");
+            speed_label_->show();
+        } else if (speed_meter_.Figure(figure)) {
             const double percent = figure.percent;
             speed_label_->setText(QString("%1 % of an ABC80, %2 MIPS")
                                       .arg(percent, 0, 'f', percent < 10 ? 1 : 0)

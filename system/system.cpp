@@ -109,7 +109,7 @@ void ProcessorThreadMain() {
         // Real speed with its budget spent, or paused: sleep until a flag changes, as the
         // processor's own loop does.
         const uint32_t flags = ReadControlFlags();
-        if (ProcessorWaitingForTick() && !(flags & (TICK | RESET | QUIT)))
+        if ((ProcessorWaitingForTick() || ProcessorPaused()) && !(flags & (TICK | RESET | QUIT)))
             ControlFlags.wait(flags, std::memory_order_acquire);
     }
 }
@@ -253,7 +253,7 @@ bool SystemRunTick(long instructions) {
         if (i % PacerInstructions == 0) PacerStep();
         // HALT waits for the tick: nothing runs for the rest of this period.
         const uint32_t flags = ReadControlFlags();
-        if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
+        if ((flags & (HALTED | PAUSE)) && !(flags & (RESET | QUIT))) break;
         if (!WatchedStep()) return false;
         if (ProcessorWaitingForTick()) break; // real speed: this tick's budget is spent
     }
@@ -278,6 +278,10 @@ void SystemQuit() { SetControlFlags(QUIT); }
 
 void SystemPause(bool paused) {
     Paused.store(paused, std::memory_order_relaxed);
+    if (paused)
+        SetControlFlags(PAUSE);
+    else
+        ClearControlFlags(PAUSE);
 }
 
 bool SystemPaused() { return Paused.load(std::memory_order_relaxed); }
@@ -294,6 +298,10 @@ SystemCounts SystemReadCounts() {
     const ProcessorCounts c = ReadProcessorCounts();
     return {c.instructions, c.tstates, c.ticks};
 }
+
+uint8_t SystemPeek(uint16_t address) { return ReadMemoryShared(address); }
+
+void SystemSeedRefresh(uint32_t n) { SetRefreshSeed(n); }
 
 bool SystemStalled(uint16_t& pc) {
     if (!Stall.stalled.load(std::memory_order_acquire)) return false;

@@ -84,6 +84,11 @@ struct SystemCounts {
 };
 SystemCounts SystemReadCounts();
 
+// A byte of the address space, read from any thread.
+uint8_t SystemPeek(uint16_t address);
+// Seeds the LD A,R generator with n at once and at every reset, so a run repeats (before start).
+void SystemSeedRefresh(uint32_t n);
+
 // True when the processor has stalled (SystemWatchStalls); pc is where.
 bool SystemStalled(uint16_t& pc);
 

@@ -11,11 +11,9 @@
 // Exit codes: 0 done, 1 a --wait-for timed out, 2 bad arguments, a missing file or an output that
 // cannot be written, 3 the processor stalled and --fail-on-stall was given, 4 a host file could not
 // be written or created, 5 the --time-limit ran out.
-#include "cpu/processor.h"
 #include "display/display.h"
 #include "display/picture_files.h"
 #include "host/data_folder.h"
-#include "machine/memory.h"
 #include "system/system.h"
 #include "tools/headless_options.h"
 
@@ -100,7 +98,7 @@ int StallExit(uint16_t pc) {
     std::fprintf(stderr,
                  "lunabrik-headless: the processor stalled at PC=%04X on %02X %02X after %ld "
                  "ticks (an instruction it does not execute)\n",
-                 pc, ReadMemoryShared(pc), ReadMemoryShared(uint16_t(pc + 1)), TickCount);
+                 pc, SystemPeek(pc), SystemPeek(uint16_t(pc + 1)), TickCount);
     return ExitStalled;
 }
 
@@ -230,7 +228,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lunabrik-headless: %s\n", folder.error.c_str());
         return ExitUsage;
     }
-    SetRefreshSeed(Opts.seed); // LD A,R repeats from run to run
+    SystemSeedRefresh(Opts.seed); // LD A,R repeats from run to run
     const auto started = std::chrono::steady_clock::now();
     BootReport report;
     if (!SystemBoot(BootOptions{}, report)) return MissingFile(report.missing_rom, folder);
