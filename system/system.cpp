@@ -251,9 +251,10 @@ uint64_t SystemTicks() {
 bool SystemRunTick(long instructions) {
     for (long i = 0; i < instructions; i++) {
         if (i % PacerInstructions == 0) PacerStep();
-        // HALT waits for the tick: nothing runs for the rest of this period.
+        // HALT waits for the tick: nothing runs for the rest of this period; nor while paused.
         const uint32_t flags = ReadControlFlags();
-        if ((flags & (HALTED | PAUSE)) && !(flags & (RESET | QUIT))) break;
+        if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
+        if ((flags & PAUSE) && !(flags & (RESET | QUIT))) break;
         if (!WatchedStep()) return false;
         if (ProcessorWaitingForTick()) break; // real speed: this tick's budget is spent
     }
