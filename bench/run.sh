@@ -9,7 +9,8 @@ shift
 cpu_bench=$build/bench/lunabrik_cpu_bench
 kernels_bench=$build/bench/lunabrik_kernels_bench
 realspeed_bench=$build/bench/lunabrik_realspeed_bench
-for program in "$cpu_bench" "$kernels_bench" "$realspeed_bench"; do
+paste_bench=$build/bench/lunabrik_paste_bench
+for program in "$cpu_bench" "$kernels_bench" "$realspeed_bench" "$paste_bench"; do
   if [ ! -x "$program" ]; then
     echo "missing $program: build the bench target first" >&2
     exit 1
@@ -27,6 +28,11 @@ echo
 echo "== real speed"
 "$realspeed_bench" | tee "$tmp/realspeed.txt"
 realspeed_status=${PIPESTATUS[0]}
+
+echo
+echo "== paste through the key pacer"
+"$paste_bench" | tee "$tmp/paste.txt"
+paste_status=${PIPESTATUS[0]}
 
 echo
 echo "== kernels"
@@ -59,6 +65,14 @@ if [ -n "$realspeed" ]; then
   [ "$realspeed_status" -eq 0 ] || status=1
 else
   echo "real speed: FAILED (exit status $realspeed_status), see above"
+  status=1
+fi
+paste=$(grep -E '^paste: ' "$tmp/paste.txt")
+if [ -n "$paste" ]; then
+  echo "$paste"
+  [ "$paste_status" -eq 0 ] || status=1
+else
+  echo "paste: FAILED (exit status $paste_status), see above"
   status=1
 fi
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then

@@ -4,6 +4,8 @@
 #include "cpu/bus.h"
 #include "cpu/main_table.h"
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
 
 CpuRegisters CpuState;
@@ -32,6 +34,27 @@ constexpr int32_t PacingPollInterval = 4096;
     }
 }
 
+} // namespace
+
+double PacingIterationsPerSecond() {
+    static const double per_second = [] {
+        constexpr int32_t Iterations = 1 << 20;
+        double best = 0;
+        for (int round = 0; round < 3; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            PacingWait(Iterations);
+            const double seconds = std::max(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                1e-9);
+            best = std::max(best, Iterations / seconds);
+        }
+        return best;
+    }();
+    return per_second;
+}
+
+namespace {
+
 // The thread's loop publishes its counts every PublishInterval + 1 instructions.
 constexpr uint64_t PublishInterval = 1023;
 
@@ -44,6 +67,8 @@ std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the
 uint64_t TickStart = 0;
 bool RealSpeedPeriod = false;
 std::atomic<bool> WaitingForTick{false};
+void (*PeriodEndHook)() = nullptr;
+void (*PeriodicHook)() = nullptr;
 std::atomic<bool> Paused{false};
 
 uint32_t RefreshState = 1;
@@ -125,7 +150,11 @@ enum StepResult { Run, Skip, Quit };
             if (!real) {
                 SpinPause();
             } else {
-                WaitingForTick.store(true, std::memory_order_relaxed);
+                if (!WaitingForTick.load(std::memory_order_relaxed)) {
+                    WaitingForTick.store(true, std::memory_order_relaxed);
+                    Publish(s);
+                    if (may_block && PeriodEndHook) PeriodEndHook();
+                }
                 if (!may_block) {
                     result = Skip;
                     break;
@@ -167,9 +196,11 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     }
     ++instructions;
     if constexpr (thread_loop) {
-        // Fresh counts for the key pacer, which measures its hold and gap in T-states.
-        if ((instructions & PublishInterval) == 0) [[unlikely]]
+        // Fresh counts, and a look from the key pacer, which measures in T-states.
+        if ((instructions & PublishInterval) == 0) [[unlikely]] {
             Publish({pc, instructions, tstates});
+            if (PeriodicHook) PeriodicHook();
+        }
         const uint8_t op = ReadByte(pc++);
         main_table::Execute(op, pc, tstates);
     } else {
@@ -248,6 +279,10 @@ uint32_t ExecuteInstruction() {
 }
 
 bool ProcessorStep() { return StepOnce() != Quit; }
+
+void SetPeriodEndHook(void (*hook)()) { PeriodEndHook = hook; }
+
+void SetPeriodicHook(void (*hook)()) { PeriodicHook = hook; }
 
 bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
 

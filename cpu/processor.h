@@ -69,6 +69,19 @@ bool ProcessorWaitingForTick();
 // waits for PAUSE to clear; false again once a step gets past the poll.
 bool ProcessorPaused();
 
+// Called on the ProcessorThread once per tick period when, at real speed, it has spent the
+// period's budget or halted and is about to wait for the next TICK: the machine has had all the
+// time it gets until then. Set before the thread starts; null for none.
+void SetPeriodEndHook(void (*hook)());
+
+// Called on the ProcessorThread every 1,024 instructions, after its counts are published (so the
+// key pacer can follow the machine's own time closely at full speed). Cheap when it returns at
+// once. Set before the thread starts; null for none.
+void SetPeriodicHook(void (*hook)());
+
+// Idle iterations of the pacing wait per second on this computer (measured once, a few ms).
+double PacingIterationsPerSecond();
+
 // The ProcessorThread: steps until QUIT, then returns 16. The argument is ignored. While PAUSE is
 // set it executes nothing, takes no TICK or KEY, and blocks (costing no host time) until PAUSE
 // clears or RESET or QUIT arrives; a RESET is carried out and the thread stays paused.

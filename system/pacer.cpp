@@ -3,6 +3,7 @@
 #include "cpu/processor.h"
 #include "machine/keyboard.h"
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -42,7 +43,9 @@ bool PositionalDown[256] = {};
 bool WaitingTake = false; // a counted key went down and the machine has not taken it yet
 KeyWatch Watch;
 uint64_t ReadyAt = 0; // processor T-states before which nothing more happens
+bool AfterEnter = false; // ReadyAt ends the pause after Enter
 PacerStatus Counts;   // the all-time counts
+std::atomic<bool> Armed{false}; // Busy() as of the last change: the processor's hook looks only then
 
 uint64_t Now() { return ReadProcessorCounts().tstates; }
 
@@ -78,6 +81,7 @@ void PushKey(const Item& item) {
         return;
     }
     Queue.push_back(item);
+    Armed.store(true, std::memory_order_relaxed);
 }
 
 void DropText() {
@@ -92,10 +96,11 @@ void DropText() {
 }
 
 bool Busy() {
-    if (!Queue.empty() || WaitingTake || Typed.down) return true;
+    bool busy = !Queue.empty() || WaitingTake || Typed.down;
     for (const Held& h : Natural)
-        if (h.down && h.host_up) return true;
-    return false;
+        busy = busy || (h.down && h.host_up);
+    Armed.store(busy, std::memory_order_relaxed);
+    return busy;
 }
 
 // Takes the next item off the queue; false when it has to wait.
@@ -162,7 +167,10 @@ bool Advance(uint64_t now) {
     return false;
 }
 
-bool Step() {
+// period_over: the processor has spent its tick period's time at real speed and waits for the
+// next tick; it gets no more time before then, so holds and gaps (but not the pause after Enter)
+// count as done, and a key released now and the next pressed go in the same pause.
+bool Step(bool period_over) {
     const uint64_t now = Now();
     if (WaitingTake) {
         switch (CheckKeyTaken(Watch)) {
@@ -172,14 +180,17 @@ bool Step() {
         }
         WaitingTake = false;
         ReadyAt = now + Pace.hold_tstates;
+        AfterEnter = false;
     }
+    if (period_over && !AfterEnter) ReadyAt = 0;
     if (now < ReadyAt) return Busy();
     // Let go of what has been held long enough, then a gap.
     if (Typed.down) {
-        const bool enter = TypedCode == CodeEnter;
+        AfterEnter = TypedCode == CodeEnter;
         LetGo(Typed);
-        ReadyAt = now + (enter ? Pace.enter_gap_tstates : Pace.gap_tstates);
-        return true;
+        ReadyAt = now + (AfterEnter ? Pace.enter_gap_tstates : Pace.gap_tstates);
+        if (!period_over || AfterEnter) return true;
+        ReadyAt = 0;
     }
     bool released = false;
     for (Held& h : Natural)
@@ -189,7 +200,8 @@ bool Step() {
         }
     if (released) {
         ReadyAt = now + Pace.gap_tstates;
-        return true;
+        if (!period_over) return true;
+        ReadyAt = 0;
     }
     while (!Queue.empty() && Advance(now)) {
     }
@@ -211,8 +223,10 @@ void PacerReset() {
     std::fill(std::begin(PositionalDown), std::end(PositionalDown), false);
     WaitingTake = false;
     ReadyAt = 0;
+    AfterEnter = false;
     Pace = {};
     Counts = {};
+    Armed.store(false, std::memory_order_relaxed);
 }
 
 void PacerSetPace(const PacerPace& pace) {
@@ -247,6 +261,7 @@ void PacerNaturalRelease(uint32_t host) {
             return;
         }
     if (Natural[host].down) Natural[host].host_up = true;
+    Busy();
 }
 
 void PacerType(const std::string& codes) {
@@ -254,6 +269,7 @@ void PacerType(const std::string& codes) {
     std::lock_guard lock(Mutex);
     Texts.push_back(codes);
     Queue.push_back(Item{Kind::Text});
+    Armed.store(true, std::memory_order_relaxed);
 }
 
 void PacerStroke(const KeyStroke& key) {
@@ -282,11 +298,23 @@ void PacerReleaseHeld() {
     for (const Item& i : Queue)
         positional = positional || (i.kind == Kind::Positional && i.pressed);
     if (positional) Queue.push_back(Item{Kind::ReleaseKeyboard});
+    Busy();
 }
 
 bool PacerStep() {
     std::lock_guard lock(Mutex);
-    return Step();
+    return Step(false);
+}
+
+void PacerProcessorLook() {
+    if (!Armed.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(Mutex);
+    Step(false);
+}
+
+void PacerPeriodEnd() {
+    std::lock_guard lock(Mutex);
+    Step(true);
 }
 
 bool PacerBusy() {

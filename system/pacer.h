@@ -72,6 +72,12 @@ void PacerReleaseHeld();
 // Advances the queue; call often (every 100 microseconds or so of host time while PacerBusy, or
 // between instructions in a deterministic driver). Returns PacerBusy().
 bool PacerStep();
+// A look from the processor's thread every so many instructions: returns at once unless keys are
+// on their way, so a paste at full speed goes as fast as the ROM takes keys.
+void PacerProcessorLook();
+// The processor has spent its tick period at real speed and waits for the next tick (called on
+// its thread, or by a deterministic driver): what waits only for its time goes now.
+void PacerPeriodEnd();
 // True while anything is queued or held.
 bool PacerBusy();
 PacerStatus PacerReadStatus();

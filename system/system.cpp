@@ -105,9 +105,13 @@ void ProcessorThreadMain() {
         ProcessorThreadBody();
         return;
     }
+    bool period_ended = false;
     while (WatchedStep()) {
         // Real speed with its budget spent, or paused: sleep until a flag changes, as the
         // processor's own loop does.
+        const bool waiting = ProcessorWaitingForTick();
+        if (waiting && !period_ended) PacerPeriodEnd();
+        period_ended = waiting;
         const uint32_t flags = ReadControlFlags();
         if ((ProcessorWaitingForTick() || ProcessorPaused()) && !(flags & (TICK | RESET | QUIT)))
             ControlFlags.wait(flags, std::memory_order_acquire);
@@ -210,6 +214,8 @@ void SystemStart(FrameReadyHook hook, void* context) {
     ClearControlFlags(QUIT); // a machine stopped before runs again
     Render = std::make_unique<RenderEvent>();
     RenderThread = std::thread(RenderThreadBody, std::ref(*Render), PresentFrame, nullptr);
+    SetPeriodEndHook(PacerPeriodEnd);
+    SetPeriodicHook(PacerProcessorLook);
     ProcessorThread = std::thread(ProcessorThreadMain);
     ClockThread = std::thread(ClockThreadMain);
 }
@@ -256,7 +262,10 @@ bool SystemRunTick(long instructions) {
         if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
         if ((flags & PAUSE) && !(flags & (RESET | QUIT))) break;
         if (!WatchedStep()) return false;
-        if (ProcessorWaitingForTick()) break; // real speed: this tick's budget is spent
+        if (ProcessorWaitingForTick()) { // real speed: this tick's budget is spent
+            PacerPeriodEnd();
+            break;
+        }
     }
     PacerStep();
     if (ReadControlFlags() & QUIT) return false;
@@ -299,6 +308,8 @@ SystemCounts SystemReadCounts() {
     const ProcessorCounts c = ReadProcessorCounts();
     return {c.instructions, c.tstates, c.ticks};
 }
+
+double SystemPacingIterationsPerSecond() { return PacingIterationsPerSecond(); }
 
 uint8_t SystemPeek(uint16_t address) { return ReadMemoryShared(address); }
 

@@ -84,6 +84,10 @@ struct SystemCounts {
 };
 SystemCounts SystemReadCounts();
 
+// Idle iterations of the processor's pacing wait per second on this computer (for what a
+// waitstates value means here).
+double SystemPacingIterationsPerSecond();
+
 // A byte of the address space, read from any thread.
 uint8_t SystemPeek(uint16_t address);
 // Seeds the LD A,R generator with n at once and at every reset, so a run repeats (before start).
