@@ -27,7 +27,7 @@
 
 #include <cstdint>
 
-namespace main_table {
+namespace MainTable {
 
 // ---- Generic forms ----
 
@@ -154,13 +154,12 @@ LB_INLINE void RRA(LB_PC) {
 }
 
 LB_INLINE void DAA(LB_PC) { DecimalAdjust(); }
-// CPL, SCF and CCF set F directly: each changes only the named bits. CCF keeps H on this machine.
 LB_INLINE void CPL(LB_PC) {
     CpuState.A = uint8_t(~CpuState.A);
-    CpuState.F |= FLAG_H | FLAG_N;
+    ComplementFlags();
 }
-LB_INLINE void SCF(LB_PC) { CpuState.F = uint8_t((CpuState.F & ~(FLAG_H | FLAG_N)) | FLAG_C); }
-LB_INLINE void CCF(LB_PC) { CpuState.F = uint8_t((CpuState.F ^ FLAG_C) & ~FLAG_N); }
+LB_INLINE void SCF(LB_PC) { SetCarryFlags(); }
+LB_INLINE void CCF(LB_PC) { ComplementCarryFlags(); }
 
 // A DJNZ that jumps costs 5 T-states more than one that falls through.
 LB_INLINE void DJNZ_e(LB_PC) {
@@ -219,10 +218,10 @@ LB_INLINE void OUT_in_A(LB_PC) {
 
 // The prefixed tables run inline on the same pc and t; their lines hold the whole instruction's
 // T-states, the prefix included, so the prefix lines here hold 0.
-LB_INLINE void PREFIX_CB(LB_PC) { cb_table::Execute(pc, t); }
-LB_INLINE void PREFIX_DD(LB_PC) { index_table::Execute(pc, t, CpuState.IX); }
-LB_INLINE void PREFIX_ED(LB_PC) { ed_table::Execute(pc, t); }
-LB_INLINE void PREFIX_FD(LB_PC) { index_table::Execute(pc, t, CpuState.IY); }
+LB_INLINE void PREFIX_CB(LB_PC) { CbTable::Execute(pc, t); }
+LB_INLINE void PREFIX_DD(LB_PC) { IndexTable::Execute(pc, t, CpuState.IX); }
+LB_INLINE void PREFIX_ED(LB_PC) { EdTable::Execute(pc, t); }
+LB_INLINE void PREFIX_FD(LB_PC) { IndexTable::Execute(pc, t, CpuState.IY); }
 
 // One line per opcode: X(opcode, T-states, handler, operands...).
 // clang-format off
@@ -501,7 +500,7 @@ LB_INLINE void Execute(uint8_t op, uint16_t& pc, uint64_t& t) {
     }
     return;
 index_prefix:
-    index_table::Execute(pc, t, op == 0xDD ? CpuState.IX : CpuState.IY);
+    IndexTable::Execute(pc, t, op == 0xDD ? CpuState.IX : CpuState.IY);
 }
 
-} // namespace main_table
+} // namespace MainTable
