@@ -485,22 +485,17 @@ LB_INLINE void PREFIX_FD(LB_PC) { IndexTable::Execute(pc, t, CpuState.IY); }
 // clang-format on
 LB_CHECK_TABLE(MAIN_TABLE);
 
-// Called with pc behind the opcode byte op. The DD and FD lines (PREFIX_DD, PREFIX_FD) share one
-// inline copy of the index table: both cases jump to it with their register.
+// Called with pc behind the opcode byte op: one case per table line, every handler inline.
 LB_INLINE void Execute(uint8_t op, uint16_t& pc, uint64_t& t) {
     switch (op) {
 #define LB_CASE(code, cycles, handler, ...)                                                        \
     case code:                                                                                     \
         t += cycles;                                                                               \
-        if (code == 0xDD || code == 0xFD) goto index_prefix;                                       \
         LB_CALL(handler, __VA_ARGS__)(pc, t);                                                      \
         break;
         MAIN_TABLE(LB_CASE)
 #undef LB_CASE
     }
-    return;
-index_prefix:
-    IndexTable::Execute(pc, t, op == 0xDD ? CpuState.IX : CpuState.IY);
 }
 
 } // namespace MainTable
