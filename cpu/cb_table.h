@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-namespace cb_table {
+namespace CbTable {
 
 using ShiftOperation = uint8_t (*)(uint8_t);
 
@@ -304,4 +304,4 @@ LB_INLINE void Execute(uint16_t& pc, uint64_t& t) {
     }
 }
 
-} // namespace cb_table
+} // namespace CbTable

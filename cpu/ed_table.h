@@ -18,20 +18,7 @@
 
 #include <cstdint>
 
-namespace ed_table {
-
-// S, Z and P/V from v, H = N = 0, C, Y and X kept: IN r,(C), RRD, RLD.
-LB_INLINE void InFlags(uint8_t v) {
-    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | (v & FLAG_S) |
-                         (v ? 0 : FLAG_Z) | (ParityTable[v] ? FLAG_PV : 0));
-}
-
-// LD A,I and LD A,R: as InFlags, but P/V holds IFF2.
-LB_INLINE void LoadAFlags() {
-    uint8_t a = CpuState.A;
-    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | (a & FLAG_S) |
-                         (a ? 0 : FLAG_Z) | (CpuState.IFF2 ? FLAG_PV : 0));
-}
+namespace EdTable {
 
 template <int r> LB_INLINE void IN_r_iC(LB_PC) { InFlags(Register8<r>() = PortRead(CpuState.C)); }
 // An OUT may change HL: the host file service's opens set it.
@@ -114,8 +101,7 @@ template <int step, bool repeat> LB_INLINE void TRANSFER(LB_PC) {
     CpuState.HL = hl;
     CpuState.DE = de;
     CpuState.BC = bc;
-    CpuState.F =
-        uint8_t((CpuState.F & (FLAG_S | FLAG_Z | FLAG_C | FLAG_Y | FLAG_X)) | (bc ? FLAG_PV : 0));
+    BlockTransferFlags(bc);
 }
 
 // Block compare: flags of the last CP A,(HL) with C kept, then P/V = BC non-zero. A repeating
@@ -134,9 +120,7 @@ template <int step, bool repeat> LB_INLINE void COMPARE(LB_PC) {
     t += RepeatTstates * repeats;
     CpuState.HL = hl;
     CpuState.BC = bc;
-    uint8_t carry = CpuState.F & FLAG_C;
-    SubtractionFlags(a, m, unsigned(a) - m);
-    CpuState.F = uint8_t((CpuState.F & ~(FLAG_C | FLAG_PV)) | carry | (bc ? FLAG_PV : 0));
+    BlockCompareFlags(a, m, bc);
 }
 
 // Block input and output: N = 1, Z = B is 0 after the count; S, H, P/V, C, Y, X kept. B = 0 at the
@@ -157,7 +141,7 @@ template <bool output, int step, bool repeat> LB_INLINE void BLOCK_IO(LB_PC) {
         ++repeats;
     }
     t += RepeatTstates * repeats;
-    s.F = uint8_t((s.F & ~FLAG_Z) | FLAG_N | (s.B ? 0 : FLAG_Z));
+    BlockIoFlags(s.B);
 }
 
 // One line per second byte: X(opcode, T-states, handler, operands...).
@@ -435,4 +419,4 @@ LB_INLINE void Execute(uint16_t& pc, uint64_t& t) {
     }
 }
 
-} // namespace ed_table
+} // namespace EdTable

@@ -140,6 +140,13 @@ LB_INLINE void AccumulatorRotateFlags(unsigned carry) {
     CpuState.F = uint8_t((CpuState.F & 0xEC) | carry);
 }
 
+// CPL: H = N = 1, the rest unchanged.
+LB_INLINE void ComplementFlags() { CpuState.F |= FLAG_H | FLAG_N; }
+// SCF: C = 1, H = N = 0, the rest unchanged.
+LB_INLINE void SetCarryFlags() { CpuState.F = uint8_t((CpuState.F & ~(FLAG_H | FLAG_N)) | FLAG_C); }
+// CCF: C inverted, N = 0, the rest unchanged; H is kept on this machine (a Z80 copies the old C).
+LB_INLINE void ComplementCarryFlags() { CpuState.F = uint8_t((CpuState.F ^ FLAG_C) & ~FLAG_N); }
+
 // DAA by the decimal adjust table: pick correction k and carry c, then ADD A,k; P/V from parity,
 // N kept, C = c.
 LB_INLINE void DecimalAdjust() {
@@ -198,4 +205,36 @@ LB_INLINE uint8_t OpSRL(uint8_t v) { return ShiftFlags(uint8_t(v >> 1), v & 1); 
 LB_INLINE void BitTest(uint8_t v, int b) {
     CpuState.F =
         uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | FLAG_H | ((v >> b) & 1 ? 0 : FLAG_Z));
+}
+
+// IN r,(C), RRD, RLD: S, Z and P/V (parity) from v, H = N = 0, C, Y and X kept.
+LB_INLINE void InFlags(uint8_t v) {
+    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | (v & FLAG_S) |
+                         (v ? 0 : FLAG_Z) | (ParityTable[v] ? FLAG_PV : 0));
+}
+
+// LD A,I and LD A,R: S and Z from the new A, P/V = IFF2, H = N = 0, C, Y and X kept.
+LB_INLINE void LoadAFlags() {
+    uint8_t a = CpuState.A;
+    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | (a & FLAG_S) |
+                         (a ? 0 : FLAG_Z) | (CpuState.IFF2 ? FLAG_PV : 0));
+}
+
+// Block transfer (LDI, LDD, LDIR, LDDR): H = N = 0, P/V = BC non-zero; S, Z, C, Y, X kept.
+LB_INLINE void BlockTransferFlags(uint16_t bc) {
+    CpuState.F =
+        uint8_t((CpuState.F & (FLAG_S | FLAG_Z | FLAG_C | FLAG_Y | FLAG_X)) | (bc ? FLAG_PV : 0));
+}
+
+// Block compare (CPI, CPD, CPIR, CPDR): the flags of CP A,m with C kept, then P/V = BC non-zero.
+LB_INLINE void BlockCompareFlags(uint8_t a, uint8_t m, uint16_t bc) {
+    uint8_t carry = CpuState.F & FLAG_C;
+    SubtractionFlags(a, m, unsigned(a) - m);
+    CpuState.F = uint8_t((CpuState.F & ~(FLAG_C | FLAG_PV)) | carry | (bc ? FLAG_PV : 0));
+}
+
+// Block input and output (INI ... OTDR): N = 1, Z = B is 0 after the count; S, H, P/V, C, Y, X
+// kept.
+LB_INLINE void BlockIoFlags(uint8_t b) {
+    CpuState.F = uint8_t((CpuState.F & ~FLAG_Z) | FLAG_N | (b ? 0 : FLAG_Z));
 }

@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-namespace index_table {
+namespace IndexTable {
 
 #define LB_XY LB_PC, uint16_t& XY
 
@@ -646,4 +646,4 @@ LB_INLINE void Execute(uint16_t& pc, uint64_t& t, uint16_t& XY) {
     }
 }
 
-} // namespace index_table
+} // namespace IndexTable

@@ -27,7 +27,7 @@
 
 #include <cstdint>
 
-namespace main_table {
+namespace MainTable {
 
 // ---- Generic forms ----
 
@@ -154,13 +154,12 @@ LB_INLINE void RRA(LB_PC) {
 }
 
 LB_INLINE void DAA(LB_PC) { DecimalAdjust(); }
-// CPL, SCF and CCF set F directly: each changes only the named bits. CCF keeps H on this machine.
 LB_INLINE void CPL(LB_PC) {
     CpuState.A = uint8_t(~CpuState.A);
-    CpuState.F |= FLAG_H | FLAG_N;
+    ComplementFlags();
 }
-LB_INLINE void SCF(LB_PC) { CpuState.F = uint8_t((CpuState.F & ~(FLAG_H | FLAG_N)) | FLAG_C); }
-LB_INLINE void CCF(LB_PC) { CpuState.F = uint8_t((CpuState.F ^ FLAG_C) & ~FLAG_N); }
+LB_INLINE void SCF(LB_PC) { SetCarryFlags(); }
+LB_INLINE void CCF(LB_PC) { ComplementCarryFlags(); }
 
 // A DJNZ that jumps costs 5 T-states more than one that falls through.
 LB_INLINE void DJNZ_e(LB_PC) {
@@ -219,10 +218,10 @@ LB_INLINE void OUT_in_A(LB_PC) {
 
 // The prefixed tables run inline on the same pc and t; their lines hold the whole instruction's
 // T-states, the prefix included, so the prefix lines here hold 0.
-LB_INLINE void PREFIX_CB(LB_PC) { cb_table::Execute(pc, t); }
-LB_INLINE void PREFIX_DD(LB_PC) { index_table::Execute(pc, t, CpuState.IX); }
-LB_INLINE void PREFIX_ED(LB_PC) { ed_table::Execute(pc, t); }
-LB_INLINE void PREFIX_FD(LB_PC) { index_table::Execute(pc, t, CpuState.IY); }
+LB_INLINE void PREFIX_CB(LB_PC) { CbTable::Execute(pc, t); }
+LB_INLINE void PREFIX_DD(LB_PC) { IndexTable::Execute(pc, t, CpuState.IX); }
+LB_INLINE void PREFIX_ED(LB_PC) { EdTable::Execute(pc, t); }
+LB_INLINE void PREFIX_FD(LB_PC) { IndexTable::Execute(pc, t, CpuState.IY); }
 
 // One line per opcode: X(opcode, T-states, handler, operands...).
 // clang-format off
@@ -486,22 +485,17 @@ LB_INLINE void PREFIX_FD(LB_PC) { index_table::Execute(pc, t, CpuState.IY); }
 // clang-format on
 LB_CHECK_TABLE(MAIN_TABLE);
 
-// Called with pc behind the opcode byte op. The DD and FD lines (PREFIX_DD, PREFIX_FD) share one
-// inline copy of the index table: both cases jump to it with their register.
+// Called with pc behind the opcode byte op: one case per table line, every handler inline.
 LB_INLINE void Execute(uint8_t op, uint16_t& pc, uint64_t& t) {
     switch (op) {
 #define LB_CASE(code, cycles, handler, ...)                                                        \
     case code:                                                                                     \
         t += cycles;                                                                               \
-        if (code == 0xDD || code == 0xFD) goto index_prefix;                                       \
         LB_CALL(handler, __VA_ARGS__)(pc, t);                                                      \
         break;
         MAIN_TABLE(LB_CASE)
 #undef LB_CASE
     }
-    return;
-index_prefix:
-    index_table::Execute(pc, t, op == 0xDD ? CpuState.IX : CpuState.IY);
 }
 
-} // namespace main_table
+} // namespace MainTable

@@ -178,7 +178,7 @@ enum StepResult { Run, Skip, Quit };
 // The single-step drivers share one out-of-line copy of the tables; the thread's loop has its own.
 [[gnu::noinline]] void ExecuteOne(uint16_t& pc, uint64_t& tstates) {
     const uint8_t op = ReadByte(pc++);
-    main_table::Execute(op, pc, tstates);
+    MainTable::Execute(op, pc, tstates);
 }
 
 // One processor step on the loop's own pc and counters. Only the thread's loop may block.
@@ -202,7 +202,7 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
             if (PeriodicHook) PeriodicHook();
         }
         const uint8_t op = ReadByte(pc++);
-        main_table::Execute(op, pc, tstates);
+        MainTable::Execute(op, pc, tstates);
     } else {
         ExecuteOne(pc, tstates);
     }

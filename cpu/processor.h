@@ -1,15 +1,15 @@
 // The execution loop. Each processor step: the pacing wait, the poll of ControlFlags (QUIT, RESET,
-// TICK -> NMI to 0x0066, HALTED, KEY -> maskable interrupt), then the fetch and execution of one
-// whole instruction.
+// PAUSE, TICK -> NMI to 0x0066, HALTED, KEY -> maskable interrupt), then the fetch and execution of
+// one whole instruction.
 //
-// Front ends drive the core like this: LoadAddressSpace(); ProcessorReset(); then run
-// ProcessorThreadBody on a thread of their own, and set TICK every 20 ms, KEY through the keyboard
-// model, RESET and QUIT from buttons (always through SetControlFlags, which also wakes a processor
-// that waits for the next tick). Tests and the deterministic headless runner call
-// ExecuteInstruction() (fetch + dispatch, no pacing, no poll) or ProcessorStep() on their own
-// thread instead.
+// The processor sees the machine only through the bus (cpu/bus.h): memory, the two port
+// operations, ControlFlags with InterruptBusByte, and the pace. It owns CpuState and the counters
+// below; nothing else of it is shared. ProcessorThreadBody is the processor on a thread of its own:
+// other threads reach it only by setting ControlFlags bits (SetControlFlags, which also wakes it
+// when it waits) and reading the counters. ProcessorStep and ExecuteInstruction run it on the
+// caller's thread instead, one step or one instruction at a time; they never block.
 //
-// Speed, read afresh at every step from Settings.waitstates:
+// Speed, read afresh at every step from Waitstates():
 //   n >= 0  n idle iterations before each instruction (0 = as fast as the host allows); a halted
 //           processor spins until the next TICK.
 //   -1      a real ABC80 (RealSpeedWaitstates): at most TstatesPerTick T-states of instructions per
@@ -19,7 +19,8 @@
 //           The few T-states by which the last instruction of a period overruns the budget are
 //           taken from the next period, so the average is exactly 3 MHz.
 //   other negative values count as 0.
-// QUIT and RESET are seen within milliseconds in every mode.
+// PAUSE stops all of it in every mode (see ProcessorThreadBody). QUIT and RESET are seen within
+// milliseconds in every mode, paused or not.
 #pragma once
 
 #include "cpu/cpu_state.h"

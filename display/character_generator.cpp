@@ -31,9 +31,9 @@ void ExpandSet(const uint8_t* glyphs, int base, int plain_copies) {
 
 } // namespace
 
-int BuildCharacterGenerator() {
+bool BuildCharacterGenerator() {
     int fd = OpenPlainFileForReading("font.bin");
-    if (fd < 0) return 0;
+    if (fd < 0) return false;
     // Whatever the file does not supply stays zero: a short file or a read error gives dark glyphs.
     std::memset(FontImage, 0, sizeof FontImage);
     ReadUpTo(fd, FontImage, sizeof FontImage);
@@ -41,5 +41,5 @@ int BuildCharacterGenerator() {
 
     ExpandSet(FontImage, TextBase, TextPlainCopies);
     ExpandSet(FontImage + GlyphSetBytes, MosaicBase, MosaicPlainCopies);
-    return 1;
+    return true;
 }

@@ -48,11 +48,11 @@ extern uint8_t FrameBitmap[FrameLines][FrameLineBytes]; // 1 white, 0 black; lin
 extern uint32_t frame_count;                            // frames drawn; RenderThread only
 extern uint8_t blink_mask;                              // 0xFF in frames 8-15 of 16, else 0x7F
 
-// Reads font.bin from the working directory and builds the GlyphTable. 1 ok, 0 when the file
+// Reads font.bin from the working directory and builds the GlyphTable. False when the file
 // cannot be opened (missing, unreadable or not a plain file); the tables are then left as they
 // were. A short file or a read error leaves the rest of FontImage zero; bytes past 2,560 are not
 // read.
-int BuildCharacterGenerator();
+bool BuildCharacterGenerator();
 
 // True for the bytes that switch the glyph set (0x01-0x07, 0x11-0x17, and the same with bit 7).
 inline bool IsControlCode(uint8_t m) { return (m & 0x07) != 0 && (m & 0x68) == 0; }

@@ -51,13 +51,13 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
     PutBig32(out, Crc32(out.data() + start, out.size() - start));
 }
 
-int WriteBytes(const char* path, const std::vector<uint8_t>& bytes) {
-    return WriteFileReplacing(path, bytes.data(), bytes.size()) ? 1 : 0;
+bool WriteBytes(const char* path, const std::vector<uint8_t>& bytes) {
+    return WriteFileReplacing(path, bytes.data(), bytes.size());
 }
 
 } // namespace
 
-int WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes]) {
+bool WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes]) {
     char header[32];
     int n = std::snprintf(header, sizeof header, "P4\n%d %d\n", FramePixels, FrameLines);
     std::vector<uint8_t> file(header, header + n);
@@ -67,11 +67,11 @@ int WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes]) {
     return WriteBytes(path, file);
 }
 
-int WriteFramePng(const char* path, const uint8_t (*frame)[FrameLineBytes]) {
+bool WriteFramePng(const char* path, const uint8_t (*frame)[FrameLineBytes]) {
     return WritePng1Bit(path, &frame[0][0], FramePixels, FrameLines, FrameLineBytes);
 }
 
-int WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, int row_bytes) {
+bool WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, int row_bytes) {
     if (Crc32Table[1] == 0) BuildCrc32Table();
     const int line_bytes = (width + 7) / 8;
 

@@ -6,13 +6,14 @@
 
 #include <cstdint>
 
-// Writes a frame (FrameBitmap unless given) as a binary PBM (P4, 240 x 240, 1 = black). 1 ok, 0 on any file error.
-int WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes] = FrameBitmap);
+// Writes a frame (FrameBitmap unless given) as a binary PBM (P4, 240 x 240, 1 = black). False on
+// any file error.
+bool WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes] = FrameBitmap);
 
-// Writes a frame (FrameBitmap unless given) as a one-bit greyscale PNG. 1 ok, 0 on any file error.
-int WriteFramePng(const char* path, const uint8_t (*frame)[FrameLineBytes] = FrameBitmap);
+// Writes a frame (FrameBitmap unless given) as a one-bit greyscale PNG. False on any file error.
+bool WriteFramePng(const char* path, const uint8_t (*frame)[FrameLineBytes] = FrameBitmap);
 
 // Writes width x height pixels from rows of row_bytes bytes each (bit 7 of a byte is the leftmost
 // pixel, 1 = white) as a one-bit greyscale PNG, the image data in zlib stored blocks, so no
-// compression library is needed. 1 ok, 0 on any file error.
-int WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, int row_bytes);
+// compression library is needed. False on any file error.
+bool WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, int row_bytes);

@@ -45,12 +45,12 @@ void ReadSettings() {
     std::memcpy(Settings.files_folder, image + 4, FilesFolderSize);
 }
 
-int WriteSettings() {
+bool WriteSettings() {
     uint8_t image[SettingsFileSize];
     EncodeSettings(image);
 
     // Through a temporary file renamed over Lunabrik.cfg: never a half-written settings file.
-    return WriteFileReplacing(SettingsFileName, image, sizeof image) ? 1 : 0;
+    return WriteFileReplacing(SettingsFileName, image, sizeof image);
 }
 
 void CopyFilesFolder(char out[FilesFolderSize]) {

@@ -30,8 +30,9 @@ extern SettingsRecord Settings;
 // Reads Lunabrik.cfg from the working directory once at start; the defaults when it is missing or
 // is not a plain file (a folder, FIFO or device, also through a link).
 void ReadSettings();
-// Writes the record to Lunabrik.cfg (through a temporary file renamed over it). 1 ok, 0 failed.
-int WriteSettings();
+// Writes the record to Lunabrik.cfg (through a temporary file renamed over it). False when it
+// failed.
+bool WriteSettings();
 // The folder as text: at most 255 characters, always zero-ended in out.
 void CopyFilesFolder(char out[FilesFolderSize]);
 // Sets the folder text (at most 255 characters are kept); the bytes after the zero are zeroed.

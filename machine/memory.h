@@ -28,7 +28,6 @@ constexpr uint32_t DevDosRomSize = 4096;
 constexpr uint16_t ScreenMemoryAddress = 0x7C00;
 constexpr uint32_t ScreenMemorySize = 1024;
 
-// Fills memory and loads basic.rom and dev_dos.rom from the working directory. Returns 1 when both
-// images were read, 0 otherwise; on 0, *missing_file (when given) names the image that could not
-// be opened.
-int LoadAddressSpace(const char** missing_file = nullptr);
+// Fills memory and loads basic.rom and dev_dos.rom from the working directory. True when both
+// images were read; on false, *missing_file (when given) names the image that could not be opened.
+bool LoadAddressSpace(const char** missing_file = nullptr);

@@ -173,7 +173,7 @@ bool SystemBoot(const BootOptions& options, BootReport& report) {
         report.missing_rom = missing ? missing : "basic.rom";
         return false;
     }
-    report.font_loaded = BuildCharacterGenerator() == 1;
+    report.font_loaded = BuildCharacterGenerator();
     FontLoaded = report.font_loaded;
     if (options.create_default_files_folder) PrepareFilesFolder(report);
     PacerReset();

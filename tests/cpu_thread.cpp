@@ -218,6 +218,7 @@ TEST_F(ProcessorThread, PauseStopsEverythingUntilClearedAndGivesWayToResetAndQui
     EXPECT_EQ(ReadMemoryShared(0x9001), 1) << "nothing runs after a reset while paused";
     ClearControlFlags(PAUSE);
     EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 2; })) << "restarted at 0";
+    EXPECT_TRUE(WaitUntil([] { return !ProcessorPaused(); }));
 
     ASSERT_TRUE(pause());
     EXPECT_TRUE(cpu.Quit(250ms)) << "QUIT ends a paused thread";

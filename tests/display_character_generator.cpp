@@ -29,7 +29,7 @@ void ExpectTableFromFont(const ref::Font& f) {
 TEST(CharacterGenerator, ExpandsEveryGlyphOfARandomFont) {
     for (uint32_t seed : {1u, 77u}) {
         ref::Font f = ref::MakeFont(seed, true);
-        ASSERT_EQ(ref::InstallFont(f), 1);
+        ASSERT_TRUE(ref::InstallFont(f));
         EXPECT_EQ(0, std::memcmp(FontImage, f.data(), f.size()));
         ExpectTableFromFont(f);
     }
@@ -46,7 +46,7 @@ TEST(CharacterGenerator, InverseCopiesAtTheRangeEdges) {
     set_glyph(true, 32, 0x54);
     set_glyph(true, 33, 0x54);
     set_glyph(true, 0x41, 0x03);
-    ASSERT_EQ(ref::InstallFont(f), 1);
+    ASSERT_TRUE(ref::InstallFont(f));
 
     struct Case {
         int column;
@@ -79,7 +79,7 @@ TEST(CharacterGenerator, ShortAndLongFiles) {
     for (size_t size : {size_t(0), size_t(1), size_t(1279), size_t(1280), size_t(2000),
                         size_t(2559), size_t(2560), size_t(4096)}) {
         SCOPED_TRACE(size);
-        ASSERT_EQ(ref::InstallFont(f, size), 1);
+        ASSERT_TRUE(ref::InstallFont(f, size));
         ref::Font expected{};
         std::memcpy(expected.data(), f.data(), std::min(size, expected.size()));
         EXPECT_EQ(0, std::memcmp(FontImage, expected.data(), expected.size()));
@@ -89,7 +89,7 @@ TEST(CharacterGenerator, ShortAndLongFiles) {
 
 TEST(CharacterGenerator, TextSetOnlyFileGivesDarkMosaicsAndLitCopies) {
     ref::Font f = ref::MakeFont(9, false);
-    ASSERT_EQ(ref::InstallFont(f, 1280), 1);
+    ASSERT_TRUE(ref::InstallFont(f, 1280));
     for (int p = 0; p < 10; ++p) {
         for (int code = 0; code < 128; ++code) {
             EXPECT_EQ(GlyphTable[p][code], f[10 * code + p]);
@@ -102,18 +102,18 @@ TEST(CharacterGenerator, TextSetOnlyFileGivesDarkMosaicsAndLitCopies) {
 // A font.bin that cannot be opened as a file gives 0 and leaves the tables as they were.
 TEST(CharacterGenerator, UnusableFontFileLeavesTablesAlone) {
     ref::Font f = ref::MakeFont(3, true);
-    ASSERT_EQ(ref::InstallFont(f), 1);
+    ASSERT_TRUE(ref::InstallFont(f));
     uint8_t before[10][512];
     std::memcpy(before, GlyphTable, sizeof before);
 
     {
         ScratchFolder folder; // no font.bin
-        EXPECT_EQ(BuildCharacterGenerator(), 0);
+        EXPECT_FALSE(BuildCharacterGenerator());
     }
     {
         ScratchFolder folder;
         ASSERT_EQ(mkdir("font.bin", 0755), 0);
-        EXPECT_EQ(BuildCharacterGenerator(), 0) << "a folder named font.bin";
+        EXPECT_FALSE(BuildCharacterGenerator()) << "a folder named font.bin";
     }
     EXPECT_EQ(0, std::memcmp(before, GlyphTable, sizeof before));
     EXPECT_EQ(0, std::memcmp(FontImage, f.data(), f.size()));

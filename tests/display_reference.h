@@ -33,7 +33,7 @@ inline Font MakeFont(uint32_t seed, bool low_bits) {
 
 // Writes the first size bytes of the font (padded by extra bytes of 0xEE past 2,560) as font.bin in
 // a scratch folder and builds the character generator from it.
-inline int InstallFont(const Font& f, size_t size = 2560) {
+inline bool InstallFont(const Font& f, size_t size = 2560) {
     ScratchFolder folder;
     std::string bytes(reinterpret_cast<const char*>(f.data()), std::min(size, f.size()));
     if (size > f.size()) bytes.append(size - f.size(), char(0xEE));

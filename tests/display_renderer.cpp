@@ -18,7 +18,7 @@ class Renderer : public ::testing::Test {
         font = ref::MakeFont(1234, false);
         for (int p = 0; p < 10; ++p)
             font[10 * 0x20 + p] = 0; // blank text space
-        ASSERT_EQ(ref::InstallFont(font), 1);
+        ASSERT_TRUE(ref::InstallFont(font));
     }
     // The six pixels of cell c in pixel row p of text row r, bit 5 leftmost.
     static int CellPixels(int r, int p, int c) {
@@ -118,7 +118,7 @@ TEST_F(Renderer, WhichBytesAreControlCodes) {
 // frames of both phases: the whole picture against the reference.
 TEST_F(Renderer, RandomScreensMatchTheReference) {
     font = ref::MakeFont(42, true);
-    ASSERT_EQ(ref::InstallFont(font), 1);
+    ASSERT_TRUE(ref::InstallFont(font));
     uint32_t seed = 99;
     for (int round = 0; round < 6; ++round) {
         ref::Grid g;
@@ -136,7 +136,7 @@ TEST_F(Renderer, RandomScreensMatchTheReference) {
 TEST_F(Renderer, LowBitsSpillWithinGroupsOfFour) {
     for (int p = 0; p < 10; ++p)
         font[10 * 0x2E + p] = 0x03;
-    ASSERT_EQ(ref::InstallFont(font), 1);
+    ASSERT_TRUE(ref::InstallFont(font));
     ref::Grid g = ref::FilledGrid(0x20);
     g[3].fill(0x2E);
     ASSERT_EQ(ref::RenderAndCompare(font, g, 0), "");
@@ -189,7 +189,7 @@ TEST_F(Renderer, RowsFollowTheBlockLayout) {
 }
 
 TEST_F(Renderer, ShortFontShowsLitBlocksForInverseMosaics) {
-    ASSERT_EQ(ref::InstallFont(font, 1280), 1);
+    ASSERT_TRUE(ref::InstallFont(font, 1280));
     ref::Font short_font{};
     std::memcpy(short_font.data(), font.data(), 1280);
     ref::Grid g = ref::FilledGrid(0x20);
@@ -214,7 +214,7 @@ TEST_F(Renderer, PbmFileHoldsTheFrameInverted) {
     frame_count = 8;
     RenderFrame();
     ScratchFolder folder;
-    ASSERT_EQ(WriteFramePbm("frame.pbm"), 1);
+    ASSERT_TRUE(WriteFramePbm("frame.pbm"));
     std::string file = folder.ReadFile("frame.pbm");
     const std::string header = "P4\n240 240\n";
     ASSERT_EQ(file.size(), header.size() + 240 * 30);
@@ -224,7 +224,7 @@ TEST_F(Renderer, PbmFileHoldsTheFrameInverted) {
             ASSERT_EQ(uint8_t(file[header.size() + 30 * y + i]), uint8_t(~FrameBitmap[y][i]))
                 << y << " " << i;
     EXPECT_EQ(uint8_t(file[header.size()]), 0x03) << "six lit pixels at the top left are 0 in PBM";
-    EXPECT_EQ(WriteFramePbm("no/such/folder/frame.pbm"), 0);
+    EXPECT_FALSE(WriteFramePbm("no/such/folder/frame.pbm"));
 }
 
 // A picture that cannot be written leaves the old file whole and no temporary file behind.
@@ -237,12 +237,12 @@ TEST_F(Renderer, FailedPictureWriteKeepsTheOldFile) {
     const std::string pid = std::to_string(long(getpid()));
     ASSERT_EQ(mkdir(("old.png." + pid + ".tmp").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(("old.pbm." + pid + ".tmp").c_str(), 0755), 0);
-    EXPECT_EQ(WriteFramePng("old.png"), 0);
-    EXPECT_EQ(WriteFramePbm("old.pbm"), 0);
+    EXPECT_FALSE(WriteFramePng("old.png"));
+    EXPECT_FALSE(WriteFramePbm("old.pbm"));
     EXPECT_EQ(folder.ReadFile("old.png"), "previous picture");
     EXPECT_EQ(folder.ReadFile("old.pbm"), "previous picture");
     ASSERT_EQ(rmdir(("old.png." + pid + ".tmp").c_str()), 0);
-    EXPECT_EQ(WriteFramePng("old.png"), 1);
+    EXPECT_TRUE(WriteFramePng("old.png"));
     EXPECT_EQ(folder.ReadFile("old.png").substr(1, 3), "PNG");
     EXPECT_NE(access(("old.png." + pid + ".tmp").c_str(), F_OK), 0);
 }

@@ -10,7 +10,7 @@ TEST(AddressSpace, FillValuesAndImagesAfterLoading) {
     ScratchFolder folder;
     folder.WriteFile("basic.rom", std::string(100, '\x11'));
     folder.WriteFile("dev_dos.rom", std::string(5000, '\x22'));
-    ASSERT_EQ(LoadAddressSpace(), 1);
+    ASSERT_TRUE(LoadAddressSpace());
     EXPECT_EQ(ReadByte(0x0000), 0x11);
     EXPECT_EQ(ReadByte(99), 0x11);
     EXPECT_EQ(ReadByte(100), 0xFF); // short image: fill value stands
@@ -30,10 +30,10 @@ TEST(AddressSpace, FillValuesAndImagesAfterLoading) {
 TEST(AddressSpace, MissingImagesFailAndNameTheFile) {
     ScratchFolder folder;
     const char* missing = nullptr;
-    EXPECT_EQ(LoadAddressSpace(&missing), 0);
+    EXPECT_FALSE(LoadAddressSpace(&missing));
     EXPECT_STREQ(missing, "basic.rom");
     folder.WriteFile("basic.rom", "x");
-    EXPECT_EQ(LoadAddressSpace(&missing), 0);
+    EXPECT_FALSE(LoadAddressSpace(&missing));
     EXPECT_STREQ(missing, "dev_dos.rom");
     EXPECT_EQ(ReadByte(0x0000), 'x'); // memory keeps what the first image wrote
 }

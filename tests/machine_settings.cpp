@@ -129,7 +129,7 @@ TEST(Settings, WriteThenReadRestoresBothValuesAndTheWholeImage) {
     ScratchFolder folder;
     SetWaitstates(-123456);
     SetFilesFolder("some/folder/");
-    ASSERT_EQ(WriteSettings(), 1);
+    ASSERT_TRUE(WriteSettings());
     std::string image = folder.ReadFile(SettingsFileName);
     ASSERT_EQ(image.size(), 260u);
     EXPECT_EQ(image.substr(0, 4), std::string("\xC0\x1D\xFE\xFF", 4)); // -123456 little-endian
@@ -144,7 +144,7 @@ TEST(Settings, WriteThenReadRestoresBothValuesAndTheWholeImage) {
     odd[259] = 'z';
     folder.WriteFile(SettingsFileName, odd);
     ReadSettings();
-    ASSERT_EQ(WriteSettings(), 1);
+    ASSERT_TRUE(WriteSettings());
     EXPECT_EQ(folder.ReadFile(SettingsFileName), odd);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
 }
@@ -154,7 +154,7 @@ TEST(Settings, FailedWriteReturnsZeroAndKeepsTheOldFile) {
     {
         ScratchFolder folder; // Lunabrik.cfg is a directory
         std::filesystem::create_directory(SettingsFileName);
-        EXPECT_EQ(WriteSettings(), 0);
+        EXPECT_FALSE(WriteSettings());
         EXPECT_TRUE(std::filesystem::is_directory(SettingsFileName));
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
     }
@@ -168,17 +168,17 @@ TEST(Settings, FailedWriteReturnsZeroAndKeepsTheOldFile) {
         small.rlim_cur = 100;
         auto previous = std::signal(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &small);
-        int result = WriteSettings();
+        bool result = WriteSettings();
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
-        EXPECT_EQ(result, 0);
+        EXPECT_FALSE(result);
         EXPECT_EQ(folder.ReadFile(SettingsFileName), old);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
     }
     {
         ScratchFolder folder; // a working directory nobody may create files in, root included
         std::filesystem::current_path("/proc");
-        EXPECT_EQ(WriteSettings(), 0);
+        EXPECT_FALSE(WriteSettings());
     }
 }
 
