@@ -88,15 +88,17 @@ int main(int argc, char** argv) {
         real_program += std::to_string(n * 10) + " REM LINE " + std::to_string(n) + " ABCDEFGH\n";
     const double real = status ? -1 : Paste(real_program);
     Paste("LIST " + std::to_string(real_lines * 10 - 20) + "-\n");
-    const bool real_whole = WaitForScreen(
-        std::to_string(real_lines * 10) + " REM LINE " + std::to_string(real_lines) + " ABCDEFGH", 10);
+    const bool real_whole = WaitForScreen(std::to_string(real_lines * 10) + " REM LINE " +
+                                              std::to_string(real_lines) + " ABCDEFGH",
+                                          10);
     SystemStop();
     std::filesystem::remove_all(folder);
 
     std::printf("paste at full speed: %.0f characters/s (%zu characters), listed back %s\n", fast,
                 program.size(), whole ? "whole" : "NOT WHOLE");
-    std::printf("paste at a real ABC80's pace: %.0f characters/s (%zu characters), listed back %s\n",
-                real, real_program.size(), real_whole ? "whole" : "NOT WHOLE");
+    std::printf(
+        "paste at a real ABC80's pace: %.0f characters/s (%zu characters), listed back %s\n", real,
+        real_program.size(), real_whole ? "whole" : "NOT WHOLE");
     if (fast < 0 || real < 0 || !whole || !real_whole) return 1;
     const bool met = fast >= RateGoal;
     std::printf("paste: %.0f characters/s at full speed; goal >= %.0f: %s\n", fast, RateGoal,

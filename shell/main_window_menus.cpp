@@ -102,7 +102,6 @@ void MainWindow::ShowKeyboardMode() {
         natural->setChecked(mode == KeyboardMode::Natural);
 }
 
-
 void MainWindow::ChooseFileToType() {
     const QString path = QFileDialog::getOpenFileName(this, "Type in file", QString(),
                                                       "BASIC and text files (*.bas *.BAS *.txt "
@@ -131,4 +130,3 @@ void MainWindow::SaveScreenshot() {
     if (!picture.save(path, "PNG"))
         ShowProblem(QString("Cannot write the screenshot %1.").arg(path));
 }
-

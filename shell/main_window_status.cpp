@@ -40,4 +40,3 @@ void MainWindow::UpdateStatus() {
         warning_label_->show();
     }
 }
-

@@ -130,4 +130,3 @@ void MainWindow::Paste() {
 void MainWindow::CopyScreen() {
     QApplication::clipboard()->setText(QString::fromStdString(ScreenAsText()));
 }
-

@@ -69,8 +69,9 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     BootReport report;
     if (!StartCore(report)) {
         if (!PlatformIsHeadless()) {
-            QMessageBox box(QMessageBox::Critical, "Lunabrik",
-                            QString::fromStdString(MissingImageMessage(report.missing_rom, LookedIn)));
+            QMessageBox box(
+                QMessageBox::Critical, "Lunabrik",
+                QString::fromStdString(MissingImageMessage(report.missing_rom, LookedIn)));
             box.setObjectName("missingRom");
             box.exec();
         }

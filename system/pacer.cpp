@@ -42,10 +42,11 @@ bool PositionalDown[256] = {};
 
 bool WaitingTake = false; // a counted key went down and the machine has not taken it yet
 KeyWatch Watch;
-uint64_t ReadyAt = 0; // processor T-states before which nothing more happens
+uint64_t ReadyAt = 0;    // processor T-states before which nothing more happens
 bool AfterEnter = false; // ReadyAt ends the pause after Enter
-PacerStatus Counts;   // the all-time counts
-std::atomic<bool> Armed{false}; // Busy() as of the last change: the processor's hook looks only then
+PacerStatus Counts;      // the all-time counts
+std::atomic<bool> Armed{
+    false}; // Busy() as of the last change: the processor's hook looks only then
 
 uint64_t Now() { return ReadProcessorCounts().tstates; }
 

@@ -31,9 +31,9 @@ constexpr uint32_t PacerHostKeys = 256;
 constexpr size_t PacerQueueLimit = 4096;
 
 struct PacerPace {
-    uint32_t hold_tstates = 3000;        // a key stays down this long after the machine took it
-    uint32_t gap_tstates = 3000;         // after a release, before the next key goes down
-    uint32_t enter_gap_tstates = 60000;  // the same after Enter: the machine runs the line
+    uint32_t hold_tstates = 3000;       // a key stays down this long after the machine took it
+    uint32_t gap_tstates = 3000;        // after a release, before the next key goes down
+    uint32_t enter_gap_tstates = 60000; // the same after Enter: the machine runs the line
 };
 
 struct PacerStatus {
@@ -66,7 +66,8 @@ void PacerStroke(const KeyStroke& key);
 // Drops the text being typed and every text queued; typed keys stay in the queue.
 void PacerCancelText();
 // The host keys are no longer down (focus lost, a menu or dialog took the keyboard): what the
-// pacer holds is let go of once the machine has taken it; queued keys stay, as presses and releases.
+// pacer holds is let go of once the machine has taken it; queued keys stay, as presses and
+// releases.
 void PacerReleaseHeld();
 
 // Advances the queue; call often (every 100 microseconds or so of host time while PacerBusy, or

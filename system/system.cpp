@@ -184,7 +184,8 @@ bool SystemBoot(const BootOptions& options, BootReport& report) {
 std::string MissingImageMessage(const char* file, const std::vector<std::string>& looked_in) {
     char here[4096];
     if (!getcwd(here, sizeof here)) std::strcpy(here, ".");
-    std::string text = std::string("Cannot open ") + file + " in the folder " + here + ".\nLooked in:";
+    std::string text =
+        std::string("Cannot open ") + file + " in the folder " + here + ".\nLooked in:";
     for (const auto& f : looked_in)
         text += "\n  " + f;
     return text + "\nPut basic.rom, dev_dos.rom and font.bin (the free images are installed in "

@@ -26,7 +26,7 @@ struct BootOptions {
 
 struct BootReport {
     const char* missing_rom = nullptr; // the ROM image that could not be loaded, or null
-    bool font_loaded = false;          // false: font.bin missing or unreadable, the display is black
+    bool font_loaded = false; // false: font.bin missing or unreadable, the display is black
     bool files_folder_created = false; // the default files folder was created now
     int files_folder_error = 0;        // errno of a failed attempt to create it, else 0
 };

@@ -140,7 +140,8 @@ int TypeSpaced(const std::string& codes) {
     for (char code : codes) {
         PacerType(std::string(1, code));
         const long until = TickCount + 2 * Opts.key_ticks;
-        const int rc = RunTicksUntil(MaxTicks, [until] { return !PacerBusy() && TickCount >= until; });
+        const int rc =
+            RunTicksUntil(MaxTicks, [until] { return !PacerBusy() && TickCount >= until; });
         if (rc >= 0) return rc;
     }
     return -1;
@@ -168,7 +169,7 @@ int WritePicture(const Action& a) {
         std::memcpy(frame, FrameBitmap, sizeof frame);
     }
     const bool ok = a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str(), frame)
-                                               : WriteFramePng(a.text.c_str(), frame);
+                                              : WriteFramePng(a.text.c_str(), frame);
     if (ok) return -1;
     std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
                  std::strerror(errno));

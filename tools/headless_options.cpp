@@ -258,4 +258,3 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
     }
     return -1;
 }
-

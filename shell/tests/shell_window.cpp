@@ -447,8 +447,9 @@ TEST_F(ShellWindow, NoKeyIsLostToAPasteADialogOrAMenu) {
     // The window's keyboard goes to the screen (offscreen, the window itself is not active again).
     ASSERT_TRUE(WaitFor([&] { return window->focusWidget() == display; }));
     TypeKeys(display, "PRINT 12345\r");
-    ASSERT_TRUE(WaitFor([&] { return Copied().find("PRINT 12345\n 12345\n") != std::string::npos; }))
-        << Copied();
+    ASSERT_TRUE(WaitFor([&] {
+        return Copied().find("PRINT 12345\n 12345\n") != std::string::npos;
+    })) << Copied();
 }
 
 // Keys typed far faster than the machine reads them (press and release with no time between,
