@@ -141,10 +141,8 @@ TEST_F(ProcessorThread, TicksAndKeysFromAnotherThreadReachTheHandlers) {
     EXPECT_TRUE(cpu.Quit());
 }
 
-// At real speed the thread blocks once a tick's 60,000 T-states are spent: nothing runs until the
-// next TICK, and TICK, RESET and QUIT each wake it at once. The NMI handler counts ticks at 0x9000;
-// the program counts its starts at 0x9001, then spins.
-TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
+// The NMI handler counts ticks at 0x9000; the program counts its starts at 0x9001, then spins.
+void LoadTickAndStartCounter() {
     LoadCode(0x0066, {0xF5, 0x3A, 0x00, 0x90, 0x3C, 0x32, 0x00, 0x90, 0xF1, 0xED, 0x45});
     LoadCode(0x0000, {
                          0x31, 0x00, 0xF0, // LD SP,F000h
@@ -155,6 +153,13 @@ TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
                      });
     MachineMemory[0x9000] = 0;
     MachineMemory[0x9001] = 0;
+}
+
+// At real speed the thread blocks once a tick's 60,000 T-states are spent: nothing runs until the
+// next TICK, and TICK, RESET and QUIT each wake it at once. The NMI handler counts ticks at 0x9000;
+// the program counts its starts at 0x9001, then spins.
+TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
+    LoadTickAndStartCounter();
     SetWaitstates(RealSpeedWaitstates);
     RunningProcessor cpu;
     ASSERT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
@@ -182,16 +187,7 @@ TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
 // set; clearing it resumes (the tick is taken); RESET is carried out but the machine stays paused;
 // QUIT ends it at once. The NMI handler counts ticks at 0x9000, the program its starts at 0x9001.
 TEST_F(ProcessorThread, PauseStopsEverythingUntilClearedAndGivesWayToResetAndQuit) {
-    LoadCode(0x0066, {0xF5, 0x3A, 0x00, 0x90, 0x3C, 0x32, 0x00, 0x90, 0xF1, 0xED, 0x45});
-    LoadCode(0x0000, {
-                         0x31, 0x00, 0xF0, // LD SP,F000h
-                         0x3A, 0x01, 0x90, // LD A,(9001h)
-                         0x3C,             // INC A
-                         0x32, 0x01, 0x90, // LD (9001h),A
-                         0x18, 0xFE,       // JR $
-                     });
-    MachineMemory[0x9000] = 0;
-    MachineMemory[0x9001] = 0;
+    LoadTickAndStartCounter();
     RunningProcessor cpu;
     ASSERT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 1; }));
     auto pause = [] {
