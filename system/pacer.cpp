@@ -337,3 +337,8 @@ PacerStatus PacerReadStatus() {
     }
     return s;
 }
+
+KeyboardRecord PacerKeyboard() {
+    std::lock_guard lock(Mutex);
+    return KeyboardState;
+}

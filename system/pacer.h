@@ -19,6 +19,7 @@
 // deterministic driver. It alone touches the keyboard model.
 #pragma once
 
+#include "machine/keyboard.h"
 #include "system/typing.h"
 
 #include <cstddef>
@@ -82,3 +83,6 @@ void PacerPeriodEnd();
 // True while anything is queued or held.
 bool PacerBusy();
 PacerStatus PacerReadStatus();
+// The keyboard model as the pacer left it, read under its lock (the pacer may be pressing keys on
+// another thread).
+KeyboardRecord PacerKeyboard();

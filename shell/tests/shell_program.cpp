@@ -214,12 +214,12 @@ TEST_F(ShellThread, AutoRepeatsAreDropped) {
     }
     for (int i = 0; i < 3; ++i)
         SendKey(display, QEvent::KeyPress, ScanA, {}, true);
-    EXPECT_TRUE(WaitFor([] { return KeyboardState.held_keys == 1; }));
+    EXPECT_TRUE(WaitFor([] { return PacerKeyboard().held_keys == 1; }));
     EXPECT_EQ(PacerReadStatus().keys_waiting, 0u) << "no repeat was queued";
     SendKey(display, QEvent::KeyRelease, ScanA);
     EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0x61; }, 30000))
         << "one release ends the one press";
-    EXPECT_EQ(KeyboardState.held_keys, 0);
+    EXPECT_EQ(PacerKeyboard().held_keys, 0);
 }
 
 TEST_F(ShellThread, AltCombinationsAndF10StayWithTheDesktop) {
@@ -229,7 +229,7 @@ TEST_F(ShellThread, AltCombinationsAndF10StayWithTheDesktop) {
     SendKey(display, QEvent::KeyPress, ScanA, Qt::AltModifier);
     SendKey(display, QEvent::KeyPress, ScanF10);
     EXPECT_EQ(ReadInPort(KeyboardPort), 0);
-    EXPECT_EQ(KeyboardState.held_keys, 0);
+    EXPECT_EQ(PacerKeyboard().held_keys, 0);
     EXPECT_FALSE(ReadControlFlags() & KEY);
 }
 
@@ -247,7 +247,7 @@ TEST_F(ShellThread, FocusLossReleasesTheKeyAndAClickTakesItBack) {
     other.setFocus();
     EXPECT_FALSE(display->hasFocus());
     EXPECT_TRUE(WaitFor([] { return ReadInPort(KeyboardPort) == 0x61; }, 30000));
-    EXPECT_EQ(KeyboardState.held_keys, 0);
+    EXPECT_EQ(PacerKeyboard().held_keys, 0);
     QTest::mouseClick(display, Qt::LeftButton);
     EXPECT_TRUE(display->hasFocus());
 }
