@@ -14,6 +14,7 @@
 #include "shell/preferences.h"
 #include "shell/program.h"
 #include "shell/scan_code.h"
+#include "shell/typed_file.h"
 #include "shell_test_support.h"
 #include "test_support.h"
 #include "ui_config_dialog.h"
