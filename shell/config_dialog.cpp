@@ -1,5 +1,6 @@
 #include "shell/config_dialog.h"
 
+#include "host/file_io.h"
 #include "host/settings.h"
 #include "shell/decimal_text.h"
 #include "shell/preferences.h"
@@ -181,10 +182,14 @@ void ConfigDialog::ChooseFolder() {
 void ConfigDialog::Ok() {
     if (!TakeFields()) return;
     if (!WriteSettings()) {
+        const std::string refusal = OutputRefusal(SettingsFileName);
         QMessageBox::warning(this, "Lunabrik Config",
-                             QString("The settings could not be saved to %1 in %2.\n"
+                             QString("The settings could not be saved to %1 in %2%3.\n"
                                      "They stay in force until Lunabrik ends.")
-                                 .arg(SettingsFileName, QDir::currentPath()));
+                                 .arg(SettingsFileName, QDir::currentPath(),
+                                      refusal.empty() ? QString()
+                                                      : QString(" (it is %1, not a plain file)")
+                                                            .arg(QString::fromStdString(refusal))));
     }
     accept();
 }

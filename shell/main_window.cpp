@@ -2,6 +2,7 @@
 
 #include "cpu/processor.h"
 #include "display/display.h"
+#include "host/file_io.h"
 #include "machine/control.h"
 #include "system/startup.h"
 #include "shell/about_dialog.h"
@@ -13,6 +14,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QBuffer>
 #include <QLayout>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -470,8 +472,17 @@ void MainWindow::SaveScreenshot() {
     const int f = display_->Factor();
     QImage picture = display_->Picture().scaled(FramePixels * f, FrameLines * f,
                                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    if (!picture.save(path, "PNG"))
-        ShowProblem(QString("Cannot write the screenshot %1.").arg(path));
+    QByteArray png;
+    QBuffer buffer(&png);
+    const QByteArray name = QFile::encodeName(path);
+    if (buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
+        WriteFileReplacing(name.constData(), png.constData(), size_t(png.size())))
+        return;
+    const std::string refusal = OutputRefusal(name.constData());
+    ShowProblem(refusal.empty() ? QString("Cannot write the screenshot %1.").arg(path)
+                                : QString("Not writing the screenshot %1: it is %2, not a plain "
+                                          "file.")
+                                      .arg(path, QString::fromStdString(refusal)));
 }
 
 // --- Status bar --------------------------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include "machine/charmap.h"
 #include "machine/control.h"
 #include "host/data_folder.h"
+#include "host/file_io.h"
 #include "machine/host_files.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
@@ -546,8 +547,13 @@ int WritePicture(const Action& a) {
     int ok =
         a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str()) : WriteFramePng(a.text.c_str());
     if (ok) return -1;
-    std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
-                 std::strerror(errno));
+    const std::string refusal = OutputRefusal(a.text.c_str());
+    if (!refusal.empty())
+        std::fprintf(stderr, "lunabrik-headless: not writing %s: it is %s, not a plain file\n",
+                     a.text.c_str(), refusal.c_str());
+    else
+        std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
+                     std::strerror(errno));
     return ExitUsage;
 }
 
