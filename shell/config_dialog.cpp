@@ -76,6 +76,7 @@ ConfigDialog::ConfigDialog(QWidget* parent)
     CopyFilesFolder(folder);
     ui_->waitstates->setText(QString::number(Waitstates()));
     ui_->filesFolder->setText(QString::fromUtf8(folder));
+    shown_folder_ = ui_->filesFolder->text();
     ui_->waitstates->setFocus();
 
     // The speed choice above the waitstates field, what the field means beside it, the keyboard
@@ -158,8 +159,13 @@ bool ConfigDialog::TakeFields() {
     SetWaitstates(waitstates);
     SaveKeyboardMode(keyboard_->currentIndex() == 0 ? KeyboardMode::Natural
                                                     : KeyboardMode::Positional);
-    QByteArray folder = Utf8Prefix(ui_->filesFolder->text(), FilesFolderSize - 1);
-    SetFilesFolder(folder.constData());
+    // The field shows the folder as UTF-8; a folder whose bytes are not UTF-8 would come back
+    // changed, so only an edited field is taken.
+    if (ui_->filesFolder->text() != shown_folder_) {
+        QByteArray folder = Utf8Prefix(ui_->filesFolder->text(), FilesFolderSize - 1);
+        SetFilesFolder(folder.constData());
+        shown_folder_ = ui_->filesFolder->text();
+    }
     return true;
 }
 
