@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 constexpr int SettingsFileSize = 260;
 constexpr int FilesFolderSize = 256;
@@ -40,3 +41,13 @@ int WriteSettings();
 void CopyFilesFolder(char out[FilesFolderSize]);
 // Sets the folder text (at most 255 characters are kept); the bytes after the zero are zeroed.
 void SetFilesFolder(const char* folder);
+
+// Idle iterations per second of the processor's pacing wait on this computer, measured once (a
+// few milliseconds) and remembered.
+double PacingIterationsPerSecond();
+
+// When waitstates would make one 20 ms tick of the machine take more than a second here (a
+// Lunabrik.cfg written as text, say, reads as a huge number): a one-line notice naming the value,
+// the file it came from and, in how_to_set, how to set a speed. Empty otherwise.
+std::string SlowWaitstatesNotice(int32_t waitstates, double idle_per_second,
+                                 const std::string& file, const std::string& how_to_set);

@@ -8,7 +8,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QMessageBox>
@@ -27,32 +26,11 @@ QByteArray Utf8Prefix(const QString& text, int max) {
     return bytes.left(end);
 }
 
-// The processor's pacing wait, as it runs before every instruction.
-[[gnu::noinline]] void IdleLoop(int32_t n) {
-    volatile int32_t counter = n;
-    while (counter > 0)
-        counter = counter - 1;
-}
-
 QByteArray WaitstatesText(const QLineEdit* field) { return field->text().left(255).toLatin1(); }
 
 } // namespace
 
-double IdleIterationsPerSecond() {
-    static double per_second = [] {
-        constexpr int32_t Iterations = 1 << 20;
-        double best = 0;
-        for (int round = 0; round < 3; ++round) {
-            QElapsedTimer timer;
-            timer.start();
-            IdleLoop(Iterations);
-            const double seconds = std::max(timer.nsecsElapsed(), qint64(1)) / 1e9;
-            best = std::max(best, Iterations / seconds);
-        }
-        return best;
-    }();
-    return per_second;
-}
+double IdleIterationsPerSecond() { return PacingIterationsPerSecond(); }
 
 QString WaitstatesMeaning(int32_t waitstates, double idle_per_second) {
     if (waitstates == -1) return "-1: a real ABC80's speed (3 MHz)";

@@ -96,7 +96,7 @@ TEST(HeadlessSettings, HugeWaitstatesIsNamedAtStart) {
     EXPECT_NE(run.err.find("speed"), std::string::npos) << run.err;
 
     // An ordinary slow-down says nothing.
-    folder.WriteFile("Lunabrik.cfg", std::string("\x10\x00\x00\x00Files/", 10));
+    folder.WriteFile("Lunabrik.cfg", std::string("\x10\0\0\0", 4) + "Files/");
     run = StartRunner(folder, "--ticks 2");
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.err.find("waitstates"), std::string::npos) << run.err;

@@ -619,6 +619,11 @@ int main(int argc, char** argv) {
     StartupReport report;
     if (!StartMachine(StartupOptions{}, report)) return MissingFile(report.missing_rom);
     if (!report.font_loaded) return MissingFile("font.bin");
+    const std::string slow = SlowWaitstatesNotice(
+        Waitstates(), PacingIterationsPerSecond(), Folder.folder + "/" + SettingsFileName,
+        "set a speed with the desktop program's Config > Speed (or write -1, a real ABC80, or 0, "
+        "full speed, as the file's first 4 bytes, little-endian)");
+    if (!slow.empty()) std::fprintf(stderr, "lunabrik-headless: %s\n", slow.c_str());
 
     StartWatchdog();
     if (Opts.realtime) StartRealTime();
