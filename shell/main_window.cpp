@@ -506,9 +506,11 @@ void MainWindow::SaveScreenshot() {
 // --- Status bar --------------------------------------------------------------------------------
 
 void MainWindow::SetStatusSources(std::function<bool(uint64_t&, uint64_t&)> speed,
-                                  std::function<bool(uint32_t&, QString&)> warnings) {
+                                  std::function<bool(uint32_t&, QString&)> warnings,
+                                  std::function<double()> clock) {
     speed_source_ = std::move(speed);
     warning_source_ = std::move(warnings);
+    clock_source_ = std::move(clock);
     speed_meter_.Clear();
 }
 
@@ -516,7 +518,8 @@ void MainWindow::UpdateStatus() {
     uint64_t instructions = 0, tstates = 0;
     SpeedFigure figure{};
     if (speed_source_ && speed_source_(instructions, tstates)) {
-        speed_meter_.Add(clock_.nsecsElapsed() / 1e9, instructions, tstates);
+        speed_meter_.Add(clock_source_ ? clock_source_() : clock_.nsecsElapsed() / 1e9,
+                         instructions, tstates);
         if (speed_meter_.Figure(figure)) {
             const double percent = figure.percent;
             speed_label_->setText(QString("%1 % of an ABC80, %2 MIPS")
