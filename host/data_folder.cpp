@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -30,13 +31,14 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-// mkdir -p, with mode 0755 for the folders it makes.
-bool MakeFolders(const std::string& path) {
+// mkdir -p, with mode 0755 for the folders it makes, and last_mode for the last one.
+bool MakeFolders(const std::string& path, mode_t last_mode) {
     std::string part;
     for (size_t i = 0; i <= path.size(); i++) {
         if (i == path.size() || (path[i] == '/' && i > 0)) {
             part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+            const mode_t mode = i == path.size() ? last_mode : 0755;
+            if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
         }
     }
     struct stat st;
@@ -58,16 +60,18 @@ std::string InstalledImageFolder() {
     return LUNABRIK_SHARE_DIR;
 }
 
-// Copies one image into the folder unless a file by that name is already there. A temporary file
-// is linked into place, so a file that appears meanwhile is never replaced.
+// Copies one image into the working directory unless a file by that name is already there. The
+// copy goes to a temporary file of this process's own (so first starts at the same time never
+// write into each other's copy) and is linked into place, so a file that appears meanwhile is
+// never replaced.
 bool CopyImage(const std::string& from, const std::string& to) {
     int in = OpenPlainFileForReading(from.c_str());
     if (in < 0) return false;
     std::string data(MaxImageSize, '\0');
     size_t size = ReadUpTo(in, data.data(), data.size());
     close(in);
-    std::string temporary = to + ".part";
-    int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    std::string temporary;
+    int out = CreateTemporaryBeside(to, temporary, 0644);
     if (out < 0) return false;
     bool ok = WriteAll(out, data.data(), size);
     if (close(out) != 0) ok = false;
@@ -76,39 +80,77 @@ bool CopyImage(const std::string& from, const std::string& to) {
     return ok;
 }
 
-bool PrepareFolder(const std::string& folder, DataFolderReport& report) {
-    if (!MakeFolders(folder)) {
+// Why the folder just entered cannot be trusted as the per-user folder: it belongs to another
+// user, or others may write into it (and so put images or a Lunabrik.cfg of theirs there).
+// Empty when it is the user's own.
+std::string Untrusted(const std::string& folder, uid_t user) {
+    struct stat st;
+    if (stat(".", &st) != 0)
+        return "cannot examine the folder " + folder + ": " + std::strerror(errno);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    const std::string advice =
+        "; Lunabrik uses only a per-user folder of your own that others cannot write. Make it "
+        "yours (or remove it to have it made anew), or name a folder with --dir FOLDER";
+    if (st.st_uid != user)
+        return "the per-user folder " + folder + " belongs to another user (uid " +
+               std::to_string(long(st.st_uid)) + ")" + advice;
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return "the per-user folder " + folder + " can be written by other users (mode " + mode +
+               ")" + advice;
+    return {};
+}
+
+// Enters the folder (made when missing), checks it when it is the per-user folder, then gives it
+// the images it lacks and a Files/ folder. Everything after the check works relative to the
+// folder entered, so swapping the path meanwhile changes nothing.
+bool PrepareFolder(const std::string& folder, bool per_user, const DataFolderChecks& checks,
+                   DataFolderReport& report) {
+    // A new per-user folder is private whatever the umask, so the check below passes for it.
+    if (!MakeFolders(folder, per_user ? 0700 : 0755)) {
         report.error = "cannot create the folder " + folder + ": " + std::strerror(errno);
         return false;
     }
-    report.images_from = InstalledImageFolder();
-    for (const char* name : ImageNames) {
-        const std::string target = folder + "/" + name;
-        if (Exists(target)) continue;
-        if (CopyImage(report.images_from + "/" + name, target)) report.installed.push_back(name);
-    }
-    mkdir((folder + "/Files").c_str(), 0755); // failure shows later as a failed open
+    const int previous = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (chdir(folder.c_str()) != 0) {
         report.error = "cannot enter the folder " + folder + ": " + std::strerror(errno);
+        if (previous >= 0) close(previous);
         return false;
     }
+    if (per_user) report.error = Untrusted(folder, checks.user);
+    if (previous >= 0) {
+        // Refused: back where the program started, nothing made in the folder.
+        if (!report.error.empty() && fchdir(previous) != 0) report.error += " (and cannot return)";
+        close(previous);
+    }
+    if (!report.error.empty()) return false;
+    report.images_from = checks.images.empty() ? InstalledImageFolder() : checks.images;
+    for (const char* name : ImageNames) {
+        if (Exists(name)) continue;
+        if (CopyImage(report.images_from + "/" + name, name)) report.installed.push_back(name);
+    }
+    mkdir("Files", 0755); // failure shows later as a failed open
     return true;
 }
 
 } // namespace
 
-std::string UserDataFolder() {
+std::string UserDataFolder(uid_t user) {
     const char* xdg = std::getenv("XDG_DATA_HOME");
     if (xdg && xdg[0] == '/') return std::string(xdg) + "/lunabrik";
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        const passwd* pw = getpwuid(getuid());
-        home = pw ? pw->pw_dir : "/tmp";
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && *h) {
+        home = h;
+    } else if (const passwd* pw = getpwuid(user); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
+        home = pw->pw_dir;
+    } else {
+        return {}; // no home: never a shared folder such as /tmp in its place
     }
-    return std::string(home) + "/.local/share/lunabrik";
+    return home + "/.local/share/lunabrik";
 }
 
-bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report) {
+bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report,
+                     const DataFolderChecks& checks) {
     report = DataFolderReport{};
     std::string folder;
     if (explicit_folder && *explicit_folder) {
@@ -119,10 +161,16 @@ bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report) {
             report.folder = CurrentFolder();
             return true;
         }
-        folder = UserDataFolder();
+        folder = UserDataFolder(checks.user);
+        if (folder.empty()) {
+            report.error = "no per-user folder: neither XDG_DATA_HOME nor HOME is set and the "
+                           "user has no home folder; name a folder with --dir FOLDER";
+            return false;
+        }
     }
     report.looked_in.push_back(folder);
-    if (!PrepareFolder(folder, report)) return false;
+    const bool per_user = !(explicit_folder && *explicit_folder);
+    if (!PrepareFolder(folder, per_user, checks, report)) return false;
     report.folder = CurrentFolder();
     return true;
 }

@@ -4,7 +4,7 @@
 //   --dir FOLDER given         that folder
 //   else basic.rom in the working directory   the working directory, as it is (nothing created)
 //   else                       the per-user folder $XDG_DATA_HOME/lunabrik
-//   (~/.local/share/lunabrik)
+//   (~/.local/share/lunabrik), used only when it belongs to the user and others cannot write it
 //
 // A chosen folder other than the working directory is created when missing, given the installed
 // free images it lacks (an image already there is never replaced) and a Files/ folder, and made
@@ -12,6 +12,8 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 struct DataFolderReport {
@@ -22,9 +24,20 @@ struct DataFolderReport {
     std::string error;                  // why the folder could not be used (false returned)
 };
 
-// Chooses the folder (explicit_folder may be null) and enters it. False, with report.error set,
-// when it cannot be created or entered.
-bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report);
+// Who the per-user folder must belong to, and where the free images are copied from. The
+// defaults are the running user and the installed set; tests give others.
+struct DataFolderChecks {
+    uid_t user = geteuid();
+    std::string images; // empty: the installed free images
+};
 
-// The per-user folder: $XDG_DATA_HOME/lunabrik, or ~/.local/share/lunabrik.
-std::string UserDataFolder();
+// Chooses the folder (explicit_folder may be null) and enters it. False, with report.error set,
+// when it cannot be created or entered, or when it is the per-user folder and does not belong to
+// checks.user or others may write it (the error names it).
+bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report,
+                     const DataFolderChecks& checks = {});
+
+// The per-user folder: $XDG_DATA_HOME/lunabrik, or HOME's .local/share/lunabrik, HOME taken from
+// the passwd entry of user when it is not set. Empty when there is no home at all: never a
+// folder others share.
+std::string UserDataFolder(uid_t user = geteuid());

@@ -1,9 +1,12 @@
 #include "host/file_io.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,16 +49,56 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
+int CreateTemporaryBeside(const std::string& path, std::string& temp, unsigned mode) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        uint32_t random = 0;
+        if (getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random)
+            random =
+                uint32_t(std::chrono::steady_clock::now().time_since_epoch().count()) + attempt;
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%08x", unsigned(random));
+        temp = path + "." + std::to_string(long(getpid())) + "." + suffix + ".tmp";
+        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                      mode_t(mode));
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+std::string OutputRefusal(const char* path) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return {}; // missing (or unreachable: the write will say)
+    switch (st.st_mode & S_IFMT) {
+    case S_IFREG: return {};
+    case S_IFIFO: return "a FIFO";
+    case S_IFCHR:
+    case S_IFBLK: return "a device";
+    case S_IFSOCK: return "a socket";
+    case S_IFDIR: return "a folder";
+    case S_IFLNK: return "a symbolic link";
+    default: return "not a plain file";
+    }
+}
+
 bool WriteFileReplacing(const char* path, const void* data, size_t size) {
-    const std::string temp = std::string(path) + "." + std::to_string(long(getpid())) + ".tmp";
-    int fd =
-        open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+    if (!OutputRefusal(path).empty()) {
+        errno = EEXIST;
+        return false;
+    }
+    std::string temp;
+    int fd = CreateTemporaryBeside(path, temp, 0666);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, data, size) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
+    if (ok && !OutputRefusal(path).empty()) { // something else was put there meanwhile
+        errno = EEXIST;
+        ok = false;
+    }
     if (ok) ok = std::rename(temp.c_str(), path) == 0;
     if (!ok) {
+        const int error = errno;
         unlink(temp.c_str());
+        errno = error;
         return false;
     }
     // Make the rename itself durable.

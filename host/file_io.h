@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Opens name read-only when it is a plain file (a folder or a FIFO by that name is refused, so
 // start-up cannot hang on one); -1 otherwise.
@@ -15,7 +16,20 @@ size_t ReadUpTo(int fd, void* buffer, size_t size);
 // why (part of the data may have been written).
 bool WriteAll(int fd, const void* data, size_t size);
 
-// Writes the bytes to a temporary file beside path (path.<pid>.tmp), flushes it to disk and renames
-// it over path, so a crash or a full disk never leaves a half-written file: on failure path is as
-// it was and the temporary file is gone. False on any error.
+// Creates a new file for writing beside path, named path.<pid>.<random>.tmp, with O_EXCL: a name
+// no other process (or earlier run) uses, and never an existing file, link or FIFO. Returns the
+// descriptor and sets temp to its name; -1 on failure.
+int CreateTemporaryBeside(const std::string& path, std::string& temp, unsigned mode);
+
+// Why path may not be written as an output of the programs: empty when it is missing or a plain
+// file, else what is there ("a FIFO", "a device", "a socket", "a folder", "a symbolic link").
+// Outputs never replace any of these, and never write through a link (so a link to a plain file
+// is refused too: what it points to may be anything, anywhere).
+std::string OutputRefusal(const char* path);
+
+// Writes the bytes to a temporary file beside path (CreateTemporaryBeside), flushes it to disk and
+// renames it over path, so a crash or a full disk never leaves a half-written file: on failure path
+// is as it was and the temporary file is gone. Refused (EEXIST, nothing written) when OutputRefusal
+// says path is not a plain file, checked before writing and again just before the rename. False on
+// any error, with errno saying why.
 bool WriteFileReplacing(const char* path, const void* data, size_t size);

@@ -1,7 +1,9 @@
 #include "host/file_io.h"
 #include "host/settings.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -24,7 +26,24 @@ void EncodeSettings(uint8_t image[SettingsFileSize]) {
     std::memcpy(image + 4, Settings.files_folder, FilesFolderSize);
 }
 
+// A tick of a real ABC80 is 60,000 T-states; the longest instruction takes 23, so a tick runs at
+// least this many instructions, each after its pacing wait.
+constexpr double FewestInstructionsPerTick = 60000.0 / 23;
+
 } // namespace
+
+std::string SlowWaitstatesNotice(int32_t waitstates, double idle_per_second,
+                                 const std::string& file, const std::string& how_to_set) {
+    if (waitstates <= 0 || idle_per_second <= 0) return {};
+    const double seconds = waitstates * FewestInstructionsPerTick / idle_per_second;
+    if (seconds <= 1) return {};
+    char at_least[32];
+    std::snprintf(at_least, sizeof at_least, "%.0f s", seconds);
+    const std::string notice = "waitstates " + std::to_string(waitstates) + ", read from " + file +
+                               ", makes each 20 ms tick of the machine take at least " + at_least +
+                               " on this computer; ";
+    return notice + how_to_set;
+}
 
 void ReadSettings() {
     uint8_t image[SettingsFileSize] = {};

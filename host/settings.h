@@ -13,6 +13,7 @@
 #include "cpu/bus.h" // Waitstates(), SetWaitstates()
 
 #include <cstdint>
+#include <string>
 
 constexpr int SettingsFileSize = 260;
 constexpr int FilesFolderSize = 256;
@@ -37,3 +38,10 @@ bool WriteSettings();
 void CopyFilesFolder(char out[FilesFolderSize]);
 // Sets the folder text (at most 255 characters are kept); the bytes after the zero are zeroed.
 void SetFilesFolder(const char* folder);
+
+// When waitstates would make one 20 ms tick of the machine take more than a second here (at
+// idle_per_second, the processor's pacing wait measured on this computer) (a
+// Lunabrik.cfg written as text, say, reads as a huge number): a one-line notice naming the value,
+// the file it came from and, in how_to_set, how to set a speed. Empty otherwise.
+std::string SlowWaitstatesNotice(int32_t waitstates, double idle_per_second,
+                                 const std::string& file, const std::string& how_to_set);

@@ -1,5 +1,6 @@
 #include "shell/config_dialog.h"
 
+#include "host/file_io.h"
 #include "host/settings.h"
 #include "shell/decimal_text.h"
 #include "shell/preferences.h"
@@ -8,7 +9,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QMessageBox>
@@ -55,6 +55,7 @@ ConfigDialog::ConfigDialog(QWidget* parent)
     CopyFilesFolder(folder);
     ui_->waitstates->setText(QString::number(Waitstates()));
     ui_->filesFolder->setText(QString::fromUtf8(folder));
+    shown_folder_ = ui_->filesFolder->text();
     ui_->waitstates->setFocus();
 
     // The speed choice above the waitstates field, what the field means beside it, the keyboard
@@ -137,8 +138,13 @@ bool ConfigDialog::TakeFields() {
     SetWaitstates(waitstates);
     SaveKeyboardMode(keyboard_->currentIndex() == 0 ? KeyboardMode::Natural
                                                     : KeyboardMode::Positional);
-    QByteArray folder = Utf8Prefix(ui_->filesFolder->text(), FilesFolderSize - 1);
-    SetFilesFolder(folder.constData());
+    // The field shows the folder as UTF-8; a folder whose bytes are not UTF-8 would come back
+    // changed, so only an edited field is taken.
+    if (ui_->filesFolder->text() != shown_folder_) {
+        QByteArray folder = Utf8Prefix(ui_->filesFolder->text(), FilesFolderSize - 1);
+        SetFilesFolder(folder.constData());
+        shown_folder_ = ui_->filesFolder->text();
+    }
     return true;
 }
 
@@ -161,10 +167,14 @@ void ConfigDialog::ChooseFolder() {
 void ConfigDialog::Ok() {
     if (!TakeFields()) return;
     if (!WriteSettings()) {
+        const std::string refusal = OutputRefusal(SettingsFileName);
         QMessageBox::warning(this, "Lunabrik Config",
-                             QString("The settings could not be saved to %1 in %2.\n"
+                             QString("The settings could not be saved to %1 in %2%3.\n"
                                      "They stay in force until Lunabrik ends.")
-                                 .arg(SettingsFileName, QDir::currentPath()));
+                                 .arg(SettingsFileName, QDir::currentPath(),
+                                      refusal.empty() ? QString()
+                                                      : QString(" (it is %1, not a plain file)")
+                                                            .arg(QString::fromStdString(refusal))));
     }
     accept();
 }

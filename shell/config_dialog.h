@@ -18,8 +18,9 @@ class ConfigDialog : public QDialog {
     explicit ConfigDialog(QWidget* parent = nullptr);
     ~ConfigDialog() override;
 
-    // Reads the fields into the settings: waitstates by the decimal rule, the folder as UTF-8
-    // cut to the 255 bytes the settings hold, the keyboard mode into the shell's preferences.
+    // Reads the fields into the settings: waitstates by the decimal rule, the folder (when its
+    // field was edited) as UTF-8 cut to the 255 bytes the settings hold, the keyboard mode into
+    // the shell's preferences.
     // A waitstates value that would take more than a second per instruction on this host is
     // taken only when the user confirms it; false when they did not (nothing is taken then).
     bool TakeFields();
@@ -46,6 +47,7 @@ class ConfigDialog : public QDialog {
     QComboBox* speed_;
     QLabel* meaning_;
     QComboBox* keyboard_;
+    QString shown_folder_; // the folder field as last taken: unchanged, the folder's bytes stay
     double idle_rate_;
 };
 

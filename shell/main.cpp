@@ -4,6 +4,7 @@
 #include "shell/program.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -13,6 +14,13 @@ int main(int argc, char** argv) {
     DataFolderReport folder;
     if (!EnterDataFolder(line.dir.empty() ? nullptr : line.dir.c_str(), folder)) {
         std::fprintf(stderr, "Lunabrik: %s\n", folder.error.c_str());
+        if (DisplayAvailable(argc, argv)) { // said where a user sees it, too
+            QApplication app(argc, argv);
+            const QString platform = QGuiApplication::platformName();
+            if (platform != "offscreen" && platform != "minimal")
+                QMessageBox::critical(nullptr, "Lunabrik",
+                                      QString::fromLocal8Bit(folder.error.c_str()));
+        }
         return 1;
     }
     SetFoldersLookedIn(folder.looked_in);

@@ -10,6 +10,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QBuffer>
 #include <QLayout>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -206,10 +207,19 @@ void MainWindow::SetFullScreen(bool on) {
 void MainWindow::RestoreWindowState() {
     const QByteArray geometry = SavedGeometry();
     int scale = SavedScale();
+    // Saved values are made to fit the screen; absurd ones count as none saved.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 640, 480);
+    const QSize around(MinClientWidth - FramePixels, MinClientHeight - FramePixels +
+                                                         menuBar()->sizeHint().height() +
+                                                         statusBar()->sizeHint().height());
+    scale = FitScaleToScreen(scale, FramePixels, around, available,
+                             screen ? screen->devicePixelRatio() : 1);
+    const QRect before = this->geometry();
+    QRect fitted;
     if (scale < 0) {
         // First start: the largest picture that fits in three quarters of the screen's height;
         // past the menu's largest scale the picture fits the window from then on.
-        const QScreen* screen = QGuiApplication::primaryScreen();
         const int device_height =
             screen ? int(screen->availableGeometry().height() * screen->devicePixelRatio()) : 480;
         const int first = FirstStartScale(device_height);
@@ -218,7 +228,9 @@ void MainWindow::RestoreWindowState() {
             scale_ = 0;
             display_->SetMaxFactor(0);
         }
-    } else if (!geometry.isEmpty() && restoreGeometry(geometry)) {
+    } else if (!geometry.isEmpty() && restoreGeometry(geometry) &&
+               !(fitted = FitWindowToScreen(this->geometry(), available)).isEmpty()) {
+        setGeometry(fitted);
         scale_ = scale;
         display_->SetMaxFactor(scale);
         if (QAction* a = Action(scale > 0 && scale <= MaxScale
@@ -226,6 +238,7 @@ void MainWindow::RestoreWindowState() {
                                     : "scaleFit"))
             a->setChecked(true);
     } else {
+        setGeometry(before);
         SetScale(scale);
     }
     if (SavedFullScreen()) setWindowState(windowState() | Qt::WindowFullScreen);

@@ -74,8 +74,10 @@ class MainWindow : public QMainWindow {
     QLabel* NoticeField() const { return notice_label_; }
     QLabel* TypingField() const { return typing_label_; }
     QLabel* WarningField() const { return warning_label_; }
+    // clock: seconds on a steady clock for the speed samples (default: the window's own).
     void SetStatusSources(std::function<bool(uint64_t&, uint64_t&)> speed,
-                          std::function<bool(uint32_t&, QString&)> warnings);
+                          std::function<bool(uint32_t&, QString&)> warnings,
+                          std::function<double()> clock = {});
     void UpdateStatus();
 
   protected:
@@ -118,6 +120,7 @@ class MainWindow : public QMainWindow {
     SpeedMeter speed_meter_;
     std::function<bool(uint64_t&, uint64_t&)> speed_source_;
     std::function<bool(uint32_t&, QString&)> warning_source_;
+    std::function<double()> clock_source_;
     uint32_t warnings_seen_ = 0;
 
     // Texts handed to the pacer and not yet typed to the end, oldest first.

@@ -2,11 +2,14 @@
 #include "shell/main_window.h"
 
 #include "display/display.h"
+#include "host/file_io.h"
 #include "shell/display_widget.h"
 #include "shell/preferences.h"
 #include "system/system.h"
 
 #include <QActionGroup>
+#include <QBuffer>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -127,6 +130,15 @@ void MainWindow::SaveScreenshot() {
     const int f = display_->Factor();
     QImage picture = display_->Picture().scaled(FramePixels * f, FrameLines * f,
                                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    if (!picture.save(path, "PNG"))
-        ShowProblem(QString("Cannot write the screenshot %1.").arg(path));
+    QByteArray png;
+    QBuffer buffer(&png);
+    const QByteArray name = QFile::encodeName(path);
+    if (buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
+        WriteFileReplacing(name.constData(), png.constData(), size_t(png.size())))
+        return;
+    const std::string refusal = OutputRefusal(name.constData());
+    ShowProblem(refusal.empty() ? QString("Cannot write the screenshot %1.").arg(path)
+                                : QString("Not writing the screenshot %1: it is %2, not a plain "
+                                          "file.")
+                                      .arg(path, QString::fromStdString(refusal)));
 }

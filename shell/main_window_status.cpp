@@ -6,9 +6,11 @@
 #include <QLabel>
 
 void MainWindow::SetStatusSources(std::function<bool(uint64_t&, uint64_t&)> speed,
-                                  std::function<bool(uint32_t&, QString&)> warnings) {
+                                  std::function<bool(uint32_t&, QString&)> warnings,
+                                  std::function<double()> clock) {
     speed_source_ = std::move(speed);
     warning_source_ = std::move(warnings);
+    clock_source_ = std::move(clock);
     speed_meter_.Clear();
 }
 
@@ -16,7 +18,8 @@ void MainWindow::UpdateStatus() {
     uint64_t instructions = 0, tstates = 0;
     SpeedFigure figure{};
     if (speed_source_ && speed_source_(instructions, tstates)) {
-        speed_meter_.Add(clock_.nsecsElapsed() / 1e9, instructions, tstates);
+        speed_meter_.Add(clock_source_ ? clock_source_() : clock_.nsecsElapsed() / 1e9,
+                         instructions, tstates);
         if (SystemPaused()) {
             speed_label_->setText("Paused (Pause key resumes)");
             speed_label_->show();

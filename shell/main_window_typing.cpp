@@ -88,11 +88,17 @@ void MainWindow::CancelTyping() {
 bool MainWindow::TypeFile(const QString& path) {
     QByteArray text;
     QString error;
-    if (!ReadTextForTyping(path, text, error)) {
+    qsizetype latin1 = 0;
+    if (!ReadTextForTyping(path, text, error, &latin1)) {
         ShowProblem(error);
         return false;
     }
-    TypeText(text, QFileInfo(path).fileName());
+    QString what = QFileInfo(path).fileName();
+    if (latin1 > 0)
+        what += QString(" (%1 %2 not UTF-8, read as Latin-1)")
+                    .arg(latin1)
+                    .arg(latin1 == 1 ? "byte" : "bytes");
+    TypeText(text, what);
     return true;
 }
 

@@ -1,9 +1,13 @@
 // The desktop program's own preferences, kept with QSettings (never in Lunabrik.cfg, whose
 // 260-byte record other installations may share): keyboard mode, scale, window geometry and
 // full screen.
+//
+// Only plain files are read or written: a FIFO, device or folder where a preferences file belongs
+// gives the defaults at once, and nothing is saved over it.
 #pragma once
 
 #include <QByteArray>
+#include <QRect>
 
 enum class KeyboardMode { Natural, Positional };
 
@@ -17,3 +21,14 @@ void SaveScale(int scale);
 QByteArray SavedGeometry();
 bool SavedFullScreen();
 void SaveWindowState(const QByteArray& geometry, bool full_screen);
+
+// A saved window rectangle made to fit the screen's available rectangle: no larger than it, and
+// moved inside it. An empty rectangle for an absurd one (not valid, or more than four times the
+// screen's size), for which the caller takes the defaults.
+QRect FitWindowToScreen(const QRect& window, const QRect& available);
+
+// The scale (device pixels per emulated pixel) whose picture of picture_pixels square, with
+// `around` (menus, buttons, status bar) beside it, fits the available rectangle: scale itself when
+// it fits, else the largest that does, at least 1. 0 (fit to the window) stays 0.
+int FitScaleToScreen(int scale, int picture_pixels, QSize around, const QRect& available,
+                     double device_pixel_ratio);

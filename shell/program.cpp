@@ -1,5 +1,6 @@
 #include "shell/program.h"
 
+#include "host/settings.h"
 #include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
@@ -77,9 +78,25 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
         }
         return nullptr;
     }
-    auto window = std::make_unique<MainWindow>(report.font_loaded, StartupNotice(report));
+    // A waitstates that all but stops the machine is said at once, not left to a black screen.
+    const QString slow = QString::fromStdString(SlowWaitstatesNotice(
+        Waitstates(), SystemPacingIterationsPerSecond(),
+        QDir::current().filePath(SettingsFileName).toStdString(), "set a speed in Config > Speed"));
+    QString notice = StartupNotice(report);
+    if (!slow.isEmpty()) {
+        std::fprintf(stderr, "Lunabrik: %s\n", slow.toLocal8Bit().constData());
+        notice = notice.isEmpty() ? slow : notice + "; " + slow;
+    }
+    auto window = std::make_unique<MainWindow>(report.font_loaded, notice);
     window->RestoreWindowState();
     window->show();
+    if (!slow.isEmpty()) {
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, "Lunabrik", slow, QMessageBox::Ok, window.get());
+        box->setObjectName("slowSpeedNotice");
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
     window->StartProcessor();
     if (line && !line->program_file.empty())
         window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()));

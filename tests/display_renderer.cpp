@@ -3,9 +3,12 @@
 
 #include "display/picture_files.h"
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,18 +236,28 @@ TEST_F(Renderer, FailedPictureWriteKeepsTheOldFile) {
     ScratchFolder folder;
     folder.WriteFile("old.png", "previous picture");
     folder.WriteFile("old.pbm", "previous picture");
-    // The temporary names are taken by folders.
-    const std::string pid = std::to_string(long(getpid()));
-    ASSERT_EQ(mkdir(("old.png." + pid + ".tmp").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(("old.pbm." + pid + ".tmp").c_str(), 0755), 0);
-    EXPECT_FALSE(WriteFramePng("old.png"));
-    EXPECT_FALSE(WriteFramePbm("old.pbm"));
-    EXPECT_EQ(folder.ReadFile("old.png"), "previous picture");
-    EXPECT_EQ(folder.ReadFile("old.pbm"), "previous picture");
-    ASSERT_EQ(rmdir(("old.png." + pid + ".tmp").c_str()), 0);
+    // Writes past 100 bytes fail (a file size limit, as a full disk would).
+    rlimit before;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool png = WriteFramePng("old.png");
+    const bool pbm = WriteFramePbm("old.pbm");
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(png);
+    EXPECT_FALSE(pbm);
+    EXPECT_TRUE(folder.ReadFile("old.png") == "previous picture");
+    EXPECT_TRUE(folder.ReadFile("old.pbm") == "previous picture");
     EXPECT_TRUE(WriteFramePng("old.png"));
     EXPECT_EQ(folder.ReadFile("old.png").substr(1, 3), "PNG");
-    EXPECT_NE(access(("old.png." + pid + ".tmp").c_str(), F_OK), 0);
+    // No temporary file is left behind, after the failures or the success.
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        entries += entry.path().filename().string().rfind("old.", 0) == 0;
+    EXPECT_EQ(entries, 2u);
 }
 
 TEST_F(Renderer, ScreenTextInRowOrderWithoutBlinkBits) {

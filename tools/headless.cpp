@@ -14,6 +14,8 @@
 #include "display/display.h"
 #include "display/picture_files.h"
 #include "host/data_folder.h"
+#include "host/file_io.h"
+#include "host/settings.h"
 #include "system/system.h"
 #include "tools/headless_options.h"
 
@@ -171,8 +173,13 @@ int WritePicture(const Action& a) {
     const bool ok = a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str(), frame)
                                               : WriteFramePng(a.text.c_str(), frame);
     if (ok) return -1;
-    std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
-                 std::strerror(errno));
+    const std::string refusal = OutputRefusal(a.text.c_str());
+    if (!refusal.empty())
+        std::fprintf(stderr, "lunabrik-headless: not writing %s: it is %s, not a plain file\n",
+                     a.text.c_str(), refusal.c_str());
+    else
+        std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
+                     std::strerror(errno));
     return ExitUsage;
 }
 
@@ -234,6 +241,11 @@ int main(int argc, char** argv) {
     BootReport report;
     if (!SystemBoot(BootOptions{}, report)) return MissingFile(report.missing_rom, folder);
     if (!report.font_loaded) return MissingFile("font.bin", folder);
+    const std::string slow = SlowWaitstatesNotice(
+        Waitstates(), SystemPacingIterationsPerSecond(), folder.folder + "/" + SettingsFileName,
+        "set a speed with the desktop program's Config > Speed (or write -1, a real ABC80, or 0, "
+        "full speed, as the file's first 4 bytes, little-endian)");
+    if (!slow.empty()) std::fprintf(stderr, "lunabrik-headless: %s\n", slow.c_str());
 
     StartWatchdog();
     SystemWatchStalls(true);
