@@ -129,7 +129,7 @@ bool PrepareFolder(const std::string& folder, bool per_user, const DataFolderChe
         if (Exists(name)) continue;
         if (CopyImage(report.images_from + "/" + name, name)) report.installed.push_back(name);
     }
-    mkdir("Files", 0755); // failure shows later as a failed open
+    MakeDefaultFilesFolder(); // a failure shows later as a failed open
     return true;
 }
 
@@ -173,4 +173,10 @@ bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report,
     if (!PrepareFolder(folder, per_user, checks, report)) return false;
     report.folder = CurrentFolder();
     return true;
+}
+
+int MakeDefaultFilesFolder() {
+    struct stat st;
+    if (lstat("Files", &st) == 0) return -1;
+    return mkdir("Files", 0755) == 0 ? 0 : errno;
 }

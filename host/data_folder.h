@@ -41,3 +41,7 @@ bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report,
 // the passwd entry of user when it is not set. Empty when there is no home at all: never a
 // folder others share.
 std::string UserDataFolder(uid_t user = geteuid());
+
+// The default files folder Files/ in the working directory, made one level deep when nothing by
+// that name exists: 0 made now, -1 something was there already, else the errno of the failure.
+int MakeDefaultFilesFolder();

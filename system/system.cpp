@@ -2,6 +2,7 @@
 
 #include "cpu/processor.h"
 #include "display/render_event.h"
+#include "host/data_folder.h"
 #include "host/settings.h"
 #include "machine/control.h"
 #include "machine/host_files.h"
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -154,12 +154,9 @@ void PrepareFilesFolder(BootReport& report) {
     char folder[FilesFolderSize];
     CopyFilesFolder(folder);
     if (std::strcmp(folder, DefaultFilesFolder) != 0) return;
-    struct stat st;
-    if (lstat(folder, &st) == 0) return;
-    if (mkdir(folder, 0777) == 0)
-        report.files_folder_created = true;
-    else
-        report.files_folder_error = errno;
+    const int made = MakeDefaultFilesFolder();
+    report.files_folder_created = made == 0;
+    if (made > 0) report.files_folder_error = made;
 }
 
 } // namespace
