@@ -347,6 +347,56 @@ error_line)
     [ "$(after_line 'PRINT ((((((((((((((((2))))))))))))))))' | head -n1)" = " 2" ] || fail "16 brackets deep failed"
     ;;
 
+limits)
+    # A word the BASIC does not know is an error wherever it stands, never one-letter variables;
+    # PRINT items need ; or , between them, but a string constant may follow an item directly.
+    table <<'EOF'
+PRINT FOO(1)|SYNTAX ERROR
+PRINT 7 XOR 3|SYNTAX ERROR
+PRINT 2 3|SYNTAX ERROR
+A=1:PRINT A B|SYNTAX ERROR
+PRINT A12|SYNTAX ERROR
+INPUT LINE A$|SYNTAX ERROR
+INPUT "NAME";A$ B$|SYNTAX ERROR
+FOO=1|SYNTAX ERROR
+A=5:PRINT "A="A"!";A;"B"|A= 5! 5B
+DIM A$(3)=255:B$="HELLO":A$(0)=SPACE$(200):A$(3)=SPACE$(255):PRINT LEN(B$);LEN(A$(0));LEN(A$(1));LEN(A$(3))| 5 200 0 255
+DIM A$(70)=255:A$(70)="LAST":PRINT A$(70)|LAST
+DIM A$(200)=255|OUT OF MEMORY
+DIM B(100,100)|OUT OF MEMORY
+A$=SPACE$(255):PRINT INSTR(A$,"Z");INSTR(A$," ");INSTR(255,A$," ");INSTR(300,A$," ")| 0 1 255 0
+A$="12"+SPACE$(253):PRINT VAL(A$);LEN(A$)| 12 255
+EOF
+    # Ctrl-C stops a program that lists itself over and over; the keys after it are taken.
+    run --type '10 LIST\r20 GOTO 10\rRUN\r' --ticks 30 --type '\x03' --wait-for "BREAK IN" \
+        --type 'PRINT 6*7\r' --wait-for " 42" --ticks 2 --screen
+    grep -qxE "BREAK IN (10|20)" <<<"$out" || fail "LIST in a loop did not stop at Ctrl-C"
+    # GOSUB 150 deep (a recursive sum), FOR 100 deep with a variable each, RUN to any line
+    # GOTO takes, DEF FN typed as a command, and a 255-character field read by INPUT.
+    run --type '10 N=150:F=1:GOSUB 100:PRINT "F";F:END\r100 IF N>1 THEN F=F+N:N=N-1:GOSUB 100\r110 RETURN\rRUN\r' \
+        --wait-for "F 11325" --screen
+    program=""
+    for row in 0 1 2 3 4 5 6 7 8 9; do
+        program+="$((row + 1))0 "
+        for letter in A B C D E F G H I J; do program+="FOR $letter$row=1 TO 1:"; done
+        program="${program%:}\r"
+    done
+    nexts=$(printf 'NEXT:%.0s' $(seq 50))
+    program+="200 PRINT \"INNER\"\r210 ${nexts%:}\r220 ${nexts%:}\r230 PRINT \"OUT\":END\r40000 PRINT \"HIGH\"\r"
+    run --type "${program}RUN\r" --wait-for READY --ticks 5 --type 'RUN 40000\r' --wait-for HIGH \
+        --type 'DEF FNA(X)=X*2+1:DEF FNB(Y)=FNA(Y)+100\r' --ticks 5 --type 'A$="XX":PRINT FNA(3);FNB(1)\r' \
+        --wait-for READY --ticks 5 --screen
+    [ "$(after_run)" = "INNER/OUT/" ] || fail "100 nested FORs printed '$(after_run)'"
+    expect_line "HIGH"
+    [ "$(after_line 'A$="XX":PRINT FNA(3);FNB(1)' | head -n1)" = " 7 103" ] || fail "DEF FN from a command"
+    long=$(head -c 255 /dev/zero | tr '\0' q)
+    zeros=$(head -c 253 /dev/zero | tr '\0' 0)
+    run --type '10 INPUT A$:PRINT LEN(A$):INPUT B:PRINT B\rRUN\r' --wait-for "?" --type "$long\r" \
+        --wait-for "255" --ticks 5 --type "${zeros}42\r" --wait-for READY --ticks 5 --screen
+    expect_line " 255"
+    expect_line " 42"
+    ;;
+
 break)
     run --type '10 I=I+1\r20 GOTO 10\rRUN\r' --ticks 20 --type '\x03' --wait-for "BREAK IN" \
         --type 'PRINT I>10\r' --wait-for "READY" --ticks 10 --type 'LIST\r' --wait-for "20 GOTO" --screen

@@ -12,8 +12,8 @@
 #define LINE_MAX     255
 #define MEM_SIZE     20000     // the banner says so
 #define NAMES        (26 * 11) // A-Z, A0-Z9
-#define FOR_DEPTH    10
-#define GOSUB_DEPTH  24
+#define FOR_DEPTH    128
+#define GOSUB_DEPTH  255
 #define FN_MAX       16
 #define TMP_SIZE     600
 #define STR_DEFAULT  255 // room of a string variable that was not given a DIM
@@ -121,9 +121,11 @@ typedef struct {
     float limit, step;
     u8 *line, *text;
 } for_t;
-static for_t fors[FOR_DEPTH];
+// The FOR and GOSUB stacks live in RAM that the machine leaves unused (0x4000-0x5FFF), so they
+// can nest deep without taking room from programs.
+static for_t __at(0x4000) fors[FOR_DEPTH];
 static u8 for_top;
-static struct { u8 *line, *text; } gosubs[GOSUB_DEPTH];
+static struct { u8 *line, *text; } __at(0x4000 + FOR_DEPTH * sizeof(for_t)) gosubs[GOSUB_DEPTH];
 static u8 gosub_top;
 
 static u8* data_line; // where the search for the next DATA statement starts (0: first line)
@@ -169,6 +171,15 @@ static const char* nth(const char* list, u8 n) {
 void fail(u8 code) {
     err_code = code;
     longjmp(on_error, 1);
+}
+
+// Ctrl-C stops whatever runs: statements, LIST and long string work alike.
+static void check_break(void) {
+    if (break_flag) {
+        break_flag = 0;
+        key_flush();
+        fail(E_BREAK);
+    }
 }
 
 #define move_bytes(to, from, n) memmove(to, from, n)
@@ -536,20 +547,23 @@ static u8 var_name(void) {
     c = *++tp;
     if (is_digit(c)) {
         v += c - '0' + 1;
-        tp++;
+        c = *++tp;
     }
+    if (c >= 'A' && c <= 'Z') fail(E_SYNTAX); // a word the BASIC does not know
     return v;
 }
 
+// The bytes of one element: a number, an integer, or a string's length byte and its room.
+static u16 elem_size(u8 kind, u8 room) { return kind == 0 ? 4 : kind == 1 ? 2 : room + 1; }
+
 static u8* dim_array(u8 kind, u8 name, u16 n1, u16 n2, u8 room) {
-    u8 size = kind == 0 ? 4 : kind == 1 ? 2 : room + 1;
+    u16 size = elem_size(kind, room);
     u8* a;
-    if (n1 > 0x7FFF / n2 / size) fail(E_MEMORY);
-    a = alloc(n1 * n2 * size + 6);
+    if (n1 > MEM_SIZE / n2 || n1 * n2 > MEM_SIZE / size) fail(E_MEMORY); // no 16-bit overflow
+    a = alloc(n1 * n2 * size + 5); // checks the bytes free
     ((u16*)a)[0] = n1;
     ((u16*)a)[1] = n2;
     a[4] = room;
-    a[5] = size;
     arrays[kind][name] = a;
     return a;
 }
@@ -581,7 +595,7 @@ static void var_ref(void) {
         n2 = ((u16*)a)[1];
         if ((u16)i >= n1 || (u16)j >= n2) fail(E_SUBSCRIPT);
         vroom = a[4];
-        vaddr = a + 6 + ((u16)i * n2 + j) * a[5];
+        vaddr = a + 5 + ((u16)i * n2 + j) * elem_size(kind, vroom);
     } else if (kind == 0) {
         vaddr = (u8*)&nums[name];
     } else if (kind == 1) {
@@ -624,7 +638,7 @@ static void store_var(u8 kind, u8* addr, u8 room) {
 
 static u8* tmp_alloc(u16 n) {
     u8* p = tmp + tmp_top;
-    if (n > 255 || tmp_top + n > TMP_SIZE) fail(E_STRLEN);
+    if (tmp_top + n > TMP_SIZE) fail(E_STRLEN);
     tmp_top += n;
     return p;
 }
@@ -789,10 +803,12 @@ static u8 primary(void) {
         return 1;
     }
     case T_INSTR: {
-        u8 start = 1, *a, al, i;
+        u16 start = 1;
+        u8 *a, al, i;
         expect('(');
         if (!expression()) { // a start position first
             start = to_int(fac);
+            if ((i16)start < 0) fail(E_VALUE);
             expect(',');
             str_expr();
         }
@@ -803,6 +819,7 @@ static u8 primary(void) {
         expect(')');
         fac = 0;
         for (start = start ? start : 1; start + sl <= al + 1; start++) {
+            check_break();
             for (i = 0; i < sl && a[start - 1 + i] == sp[i]; i++) {
             }
             if (i == sl) {
@@ -1156,11 +1173,7 @@ static void list_range(u16 from, u16 to) {
     u8* p = find_line(from);
     for (; rec_len(p) && line_number(p) <= to; p += rec_len(p)) {
         u8* t = p + 4;
-        if (break_flag) {
-            break_flag = 0;
-            key_flush();
-            break;
-        }
+        check_break();
         put_u16(line_number(p));
         out(' ');
         for (; *t; t++) {
@@ -1322,10 +1335,17 @@ static void do_print(void) {
             if ((u16)r >= ROWS || (u16)k >= COLUMNS) fail(E_VALUE);
             cur_row = r;
             cur_col = k;
-        } else if (expression())
-            print_string();
-        else
-            put_text(fmt_num(fac));
+        } else {
+            u8 constant = c == '"';
+            c = expression();
+            // Behind an item other than a string constant: a separator, a string constant or the
+            // end; checked before the item shows.
+            if (!constant && !at_end() && *tp != ';' && *tp != ',' && *tp != '"') fail(E_SYNTAX);
+            if (c)
+                print_string();
+            else
+                put_text(fmt_num(fac));
+        }
     }
     if (newline) out('\n');
 }
@@ -1386,17 +1406,24 @@ static u8* take_field(u8* s, u8 kind, u8* addr, u8 room, u8 last) {
 
 static void do_input(void) {
     u8* s;
-    u8 *start, file = 0;
+    u8 *start, file = 0, *prompt = 0, plen = 0;
     if (peek_char() == '#') {
         channel(M_READ);
         file = 1;
     } else if (peek_char() == '"') {
-        out = scr_putc;
         primary();
-        print_string();
+        prompt = sp;
+        plen = sl;
         if (!accept(';')) expect(',');
     }
     start = tp;
+    do
+        var_ref();
+    while (accept(','));
+    if (!at_end()) fail(E_SYNTAX);
+    out = scr_putc;
+    for (sp = prompt, sl = prompt ? plen : 0; sl; sl--)
+        out(*sp++);
 retry:
     tp = start;
     if (!file) scr_puts("? ");
@@ -1593,6 +1620,12 @@ static void do_def(void) {
     expect('=');
     fns[name].text = tp;
     to_statement_end();
+    if (!curline) { // a direct command's text is gone after it: keep a copy
+        u16 n = tp - fns[name].text;
+        u8* copy = alloc(n + 1);
+        move_bytes(copy, fns[name].text, n);
+        fns[name].text = copy;
+    }
 }
 
 // OPEN and PREPARE: "NAME" AS FILE n.
@@ -1607,7 +1640,7 @@ static void do_run(void) {
     close_all();
     clear_vars();
     if (!at_end()) {
-        go_to(int_expr());
+        go_to(list_number());
         return;
     }
     if (!rec_len(mem)) {
@@ -1706,6 +1739,10 @@ static void statement(void) {
         var_ref();
         if (vkind != 2) fail(E_TYPE);
         k = key_wait();
+        if (k == 3) {
+            key_flush();
+            fail(E_BREAK);
+        }
         sp = &k;
         sl = 1;
         store_var(2, vaddr, vroom);
@@ -1729,11 +1766,7 @@ static void statement(void) {
 static void execute(void) {
     for (;;) {
         u8 c;
-        if (break_flag) {
-            break_flag = 0;
-            key_flush();
-            fail(E_BREAK);
-        }
+        check_break();
         tmp_top = 0;
         c = peek_char();
         if (c == ':') {
