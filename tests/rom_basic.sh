@@ -397,6 +397,37 @@ EOF
     expect_line " 42"
     ;;
 
+restored)
+    # TAN, MOD (of whole numbers, the sign of the left side), CLS, TIME, string-valued DEF FN
+    # with a string or a number parameter, GET into a number; Y and A7 are two variables.
+    table <<'EOF'
+PRINT TAN(1);TAN(0);7 MOD 3;-7 MOD 3;7.9 MOD 2| 1.55741 0 1-1 1
+PRINT 1 MOD 0|DIVISION BY ZERO
+PRINT "A" MOD 2|TYPE MISMATCH
+A7=5:Y=2:Z9=3:PRINT A7;Y;Z9| 5 2 3
+A$="KEEP":DEF FNA$(A$)=A$+"!":DEF FNB$(N)=LEFT$("ABCDEF",N):PRINT FNA$("HI");FNB$(2);A$|HI!ABKEEP
+DEF FNA$(X)=X:PRINT FNA$(1)|TYPE MISMATCH
+DEF FNA(X)=X:PRINT FNA("A")|TYPE MISMATCH
+RESUME|RESUME WITHOUT ERROR
+EOF
+    run --type 'PRINT "X":CLS:PRINT CUR(3,0);"AFTER"\r' --ticks 10 --screen
+    [ "$(sed -n 4p <<<"$out")" = "AFTER" ] || fail "CLS: row 3 is '$(sed -n 4p <<<"$out")'"
+    expect_no_line "X"
+    run --type '10 GET K:T=TIME:PRINT K\r20 IF TIME-T<2 THEN 20\r30 PRINT "TIME";INT(TIME-T)\rRUN\r' --ticks 10 \
+        --type 'A' --wait-for "TIME 2" --screen
+    [ "$(after_run)" = " 65/TIME 2/" ] || fail "GET and TIME printed '$(after_run)'"
+    # ON ERROR GOTO: ERR is the error's number (its place in the list of messages), ERL its
+    # line; RESUME NEXT goes on after the statement that failed, RESUME runs it again, RESUME n
+    # goes to a line. An error in the handler, Ctrl-C and STOP stop the program as ever.
+    run --type '10 ON ERROR GOTO 100:D=0\r20 PRINT 1/D;"AFTER"\r30 X=SQR(-1):PRINT "NEXT"\r' \
+        --type '40 ON ERROR GOTO 0:PRINT 1/0\r100 PRINT "ERR";ERR;"IN";ERL\r110 IF ERL=20 THEN D=4:RESUME\r' \
+        --type '120 IF ERL=30 THEN RESUME NEXT\r130 RESUME 40\rRUN\r' --wait-for "ZERO IN 40" \
+        --type '100 PRINT X$(99)\rRUN\r' --wait-for "SUBSCRIPT IN 100" --screen
+    [ "$(after_line RUN | tr '\n' '/')" = "ERR 3IN 20/ .25AFTER/ERR 9IN 30/NEXT/DIVISION BY ZERO IN 40/" ] ||
+        fail "ON ERROR GOTO printed '$(after_line RUN | tr '\n' '/')'"
+    expect_line "BAD SUBSCRIPT IN 100"
+    ;;
+
 break)
     run --type '10 I=I+1\r20 GOTO 10\rRUN\r' --ticks 20 --type '\x03' --wait-for "BREAK IN" \
         --type 'PRINT I>10\r' --wait-for "READY" --ticks 10 --type 'LIST\r' --wait-for "20 GOTO" --screen

@@ -24,8 +24,9 @@ const char keywords[] =
     "PRINT\0INPUT\0LET\0IF\0THEN\0GOTO\0GOSUB\0RETURN\0FOR\0TO\0STEP\0NEXT\0REM\0END\0STOP\0"
     "POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0DIM\0DATA\0READ\0RESTORE\0ON\0DEF\0GET\0PREPARE\0"
     "OPEN\0CLOSE\0RANDOMIZE\0AND\0OR\0NOT\0FN\0ASC\0AS\0FILE\0TAB\0CUR\0"
-    "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0PEEK\0LEN\0VAL\0"
-    "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0";
+    "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0TAN\0PEEK\0LEN\0VAL\0"
+    "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0MOD\0CLS\0TIME\0ERROR\0ERL\0ERR\0"
+    "RESUME\0";
 enum {
     T_PRINT = 0x80,
     T_INPUT,
@@ -78,6 +79,7 @@ enum {
     T_ATN,
     T_LOG,
     T_EXP,
+    T_TAN,
     T_PEEK,
     // functions of one string
     T_LEN,
@@ -90,6 +92,13 @@ enum {
     T_NUM,
     T_SPACE,
     T_INSTR,
+    T_MOD,
+    T_CLS,
+    T_TIME,
+    T_ERROR,
+    T_ERL,
+    T_ERR,
+    T_RESUME,
     T_LAST
 };
 
@@ -109,11 +118,19 @@ static float nums[NAMES];
 static i16 ints[NAMES];
 static u8* strs[NAMES];
 static u8* arrays[3][NAMES];
-static struct {
-    u8 name, param;
+#define NO_PARAM 0xFFFF
+static struct fn_s {
+    u16 name, param; // param NO_PARAM: none
+    u8 kind, pkind;  // of the result and of the parameter: 0 number, 2 string
     u8* text;
 } fns[FN_MAX];
 static u8 fn_count;
+
+// ON ERROR GOTO: the handler's line (0: none), the error's number and line for ERR and ERL, and
+// where RESUME goes back to: the statement that failed.
+static u16 trap_line, err_line;
+static u8 err_num, in_trap;
+static u8 *stmt_line, *stmt_tp, *resume_line, *resume_tp;
 
 typedef struct {
     u8 kind;
@@ -121,11 +138,12 @@ typedef struct {
     float limit, step;
     u8 *line, *text;
 } for_t;
-// The FOR and GOSUB stacks live in RAM that the machine leaves unused (0x4000-0x5FFF), so they
+// The FOR and GOSUB stacks live in RAM that the machine leaves unused (0x7000-0x7BFF), so they
 // can nest deep without taking room from programs.
-static for_t __at(0x4000) fors[FOR_DEPTH];
+static for_t __at(0x7000) fors[FOR_DEPTH];
 static u8 for_top;
-static struct { u8 *line, *text; } __at(0x4000 + FOR_DEPTH * sizeof(for_t)) gosubs[GOSUB_DEPTH];
+static struct { u8 *line, *text; } __at(0x7000 + FOR_DEPTH * sizeof(for_t)) gosubs[GOSUB_DEPTH];
+typedef char stacks_end_below_the_screen[0x7000 + FOR_DEPTH * sizeof(for_t) + GOSUB_DEPTH * 4 <= 0x7C00 ? 1 : -1];
 static u8 gosub_top;
 
 static u8* data_line; // where the search for the next DATA statement starts (0: first line)
@@ -157,7 +175,8 @@ static const char messages[] =
     "SYNTAX ERROR\0OVERFLOW\0DIVISION BY ZERO\0NO SUCH LINE\0RETURN WITHOUT GOSUB\0"
     "NEXT WITHOUT FOR\0OUT OF MEMORY\0FILE NOT FOUND\0ILLEGAL VALUE\0TOO MANY GOSUBS\0"
     "TOO MANY FORS\0BAD FILE NAME\0BREAK\0STOP\0CANNOT SAVE\0TYPE MISMATCH\0BAD SUBSCRIPT\0"
-    "OUT OF DATA\0BAD DATA\0STRING TOO LONG\0FILE NOT OPEN\0END OF FILE\0NO SUCH FN";
+    "OUT OF DATA\0BAD DATA\0STRING TOO LONG\0FILE NOT OPEN\0END OF FILE\0NO SUCH FN\0"
+    "RESUME WITHOUT ERROR";
 static u8 err_code;
 
 // Entry n of a list of zero-ended texts.
@@ -259,8 +278,9 @@ static float f_abs(float x) {
 }
 static float f_sgn(float x) { return x == 0 ? 0 : ((u8*)&x)[3] & 0x80 ? -1 : 1; }
 static float f_cos(float x) { return f_sin(x + 1.57079633f); }
+static float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
 static float (*const functions[])(float) = {f_abs, f_floor, f_sgn, f_sqrt, f_sin,
-                                            f_cos, f_atn,   f_log, f_exp};
+                                            f_cos, f_atn,   f_log, f_exp,  f_tan};
 
 static i16 to_int(float v) {
     if (v < -32768.0f || v >= 32768.0f) fail(E_VALUE);
@@ -450,7 +470,8 @@ static void clear_vars(void) {
     zero(ints, sizeof ints);
     zero(strs, sizeof strs);
     zero(arrays, sizeof arrays);
-    fn_count = for_top = gosub_top = 0;
+    fn_count = for_top = gosub_top = in_trap = 0;
+    trap_line = 0;
     heap_top = prog_end + 2;
     restore_data();
 }
@@ -540,8 +561,9 @@ static i16 int_expr(void) {
 }
 
 // A variable's name at tp: 0-285.
-static u8 var_name(void) {
-    u8 c = peek_char(), v;
+static u16 var_name(void) {
+    u8 c = peek_char();
+    u16 v;
     if (c < 'A' || c > 'Z') fail(E_SYNTAX);
     v = (c - 'A') * 11;
     c = *++tp;
@@ -556,7 +578,7 @@ static u8 var_name(void) {
 // The bytes of one element: a number, an integer, or a string's length byte and its room.
 static u16 elem_size(u8 kind, u8 room) { return kind == 0 ? 4 : kind == 1 ? 2 : room + 1; }
 
-static u8* dim_array(u8 kind, u8 name, u16 n1, u16 n2, u8 room) {
+static u8* dim_array(u8 kind, u16 name, u16 n1, u16 n2, u8 room) {
     u16 size = elem_size(kind, room);
     u8* a;
     if (n1 > MEM_SIZE / n2 || n1 * n2 > MEM_SIZE / size) fail(E_MEMORY); // no 16-bit overflow
@@ -570,7 +592,8 @@ static u8* dim_array(u8 kind, u8 name, u16 n1, u16 n2, u8 room) {
 
 // Parses a variable (with subscripts) at tp into vkind, vaddr and vroom.
 static void var_ref(void) {
-    u8 name = var_name(), kind = 0, *a;
+    u16 name = var_name();
+    u8 kind = 0, *a;
     if (*tp == '%') {
         kind = 1;
         tp++;
@@ -678,11 +701,60 @@ static u8 unary(void) {
     return power();
 }
 
-static u8 find_fn(u8 name) {
+// FNA and FNA$ are two functions.
+static u8 find_fn(u16 name, u8 kind) {
     u8 i;
     for (i = 0; i < fn_count; i++)
-        if (fns[i].name == name) return i;
+        if (fns[i].name == name && fns[i].kind == kind) return i;
     return 0xFF;
+}
+
+static u8 str_kind(void) { return accept('$') ? 2 : 0; }
+
+typedef struct fn_s fn_t;
+
+// FNx(arg): the parameter's variable stands for the argument while the body runs.
+static u8 call_fn(void) {
+    u16 name = var_name();
+    u8 i = find_fn(name, str_kind()), *save, *old_str = 0;
+    fn_t* f = &fns[i];
+    u16 p = f->param;
+    float old = 0;
+    if (i == 0xFF) fail(E_FN);
+    if (p != NO_PARAM) {
+        expect('(');
+        if (expression() != (f->pkind == 2)) fail(E_TYPE);
+        expect(')');
+        old = nums[p];
+        old_str = strs[p];
+        if (f->pkind) { // a string: a copy as [room][length][text]
+            u8* t = tmp_alloc(sl + 2);
+            t[0] = t[1] = sl;
+            move_bytes(t + 2, sp, sl);
+            strs[p] = t;
+        } else
+            nums[p] = fac;
+    }
+    save = tp;
+    tp = f->text;
+    if (expression() != (f->kind == 2)) fail(E_TYPE);
+    tp = save;
+    if (p != NO_PARAM) {
+        nums[p] = old;
+        strs[p] = old_str;
+    }
+    return f->kind == 2;
+}
+
+// TIME: seconds since the start, from the 50 Hz tick count.
+static u8 time_now(void) {
+    u16 lo, hi;
+    do {
+        hi = ticks_high;
+        lo = read_ticks();
+    } while (hi != ticks_high);
+    fac = ((float)hi * 65536.0f + lo) / 50;
+    return 0;
 }
 
 static u8 primary(void) {
@@ -829,47 +901,29 @@ static u8 primary(void) {
         }
         return 0;
     }
-    case T_FN: {
-        u8 name = var_name(), i = find_fn(name), *save;
-        float arg = 0, old;
-        if (i == 0xFF) fail(E_FN);
-        save = tp;
-        if (fns[i].param == 0xFF) {
-            tp = fns[i].text;
-            num_expr();
-        } else {
-            expect('(');
-            num_expr();
-            arg = fac;
-            expect(')');
-            save = tp;
-            old = nums[fns[i].param];
-            nums[fns[i].param] = arg;
-            tp = fns[i].text;
-            num_expr();
-            nums[fns[i].param] = old;
-        }
-        tp = save;
-        return 0;
-    }
+    case T_FN: return call_fn();
+    case T_TIME: return time_now();
+    case T_ERR: fac = err_num; return 0;
+    case T_ERL: fac = err_line; return 0;
     }
     fail(E_SYNTAX);
     return 0;
 }
 
+// X MOD Y: the remainder of whole numbers (-32768 to 32767), with the sign of X.
 static u8 term(void) {
     u8 t = unary(), op;
     for (;;) {
         float a = fac;
         op = peek_char();
-        if (op != '*' && op != '/') return t;
+        if (op != '*' && op != '/' && op != T_MOD) return t;
         tp++;
         if (t || unary()) fail(E_TYPE);
         if (op == '*')
             fac = chk(a * fac);
         else {
             if (fac == 0) fail(E_DIV0);
-            fac = chk(a / fac);
+            fac = op == '/' ? chk(a / fac) : to_int(a) % to_int(fac);
         }
     }
 }
@@ -1494,7 +1548,8 @@ static void do_read(void) {
 
 static void do_dim(void) {
     do {
-        u8 name = var_name(), kind = 0;
+        u16 name = var_name();
+        u8 kind = 0;
         i16 n1, n2 = 0, room = ELEM_DEFAULT;
         if (accept('%'))
             kind = 1;
@@ -1587,9 +1642,17 @@ static void do_gosub(u16 n) {
 }
 
 static void do_on(void) {
-    i16 n = int_expr();
-    u8 op = peek_char();
+    i16 n;
+    u8 op;
     u16 target = 0;
+    if (accept(T_ERROR)) { // ON ERROR GOTO line; 0 turns it off
+        expect(T_GOTO);
+        trap_line = 0;
+        if (!accept('0')) trap_line = list_number();
+        return;
+    }
+    n = int_expr();
+    op = peek_char();
     if (op != T_GOTO && op != T_GOSUB) fail(E_SYNTAX);
     tp++;
     do {
@@ -1604,19 +1667,25 @@ static void do_on(void) {
 }
 
 static void do_def(void) {
-    u8 name;
+    u16 name;
+    u8 kind, i;
     expect(T_FN);
     name = var_name();
-    if (find_fn(name) == 0xFF) {
+    kind = str_kind();
+    i = find_fn(name, kind);
+    if (i == 0xFF) {
         if (fn_count == FN_MAX) fail(E_MEMORY);
-        fns[fn_count++].name = name;
+        i = fn_count++;
+        fns[i].name = name;
+        fns[i].kind = kind;
     }
-    name = find_fn(name);
-    fns[name].param = 0xFF;
+    fns[i].param = NO_PARAM;
     if (accept('(')) {
-        fns[name].param = var_name();
+        fns[i].param = var_name();
+        fns[i].pkind = str_kind();
         expect(')');
     }
+    name = i;
     expect('=');
     fns[name].text = tp;
     to_statement_end();
@@ -1734,10 +1803,9 @@ static void statement(void) {
         break;
     case T_ON: do_on(); return;
     case T_DEF: do_def(); return;
-    case T_GET: {
+    case T_GET: { // one key: a string of it, or its code into a number
         u8 k;
         var_ref();
-        if (vkind != 2) fail(E_TYPE);
         k = key_wait();
         if (k == 3) {
             key_flush();
@@ -1745,9 +1813,23 @@ static void statement(void) {
         }
         sp = &k;
         sl = 1;
-        store_var(2, vaddr, vroom);
+        fac = k;
+        store_var(vkind, vaddr, vroom);
         break;
     }
+    case T_CLS: scr_clear(); break;
+    case T_RESUME: // to the statement that failed, the one after it (NEXT), or a line
+        if (!in_trap) fail(E_RESUME);
+        in_trap = 0;
+        if (is_digit(peek_char())) {
+            go_to(list_number());
+            return;
+        }
+        c = accept(T_NEXT);
+        curline = resume_line;
+        tp = resume_tp;
+        if (c) to_statement_end();
+        return;
     case T_PREPARE: do_open(DOS_OPENW); break;
     case T_OPEN: do_open(DOS_OPENR); break;
     case T_CLOSE:
@@ -1772,6 +1854,8 @@ static void execute(void) {
         if (c == ':') {
             tp++;
         } else if (c) {
+            stmt_line = curline;
+            stmt_tp = tp;
             statement();
         } else {
             if (!curline) return;
@@ -1803,6 +1887,15 @@ void main(void) {
     new_program();
     if (setjmp(on_error)) {
         out = scr_putc;
+        if (trap_line && curline && !in_trap && err_code != E_BREAK && err_code != E_STOP) {
+            err_num = err_code + 1; // ON ERROR GOTO: on in the handler
+            err_line = line_number(stmt_line);
+            resume_line = stmt_line;
+            resume_tp = stmt_tp;
+            in_trap = 1;
+            go_to(trap_line);
+            goto run;
+        }
         close_all();
         report_error();
     }
@@ -1831,6 +1924,7 @@ void main(void) {
         move_bytes(direct, packed, pack(s) + 1);
         tp = direct;
         break_flag = 0;
+    run:
         execute();
     }
 }
