@@ -5,6 +5,7 @@
 // 3), 0xC0-0xFE, and a 16-bit little-endian distance (a far copy). A copy takes the bytes that far
 // back in what was unpacked, forward, so it may overlap itself. 0xFF ends it. The padding is 0xFF.
 // Fails when the packed form does not fit.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -20,51 +21,61 @@ int main(int argc, char** argv) {
     const std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)),
                                           std::istreambuf_iterator<char>());
     const size_t size = std::strtoul(argv[3], nullptr, 0);
-    std::vector<unsigned char> out, literals;
-    auto flush = [&] {
-        for (size_t at = 0; at < literals.size(); at += 128) {
-            const size_t n = std::min<size_t>(128, literals.size() - at);
-            out.push_back(static_cast<unsigned char>(n - 1));
-            out.insert(out.end(), literals.begin() + at, literals.begin() + at + n);
-        }
-        literals.clear();
-    };
-    for (size_t pos = 0; pos < data.size();) {
-        // The copy that saves most: the longest, the nearest on a tie; near copies cost a byte
-        // less.
-        size_t best = 0, best_from = 0;
-        long best_gain = 0;
+    // The longest near (distance up to 256) and far copy at each position, the nearest on a tie.
+    const size_t n = data.size();
+    std::vector<size_t> near_len(n, 0), near_from(n, 0), far_len(n, 0), far_from(n, 0);
+    for (size_t pos = 0; pos < n; pos++)
         for (size_t from = 0; from < pos; from++) {
-            const size_t distance = pos - from;
-            const bool near = distance <= 256;
-            size_t n = 0;
-            while (n < 65 && pos + n < data.size() && data[from + n] == data[pos + n])
-                n++;
-            if (n < (near ? 2u : 3u)) continue;
-            const long gain = static_cast<long>(n) - (near ? 2 : 3);
-            if (gain > best_gain || (gain == best_gain && best && from > best_from)) {
-                best = n;
-                best_from = from;
-                best_gain = gain;
+            size_t len = 0;
+            while (len < 65 && pos + len < n && data[from + len] == data[pos + len])
+                len++;
+            const bool near = pos - from <= 256;
+            std::vector<size_t>& best = near ? near_len : far_len;
+            if (len >= best[pos]) {
+                best[pos] = len;
+                (near ? near_from : far_from)[pos] = from;
             }
         }
-        if (best_gain <= 0) {
-            literals.push_back(data[pos++]);
-            continue;
-        }
-        flush();
-        const size_t distance = pos - best_from;
-        if (distance <= 256) {
-            out.push_back(static_cast<unsigned char>(0x80 + best - 2));
-            out.push_back(static_cast<unsigned char>(distance - 1));
+    // The shortest packed form: cost[i] is the fewest bytes for the first i bytes; choice[i] the
+    // last record (0: literal run of run[i] bytes; 1 near, 2 far copy of run[i] bytes).
+    std::vector<size_t> cost(n + 1, SIZE_MAX), run(n + 1, 0);
+    std::vector<int> choice(n + 1, 0);
+    cost[0] = 0;
+    for (size_t i = 0; i < n; i++) {
+        if (cost[i] == SIZE_MAX) continue;
+        auto offer = [&](size_t to, size_t c, int kind, size_t len) {
+            if (c < cost[to]) {
+                cost[to] = c;
+                choice[to] = kind;
+                run[to] = len;
+            }
+        };
+        for (size_t len = 1; len <= 128 && i + len <= n; len++)
+            offer(i + len, cost[i] + 1 + len, 0, len);
+        for (size_t len = 2; len <= near_len[i]; len++)
+            offer(i + len, cost[i] + 2, 1, len);
+        for (size_t len = 3; len <= far_len[i]; len++)
+            offer(i + len, cost[i] + 3, 2, len);
+    }
+    std::vector<size_t> ends; // record ends, last first
+    for (size_t i = n; i > 0; i -= run[i])
+        ends.push_back(i);
+    std::vector<unsigned char> out;
+    for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
+        const size_t end = *it, len = run[end], start = end - len;
+        if (choice[end] == 0) {
+            out.push_back(static_cast<unsigned char>(len - 1));
+            out.insert(out.end(), data.begin() + start, data.begin() + end);
+        } else if (choice[end] == 1) {
+            out.push_back(static_cast<unsigned char>(0x80 + len - 2));
+            out.push_back(static_cast<unsigned char>(start - near_from[start] - 1));
         } else {
-            out.push_back(static_cast<unsigned char>(0xC0 + best - 3));
+            const size_t distance = start - far_from[start];
+            out.push_back(static_cast<unsigned char>(0xC0 + len - 3));
             out.push_back(static_cast<unsigned char>(distance & 0xFF));
             out.push_back(static_cast<unsigned char>(distance >> 8));
         }
-        pos += best;
     }
-    flush();
     out.push_back(0xFF);
     if (out.size() > size) {
         std::fprintf(stderr, "lunabrik-pack-lz: %s packs into %zu bytes; the room is %zu\n",

@@ -230,9 +230,18 @@ for_loop)
     [ "$(sed -n 20,23p <<<"$out" | tr '\n' '/')" = " 28/ 29/ 30/READY/" ] ||
         fail "bottom rows after scrolling: $(sed -n 20,23p <<<"$out" | tr '\n' '/')"
     expect_no_line " 6"
+    # Loops with whole start, step and limit count in integers; they end as the floating point
+    # ones do, at the 16-bit edges too, and a body that changes the variable is followed.
     table <<'EOF'
 0 PRINT|BAD LINE NUMBER
 65536 PRINT|BAD LINE NUMBER
+FOR I=1 TO 3:NEXT:PRINT I| 3
+FOR I%=32760 TO 32767:NEXT:PRINT I%| 32767
+FOR I%=-32760 TO -32768 STEP -3:NEXT:PRINT I%|-32766
+FOR I=1 TO 10:I=I+2:NEXT:PRINT I| 12
+FOR I=10 TO 1 STEP -4:PRINT I;:NEXT| 10 6 2
+FOR I=1 TO 2 STEP .5:PRINT I;:NEXT:FOR J=0 TO 0:PRINT J;:NEXT| 1 1.5 2 0
+FOR I%=5 TO 1:PRINT "X";:NEXT:PRINT I%|X 5
 EOF
     ;;
 

@@ -5,6 +5,7 @@
 // the text with keywords packed into single bytes 0x80 and above, a zero byte. A zero length
 // ends the program. Variables live behind the program and are cleared when it changes.
 #include <setjmp.h>
+#include <stddef.h>
 #include <string.h>
 
 #include "basic.h"
@@ -12,7 +13,7 @@
 #define LINE_MAX     255
 #define MEM_SIZE     20000     // the banner says so
 #define NAMES        (26 * 11) // A-Z, A0-Z9
-#define FOR_DEPTH    128
+#define FOR_DEPTH    112
 #define GOSUB_DEPTH  255
 #define FN_MAX       16
 #define TMP_SIZE     600
@@ -132,18 +133,25 @@ static u16 trap_line, err_line;
 static u8 err_num, in_trap;
 static u8 *stmt_line, *stmt_tp, *resume_line, *resume_tp;
 
+// A loop whose start, step and limit are whole numbers of 16 bits counts in integers (whole is
+// set): an integer variable directly, a number variable in count, as long as the variable still
+// holds what NEXT last put there (bits).
 typedef struct {
-    u8 kind;
+    u8 kind, whole;
     u8* addr;
     float limit, step;
     u8 *line, *text;
+    i16 count, istep, ilimit;
+    u32 bits;
 } for_t;
-// The FOR and GOSUB stacks live in RAM that the machine leaves unused (0x7000-0x7BFF), so they
-// can nest deep without taking room from programs.
+u8 next_whole(for_t* f); // loop.s, which knows the offsets
+typedef char loop_s_knows_for_t[sizeof(for_t) == 26 && offsetof(for_t, count) == 16 ? 1 : -1];
+// The FOR stack lives in RAM that the machine leaves unused (0x7000-0x7BFF), so loops can nest
+// deep without taking room from programs.
 static for_t __at(0x7000) fors[FOR_DEPTH];
+typedef char for_stack_ends_below_the_screen[FOR_DEPTH * sizeof(for_t) <= 0xC00 ? 1 : -1];
 static u8 for_top;
-static struct { u8 *line, *text; } __at(0x7000 + FOR_DEPTH * sizeof(for_t)) gosubs[GOSUB_DEPTH];
-typedef char stacks_end_below_the_screen[0x7000 + FOR_DEPTH * sizeof(for_t) + GOSUB_DEPTH * 4 <= 0x7C00 ? 1 : -1];
+static struct { u8 *line, *text; } gosubs[GOSUB_DEPTH];
 static u8 gosub_top;
 
 static u8* data_line; // where the search for the next DATA statement starts (0: first line)
@@ -1572,6 +1580,8 @@ static void do_dim(void) {
     } while (accept(','));
 }
 
+static u8 whole16(float x) { return x == f_floor(x) && f_abs(x) < 32768.0f; }
+
 static void do_for(void) {
     u8 i, kind, *addr;
     for_t* f;
@@ -1597,6 +1607,16 @@ static void do_for(void) {
         }
     if (for_top == FOR_DEPTH) fail(E_FORS);
     f = &fors[for_top++];
+    vaddr = addr;
+    vkind = kind;
+    load_var();
+    f->whole = whole16(fac) && whole16(step) && whole16(limit);
+    if (f->whole) {
+        f->count = fac;
+        f->istep = step;
+        f->ilimit = limit;
+        f->bits = *(u32*)addr;
+    }
     f->kind = kind;
     f->addr = addr;
     f->limit = limit;
@@ -1606,6 +1626,7 @@ static void do_for(void) {
 }
 
 static void do_next(void) {
+    u8 c;
     do {
         u8 i = for_top;
         float v;
@@ -1620,6 +1641,20 @@ static void do_next(void) {
         f = &fors[i];
         vaddr = f->addr;
         vkind = f->kind;
+        c = next_whole(f);
+        if (c != 2) {
+            if (!c) {
+                for_top = i;
+                continue;
+            }
+            if (c == 3) {
+                *(float*)vaddr = f->count;
+                f->bits = *(u32*)vaddr;
+            }
+            curline = f->line;
+            tp = f->text;
+            return;
+        }
         load_var();
         v = fac = chk(fac + f->step);
         if (f->step >= 0 ? v > f->limit : v < f->limit) {

@@ -81,12 +81,12 @@ kbd_done:
 	pop	af
 	ei
 	reti
-_header_end::				; the C code follows from 0x00D8 (see CMakeLists.txt)
+_header_end::				; the C code follows from 0x00B8 (see CMakeLists.txt)
 
 	.area	_CODE
 init:
-	;; The routines that run from RAM at 0x4000, packed in the device ROM from 0x6100.
-	ld	hl, #0x6100
+	;; The routines that run from RAM at 0x4000, packed in the device ROM from 0x60C8.
+	ld	hl, #0x60C8
 	ld	de, #0x4000
 	call	unpack
 	;; Zero the uninitialised globals, copy the initialised ones.
@@ -172,7 +172,7 @@ unpack:
 	.area	_INITIALIZER
 	.area	_GSINIT
 	.area	_GSFINAL
-	.area	_HOME			; placed at 0x6100, in the device ROM (see CMakeLists.txt)
+	.area	_HOME			; runs from RAM at 0x4000 (see CMakeLists.txt)
 	.area	_DATA
 	.area	_INITIALIZED
 	.area	_BSEG
