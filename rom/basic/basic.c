@@ -371,8 +371,8 @@ static char* fmt_num(float v) {
             e++;
         }
     }
-    hi = (u16)(v / 1000); // v < 1e7: two parts below 10000 and 1000
-    lo = (u16)(v - hi * 1000.0f);
+    hi = (i16)(v / 1000); // v < 1e7: two parts below 10000 and 1000
+    lo = (i16)(v - (i16)hi * 1000.0f);
     d = digits_before(buf + 8, lo);
     if (hi) {
         while (d > buf + 5)
@@ -761,7 +761,7 @@ static u8 time_now(void) {
         hi = ticks_high;
         lo = read_ticks();
     } while (hi != ticks_high);
-    fac = ((float)hi * 65536.0f + lo) / 50;
+    fac = (i32)((u32)hi << 16 | lo) / 50.0f;
     return 0;
 }
 
@@ -820,7 +820,7 @@ static u8 primary(void) {
             num_expr();
             expect(')');
         }
-        fac = (float)rnd_next() * (1.0f / 65536);
+        fac = (i32)rnd_next() * (1.0f / 65536);
         return 0;
     case T_CHR: {
         i16 v;
@@ -903,7 +903,7 @@ static u8 primary(void) {
             for (i = 0; i < sl && a[start - 1 + i] == sp[i]; i++) {
             }
             if (i == sl) {
-                fac = start;
+                fac = (i16)start;
                 break;
             }
         }
@@ -912,7 +912,7 @@ static u8 primary(void) {
     case T_FN: return call_fn();
     case T_TIME: return time_now();
     case T_ERR: fac = err_num; return 0;
-    case T_ERL: fac = err_line; return 0;
+    case T_ERL: fac = (i32)err_line; return 0;
     }
     fail(E_SYNTAX);
     return 0;
@@ -1625,11 +1625,19 @@ static void do_for(void) {
     f->text = tp;
 }
 
+// NEXT in floating point: 1 when the loop goes round again.
+static u8 step_float(for_t* f) {
+    float v;
+    load_var();
+    v = fac = chk(fac + f->step);
+    if (f->step >= 0 ? v > f->limit : v < f->limit) return 0;
+    store_var(vkind, vaddr, 0);
+    return 1;
+}
+
 static void do_next(void) {
-    u8 c;
     do {
-        u8 i = for_top;
-        float v;
+        u8 i = for_top, c;
         for_t* f;
         if (!at_end()) {
             var_ref();
@@ -1642,26 +1650,11 @@ static void do_next(void) {
         vaddr = f->addr;
         vkind = f->kind;
         c = next_whole(f);
-        if (c != 2) {
-            if (!c) {
-                for_top = i;
-                continue;
-            }
-            if (c == 3) {
-                *(float*)vaddr = f->count;
-                f->bits = *(u32*)vaddr;
-            }
-            curline = f->line;
-            tp = f->text;
-            return;
-        }
-        load_var();
-        v = fac = chk(fac + f->step);
-        if (f->step >= 0 ? v > f->limit : v < f->limit) {
-            for_top = i;
+        if (c == 2) c = step_float(f);
+        if (!c) {
+            for_top = i; // done: on behind NEXT
             continue;
         }
-        store_var(vkind, vaddr, 0);
         curline = f->line;
         tp = f->text;
         return;

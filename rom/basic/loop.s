@@ -1,8 +1,8 @@
 ;; u8 next_whole(for_t *f): NEXT of a loop that counts in integers (see for_t in basic.c), in
 ;; assembly because it is the interpreter's innermost loop. f comes in HL. Returns in A:
 ;;   0  the loop is done (the variable keeps its last value)
-;;   1  round again: the integer variable holds its next value
-;;   3  round again: f->count holds the number variable's next value, for the caller to store
+;;   1  round again: the variable holds its next value (a number variable its count as a
+;;      float, whose bits are kept in f->bits)
 ;;   2  not counting in integers (f->whole clear, or cleared here because the program changed
 ;;      the number variable): the caller goes on in floating point
 ;; Changes AF, BC, DE, HL.
@@ -49,7 +49,7 @@ changed:
 	ld	F_WHOLE(ix), #0
 floating:
 	ld	a, #2
-	jr	back
+	jp	back
 integer:
 	ld	e, (hl)
 	inc	hl
@@ -96,12 +96,58 @@ round:
 	inc	hl
 	ld	(hl), d
 	ld	a, #1
-	jr	back
+	jp	back
 number:
 	ld	F_COUNT(ix), e
 	ld	F_COUNT+1(ix), d
-	ld	a, #3
-	jr	back
+	ld	a, d			; the count as a float: bytes 0, E, D, B when done
+	or	a, e
+	ld	b, a
+	jr	z, 9$			; 0: all zero
+	ld	b, #0			; B: the sign
+	bit	7, d
+	jr	z, 7$
+	ld	b, #0x80
+	xor	a, a
+	sub	a, e
+	ld	e, a
+	ld	a, #0
+	sbc	a, d
+	ld	d, a
+7$:
+	ld	c, #127 + 15		; the exponent of the top bit of 16
+8$:
+	bit	7, d
+	jr	nz, 10$
+	sla	e
+	rl	d
+	dec	c
+	jr	8$
+10$:
+	ld	a, d
+	add	a, a			; the leading one goes
+	srl	c
+	rra				; the exponent's low bit, then 7 bits of the fraction
+	ld	d, a
+	ld	a, c
+	or	a, b
+	ld	b, a
+9$:
+	ld	l, F_ADDR(ix)
+	ld	h, F_ADDR+1(ix)
+	ld	(hl), #0
+	inc	hl
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+	inc	hl
+	ld	(hl), b
+	ld	F_BITS(ix), #0
+	ld	F_BITS+1(ix), e
+	ld	F_BITS+2(ix), d
+	ld	F_BITS+3(ix), b
+	ld	a, #1
+	jp	back
 done:
 	xor	a, a
 back:
