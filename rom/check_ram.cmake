@@ -1,5 +1,5 @@
 # Fails when the BASIC's data in RAM (from 0x8000) reaches into the stack below 0xF500 (at least
-# 2 KB are left for the stack), or when the handlers of crt0.s run into the code at 0x00D8.
+# 2 KB are left for the stack), or when the handlers of crt0.s run into the code at 0x00B8.
 file(STRINGS ${MAP} lines REGEX "[sl]__DATA ")
 set(start 0)
 set(length 0)
@@ -20,6 +20,6 @@ set(header_end 65536) # no symbol: fails below
 if(lines MATCHES "([0-9A-F]+) +_header_end ")
   math(EXPR header_end "0x${CMAKE_MATCH_1}")
 endif()
-if(header_end GREATER 216) # 0x00D8
-  message(FATAL_ERROR "crt0.s handlers end past 0x00D8, where the code starts")
+if(header_end GREATER 184) # 0x00B8
+  message(FATAL_ERROR "crt0.s handlers end past 0x00B8, where the code starts")
 endif()

@@ -1,5 +1,5 @@
 # Splits the BASIC's linked Intel HEX file in two: the records below 0x4000 (basic.rom) and those
-# from 0x6000 (the library routines the link placed in the device ROM's free space).
+# at 0x4000-0x5FFF (the routines that run from RAM, kept packed in the device ROM).
 file(STRINGS ${IHX} records NO_HEX_CONVERSION)
 set(low "")
 set(high "")
@@ -18,11 +18,11 @@ foreach(record ${records})
   math(EXPR address "0x${address}")
   if(address LESS 0x4000)
     string(APPEND low "${record}\n")
-  elseif(address GREATER_EQUAL 0x6100 AND address LESS 0x7000)
+  elseif(address GREATER_EQUAL 0x4000 AND address LESS 0x6000)
     string(APPEND high "${record}\n")
   else()
     message(FATAL_ERROR "BASIC code at ${address}: basic.rom (to 0x3FFF) or the library part of "
-                        "dev_dos.rom (0x6100-0x6FFF) is full")
+                        "RAM (0x4000-0x5FFF) is full")
   endif()
 endforeach()
 file(WRITE ${LOW} "${low}")

@@ -230,9 +230,18 @@ for_loop)
     [ "$(sed -n 20,23p <<<"$out" | tr '\n' '/')" = " 28/ 29/ 30/READY/" ] ||
         fail "bottom rows after scrolling: $(sed -n 20,23p <<<"$out" | tr '\n' '/')"
     expect_no_line " 6"
+    # Loops with whole start, step and limit count in integers; they end as the floating point
+    # ones do, at the 16-bit edges too, and a body that changes the variable is followed.
     table <<'EOF'
 0 PRINT|BAD LINE NUMBER
 65536 PRINT|BAD LINE NUMBER
+FOR I=1 TO 3:NEXT:PRINT I| 3
+FOR I%=32760 TO 32767:NEXT:PRINT I%| 32767
+FOR I%=-32760 TO -32768 STEP -3:NEXT:PRINT I%|-32766
+FOR I=1 TO 10:I=I+2:NEXT:PRINT I| 12
+FOR I=10 TO 1 STEP -4:PRINT I;:NEXT| 10 6 2
+FOR I=1 TO 2 STEP .5:PRINT I;:NEXT:FOR J=0 TO 0:PRINT J;:NEXT| 1 1.5 2 0
+FOR I%=5 TO 1:PRINT "X";:NEXT:PRINT I%|X 5
 EOF
     ;;
 
@@ -345,6 +354,87 @@ error_line)
         --type 'PRINT ((((((((((((((((2))))))))))))))))\r' --ticks 20 --type 'LIST\r' --wait-for "20 PRINT" --screen
     expect_line "OUT OF MEMORY IN 20"
     [ "$(after_line 'PRINT ((((((((((((((((2))))))))))))))))' | head -n1)" = " 2" ] || fail "16 brackets deep failed"
+    ;;
+
+limits)
+    # A word the BASIC does not know is an error wherever it stands, never one-letter variables;
+    # PRINT items need ; or , between them, but a string constant may follow an item directly.
+    table <<'EOF'
+PRINT FOO(1)|SYNTAX ERROR
+PRINT 7 XOR 3|SYNTAX ERROR
+PRINT 2 3|SYNTAX ERROR
+A=1:PRINT A B|SYNTAX ERROR
+PRINT A12|SYNTAX ERROR
+INPUT LINE A$|SYNTAX ERROR
+INPUT "NAME";A$ B$|SYNTAX ERROR
+FOO=1|SYNTAX ERROR
+A=5:PRINT "A="A"!";A;"B"|A= 5! 5B
+DIM A$(3)=255:B$="HELLO":A$(0)=SPACE$(200):A$(3)=SPACE$(255):PRINT LEN(B$);LEN(A$(0));LEN(A$(1));LEN(A$(3))| 5 200 0 255
+DIM A$(70)=255:A$(70)="LAST":PRINT A$(70)|LAST
+DIM A$(200)=255|OUT OF MEMORY
+DIM B(100,100)|OUT OF MEMORY
+A$=SPACE$(255):PRINT INSTR(A$,"Z");INSTR(A$," ");INSTR(255,A$," ");INSTR(300,A$," ")| 0 1 255 0
+A$="12"+SPACE$(253):PRINT VAL(A$);LEN(A$)| 12 255
+EOF
+    # Ctrl-C stops a program that lists itself over and over; the keys after it are taken.
+    run --type '10 LIST\r20 GOTO 10\rRUN\r' --ticks 30 --type '\x03' --wait-for "BREAK IN" \
+        --type 'PRINT 6*7\r' --wait-for " 42" --ticks 2 --screen
+    grep -qxE "BREAK IN (10|20)" <<<"$out" || fail "LIST in a loop did not stop at Ctrl-C"
+    # GOSUB 150 deep (a recursive sum), FOR 100 deep with a variable each, RUN to any line
+    # GOTO takes, DEF FN typed as a command, and a 255-character field read by INPUT.
+    run --type '10 N=150:F=1:GOSUB 100:PRINT "F";F:END\r100 IF N>1 THEN F=F+N:N=N-1:GOSUB 100\r110 RETURN\rRUN\r' \
+        --wait-for "F 11325" --screen
+    program=""
+    for row in 0 1 2 3 4 5 6 7 8 9; do
+        program+="$((row + 1))0 "
+        for letter in A B C D E F G H I J; do program+="FOR $letter$row=1 TO 1:"; done
+        program="${program%:}\r"
+    done
+    nexts=$(printf 'NEXT:%.0s' $(seq 50))
+    program+="200 PRINT \"INNER\"\r210 ${nexts%:}\r220 ${nexts%:}\r230 PRINT \"OUT\":END\r40000 PRINT \"HIGH\"\r"
+    run --type "${program}RUN\r" --wait-for READY --ticks 5 --type 'RUN 40000\r' --wait-for HIGH \
+        --type 'DEF FNA(X)=X*2+1:DEF FNB(Y)=FNA(Y)+100\r' --ticks 5 --type 'A$="XX":PRINT FNA(3);FNB(1)\r' \
+        --wait-for READY --ticks 5 --screen
+    [ "$(after_run)" = "INNER/OUT/" ] || fail "100 nested FORs printed '$(after_run)'"
+    expect_line "HIGH"
+    [ "$(after_line 'A$="XX":PRINT FNA(3);FNB(1)' | head -n1)" = " 7 103" ] || fail "DEF FN from a command"
+    long=$(head -c 255 /dev/zero | tr '\0' q)
+    zeros=$(head -c 253 /dev/zero | tr '\0' 0)
+    run --type '10 INPUT A$:PRINT LEN(A$):INPUT B:PRINT B\rRUN\r' --wait-for "?" --type "$long\r" \
+        --wait-for "255" --ticks 5 --type "${zeros}42\r" --wait-for READY --ticks 5 --screen
+    expect_line " 255"
+    expect_line " 42"
+    ;;
+
+restored)
+    # TAN, MOD (of whole numbers, the sign of the left side), CLS, TIME, string-valued DEF FN
+    # with a string or a number parameter, GET into a number; Y and A7 are two variables.
+    table <<'EOF'
+PRINT TAN(1);TAN(0);7 MOD 3;-7 MOD 3;7.9 MOD 2| 1.55741 0 1-1 1
+PRINT 1 MOD 0|DIVISION BY ZERO
+PRINT "A" MOD 2|TYPE MISMATCH
+A7=5:Y=2:Z9=3:PRINT A7;Y;Z9| 5 2 3
+A$="KEEP":DEF FNA$(A$)=A$+"!":DEF FNB$(N)=LEFT$("ABCDEF",N):PRINT FNA$("HI");FNB$(2);A$|HI!ABKEEP
+DEF FNA$(X)=X:PRINT FNA$(1)|TYPE MISMATCH
+DEF FNA(X)=X:PRINT FNA("A")|TYPE MISMATCH
+RESUME|RESUME WITHOUT ERROR
+EOF
+    run --type 'PRINT "X":CLS:PRINT CUR(3,0);"AFTER"\r' --ticks 10 --screen
+    [ "$(sed -n 4p <<<"$out")" = "AFTER" ] || fail "CLS: row 3 is '$(sed -n 4p <<<"$out")'"
+    expect_no_line "X"
+    run --type '10 GET K:T=TIME:PRINT K\r20 IF TIME-T<2 THEN 20\r30 PRINT "TIME";INT(TIME-T)\rRUN\r' --ticks 10 \
+        --type 'A' --wait-for "TIME 2" --screen
+    [ "$(after_run)" = " 65/TIME 2/" ] || fail "GET and TIME printed '$(after_run)'"
+    # ON ERROR GOTO: ERR is the error's number (its place in the list of messages), ERL its
+    # line; RESUME NEXT goes on after the statement that failed, RESUME runs it again, RESUME n
+    # goes to a line. An error in the handler, Ctrl-C and STOP stop the program as ever.
+    run --type '10 ON ERROR GOTO 100:D=0\r20 PRINT 1/D;"AFTER"\r30 X=SQR(-1):PRINT "NEXT"\r' \
+        --type '40 ON ERROR GOTO 0:PRINT 1/0\r100 PRINT "ERR";ERR;"IN";ERL\r110 IF ERL=20 THEN D=4:RESUME\r' \
+        --type '120 IF ERL=30 THEN RESUME NEXT\r130 RESUME 40\rRUN\r' --wait-for "ZERO IN 40" \
+        --type '100 PRINT X$(99)\rRUN\r' --wait-for "SUBSCRIPT IN 100" --screen
+    [ "$(after_line RUN | tr '\n' '/')" = "ERR 3IN 20/ .25AFTER/ERR 9IN 30/NEXT/DIVISION BY ZERO IN 40/" ] ||
+        fail "ON ERROR GOTO printed '$(after_line RUN | tr '\n' '/')'"
+    expect_line "BAD SUBSCRIPT IN 100"
     ;;
 
 break)

@@ -5,6 +5,7 @@
 // the text with keywords packed into single bytes 0x80 and above, a zero byte. A zero length
 // ends the program. Variables live behind the program and are cleared when it changes.
 #include <setjmp.h>
+#include <stddef.h>
 #include <string.h>
 
 #include "basic.h"
@@ -12,8 +13,8 @@
 #define LINE_MAX     255
 #define MEM_SIZE     20000     // the banner says so
 #define NAMES        (26 * 11) // A-Z, A0-Z9
-#define FOR_DEPTH    10
-#define GOSUB_DEPTH  24
+#define FOR_DEPTH    112
+#define GOSUB_DEPTH  255
 #define FN_MAX       16
 #define TMP_SIZE     600
 #define STR_DEFAULT  255 // room of a string variable that was not given a DIM
@@ -24,8 +25,9 @@ const char keywords[] =
     "PRINT\0INPUT\0LET\0IF\0THEN\0GOTO\0GOSUB\0RETURN\0FOR\0TO\0STEP\0NEXT\0REM\0END\0STOP\0"
     "POKE\0LIST\0RUN\0NEW\0SAVE\0LOAD\0DIM\0DATA\0READ\0RESTORE\0ON\0DEF\0GET\0PREPARE\0"
     "OPEN\0CLOSE\0RANDOMIZE\0AND\0OR\0NOT\0FN\0ASC\0AS\0FILE\0TAB\0CUR\0"
-    "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0PEEK\0LEN\0VAL\0"
-    "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0";
+    "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0TAN\0PEEK\0LEN\0VAL\0"
+    "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0MOD\0CLS\0TIME\0ERROR\0ERL\0ERR\0"
+    "RESUME\0";
 enum {
     T_PRINT = 0x80,
     T_INPUT,
@@ -78,6 +80,7 @@ enum {
     T_ATN,
     T_LOG,
     T_EXP,
+    T_TAN,
     T_PEEK,
     // functions of one string
     T_LEN,
@@ -90,6 +93,13 @@ enum {
     T_NUM,
     T_SPACE,
     T_INSTR,
+    T_MOD,
+    T_CLS,
+    T_TIME,
+    T_ERROR,
+    T_ERL,
+    T_ERR,
+    T_RESUME,
     T_LAST
 };
 
@@ -109,19 +119,37 @@ static float nums[NAMES];
 static i16 ints[NAMES];
 static u8* strs[NAMES];
 static u8* arrays[3][NAMES];
-static struct {
-    u8 name, param;
+#define NO_PARAM 0xFFFF
+static struct fn_s {
+    u16 name, param; // param NO_PARAM: none
+    u8 kind, pkind;  // of the result and of the parameter: 0 number, 2 string
     u8* text;
 } fns[FN_MAX];
 static u8 fn_count;
 
+// ON ERROR GOTO: the handler's line (0: none), the error's number and line for ERR and ERL, and
+// where RESUME goes back to: the statement that failed.
+static u16 trap_line, err_line;
+static u8 err_num, in_trap;
+static u8 *stmt_line, *stmt_tp, *resume_line, *resume_tp;
+
+// A loop whose start, step and limit are whole numbers of 16 bits counts in integers (whole is
+// set): an integer variable directly, a number variable in count, as long as the variable still
+// holds what NEXT last put there (bits).
 typedef struct {
-    u8 kind;
+    u8 kind, whole;
     u8* addr;
     float limit, step;
     u8 *line, *text;
+    i16 count, istep, ilimit;
+    u32 bits;
 } for_t;
-static for_t fors[FOR_DEPTH];
+u8 next_whole(for_t* f); // loop.s, which knows the offsets
+typedef char loop_s_knows_for_t[sizeof(for_t) == 26 && offsetof(for_t, count) == 16 ? 1 : -1];
+// The FOR stack lives in RAM that the machine leaves unused (0x7000-0x7BFF), so loops can nest
+// deep without taking room from programs.
+static for_t __at(0x7000) fors[FOR_DEPTH];
+typedef char for_stack_ends_below_the_screen[FOR_DEPTH * sizeof(for_t) <= 0xC00 ? 1 : -1];
 static u8 for_top;
 static struct { u8 *line, *text; } gosubs[GOSUB_DEPTH];
 static u8 gosub_top;
@@ -155,7 +183,8 @@ static const char messages[] =
     "SYNTAX ERROR\0OVERFLOW\0DIVISION BY ZERO\0NO SUCH LINE\0RETURN WITHOUT GOSUB\0"
     "NEXT WITHOUT FOR\0OUT OF MEMORY\0FILE NOT FOUND\0ILLEGAL VALUE\0TOO MANY GOSUBS\0"
     "TOO MANY FORS\0BAD FILE NAME\0BREAK\0STOP\0CANNOT SAVE\0TYPE MISMATCH\0BAD SUBSCRIPT\0"
-    "OUT OF DATA\0BAD DATA\0STRING TOO LONG\0FILE NOT OPEN\0END OF FILE\0NO SUCH FN";
+    "OUT OF DATA\0BAD DATA\0STRING TOO LONG\0FILE NOT OPEN\0END OF FILE\0NO SUCH FN\0"
+    "RESUME WITHOUT ERROR";
 static u8 err_code;
 
 // Entry n of a list of zero-ended texts.
@@ -169,6 +198,15 @@ static const char* nth(const char* list, u8 n) {
 void fail(u8 code) {
     err_code = code;
     longjmp(on_error, 1);
+}
+
+// Ctrl-C stops whatever runs: statements, LIST and long string work alike.
+static void check_break(void) {
+    if (break_flag) {
+        break_flag = 0;
+        key_flush();
+        fail(E_BREAK);
+    }
 }
 
 #define move_bytes(to, from, n) memmove(to, from, n)
@@ -248,8 +286,9 @@ static float f_abs(float x) {
 }
 static float f_sgn(float x) { return x == 0 ? 0 : ((u8*)&x)[3] & 0x80 ? -1 : 1; }
 static float f_cos(float x) { return f_sin(x + 1.57079633f); }
+static float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
 static float (*const functions[])(float) = {f_abs, f_floor, f_sgn, f_sqrt, f_sin,
-                                            f_cos, f_atn,   f_log, f_exp};
+                                            f_cos, f_atn,   f_log, f_exp,  f_tan};
 
 static i16 to_int(float v) {
     if (v < -32768.0f || v >= 32768.0f) fail(E_VALUE);
@@ -332,8 +371,8 @@ static char* fmt_num(float v) {
             e++;
         }
     }
-    hi = (u16)(v / 1000); // v < 1e7: two parts below 10000 and 1000
-    lo = (u16)(v - hi * 1000.0f);
+    hi = (i16)(v / 1000); // v < 1e7: two parts below 10000 and 1000
+    lo = (i16)(v - (i16)hi * 1000.0f);
     d = digits_before(buf + 8, lo);
     if (hi) {
         while (d > buf + 5)
@@ -439,7 +478,8 @@ static void clear_vars(void) {
     zero(ints, sizeof ints);
     zero(strs, sizeof strs);
     zero(arrays, sizeof arrays);
-    fn_count = for_top = gosub_top = 0;
+    fn_count = for_top = gosub_top = in_trap = 0;
+    trap_line = 0;
     heap_top = prog_end + 2;
     restore_data();
 }
@@ -529,34 +569,39 @@ static i16 int_expr(void) {
 }
 
 // A variable's name at tp: 0-285.
-static u8 var_name(void) {
-    u8 c = peek_char(), v;
+static u16 var_name(void) {
+    u8 c = peek_char();
+    u16 v;
     if (c < 'A' || c > 'Z') fail(E_SYNTAX);
     v = (c - 'A') * 11;
     c = *++tp;
     if (is_digit(c)) {
         v += c - '0' + 1;
-        tp++;
+        c = *++tp;
     }
+    if (c >= 'A' && c <= 'Z') fail(E_SYNTAX); // a word the BASIC does not know
     return v;
 }
 
-static u8* dim_array(u8 kind, u8 name, u16 n1, u16 n2, u8 room) {
-    u8 size = kind == 0 ? 4 : kind == 1 ? 2 : room + 1;
+// The bytes of one element: a number, an integer, or a string's length byte and its room.
+static u16 elem_size(u8 kind, u8 room) { return kind == 0 ? 4 : kind == 1 ? 2 : room + 1; }
+
+static u8* dim_array(u8 kind, u16 name, u16 n1, u16 n2, u8 room) {
+    u16 size = elem_size(kind, room);
     u8* a;
-    if (n1 > 0x7FFF / n2 / size) fail(E_MEMORY);
-    a = alloc(n1 * n2 * size + 6);
+    if (n1 > MEM_SIZE / n2 || n1 * n2 > MEM_SIZE / size) fail(E_MEMORY); // no 16-bit overflow
+    a = alloc(n1 * n2 * size + 5); // checks the bytes free
     ((u16*)a)[0] = n1;
     ((u16*)a)[1] = n2;
     a[4] = room;
-    a[5] = size;
     arrays[kind][name] = a;
     return a;
 }
 
 // Parses a variable (with subscripts) at tp into vkind, vaddr and vroom.
 static void var_ref(void) {
-    u8 name = var_name(), kind = 0, *a;
+    u16 name = var_name();
+    u8 kind = 0, *a;
     if (*tp == '%') {
         kind = 1;
         tp++;
@@ -581,7 +626,7 @@ static void var_ref(void) {
         n2 = ((u16*)a)[1];
         if ((u16)i >= n1 || (u16)j >= n2) fail(E_SUBSCRIPT);
         vroom = a[4];
-        vaddr = a + 6 + ((u16)i * n2 + j) * a[5];
+        vaddr = a + 5 + ((u16)i * n2 + j) * elem_size(kind, vroom);
     } else if (kind == 0) {
         vaddr = (u8*)&nums[name];
     } else if (kind == 1) {
@@ -624,7 +669,7 @@ static void store_var(u8 kind, u8* addr, u8 room) {
 
 static u8* tmp_alloc(u16 n) {
     u8* p = tmp + tmp_top;
-    if (n > 255 || tmp_top + n > TMP_SIZE) fail(E_STRLEN);
+    if (tmp_top + n > TMP_SIZE) fail(E_STRLEN);
     tmp_top += n;
     return p;
 }
@@ -664,11 +709,60 @@ static u8 unary(void) {
     return power();
 }
 
-static u8 find_fn(u8 name) {
+// FNA and FNA$ are two functions.
+static u8 find_fn(u16 name, u8 kind) {
     u8 i;
     for (i = 0; i < fn_count; i++)
-        if (fns[i].name == name) return i;
+        if (fns[i].name == name && fns[i].kind == kind) return i;
     return 0xFF;
+}
+
+static u8 str_kind(void) { return accept('$') ? 2 : 0; }
+
+typedef struct fn_s fn_t;
+
+// FNx(arg): the parameter's variable stands for the argument while the body runs.
+static u8 call_fn(void) {
+    u16 name = var_name();
+    u8 i = find_fn(name, str_kind()), *save, *old_str = 0;
+    fn_t* f = &fns[i];
+    u16 p = f->param;
+    float old = 0;
+    if (i == 0xFF) fail(E_FN);
+    if (p != NO_PARAM) {
+        expect('(');
+        if (expression() != (f->pkind == 2)) fail(E_TYPE);
+        expect(')');
+        old = nums[p];
+        old_str = strs[p];
+        if (f->pkind) { // a string: a copy as [room][length][text]
+            u8* t = tmp_alloc(sl + 2);
+            t[0] = t[1] = sl;
+            move_bytes(t + 2, sp, sl);
+            strs[p] = t;
+        } else
+            nums[p] = fac;
+    }
+    save = tp;
+    tp = f->text;
+    if (expression() != (f->kind == 2)) fail(E_TYPE);
+    tp = save;
+    if (p != NO_PARAM) {
+        nums[p] = old;
+        strs[p] = old_str;
+    }
+    return f->kind == 2;
+}
+
+// TIME: seconds since the start, from the 50 Hz tick count.
+static u8 time_now(void) {
+    u16 lo, hi;
+    do {
+        hi = ticks_high;
+        lo = read_ticks();
+    } while (hi != ticks_high);
+    fac = (i32)((u32)hi << 16 | lo) / 50.0f;
+    return 0;
 }
 
 static u8 primary(void) {
@@ -726,7 +820,7 @@ static u8 primary(void) {
             num_expr();
             expect(')');
         }
-        fac = (float)rnd_next() * (1.0f / 65536);
+        fac = (i32)rnd_next() * (1.0f / 65536);
         return 0;
     case T_CHR: {
         i16 v;
@@ -789,10 +883,12 @@ static u8 primary(void) {
         return 1;
     }
     case T_INSTR: {
-        u8 start = 1, *a, al, i;
+        u16 start = 1;
+        u8 *a, al, i;
         expect('(');
         if (!expression()) { // a start position first
             start = to_int(fac);
+            if ((i16)start < 0) fail(E_VALUE);
             expect(',');
             str_expr();
         }
@@ -803,56 +899,39 @@ static u8 primary(void) {
         expect(')');
         fac = 0;
         for (start = start ? start : 1; start + sl <= al + 1; start++) {
+            check_break();
             for (i = 0; i < sl && a[start - 1 + i] == sp[i]; i++) {
             }
             if (i == sl) {
-                fac = start;
+                fac = (i16)start;
                 break;
             }
         }
         return 0;
     }
-    case T_FN: {
-        u8 name = var_name(), i = find_fn(name), *save;
-        float arg = 0, old;
-        if (i == 0xFF) fail(E_FN);
-        save = tp;
-        if (fns[i].param == 0xFF) {
-            tp = fns[i].text;
-            num_expr();
-        } else {
-            expect('(');
-            num_expr();
-            arg = fac;
-            expect(')');
-            save = tp;
-            old = nums[fns[i].param];
-            nums[fns[i].param] = arg;
-            tp = fns[i].text;
-            num_expr();
-            nums[fns[i].param] = old;
-        }
-        tp = save;
-        return 0;
-    }
+    case T_FN: return call_fn();
+    case T_TIME: return time_now();
+    case T_ERR: fac = err_num; return 0;
+    case T_ERL: fac = (i32)err_line; return 0;
     }
     fail(E_SYNTAX);
     return 0;
 }
 
+// X MOD Y: the remainder of whole numbers (-32768 to 32767), with the sign of X.
 static u8 term(void) {
     u8 t = unary(), op;
     for (;;) {
         float a = fac;
         op = peek_char();
-        if (op != '*' && op != '/') return t;
+        if (op != '*' && op != '/' && op != T_MOD) return t;
         tp++;
         if (t || unary()) fail(E_TYPE);
         if (op == '*')
             fac = chk(a * fac);
         else {
             if (fac == 0) fail(E_DIV0);
-            fac = chk(a / fac);
+            fac = op == '/' ? chk(a / fac) : to_int(a) % to_int(fac);
         }
     }
 }
@@ -1156,11 +1235,7 @@ static void list_range(u16 from, u16 to) {
     u8* p = find_line(from);
     for (; rec_len(p) && line_number(p) <= to; p += rec_len(p)) {
         u8* t = p + 4;
-        if (break_flag) {
-            break_flag = 0;
-            key_flush();
-            break;
-        }
+        check_break();
         put_u16(line_number(p));
         out(' ');
         for (; *t; t++) {
@@ -1322,10 +1397,17 @@ static void do_print(void) {
             if ((u16)r >= ROWS || (u16)k >= COLUMNS) fail(E_VALUE);
             cur_row = r;
             cur_col = k;
-        } else if (expression())
-            print_string();
-        else
-            put_text(fmt_num(fac));
+        } else {
+            u8 constant = c == '"';
+            c = expression();
+            // Behind an item other than a string constant: a separator, a string constant or the
+            // end; checked before the item shows.
+            if (!constant && !at_end() && *tp != ';' && *tp != ',' && *tp != '"') fail(E_SYNTAX);
+            if (c)
+                print_string();
+            else
+                put_text(fmt_num(fac));
+        }
     }
     if (newline) out('\n');
 }
@@ -1386,17 +1468,24 @@ static u8* take_field(u8* s, u8 kind, u8* addr, u8 room, u8 last) {
 
 static void do_input(void) {
     u8* s;
-    u8 *start, file = 0;
+    u8 *start, file = 0, *prompt = 0, plen = 0;
     if (peek_char() == '#') {
         channel(M_READ);
         file = 1;
     } else if (peek_char() == '"') {
-        out = scr_putc;
         primary();
-        print_string();
+        prompt = sp;
+        plen = sl;
         if (!accept(';')) expect(',');
     }
     start = tp;
+    do
+        var_ref();
+    while (accept(','));
+    if (!at_end()) fail(E_SYNTAX);
+    out = scr_putc;
+    for (sp = prompt, sl = prompt ? plen : 0; sl; sl--)
+        out(*sp++);
 retry:
     tp = start;
     if (!file) scr_puts("? ");
@@ -1467,7 +1556,8 @@ static void do_read(void) {
 
 static void do_dim(void) {
     do {
-        u8 name = var_name(), kind = 0;
+        u16 name = var_name();
+        u8 kind = 0;
         i16 n1, n2 = 0, room = ELEM_DEFAULT;
         if (accept('%'))
             kind = 1;
@@ -1489,6 +1579,8 @@ static void do_dim(void) {
         dim_array(kind, name, n1 + 1, n2 + 1, room);
     } while (accept(','));
 }
+
+static u8 whole16(float x) { return x == f_floor(x) && f_abs(x) < 32768.0f; }
 
 static void do_for(void) {
     u8 i, kind, *addr;
@@ -1515,6 +1607,16 @@ static void do_for(void) {
         }
     if (for_top == FOR_DEPTH) fail(E_FORS);
     f = &fors[for_top++];
+    vaddr = addr;
+    vkind = kind;
+    load_var();
+    f->whole = whole16(fac) && whole16(step) && whole16(limit);
+    if (f->whole) {
+        f->count = fac;
+        f->istep = step;
+        f->ilimit = limit;
+        f->bits = *(u32*)addr;
+    }
     f->kind = kind;
     f->addr = addr;
     f->limit = limit;
@@ -1523,10 +1625,19 @@ static void do_for(void) {
     f->text = tp;
 }
 
+// NEXT in floating point: 1 when the loop goes round again.
+static u8 step_float(for_t* f) {
+    float v;
+    load_var();
+    v = fac = chk(fac + f->step);
+    if (f->step >= 0 ? v > f->limit : v < f->limit) return 0;
+    store_var(vkind, vaddr, 0);
+    return 1;
+}
+
 static void do_next(void) {
     do {
-        u8 i = for_top;
-        float v;
+        u8 i = for_top, c;
         for_t* f;
         if (!at_end()) {
             var_ref();
@@ -1538,13 +1649,12 @@ static void do_next(void) {
         f = &fors[i];
         vaddr = f->addr;
         vkind = f->kind;
-        load_var();
-        v = fac = chk(fac + f->step);
-        if (f->step >= 0 ? v > f->limit : v < f->limit) {
-            for_top = i;
+        c = next_whole(f);
+        if (c == 2) c = step_float(f);
+        if (!c) {
+            for_top = i; // done: on behind NEXT
             continue;
         }
-        store_var(vkind, vaddr, 0);
         curline = f->line;
         tp = f->text;
         return;
@@ -1560,9 +1670,17 @@ static void do_gosub(u16 n) {
 }
 
 static void do_on(void) {
-    i16 n = int_expr();
-    u8 op = peek_char();
+    i16 n;
+    u8 op;
     u16 target = 0;
+    if (accept(T_ERROR)) { // ON ERROR GOTO line; 0 turns it off
+        expect(T_GOTO);
+        trap_line = 0;
+        if (!accept('0')) trap_line = list_number();
+        return;
+    }
+    n = int_expr();
+    op = peek_char();
     if (op != T_GOTO && op != T_GOSUB) fail(E_SYNTAX);
     tp++;
     do {
@@ -1577,22 +1695,34 @@ static void do_on(void) {
 }
 
 static void do_def(void) {
-    u8 name;
+    u16 name;
+    u8 kind, i;
     expect(T_FN);
     name = var_name();
-    if (find_fn(name) == 0xFF) {
+    kind = str_kind();
+    i = find_fn(name, kind);
+    if (i == 0xFF) {
         if (fn_count == FN_MAX) fail(E_MEMORY);
-        fns[fn_count++].name = name;
+        i = fn_count++;
+        fns[i].name = name;
+        fns[i].kind = kind;
     }
-    name = find_fn(name);
-    fns[name].param = 0xFF;
+    fns[i].param = NO_PARAM;
     if (accept('(')) {
-        fns[name].param = var_name();
+        fns[i].param = var_name();
+        fns[i].pkind = str_kind();
         expect(')');
     }
+    name = i;
     expect('=');
     fns[name].text = tp;
     to_statement_end();
+    if (!curline) { // a direct command's text is gone after it: keep a copy
+        u16 n = tp - fns[name].text;
+        u8* copy = alloc(n + 1);
+        move_bytes(copy, fns[name].text, n);
+        fns[name].text = copy;
+    }
 }
 
 // OPEN and PREPARE: "NAME" AS FILE n.
@@ -1607,7 +1737,7 @@ static void do_run(void) {
     close_all();
     clear_vars();
     if (!at_end()) {
-        go_to(int_expr());
+        go_to(list_number());
         return;
     }
     if (!rec_len(mem)) {
@@ -1701,16 +1831,33 @@ static void statement(void) {
         break;
     case T_ON: do_on(); return;
     case T_DEF: do_def(); return;
-    case T_GET: {
+    case T_GET: { // one key: a string of it, or its code into a number
         u8 k;
         var_ref();
-        if (vkind != 2) fail(E_TYPE);
         k = key_wait();
+        if (k == 3) {
+            key_flush();
+            fail(E_BREAK);
+        }
         sp = &k;
         sl = 1;
-        store_var(2, vaddr, vroom);
+        fac = k;
+        store_var(vkind, vaddr, vroom);
         break;
     }
+    case T_CLS: scr_clear(); break;
+    case T_RESUME: // to the statement that failed, the one after it (NEXT), or a line
+        if (!in_trap) fail(E_RESUME);
+        in_trap = 0;
+        if (is_digit(peek_char())) {
+            go_to(list_number());
+            return;
+        }
+        c = accept(T_NEXT);
+        curline = resume_line;
+        tp = resume_tp;
+        if (c) to_statement_end();
+        return;
     case T_PREPARE: do_open(DOS_OPENW); break;
     case T_OPEN: do_open(DOS_OPENR); break;
     case T_CLOSE:
@@ -1729,16 +1876,14 @@ static void statement(void) {
 static void execute(void) {
     for (;;) {
         u8 c;
-        if (break_flag) {
-            break_flag = 0;
-            key_flush();
-            fail(E_BREAK);
-        }
+        check_break();
         tmp_top = 0;
         c = peek_char();
         if (c == ':') {
             tp++;
         } else if (c) {
+            stmt_line = curline;
+            stmt_tp = tp;
             statement();
         } else {
             if (!curline) return;
@@ -1770,6 +1915,15 @@ void main(void) {
     new_program();
     if (setjmp(on_error)) {
         out = scr_putc;
+        if (trap_line && curline && !in_trap && err_code != E_BREAK && err_code != E_STOP) {
+            err_num = err_code + 1; // ON ERROR GOTO: on in the handler
+            err_line = line_number(stmt_line);
+            resume_line = stmt_line;
+            resume_tp = stmt_tp;
+            in_trap = 1;
+            go_to(trap_line);
+            goto run;
+        }
         close_all();
         report_error();
     }
@@ -1798,6 +1952,7 @@ void main(void) {
         move_bytes(direct, packed, pack(s) + 1);
         tp = direct;
         break_flag = 0;
+    run:
         execute();
     }
 }

@@ -36,7 +36,8 @@ enum {
     E_STRLEN,
     E_NOTOPEN,
     E_EOF,
-    E_FN
+    E_FN,
+    E_RESUME
 };
 
 void fail(u8 code); // reports the error and returns to the prompt

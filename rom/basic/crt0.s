@@ -3,7 +3,8 @@
 ;;   0x0000  reset: interrupts off, stack below the file slot buffers (0xF500)
 ;;   0x0034  mode 2 vector of the keyboard (I = 0, bus byte 26 -> I * 256 + 52)
 ;;   0x0038  mode 1 entry: not used, returns at once
-;;   0x0066  NMI, every 20 ms: counts ticks, keeps every register
+;;   0x0066  NMI, every 20 ms: counts ticks (32 bits: _ticks, then _ticks_high), keeps every
+;;           register
 ;;
 ;; The keyboard handler reads port 56 and queues the code of each press in a 16-byte ring;
 ;; codes with bit 7 clear are releases and are ignored. Ctrl-C (3) also raises _break_flag so a
@@ -31,6 +32,13 @@
 	ld	hl, (_ticks)
 	inc	hl
 	ld	(_ticks), hl
+	ld	a, h
+	or	a, l
+	jr	nz, 1$
+	ld	hl, (_ticks_high)
+	inc	hl
+	ld	(_ticks_high), hl
+1$:
 	pop	hl
 	pop	af
 	retn
@@ -73,8 +81,14 @@ kbd_done:
 	pop	af
 	ei
 	reti
+_header_end::				; the C code follows from 0x00B8 (see CMakeLists.txt)
 
+	.area	_CODE
 init:
+	;; The routines that run from RAM at 0x4000, packed in the device ROM from 0x60C8.
+	ld	hl, #0x60C8
+	ld	de, #0x4000
+	call	unpack
 	;; Zero the uninitialised globals, copy the initialised ones.
 	ld	bc, #l__DATA
 	ld	a, b
@@ -106,14 +120,59 @@ init:
 	call	_main
 3$:
 	jr	3$
-_header_end::				; the C code follows from 0x00D8 (see CMakeLists.txt)
+
+;; Unpacks the records at HL to DE (the packer is rom/pack_lz.cpp): a byte n below 0x80 and n + 1
+;; literal bytes; 0x80 + length - 2 and a byte distance - 1; 0xC0 + length - 3 and a 16-bit
+;; distance: a copy of what was unpacked that far back, forward; 0xFF ends. Changes AF, BC, DE, HL.
+unpack:
+	ld	a, (hl)
+	inc	hl
+	cp	a, #0xFF
+	ret	z
+	ld	b, #0
+	bit	7, a
+	jr	nz, 4$
+	ld	c, a			; literal bytes
+	inc	c
+	ldir
+	jr	unpack
+4$:
+	bit	6, a
+	jr	nz, 5$
+	and	a, #0x3F		; a near copy
+	add	a, #2
+	ld	c, a
+	push	bc			; the length
+	ld	c, (hl)
+	inc	bc			; the distance, 1-256
+	jr	6$
+5$:
+	and	a, #0x3F		; a far copy
+	add	a, #3
+	ld	c, a
+	push	bc
+	ld	c, (hl)
+	inc	hl
+	ld	b, (hl)
+6$:
+	inc	hl
+	ex	(sp), hl		; the source position kept, HL the length
+	push	hl
+	ld	h, d
+	ld	l, e
+	or	a, a
+	sbc	hl, bc			; where the copy starts
+	pop	bc
+	ldir
+	pop	hl
+	jr	unpack
 
 	;; Ordering of segments for the linker.
 	.area	_CODE
 	.area	_INITIALIZER
 	.area	_GSINIT
 	.area	_GSFINAL
-	.area	_HOME			; placed at 0x6100, in the device ROM (see CMakeLists.txt)
+	.area	_HOME			; runs from RAM at 0x4000 (see CMakeLists.txt)
 	.area	_DATA
 	.area	_INITIALIZED
 	.area	_BSEG
@@ -148,6 +207,7 @@ dos_back:
 
 	.area	_DATA
 _ticks::	.ds	2
+_ticks_high::	.ds	2
 _kbd_head::	.ds	1
 _kbd_tail::	.ds	1
 _kbd_buf::	.ds	16

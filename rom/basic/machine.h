@@ -12,7 +12,8 @@ typedef int i16;
 #define COLUMNS 40
 
 // Filled by the handlers in crt0.s.
-extern volatile u16 ticks;      // 20 ms ticks since start
+extern volatile u16 ticks;      // 20 ms ticks since start, low 16 bits
+extern volatile u16 ticks_high; // and the high 16 bits
 extern volatile u8 kbd_head;    // keyboard ring: written by the interrupt handler
 extern volatile u8 kbd_tail;    // read position
 extern volatile u8 kbd_buf[16]; // key codes, bit 7 cleared

@@ -1,5 +1,6 @@
 ;; u8 pack(const char *s): the line editor's text packed for storing and running, in assembly
-;; because it is the BASIC's largest loop over text and the ROM is full.
+;; because it is the BASIC's largest loop over text. It runs from RAM with the library routines
+;; (the _HOME area; see rom/CMakeLists.txt).
 ;;
 ;; Copies s into _packed: letters outside strings become capitals, keywords (the zero-ended
 ;; entries of _keywords, tokens 0x80 up in that order) become their token, '?' becomes PRINT
@@ -14,7 +15,7 @@ T_PRINT = 0x80
 T_REM = 0x8C
 T_DATA = 0x96
 
-	.area	_CODE
+	.area	_HOME
 
 _pack::
 	ld	de, #_packed

@@ -152,6 +152,6 @@ ended:  ld a, (hl)
         cp 0x0D
         ret
 
-; The rest of the first 256 bytes: 0xFF. The count turns negative, and the assembly fails, when
-; the code outgrows them; the BASIC's library routines follow from 0x6100.
-        defs 0x6100 - $, 0xFF
+; Padding to 0x60C8 with 0xFF. The count turns negative, and the assembly fails, when the code
+; outgrows it; the BASIC's packed library routines follow from 0x60C8.
+        defs 0x60C8 - $, 0xFF
