@@ -6,6 +6,7 @@
 #include "shell/display_widget.h"
 #include "shell/typed_file.h"
 #include "system/pacer.h"
+#include "system/system.h"
 
 #include <QAction>
 #include <QApplication>
@@ -110,7 +111,7 @@ void MainWindow::TypeFileWhenReady(const QString& path) {
     auto waited = std::make_shared<int>(0);
     ready_timer_.setInterval(100);
     connect(&ready_timer_, &QTimer::timeout, this, [=, this] {
-        const std::string screen = ScreenAsText();
+        const std::string screen = SystemScreenText();
         const bool blank = screen.find_first_not_of('\n') == std::string::npos;
         *steady = (!blank && screen == *last) ? *steady + 1 : 0;
         *last = screen;
@@ -134,5 +135,5 @@ void MainWindow::Paste() {
 }
 
 void MainWindow::CopyScreen() {
-    QApplication::clipboard()->setText(QString::fromStdString(ScreenAsText()));
+    QApplication::clipboard()->setText(QString::fromStdString(SystemScreenText()));
 }

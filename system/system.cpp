@@ -302,6 +302,17 @@ bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]) {
     return changed;
 }
 
+void SystemPicture(uint8_t (*frame)[FrameLineBytes]) {
+    if (SystemRunning()) {
+        SystemTakeFrame(frame);
+        return;
+    }
+    RenderFrame();
+    std::memcpy(frame, FrameBitmap, sizeof(uint8_t) * FrameLines * FrameLineBytes);
+}
+
+std::string SystemScreenText() { return ScreenAsText(); }
+
 SystemCounts SystemReadCounts() {
     const ProcessorCounts c = ReadProcessorCounts();
     return {c.instructions, c.tstates, c.ticks};

@@ -77,6 +77,12 @@ bool SystemPaused();
 // Copies the latest frame (FrameBitmap lines); true when it changed since the last call.
 bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]);
 
+// The picture of the screen as it is now: rendered on the caller's thread when the machine's
+// threads are not running, else the last frame drawn (at most one tick old).
+void SystemPicture(uint8_t (*frame)[FrameLineBytes]);
+// The screen as 24 lines of UTF-8 text (Swedish letters as themselves, mosaic as sextants).
+std::string SystemScreenText();
+
 struct SystemCounts {
     uint64_t instructions; // executed since boot (see ReadProcessorCounts)
     uint64_t tstates;

@@ -152,24 +152,19 @@ int TypeSpaced(const std::string& codes) {
 int WaitFor(const std::string& text) {
     const long deadline = TickCount + Opts.timeout;
     const int rc = RunTicksUntil(MaxTicks, [&] {
-        return ScreenAsText().find(text) != std::string::npos || TickCount >= deadline;
+        return SystemScreenText().find(text) != std::string::npos || TickCount >= deadline;
     });
     if (rc >= 0) return rc;
-    if (ScreenAsText().find(text) != std::string::npos) return -1;
+    if (SystemScreenText().find(text) != std::string::npos) return -1;
     std::fprintf(stderr,
                  "lunabrik-headless: \"%s\" did not appear within %ld ticks; the screen:\n%s",
-                 text.c_str(), Opts.timeout, ScreenAsText().c_str());
+                 text.c_str(), Opts.timeout, SystemScreenText().c_str());
     return ExitTimedOut;
 }
 
 int WritePicture(const Action& a) {
     uint8_t frame[FrameLines][FrameLineBytes];
-    if (Opts.realtime) {
-        SystemTakeFrame(frame); // the last frame drawn, at most one tick old
-    } else {
-        RenderFrame(); // the screen as it is now, not as of the last tick
-        std::memcpy(frame, FrameBitmap, sizeof frame);
-    }
+    SystemPicture(frame); // deterministic: the screen as it is now, not as of the last tick
     const bool ok = a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str(), frame)
                                               : WriteFramePng(a.text.c_str(), frame);
     if (ok) return -1;
@@ -208,7 +203,7 @@ int RunActions() {
         case ActionKind::WaitFor: rc = WaitFor(a.text); break;
         case ActionKind::Ticks: rc = RunTicks(a.count); break;
         case ActionKind::Screen:
-            if (std::fputs(ScreenAsText().c_str(), stdout) < 0 || std::fflush(stdout) != 0)
+            if (std::fputs(SystemScreenText().c_str(), stdout) < 0 || std::fflush(stdout) != 0)
                 return OutputFailed("the screen text");
             break;
         case ActionKind::Pbm:
