@@ -35,6 +35,11 @@ echo "== paste through the key pacer"
 paste_status=${PIPESTATUS[0]}
 
 echo
+echo "== the window, idle"
+"$(dirname "$0")/idle_window.sh" "$build" | tee "$tmp/idle_window.txt"
+idle_window_status=${PIPESTATUS[0]}
+
+echo
 echo "== kernels"
 "$kernels_bench" --benchmark_out="$tmp/kernels.csv" --benchmark_out_format=csv
 kernels_status=$?
@@ -73,6 +78,14 @@ if [ -n "$paste" ]; then
   [ "$paste_status" -eq 0 ] || status=1
 else
   echo "paste: FAILED (exit status $paste_status), see above"
+  status=1
+fi
+idle_window=$(grep -E '^idle window: ' "$tmp/idle_window.txt")
+if [ -n "$idle_window" ]; then
+  echo "$idle_window"
+  [ "$idle_window_status" -eq 0 ] || status=1
+else
+  echo "idle window: FAILED (exit status $idle_window_status), see above"
   status=1
 fi
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then
