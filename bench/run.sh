@@ -56,38 +56,24 @@ read -r frame_wall_ns frame_cpu_ns <<<"$frame_times"
 echo
 echo "== summary"
 status=0
-medians=$(grep '^median ' "$tmp/cpu.txt")
-if [ -n "$medians" ]; then
-  echo "$medians" | sed 's/^median /processor, workload /'
-  [ "$cpu_status" -eq 0 ] || status=1
-else
-  echo "processor: FAILED (exit status $cpu_status), see above"
-  status=1
-fi
-realspeed=$(grep -E '^(accuracy: wall|idle:)' "$tmp/realspeed.txt")
-if [ -n "$realspeed" ]; then
-  echo "$realspeed" | sed 's/^/real speed, /'
-  [ "$realspeed_status" -eq 0 ] || status=1
-else
-  echo "real speed: FAILED (exit status $realspeed_status), see above"
-  status=1
-fi
-paste=$(grep -E '^paste: ' "$tmp/paste.txt")
-if [ -n "$paste" ]; then
-  echo "$paste"
-  [ "$paste_status" -eq 0 ] || status=1
-else
-  echo "paste: FAILED (exit status $paste_status), see above"
-  status=1
-fi
-idle_window=$(grep -E '^idle window: ' "$tmp/idle_window.txt")
-if [ -n "$idle_window" ]; then
-  echo "$idle_window"
-  [ "$idle_window_status" -eq 0 ] || status=1
-else
-  echo "idle window: FAILED (exit status $idle_window_status), see above"
-  status=1
-fi
+# One part's summary: the lines its output matched (with a prefix), or FAILED when none did; a
+# non-zero exit status of the part fails the whole.
+summarize() { # name exit_status prefix lines
+  local name=$1 part_status=$2 prefix=$3 lines=$4
+  if [ -n "$lines" ]; then
+    echo "$lines" | sed "s/^/$prefix/"
+    [ "$part_status" -eq 0 ] || status=1
+  else
+    echo "$name: FAILED (exit status $part_status), see above"
+    status=1
+  fi
+}
+summarize processor "$cpu_status" "processor, workload " \
+  "$(grep '^median ' "$tmp/cpu.txt" | sed 's/^median //')"
+summarize "real speed" "$realspeed_status" "real speed, " \
+  "$(grep -E '^(accuracy: wall|idle:)' "$tmp/realspeed.txt")"
+summarize paste "$paste_status" "" "$(grep -E '^paste: ' "$tmp/paste.txt")"
+summarize "idle window" "$idle_window_status" "" "$(grep -E '^idle window: ' "$tmp/idle_window.txt")"
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then
   if [ "$frame_cpu_ns" -le "$frame_goal_ns" ]; then verdict=met; else verdict=MISSED; status=1; fi
   echo "frame: RenderFrame ${frame_cpu_ns} ns processor time (wall ${frame_wall_ns} ns);" \
