@@ -3,7 +3,9 @@
 #include "cpu/processor.h"
 #include "machine/keyboard.h"
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <deque>
 #include <mutex>
 

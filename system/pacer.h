@@ -14,9 +14,11 @@
 // releasing the held keys (focus lost, a menu or dialog opened) lets go of what is down once the
 // machine has taken it, and keeps every queued key.
 //
-// Threads: any thread may call these; a mutex guards the queue (never taken on a per-instruction
-// path). PacerStep runs on one driving thread: the system's clock thread, or the thread of a
-// deterministic driver. It alone touches the keyboard model.
+// Threads: any thread may call these; a mutex guards the queue and the keyboard model, which only
+// the pacer touches. Its steps come from the system's clock thread (every 100 microseconds while
+// keys are on their way), from the processor's thread (every 1,024 instructions while busy, and
+// when a real-speed period is spent), or from a deterministic driver between instructions. The
+// mutex is never taken on the processor's per-instruction path.
 #pragma once
 
 #include "machine/keyboard.h"
