@@ -1,6 +1,7 @@
 #include "host/data_folder.h"
 
 #include "host/file_io.h"
+#include "host/settings.h"
 
 #include <cerrno>
 #include <climits>
@@ -77,6 +78,7 @@ bool CopyImage(const std::string& from, const std::string& to) {
 }
 
 bool PrepareFolder(const std::string& folder, DataFolderReport& report) {
+    const bool new_folder = !Exists(folder);
     if (!MakeFolders(folder)) {
         report.error = "cannot create the folder " + folder + ": " + std::strerror(errno);
         return false;
@@ -87,6 +89,11 @@ bool PrepareFolder(const std::string& folder, DataFolderReport& report) {
         if (Exists(target)) continue;
         if (CopyImage(report.images_from + "/" + name, target)) report.installed.push_back(name);
     }
+    // A folder made now starts at a real ABC80's pace with the installed Lunabrik.cfg; a folder
+    // that was there keeps its settings (or the defaults of having none).
+    if (new_folder &&
+        CopyImage(report.images_from + "/" + SettingsFileName, folder + "/" + SettingsFileName))
+        report.installed.push_back(SettingsFileName);
     mkdir((folder + "/Files").c_str(), 0755); // failure shows later as a failed open
     if (chdir(folder.c_str()) != 0) {
         report.error = "cannot enter the folder " + folder + ": " + std::strerror(errno);
