@@ -184,7 +184,7 @@ enum StepResult { Run, Skip, Quit };
 // One processor step on the loop's own pc and counters. Only the thread's loop may block.
 template <bool thread_loop>
 LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
-    const int32_t waitstates = Waitstates();
+    const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
         LoopState s{pc, instructions, tstates};

@@ -132,6 +132,13 @@ void DisplayWidget::SetKeyboardMode(KeyboardMode mode) {
 // Caps Lock, dead keys and characters the ABC80 lacks reach nothing. Positional mode: every key as
 // it comes, by its set-1 scan code.
 bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
+    if (event->key() == TurboKey && !(event->modifiers() & Qt::AltModifier)) {
+        if (!event->isAutoRepeat() && pressed != turbo_held_) {
+            turbo_held_ = pressed;
+            emit TurboHeld(pressed);
+        }
+        return true;
+    }
     const unsigned scan_code = Set1ScanCode(event->nativeScanCode());
     if (event->modifiers() & Qt::AltModifier || scan_code == ScanF10) return false;
     if (event->isAutoRepeat()) return true;
@@ -181,6 +188,10 @@ void DisplayWidget::keyReleaseEvent(QKeyEvent* event) {
 
 void DisplayWidget::focusOutEvent(QFocusEvent* event) {
     PacerReleaseHeld();
+    if (turbo_held_) { // its release goes elsewhere now
+        turbo_held_ = false;
+        emit TurboHeld(false);
+    }
     QWidget::focusOutEvent(event);
 }
 

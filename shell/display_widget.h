@@ -49,7 +49,11 @@ class DisplayWidget : public QWidget {
     // Paintings of the picture so far (for the idle-cost check).
     uint64_t Paints() const { return paints_; }
 
+    // The key that runs the machine as fast as possible while it is held.
+    static constexpr Qt::Key TurboKey = Qt::Key_F9;
+
   signals:
+    void TurboHeld(bool held);
     void FilesDropped(const QList<QUrl>& urls);
     void TextDropped(const QString& text);
 
@@ -74,6 +78,7 @@ class DisplayWidget : public QWidget {
     int max_factor_ = 0;
     uint64_t paints_ = 0;
     KeyboardMode mode_ = KeyboardMode::Natural;
+    bool turbo_held_ = false;
 };
 
 // True when a key event is one the emulated keyboard takes, so that no shortcut may have it:

@@ -92,10 +92,13 @@ class MainWindow : public QMainWindow {
     void ReturnFocus();
     void ShowKeyboardMode();
     void ShowProblem(const QString& text);
+    bool ShortStatus() const;
+    void ShowMessage(QLabel* field, const QString& text, bool lasting = false);
     void RunDialog(const std::function<void()>& run);
     void ChooseFileToType();
     void SaveScreenshot();
     void DropFiles(const QList<QUrl>& urls);
+    void ApplyTurbo();
 
     QWidget* client_;
     QFrame* frame_;
@@ -112,6 +115,7 @@ class MainWindow : public QMainWindow {
     int scale_ = 0;
     bool shut_down_ = false;
     bool font_loaded_ = false;
+    bool turbo_held_ = false;
 
     QTimer status_timer_;
     QElapsedTimer clock_;

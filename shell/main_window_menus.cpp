@@ -15,7 +15,8 @@
 
 namespace {
 
-QString KeyboardModeText(KeyboardMode mode) {
+QString KeyboardModeText(KeyboardMode mode, bool short_form) {
+    if (short_form) return mode == KeyboardMode::Natural ? "As typed" : "Swedish keys";
     return mode == KeyboardMode::Natural ? "Keyboard: as typed" : "Keyboard: Swedish positions";
 }
 
@@ -78,6 +79,10 @@ void MainWindow::BuildMenus() {
         UpdateStatus();
     });
     pause->setCheckable(true);
+    // Turbo: the menu's toggle, or the turbo key (F9) held on the screen.
+    QAction* turbo = add(machine, "turbo", "&Turbo (as fast as possible, or hold F9)",
+                         {QKeySequence(Qt::CTRL | Qt::Key_F9)}, [this] { ApplyTurbo(); });
+    turbo->setCheckable(true);
     add(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)}, [this] { config_->click(); });
     QAction* natural = add(machine, "naturalKeyboard", "&Keyboard as typed", {}, [this] {
         SaveKeyboardMode(Action("naturalKeyboard")->isChecked() ? KeyboardMode::Natural
@@ -95,9 +100,15 @@ void MainWindow::BuildMenus() {
         connect(menu, &QMenu::aboutToHide, this, [this] { ReturnFocus(); });
 }
 
+void MainWindow::ApplyTurbo() {
+    SystemSetTurbo(turbo_held_ || Action("turbo")->isChecked());
+    speed_meter_.Clear(); // the figure is for the new pace alone
+    UpdateStatus();
+}
+
 void MainWindow::ShowKeyboardMode() {
     const KeyboardMode mode = display_->Mode();
-    mode_label_->setText(KeyboardModeText(mode));
+    mode_label_->setText(KeyboardModeText(mode, ShortStatus()));
     if (QAction* natural = Action("naturalKeyboard"))
         natural->setChecked(mode == KeyboardMode::Natural);
 }

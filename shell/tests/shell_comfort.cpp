@@ -1,0 +1,174 @@
+// Everyday comfort in the window: turbo and pause, the speed as the status bar shows it,
+// screenshots in one key, the mouse selection, text folded to what the ABC80 has, composed keys.
+#include "cpu/processor.h"
+#include "host/settings.h"
+#include "machine/control.h"
+#include "machine/keyboard.h"
+#include "machine/ports.h"
+#include "shell/display_widget.h"
+#include "shell/main_window.h"
+#include "shell/program.h"
+#include "shell/speed_meter.h"
+#include "system/pacer.h"
+#include "system/system.h"
+#include "test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > ms) return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+std::string ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+void SendKey(QWidget* to, QEvent::Type type, int key, uint32_t set1, bool repeat = false) {
+    QKeyEvent event(type, key, {}, set1 + 8, 0, 0, {}, repeat);
+    QApplication::sendEvent(to, &event);
+}
+
+} // namespace
+
+TEST(ShellComfort, SpeedReadsSteadily) {
+    const struct {
+        double percent;
+        const char* text;
+    } cases[] = {
+        {0, "0.0 %"},
+        {2.46, "2.5 %"},
+        {99.6, "100 %"},
+        {100.4, "100 %"},
+        {187, "187 %"},
+        {452, "450 %"},
+        {1530, "\u00d715"},
+        {74999, "\u00d7750"},
+        {151234, "\u00d71,500"},
+        {174000, "\u00d71,700"},
+        {2.5e6, "\u00d725,000"},
+        {-3, "0.0 %"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SpeedText(c.percent), c.text) << c.percent;
+}
+
+class ShellComfortWindow : public testing::Test {
+  protected:
+    void SetUp() override {
+        ResetMachineForTest();
+        KeyboardState = {};
+        QSettings("Lunabrik", "Lunabrik").clear();
+        if (!QFile::exists(LUNABRIK_TEST_RUN_DIR "/basic.rom"))
+            GTEST_SKIP() << "the free ROM images are not built";
+        for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"})
+            folder.WriteFile(name, ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/") + name));
+    }
+    void TearDown() override {
+        window.reset();
+        QSettings("Lunabrik", "Lunabrik").clear();
+    }
+    void Start() {
+        window = StartLunabrik();
+        ASSERT_TRUE(window);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_TRUE(WaitFor([] { return ScreenAsText().find("READY") != std::string::npos; }));
+    }
+    std::string Speed() { return window->SpeedField()->text().toStdString(); }
+    ScratchFolder folder;
+    std::unique_ptr<MainWindow> window;
+};
+
+// Turbo, held on F9 or toggled from the menu, runs past a real ABC80's pace and never touches the
+// settings; letting go returns to the pace set. Pause stops the machine and its picture stays.
+TEST_F(ShellComfortWindow, TurboAndPause) {
+    Start();
+    SetWaitstates(RealSpeedWaitstates);
+    DisplayWidget* display = window->Display();
+    auto tstates_per_second = [] {
+        const uint64_t before = SystemReadCounts().tstates;
+        QTest::qWait(500);
+        return (SystemReadCounts().tstates - before) * 2;
+    };
+    EXPECT_LT(tstates_per_second(), 4000000u) << "a real ABC80: 3 MHz";
+
+    for (const char* how : {"key", "menu"}) {
+        if (how == std::string("key"))
+            SendKey(display, QEvent::KeyPress, Qt::Key_F9, 67);
+        else
+            window->Action("turbo")->trigger();
+        EXPECT_TRUE(SystemTurbo()) << how;
+        EXPECT_GT(tstates_per_second(), 4000000u) << how;
+        window->UpdateStatus();
+        EXPECT_TRUE(WaitFor([&] {
+            window->UpdateStatus();
+            return Speed().find("Turbo") != std::string::npos;
+        })) << Speed();
+        if (how == std::string("key")) {
+            SendKey(display, QEvent::KeyRelease, Qt::Key_F9, 67, true); // auto-repeat: still held
+            EXPECT_TRUE(SystemTurbo());
+            SendKey(display, QEvent::KeyRelease, Qt::Key_F9, 67);
+        } else {
+            window->Action("turbo")->trigger();
+        }
+        EXPECT_FALSE(SystemTurbo()) << how;
+        EXPECT_EQ(Waitstates(), RealSpeedWaitstates) << "turbo never reaches the settings";
+        EXPECT_LT(tstates_per_second(), 4000000u) << how;
+    }
+    EXPECT_FALSE(std::filesystem::exists(SettingsFileName));
+
+    // Turbo held while the screen loses the keyboard ends with it.
+    SendKey(display, QEvent::KeyPress, Qt::Key_F9, 67);
+    EXPECT_TRUE(SystemTurbo());
+    display->clearFocus();
+    EXPECT_FALSE(SystemTurbo());
+
+    window->Action("pause")->trigger();
+    ASSERT_TRUE(SystemPaused());
+    const QImage picture = window->Display()->Picture();
+    const uint64_t paused_at = SystemReadCounts().instructions;
+    QTest::qWait(300);
+    EXPECT_EQ(SystemReadCounts().instructions, paused_at);
+    EXPECT_EQ(window->Display()->Picture(), picture) << "the picture stays";
+    window->UpdateStatus();
+    EXPECT_NE(Speed().find("Paused"), std::string::npos) << Speed();
+    window->Action("pause")->trigger();
+    EXPECT_FALSE(SystemPaused());
+    EXPECT_TRUE(WaitFor([&] { return SystemReadCounts().instructions != paused_at; }));
+}
+
+// Status messages go after a few seconds; a paste made of nothing the ABC80 has says so.
+TEST_F(ShellComfortWindow, MessagesFade) {
+    Start();
+    window->TypeText(QByteArray("\xE2\x82\xAC\xE2\x98\x83"), "Paste"); // euro sign, snowman
+    QLabel* typing = window->TypingField();
+    EXPECT_TRUE(typing->isVisible());
+    EXPECT_TRUE(typing->text().contains("nothing to type")) << typing->text().toStdString();
+    EXPECT_TRUE(typing->text().contains("2 characters")) << typing->text().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return !typing->isVisible(); }, 15000));
+}
