@@ -5,6 +5,7 @@
 #include "system/pacer.h"
 #include "system/system.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -43,6 +44,8 @@ DisplayWidget::DisplayWidget(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
     setAcceptDrops(true);
+    // Dead keys and compose sequences come as input method events in natural mode.
+    setAttribute(Qt::WA_InputMethodEnabled, true);
     setMinimumSize(FramePixels, FrameLines);
     uint8_t blank[FrameLines][FrameLineBytes] = {};
     frame_ = MonoImage(blank);
@@ -120,6 +123,8 @@ void DisplayWidget::resizeEvent(QResizeEvent* event) {
 void DisplayWidget::SetKeyboardMode(KeyboardMode mode) {
     if (mode == mode_) return;
     mode_ = mode;
+    // By position, a dead key is a key like any other: the input method must not take it.
+    setAttribute(Qt::WA_InputMethodEnabled, mode == KeyboardMode::Natural);
     // Keys held under the other mode are let go of: the new mode would not know them.
     PacerReleaseHeld();
 }
@@ -198,6 +203,27 @@ void DisplayWidget::focusOutEvent(QFocusEvent* event) {
 void DisplayWidget::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     event->accept();
+}
+
+// What an input method composed (a dead key then a letter, a compose sequence): each character
+// as the ABC80 key stroke that gives it, after the keys typed before it.
+void DisplayWidget::inputMethodEvent(QInputMethodEvent* event) {
+    const QByteArray text = event->commitString().toUtf8();
+    std::string codes;
+    TextToCodes(text.constData(), size_t(text.size()), codes);
+    for (char code : codes) {
+        KeyStroke key;
+        if (KeyStrokeForCode(uint8_t(code), key)) PacerStroke(key);
+    }
+    event->accept();
+}
+
+QVariant DisplayWidget::inputMethodQuery(Qt::InputMethodQuery query) const {
+    switch (query) {
+    case Qt::ImEnabled: return mode_ == KeyboardMode::Natural;
+    case Qt::ImCursorRectangle: return PictureRect().toAlignedRect();
+    default: return QWidget::inputMethodQuery(query);
+    }
 }
 
 // Tab is a key of the emulated machine while the display has the focus, not focus navigation.

@@ -67,6 +67,10 @@ class MainWindow : public QMainWindow {
     bool Typing() const;
     void Paste();
     void CopyScreen();
+    // F12: the picture into the user's pictures folder (XDG_PICTURES_DIR, else ~/Pictures) under
+    // Lunabrik/, with a time-stamped name; the status bar names the file or the problem.
+    void SaveScreenshot();
+    static QString ScreenshotFolder();
 
     // The status bar's fields, and its sources (tests give fakes).
     QLabel* SpeedField() const { return speed_label_; }
@@ -96,7 +100,8 @@ class MainWindow : public QMainWindow {
     void ShowMessage(QLabel* field, const QString& text, bool lasting = false);
     void RunDialog(const std::function<void()>& run);
     void ChooseFileToType();
-    void SaveScreenshot();
+    void SaveScreenshotAs();
+    bool WriteScreenshot(const QString& path);
     void DropFiles(const QList<QUrl>& urls);
     void ApplyTurbo();
 

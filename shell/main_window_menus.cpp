@@ -7,6 +7,10 @@
 #include "system/system.h"
 
 #include <QActionGroup>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -38,8 +42,9 @@ void MainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     add(file, "typeFile", "&Type in file...", {QKeySequence(Qt::Key_F3)},
         [this] { ChooseFileToType(); });
-    add(file, "saveScreenshot", "&Save screenshot...", {QKeySequence(Qt::Key_F12)},
+    add(file, "saveScreenshot", "&Save screenshot", {QKeySequence(Qt::Key_F12)},
         [this] { SaveScreenshot(); });
+    add(file, "saveScreenshotAs", "Save screenshot &as...", {}, [this] { SaveScreenshotAs(); });
     file->addSeparator();
     add(file, "quit", "&Quit", {QKeySequence(Qt::ALT | Qt::Key_F4)}, [this] { close(); });
 
@@ -130,14 +135,44 @@ void MainWindow::DropFiles(const QList<QUrl>& urls) {
 }
 
 // The picture as shown: at the display's factor, as PNG.
-void MainWindow::SaveScreenshot() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, "Save screenshot", "lunabrik.png", "PNG images (*.png)");
-    ReturnFocus();
-    if (path.isEmpty()) return;
+bool MainWindow::WriteScreenshot(const QString& path) {
     const int f = display_->Factor();
     QImage picture = display_->Picture().scaled(FramePixels * f, FrameLines * f,
                                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    if (!picture.save(path, "PNG"))
-        ShowProblem(QString("Cannot write the screenshot %1.").arg(path));
+    return picture.save(path, "PNG");
+}
+
+QString MainWindow::ScreenshotFolder() {
+    QString pictures = qEnvironmentVariable("XDG_PICTURES_DIR");
+    if (!QDir::isAbsolutePath(pictures))
+        pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) pictures = QDir::homePath() + "/Pictures";
+    return pictures + "/Lunabrik";
+}
+
+// F12: at once, into the pictures folder, under a name of the date and time that no file there
+// has yet; the status bar says where it went, or why it could not.
+void MainWindow::SaveScreenshot() {
+    const QString folder = ScreenshotFolder();
+    if (!QDir().mkpath(folder)) {
+        ShowMessage(notice_label_,
+                    QString("Cannot save the screenshot: cannot make the folder %1").arg(folder));
+        return;
+    }
+    const QString stamp = QDateTime::currentDateTime().toString("yyyy-MM-dd-HHmmss");
+    QString path = QString("%1/lunabrik-%2.png").arg(folder, stamp);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = QString("%1/lunabrik-%2-%3.png").arg(folder, stamp).arg(n);
+    if (WriteScreenshot(path))
+        ShowMessage(notice_label_, QString("Screenshot saved as %1").arg(path));
+    else
+        ShowMessage(notice_label_, QString("Cannot write the screenshot %1").arg(path));
+}
+
+void MainWindow::SaveScreenshotAs() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, "Save screenshot", ScreenshotFolder() + "/lunabrik.png", "PNG images (*.png)");
+    ReturnFocus();
+    if (path.isEmpty()) return;
+    if (!WriteScreenshot(path)) ShowProblem(QString("Cannot write the screenshot %1.").arg(path));
 }

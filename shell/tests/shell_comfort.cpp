@@ -16,7 +16,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QEventLoop>
+#include <QInputMethodEvent>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -171,4 +173,44 @@ TEST_F(ShellComfortWindow, MessagesFade) {
     EXPECT_TRUE(typing->text().contains("nothing to type")) << typing->text().toStdString();
     EXPECT_TRUE(typing->text().contains("2 characters")) << typing->text().toStdString();
     EXPECT_TRUE(WaitFor([&] { return !typing->isVisible(); }, 15000));
+}
+
+// F12 saves at once into the pictures folder's Lunabrik/ under a new time-stamped name each time;
+// a folder that cannot be made is said in the status bar and nothing else happens.
+TEST_F(ShellComfortWindow, ScreenshotInOneKey) {
+    Start();
+    const QString pictures = QDir::currentPath() + "/My Pictures";
+    qputenv("XDG_PICTURES_DIR", pictures.toUtf8());
+    window->Action("saveScreenshot")->trigger();
+    window->Action("saveScreenshot")->trigger();
+    QDir shots(pictures + "/Lunabrik");
+    const QStringList saved = shots.entryList({"lunabrik-*.png"}, QDir::Files);
+    ASSERT_EQ(saved.size(), 2) << "the second press in the same second makes a second file";
+    QImage picture(shots.filePath(saved[0]));
+    EXPECT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.width(), picture.height());
+    const QString said = window->NoticeField()->text();
+    EXPECT_TRUE(said.contains(shots.path())) << said.toStdString();
+    EXPECT_TRUE(window->NoticeField()->isVisible());
+
+    folder.WriteFile("blocker", "not a folder");
+    qputenv("XDG_PICTURES_DIR", (QDir::currentPath() + "/blocker").toUtf8());
+    window->Action("saveScreenshot")->trigger();
+    EXPECT_TRUE(window->NoticeField()->text().startsWith("Cannot save the screenshot"))
+        << window->NoticeField()->text().toStdString();
+    qunsetenv("XDG_PICTURES_DIR");
+}
+
+// Characters an input method composed (a dead acute then E, a compose sequence for a typographic
+// quote) reach the machine as the keys that give them.
+TEST_F(ShellComfortWindow, ComposedCharactersAreTyped) {
+    Start();
+    for (const char* text : {"\xC3\x89", "\xC3\xBC", "\xE2\x80\x9C"}) { // É, ü, “
+        QInputMethodEvent event;
+        event.setCommitString(QString::fromUtf8(text));
+        QApplication::sendEvent(window->Display(), &event);
+    }
+    EXPECT_TRUE(WaitFor([] {
+        return ScreenAsText().find("\xC3\x89\xC3\xBC\"") != std::string::npos;
+    })) << ScreenAsText();
 }
