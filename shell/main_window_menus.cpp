@@ -106,7 +106,9 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::ApplyTurbo() {
-    SystemSetTurbo(turbo_held_ || Action("turbo")->isChecked());
+    const bool on = turbo_held_ || Action("turbo")->isChecked();
+    if (on == SystemTurbo()) return;
+    SystemSetTurbo(on);
     speed_meter_.Clear(); // the figure is for the new pace alone
     UpdateStatus();
 }
