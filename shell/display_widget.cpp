@@ -7,6 +7,7 @@
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QPainter>
 
@@ -112,6 +113,13 @@ void DisplayWidget::paintEvent(QPaintEvent* event) {
     // Black around the picture only where the repaint reaches past it.
     if (!place.contains(QRectF(event->rect()))) painter.fillRect(rect(), Qt::black);
     painter.drawImage(place.topLeft(), scaled_);
+    if (const QRect cells = SelectedCells(); !cells.isNull()) {
+        const double w = place.width() / ScreenColumns, h = place.height() / ScreenRows;
+        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        painter.fillRect(QRectF(place.left() + cells.left() * w, place.top() + cells.top() * h,
+                                cells.width() * w, cells.height() * h),
+                         Qt::white);
+    }
     ++paints_;
 }
 
@@ -200,9 +208,64 @@ void DisplayWidget::focusOutEvent(QFocusEvent* event) {
     QWidget::focusOutEvent(event);
 }
 
+// Mouse: a drag with the left button selects a rectangle of cells (copied when it ends), the
+// middle button pastes, the right one asks for the menu.
+QPoint DisplayWidget::CellAt(const QPointF& pos) const {
+    const QRectF place = PictureRect();
+    const int column = int(std::floor((pos.x() - place.left()) * ScreenColumns / place.width()));
+    const int row = int(std::floor((pos.y() - place.top()) * ScreenRows / place.height()));
+    return QPoint(std::clamp(column, 0, ScreenColumns - 1), std::clamp(row, 0, ScreenRows - 1));
+}
+
+QRect DisplayWidget::SelectedCells() const {
+    if (!selected_) return {};
+    // Not QRect::normalized(), which moves swapped edges by a cell.
+    return QRect(QPoint(std::min(anchor_.x(), current_.x()), std::min(anchor_.y(), current_.y())),
+                 QPoint(std::max(anchor_.x(), current_.x()), std::max(anchor_.y(), current_.y())));
+}
+
+QString DisplayWidget::SelectedText() const {
+    const QRect cells = SelectedCells();
+    if (cells.isNull()) return {};
+    return QString::fromStdString(
+        ScreenTextRect(cells.top(), cells.left(), cells.bottom(), cells.right()));
+}
+
+void DisplayWidget::ClearSelection() {
+    if (!selected_) return;
+    selected_ = false;
+    update();
+}
+
 void DisplayWidget::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     event->accept();
+    if (event->button() == Qt::LeftButton) {
+        ClearSelection();
+        dragging_ = true;
+        anchor_ = current_ = CellAt(event->position());
+    } else if (event->button() == Qt::MiddleButton) {
+        emit MiddleClicked();
+    } else if (event->button() == Qt::RightButton) {
+        emit ContextMenuWanted(event->globalPosition().toPoint());
+    }
+}
+
+void DisplayWidget::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+    if (!dragging_) return;
+    const QPoint cell = CellAt(event->position());
+    if (cell == current_ && selected_) return;
+    current_ = cell;
+    selected_ = true;
+    update();
+}
+
+void DisplayWidget::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() != Qt::LeftButton || !dragging_) return;
+    dragging_ = false;
+    if (selected_) emit Selected(SelectedText());
 }
 
 // What an input method composed (a dead key then a letter, a compose sequence): each character

@@ -112,6 +112,9 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
         turbo_held_ = held;
         ApplyTurbo();
     });
+    connect(display_, &DisplayWidget::Selected, this, &MainWindow::CopySelection);
+    connect(display_, &DisplayWidget::MiddleClicked, this, &MainWindow::PasteSelection);
+    connect(display_, &DisplayWidget::ContextMenuWanted, this, &MainWindow::ShowContextMenu);
     connect(display_, &DisplayWidget::FilesDropped, this, &MainWindow::DropFiles);
     connect(display_, &DisplayWidget::TextDropped, this,
             [this](const QString& text) { TypeText(text.toUtf8(), "Dropped text"); });

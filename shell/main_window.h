@@ -67,6 +67,11 @@ class MainWindow : public QMainWindow {
     bool Typing() const;
     void Paste();
     void CopyScreen();
+    // The mouse: a selected rectangle onto the clipboard and the X11 primary selection, as
+    // terminals do; the middle button types the primary selection; the right one opens a menu.
+    void CopySelection(const QString& text);
+    void PasteSelection();
+    void ShowContextMenu(const QPoint& global);
     // F12: the picture into the user's pictures folder (XDG_PICTURES_DIR, else ~/Pictures) under
     // Lunabrik/, with a time-stamped name; the status bar names the file or the problem.
     void SaveScreenshot();

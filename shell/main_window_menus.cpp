@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 
@@ -111,6 +112,25 @@ void MainWindow::ApplyTurbo() {
     SystemSetTurbo(on);
     speed_meter_.Clear(); // the figure is for the new pace alone
     UpdateStatus();
+}
+
+void MainWindow::ShowContextMenu(const QPoint& global) {
+    QMenu menu(this);
+    const QString selected = display_->SelectedText();
+    menu.addAction(selected.isEmpty() ? "&Copy screen" : "&Copy selection", this, [this, selected] {
+        if (selected.isEmpty())
+            CopyScreen();
+        else
+            CopySelection(selected);
+    });
+    menu.addAction("&Paste", this, [this] { Paste(); });
+    menu.addSeparator();
+    menu.addAction(SystemPaused() ? "&Resume" : "P&ause", this,
+                   [this] { Action("pause")->trigger(); });
+    menu.addAction(isFullScreen() ? "&Leave full screen" : "&Full screen", this,
+                   [this] { SetFullScreen(!isFullScreen()); });
+    menu.exec(global);
+    ReturnFocus();
 }
 
 void MainWindow::ShowKeyboardMode() {

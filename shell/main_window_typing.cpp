@@ -132,3 +132,26 @@ void MainWindow::Paste() {
 void MainWindow::CopyScreen() {
     QApplication::clipboard()->setText(QString::fromStdString(ScreenAsText()));
 }
+
+void MainWindow::CopySelection(const QString& text) {
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->setText(text);
+    if (clipboard->supportsSelection()) clipboard->setText(text, QClipboard::Selection);
+    const qsizetype lines = text.count('\n') + 1;
+    ShowMessage(
+        typing_label_,
+        text.isEmpty()
+            ? QString("Copied a blank selection")
+            : QString("Copied %1 line%2 of the screen").arg(lines).arg(lines == 1 ? "" : "s"));
+}
+
+void MainWindow::PasteSelection() {
+    QClipboard* clipboard = QApplication::clipboard();
+    if (!clipboard->supportsSelection()) return;
+    const QString text = clipboard->text(QClipboard::Selection);
+    if (text.isEmpty()) {
+        ShowMessage(typing_label_, "Paste: the selection holds no text");
+        return;
+    }
+    TypeText(text.toUtf8(), "Paste");
+}

@@ -21,7 +21,9 @@
 #include <QInputMethodEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QClipboard>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
@@ -213,4 +215,56 @@ TEST_F(ShellComfortWindow, ComposedCharactersAreTyped) {
     EXPECT_TRUE(WaitFor([] {
         return ScreenAsText().find("\xC3\x89\xC3\xBC\"") != std::string::npos;
     })) << ScreenAsText();
+}
+
+// A drag over the screen copies the rectangle of cells under it to the clipboard and the primary
+// selection, whichever corner it starts from and however far outside the window it ends.
+TEST_F(ShellComfortWindow, MouseSelectionCopiesARectangle) {
+    Start();
+    DisplayWidget* display = window->Display();
+    const QRectF place = display->PictureRect();
+    auto cell = [&](double column, double row) { // the middle of a cell, or beyond the screen
+        return QPointF(place.left() + (column + 0.5) * place.width() / 40,
+                       place.top() + (row + 0.5) * place.height() / 24);
+    };
+    auto drag = [&](QPointF from, QPointF to) {
+        QMouseEvent press(QEvent::MouseButtonPress, from, display->mapToGlobal(from),
+                          Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(display, &press);
+        QMouseEvent move(QEvent::MouseMove, to, display->mapToGlobal(to), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QApplication::sendEvent(display, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, to, display->mapToGlobal(to),
+                            Qt::LeftButton, Qt::NoButton, {});
+        QApplication::sendEvent(display, &release);
+        return QApplication::clipboard()->text().toStdString();
+    };
+    const std::string screen = ScreenAsText();
+    const std::string line0 = screen.substr(0, screen.find('\n'));
+    const std::string line1 =
+        screen.substr(line0.size() + 1, screen.find('\n', line0.size() + 1) - line0.size() - 1);
+    ASSERT_GE(line0.size(), 8u);
+    ASSERT_GE(line1.size(), 5u);
+    const struct {
+        QPointF from, to;
+        std::string text;
+    } cases[] = {
+        {cell(0, 0), cell(4, 1), line0.substr(0, 5) + "\n" + line1.substr(0, 5)},
+        {cell(4, 1), cell(0, 0), line0.substr(0, 5) + "\n" + line1.substr(0, 5)},
+        {cell(2, 0), cell(5, 0), line0.substr(2, 4)},
+        {cell(3, 0), cell(-20, -30), line0.substr(0, 4)}, // dragged out past the top left
+        {cell(0, 22), cell(90, 80), "\n"},                // two blank rows, to the bottom right
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(drag(c.from, c.to), c.text);
+        if (QApplication::clipboard()->supportsSelection()) {
+            EXPECT_EQ(QApplication::clipboard()->text(QClipboard::Selection).toStdString(), c.text);
+        }
+    }
+    EXPECT_EQ(display->SelectedText().toStdString(), "\n");
+    // A click without a drag selects nothing and copies nothing.
+    QApplication::clipboard()->setText("before");
+    QTest::mouseClick(display, Qt::LeftButton, {}, cell(1, 1).toPoint());
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "before");
+    EXPECT_TRUE(display->SelectedText().isEmpty());
 }
