@@ -1,7 +1,8 @@
 # Installing Lunabrik like any Linux desktop program (`make install`, `make package`):
 #   bin/                               lunabrik, lunabrik-headless
 #   share/lunabrik/                    the free basic.rom, dev_dos.rom and font.bin, which the
-#                                      programs copy into a new per-user folder
+#                                      programs copy into a new per-user folder, and the
+#                                      Lunabrik.cfg (a real ABC80's pace) a new folder starts with
 #   share/applications/                lunabrik.desktop (the menu entry)
 #   share/icons/hicolor/*/apps/        lunabrik.svg and lunabrik.png in five sizes
 #   share/metainfo/                    the AppStream description for software centres
@@ -29,6 +30,9 @@ if(TARGET lunabrik_roms)
 endif()
 if(TARGET lunabrik_font)
   install(FILES ${LUNABRIK_IMAGE_DIR}/font.bin DESTINATION ${CMAKE_INSTALL_DATADIR}/lunabrik)
+endif()
+if(TARGET lunabrik_settings)
+  install(FILES ${LUNABRIK_IMAGE_DIR}/Lunabrik.cfg DESTINATION ${CMAKE_INSTALL_DATADIR}/lunabrik)
 endif()
 
 # Desktop integration: only with the desktop program.

@@ -138,14 +138,33 @@ inline void WriteInterruptBusByte(uint8_t v) {
 
 // ---- pacing ------------------------------------------------------------------------------------
 
-// The settings' waitstates, read by the processor before every instruction and written by the
-// settings file and the Config dialog: n > 0 idle iterations, 0 none, -1 a real ABC80's speed (see
-// cpu/processor.h). Defined by host/settings.cpp, which keeps it with the settings file.
+// The settings' waitstates, written by the settings file and the Config dialog: n > 0 idle
+// iterations, 0 none, -1 a real ABC80's speed (see cpu/processor.h). Defined by
+// host/settings.cpp, which keeps it with the settings file.
+//
+// The processor follows the pace, read before every instruction: the settings' waitstates, or
+// while a front end overrides it for the run (turbo, a speed named on the command line) the
+// override, which never reaches the settings file. The setters are called from one thread at a time
+// (the front end's); the processor only reads.
 extern int32_t WaitstatesSetting;
+extern int32_t PaceSetting;  // what the processor follows
+extern int32_t PaceOverride; // NoPaceOverride, or the pace for this run
+constexpr int32_t NoPaceOverride = INT32_MIN;
 
 inline int32_t Waitstates() {
     return std::atomic_ref<int32_t>(WaitstatesSetting).load(std::memory_order_relaxed);
 }
+inline int32_t Pace() {
+    return std::atomic_ref<int32_t>(PaceSetting).load(std::memory_order_relaxed);
+}
 inline void SetWaitstates(int32_t n) {
     std::atomic_ref<int32_t>(WaitstatesSetting).store(n, std::memory_order_relaxed);
+    if (std::atomic_ref<int32_t>(PaceOverride).load(std::memory_order_relaxed) == NoPaceOverride)
+        std::atomic_ref<int32_t>(PaceSetting).store(n, std::memory_order_relaxed);
+}
+// n: the pace for this run, or NoPaceOverride to follow the settings' waitstates again.
+inline void SetPaceOverride(int32_t n) {
+    std::atomic_ref<int32_t>(PaceOverride).store(n, std::memory_order_relaxed);
+    std::atomic_ref<int32_t>(PaceSetting)
+        .store(n == NoPaceOverride ? Waitstates() : n, std::memory_order_relaxed);
 }

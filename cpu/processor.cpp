@@ -66,6 +66,10 @@ std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the
 // that period runs at real speed.
 uint64_t TickStart = 0;
 bool RealSpeedPeriod = false;
+// The T-state count at the last look at the flags and the pace, and the most a step (an
+// instruction with an interrupt's entry) can take, with room to spare.
+uint64_t LastServiceTstates = 0;
+constexpr uint64_t MaxStepTstates = 1000;
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
@@ -107,10 +111,15 @@ enum StepResult { Run, Skip, Quit };
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
-    if (real != RealSpeedPeriod) { // switched to or from real speed: a fresh period
+    // Switched to or from real speed: a fresh period. At real speed every step comes here, so a
+    // gap of more than a few instructions' T-states since the last means the processor ran at
+    // another pace meanwhile (turbo for a moment) without a tick to see it: a fresh period too,
+    // or the machine would sit out all that time before it ran again.
+    if (real != RealSpeedPeriod || (real && s.tstates - LastServiceTstates > MaxStepTstates)) {
         TickStart = s.tstates;
         RealSpeedPeriod = real;
     }
+    LastServiceTstates = s.tstates;
     CpuState.PC = s.pc;
     StepResult result = Run;
     bool paused = false;
@@ -160,6 +169,11 @@ enum StepResult { Run, Skip, Quit };
                     break;
                 }
                 ControlFlags.wait(flags, std::memory_order_acquire);
+                if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
+                    WaitingForTick.store(false, std::memory_order_relaxed);
+                    result = Skip;
+                    break;
+                }
             }
         } else { // KEY
             if (!CpuState.IFF1) break;
@@ -184,7 +198,7 @@ enum StepResult { Run, Skip, Quit };
 // One processor step on the loop's own pc and counters. Only the thread's loop may block.
 template <bool thread_loop>
 LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
-    const int32_t waitstates = Waitstates();
+    const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
         LoopState s{pc, instructions, tstates};

@@ -9,7 +9,7 @@
 // when it waits) and reading the counters. ProcessorStep and ExecuteInstruction run it on the
 // caller's thread instead, one step or one instruction at a time; they never block.
 //
-// Speed, read afresh at every step from Waitstates():
+// Speed, read afresh at every step from Pace() (the settings' waitstates unless overridden):
 //   n >= 0  n idle iterations before each instruction (0 = as fast as the host allows); a halted
 //           processor spins until the next TICK.
 //   -1      a real ABC80 (RealSpeedWaitstates): at most TstatesPerTick T-states of instructions per

@@ -78,3 +78,6 @@ void ReadScreenText(char text[ScreenRows][ScreenColumns + 1]);
 // characters (Swedish letters as themselves), mosaic cells as Unicode sextants. Each row starts in
 // the text set; a set-switching control code changes the set for the rest of its row.
 std::string ScreenAsText();
+// The cells of rows top-bottom and columns left-right (inclusive, clamped to the screen) in the
+// same form, trailing blanks of each row dropped, a newline between rows (none after the last).
+std::string ScreenTextRect(int top, int left, int bottom, int right);

@@ -1,6 +1,7 @@
 #include "host/data_folder.h"
 
 #include "host/file_io.h"
+#include "host/settings.h"
 
 #include <cerrno>
 #include <climits>
@@ -106,6 +107,7 @@ std::string Untrusted(const std::string& folder, uid_t user) {
 // folder entered, so swapping the path meanwhile changes nothing.
 bool PrepareFolder(const std::string& folder, bool per_user, const DataFolderChecks& checks,
                    DataFolderReport& report) {
+    const bool new_folder = !Exists(folder);
     // A new per-user folder is private whatever the umask, so the check below passes for it.
     if (!MakeFolders(folder, per_user ? 0700 : 0755)) {
         report.error = "cannot create the folder " + folder + ": " + std::strerror(errno);
@@ -129,6 +131,10 @@ bool PrepareFolder(const std::string& folder, bool per_user, const DataFolderChe
         if (Exists(name)) continue;
         if (CopyImage(report.images_from + "/" + name, name)) report.installed.push_back(name);
     }
+    // A folder made now starts at a real ABC80's pace with the installed Lunabrik.cfg; a folder
+    // that was there keeps its settings (or the defaults of having none).
+    if (new_folder && CopyImage(report.images_from + "/" + SettingsFileName, SettingsFileName))
+        report.installed.push_back(SettingsFileName);
     MakeDefaultFilesFolder(); // a failure shows later as a failed open
     return true;
 }

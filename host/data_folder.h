@@ -8,7 +8,8 @@
 //
 // A chosen folder other than the working directory is created when missing, given the installed
 // free images it lacks (an image already there is never replaced) and a Files/ folder, and made
-// the working directory, so every relative path of the program lives there.
+// the working directory, so every relative path of the program lives there. A folder made now also
+// gets the installed Lunabrik.cfg (a real ABC80's pace); one that existed keeps its settings.
 #pragma once
 
 #include <string>
@@ -19,7 +20,7 @@
 struct DataFolderReport {
     std::string folder;                 // the working directory in use (absolute)
     std::vector<std::string> looked_in; // the folders looked in, for the missing-ROM message
-    std::vector<std::string> installed; // images copied in from the installed set now
+    std::vector<std::string> installed; // files copied in from the installed set now
     std::string images_from;            // where installed images were looked for
     std::string error;                  // why the folder could not be used (false returned)
 };

@@ -12,6 +12,8 @@
 
 SettingsRecord Settings;
 int32_t WaitstatesSetting = 0;
+int32_t PaceSetting = 0;
+int32_t PaceOverride = NoPaceOverride;
 
 namespace {
 

@@ -24,3 +24,9 @@ foreach(name basic.rom dev_dos.rom font.bin)
     message(STATUS "Keeping your own ${name} in ${RUN}")
   endif()
 endforeach()
+
+# The settings a first start gets (a real ABC80's pace): only where there is no Lunabrik.cfg yet,
+# so the user's own settings are never touched.
+if(EXISTS ${IMAGES}/Lunabrik.cfg AND NOT EXISTS ${RUN}/Lunabrik.cfg AND NOT IS_SYMLINK ${RUN}/Lunabrik.cfg)
+  file(COPY_FILE ${IMAGES}/Lunabrik.cfg ${RUN}/Lunabrik.cfg)
+endif()

@@ -5,7 +5,9 @@
 #include "system/pacer.h"
 #include "system/system.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QPainter>
 
@@ -43,6 +45,8 @@ DisplayWidget::DisplayWidget(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAutoFillBackground(false);
     setAcceptDrops(true);
+    // Dead keys and compose sequences come as input method events in natural mode.
+    setAttribute(Qt::WA_InputMethodEnabled, true);
     setMinimumSize(FramePixels, FrameLines);
     uint8_t blank[FrameLines][FrameLineBytes] = {};
     frame_ = MonoImage(blank);
@@ -109,6 +113,13 @@ void DisplayWidget::paintEvent(QPaintEvent* event) {
     // Black around the picture only where the repaint reaches past it.
     if (!place.contains(QRectF(event->rect()))) painter.fillRect(rect(), Qt::black);
     painter.drawImage(place.topLeft(), scaled_);
+    if (const QRect cells = SelectedCells(); !cells.isNull()) {
+        const double w = place.width() / ScreenColumns, h = place.height() / ScreenRows;
+        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        painter.fillRect(QRectF(place.left() + cells.left() * w, place.top() + cells.top() * h,
+                                cells.width() * w, cells.height() * h),
+                         Qt::white);
+    }
     ++paints_;
 }
 
@@ -120,6 +131,8 @@ void DisplayWidget::resizeEvent(QResizeEvent* event) {
 void DisplayWidget::SetKeyboardMode(KeyboardMode mode) {
     if (mode == mode_) return;
     mode_ = mode;
+    // By position, a dead key is a key like any other: the input method must not take it.
+    setAttribute(Qt::WA_InputMethodEnabled, mode == KeyboardMode::Natural);
     // Keys held under the other mode are let go of: the new mode would not know them.
     PacerReleaseHeld();
 }
@@ -132,6 +145,13 @@ void DisplayWidget::SetKeyboardMode(KeyboardMode mode) {
 // Caps Lock, dead keys and characters the ABC80 lacks reach nothing. Positional mode: every key as
 // it comes, by its set-1 scan code.
 bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
+    if (event->key() == TurboKey && !(event->modifiers() & Qt::AltModifier)) {
+        if (!event->isAutoRepeat() && pressed != turbo_held_) {
+            turbo_held_ = pressed;
+            emit TurboHeld(pressed);
+        }
+        return true;
+    }
     const unsigned scan_code = Set1ScanCode(event->nativeScanCode());
     if (event->modifiers() & Qt::AltModifier || scan_code == ScanF10) return false;
     if (event->isAutoRepeat()) return true;
@@ -181,12 +201,92 @@ void DisplayWidget::keyReleaseEvent(QKeyEvent* event) {
 
 void DisplayWidget::focusOutEvent(QFocusEvent* event) {
     PacerReleaseHeld();
+    if (turbo_held_) { // its release goes elsewhere now
+        turbo_held_ = false;
+        emit TurboHeld(false);
+    }
     QWidget::focusOutEvent(event);
+}
+
+// Mouse: a drag with the left button selects a rectangle of cells (copied when it ends), the
+// middle button pastes, the right one asks for the menu.
+QPoint DisplayWidget::CellAt(const QPointF& pos) const {
+    const QRectF place = PictureRect();
+    const int column = int(std::floor((pos.x() - place.left()) * ScreenColumns / place.width()));
+    const int row = int(std::floor((pos.y() - place.top()) * ScreenRows / place.height()));
+    return QPoint(std::clamp(column, 0, ScreenColumns - 1), std::clamp(row, 0, ScreenRows - 1));
+}
+
+QRect DisplayWidget::SelectedCells() const {
+    if (!selected_) return {};
+    // Not QRect::normalized(), which moves swapped edges by a cell.
+    return QRect(QPoint(std::min(anchor_.x(), current_.x()), std::min(anchor_.y(), current_.y())),
+                 QPoint(std::max(anchor_.x(), current_.x()), std::max(anchor_.y(), current_.y())));
+}
+
+QString DisplayWidget::SelectedText() const {
+    const QRect cells = SelectedCells();
+    if (cells.isNull()) return {};
+    return QString::fromStdString(
+        ScreenTextRect(cells.top(), cells.left(), cells.bottom(), cells.right()));
+}
+
+void DisplayWidget::ClearSelection() {
+    if (!selected_) return;
+    selected_ = false;
+    update();
 }
 
 void DisplayWidget::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     event->accept();
+    if (event->button() == Qt::LeftButton) {
+        ClearSelection();
+        dragging_ = true;
+        anchor_ = current_ = CellAt(event->position());
+    } else if (event->button() == Qt::MiddleButton) {
+        emit MiddleClicked();
+    } else if (event->button() == Qt::RightButton) {
+        emit ContextMenuWanted(event->globalPosition().toPoint());
+    }
+}
+
+void DisplayWidget::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+    if (!dragging_) return;
+    const QPoint cell = CellAt(event->position());
+    if (cell == current_ && selected_) return;
+    current_ = cell;
+    selected_ = true;
+    update();
+}
+
+void DisplayWidget::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() != Qt::LeftButton || !dragging_) return;
+    dragging_ = false;
+    if (selected_) emit Selected(SelectedText());
+}
+
+// What an input method composed (a dead key then a letter, a compose sequence): each character
+// as the ABC80 key stroke that gives it, after the keys typed before it.
+void DisplayWidget::inputMethodEvent(QInputMethodEvent* event) {
+    const QByteArray text = event->commitString().toUtf8();
+    std::string codes;
+    TextToCodes(text.constData(), size_t(text.size()), codes);
+    for (char code : codes) {
+        KeyStroke key;
+        if (KeyStrokeForCode(uint8_t(code), key)) PacerStroke(key);
+    }
+    event->accept();
+}
+
+QVariant DisplayWidget::inputMethodQuery(Qt::InputMethodQuery query) const {
+    switch (query) {
+    case Qt::ImEnabled: return mode_ == KeyboardMode::Natural;
+    case Qt::ImCursorRectangle: return PictureRect().toAlignedRect();
+    default: return QWidget::inputMethodQuery(query);
+    }
 }
 
 // Tab is a key of the emulated machine while the display has the focus, not focus navigation.

@@ -49,7 +49,19 @@ class DisplayWidget : public QWidget {
     // Paintings of the picture so far (for the idle-cost check).
     uint64_t Paints() const { return paints_; }
 
+    // The key that runs the machine as fast as possible while it is held.
+    static constexpr Qt::Key TurboKey = Qt::Key_F9;
+
+    // The text of the cells selected with the mouse (a rectangle), or empty.
+    QString SelectedText() const;
+    void ClearSelection();
+
   signals:
+    void TurboHeld(bool held);
+    // A drag over the screen ended: the rectangle's text.
+    void Selected(const QString& text);
+    void MiddleClicked();
+    void ContextMenuWanted(const QPoint& global);
     void FilesDropped(const QList<QUrl>& urls);
     void TextDropped(const QString& text);
 
@@ -61,6 +73,10 @@ class DisplayWidget : public QWidget {
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     bool focusNextPrevChild(bool next) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -74,6 +90,12 @@ class DisplayWidget : public QWidget {
     int max_factor_ = 0;
     uint64_t paints_ = 0;
     KeyboardMode mode_ = KeyboardMode::Natural;
+    bool turbo_held_ = false;
+    QPoint CellAt(const QPointF& pos) const; // column, row; clamped to the screen
+    QRect SelectedCells() const;             // columns x, rows y
+    bool dragging_ = false;
+    bool selected_ = false;
+    QPoint anchor_, current_;
 };
 
 // True when a key event is one the emulated keyboard takes, so that no shortcut may have it:

@@ -68,13 +68,16 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
     reset_ = button("Reset");
     quit_ = button("Quit");
 
+    // Messages share what the permanent fields leave and never widen the window.
     auto field = [this](const char* name, bool permanent) {
         auto* label = new QLabel(this);
         label->setObjectName(name);
-        if (permanent)
+        if (permanent) {
             statusBar()->addPermanentWidget(label);
-        else
-            statusBar()->addWidget(label);
+        } else {
+            label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            statusBar()->addWidget(label, 1);
+        }
         return label;
     };
     notice_label_ = field("notice", false);
@@ -82,11 +85,11 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
     warning_label_ = field("hostFileWarning", false);
     speed_label_ = field("speed", true);
     mode_label_ = field("keyboardMode", true);
-    notice_label_->setText(notice);
-    notice_label_->setVisible(!notice.isEmpty());
     typing_label_->hide();
     warning_label_->hide();
     speed_label_->hide();
+    notice_label_->hide();
+    if (!notice.isEmpty()) ShowMessage(notice_label_, notice);
     statusBar()->setSizeGripEnabled(true);
 
     display_->SetKeyboardMode(SavedKeyboardMode());
@@ -106,6 +109,13 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
         SystemReset();
     });
     connect(quit_, &QPushButton::clicked, this, &QWidget::close);
+    connect(display_, &DisplayWidget::TurboHeld, this, [this](bool held) {
+        turbo_held_ = held;
+        ApplyTurbo();
+    });
+    connect(display_, &DisplayWidget::Selected, this, &MainWindow::CopySelection);
+    connect(display_, &DisplayWidget::MiddleClicked, this, &MainWindow::PasteSelection);
+    connect(display_, &DisplayWidget::ContextMenuWanted, this, &MainWindow::ShowContextMenu);
     connect(display_, &DisplayWidget::FilesDropped, this, &MainWindow::DropFiles);
     connect(display_, &DisplayWidget::TextDropped, this,
             [this](const QString& text) { TypeText(text.toUtf8(), "Dropped text"); });
@@ -298,4 +308,5 @@ void MainWindow::Shutdown() {
     ready_timer_.stop();
     status_timer_.stop();
     SystemStop();
+    SystemSetTurbo(false);
 }

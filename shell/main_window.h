@@ -67,6 +67,15 @@ class MainWindow : public QMainWindow {
     bool Typing() const;
     void Paste();
     void CopyScreen();
+    // The mouse: a selected rectangle onto the clipboard and the X11 primary selection, as
+    // terminals do; the middle button types the primary selection; the right one opens a menu.
+    void CopySelection(const QString& text);
+    void PasteSelection();
+    void ShowContextMenu(const QPoint& global);
+    // F12: the picture into the user's pictures folder (XDG_PICTURES_DIR, else ~/Pictures) under
+    // Lunabrik/, with a time-stamped name; the status bar names the file or the problem.
+    void SaveScreenshot();
+    static QString ScreenshotFolder();
 
     // The status bar's fields, and its sources (tests give fakes).
     QLabel* SpeedField() const { return speed_label_; }
@@ -94,10 +103,14 @@ class MainWindow : public QMainWindow {
     void ReturnFocus();
     void ShowKeyboardMode();
     void ShowProblem(const QString& text);
+    bool ShortStatus() const;
+    void ShowMessage(QLabel* field, const QString& text, bool lasting = false);
     void RunDialog(const std::function<void()>& run);
     void ChooseFileToType();
-    void SaveScreenshot();
+    void SaveScreenshotAs();
+    bool WriteScreenshot(const QString& path);
     void DropFiles(const QList<QUrl>& urls);
+    void ApplyTurbo();
 
     QWidget* client_;
     QFrame* frame_;
@@ -114,6 +127,7 @@ class MainWindow : public QMainWindow {
     int scale_ = 0;
     bool shut_down_ = false;
     bool font_loaded_ = false;
+    bool turbo_held_ = false;
 
     QTimer status_timer_;
     QElapsedTimer clock_;

@@ -9,16 +9,22 @@
 
 #include <QActionGroup>
 #include <QBuffer>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 
 namespace {
 
-QString KeyboardModeText(KeyboardMode mode) {
+QString KeyboardModeText(KeyboardMode mode, bool short_form) {
+    if (short_form) return mode == KeyboardMode::Natural ? "As typed" : "Swedish keys";
     return mode == KeyboardMode::Natural ? "Keyboard: as typed" : "Keyboard: Swedish positions";
 }
 
@@ -40,8 +46,9 @@ void MainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     add(file, "typeFile", "&Type in file...", {QKeySequence(Qt::Key_F3)},
         [this] { ChooseFileToType(); });
-    add(file, "saveScreenshot", "&Save screenshot...", {QKeySequence(Qt::Key_F12)},
+    add(file, "saveScreenshot", "&Save screenshot", {QKeySequence(Qt::Key_F12)},
         [this] { SaveScreenshot(); });
+    add(file, "saveScreenshotAs", "Save screenshot &as...", {}, [this] { SaveScreenshotAs(); });
     file->addSeparator();
     add(file, "quit", "&Quit", {QKeySequence(Qt::ALT | Qt::Key_F4)}, [this] { close(); });
 
@@ -81,6 +88,10 @@ void MainWindow::BuildMenus() {
         UpdateStatus();
     });
     pause->setCheckable(true);
+    // Turbo: the menu's toggle, or the turbo key (F9) held on the screen.
+    QAction* turbo = add(machine, "turbo", "&Turbo (as fast as possible, or hold F9)",
+                         {QKeySequence(Qt::CTRL | Qt::Key_F9)}, [this] { ApplyTurbo(); });
+    turbo->setCheckable(true);
     add(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)}, [this] { config_->click(); });
     QAction* natural = add(machine, "naturalKeyboard", "&Keyboard as typed", {}, [this] {
         SaveKeyboardMode(Action("naturalKeyboard")->isChecked() ? KeyboardMode::Natural
@@ -98,9 +109,36 @@ void MainWindow::BuildMenus() {
         connect(menu, &QMenu::aboutToHide, this, [this] { ReturnFocus(); });
 }
 
+void MainWindow::ApplyTurbo() {
+    const bool on = turbo_held_ || Action("turbo")->isChecked();
+    if (on == SystemTurbo()) return;
+    SystemSetTurbo(on);
+    speed_meter_.Clear(); // the figure is for the new pace alone
+    UpdateStatus();
+}
+
+void MainWindow::ShowContextMenu(const QPoint& global) {
+    QMenu menu(this);
+    const QString selected = display_->SelectedText();
+    menu.addAction(selected.isEmpty() ? "&Copy screen" : "&Copy selection", this, [this, selected] {
+        if (selected.isEmpty())
+            CopyScreen();
+        else
+            CopySelection(selected);
+    });
+    menu.addAction("&Paste", this, [this] { Paste(); });
+    menu.addSeparator();
+    menu.addAction(SystemPaused() ? "&Resume" : "P&ause", this,
+                   [this] { Action("pause")->trigger(); });
+    menu.addAction(isFullScreen() ? "&Leave full screen" : "&Full screen", this,
+                   [this] { SetFullScreen(!isFullScreen()); });
+    menu.exec(global);
+    ReturnFocus();
+}
+
 void MainWindow::ShowKeyboardMode() {
     const KeyboardMode mode = display_->Mode();
-    mode_label_->setText(KeyboardModeText(mode));
+    mode_label_->setText(KeyboardModeText(mode, ShortStatus()));
     if (QAction* natural = Action("naturalKeyboard"))
         natural->setChecked(mode == KeyboardMode::Natural);
 }
@@ -122,23 +160,57 @@ void MainWindow::DropFiles(const QList<QUrl>& urls) {
 }
 
 // The picture as shown: at the display's factor, as PNG.
-void MainWindow::SaveScreenshot() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, "Save screenshot", "lunabrik.png", "PNG images (*.png)");
-    ReturnFocus();
-    if (path.isEmpty()) return;
+bool MainWindow::WriteScreenshot(const QString& path) {
     const int f = display_->Factor();
     QImage picture = display_->Picture().scaled(FramePixels * f, FrameLines * f,
                                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    // Written as every output is: never over what is not a plain file.
     QByteArray png;
     QBuffer buffer(&png);
     const QByteArray name = QFile::encodeName(path);
-    if (buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
-        WriteFileReplacing(name.constData(), png.constData(), size_t(png.size())))
+    return buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
+           WriteFileReplacing(name.constData(), png.constData(), size_t(png.size()));
+}
+
+// Why a screenshot could not be written at path, for the user.
+static QString ScreenshotProblem(const QString& path) {
+    const std::string refusal = OutputRefusal(QFile::encodeName(path).constData());
+    return refusal.empty() ? QString("Cannot write the screenshot %1").arg(path)
+                           : QString("Not writing the screenshot %1: it is %2, not a plain file")
+                                 .arg(path, QString::fromStdString(refusal));
+}
+
+QString MainWindow::ScreenshotFolder() {
+    QString pictures = qEnvironmentVariable("XDG_PICTURES_DIR");
+    if (!QDir::isAbsolutePath(pictures))
+        pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) pictures = QDir::homePath() + "/Pictures";
+    return pictures + "/Lunabrik";
+}
+
+// F12: at once, into the pictures folder, under a name of the date and time that no file there
+// has yet; the status bar says where it went, or why it could not.
+void MainWindow::SaveScreenshot() {
+    const QString folder = ScreenshotFolder();
+    if (!QDir().mkpath(folder)) {
+        ShowMessage(notice_label_,
+                    QString("Cannot save the screenshot: cannot make the folder %1").arg(folder));
         return;
-    const std::string refusal = OutputRefusal(name.constData());
-    ShowProblem(refusal.empty() ? QString("Cannot write the screenshot %1.").arg(path)
-                                : QString("Not writing the screenshot %1: it is %2, not a plain "
-                                          "file.")
-                                      .arg(path, QString::fromStdString(refusal)));
+    }
+    const QString stamp = QDateTime::currentDateTime().toString("yyyy-MM-dd-HHmmss");
+    QString path = QString("%1/lunabrik-%2.png").arg(folder, stamp);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = QString("%1/lunabrik-%2-%3.png").arg(folder, stamp).arg(n);
+    if (WriteScreenshot(path))
+        ShowMessage(notice_label_, QString("Screenshot saved as %1").arg(path));
+    else
+        ShowMessage(notice_label_, ScreenshotProblem(path));
+}
+
+void MainWindow::SaveScreenshotAs() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, "Save screenshot", ScreenshotFolder() + "/lunabrik.png", "PNG images (*.png)");
+    ReturnFocus();
+    if (path.isEmpty()) return;
+    if (!WriteScreenshot(path)) ShowProblem(ScreenshotProblem(path) + ".");
 }

@@ -26,9 +26,12 @@ void MainWindow::TypeText(const QByteArray& utf8, const QString& what) {
         cancelled_seen_ = s.texts_cancelled;
         not_taken_seen_ = s.not_taken;
     }
-    typing_label_->show();
     if (codes.empty()) {
-        typing_label_->setText(QString("%1: nothing to type").arg(what));
+        ShowMessage(typing_label_,
+                    skipped ? QString("%1: nothing to type, %2 characters with no ABC80 character")
+                                  .arg(what)
+                                  .arg(skipped)
+                            : QString("%1: nothing to type").arg(what));
         return;
     }
     typing_jobs_.push_back({what, codes.size(), skipped});
@@ -72,7 +75,7 @@ void MainWindow::ShowTyping() {
                    .arg(s.text_total);
         if (s.keys_waiting) text += QString(", %1 typed keys waiting").arg(s.keys_waiting);
     }
-    if (!text.isEmpty()) typing_label_->setText(text);
+    if (!text.isEmpty()) ShowMessage(typing_label_, text, !typing_jobs_.empty() && s.typing);
     if (typing_jobs_.empty()) {
         typing_timer_.stop();
         Action("cancelTyping")->setEnabled(false);
@@ -127,8 +130,7 @@ void MainWindow::TypeFileWhenReady(const QString& path) {
 void MainWindow::Paste() {
     const QString text = QApplication::clipboard()->text();
     if (text.isEmpty()) {
-        typing_label_->setText("Paste: the clipboard holds no text");
-        typing_label_->show();
+        ShowMessage(typing_label_, "Paste: the clipboard holds no text");
         return;
     }
     TypeText(text.toUtf8(), "Paste");
@@ -136,4 +138,27 @@ void MainWindow::Paste() {
 
 void MainWindow::CopyScreen() {
     QApplication::clipboard()->setText(QString::fromStdString(SystemScreenText()));
+}
+
+void MainWindow::CopySelection(const QString& text) {
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->setText(text);
+    if (clipboard->supportsSelection()) clipboard->setText(text, QClipboard::Selection);
+    const qsizetype lines = text.count('\n') + 1;
+    ShowMessage(
+        typing_label_,
+        text.isEmpty()
+            ? QString("Copied a blank selection")
+            : QString("Copied %1 line%2 of the screen").arg(lines).arg(lines == 1 ? "" : "s"));
+}
+
+void MainWindow::PasteSelection() {
+    QClipboard* clipboard = QApplication::clipboard();
+    if (!clipboard->supportsSelection()) return;
+    const QString text = clipboard->text(QClipboard::Selection);
+    if (text.isEmpty()) {
+        ShowMessage(typing_label_, "Paste: the selection holds no text");
+        return;
+    }
+    TypeText(text.toUtf8(), "Paste");
 }

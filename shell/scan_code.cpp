@@ -17,6 +17,7 @@ constexpr ExtendedKey ExtendedKeys[] = {
     {98, 53},  // keypad /
     {99, 55},  // Print Screen
     {100, 56}, // right Alt (AltGr)
+    {101, 28}, // Linefeed: no set-1 key of its own; it acts as Enter
     {102, 71}, // Home
     {103, 72}, // Up
     {104, 73}, // Page Up

@@ -1,5 +1,8 @@
 #include "shell/speed_meter.h"
 
+#include <cmath>
+#include <cstdio>
+
 void SpeedMeter::Add(double seconds, uint64_t instructions, uint64_t tstates) {
     if (!samples_.empty()) {
         const Sample& last = samples_.back();
@@ -22,4 +25,31 @@ bool SpeedMeter::Figure(SpeedFigure& figure) const {
         double(last.tstates - first.tstates) / seconds / RealAbc80TstatesPerSecond * 100;
     figure.mips = double(last.instructions - first.instructions) / seconds / 1e6;
     return true;
+}
+
+namespace {
+
+// A whole number with a comma between groups of three digits.
+std::string Grouped(long long n) {
+    std::string digits = std::to_string(n);
+    for (int i = int(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(size_t(i), ",");
+    return digits;
+}
+
+} // namespace
+
+std::string SpeedText(double percent) {
+    if (!(percent >= 0)) percent = 0;
+    char text[32];
+    if (percent < 9.95) {
+        std::snprintf(text, sizeof text, "%.1f %%", percent);
+        return text;
+    }
+    if (percent < 199.5) return Grouped(std::llround(percent)) + " %";
+    if (percent < 995) return Grouped(std::llround(percent / 10) * 10) + " %";
+    double times = percent / 100;
+    // Two significant figures: 15, 150, 1,500, 15,000...
+    const double unit = times < 100 ? 1 : std::pow(10.0, std::floor(std::log10(times)) - 1);
+    return "\xC3\x97" + Grouped(std::llround(std::round(times / unit) * unit));
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 
 constexpr double RealAbc80TstatesPerSecond = 3000000.0;
 
@@ -29,3 +30,8 @@ class SpeedMeter {
     };
     std::deque<Sample> samples_;
 };
+
+// The speed as the status bar shows it, rounded so it reads steadily: a share of a real ABC80 in
+// percent up to ten times ("2.5 %", "100 %", "450 %"), then a multiple to two figures ("×15",
+// "×1,500").
+std::string SpeedText(double percent);

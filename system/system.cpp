@@ -47,6 +47,13 @@ bool ClockStop = false;
 uint64_t TickCount = 0;
 std::atomic<bool> Paused{false};
 
+// The speed for this run: turbo over the run's pace over the settings' waitstates. Changed by the
+// front end's thread only.
+bool Turbo = false;
+int32_t RunPace = NoPaceOverride;
+
+void ApplyPace() { SetPaceOverride(Turbo ? 0 : RunPace); }
+
 // The frame handed to the front end, and whether it changed since it was last taken.
 std::mutex FrameMutex;
 uint8_t Frame[FrameLines][FrameLineBytes] = {};
@@ -293,6 +300,18 @@ void SystemPause(bool paused) {
 }
 
 bool SystemPaused() { return Paused.load(std::memory_order_relaxed); }
+
+void SystemSetTurbo(bool on) {
+    Turbo = on;
+    ApplyPace();
+}
+
+bool SystemTurbo() { return Turbo; }
+
+void SystemSetRunPace(int32_t waitstates) {
+    RunPace = waitstates;
+    ApplyPace();
+}
 
 bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]) {
     std::lock_guard lock(FrameMutex);

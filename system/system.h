@@ -73,6 +73,14 @@ void SystemQuit();
 void SystemPause(bool paused);
 bool SystemPaused();
 
+// --- Speed for this run only: neither ever reaches Lunabrik.cfg nor the Config dialog ---
+// Turbo: as fast as the host allows while on, whatever pace is set.
+void SystemSetTurbo(bool on);
+bool SystemTurbo();
+// A pace in place of the settings' waitstates (the same values: -1 a real ABC80, 0 as fast as
+// possible, N idle iterations), or NoPaceOverride to follow the settings again. Turbo goes over it.
+void SystemSetRunPace(int32_t waitstates);
+
 // --- What the machine shows ---
 // Copies the latest frame (FrameBitmap lines); true when it changed since the last call.
 bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]);

@@ -13,6 +13,47 @@ void ToggleCaps() {
     KeyEvent(ScanCapsLock, false);
 }
 
+// Typographic characters from word processors and web pages, as the plain ASCII a typist would
+// have used: quotes, apostrophes and primes, dashes and minus, spaces of every width, ellipsis.
+const char* PlainForm(uint32_t cp) {
+    switch (cp) {
+    case 0x2018:
+    case 0x2019:
+    case 0x201A:
+    case 0x201B:
+    case 0x2032:
+    case 0x00B4: return "'";
+    case 0x201C:
+    case 0x201D:
+    case 0x201E:
+    case 0x201F:
+    case 0x2033:
+    case 0x00AB:
+    case 0x00BB: return "\"";
+    case 0x2010:
+    case 0x2011:
+    case 0x2012:
+    case 0x2013:
+    case 0x2014:
+    case 0x2015:
+    case 0x2212: return "-";
+    case 0x00A0:
+    case 0x2002:
+    case 0x2003:
+    case 0x2004:
+    case 0x2005:
+    case 0x2006:
+    case 0x2007:
+    case 0x2008:
+    case 0x2009:
+    case 0x200A:
+    case 0x202F:
+    case 0x205F: return " ";
+    case 0x2026: return "...";
+    default: return nullptr;
+    }
+}
+
 bool IsLetterKey(uint8_t scan_code) {
     return scan_code < KeyScanCodes && LetterKeyTable[KeyIndexTable[scan_code]];
 }
@@ -41,6 +82,10 @@ size_t TextToCodes(const char* text, size_t size, std::string& codes) {
         if (cp == '\r' || cp == '\n') {
             if (cp == '\r' && i < size && text[i] == '\n') ++i; // CRLF is one line end
             codes.push_back(char(CodeEnter));
+            continue;
+        }
+        if (const char* plain = PlainForm(cp)) {
+            codes += plain;
             continue;
         }
         int code = Abc80CodeForCharacter(cp);

@@ -35,7 +35,8 @@ struct KeyStroke {
 // The key stroke for a 7-bit ABC80 code; false when no key gives it.
 bool KeyStrokeForCode(uint8_t code, KeyStroke& key);
 
-// Text (UTF-8) to the codes that can be typed. Line ends (LF, CRLF, CR) become Enter. Characters
+// Text (UTF-8) to the codes that can be typed. Line ends (LF, CRLF, CR) become Enter; typographic
+// quotes, apostrophes, dashes, the ellipsis and non-breaking spaces their ASCII forms. Characters
 // with no ABC80 code, other control characters, and bytes that are not UTF-8 are skipped; the
 // return value counts them (one per character, or per byte that is not UTF-8).
 size_t TextToCodes(const char* text, size_t size, std::string& codes);

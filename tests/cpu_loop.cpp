@@ -198,6 +198,24 @@ TEST_F(ProcessorLoop, FetchAtTheTopWrapsToZero) {
     EXPECT_EQ(CpuState.PC, 0x0000);
 }
 
+// Turbo for a moment between two ticks at real speed: the real-speed budget starts afresh
+// afterwards, so the machine runs on instead of sitting out the T-states run meanwhile.
+TEST_F(ProcessorLoop, RealSpeedStartsAfreshAfterAMomentAtAnotherPace) {
+    LoadCode(0x1000, {0x18, 0xFE}); // JR to itself
+    SetWaitstates(RealSpeedWaitstates);
+    for (int i = 0; i < 100; i++)
+        ASSERT_TRUE(ProcessorStep());
+    SetPaceOverride(0);
+    for (int i = 0; i < 20000; i++) // 240,000 T-states, more than a tick's budget, no tick
+        ASSERT_TRUE(ProcessorStep());
+    SetPaceOverride(NoPaceOverride);
+    const uint64_t before = ReadProcessorCounts().tstates;
+    for (int i = 0; i < 100; i++)
+        ASSERT_TRUE(ProcessorStep());
+    EXPECT_FALSE(ProcessorWaitingForTick());
+    EXPECT_EQ(ReadProcessorCounts().tstates - before, 1200u) << "every step ran an instruction";
+}
+
 TEST_F(ProcessorLoop, NegativeWaitstatesCountAsNone) {
     SetWaitstates(-5);
     EXPECT_TRUE(ProcessorStep());

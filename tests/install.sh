@@ -31,6 +31,7 @@ expected_files=(
     "share/lunabrik/basic.rom -"
     "share/lunabrik/dev_dos.rom -"
     "share/lunabrik/font.bin -"
+    "share/lunabrik/Lunabrik.cfg -"
     "share/applications/lunabrik.desktop -"
     "share/metainfo/io.github.lunabrik.Lunabrik.metainfo.xml -"
     "share/icons/hicolor/scalable/apps/lunabrik.svg -"
@@ -75,9 +76,14 @@ check_tree() {
 # every option of the runner.
 check_contents() {
     local root=$1
-    for name in basic.rom dev_dos.rom font.bin; do
+    for name in basic.rom dev_dos.rom font.bin Lunabrik.cfg; do
         cmp -s "$images/$name" "$root/share/lunabrik/$name" || fail "share/lunabrik/$name differs from the built $name"
     done
+    # The shipped settings: 260 bytes, waitstates -1 (a real ABC80's pace), the files folder Files/.
+    local cfg=$root/share/lunabrik/Lunabrik.cfg
+    [ "$(stat -c %s "$cfg")" = 260 ] || fail "Lunabrik.cfg is not 260 bytes"
+    [ "$(od -An -tx1 -N10 "$cfg" | tr -d ' \n')" = ffffffff46696c65732f ] ||
+        fail "Lunabrik.cfg does not hold waitstates -1 and Files/"
     for size in 16 32 48 64 128; do
         local png=$root/share/icons/hicolor/${size}x${size}/apps/lunabrik.png
         # PNG signature, then the IHDR chunk's width and height (big-endian) at offset 16.
@@ -189,10 +195,11 @@ changed_copy() {
     printf "\\$3" >>"$2"
 }
 
-# The folder $1 as the programs prepare it: the three images as in $2, and Files/.
+# The folder $1 as the programs prepare it when they make it: the three images and Lunabrik.cfg as
+# in $2, and Files/.
 check_prepared() {
     local folder=$1 from=$2
-    for name in basic.rom dev_dos.rom font.bin; do
+    for name in basic.rom dev_dos.rom font.bin Lunabrik.cfg; do
         cmp -s "$from/$name" "$folder/$name" || fail "$folder/$name is not the installed $name"
     done
     [ -d "$folder/Files" ] || fail "$folder/Files was not made"
@@ -220,9 +227,13 @@ check_runs() {
         cp "$work/own.rom" "$user/basic.rom"
         rm "$user/font.bin"
         echo '10 PRINT "MINE"' >"$user/Files/MINE.BAS"
+        # Settings of the user's own (waitstates 7) stay.
+        printf '\7\0\0\0Files/' >"$work/own.cfg"
+        cp "$work/own.cfg" "$user/Lunabrik.cfg"
         mkdir "$work/cwd2"
         if boot "$bin" "$work/cwd2" "$work/home1" --; then
             cmp -s "$work/own.rom" "$user/basic.rom" || fail "the user's own basic.rom was replaced"
+            cmp -s "$work/own.cfg" "$user/Lunabrik.cfg" || fail "the user's own Lunabrik.cfg was replaced"
             cmp -s "$share/font.bin" "$user/font.bin" || fail "the missing font.bin was not given back"
             grep -q MINE "$user/Files/MINE.BAS" 2>/dev/null || fail "the user's Files/MINE.BAS is gone"
         fi

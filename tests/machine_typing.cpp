@@ -34,6 +34,17 @@ TEST(MachineTyping, TextToCodes) {
          "b",
          "ab", 2},       // bytes that are not UTF-8, one each
         {"\xC3", "", 1}, // truncated sequence
+        // Typographic forms, as a web page or word processor gives them, become plain ASCII.
+        {"\xE2\x80\x9CHi\xE2\x80\x9D \xE2\x80\x98x\xE2\x80\x99", "\"Hi\" 'x'", 0},
+        {"it\xE2\x80\x99s 1\xE2\x80\x93"
+         "3 \xE2\x80\x94 5\xE2\x88\x92"
+         "2",
+         "it's 1-3 - 5-2", 0},
+        {"A\xC2\xA0"
+         "B\xE2\x80\xAF"
+         "C\xE2\x80\xA6",
+         "A B C...", 0}, // nbsp, narrow nbsp, ...
+        {"\xC2\xABja\xC2\xBB \xE2\x80\x9Enej\xE2\x80\x9C", "\"ja\" \"nej\"", 0},
         {"", "", 0},
     };
     for (const auto& c : cases) {

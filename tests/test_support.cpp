@@ -23,6 +23,7 @@ void ResetMachineForTest() {
     std::memset(OutPorts, 0, sizeof OutPorts);
     ControlFlags.store(0);
     InterruptBusByte = 0;
+    SetPaceOverride(NoPaceOverride);
     SetWaitstates(0);
 }
 

@@ -29,7 +29,7 @@ TEST(ShellScanCode, EvdevKeysBecomeSet1Codes) {
         {X + 108, 80},         // Down
         {X + 111, 83},         // Delete
         {X + 89, 0},           // no set-1 code
-        {X + 101, 0},          // line feed key: none
+        {X + 101, 28},         // Linefeed -> Enter
         {X + 200, 0},  {X, 0}, // evdev 0 is no key
         {0, 0},                // no native code at all
         {5, 0},

@@ -1,0 +1,270 @@
+// Everyday comfort in the window: turbo and pause, the speed as the status bar shows it,
+// screenshots in one key, the mouse selection, text folded to what the ABC80 has, composed keys.
+#include "cpu/processor.h"
+#include "host/settings.h"
+#include "machine/control.h"
+#include "machine/keyboard.h"
+#include "machine/ports.h"
+#include "shell/display_widget.h"
+#include "shell/main_window.h"
+#include "shell/program.h"
+#include "shell/speed_meter.h"
+#include "system/pacer.h"
+#include "system/system.h"
+#include "test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QInputMethodEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QClipboard>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > ms) return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+std::string ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+void SendKey(QWidget* to, QEvent::Type type, int key, uint32_t set1, bool repeat = false) {
+    QKeyEvent event(type, key, {}, set1 + 8, 0, 0, {}, repeat);
+    QApplication::sendEvent(to, &event);
+}
+
+} // namespace
+
+TEST(ShellComfort, SpeedReadsSteadily) {
+    const struct {
+        double percent;
+        const char* text;
+    } cases[] = {
+        {0, "0.0 %"},
+        {2.46, "2.5 %"},
+        {99.6, "100 %"},
+        {100.4, "100 %"},
+        {187, "187 %"},
+        {452, "450 %"},
+        {1530, "\u00d715"},
+        {74999, "\u00d7750"},
+        {151234, "\u00d71,500"},
+        {174000, "\u00d71,700"},
+        {2.5e6, "\u00d725,000"},
+        {-3, "0.0 %"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SpeedText(c.percent), c.text) << c.percent;
+}
+
+class ShellComfortWindow : public testing::Test {
+  protected:
+    void SetUp() override {
+        ResetMachineForTest();
+        KeyboardState = {};
+        QSettings("Lunabrik", "Lunabrik").clear();
+        if (!QFile::exists(LUNABRIK_TEST_RUN_DIR "/basic.rom"))
+            GTEST_SKIP() << "the free ROM images are not built";
+        for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"})
+            folder.WriteFile(name, ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/") + name));
+    }
+    void TearDown() override {
+        window.reset();
+        QSettings("Lunabrik", "Lunabrik").clear();
+    }
+    void Start() {
+        window = StartLunabrik();
+        ASSERT_TRUE(window);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_TRUE(WaitFor([] { return ScreenAsText().find("READY") != std::string::npos; }));
+    }
+    std::string Speed() { return window->SpeedField()->text().toStdString(); }
+    ScratchFolder folder;
+    std::unique_ptr<MainWindow> window;
+};
+
+// Turbo, held on F9 or toggled from the menu, runs past a real ABC80's pace and never touches the
+// settings; letting go returns to the pace set. Pause stops the machine and its picture stays.
+TEST_F(ShellComfortWindow, TurboAndPause) {
+    Start();
+    SetWaitstates(RealSpeedWaitstates);
+    DisplayWidget* display = window->Display();
+    auto tstates_per_second = [] {
+        const uint64_t before = SystemReadCounts().tstates;
+        QTest::qWait(500);
+        return (SystemReadCounts().tstates - before) * 2;
+    };
+    EXPECT_LT(tstates_per_second(), 4000000u) << "a real ABC80: 3 MHz";
+
+    for (const char* how : {"key", "menu"}) {
+        if (how == std::string("key"))
+            SendKey(display, QEvent::KeyPress, Qt::Key_F9, 67);
+        else
+            window->Action("turbo")->trigger();
+        EXPECT_TRUE(SystemTurbo()) << how;
+        EXPECT_GT(tstates_per_second(), 4000000u) << how;
+        window->UpdateStatus();
+        EXPECT_TRUE(WaitFor([&] {
+            window->UpdateStatus();
+            return Speed().find("Turbo") != std::string::npos;
+        })) << Speed();
+        if (how == std::string("key")) {
+            SendKey(display, QEvent::KeyRelease, Qt::Key_F9, 67, true); // auto-repeat: still held
+            EXPECT_TRUE(SystemTurbo());
+            SendKey(display, QEvent::KeyRelease, Qt::Key_F9, 67);
+        } else {
+            window->Action("turbo")->trigger();
+        }
+        EXPECT_FALSE(SystemTurbo()) << how;
+        EXPECT_EQ(Waitstates(), RealSpeedWaitstates) << "turbo never reaches the settings";
+        EXPECT_LT(tstates_per_second(), 4000000u) << how;
+    }
+    EXPECT_FALSE(std::filesystem::exists(SettingsFileName));
+
+    // Turbo held while the screen loses the keyboard ends with it.
+    SendKey(display, QEvent::KeyPress, Qt::Key_F9, 67);
+    EXPECT_TRUE(SystemTurbo());
+    display->clearFocus();
+    EXPECT_FALSE(SystemTurbo());
+
+    window->Action("pause")->trigger();
+    ASSERT_TRUE(SystemPaused());
+    const QImage picture = window->Display()->Picture();
+    const uint64_t paused_at = SystemReadCounts().instructions;
+    QTest::qWait(300);
+    EXPECT_EQ(SystemReadCounts().instructions, paused_at);
+    EXPECT_EQ(window->Display()->Picture(), picture) << "the picture stays";
+    window->UpdateStatus();
+    EXPECT_NE(Speed().find("Paused"), std::string::npos) << Speed();
+    window->Action("pause")->trigger();
+    EXPECT_FALSE(SystemPaused());
+    EXPECT_TRUE(WaitFor([&] { return SystemReadCounts().instructions != paused_at; }));
+}
+
+// Status messages go after a few seconds; a paste made of nothing the ABC80 has says so.
+TEST_F(ShellComfortWindow, MessagesFade) {
+    Start();
+    window->TypeText(QByteArray("\xE2\x82\xAC\xE2\x98\x83"), "Paste"); // euro sign, snowman
+    QLabel* typing = window->TypingField();
+    EXPECT_TRUE(typing->isVisible());
+    EXPECT_TRUE(typing->text().contains("nothing to type")) << typing->text().toStdString();
+    EXPECT_TRUE(typing->text().contains("2 characters")) << typing->text().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return !typing->isVisible(); }, 15000));
+}
+
+// F12 saves at once into the pictures folder's Lunabrik/ under a new time-stamped name each time;
+// a folder that cannot be made is said in the status bar and nothing else happens.
+TEST_F(ShellComfortWindow, ScreenshotInOneKey) {
+    Start();
+    const QString pictures = QDir::currentPath() + "/My Pictures";
+    qputenv("XDG_PICTURES_DIR", pictures.toUtf8());
+    window->Action("saveScreenshot")->trigger();
+    window->Action("saveScreenshot")->trigger();
+    QDir shots(pictures + "/Lunabrik");
+    const QStringList saved = shots.entryList({"lunabrik-*.png"}, QDir::Files);
+    ASSERT_EQ(saved.size(), 2) << "the second press in the same second makes a second file";
+    QImage picture(shots.filePath(saved[0]));
+    EXPECT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.width(), picture.height());
+    const QString said = window->NoticeField()->text();
+    EXPECT_TRUE(said.contains(shots.path())) << said.toStdString();
+    EXPECT_TRUE(window->NoticeField()->isVisible());
+
+    folder.WriteFile("blocker", "not a folder");
+    qputenv("XDG_PICTURES_DIR", (QDir::currentPath() + "/blocker").toUtf8());
+    window->Action("saveScreenshot")->trigger();
+    EXPECT_TRUE(window->NoticeField()->text().startsWith("Cannot save the screenshot"))
+        << window->NoticeField()->text().toStdString();
+    qunsetenv("XDG_PICTURES_DIR");
+}
+
+// Characters an input method composed (a dead acute then E, a compose sequence for a typographic
+// quote) reach the machine as the keys that give them.
+TEST_F(ShellComfortWindow, ComposedCharactersAreTyped) {
+    Start();
+    for (const char* text : {"\xC3\x89", "\xC3\xBC", "\xE2\x80\x9C"}) { // É, ü, “
+        QInputMethodEvent event;
+        event.setCommitString(QString::fromUtf8(text));
+        QApplication::sendEvent(window->Display(), &event);
+    }
+    EXPECT_TRUE(WaitFor([] {
+        return ScreenAsText().find("\xC3\x89\xC3\xBC\"") != std::string::npos;
+    })) << ScreenAsText();
+}
+
+// A drag over the screen copies the rectangle of cells under it to the clipboard and the primary
+// selection, whichever corner it starts from and however far outside the window it ends.
+TEST_F(ShellComfortWindow, MouseSelectionCopiesARectangle) {
+    Start();
+    DisplayWidget* display = window->Display();
+    const QRectF place = display->PictureRect();
+    auto cell = [&](double column, double row) { // the middle of a cell, or beyond the screen
+        return QPointF(place.left() + (column + 0.5) * place.width() / 40,
+                       place.top() + (row + 0.5) * place.height() / 24);
+    };
+    auto drag = [&](QPointF from, QPointF to) {
+        QMouseEvent press(QEvent::MouseButtonPress, from, display->mapToGlobal(from),
+                          Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(display, &press);
+        QMouseEvent move(QEvent::MouseMove, to, display->mapToGlobal(to), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QApplication::sendEvent(display, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, to, display->mapToGlobal(to),
+                            Qt::LeftButton, Qt::NoButton, {});
+        QApplication::sendEvent(display, &release);
+        return QApplication::clipboard()->text().toStdString();
+    };
+    const std::string screen = ScreenAsText();
+    const std::string line0 = screen.substr(0, screen.find('\n'));
+    const std::string line1 =
+        screen.substr(line0.size() + 1, screen.find('\n', line0.size() + 1) - line0.size() - 1);
+    ASSERT_GE(line0.size(), 8u);
+    ASSERT_GE(line1.size(), 5u);
+    const struct {
+        QPointF from, to;
+        std::string text;
+    } cases[] = {
+        {cell(0, 0), cell(4, 1), line0.substr(0, 5) + "\n" + line1.substr(0, 5)},
+        {cell(4, 1), cell(0, 0), line0.substr(0, 5) + "\n" + line1.substr(0, 5)},
+        {cell(2, 0), cell(5, 0), line0.substr(2, 4)},
+        {cell(3, 0), cell(-20, -30), line0.substr(0, 4)}, // dragged out past the top left
+        {cell(0, 22), cell(90, 80), "\n"},                // two blank rows, to the bottom right
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(drag(c.from, c.to), c.text);
+        if (QApplication::clipboard()->supportsSelection()) {
+            EXPECT_EQ(QApplication::clipboard()->text(QClipboard::Selection).toStdString(), c.text);
+        }
+    }
+    EXPECT_EQ(display->SelectedText().toStdString(), "\n");
+    // A click without a drag selects nothing and copies nothing.
+    QApplication::clipboard()->setText("before");
+    QTest::mouseClick(display, Qt::LeftButton, {}, cell(1, 1).toPoint());
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "before");
+    EXPECT_TRUE(display->SelectedText().isEmpty());
+}
