@@ -62,7 +62,8 @@ class MainWindow : public QMainWindow {
     // binary or too large file.
     bool TypeFile(const QString& path);
     // Types the file once the machine waits for input after start-up (its screen has settled).
-    void TypeFileWhenReady(const QString& path);
+    // run: RUN is typed after it.
+    void TypeFileWhenReady(const QString& path, bool run = false);
     void CancelTyping();
     bool Typing() const;
     void Paste();

@@ -79,10 +79,14 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     }
     auto window = std::make_unique<MainWindow>(report.font_loaded, StartupNotice(report));
     window->RestoreWindowState();
+    if (line && line->full_screen)
+        window->setWindowState(window->windowState() | Qt::WindowFullScreen);
+    // The command line's pace holds for this run only; Config changes Lunabrik.cfg as ever.
+    SystemSetRunPace(line && line->speed_given, line ? line->speed : 0);
     window->show();
     window->StartProcessor();
     if (line && !line->program_file.empty())
-        window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()));
+        window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()), line->run);
     return window;
 }
 

@@ -311,8 +311,8 @@ void SystemSetTurbo(bool on) {
 
 bool SystemTurbo() { return Turbo; }
 
-void SystemSetRunPace(int32_t waitstates) {
-    RunPace = waitstates;
+void SystemSetRunPace(bool on, int32_t waitstates) {
+    RunPace = on ? waitstates : NoPaceOverride;
     ApplyPace();
 }
 

@@ -77,9 +77,9 @@ bool SystemPaused();
 // Turbo: as fast as the host allows while on, whatever pace is set.
 void SystemSetTurbo(bool on);
 bool SystemTurbo();
-// A pace in place of the settings' waitstates (the same values: -1 a real ABC80, 0 as fast as
-// possible, N idle iterations), or NoPaceOverride to follow the settings again. Turbo goes over it.
-void SystemSetRunPace(int32_t waitstates);
+// on: a pace in place of the settings' waitstates (the same values: -1 a real ABC80, 0 as fast
+// as possible, N idle iterations); off: the settings' again. Turbo goes over it.
+void SystemSetRunPace(bool on, int32_t waitstates = 0);
 
 // --- What the machine shows ---
 // Copies the latest frame (FrameBitmap lines); true when it changed since the last call.
