@@ -110,6 +110,7 @@ class MainWindow : public QMainWindow {
     bool WriteScreenshot(const QString& path);
     void DropFiles(const QList<QUrl>& urls);
     void ApplyTurbo();
+    void PowerCycle();
 
     QWidget* client_;
     QFrame* frame_;

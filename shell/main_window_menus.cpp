@@ -79,6 +79,7 @@ void MainWindow::BuildMenus() {
 
     QMenu* machine = menuBar()->addMenu("&Machine");
     add(machine, "reset", "&Reset", {}, [this] { reset_->click(); });
+    add(machine, "powerCycle", "Power &off and on", {}, [this] { PowerCycle(); });
     QAction* pause = add(machine, "pause", "&Pause", {QKeySequence(Qt::Key_Pause)}, [this] {
         SystemPause(!SystemPaused());
         Action("pause")->setChecked(SystemPaused());
@@ -104,6 +105,20 @@ void MainWindow::BuildMenus() {
     // Menus return the keyboard to the screen when they close, however they close.
     for (QMenu* menu : {file, edit, view, machine, help})
         connect(menu, &QMenu::aboutToHide, this, [this] { ReturnFocus(); });
+}
+
+// As switching a real ABC80 off and on: the images loaded and memory filled afresh.
+void MainWindow::PowerCycle() {
+    CancelTyping();
+    const char* missing = nullptr;
+    const bool loaded = SystemPowerCycle(&missing);
+    Action("pause")->setChecked(false);
+    speed_meter_.Clear();
+    if (loaded)
+        ShowMessage(notice_label_, "Switched off and on: the ROM images loaded afresh");
+    else
+        ShowMessage(notice_label_, QString("Switched off and on, but %1 could not be loaded")
+                                       .arg(missing ? missing : "a ROM image"));
 }
 
 void MainWindow::ApplyTurbo() {

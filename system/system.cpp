@@ -292,6 +292,18 @@ void SystemReset() {
     SetControlFlags(RESET);
 }
 
+bool SystemPowerCycle(const char** missing) {
+    const bool running = SystemRunning();
+    if (running) SystemStop();
+    SystemPause(false);
+    ControlFlags.store(0, std::memory_order_release);
+    const bool loaded = LoadAddressSpace(missing);
+    PacerReset();
+    ProcessorReset();
+    if (running) SystemStart(FrameHook, FrameContext);
+    return loaded;
+}
+
 void SystemQuit() { SetControlFlags(QUIT); }
 
 void SystemPause(bool paused) {

@@ -69,6 +69,12 @@ bool SystemRunTick(long instructions);
 
 // --- Control, from any thread ---
 void SystemReset();
+// Switching the machine off and on: the threads stop, memory is filled and basic.rom and
+// dev_dos.rom are loaded afresh (a program that wrote into the ROM area leaves no trace), the
+// keys on their way are dropped, the processor resets, and the threads start again when they ran.
+// Pause ends. False when an image could not be loaded (missing names it); the machine then runs
+// on what memory holds, as the hardware would without its ROM.
+bool SystemPowerCycle(const char** missing = nullptr);
 void SystemQuit();
 void SystemPause(bool paused);
 bool SystemPaused();

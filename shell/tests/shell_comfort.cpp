@@ -4,6 +4,7 @@
 #include "host/settings.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
+#include "machine/memory.h"
 #include "machine/ports.h"
 #include "shell/display_widget.h"
 #include "shell/main_window.h"
@@ -267,4 +268,21 @@ TEST_F(ShellComfortWindow, MouseSelectionCopiesARectangle) {
     QTest::mouseClick(display, Qt::LeftButton, {}, cell(1, 1).toPoint());
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "before");
     EXPECT_TRUE(display->SelectedText().isEmpty());
+}
+
+// Power off and on loads the images afresh, so what a program wrote into the ROM area is gone,
+// and the machine boots again; pause ends with it.
+TEST_F(ShellComfortWindow, PowerCycleLoadsTheImagesAfresh) {
+    Start();
+    const uint8_t rom_byte = SystemPeek(0x0010);
+    window->Action("pause")->trigger();
+    ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
+    MachineMemory[0x0010] = uint8_t(~rom_byte); // as a POKE into the ROM area would
+    window->Action("powerCycle")->trigger();
+    EXPECT_EQ(SystemPeek(0x0010), rom_byte);
+    EXPECT_FALSE(SystemPaused());
+    EXPECT_FALSE(window->Action("pause")->isChecked());
+    EXPECT_EQ(ScreenAsText().find("READY"), std::string::npos) << "the screen was cleared";
+    EXPECT_TRUE(WaitFor([] { return ScreenAsText().find("READY") != std::string::npos; }))
+        << ScreenAsText();
 }
