@@ -73,6 +73,21 @@ void MainWindow::BuildMenus() {
     fit->setCheckable(true);
     scales->addAction(fit);
     view->addSeparator();
+    // 4:3 at whole scales per axis (4k across, 3k down): at least 960 x 720, growing with the
+    // window; the scale chosen before comes back with square pixels.
+    QAction* television = add(view, "television", "4:3 like a &television", {}, [this] {
+        const bool on = Action("television")->isChecked();
+        display_->SetTelevisionAspect(on);
+        if (on && !isFullScreen()) {
+            display_->SetMaxFactor(0);
+            if (isMaximized()) showNormal();
+            resize(size() + display_->SizeForFactor(1) - display_->size());
+        } else {
+            SetScale(scale_);
+        }
+    });
+    television->setCheckable(true);
+    view->addSeparator();
     QAction* full = add(view, "fullScreen", "F&ull screen", {QKeySequence(Qt::Key_F11)},
                         [this] { SetFullScreen(!isFullScreen()); });
     full->setCheckable(true);
@@ -173,8 +188,8 @@ void MainWindow::DropFiles(const QList<QUrl>& urls) {
 
 // The picture as shown: at the display's factor, as PNG.
 bool MainWindow::WriteScreenshot(const QString& path) {
-    const int f = display_->Factor();
-    QImage picture = display_->Picture().scaled(FramePixels * f, FrameLines * f,
+    const QSize f = display_->AxisFactors();
+    QImage picture = display_->Picture().scaled(FramePixels * f.width(), FrameLines * f.height(),
                                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
     return picture.save(path, "PNG");
 }

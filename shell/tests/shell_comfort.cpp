@@ -286,3 +286,27 @@ TEST_F(ShellComfortWindow, PowerCycleLoadsTheImagesAfresh) {
     EXPECT_TRUE(WaitFor([] { return ScreenAsText().find("READY") != std::string::npos; }))
         << ScreenAsText();
 }
+
+// The television aspect: whole scales per axis, 4k across and 3k down, the largest that fits.
+TEST(ShellComfort, TelevisionAspectScalesEachAxisWhole) {
+    DisplayWidget display;
+    const struct {
+        int width, height, max_factor;
+        QSize factors;
+    } cases[] = {
+        {1000, 800, 0, {4, 3}},  {2000, 1500, 0, {8, 6}}, {2000, 1500, 1, {4, 3}},
+        {1919, 1440, 0, {4, 3}}, {500, 400, 0, {4, 3}},   {3000, 1500, 0, {8, 6}},
+    };
+    display.SetTelevisionAspect(true);
+    for (const auto& c : cases) {
+        display.resize(c.width, c.height);
+        display.SetMaxFactor(c.max_factor);
+        EXPECT_EQ(display.AxisFactors(), c.factors) << c.width << "x" << c.height;
+        const QRectF place = display.PictureRect();
+        EXPECT_DOUBLE_EQ(place.width() * 3, place.height() * 4) << c.width << "x" << c.height;
+    }
+    display.SetTelevisionAspect(false);
+    display.resize(1000, 800);
+    display.SetMaxFactor(0);
+    EXPECT_EQ(display.AxisFactors().width(), display.AxisFactors().height());
+}
