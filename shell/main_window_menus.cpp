@@ -3,6 +3,7 @@
 
 #include "display/display.h"
 #include "shell/display_widget.h"
+#include "shell/help_texts.h"
 #include "shell/preferences.h"
 #include "system/system.h"
 
@@ -115,6 +116,14 @@ void MainWindow::BuildMenus() {
     natural->setCheckable(true);
 
     QMenu* help = menuBar()->addMenu("&Help");
+    add(help, "keyboardHelp", "&Keyboard", {},
+        [this] { ShowHelp(this, "Lunabrik: the keyboard", KeyboardHelpText()); });
+    add(help, "basicHelp", "The free &BASIC", {}, [this] {
+        const QString text = BasicHelpText();
+        ShowHelp(this, "Lunabrik: the free BASIC",
+                 text.isEmpty() ? QString("The BASIC's description is missing.") : text);
+    });
+    help->addSeparator();
     add(help, "about", "&About Lunabrik", {QKeySequence(Qt::Key_F1)}, [this] { about_->click(); });
 
     // Menus return the keyboard to the screen when they close, however they close.

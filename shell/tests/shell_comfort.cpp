@@ -7,6 +7,7 @@
 #include "machine/memory.h"
 #include "machine/ports.h"
 #include "shell/display_widget.h"
+#include "shell/help_texts.h"
 #include "shell/main_window.h"
 #include "shell/program.h"
 #include "shell/speed_meter.h"
@@ -23,6 +24,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QClipboard>
+#include <QDialog>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSettings>
@@ -309,4 +311,23 @@ TEST(ShellComfort, TelevisionAspectScalesEachAxisWhole) {
     display.resize(1000, 800);
     display.SetMaxFactor(0);
     EXPECT_EQ(display.AxisFactors().width(), display.AxisFactors().height());
+}
+
+// Help > The free BASIC shows the README's own section on it, whole and alone; both help
+// windows open without stopping the machine.
+TEST(ShellComfort, HelpShowsTheReadmesBasic) {
+    const std::string basic = BasicHelpText().toStdString();
+    EXPECT_EQ(basic.rfind("## The free BASIC", 0), 0u) << basic.substr(0, 80);
+    for (const char* word : {"PRINT", "GOSUB", "INPUT", "SAVE", "LOAD", "floating point"})
+        EXPECT_NE(basic.find(word), std::string::npos) << word;
+    EXPECT_EQ(basic.find("\n## "), std::string::npos) << "no other section";
+    QWidget parent;
+    for (const QString& text : {KeyboardHelpText(), BasicHelpText()}) {
+        ShowHelp(&parent, "Help", text);
+        auto* shown = parent.findChildren<QDialog*>("help").value(0);
+        ASSERT_TRUE(shown);
+        EXPECT_TRUE(shown->isVisible());
+        EXPECT_FALSE(shown->isModal());
+        delete shown;
+    }
 }
