@@ -18,6 +18,7 @@
 class DisplayWidget;
 class QFrame;
 class QLabel;
+class QMenu;
 class QPushButton;
 
 class MainWindow : public QMainWindow {
@@ -64,6 +65,9 @@ class MainWindow : public QMainWindow {
     // Types the file once the machine waits for input after start-up (its screen has settled).
     // run: RUN is typed after it.
     void TypeFileWhenReady(const QString& path, bool run = false);
+    // The programs typed in lately, newest first (File > Recent programs).
+    static QStringList RecentPrograms();
+    static void RememberProgram(const QString& path);
     void CancelTyping();
     bool Typing() const;
     void Paste();
@@ -110,6 +114,8 @@ class MainWindow : public QMainWindow {
     bool WriteScreenshot(const QString& path);
     void DropFiles(const QList<QUrl>& urls);
     void ApplyTurbo();
+    void FillRecentMenu();
+    void OpenFilesFolder();
     void PowerCycle();
 
     QWidget* client_;
@@ -124,6 +130,7 @@ class MainWindow : public QMainWindow {
     QLabel* notice_label_;
     QLabel* typing_label_;
     QLabel* warning_label_;
+    QMenu* recent_menu_ = nullptr;
     int scale_ = 0;
     bool shut_down_ = false;
     bool font_loaded_ = false;

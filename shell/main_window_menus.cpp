@@ -4,10 +4,14 @@
 #include "display/display.h"
 #include "shell/display_widget.h"
 #include "shell/help_texts.h"
+#include "host/settings.h"
 #include "shell/preferences.h"
 #include "system/system.h"
 
 #include <QActionGroup>
+#include <QDesktopServices>
+#include <QSettings>
+#include <QUrl>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -42,8 +46,12 @@ void MainWindow::BuildMenus() {
         return action;
     };
     QMenu* file = menuBar()->addMenu("&File");
-    add(file, "typeFile", "&Type in file...", {QKeySequence(Qt::Key_F3)},
+    add(file, "typeFile", "&Type in program...", {QKeySequence(Qt::Key_F3)},
         [this] { ChooseFileToType(); });
+    recent_menu_ = file->addMenu("&Recent programs");
+    recent_menu_->setObjectName("recentPrograms");
+    connect(recent_menu_, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+    add(file, "openFilesFolder", "&Open files folder", {}, [this] { OpenFilesFolder(); });
     add(file, "saveScreenshot", "&Save screenshot", {QKeySequence(Qt::Key_F12)},
         [this] { SaveScreenshot(); });
     add(file, "saveScreenshotAs", "Save screenshot &as...", {}, [this] { SaveScreenshotAs(); });
@@ -151,6 +159,48 @@ void MainWindow::ApplyTurbo() {
     SystemSetTurbo(on);
     speed_meter_.Clear(); // the figure is for the new pace alone
     UpdateStatus();
+}
+
+// The files typed in lately, newest first, kept with the window's preferences.
+namespace {
+constexpr int RecentLimit = 8;
+constexpr const char* RecentKey = "recentPrograms";
+} // namespace
+
+QStringList MainWindow::RecentPrograms() {
+    return QSettings("Lunabrik", "Lunabrik").value(RecentKey).toStringList();
+}
+
+void MainWindow::RememberProgram(const QString& path) {
+    QStringList recent = RecentPrograms();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    recent.removeAll(absolute);
+    recent.prepend(absolute);
+    while (recent.size() > RecentLimit)
+        recent.removeLast();
+    QSettings("Lunabrik", "Lunabrik").setValue(RecentKey, recent);
+}
+
+void MainWindow::FillRecentMenu() {
+    recent_menu_->clear();
+    const QStringList recent = RecentPrograms();
+    for (const QString& path : recent)
+        recent_menu_->addAction(QFileInfo(path).fileName(), this, [this, path] { TypeFile(path); })
+            ->setToolTip(path);
+    if (recent.isEmpty()) recent_menu_->addAction("(none yet)")->setEnabled(false);
+}
+
+// The files folder of the settings, as the desktop's file manager shows folders.
+void MainWindow::OpenFilesFolder() {
+    char folder[FilesFolderSize];
+    CopyFilesFolder(folder);
+    const QString path = QDir(QDir::currentPath()).absoluteFilePath(QString::fromLocal8Bit(folder));
+    if (!QFileInfo(path).isDir()) {
+        ShowMessage(notice_label_, QString("The files folder %1 does not exist").arg(path));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        ShowMessage(notice_label_, QString("No file manager could show %1").arg(path));
 }
 
 void MainWindow::ShowContextMenu(const QPoint& global) {

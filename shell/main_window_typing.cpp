@@ -96,6 +96,7 @@ bool MainWindow::TypeFile(const QString& path) {
         return false;
     }
     TypeText(text, QFileInfo(path).fileName());
+    RememberProgram(path);
     return true;
 }
 

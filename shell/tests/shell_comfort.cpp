@@ -22,10 +22,12 @@
 #include <QEventLoop>
 #include <QInputMethodEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QClipboard>
 #include <QDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QTest>
@@ -330,4 +332,25 @@ TEST(ShellComfort, HelpShowsTheReadmesBasic) {
         EXPECT_FALSE(shown->isModal());
         delete shown;
     }
+}
+
+// File > Recent programs: the files typed in, newest first, each once, the oldest dropped.
+TEST_F(ShellComfortWindow, RecentPrograms) {
+    Start();
+    for (int n = 1; n <= 10; ++n) {
+        folder.WriteFile("P" + std::to_string(n) + ".BAS", std::to_string(n) + " REM\n");
+        ASSERT_TRUE(window->TypeFile(QString("P%1.BAS").arg(n)));
+    }
+    ASSERT_TRUE(window->TypeFile("P4.BAS"));
+    QStringList names;
+    for (const QString& path : MainWindow::RecentPrograms())
+        names << QFileInfo(path).fileName();
+    EXPECT_EQ(names.join(" ").toStdString(),
+              "P4.BAS P10.BAS P9.BAS P8.BAS P7.BAS P6.BAS P5.BAS P3.BAS");
+    EXPECT_TRUE(QFileInfo(MainWindow::RecentPrograms().value(0)).isAbsolute());
+    auto* menu = window->findChild<QMenu*>("recentPrograms");
+    ASSERT_TRUE(menu);
+    emit menu->aboutToShow();
+    EXPECT_EQ(menu->actions().size(), 8);
+    window->CancelTyping();
 }
