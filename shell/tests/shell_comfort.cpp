@@ -124,7 +124,7 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
         QTest::qWait(500);
         return (SystemReadCounts().tstates - before) * 2;
     };
-    EXPECT_LT(tstates_per_second(), 4000000u) << "a real ABC80: 3 MHz";
+    EXPECT_LT(tstates_per_second(), 6000000u) << "a real ABC80: 3 MHz, with room for catching up";
 
     for (const char* how : {"key", "menu"}) {
         if (how == std::string("key"))
@@ -132,7 +132,7 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
         else
             window->Action("turbo")->trigger();
         EXPECT_TRUE(SystemTurbo()) << how;
-        EXPECT_GT(tstates_per_second(), 4000000u) << how;
+        EXPECT_GT(tstates_per_second(), 12000000u) << how;
         window->UpdateStatus();
         EXPECT_TRUE(WaitFor([&] {
             window->UpdateStatus();
@@ -147,7 +147,7 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
         }
         EXPECT_FALSE(SystemTurbo()) << how;
         EXPECT_EQ(Waitstates(), RealSpeedWaitstates) << "turbo never reaches the settings";
-        EXPECT_LT(tstates_per_second(), 4000000u) << how;
+        EXPECT_LT(tstates_per_second(), 6000000u) << how;
     }
     EXPECT_FALSE(std::filesystem::exists(SettingsFileName));
 
@@ -159,6 +159,8 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
 
     window->Action("pause")->trigger();
     ASSERT_TRUE(SystemPaused());
+    ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
+    QTest::qWait(100); // a frame drawn just before the pause may still be on its way
     const QImage picture = window->Display()->Picture();
     const uint64_t paused_at = SystemReadCounts().instructions;
     QTest::qWait(300);
