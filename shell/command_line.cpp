@@ -14,6 +14,12 @@ const char* const Usage =
     "installed free images and a Files/ folder. PROGRAM.BAS, a text file, is typed in once the\n"
     "machine waits for input.\n"
     "  --dir FOLDER work in FOLDER (created and given the free images it lacks)\n"
+    "  --fullscreen start in full screen (F11 or the right-click menu leaves it)\n"
+    "  --run        type RUN after PROGRAM.BAS\n"
+    "  --speed real|max|N\n"
+    "               the pace for this run only, whatever Lunabrik.cfg says: a real ABC80,\n"
+    "               as fast as possible, or N idle iterations before each instruction\n"
+    "               (0 to 100000000)\n"
     "  --help       this text\n"
     "  --version    the version\n"
     "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
@@ -32,6 +38,27 @@ bool Among(const char* arg, const char* const* list, size_t n) {
     for (size_t i = 0; i < n; ++i)
         if (std::strcmp(arg, list[i]) == 0) return true;
     return false;
+}
+
+// real, max, or a whole number of idle iterations in range, as waitstates.
+bool ParseSpeed(const char* text, int32_t& speed) {
+    if (std::strcmp(text, "real") == 0) {
+        speed = -1;
+        return true;
+    }
+    if (std::strcmp(text, "max") == 0) {
+        speed = 0;
+        return true;
+    }
+    if (!*text || std::strlen(text) > 9) return false;
+    long n = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        n = n * 10 + (*p - '0');
+    }
+    if (n > MaxSpeedIterations) return false;
+    speed = int32_t(n);
+    return true;
 }
 
 int Refuse(const char* what, const char* arg) {
@@ -59,6 +86,15 @@ int ParseCommandLine(int argc, char** argv, CommandLine& line) {
             } else if (std::strcmp(a, "--dir") == 0) {
                 if (++i >= argc || !*argv[i]) return Refuse("missing folder after", a);
                 line.dir = argv[i];
+            } else if (std::strcmp(a, "--fullscreen") == 0) {
+                line.full_screen = true;
+            } else if (std::strcmp(a, "--run") == 0) {
+                line.run = true;
+            } else if (std::strcmp(a, "--speed") == 0) {
+                if (++i >= argc) return Refuse("missing value after", a);
+                if (!ParseSpeed(argv[i], line.speed))
+                    return Refuse("--speed takes real, max or 0 to 100000000, not", argv[i]);
+                line.speed_given = true;
             } else if (Among(a, QtValueOptions, std::size(QtValueOptions))) {
                 if (++i >= argc) return Refuse("missing value after", a);
             } else if (!Among(a, QtFlagOptions, std::size(QtFlagOptions))) {
@@ -72,5 +108,6 @@ int ParseCommandLine(int argc, char** argv, CommandLine& line) {
         line.program_file =
             a[0] != '/' && getcwd(here, sizeof here) ? std::string(here) + "/" + a : a;
     }
+    if (line.run && line.program_file.empty()) return Refuse("--run needs a program file", "--run");
     return -1;
 }

@@ -1,12 +1,20 @@
 // The desktop program's command line: lunabrik [options] [PROGRAM.BAS].
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct CommandLine {
     std::string program_file; // a text file to type in once the machine waits for input (absolute)
     std::string dir;          // --dir FOLDER: the folder to work in, or empty
+    bool full_screen = false; // --fullscreen
+    bool run = false;         // --run: RUN typed after the program file
+    bool speed_given = false; // --speed real|max|N: the pace for this run, in waitstates
+    int32_t speed = 0;
 };
+
+// The largest number of idle iterations --speed takes.
+constexpr int32_t MaxSpeedIterations = 100000000;
 
 // Reads the options (Qt's own, like -platform NAME, are passed over). Returns -1 to go on, or the
 // exit code when the program should end now: 0 after --help or --version (printed on standard

@@ -87,27 +87,45 @@ int DisplayWidget::Factor() const {
     return std::max(1, factor);
 }
 
+QSize DisplayWidget::AxisFactors() const {
+    if (!television_) return QSize(Factor(), Factor());
+    const double dpr = devicePixelRatioF();
+    const int fits = int(
+        std::floor(std::min(width() * dpr / (4 * FramePixels), height() * dpr / (3 * FrameLines))));
+    const int k = std::max(1, max_factor_ > 0 ? std::min(fits, max_factor_) : fits);
+    return QSize(4 * k, 3 * k);
+}
+
+void DisplayWidget::SetTelevisionAspect(bool on) {
+    television_ = on;
+    scaled_ = QImage();
+    update();
+}
+
 QRectF DisplayWidget::PictureRect() const {
     const double dpr = devicePixelRatioF();
-    const int side = FramePixels * Factor(); // device pixels
+    const QSize f = AxisFactors();
+    const int w = FramePixels * f.width(), h = FrameLines * f.height(); // device pixels
     // Whole device pixels on both sides, so no pixel of the picture straddles two.
-    const double x = std::floor((width() * dpr - side) / 2) / dpr;
-    const double y = std::floor((height() * dpr - side) / 2) / dpr;
-    return QRectF(std::max(0.0, x), std::max(0.0, y), side / dpr, side / dpr);
+    const double x = std::floor((width() * dpr - w) / 2) / dpr;
+    const double y = std::floor((height() * dpr - h) / 2) / dpr;
+    return QRectF(std::max(0.0, x), std::max(0.0, y), w / dpr, h / dpr);
 }
 
 QSize DisplayWidget::SizeForFactor(int factor) const {
-    const int side = int(std::ceil(FramePixels * factor / devicePixelRatioF()));
-    return QSize(side, side);
+    const int fx = television_ ? 4 * factor : factor, fy = television_ ? 3 * factor : factor;
+    return QSize(int(std::ceil(FramePixels * fx / devicePixelRatioF())),
+                 int(std::ceil(FrameLines * fy / devicePixelRatioF())));
 }
 
 void DisplayWidget::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRectF place = PictureRect();
-    const int factor = Factor();
-    if (scaled_.isNull() || scaled_.width() != FramePixels * factor) {
-        scaled_ = frame_.scaled(FramePixels * factor, FrameLines * factor, Qt::IgnoreAspectRatio,
-                                Qt::FastTransformation);
+    const QSize f = AxisFactors();
+    if (scaled_.isNull() || scaled_.width() != FramePixels * f.width() ||
+        scaled_.height() != FrameLines * f.height()) {
+        scaled_ = frame_.scaled(FramePixels * f.width(), FrameLines * f.height(),
+                                Qt::IgnoreAspectRatio, Qt::FastTransformation);
         scaled_.setDevicePixelRatio(devicePixelRatioF());
     }
     // Black around the picture only where the repaint reaches past it.

@@ -41,6 +41,12 @@ class DisplayWidget : public QWidget {
     int Factor() const;
     // The picture's place in the widget, in logical pixels.
     QRectF PictureRect() const;
+    // Device pixels per emulated pixel across and down: Factor() both ways, or in the television
+    // aspect 4k and 3k, k the largest whole number that fits (capped by the maximum), at least 1.
+    QSize AxisFactors() const;
+    // 4:3 as a television showed it, instead of square pixels.
+    void SetTelevisionAspect(bool on);
+    bool TelevisionAspect() const { return television_; }
     // The widget size, in logical pixels, that shows the picture at this factor exactly.
     QSize SizeForFactor(int factor) const;
 
@@ -91,6 +97,7 @@ class DisplayWidget : public QWidget {
     uint64_t paints_ = 0;
     KeyboardMode mode_ = KeyboardMode::Natural;
     bool turbo_held_ = false;
+    bool television_ = false;
     QPoint CellAt(const QPointF& pos) const; // column, row; clamped to the screen
     QRect SelectedCells() const;             // columns x, rows y
     bool dragging_ = false;

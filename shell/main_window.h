@@ -18,6 +18,7 @@
 class DisplayWidget;
 class QFrame;
 class QLabel;
+class QMenu;
 class QPushButton;
 
 class MainWindow : public QMainWindow {
@@ -62,7 +63,11 @@ class MainWindow : public QMainWindow {
     // binary or too large file.
     bool TypeFile(const QString& path);
     // Types the file once the machine waits for input after start-up (its screen has settled).
-    void TypeFileWhenReady(const QString& path);
+    // run: RUN is typed after it.
+    void TypeFileWhenReady(const QString& path, bool run = false);
+    // The programs typed in lately, newest first (File > Recent programs).
+    static QStringList RecentPrograms();
+    static void RememberProgram(const QString& path);
     void CancelTyping();
     bool Typing() const;
     void Paste();
@@ -111,6 +116,9 @@ class MainWindow : public QMainWindow {
     bool WriteScreenshot(const QString& path);
     void DropFiles(const QList<QUrl>& urls);
     void ApplyTurbo();
+    void FillRecentMenu();
+    void OpenFilesFolder();
+    void PowerCycle();
 
     QWidget* client_;
     QFrame* frame_;
@@ -124,6 +132,7 @@ class MainWindow : public QMainWindow {
     QLabel* notice_label_;
     QLabel* typing_label_;
     QLabel* warning_label_;
+    QMenu* recent_menu_ = nullptr;
     int scale_ = 0;
     bool shut_down_ = false;
     bool font_loaded_ = false;

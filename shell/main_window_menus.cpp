@@ -4,11 +4,16 @@
 #include "display/display.h"
 #include "host/file_io.h"
 #include "shell/display_widget.h"
+#include "shell/help_texts.h"
+#include "host/settings.h"
 #include "shell/preferences.h"
 #include "system/system.h"
 
 #include <QActionGroup>
 #include <QBuffer>
+#include <QDesktopServices>
+#include <QSettings>
+#include <QUrl>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -44,8 +49,12 @@ void MainWindow::BuildMenus() {
         return action;
     };
     QMenu* file = menuBar()->addMenu("&File");
-    add(file, "typeFile", "&Type in file...", {QKeySequence(Qt::Key_F3)},
+    add(file, "typeFile", "&Type in program...", {QKeySequence(Qt::Key_F3)},
         [this] { ChooseFileToType(); });
+    recent_menu_ = file->addMenu("&Recent programs");
+    recent_menu_->setObjectName("recentPrograms");
+    connect(recent_menu_, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+    add(file, "openFilesFolder", "&Open files folder", {}, [this] { OpenFilesFolder(); });
     add(file, "saveScreenshot", "&Save screenshot", {QKeySequence(Qt::Key_F12)},
         [this] { SaveScreenshot(); });
     add(file, "saveScreenshotAs", "Save screenshot &as...", {}, [this] { SaveScreenshotAs(); });
@@ -76,12 +85,28 @@ void MainWindow::BuildMenus() {
     fit->setCheckable(true);
     scales->addAction(fit);
     view->addSeparator();
+    // 4:3 at whole scales per axis (4k across, 3k down): at least 960 x 720, growing with the
+    // window; the scale chosen before comes back with square pixels.
+    QAction* television = add(view, "television", "4:3 like a &television", {}, [this] {
+        const bool on = Action("television")->isChecked();
+        display_->SetTelevisionAspect(on);
+        if (on && !isFullScreen()) {
+            display_->SetMaxFactor(0);
+            if (isMaximized()) showNormal();
+            resize(size() + display_->SizeForFactor(1) - display_->size());
+        } else {
+            SetScale(scale_);
+        }
+    });
+    television->setCheckable(true);
+    view->addSeparator();
     QAction* full = add(view, "fullScreen", "F&ull screen", {QKeySequence(Qt::Key_F11)},
                         [this] { SetFullScreen(!isFullScreen()); });
     full->setCheckable(true);
 
     QMenu* machine = menuBar()->addMenu("&Machine");
     add(machine, "reset", "&Reset", {}, [this] { reset_->click(); });
+    add(machine, "powerCycle", "Power &off and on", {}, [this] { PowerCycle(); });
     QAction* pause = add(machine, "pause", "&Pause", {QKeySequence(Qt::Key_Pause)}, [this] {
         SystemPause(!SystemPaused());
         Action("pause")->setChecked(SystemPaused());
@@ -102,11 +127,33 @@ void MainWindow::BuildMenus() {
     natural->setCheckable(true);
 
     QMenu* help = menuBar()->addMenu("&Help");
+    add(help, "keyboardHelp", "&Keyboard", {},
+        [this] { ShowHelp(this, "Lunabrik: the keyboard", KeyboardHelpText()); });
+    add(help, "basicHelp", "The free &BASIC", {}, [this] {
+        const QString text = BasicHelpText();
+        ShowHelp(this, "Lunabrik: the free BASIC",
+                 text.isEmpty() ? QString("The BASIC's description is missing.") : text);
+    });
+    help->addSeparator();
     add(help, "about", "&About Lunabrik", {QKeySequence(Qt::Key_F1)}, [this] { about_->click(); });
 
     // Menus return the keyboard to the screen when they close, however they close.
     for (QMenu* menu : {file, edit, view, machine, help})
         connect(menu, &QMenu::aboutToHide, this, [this] { ReturnFocus(); });
+}
+
+// As switching a real ABC80 off and on: the images loaded and memory filled afresh.
+void MainWindow::PowerCycle() {
+    CancelTyping();
+    const char* missing = nullptr;
+    const bool loaded = SystemPowerCycle(&missing);
+    Action("pause")->setChecked(false);
+    speed_meter_.Clear();
+    if (loaded)
+        ShowMessage(notice_label_, "Switched off and on: the ROM images loaded afresh");
+    else
+        ShowMessage(notice_label_, QString("Switched off and on, but %1 could not be loaded")
+                                       .arg(missing ? missing : "a ROM image"));
 }
 
 void MainWindow::ApplyTurbo() {
@@ -115,6 +162,48 @@ void MainWindow::ApplyTurbo() {
     SystemSetTurbo(on);
     speed_meter_.Clear(); // the figure is for the new pace alone
     UpdateStatus();
+}
+
+// The files typed in lately, newest first, kept with the window's preferences.
+namespace {
+constexpr int RecentLimit = 8;
+constexpr const char* RecentKey = "recentPrograms";
+} // namespace
+
+QStringList MainWindow::RecentPrograms() {
+    return QSettings("Lunabrik", "Lunabrik").value(RecentKey).toStringList();
+}
+
+void MainWindow::RememberProgram(const QString& path) {
+    QStringList recent = RecentPrograms();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    recent.removeAll(absolute);
+    recent.prepend(absolute);
+    while (recent.size() > RecentLimit)
+        recent.removeLast();
+    QSettings("Lunabrik", "Lunabrik").setValue(RecentKey, recent);
+}
+
+void MainWindow::FillRecentMenu() {
+    recent_menu_->clear();
+    const QStringList recent = RecentPrograms();
+    for (const QString& path : recent)
+        recent_menu_->addAction(QFileInfo(path).fileName(), this, [this, path] { TypeFile(path); })
+            ->setToolTip(path);
+    if (recent.isEmpty()) recent_menu_->addAction("(none yet)")->setEnabled(false);
+}
+
+// The files folder of the settings, as the desktop's file manager shows folders.
+void MainWindow::OpenFilesFolder() {
+    char folder[FilesFolderSize];
+    CopyFilesFolder(folder);
+    const QString path = QDir(QDir::currentPath()).absoluteFilePath(QString::fromLocal8Bit(folder));
+    if (!QFileInfo(path).isDir()) {
+        ShowMessage(notice_label_, QString("The files folder %1 does not exist").arg(path));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        ShowMessage(notice_label_, QString("No file manager could show %1").arg(path));
 }
 
 void MainWindow::ShowContextMenu(const QPoint& global) {
@@ -161,8 +250,8 @@ void MainWindow::DropFiles(const QList<QUrl>& urls) {
 
 // The picture as shown: at the display's factor, as PNG.
 bool MainWindow::WriteScreenshot(const QString& path) {
-    const int f = display_->Factor();
-    QImage picture = display_->Picture().scaled(FramePixels * f, FrameLines * f,
+    const QSize f = display_->AxisFactors();
+    QImage picture = display_->Picture().scaled(FramePixels * f.width(), FrameLines * f.height(),
                                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
     // Written as every output is: never over what is not a plain file.
     QByteArray png;

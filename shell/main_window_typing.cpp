@@ -103,12 +103,13 @@ bool MainWindow::TypeFile(const QString& path) {
                     .arg(latin1)
                     .arg(latin1 == 1 ? "byte" : "bytes");
     TypeText(text, what);
+    RememberProgram(path);
     return true;
 }
 
 // The machine waits for input once its screen has stopped changing for half a second after
 // start-up (the ROM has printed its greeting and prompt); ten seconds at most.
-void MainWindow::TypeFileWhenReady(const QString& path) {
+void MainWindow::TypeFileWhenReady(const QString& path, bool run) {
     auto last = std::make_shared<std::string>();
     auto steady = std::make_shared<int>(0);
     auto waited = std::make_shared<int>(0);
@@ -121,7 +122,7 @@ void MainWindow::TypeFileWhenReady(const QString& path) {
         if (*steady >= 5 || ++*waited >= 100) {
             ready_timer_.stop();
             ready_timer_.disconnect();
-            TypeFile(path);
+            if (TypeFile(path) && run) TypeText("RUN\n", "RUN");
         }
     });
     ready_timer_.start();

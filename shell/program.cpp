@@ -89,6 +89,10 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     }
     auto window = std::make_unique<MainWindow>(report.font_loaded, notice);
     window->RestoreWindowState();
+    if (line && line->full_screen)
+        window->setWindowState(window->windowState() | Qt::WindowFullScreen);
+    // The command line's pace holds for this run only; Config changes Lunabrik.cfg as ever.
+    SystemSetRunPace(line && line->speed_given, line ? line->speed : 0);
     window->show();
     if (!slow.isEmpty()) {
         auto* box =
@@ -99,7 +103,7 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     }
     window->StartProcessor();
     if (line && !line->program_file.empty())
-        window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()));
+        window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()), line->run);
     return window;
 }
 

@@ -289,6 +289,18 @@ void SystemReset() {
     SetControlFlags(RESET);
 }
 
+bool SystemPowerCycle(const char** missing) {
+    const bool running = SystemRunning();
+    if (running) SystemStop();
+    SystemPause(false);
+    ControlFlags.store(0, std::memory_order_release);
+    const bool loaded = LoadAddressSpace(missing);
+    PacerReset();
+    ProcessorReset();
+    if (running) SystemStart(FrameHook, FrameContext);
+    return loaded;
+}
+
 void SystemQuit() { SetControlFlags(QUIT); }
 
 void SystemPause(bool paused) {
@@ -308,8 +320,8 @@ void SystemSetTurbo(bool on) {
 
 bool SystemTurbo() { return Turbo; }
 
-void SystemSetRunPace(int32_t waitstates) {
-    RunPace = waitstates;
+void SystemSetRunPace(bool on, int32_t waitstates) {
+    RunPace = on ? waitstates : NoPaceOverride;
     ApplyPace();
 }
 

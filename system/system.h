@@ -69,6 +69,12 @@ bool SystemRunTick(long instructions);
 
 // --- Control, from any thread ---
 void SystemReset();
+// Switching the machine off and on: the threads stop, memory is filled and basic.rom and
+// dev_dos.rom are loaded afresh (a program that wrote into the ROM area leaves no trace), the
+// keys on their way are dropped, the processor resets, and the threads start again when they ran.
+// Pause ends. False when an image could not be loaded (missing names it); the machine then runs
+// on what memory holds, as the hardware would without its ROM.
+bool SystemPowerCycle(const char** missing = nullptr);
 void SystemQuit();
 void SystemPause(bool paused);
 bool SystemPaused();
@@ -77,9 +83,9 @@ bool SystemPaused();
 // Turbo: as fast as the host allows while on, whatever pace is set.
 void SystemSetTurbo(bool on);
 bool SystemTurbo();
-// A pace in place of the settings' waitstates (the same values: -1 a real ABC80, 0 as fast as
-// possible, N idle iterations), or NoPaceOverride to follow the settings again. Turbo goes over it.
-void SystemSetRunPace(int32_t waitstates);
+// on: a pace in place of the settings' waitstates (the same values: -1 a real ABC80, 0 as fast
+// as possible, N idle iterations); off: the settings' again. Turbo goes over it.
+void SystemSetRunPace(bool on, int32_t waitstates = 0);
 
 // --- What the machine shows ---
 // Copies the latest frame (FrameBitmap lines); true when it changed since the last call.

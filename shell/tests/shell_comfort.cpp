@@ -4,8 +4,10 @@
 #include "host/settings.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
+#include "machine/memory.h"
 #include "machine/ports.h"
 #include "shell/display_widget.h"
+#include "shell/help_texts.h"
 #include "shell/main_window.h"
 #include "shell/program.h"
 #include "shell/speed_meter.h"
@@ -20,9 +22,12 @@
 #include <QEventLoop>
 #include <QInputMethodEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QClipboard>
+#include <QDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSettings>
 #include <QTest>
@@ -119,7 +124,7 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
         QTest::qWait(500);
         return (SystemReadCounts().tstates - before) * 2;
     };
-    EXPECT_LT(tstates_per_second(), 4000000u) << "a real ABC80: 3 MHz";
+    EXPECT_LT(tstates_per_second(), 6000000u) << "a real ABC80: 3 MHz, with room for catching up";
 
     for (const char* how : {"key", "menu"}) {
         if (how == std::string("key"))
@@ -127,7 +132,7 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
         else
             window->Action("turbo")->trigger();
         EXPECT_TRUE(SystemTurbo()) << how;
-        EXPECT_GT(tstates_per_second(), 4000000u) << how;
+        EXPECT_GT(tstates_per_second(), 12000000u) << how;
         window->UpdateStatus();
         EXPECT_TRUE(WaitFor([&] {
             window->UpdateStatus();
@@ -142,7 +147,7 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
         }
         EXPECT_FALSE(SystemTurbo()) << how;
         EXPECT_EQ(Waitstates(), RealSpeedWaitstates) << "turbo never reaches the settings";
-        EXPECT_LT(tstates_per_second(), 4000000u) << how;
+        EXPECT_LT(tstates_per_second(), 6000000u) << how;
     }
     EXPECT_FALSE(std::filesystem::exists(SettingsFileName));
 
@@ -154,6 +159,8 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
 
     window->Action("pause")->trigger();
     ASSERT_TRUE(SystemPaused());
+    ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
+    QTest::qWait(100); // a frame drawn just before the pause may still be on its way
     const QImage picture = window->Display()->Picture();
     const uint64_t paused_at = SystemReadCounts().instructions;
     QTest::qWait(300);
@@ -267,4 +274,85 @@ TEST_F(ShellComfortWindow, MouseSelectionCopiesARectangle) {
     QTest::mouseClick(display, Qt::LeftButton, {}, cell(1, 1).toPoint());
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "before");
     EXPECT_TRUE(display->SelectedText().isEmpty());
+}
+
+// Power off and on loads the images afresh, so what a program wrote into the ROM area is gone,
+// and the machine boots again; pause ends with it.
+TEST_F(ShellComfortWindow, PowerCycleLoadsTheImagesAfresh) {
+    Start();
+    const uint8_t rom_byte = SystemPeek(0x0010);
+    window->Action("pause")->trigger();
+    ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
+    MachineMemory[0x0010] = uint8_t(~rom_byte); // as a POKE into the ROM area would
+    window->Action("powerCycle")->trigger();
+    EXPECT_EQ(SystemPeek(0x0010), rom_byte);
+    EXPECT_FALSE(SystemPaused());
+    EXPECT_FALSE(window->Action("pause")->isChecked());
+    EXPECT_EQ(ScreenAsText().find("READY"), std::string::npos) << "the screen was cleared";
+    EXPECT_TRUE(WaitFor([] { return ScreenAsText().find("READY") != std::string::npos; }))
+        << ScreenAsText();
+}
+
+// The television aspect: whole scales per axis, 4k across and 3k down, the largest that fits.
+TEST(ShellComfort, TelevisionAspectScalesEachAxisWhole) {
+    DisplayWidget display;
+    const struct {
+        int width, height, max_factor;
+        QSize factors;
+    } cases[] = {
+        {1000, 800, 0, {4, 3}},  {2000, 1500, 0, {8, 6}}, {2000, 1500, 1, {4, 3}},
+        {1919, 1440, 0, {4, 3}}, {500, 400, 0, {4, 3}},   {3000, 1500, 0, {8, 6}},
+    };
+    display.SetTelevisionAspect(true);
+    for (const auto& c : cases) {
+        display.resize(c.width, c.height);
+        display.SetMaxFactor(c.max_factor);
+        EXPECT_EQ(display.AxisFactors(), c.factors) << c.width << "x" << c.height;
+        const QRectF place = display.PictureRect();
+        EXPECT_DOUBLE_EQ(place.width() * 3, place.height() * 4) << c.width << "x" << c.height;
+    }
+    display.SetTelevisionAspect(false);
+    display.resize(1000, 800);
+    display.SetMaxFactor(0);
+    EXPECT_EQ(display.AxisFactors().width(), display.AxisFactors().height());
+}
+
+// Help > The free BASIC shows the README's own section on it, whole and alone; both help
+// windows open without stopping the machine.
+TEST(ShellComfort, HelpShowsTheReadmesBasic) {
+    const std::string basic = BasicHelpText().toStdString();
+    EXPECT_EQ(basic.rfind("## The free BASIC", 0), 0u) << basic.substr(0, 80);
+    for (const char* word : {"PRINT", "GOSUB", "INPUT", "SAVE", "LOAD", "floating point"})
+        EXPECT_NE(basic.find(word), std::string::npos) << word;
+    EXPECT_EQ(basic.find("\n## "), std::string::npos) << "no other section";
+    QWidget parent;
+    for (const QString& text : {KeyboardHelpText(), BasicHelpText()}) {
+        ShowHelp(&parent, "Help", text);
+        auto* shown = parent.findChildren<QDialog*>("help").value(0);
+        ASSERT_TRUE(shown);
+        EXPECT_TRUE(shown->isVisible());
+        EXPECT_FALSE(shown->isModal());
+        delete shown;
+    }
+}
+
+// File > Recent programs: the files typed in, newest first, each once, the oldest dropped.
+TEST_F(ShellComfortWindow, RecentPrograms) {
+    Start();
+    for (int n = 1; n <= 10; ++n) {
+        folder.WriteFile("P" + std::to_string(n) + ".BAS", std::to_string(n) + " REM\n");
+        ASSERT_TRUE(window->TypeFile(QString("P%1.BAS").arg(n)));
+    }
+    ASSERT_TRUE(window->TypeFile("P4.BAS"));
+    QStringList names;
+    for (const QString& path : MainWindow::RecentPrograms())
+        names << QFileInfo(path).fileName();
+    EXPECT_EQ(names.join(" ").toStdString(),
+              "P4.BAS P10.BAS P9.BAS P8.BAS P7.BAS P6.BAS P5.BAS P3.BAS");
+    EXPECT_TRUE(QFileInfo(MainWindow::RecentPrograms().value(0)).isAbsolute());
+    auto* menu = window->findChild<QMenu*>("recentPrograms");
+    ASSERT_TRUE(menu);
+    emit menu->aboutToShow();
+    EXPECT_EQ(menu->actions().size(), 8);
+    window->CancelTyping();
 }

@@ -37,6 +37,14 @@ TEST(ShellCommandLine, OptionsAndExitCodes) {
         {{"/abs/P.BAS"}, -1, "", "/abs/P.BAS"},
         {{"--dir"}, 2, "missing folder", ""},
         {{"--dir", "/tmp/x", "Q.BAS"}, -1, "", "Q.BAS"},
+        {{"--speed", "real", "--fullscreen"}, -1, "", ""},
+        {{"--speed", "100000000"}, -1, "", ""},
+        {{"--speed", "100000001"}, 2, "--speed takes", ""},
+        {{"--speed", "-5"}, 2, "--speed takes", ""},
+        {{"--speed", "fast"}, 2, "--speed takes", ""},
+        {{"--speed"}, 2, "missing value", ""},
+        {{"--run"}, 2, "--run needs a program file", ""},
+        {{"--run", "R.BAS"}, -1, "", "R.BAS"},
     };
     char here[4096];
     ASSERT_TRUE(getcwd(here, sizeof here));
@@ -56,6 +64,12 @@ TEST(ShellCommandLine, OptionsAndExitCodes) {
             if (!want.empty() && want[0] != '/') want = std::string(here) + "/" + want;
             EXPECT_EQ(line.program_file, want) << what;
             EXPECT_EQ(line.dir, what == "--dir" ? "/tmp/x" : "") << what;
+            EXPECT_EQ(line.run, what == "--run") << what;
+            EXPECT_EQ(line.speed_given, what == "--speed") << what;
+            if (line.speed_given) {
+                EXPECT_EQ(line.speed, c.args[1] == std::string("real") ? -1 : 100000000) << what;
+            }
+            EXPECT_EQ(line.full_screen, c.args.size() == 3 && what == "--speed") << what;
         }
     }
 }
