@@ -168,20 +168,27 @@ void PrepareFilesFolder(BootReport& report) {
 
 } // namespace
 
+// What a boot and switching the machine off and on share: the control flags cleared, memory filled
+// and the images loaded afresh, no key held or queued, the processor reset.
+bool LoadAndReset(const char** missing) {
+    ControlFlags.store(0, std::memory_order_release);
+    const bool loaded = LoadAddressSpace(missing);
+    PacerReset();
+    ProcessorReset();
+    return loaded;
+}
+
 bool SystemBoot(const BootOptions& options, BootReport& report) {
     report = BootReport{};
-    ControlFlags.store(0, std::memory_order_release);
     ReadSettings();
     const char* missing = nullptr;
-    if (!LoadAddressSpace(&missing)) {
+    if (!LoadAndReset(&missing)) {
         report.missing_rom = missing ? missing : "basic.rom";
         return false;
     }
     report.font_loaded = BuildCharacterGenerator();
     FontLoaded = report.font_loaded;
     if (options.create_default_files_folder) PrepareFilesFolder(report);
-    PacerReset();
-    ProcessorReset();
     return true;
 }
 
@@ -261,7 +268,8 @@ uint64_t SystemTicks() {
 
 bool SystemRunTick(long instructions) {
     for (long i = 0; i < instructions; i++) {
-        if (i % PacerInstructions == 0) PacerStep();
+        if (i % PacerInstructions == 0)
+            PacerProcessorLook(); // at once unless keys are on their way
         // HALT waits for the tick: nothing runs for the rest of this period; nor while paused.
         const uint32_t flags = ReadControlFlags();
         if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
@@ -293,10 +301,7 @@ bool SystemPowerCycle(const char** missing) {
     const bool running = SystemRunning();
     if (running) SystemStop();
     SystemPause(false);
-    ControlFlags.store(0, std::memory_order_release);
-    const bool loaded = LoadAddressSpace(missing);
-    PacerReset();
-    ProcessorReset();
+    const bool loaded = LoadAndReset(missing);
     if (running) SystemStart(FrameHook, FrameContext);
     return loaded;
 }

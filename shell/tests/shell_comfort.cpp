@@ -32,6 +32,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include "shell_test_support.h"
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -39,23 +40,6 @@
 #include <string>
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms) return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-std::string ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
 
 void SendKey(QWidget* to, QEvent::Type type, int key, uint32_t set1, bool repeat = false) {
     QKeyEvent event(type, key, {}, set1 + 8, 0, 0, {}, repeat);
@@ -86,31 +70,9 @@ TEST(ShellComfort, SpeedReadsSteadily) {
         EXPECT_EQ(SpeedText(c.percent), c.text) << c.percent;
 }
 
-class ShellComfortWindow : public testing::Test {
+class ShellComfortWindow : public WindowTest {
   protected:
-    void SetUp() override {
-        ResetMachineForTest();
-        KeyboardState = {};
-        QSettings("Lunabrik", "Lunabrik").clear();
-        if (!QFile::exists(LUNABRIK_TEST_RUN_DIR "/basic.rom"))
-            GTEST_SKIP() << "the free ROM images are not built";
-        for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"})
-            folder.WriteFile(name, ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/") + name));
-    }
-    void TearDown() override {
-        window.reset();
-        QSettings("Lunabrik", "Lunabrik").clear();
-    }
-    void Start() {
-        window = StartLunabrik();
-        ASSERT_TRUE(window);
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        ASSERT_TRUE(WaitFor([] { return ScreenAsText().find("READY") != std::string::npos; }));
-    }
     std::string Speed() { return window->SpeedField()->text().toStdString(); }
-    ScratchFolder folder;
-    std::unique_ptr<MainWindow> window;
 };
 
 // Turbo, held on F9 or toggled from the menu, runs past a real ABC80's pace and never touches the

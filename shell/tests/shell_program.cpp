@@ -64,11 +64,6 @@ uint16_t Ticks() {
     return uint16_t(ReadMemoryShared(TickCount) | ReadMemoryShared(TickCount + 1) << 8);
 }
 
-// Waits on a condition, with a limit generous enough for a loaded machine.
-bool WaitFor(const std::function<bool()>& condition, int ms = 30000) {
-    return QTest::qWaitFor(condition, ms);
-}
-
 void SendKey(QWidget* to, QEvent::Type type, uint32_t set1, Qt::KeyboardModifiers mods = {},
              bool repeat = false) {
     QKeyEvent event(type, Qt::Key_unknown, mods, set1 + 8, 0, 0, QString(), repeat);

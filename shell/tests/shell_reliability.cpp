@@ -39,13 +39,6 @@ struct AlarmGuard {
     ~AlarmGuard() { alarm(0); }
 };
 
-std::string ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-void ClearPreferences() { QSettings("Lunabrik", "Lunabrik").clear(); }
-
 // A file named to be typed in that is a FIFO, or a link to one, is refused at once with a message;
 // nothing waits for a writer.
 TEST(ShellReliability, TypedFileThatIsAFifoIsRefusedAtOnce) {
@@ -127,26 +120,7 @@ TEST(ShellReliability, PreferencesFifoGivesDefaults) {
     unlink(QFile::encodeName(path).constData());
 }
 
-// The window started as the program starts it, in a scratch folder with the free images.
-class ShellReliabilityWindow : public testing::Test {
-  protected:
-    void SetUp() override {
-        ResetMachineForTest();
-        KeyboardState = {};
-        ClearPreferences();
-        if (!QFile::exists(LUNABRIK_TEST_RUN_DIR "/basic.rom"))
-            GTEST_SKIP() << "the free ROM images are not built";
-        for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"})
-            folder.WriteFile(name, ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/") + name));
-    }
-    void TearDown() override {
-        window.reset();
-        ClearPreferences();
-        SetWaitstates(0);
-    }
-    ScratchFolder folder;
-    std::unique_ptr<MainWindow> window;
-};
+class ShellReliabilityWindow : public WindowTest {};
 
 // Saved geometry too large or far away, or a scale whose picture is larger than the screen: the
 // window opens inside the screen's available area, and that is what is saved at the end.

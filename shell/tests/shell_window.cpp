@@ -49,22 +49,6 @@
 
 namespace {
 
-// Runs the event loop until condition holds. Unlike QTest::qWaitFor it does not sleep between
-// checks, so the 2 ms typing timer runs at its real pace. The limit is generous enough for a
-// loaded machine.
-bool WaitFor(const std::function<bool()>& condition, int ms = 30000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > ms) return false;
-        if (!SystemRunning()) PacerStep(); // a bare display: no clock thread steps the pacer
-        QEventLoop loop;
-        QTimer::singleShot(2, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
 // A key event as X11 delivers it: the native scan code (set-1 + 8), the layout's character.
 void SendKey(QWidget* to, QEvent::Type type, uint32_t set1, const QString& text = {},
              Qt::KeyboardModifiers mods = {}, int key = Qt::Key_unknown) {
@@ -72,19 +56,6 @@ void SendKey(QWidget* to, QEvent::Type type, uint32_t set1, const QString& text 
     QApplication::sendEvent(to, &event);
     if (!SystemRunning()) PacerStep(); // a bare display: no clock thread steps the pacer
 }
-
-std::string ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-// The free BASIC and the font, as the build puts them in the run folder.
-void CopyRunFolderImages(const ScratchFolder& folder) {
-    for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"})
-        folder.WriteFile(name, ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/") + name));
-}
-
-void ClearPreferences() { QSettings("Lunabrik", "Lunabrik").clear(); }
 
 constexpr uint32_t ScanShift = 42, ScanCtrl = 29;
 
@@ -340,31 +311,8 @@ TEST(ShellShortcuts, OnlyFreeKeys) {
 
 // --- The window with the free BASIC --------------------------------------------------------------
 
-class ShellWindow : public testing::Test {
+class ShellWindow : public WindowTest {
   protected:
-    void SetUp() override {
-        ResetMachineForTest();
-        KeyboardState = {};
-        ClearPreferences();
-        if (!QFileInfo::exists(LUNABRIK_TEST_RUN_DIR "/basic.rom"))
-            GTEST_SKIP() << "the free ROM images are not built";
-        CopyRunFolderImages(folder);
-    }
-    void TearDown() override {
-        window.reset();
-        ClearPreferences();
-    }
-    void Start() {
-        window = StartLunabrik();
-        ASSERT_TRUE(window);
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        ASSERT_TRUE(WaitFor([] { return ScreenAsText().find("READY") != std::string::npos; }));
-        // BASIC goes on to its line editor: a few ticks' worth of the machine's own time.
-        const uint64_t at = ReadProcessorCounts().tstates;
-        ASSERT_TRUE(
-            WaitFor([&] { return ReadProcessorCounts().tstates - at >= 5 * TstatesPerTick; }));
-    }
     // Types text and waits until it has all been typed and the machine is idle again.
     void Type(const std::string& text) {
         window->TypeText(QByteArray::fromStdString(text), "Test");
@@ -385,8 +333,6 @@ class ShellWindow : public testing::Test {
         window->CopyScreen();
         return QApplication::clipboard()->text().toStdString();
     }
-    ScratchFolder folder;
-    std::unique_ptr<MainWindow> window;
 };
 
 // A click on any button leaves the keyboard with the display, and so does closing a dialog:
