@@ -1,6 +1,6 @@
 # Lunabrik: the two everyday commands are `make run` and `make test`.
 .PHONY: all deps build run test test-release test-asan test-tsan bench format clean \
-        install uninstall package
+        install uninstall package web
 
 # make install: under PREFIX (default /usr/local), below DESTDIR when set (for packagers).
 PREFIX ?= /usr/local
@@ -15,10 +15,14 @@ build: deps
 	cmake --preset release
 	cmake --build --preset release
 
+# The browser build: build/web holds the page; serve it with python3 -m http.server -d build/web
+web: deps
+	scripts/web.sh
+
 run: build
 	cd build/release/run && ../shell/lunabrik
 
-test: build test-release test-asan test-tsan
+test: build web test-release test-asan test-tsan
 
 test-release:
 	ctest --preset release

@@ -1,0 +1,89 @@
+// A small WebDriver client over fetch for Debian's chromedriver and chromium, and a static file
+// server on a free port (python3 -m http.server): what the page tests need, no packages.
+import { spawn } from 'node:child_process';
+import { createServer } from 'node:net';
+import { mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+
+export function freePort() {
+  return new Promise((resolve, reject) => {
+    const s = createServer();
+    s.on('error', reject);
+    s.listen(0, '127.0.0.1', () => { const { port } = s.address(); s.close(() => resolve(port)); });
+  });
+}
+
+export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// Polls fn until it returns a truthy value; the limit is generous, the machine's speed unknown.
+export async function waitFor(what, fn, limitMs = 60000) {
+  const end = Date.now() + limitMs;
+  let last;
+  while (Date.now() < end) {
+    last = await fn();
+    if (last) return last;
+    await sleep(100);
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
+async function waitForUrl(url) {
+  await waitFor(url, () => fetch(url).then((r) => r.status < 500, () => false), 30000);
+}
+
+// Spawns a process that lives until the returned stop().
+function run(cmd, args) {
+  const p = spawn(cmd, args, { stdio: ['ignore', 'ignore', 'pipe'] });
+  let err = '';
+  p.stderr.on('data', (d) => { err += d; });
+  return { stop: () => p.kill(), stderr: () => err, process: p };
+}
+
+export async function startServer(folder) {
+  const port = await freePort();
+  const server = run('python3', ['-m', 'http.server', '--bind', '127.0.0.1', '-d', folder, String(port)]);
+  const base = `http://127.0.0.1:${port}/`;
+  await waitForUrl(base);
+  return { base, stop: server.stop };
+}
+
+export async function startBrowser() {
+  const port = await freePort();
+  const driver = run('chromedriver', [`--port=${port}`]);
+  const url = `http://127.0.0.1:${port}`;
+  await waitForUrl(`${url}/status`);
+  const profile = mkdtempSync(join(tmpdir(), 'lunabrik-chromium-'));
+  const call = async (method, path, body) => {
+    const r = await fetch(`${url}${path}`, {
+      method, headers: { 'content-type': 'application/json' },
+      body: body === undefined ? undefined : JSON.stringify(body),
+    });
+    const json = await r.json();
+    if (!r.ok) throw new Error(`${method} ${path}: ${JSON.stringify(json.value).slice(0, 500)}`);
+    return json.value;
+  };
+  const session = await call('POST', '/session', {
+    capabilities: { alwaysMatch: { browserName: 'chrome', 'goog:chromeOptions': {
+      binary: '/usr/bin/chromium',
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+        '--disable-background-networking', '--disable-component-update', '--disable-sync',
+        '--disable-dev-shm-usage', '--window-size=1200,1000', `--user-data-dir=${profile}`],
+    } } },
+  });
+  const s = `/session/${session.sessionId}`;
+  return {
+    go: (page) => call('POST', `${s}/url`, { url: page }),
+    run: (script, ...args) => call('POST', `${s}/execute/sync`, { script, args }),
+    find: (css) => call('POST', `${s}/element`, { using: 'css selector', value: css })
+      .then((e) => Object.values(e)[0]),
+    keys: (element, text) => call('POST', `${s}/element/${element}/value`, { text }),
+    upload: (element, path) => call('POST', `${s}/element/${element}/value`, { text: path }),
+    screenshot: () => call('GET', `${s}/screenshot`).then((b) => Buffer.from(b, 'base64')),
+    async stop() {
+      await call('DELETE', s).catch(() => {});
+      driver.stop();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}

@@ -1,0 +1,132 @@
+// The browser's front end to the machine: a few C functions the page script calls. Everything runs
+// on the page's one thread: the script calls lb_run_tick from its frame clock (the deterministic
+// path of system/system.h, which also steps the key pacer), so no thread is ever started.
+//
+// The script puts basic.rom, dev_dos.rom and font.bin (the free ones or the user's own) into the
+// working folder of the in-memory file system before lb_boot; the files folder Files/ under it is
+// the browser's storage, mounted and synced by the script.
+#include "display/display.h"
+#include "machine/charmap.h"
+#include "cpu/processor.h"
+#include "system/pacer.h"
+#include "system/system.h"
+#include "system/typing.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#define EXPORT extern "C" __attribute__((used, visibility("default")))
+
+namespace {
+
+uint8_t Frame[FrameLines][FrameLineBytes];
+// Strings handed to the script stay valid until the next call that returns one.
+std::string Text;
+
+} // namespace
+
+// 0 booted; 1 an image is missing (lb_text names it).
+EXPORT int lb_boot() {
+    BootReport report;
+    const bool ok = SystemBoot(BootOptions{}, report);
+    Text = ok ? "" : report.missing_rom;
+    if (ok && !report.font_loaded) Text = "font.bin";
+    return ok && report.font_loaded ? 0 : 1;
+}
+
+// Switching off and on: memory filled and the images in the working folder loaded afresh.
+EXPORT int lb_power_cycle() {
+    const char* missing = nullptr;
+    const bool ok = SystemPowerCycle(&missing);
+    Text = missing ? missing : "";
+    return ok ? 0 : 1;
+}
+
+EXPORT void lb_reset() { SystemReset(); }
+
+// One tick period: at a real ABC80's pace the processor stops when the period's budget is spent;
+// as fast as possible it runs `instructions`.
+EXPORT int lb_run_tick(int instructions) { return SystemRunTick(instructions) ? 1 : 0; }
+
+// 0 a real ABC80's pace, 1 as fast as possible.
+EXPORT void lb_set_speed(int max) { SystemSetRunPace(true, max ? 0 : RealSpeedWaitstates); }
+
+EXPORT void lb_pause(int paused) {
+    SystemPause(paused != 0);
+    if (paused) PacerReleaseHeld();
+}
+
+// The latest frame, FrameLines lines of FrameLineBytes bytes, one bit a pixel, most significant
+// first, 1 white. Returns whether it changed since the last call; lb_frame points at it.
+EXPORT int lb_take_frame() { return SystemTakeFrame(Frame) ? 1 : 0; }
+EXPORT const uint8_t* lb_frame() { return &Frame[0][0]; }
+EXPORT int lb_frame_lines() { return FrameLines; }
+EXPORT int lb_frame_pixels() { return FramePixels; }
+EXPORT int lb_frame_line_bytes() { return FrameLineBytes; }
+
+EXPORT const char* lb_text() { return Text.c_str(); }
+
+// The screen as 24 lines of UTF-8 text.
+EXPORT const char* lb_screen_text() {
+    Text = SystemScreenText();
+    return Text.c_str();
+}
+
+// Text typed through the pacer. Returns the number of codes queued; lb_skipped the characters
+// the ABC80 has no key for.
+namespace {
+size_t Skipped = 0;
+}
+EXPORT int lb_type(const char* utf8, int size) {
+    std::string codes;
+    Skipped = TextToCodes(utf8, size_t(size), codes);
+    if (!codes.empty()) PacerType(codes);
+    return int(codes.size());
+}
+EXPORT int lb_skipped() { return int(Skipped); }
+EXPORT void lb_cancel_typing() { PacerCancelText(); }
+
+// A host key went down. `cp` is the character it gives (0 for none); without Ctrl a character is
+// the ABC80 key that gives it, otherwise the key goes by its set-1 scan code with the host's shift
+// and control. Returns 1 when the machine got a key.
+EXPORT int lb_key_down(int host, uint32_t cp, int scan_code, int shift, int control) {
+    if (host < 0 || host >= int(PacerHostKeys)) return 0;
+    KeyStroke key;
+    if (!control && cp >= 0x20 && cp != 0x7F) {
+        const int code = Abc80CodeForCharacter(cp);
+        if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) return 0;
+        PacerNaturalPress(uint32_t(host), key);
+        return 1;
+    }
+    if (!IsCountedKey(unsigned(scan_code))) return 0;
+    key = {uint8_t(scan_code), shift != 0, control != 0};
+    PacerNaturalPress(uint32_t(host), key);
+    return 1;
+}
+EXPORT void lb_key_up(int host) {
+    if (host >= 0 && host < int(PacerHostKeys)) PacerNaturalRelease(uint32_t(host));
+}
+// The page lost the keyboard (focus elsewhere): let go of what is held.
+EXPORT void lb_release_keys() { PacerReleaseHeld(); }
+
+// The pacer's view of typing: [typing, done, total, queued behind, finished, cancelled].
+EXPORT const uint32_t* lb_typing() {
+    static uint32_t out[6];
+    const PacerStatus s = PacerReadStatus();
+    out[0] = s.typing;
+    out[1] = uint32_t(s.text_done);
+    out[2] = uint32_t(s.text_total);
+    out[3] = uint32_t(s.text_queued);
+    out[4] = uint32_t(s.texts_finished);
+    out[5] = uint32_t(s.texts_cancelled);
+    return out;
+}
+EXPORT int lb_keys_busy() { return PacerBusy() ? 1 : 0; }
+
+// T-states executed since boot (a double holds them exactly for centuries of emulated time).
+EXPORT double lb_tstates() { return double(SystemReadCounts().tstates); }
+EXPORT double lb_ticks() { return double(SystemReadCounts().ticks); }
+
+// Host file writes that failed: the count; lb_text the latest.
+EXPORT int lb_host_file_warnings() { return int(SystemHostFileWarnings(Text)); }

@@ -1,0 +1,397 @@
+// The page: runs the machine on the browser's frame clock and connects it to the canvas, the
+// keyboard, the clipboard and the browser's storage. Appended to emscripten's loader, so the page
+// loads one script; it does nothing outside a browser (the tests load the same file under Node).
+'use strict';
+if (typeof document !== 'undefined') (() => {
+  const TickMs = 20;                // the machine's 50 Hz tick
+  const MaxCatchUp = 5;             // ticks run at once after frames were missed
+  const RealTickInstructions = 100000; // more than a period holds: the budget ends it
+  const FastTickInstructions = 20000;
+  const FastBudgetMs = 12;          // of each frame, as fast as possible
+  const MaxTypedBytes = 65536;      // more than the machine's memory holds as a program
+  const MaxUploadBytes = 1 << 20;
+  const RomSizes = { 'basic.rom': 16384, 'dev_dos.rom': 4096, 'font.bin': 2560 };
+  const Home = '/lunabrik', Files = '/lunabrik/Files', UserRoms = '/roms';
+
+  const $ = (id) => document.getElementById(id);
+  const canvas = $('screen'), status = $('status'), screenText = $('screen-text');
+  let M = null;                     // the emscripten module
+  let freeRoms = {};                // name -> bytes, as served
+  let running = false, paused = false, fast = false;
+  let clockStart = 0, ticksRun = 0;
+  let pendingType = null;           // ?type= text, typed once READY shows
+  let lastText = '';
+  let messageTimer = 0;
+
+  function say(text) {
+    $('message').textContent = text;
+    clearTimeout(messageTimer);
+    messageTimer = setTimeout(() => { $('message').textContent = ''; }, 15000);
+  }
+  const count = (n) => n.toLocaleString('en');
+
+  // --- Strings across the boundary ---
+  function withString(text, fn) {
+    const size = M.lengthBytesUTF8(text);
+    const p = M._malloc(size + 1);
+    M.stringToUTF8(text, p, size + 1);
+    try { return fn(p, size); } finally { M._free(p); }
+  }
+
+  // Text through the key pacer, behind whatever is being typed.
+  function typeText(text, what) {
+    const bytes = new TextEncoder().encode(text).length;
+    if (bytes > MaxTypedBytes) {
+      say(`${what}: ${count(bytes)} bytes is too long to type (at most ${count(MaxTypedBytes)}); nothing typed.`);
+      return false;
+    }
+    const queued = withString(text, (p, n) => M._lb_type(p, n));
+    const skipped = M._lb_skipped();
+    if (!queued) say(`${what}: nothing to type` + (skipped ? `, ${count(skipped)} characters the ABC80 lacks.` : '.'));
+    else if (skipped) say(`${what}: typing ${count(queued)} characters, skipped ${count(skipped)} the ABC80 lacks.`);
+    return queued > 0;
+  }
+
+  // --- The screen ---
+  const lines = () => M._lb_frame_lines(), pixels = () => M._lb_frame_pixels();
+  const picture = document.createElement('canvas');
+  let image = null;
+
+  function layout() {
+    if (!M) return;
+    const tv = $('tv').checked, choice = $('scale').value;
+    const w = pixels(), h = lines();
+    const across = tv ? 4 : 1, down = tv ? 3 : 1;  // 4:3: whole scales, 4k across and 3k down
+    let k = Number(choice);
+    if (choice === 'auto') {
+      const room = canvas.parentElement.clientWidth;
+      const tall = window.innerHeight - canvas.getBoundingClientRect().top - 16;
+      k = Math.max(1, Math.min(Math.floor(room / (w * across)), Math.floor(tall / (h * down))));
+      if (!tv) k = Math.max(k, 2);
+    }
+    canvas.width = w * across * k;
+    canvas.height = h * down * k;
+    draw();
+  }
+
+  function draw() {
+    const w = pixels(), h = lines(), stride = M._lb_frame_line_bytes();
+    if (!image) {
+      picture.width = w; picture.height = h;
+      image = new ImageData(w, h);
+    }
+    const bits = M.HEAPU8.subarray(M._lb_frame(), M._lb_frame() + h * stride);
+    const px = new Uint32Array(image.data.buffer);
+    for (let y = 0; y < h; y++)
+      for (let x = 0; x < w; x++)
+        px[y * w + x] = (bits[y * stride + (x >> 3)] >> (7 - (x & 7))) & 1 ? 0xffffffff : 0xff000000;
+    picture.getContext('2d').putImageData(image, 0, 0);
+    const ctx = canvas.getContext('2d');
+    ctx.imageSmoothingEnabled = false;
+    ctx.drawImage(picture, 0, 0, canvas.width, canvas.height);
+  }
+
+  // --- The frame clock ---
+  function frame(now) {
+    requestAnimationFrame(frame);
+    if (!running) return;
+    if (!paused) {
+      if (fast) {
+        const end = now + FastBudgetMs;
+        do M._lb_run_tick(FastTickInstructions); while (performance.now() < end);
+      } else {
+        let due = Math.floor((now - clockStart) / TickMs) - ticksRun;
+        if (due > MaxCatchUp) { ticksRun += due - MaxCatchUp; due = MaxCatchUp; }
+        for (; due > 0; due--, ticksRun++) M._lb_run_tick(RealTickInstructions);
+      }
+    }
+    if (M._lb_take_frame()) draw();
+    const text = M.UTF8ToString(M._lb_screen_text());
+    if (text !== lastText) {
+      lastText = text;
+      screenText.textContent = text;
+    }
+    if (pendingType !== null && /^READY/m.test(text)) {
+      const t = pendingType;
+      pendingType = null;
+      typeText(t, 'The address');
+    }
+    $('cancel').disabled = !M._lb_keys_busy();
+    showStatus(now);
+  }
+
+  let meter = { at: 0, tstates: 0 }, typingNote = '';
+  function showStatus(now) {
+    const t = M.HEAPU32.subarray(M._lb_typing() >> 2, (M._lb_typing() >> 2) + 6);
+    const note = t[0] ? ` · typing ${count(t[1])} of ${count(t[2])}` + (t[3] ? ` (${count(t[3])} more waiting)` : '') : '';
+    if (now - meter.at < 500 && note === typingNote) return;
+    typingNote = note;
+    if (now - meter.at >= 500) {
+      const ts = M._lb_tstates();
+      const mhz = meter.at ? (ts - meter.tstates) / ((now - meter.at) * 1000) : 0;
+      meter = { at: now, tstates: ts, mhz };
+    }
+    const speed = paused ? 'Paused' : `${meter.mhz.toFixed(2)} MHz, ${Math.round(meter.mhz / 0.03)}% of an ABC80`;
+    status.textContent = speed + typingNote;
+  }
+
+  function setPaused(p) {
+    paused = p;
+    M._lb_pause(p ? 1 : 0);
+    $('pause').textContent = p ? 'Run' : 'Pause';
+    if (!p) { clockStart = performance.now(); ticksRun = 0; }
+    showStatus(performance.now() + 1000);
+  }
+
+  function setFast(f) {
+    fast = f;
+    M._lb_set_speed(f ? 1 : 0);
+    $('speed').value = f ? 'max' : 'real';
+    clockStart = performance.now(); ticksRun = 0;
+  }
+
+  // --- The keyboard: the character a key gives, else the key by its place ---
+  const ScanCodes = {
+    Escape: 1, Minus: 12, Equal: 13, Backspace: 14, Tab: 15, BracketLeft: 26, BracketRight: 27,
+    Enter: 28, NumpadEnter: 28, Semicolon: 39, Quote: 40, Backquote: 41, Backslash: 43,
+    Comma: 51, Period: 52, Slash: 53, Space: 57, IntlBackslash: 86,
+    ArrowUp: 72, ArrowLeft: 75, ArrowRight: 77, ArrowDown: 80,
+  };
+  '1234567890'.split('').forEach((d, i) => { ScanCodes['Digit' + d] = 2 + i; });
+  ['QWERTYUIOP', 'ASDFGHJKL', 'ZXCVBNM'].forEach((row, r) =>
+    row.split('').forEach((c, i) => { ScanCodes['Key' + c] = [16, 30, 44][r] + i; }));
+  const otherHosts = new Map();    // keys without a scan code get host ids from 200 up
+  function hostId(code) {
+    if (code in ScanCodes) return ScanCodes[code];
+    if (!otherHosts.has(code)) otherHosts.set(code, 200 + (otherHosts.size % 56));
+    return otherHosts.get(code);
+  }
+
+  canvas.addEventListener('keydown', (e) => {
+    if (!running || e.altKey || e.metaKey) return;
+    if (e.ctrlKey && e.code === 'KeyV') return;                       // the browser's paste
+    if (e.ctrlKey && e.shiftKey && e.code === 'KeyC') { e.preventDefault(); copyScreen(); return; }
+    if (e.key === 'Dead' || e.key === 'Process') return;
+    if (e.repeat) { e.preventDefault(); return; }                     // each press once
+    const cp = [...e.key].length === 1 ? e.key.codePointAt(0) : 0;
+    const scan = ScanCodes[e.code] || 0;
+    if (M._lb_key_down(hostId(e.code), cp, scan, e.shiftKey ? 1 : 0, e.ctrlKey ? 1 : 0) || scan)
+      e.preventDefault();
+  });
+  canvas.addEventListener('keyup', (e) => { if (running) M._lb_key_up(hostId(e.code)); });
+  canvas.addEventListener('blur', () => { if (running) M._lb_release_keys(); });
+  canvas.addEventListener('mousedown', () => canvas.focus());
+
+  // --- Clipboard ---
+  async function copyScreen() {
+    try {
+      await navigator.clipboard.writeText(lastText);
+      say('Copied the screen as text.');
+    } catch (err) {
+      say(`Cannot copy: ${err.message}`);
+    }
+  }
+  document.addEventListener('paste', (e) => {
+    if (!running || (document.activeElement !== canvas && document.activeElement !== document.body)) return;
+    e.preventDefault();
+    typeText(e.clipboardData.getData('text/plain'), 'Paste');
+  });
+  $('copy').onclick = copyScreen;
+  $('paste').onclick = async () => {
+    try { typeText(await navigator.clipboard.readText(), 'Paste'); } catch (err) { say(`Cannot paste: ${err.message}`); }
+    canvas.focus();
+  };
+  $('cancel').onclick = () => { M._lb_cancel_typing(); say('Typing cancelled.'); canvas.focus(); };
+
+  // --- A file typed in: text only ---
+  async function typeFile(file) {
+    if (file.size > MaxTypedBytes) {
+      say(`${file.name}: ${count(file.size)} bytes is too long to type (at most ${count(MaxTypedBytes)}).`);
+      return;
+    }
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    let text;
+    try {
+      if (bytes.includes(0)) throw new Error();
+      text = new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+    } catch {
+      say(`${file.name} is not a text file; nothing typed.`);
+      return;
+    }
+    typeText(text, file.name);
+    canvas.focus();
+  }
+  document.addEventListener('dragover', (e) => { e.preventDefault(); document.body.classList.add('dragging'); });
+  document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
+  document.addEventListener('drop', (e) => {
+    e.preventDefault();
+    document.body.classList.remove('dragging');
+    const file = e.dataTransfer.files[0];
+    if (file && running) typeFile(file);
+  });
+  $('type-file').onchange = (e) => { if (e.target.files[0]) typeFile(e.target.files[0]); e.target.value = ''; };
+
+  // --- The files folder in the browser's storage ---
+  let syncing = false, syncAgain = false, listing = '';
+  function sync() {
+    if (syncing) { syncAgain = true; return; }
+    syncing = true;
+    M.FS.syncfs(false, (err) => {
+      syncing = false;
+      if (err) say(`The browser's storage refused the files (${err.name || err.message || err}): ` +
+                   'they are kept until this page closes, not after. Free some space and reload.');
+      if (syncAgain) { syncAgain = false; sync(); }
+    });
+  }
+  function fileNames() {
+    return M.FS.readdir(Files).filter((n) => n !== '.' && n !== '..' && M.FS.isFile(M.FS.stat(`${Files}/${n}`).mode)).sort();
+  }
+  // The machine's own writes are seen here: a changed listing is shown and synced.
+  function watchFiles() {
+    if (!M) return;
+    const sig = fileNames().map((n) => { const s = M.FS.stat(`${Files}/${n}`); return `${n}:${s.size}:${+s.mtime}`; }).join('/');
+    if (sig === listing) return;
+    listing = sig;
+    showFiles();
+    sync();
+  }
+  function showFiles() {
+    const body = $('files').tBodies[0];
+    body.replaceChildren();
+    for (const name of fileNames()) {
+      const row = body.insertRow();
+      row.insertCell().textContent = name;
+      const size = row.insertCell();
+      size.className = 'size';
+      size.textContent = `${count(M.FS.stat(`${Files}/${name}`).size)} bytes`;
+      const get = document.createElement('button');
+      get.textContent = 'Download';
+      get.onclick = () => {
+        const a = document.createElement('a');
+        a.href = URL.createObjectURL(new Blob([M.FS.readFile(`${Files}/${name}`)]));
+        a.download = name;
+        a.click();
+        setTimeout(() => URL.revokeObjectURL(a.href), 10000);
+      };
+      const del = document.createElement('button');
+      del.textContent = 'Delete';
+      del.onclick = () => {
+        if (!confirm(`Delete ${name} from the files folder?`)) return;
+        M.FS.unlink(`${Files}/${name}`);
+        watchFiles();
+      };
+      row.insertCell().append(get, ' ', del);
+    }
+    if (!body.rows.length) body.insertRow().insertCell().textContent = 'No files yet.';
+  }
+  $('upload').onchange = async (e) => {
+    for (const file of e.target.files) {
+      if (file.size > MaxUploadBytes) { say(`${file.name}: ${count(file.size)} bytes is more than the files folder takes (${count(MaxUploadBytes)}).`); continue; }
+      if (!/^[^/\\\0]+$/.test(file.name) || file.name.startsWith('.')) { say(`${file.name}: not a name the files folder takes.`); continue; }
+      M.FS.writeFile(`${Files}/${file.name}`, new Uint8Array(await file.arrayBuffer()));
+    }
+    e.target.value = '';
+    watchFiles();
+  };
+
+  // --- ROM images: the free ones as served, or the user's own from storage ---
+  function romBytes(name) {
+    const path = `${UserRoms}/${name}`;
+    try {
+      const data = M.FS.readFile(path);
+      if (data.length === RomSizes[name]) return { data, own: true };
+    } catch { /* none of the user's */ }
+    return { data: freeRoms[name], own: false };
+  }
+  function boot() {
+    const own = [];
+    for (const name of Object.keys(RomSizes)) {
+      const r = romBytes(name);
+      M.FS.writeFile(`${Home}/${name}`, r.data);
+      if (r.own) own.push(name);
+    }
+    $('roms-in-use').textContent = own.length ? `your own ${own.join(', ')}` + (own.length < 3 ? ', the free others' : '') : 'the free ROMs';
+    if (M._lb_boot() !== 0) {
+      running = false;
+      say(`Cannot start the machine: ${M.UTF8ToString(M._lb_text())} is missing or unreadable.`);
+      return;
+    }
+    M._lb_set_speed(fast ? 1 : 0);
+    if (paused) M._lb_pause(1);
+    running = true;
+    clockStart = performance.now(); ticksRun = 0;
+  }
+  for (const input of document.querySelectorAll('input[data-rom]')) {
+    input.onchange = async () => {
+      const file = input.files[0], name = input.dataset.rom;
+      input.value = '';
+      if (!file) return;
+      if (file.size !== RomSizes[name]) {
+        say(`${file.name} has ${count(file.size)} bytes; ${name} must have ${count(RomSizes[name])}. The ROMs in use stay.`);
+        return;
+      }
+      M.FS.writeFile(`${UserRoms}/${name}`, new Uint8Array(await file.arrayBuffer()));
+      sync();
+      boot();
+      say(`Started afresh with your ${name}.`);
+      canvas.focus();
+    };
+  }
+  $('free-roms').onclick = () => {
+    for (const name of Object.keys(RomSizes)) try { M.FS.unlink(`${UserRoms}/${name}`); } catch { /* none */ }
+    sync();
+    boot();
+    say('Started afresh with the free ROMs.');
+    canvas.focus();
+  };
+
+  // --- Controls ---
+  $('pause').onclick = () => { setPaused(!paused); canvas.focus(); };
+  $('reset').onclick = () => { M._lb_reset(); canvas.focus(); };
+  $('speed').onchange = () => { setFast($('speed').value === 'max'); canvas.focus(); };
+  $('scale').onchange = layout;
+  $('tv').onchange = layout;
+  window.addEventListener('resize', layout);
+  window.addEventListener('pagehide', sync);
+  document.addEventListener('visibilitychange', () => { if (document.hidden) sync(); });
+
+  // --- Start ---
+  async function start() {
+    const params = new URLSearchParams(location.search);
+    if (params.has('type')) pendingType = params.get('type');
+    fast = params.get('speed') === 'max';
+    try {
+      const names = Object.keys(RomSizes);
+      const [module, ...roms] = await Promise.all([createLunabrik(),
+        ...names.map((n) => fetch(n).then((r) => { if (!r.ok) throw new Error(`${n}: ${r.status}`); return r.arrayBuffer(); }))]);
+      M = module;
+      names.forEach((n, i) => { freeRoms[n] = new Uint8Array(roms[i]); });
+    } catch (err) {
+      status.textContent = 'Not started';
+      say(`Cannot load the machine: ${err.message}`);
+      return;
+    }
+    M.FS.mkdir(Home);
+    M.FS.mkdir(Files);
+    M.FS.mkdir(UserRoms);
+    M.FS.mount(M.IDBFS, {}, Files);
+    M.FS.mount(M.IDBFS, {}, UserRoms);
+    M.FS.chdir(Home);
+    await new Promise((done) => M.FS.syncfs(true, (err) => {
+      if (err) say(`The browser's storage cannot be read (${err.message || err}): files last only until this page closes.`);
+      done();
+    }));
+    boot();
+    if (pendingType !== null && pendingType.length > MaxTypedBytes) {
+      say(`The address: ${count(pendingType.length)} characters is too long to type (at most ${count(MaxTypedBytes)}); nothing typed.`);
+      pendingType = null;
+    }
+    $('speed').value = fast ? 'max' : 'real';
+    layout();
+    watchFiles();
+    setInterval(watchFiles, 1000);
+    canvas.focus();
+    requestAnimationFrame(frame);
+  }
+  start();
+})();
