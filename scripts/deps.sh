@@ -7,6 +7,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev       # the desktop program
   xvfb xdotool x11-apps imagemagick openbox xclip # checks under a real X server: keys, clipboard
   sdcc z80asm                                     # the free ROM images and the bench workload
+  emscripten nodejs                               # make web: the browser build
+  chromium chromium-driver                        # its page test in headless Chromium
   libz80ex-dev                                    # the reference interpreter for the benchmark
   zlib1g-dev                                      # the PNG check of the headless runner
   desktop-file-utils appstream                    # the install test validates the menu entry

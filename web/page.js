@@ -236,8 +236,10 @@ if (typeof document !== 'undefined') (() => {
   function sync() {
     if (syncing) { syncAgain = true; return; }
     syncing = true;
+    const kept = listing;
     M.FS.syncfs(false, (err) => {
       syncing = false;
+      if (!err) document.body.dataset.stored = kept; // what storage holds now, for the tests
       if (err) say(`The browser's storage refused the files (${err.name || err.message || err}): ` +
                    'they are kept until this page closes, not after. Free some space and reload.');
       if (syncAgain) { syncAgain = false; sync(); }
@@ -357,7 +359,9 @@ if (typeof document !== 'undefined') (() => {
 
   // --- Start ---
   async function start() {
+    // The options after ? or after # (a long listing there never reaches the server).
     const params = new URLSearchParams(location.search);
+    for (const [k, v] of new URLSearchParams(location.hash.slice(1))) params.set(k, v);
     if (params.has('type')) pendingType = params.get('type');
     fast = params.get('speed') === 'max';
     try {
@@ -382,10 +386,6 @@ if (typeof document !== 'undefined') (() => {
       done();
     }));
     boot();
-    if (pendingType !== null && pendingType.length > MaxTypedBytes) {
-      say(`The address: ${count(pendingType.length)} characters is too long to type (at most ${count(MaxTypedBytes)}); nothing typed.`);
-      pendingType = null;
-    }
     $('speed').value = fast ? 'max' : 'real';
     layout();
     watchFiles();

@@ -1,0 +1,87 @@
+// The page in headless Chromium (Debian's chromium and chromedriver) from a local static server:
+// it loads, a program in the address runs, keys typed on the screen reach the machine, a SAVEd
+// program and an upload survive a reload, and bad input gets a message while the machine runs on.
+// Usage: node page.test.mjs BUILD_WEB_FOLDER [SCREENSHOT.png]
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdtempSync, writeFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { startServer, startBrowser, waitFor } from './webdriver.mjs';
+
+const folder = process.argv[2] ?? 'build/web';
+const screenshot = process.argv[3];
+let server, browser, scratch;
+
+before(async () => {
+  server = await startServer(folder);
+  browser = await startBrowser();
+  scratch = mkdtempSync(join(tmpdir(), 'lunabrik-page-'));
+});
+after(async () => {
+  await browser?.stop();
+  server?.stop();
+  if (scratch) rmSync(scratch, { recursive: true, force: true });
+});
+
+const text = (id) => browser.run(`return document.getElementById('${id}').textContent`);
+const screenShows = (what, pattern) => waitFor(what, async () => pattern.test(await text('screen-text')));
+const messageSays = (what, pattern) => waitFor(what, async () => pattern.test(await text('message')));
+async function load(query = '') {
+  await browser.go(server.base + query);
+  await screenShows('READY', /^READY/m);
+}
+async function typeOnScreen(keys) {
+  await browser.keys(await browser.find('#screen'), keys);
+}
+const Enter = '\uE007';
+
+test('a program in the address is typed once READY shows, and runs', async () => {
+  await load('?type=' + encodeURIComponent('10 FOR I=1 TO 3\n20 PRINT I*7;\n30 NEXT I\nRUN\n'));
+  await screenShows('the program\'s output', /^ 7 +14 +21/m);
+  const lines = (await text('screen-text')).split('\n').filter((l, i, all) => i < all.length - 1 || l);
+  assert.equal(lines.length, 24, 'the screen as 24 lines');
+  assert.match(await text('status'), /MHz/);
+  if (screenshot) writeFileSync(screenshot, await browser.screenshot());
+});
+
+test('keys typed on the screen reach the machine as the characters they give', async () => {
+  await load('?speed=max');
+  await typeOnScreen(`PRINT 6*6,"Ok"${Enter}`);
+  await screenShows('the keys\' result', /^ 36 +Ok$/m);
+});
+
+test('a SAVEd program and an uploaded file stay in the browser across a reload', async () => {
+  await load('?speed=max&type=' + encodeURIComponent('NEW\n10 PRINT "KEPT"\nSAVE "KEEP"\n'));
+  const upload = join(scratch, 'NOTE.TXT');
+  writeFileSync(upload, 'a note\n');
+  await browser.upload(await browser.find('#upload'), upload);
+  await waitFor('both files listed', async () => /KEEP\.BAS[\s\S]*NOTE\.TXT/.test(await text('files')));
+  await waitFor('both in storage', () => browser.run('return document.body.dataset.stored')
+    .then((kept) => /KEEP\.BAS.*NOTE\.TXT/.test(kept)));
+  await load('?speed=max&type=' + encodeURIComponent('LOAD "KEEP"\nRUN\n'));
+  await screenShows('the loaded program', /^KEPT$/m);
+  assert.match(await text('files'), /NOTE\.TXT/);
+});
+
+test('bad input: a message, and the machine keeps running', async () => {
+  const huge = join(scratch, 'huge.bin'), rom = join(scratch, 'short.rom'), binary = join(scratch, 'prog.bin');
+  writeFileSync(huge, Buffer.alloc((1 << 20) + 1, 65));
+  writeFileSync(rom, Buffer.alloc(1000, 0xff));
+  writeFileSync(binary, Buffer.from([0x10, 0x00, 0xc3, 0x00]));
+  // A megabyte does not fit in a request line; after # it never reaches the server.
+  await load('?speed=max#type=' + encodeURIComponent('A'.repeat(1 << 20)));
+  await messageSays('the address text refused', /too long/);
+  const cases = [
+    { input: '#upload', file: huge, says: /more than the files folder takes/ },
+    { input: '#rom-basic', file: rom, says: /must have 16,384/ },
+    { input: '#type-file', file: binary, says: /not a text file/ },
+  ];
+  for (const c of cases) {
+    await browser.upload(await browser.find(c.input), c.file);
+    await messageSays(c.says.source, c.says);
+  }
+  assert.doesNotMatch(await text('files'), /huge\.bin/);
+  await typeOnScreen(`PRINT 40+2${Enter}`);
+  await screenShows('the machine still answering', /^ 42$/m);
+});
