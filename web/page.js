@@ -7,7 +7,7 @@ if (typeof document !== 'undefined') (() => {
   const MaxCatchUp = 5;             // ticks run at once after frames were missed
   const RealTickInstructions = 100000; // more than a period holds: the budget ends it
   const FastTickInstructions = 20000;
-  const FastBudgetMs = 12;          // of each frame, as fast as possible
+  const FastBudgetMs = 12;          // at most, of each frame, as fast as possible
   const MaxTypedBytes = 65536;      // more than the machine's memory holds as a program
   const MaxUploadBytes = 1 << 20;
   const RomSizes = { 'basic.rom': 16384, 'dev_dos.rom': 4096, 'font.bin': 2560 };
@@ -67,7 +67,6 @@ if (typeof document !== 'undefined') (() => {
       const room = canvas.parentElement.clientWidth;
       const tall = window.innerHeight - canvas.getBoundingClientRect().top - 16;
       k = Math.max(1, Math.min(Math.floor(room / (w * across)), Math.floor(tall / (h * down))));
-      if (!tv) k = Math.max(k, 2);
     }
     canvas.width = w * across * k;
     canvas.height = h * down * k;
@@ -92,12 +91,15 @@ if (typeof document !== 'undefined') (() => {
   }
 
   // --- The frame clock ---
+  let lastFrame = 0;
   function frame(now) {
     requestAnimationFrame(frame);
+    const interval = now - lastFrame;
+    lastFrame = now;
     if (!running) return;
     if (!paused) {
-      if (fast) {
-        const end = now + FastBudgetMs;
+      if (fast) { // most of a frame, whatever the display's rate, and room left to draw
+        const end = now + Math.min(Math.max(interval * 0.7, 4), FastBudgetMs);
         do M._lb_run_tick(FastTickInstructions); while (performance.now() < end);
       } else {
         let due = Math.floor((now - clockStart) / TickMs) - ticksRun;

@@ -48,7 +48,7 @@ export async function startServer(folder) {
   return { base, stop: server.stop };
 }
 
-export async function startBrowser() {
+export async function startBrowser({ width = 1200, height = 1000 } = {}) {
   const port = await freePort();
   const driver = run('chromedriver', [`--port=${port}`]);
   const url = `http://127.0.0.1:${port}`;
@@ -68,7 +68,7 @@ export async function startBrowser() {
       binary: '/usr/bin/chromium',
       args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
         '--disable-background-networking', '--disable-component-update', '--disable-sync',
-        '--disable-dev-shm-usage', '--window-size=1200,1000', `--user-data-dir=${profile}`],
+        '--disable-dev-shm-usage', `--window-size=${width},${height}`, `--user-data-dir=${profile}`],
     } } },
   });
   const s = `/session/${session.sessionId}`;
