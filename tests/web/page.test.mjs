@@ -51,6 +51,22 @@ test('keys typed on the screen reach the machine as the characters they give', a
   await screenShows('the keys\' result', /^ 36 +Ok$/m);
 });
 
+test('pasted text and a dropped program file are typed in', async () => {
+  await load('?speed=max');
+  // The events the browser raises for Ctrl+V on the screen and for a file dropped on it.
+  const cases = [
+    { event: `new ClipboardEvent('paste', { clipboardData: data, bubbles: true })`, text: 'PRINT 9*9\n', shows: /^ 81$/m },
+    { event: `new DragEvent('drop', { dataTransfer: data, bubbles: true })`, file: 'PRINT 3*11\r\n', shows: /^ 33$/m },
+  ];
+  for (const c of cases) {
+    await browser.run(`const data = new DataTransfer();
+      if (arguments[0] !== null) data.setData('text/plain', arguments[0]);
+      if (arguments[1] !== null) data.items.add(new File([arguments[1]], 'prog.bas'));
+      document.getElementById('screen').dispatchEvent(${c.event});`, c.text ?? null, c.file ?? null);
+    await screenShows(c.shows.source, c.shows);
+  }
+});
+
 test('a SAVEd program and an uploaded file stay in the browser across a reload', async () => {
   await load('?speed=max&type=' + encodeURIComponent('NEW\n10 PRINT "KEPT"\nSAVE "KEEP"\n'));
   const upload = join(scratch, 'NOTE.TXT');
