@@ -177,8 +177,10 @@ if (typeof document !== 'undefined') (() => {
     if (e.repeat) { e.preventDefault(); return; }                     // each press once
     const cp = [...e.key].length === 1 ? e.key.codePointAt(0) : 0;
     const scan = ScanCodes[e.code] || 0;
-    if (M._lb_key_down(hostId(e.code), cp, scan, e.shiftKey ? 1 : 0, e.ctrlKey ? 1 : 0) || scan)
-      e.preventDefault();
+    const got = M._lb_key_down(hostId(e.code), cp, scan, e.shiftKey ? 1 : 0, e.ctrlKey ? 1 : 0);
+    // Keys of the machine's keyboard do nothing in the page (no scrolling, no going back); Tab
+    // still leaves the screen.
+    if (got || (scan && e.code !== 'Tab')) e.preventDefault();
   });
   canvas.addEventListener('keyup', (e) => { if (running) M._lb_key_up(hostId(e.code)); });
   canvas.addEventListener('blur', () => { if (running) M._lb_release_keys(); });
@@ -238,10 +240,12 @@ if (typeof document !== 'undefined') (() => {
   function sync() {
     if (syncing) { syncAgain = true; return; }
     syncing = true;
+    document.body.dataset.storing = 'yes'; // for the tests: writing to storage now
     const kept = listing;
     M.FS.syncfs(false, (err) => {
       syncing = false;
-      if (!err) document.body.dataset.stored = kept; // what storage holds now, for the tests
+      if (!err) document.body.dataset.stored = kept; // the listing storage holds now
+      if (!syncAgain) document.body.dataset.storing = 'no';
       if (err) say(`The browser's storage refused the files (${err.name || err.message || err}): ` +
                    'they are kept until this page closes, not after. Free some space and reload.');
       if (syncAgain) { syncAgain = false; sync(); }
@@ -292,7 +296,11 @@ if (typeof document !== 'undefined') (() => {
     for (const file of e.target.files) {
       if (file.size > MaxUploadBytes) { say(`${file.name}: ${count(file.size)} bytes is more than the files folder takes (${count(MaxUploadBytes)}).`); continue; }
       if (!/^[^/\\\0]+$/.test(file.name) || file.name.startsWith('.')) { say(`${file.name}: not a name the files folder takes.`); continue; }
-      M.FS.writeFile(`${Files}/${file.name}`, new Uint8Array(await file.arrayBuffer()));
+      try {
+        M.FS.writeFile(`${Files}/${file.name}`, new Uint8Array(await file.arrayBuffer()));
+      } catch (err) {
+        say(`${file.name}: cannot be kept (${err.message || err}).`);
+      }
     }
     e.target.value = '';
     watchFiles();
@@ -334,7 +342,12 @@ if (typeof document !== 'undefined') (() => {
         say(`${file.name} has ${count(file.size)} bytes; ${name} must have ${count(RomSizes[name])}. The ROMs in use stay.`);
         return;
       }
-      M.FS.writeFile(`${UserRoms}/${name}`, new Uint8Array(await file.arrayBuffer()));
+      try {
+        M.FS.writeFile(`${UserRoms}/${name}`, new Uint8Array(await file.arrayBuffer()));
+      } catch (err) {
+        say(`${file.name}: cannot be kept (${err.message || err}). The ROMs in use stay.`);
+        return;
+      }
       sync();
       boot();
       say(`Started afresh with your ${name}.`);

@@ -6,7 +6,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdtempSync, writeFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { join, resolve } from 'node:path';
 import { startServer, startBrowser, waitFor } from './webdriver.mjs';
 
 const folder = process.argv[2] ?? 'build/web';
@@ -100,4 +100,18 @@ test('bad input: a message, and the machine keeps running', async () => {
   assert.doesNotMatch(await text('files'), /huge\.bin/);
   await typeOnScreen(`PRINT 40+2${Enter}`);
   await screenShows('the machine still answering', /^ 42$/m);
+});
+
+test('own ROM images are kept across a reload until the free ones are chosen again', async () => {
+  await load('?speed=max');
+  await browser.upload(await browser.find('#rom-font'), resolve(folder, 'font.bin'));
+  await messageSays('the restart', /Started afresh with your font\.bin/);
+  await screenShows('READY after the restart', /^READY/m);
+  await waitFor('the font in storage', () => browser.run(`return document.body.dataset.storing === 'no'`));
+  await load('?speed=max');
+  assert.match(await text('roms-in-use'), /your own font\.bin/);
+  await browser.run(`document.getElementById('free-roms').click()`);
+  await messageSays('the free ROMs', /free ROMs/);
+  assert.equal(await text('roms-in-use'), 'the free ROMs');
+  await screenShows('READY with the free ROMs', /^READY/m);
 });
