@@ -254,9 +254,16 @@ if (typeof document !== 'undefined') (() => {
   function fileNames() {
     return M.FS.readdir(Files).filter((n) => n !== '.' && n !== '..' && M.FS.isFile(M.FS.stat(`${Files}/${n}`).mode)).sort();
   }
-  // The machine's own writes are seen here: a changed listing is shown and synced.
+  // The machine's own writes are seen here: a changed listing is shown and synced, a failed write
+  // said.
+  let warningsSeen = 0;
   function watchFiles() {
     if (!M) return;
+    const warnings = M._lb_host_file_warnings();
+    if (warnings !== warningsSeen) {
+      warningsSeen = warnings;
+      say(M.UTF8ToString(M._lb_text()));
+    }
     const sig = fileNames().map((n) => { const s = M.FS.stat(`${Files}/${n}`); return `${n}:${s.size}:${+s.mtime}`; }).join('/');
     if (sig === listing) return;
     listing = sig;
