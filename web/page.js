@@ -189,11 +189,22 @@ if (typeof document !== 'undefined') (() => {
   // --- Clipboard ---
   async function copyScreen() {
     try {
-      await navigator.clipboard.writeText(lastText);
+      if (navigator.clipboard) {
+        await navigator.clipboard.writeText(lastText);
+      } else { // a page served over plain http from elsewhere than localhost
+        const area = document.createElement('textarea');
+        area.value = lastText;
+        document.body.append(area);
+        area.select();
+        const ok = document.execCommand('copy');
+        area.remove();
+        if (!ok) throw new Error('the browser refused');
+      }
       say('Copied the screen as text.');
     } catch (err) {
       say(`Cannot copy: ${err.message}`);
     }
+    canvas.focus();
   }
   document.addEventListener('paste', (e) => {
     if (!running || (document.activeElement !== canvas && document.activeElement !== document.body)) return;
@@ -202,7 +213,12 @@ if (typeof document !== 'undefined') (() => {
   });
   $('copy').onclick = copyScreen;
   $('paste').onclick = async () => {
-    try { typeText(await navigator.clipboard.readText(), 'Paste'); } catch (err) { say(`Cannot paste: ${err.message}`); }
+    try {
+      if (!navigator.clipboard) throw new Error('this page may not read the clipboard; press Ctrl+V on the screen');
+      typeText(await navigator.clipboard.readText(), 'Paste');
+    } catch (err) {
+      say(`Cannot paste: ${err.message}`);
+    }
     canvas.focus();
   };
   $('cancel').onclick = () => { M._lb_cancel_typing(); say('Typing cancelled.'); canvas.focus(); };
