@@ -122,17 +122,17 @@ if (typeof document !== 'undefined') (() => {
     showStatus(now);
   }
 
-  let meter = { at: 0, tstates: 0 }, typingNote = '';
-  function showStatus(now) {
+  // The speed over the last half second or so, and what typing is under way.
+  let meter = null, typingNote = null;
+  function showStatus(now, force = false) {
     const t = M.HEAPU32.subarray(M._lb_typing() >> 2, (M._lb_typing() >> 2) + 6);
     const note = t[0] ? ` · typing ${count(t[1])} of ${count(t[2])}` + (t[3] ? ` (${count(t[3])} more waiting)` : '') : '';
-    if (now - meter.at < 500 && note === typingNote) return;
+    const ts = M._lb_tstates();
+    if (!meter) meter = { at: now, tstates: ts, mhz: 0 };
+    if (!force && now - meter.at < 500 && note === typingNote) return;
     typingNote = note;
-    if (now - meter.at >= 500) {
-      const ts = M._lb_tstates();
-      const mhz = meter.at ? (ts - meter.tstates) / ((now - meter.at) * 1000) : 0;
-      meter = { at: now, tstates: ts, mhz };
-    }
+    if (now - meter.at >= 500)
+      meter = { at: now, tstates: ts, mhz: (ts - meter.tstates) / ((now - meter.at) * 1000) };
     const speed = paused ? 'Paused' : `${meter.mhz.toFixed(2)} MHz, ${Math.round(meter.mhz / 0.03)}% of an ABC80`;
     status.textContent = speed + typingNote;
   }
@@ -142,7 +142,7 @@ if (typeof document !== 'undefined') (() => {
     M._lb_pause(p ? 1 : 0);
     $('pause').textContent = p ? 'Run' : 'Pause';
     if (!p) { clockStart = performance.now(); ticksRun = 0; }
-    showStatus(performance.now() + 1000);
+    showStatus(performance.now(), true);
   }
 
   function setFast(f) {

@@ -41,7 +41,7 @@ test('a program in the address is typed once READY shows, and runs', async () =>
   await screenShows('the program\'s output', /^ 7 +14 +21/m);
   const lines = (await text('screen-text')).split('\n').filter((l, i, all) => i < all.length - 1 || l);
   assert.equal(lines.length, 24, 'the screen as 24 lines');
-  assert.match(await text('status'), /MHz/);
+  await waitFor('the speed in the status line', async () => /\d MHz/.test(await text('status')));
   if (screenshot) writeFileSync(screenshot, await browser.screenshot());
 });
 
@@ -49,6 +49,13 @@ test('keys typed on the screen reach the machine as the characters they give', a
   await load('?speed=max');
   await typeOnScreen(`PRINT 6*6,"Ok"${Enter}`);
   await screenShows('the keys\' result', /^ 36 +Ok$/m);
+  // Keys typed while paused wait for the machine to run again.
+  await browser.run(`document.getElementById('pause').click()`);
+  assert.equal(await text('status'), 'Paused');
+  await typeOnScreen(`PRINT 5*5${Enter}`);
+  assert.doesNotMatch(await text('screen-text'), /^ 25$/m);
+  await browser.run(`document.getElementById('pause').click()`);
+  await screenShows('the keys typed while paused', /^ 25$/m);
 });
 
 test('pasted text and a dropped program file are typed in', async () => {
