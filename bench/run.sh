@@ -2,7 +2,8 @@
 # Runs the benchmarks of a built tree and prints a short summary; builds nothing (`make bench`
 # builds the bench target first). Usage: bench/run.sh <build folder> [processor bench options]
 # e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and every
-# goal is met: both workloads against libz80ex, the frame time, real-speed accuracy and idle use.
+# goal is met: both workloads against libz80ex, the frame time, real-speed accuracy and idle use,
+# and the WebAssembly core's speed when make web has built it.
 set -uo pipefail
 build=${1:?usage: bench/run.sh <build folder> [--rounds N] [--passes N]}
 shift
@@ -40,6 +41,17 @@ echo "== the window, idle"
 idle_window_status=${PIPESTATUS[0]}
 
 echo
+echo "== the WebAssembly core under Node (make web)"
+web=$(dirname "$0")/../build/web
+if [ -f "$web/lunabrik.js" ] && command -v node >/dev/null; then
+  node "$(dirname "$0")/web_speed.mjs" "$web" | tee "$tmp/web.txt"
+  web_status=${PIPESTATUS[0]}
+else
+  echo "web: not built (make web)" | tee "$tmp/web.txt"
+  web_status=0
+fi
+
+echo
 echo "== kernels"
 "$kernels_bench" --benchmark_out="$tmp/kernels.csv" --benchmark_out_format=csv
 kernels_status=$?
@@ -74,6 +86,7 @@ summarize "real speed" "$realspeed_status" "real speed, " \
   "$(grep -E '^(accuracy: wall|idle:)' "$tmp/realspeed.txt")"
 summarize paste "$paste_status" "" "$(grep -E '^paste: ' "$tmp/paste.txt")"
 summarize "idle window" "$idle_window_status" "" "$(grep -E '^idle window: ' "$tmp/idle_window.txt")"
+summarize web "$web_status" "" "$(grep -E '^web: ' "$tmp/web.txt")"
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then
   if [ "$frame_cpu_ns" -le "$frame_goal_ns" ]; then verdict=met; else verdict=MISSED; status=1; fi
   echo "frame: RenderFrame ${frame_cpu_ns} ns processor time (wall ${frame_wall_ns} ns);" \
