@@ -146,6 +146,9 @@ enum StepResult { Run, Skip, Quit };
                 break;
             }
             ControlFlags.wait(flags, std::memory_order_acquire);
+            // A saved machine may have been restored meanwhile: its counts are the published ones.
+            s.instructions = PublishedInstructions.load(std::memory_order_relaxed);
+            s.tstates = PublishedTstates.load(std::memory_order_relaxed);
             paused = false;
         } else if (flags & TICK) {
             StartTickPeriod(s, real);
@@ -317,6 +320,29 @@ ProcessorCounts ReadProcessorCounts() {
     return {PublishedInstructions.load(std::memory_order_relaxed),
             PublishedTstates.load(std::memory_order_relaxed),
             TicksTaken.load(std::memory_order_relaxed)};
+}
+
+ProcessorTiming ReadProcessorTiming() {
+    const ProcessorCounts c = ReadProcessorCounts();
+    return {c.instructions,
+            c.tstates,
+            c.ticks,
+            TickStart,
+            LastServiceTstates,
+            RealSpeedPeriod,
+            WaitingForTick.load(std::memory_order_relaxed),
+            RefreshState};
+}
+
+void RestoreProcessorTiming(const ProcessorTiming& t) {
+    PublishedInstructions.store(t.instructions, std::memory_order_relaxed);
+    PublishedTstates.store(t.tstates, std::memory_order_relaxed);
+    TicksTaken.store(t.ticks, std::memory_order_relaxed);
+    TickStart = t.tick_start;
+    LastServiceTstates = t.last_service;
+    RealSpeedPeriod = t.real_speed_period;
+    WaitingForTick.store(t.waiting_for_tick, std::memory_order_relaxed);
+    RefreshState = t.refresh_state;
 }
 
 void SetRefreshSeed(uint32_t seed) {

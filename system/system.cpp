@@ -340,11 +340,21 @@ bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]) {
 
 void SystemPicture(uint8_t (*frame)[FrameLineBytes]) {
     if (SystemRunning()) {
-        SystemTakeFrame(frame);
+        std::lock_guard lock(FrameMutex);
+        std::memcpy(frame, Frame, sizeof Frame);
         return;
     }
     RenderFrame();
     std::memcpy(frame, FrameBitmap, sizeof(uint8_t) * FrameLines * FrameLineBytes);
+}
+
+void SystemRedraw() {
+    if (SystemRunning()) {
+        Render->Signal();
+        return;
+    }
+    RenderFrame();
+    PublishFrame(FrameBitmap);
 }
 
 std::string SystemScreenText() { return ScreenAsText(); }
