@@ -139,7 +139,7 @@ enum StepResult { Run, Skip, Quit };
             }
         } else if (flags & PAUSE) {
             paused = true;
-            if (may_block) Publish(s); // the counts stand still while paused: show them as they are
+            Publish(s); // the counts stand still while paused: show them as they are
             Paused.store(true, std::memory_order_release);
             if (!may_block) {
                 result = Skip;
@@ -236,6 +236,9 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
         WaitingForTick.store(false, std::memory_order_relaxed);
         Paused.store(false, std::memory_order_relaxed);
     }
+    // Paused, the poll has published everything: the machine is another thread's to read (or
+    // restore) from the moment it says so.
+    if (r == Skip && Paused.load(std::memory_order_relaxed)) return r;
     CpuState.PC = pc;
     Publish({pc, instructions, tstates});
     return r;

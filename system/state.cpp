@@ -500,26 +500,28 @@ bool ReadStateFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
 
 // ---- the machine -------------------------------------------------------------------------------
 
-// Stops a running machine at an instruction boundary for as long as it lives; the pause the user
-// set stays as it was. A machine whose threads are not running is at a boundary already.
+// Stops a running machine at an instruction boundary for as long as it lives. It raises PAUSE in
+// the control flags only, not the pause the user sets: the clock goes on ticking (a tick due
+// meanwhile waits in the flags, and is saved so), so a state taken every second costs the machine
+// no time. A machine whose threads are not running is at a boundary already.
 class Hold {
   public:
     Hold() {
         running_ = SystemRunning();
         if (!running_) return;
-        was_paused_ = SystemPaused();
-        SystemPause(true);
+        raised_ = !(ReadControlFlags() & PAUSE);
+        if (raised_) SetControlFlags(PAUSE);
         const auto limit = std::chrono::steady_clock::now() + PauseLimit;
         while (!ProcessorPaused() && SystemRunning()) {
             if (std::chrono::steady_clock::now() > limit) {
                 held_ = false;
                 return;
             }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     }
     ~Hold() {
-        if (running_ && !was_paused_) SystemPause(false);
+        if (raised_) ClearControlFlags(PAUSE);
     }
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
@@ -527,7 +529,7 @@ class Hold {
 
   private:
     bool running_ = false;
-    bool was_paused_ = false;
+    bool raised_ = false;
     bool held_ = true;
 };
 
