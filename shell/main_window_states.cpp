@@ -49,9 +49,11 @@ QString QuickSlotPath(int slot) {
     return MainWindow::StatesFolder() + QString("/quick-%1%2").arg(slot).arg(StateFileExtension);
 }
 
-// The one-line result for the status bar: the message and, first, the host files closed.
-QString ResultText(const StateResult& r) {
+// The one-line result for the status bar, naming the file without its folder (the tool tip
+// holds the whole text as the core gave it).
+QString ResultText(const StateResult& r, const QString& path) {
     QString text = Native(r.message);
+    text.replace(path, QFileInfo(path).fileName());
     if (text.endsWith('.')) text.chop(1);
     return text;
 }
@@ -168,7 +170,8 @@ bool MainWindow::SaveStateTo(const QString& path) {
         return false;
     }
     const StateResult r = SystemSaveState(Path(path));
-    ShowMessage(notice_label_, ResultText(r));
+    ShowMessage(notice_label_, ResultText(r, path));
+    notice_label_->setToolTip(Native(r.message));
     ShowQuickSlots();
     return r.ok;
 }
@@ -193,7 +196,8 @@ bool MainWindow::LoadStateFrom(const QString& path) {
         }
         r = SystemLoadState(Path(path), true);
     }
-    ShowMessage(notice_label_, ResultText(r));
+    ShowMessage(notice_label_, ResultText(r, path));
+    notice_label_->setToolTip(Native(r.message));
     if (!r.ok) return false;
     CancelTyping(); // what the window was typing belonged to the machine before
     RewindClear();
