@@ -56,7 +56,9 @@ struct FileSlot {
     ino_t inode;
     char path[HostPathSize]; // folder and name as opened, for warnings
 };
-extern FileSlot FileSlots[FileSlotCount]; // touched by the ProcessorThread only
+// Touched by the ProcessorThread only, and by a saved state's taking and restoring while the
+// processor is stopped (system/state.h).
+extern FileSlot FileSlots[FileSlotCount];
 
 // Builds the host name of the 11-byte record at address (wrapping past 0xFFFF). Returns false, with
 // out empty, for a name the service refuses: empty, only points, or holding '/' or a control byte

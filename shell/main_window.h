@@ -116,6 +116,7 @@ class MainWindow : public QMainWindow {
     void LayoutClient();
     void SetUpDisplay(bool font_loaded);
     void ShowTyping();
+    void FollowLoadedTyping();
     void Shutdown();
     void ReturnFocus();
     void ShowKeyboardMode();

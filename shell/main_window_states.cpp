@@ -199,7 +199,7 @@ bool MainWindow::LoadStateFrom(const QString& path) {
     ShowMessage(notice_label_, ResultText(r, path));
     notice_label_->setToolTip(Native(r.message));
     if (!r.ok) return false;
-    CancelTyping(); // what the window was typing belonged to the machine before
+    FollowLoadedTyping();
     RewindClear();
     speed_meter_.Clear();
     UpdateStatus();
@@ -214,6 +214,7 @@ void MainWindow::Rewind() {
     }
     const uint64_t before = SystemReadCounts().ticks;
     if (RewindStepBack()) {
+        FollowLoadedTyping();
         const double back = double(before - SystemReadCounts().ticks) / 50.0;
         ShowMessage(notice_label_,
                     QString("Rewound %1 s; %2 s more kept (host files are not rewound)")

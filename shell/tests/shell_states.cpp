@@ -73,6 +73,21 @@ TEST_F(ShellStates, QuickSlotsSaveAndLoad) {
     Print("AGAIN");
 }
 
+// A state saved while text was being typed types on after loading, shown and cancellable as any
+// paste is.
+TEST_F(ShellStates, TypingGoesOnFromALoadedState) {
+    Start();
+    window->TypeText("PRINT \"FROM THE STATE\"\r", "test");
+    window->Action("quickSave1")->trigger();
+    window->CancelTyping();
+    ASSERT_FALSE(window->Typing());
+    window->Action("quickLoad1")->trigger();
+    EXPECT_TRUE(window->Typing());
+    EXPECT_TRUE(window->Action("cancelTyping")->isEnabled());
+    EXPECT_TRUE(WaitFor([&] { return ScreenLines("FROM THE STATE") >= 2; })) << SystemScreenText();
+    EXPECT_TRUE(WaitFor([&] { return !window->Typing(); }));
+}
+
 // A state saved with other ROM images is loaded only when the user says yes.
 TEST_F(ShellStates, OtherRomImagesAskFirst) {
     Start();
