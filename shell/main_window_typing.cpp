@@ -90,8 +90,10 @@ void MainWindow::CancelTyping() {
 }
 
 // A state was loaded: the text on its way is the state's (typing on from where it was saved), and
-// the status bar and Esc follow that one instead of what the window had handed over before.
+// the status bar and Esc follow that one instead of what the window had handed over before. Keys
+// held in the state are let go of once the machine has taken them.
 void MainWindow::FollowLoadedTyping() {
+    PacerReleaseHeld(); // keys the state holds down are not down on this keyboard now
     const PacerStatus s = PacerReadStatus();
     typing_jobs_.clear();
     finished_seen_ = s.texts_finished;
