@@ -381,7 +381,7 @@ bool PacerSnapshotValid(const PacerSnapshot& s) {
         if (q.kind > uint8_t(Kind::ReleaseKeyboard) || q.host >= PacerHostKeys) return false;
         texts += q.kind == uint8_t(Kind::Text);
     }
-    if (texts != s.texts.size() || (texts && s.text_next > s.texts.front().size())) return false;
+    if (texts != s.texts.size() || s.text_next > (texts ? s.texts.front().size() : 0)) return false;
     for (const PacerSnapshot::HeldKey& h : s.held)
         if (h.host > PacerHostKeys) return false;
     return true;

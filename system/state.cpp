@@ -648,7 +648,9 @@ StateResult SystemSaveState(const std::string& path) {
         bytes = Encode(Capture(true));
     }
     if (!WriteFileReplacing(path.c_str(), bytes.data(), bytes.size())) {
+        const int error = errno;
         const std::string refusal = OutputRefusal(path.c_str());
+        errno = error;
         return Failure("Cannot save the state to " + path + ": " +
                        (refusal.empty() ? std::strerror(errno) : "it is " + refusal) + ".");
     }

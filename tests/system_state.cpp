@@ -255,6 +255,42 @@ TEST(StateRoundTrip, BadFilesChangeNothing) {
     CloseAllFileSlots();
 }
 
+// Damage that keeps the checksum right (bytes changed, then resealed) is either refused, with the
+// machine unchanged, or loads a machine; it never reads past the file or crashes.
+TEST(StateRoundTrip, ResealedDamageIsCaughtOrHarmless) {
+    ScratchFolder folder;
+    StartBusyMachine(folder, 21, 0);
+    PacerType(LongText());
+    host_file_calls::Open(host_file_calls::Create, 5, "LOG     TXT");
+    RunTicks(2);
+    ASSERT_TRUE(SystemSaveState("good.lbs").ok);
+    const Bytes good = ReadAll("good.lbs");
+    std::mt19937 random(21);
+    int refused = 0;
+    for (int round = 0; round < 300; ++round) {
+        Bytes b = good;
+        // Damage where the structure is: outside the memory and picture bulk.
+        const size_t mem = BlockAt(b, "MEM ");
+        for (int n = 1 + int(random() % 4); n > 0; --n) {
+            size_t at = 12 + random() % (b.size() - 16);
+            if (at >= mem + 8 && at < mem + 8 + MemorySize) at = mem - 1 - random() % (mem - 12);
+            b[at] = uint8_t(random());
+        }
+        if (round % 3 == 0) b.resize(b.size() - random() % 64);
+        Reseal(b);
+        WriteAll("damaged.lbs", b);
+        const Seen before = Look();
+        const StateResult r = SystemLoadState("damaged.lbs", true);
+        if (!r.ok) {
+            ++refused;
+            EXPECT_TRUE(Look() == before) << r.message;
+        }
+    }
+    EXPECT_GT(refused, 0);
+    CloseAllFileSlots();
+    PacerReset();
+}
+
 // A save that cannot be written says so and leaves the earlier file whole.
 TEST(StateRoundTrip, AFailedSaveKeepsTheEarlierFile) {
     ScratchFolder folder;
