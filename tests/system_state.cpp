@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -291,25 +293,43 @@ TEST(StateRoundTrip, ResealedDamageIsCaughtOrHarmless) {
     PacerReset();
 }
 
-// A save that cannot be written says so and leaves the earlier file whole.
+// A save that cannot be written (a full disk, here a file size limit; an unwritable folder) says
+// so and leaves the earlier file whole.
 TEST(StateRoundTrip, AFailedSaveKeepsTheEarlierFile) {
     ScratchFolder folder;
     StartBusyMachine(folder, 1, 0);
-    ASSERT_TRUE(SystemSaveState("keep.lbs").ok);
-    const Bytes earlier = ReadAll("keep.lbs");
     fs::create_directory("locked");
+    ASSERT_TRUE(SystemSaveState("keep.lbs").ok);
     ASSERT_TRUE(SystemSaveState("locked/keep.lbs").ok);
-    fs::permissions("locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const Bytes earlier = ReadAll("keep.lbs"), earlier_locked = ReadAll("locked/keep.lbs");
     RunTicks(1);
-    const StateResult r = SystemSaveState("locked/keep.lbs");
+    rlimit before;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const StateResult full = SystemSaveState("keep.lbs");
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(full.ok);
+    EXPECT_NE(full.message.find("keep.lbs"), std::string::npos) << full.message;
+    EXPECT_EQ(ReadAll("keep.lbs"), earlier);
+
+    fs::permissions("locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const StateResult locked = SystemSaveState("locked/keep.lbs");
     fs::permissions("locked", fs::perms::owner_all);
     if (geteuid() != 0) { // root writes anywhere
-        EXPECT_FALSE(r.ok);
-        EXPECT_NE(r.message.find("locked/keep.lbs"), std::string::npos) << r.message;
-        EXPECT_EQ(ReadAll("locked/keep.lbs"), earlier);
+        EXPECT_FALSE(locked.ok);
+        EXPECT_NE(locked.message.find("locked/keep.lbs"), std::string::npos) << locked.message;
+        EXPECT_EQ(ReadAll("locked/keep.lbs"), earlier_locked);
     }
     fs::create_directory("folder.lbs");
     EXPECT_FALSE(SystemSaveState("folder.lbs").ok);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator("."))
+        if (entry.path().extension() == ".tmp") left.push_back(entry.path().string());
+    EXPECT_TRUE(left.empty()) << left.front();
 }
 
 // Slots open for reading and for writing come back at their positions; a file gone or shorter
