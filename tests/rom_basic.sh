@@ -607,6 +607,11 @@ state_split)
         cmp -s <(body whole/end.lbs) <(body split/end.lbs) || fail "seed $seed, $n+$m ticks: the machines differ"
         cmp -s whole/Files/LOG.DAT split/Files/LOG.DAT || fail "seed $seed, $n+$m ticks: LOG.DAT differs"
     done
+    # The data file gone: its slot is closed and named, the program runs on, nothing is recreated.
+    rm split/Files/LOG.DAT
+    (cd split && "$headless" --load-state mid.lbs --ticks 20 2>err.txt) || fail "loading without LOG.DAT failed"
+    grep -q "LOG.DAT: gone" split/err.txt || fail "the closed slot was not named: $(cat split/err.txt)"
+    [ -e split/Files/LOG.DAT ] && fail "LOG.DAT was made again by a load"
     # Other ROM images: refused unless forced; a file that is no state: refused.
     printf 'X' | dd of=split/dev_dos.rom conv=notrunc status=none
     (cd split && "$headless" --load-state mid.lbs 2>err.txt)
