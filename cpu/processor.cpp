@@ -125,7 +125,8 @@ enum StepResult { Run, Skip, Quit };
     bool paused = false;
     uint32_t flags = ReadControlFlags();
     for (;;) {
-        const bool spent = real && s.tstates - TickStart >= TstatesPerTick;
+        // Not looked at while paused: the timing may be restored meanwhile (a saved state).
+        const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= TstatesPerTick;
         if (!flags && !spent) break;
         if (flags & QUIT) {
             result = Quit;
@@ -139,8 +140,12 @@ enum StepResult { Run, Skip, Quit };
             }
         } else if (flags & PAUSE) {
             paused = true;
-            Publish(s); // the counts stand still while paused: show them as they are
-            Paused.store(true, std::memory_order_release);
+            // The counts stand still while paused: show them as they are, once; from then on
+            // until PAUSE clears the machine is another thread's to read or restore.
+            if (!Paused.load(std::memory_order_relaxed)) {
+                Publish(s);
+                Paused.store(true, std::memory_order_release);
+            }
             if (!may_block) {
                 result = Skip;
                 break;

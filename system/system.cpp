@@ -113,14 +113,22 @@ void ProcessorThreadMain() {
         return;
     }
     bool period_ended = false;
-    while (WatchedStep()) {
-        // Real speed with its budget spent, or paused: sleep until a flag changes, as the
-        // processor's own loop does.
+    for (;;) {
+        // Paused: the machine is another thread's to read or restore (a saved state) until PAUSE
+        // clears, so nothing of it is touched here, whatever other flag arrives meanwhile.
+        uint32_t flags = ReadControlFlags();
+        if (ProcessorPaused() && (flags & PAUSE) && !(flags & (RESET | QUIT))) {
+            ControlFlags.wait(flags, std::memory_order_acquire);
+            continue;
+        }
+        if (!WatchedStep()) break;
+        // Real speed with its budget spent: sleep until a flag changes, as the processor's own
+        // loop does.
         const bool waiting = ProcessorWaitingForTick();
         if (waiting && !period_ended) PacerPeriodEnd();
         period_ended = waiting;
-        const uint32_t flags = ReadControlFlags();
-        if ((ProcessorWaitingForTick() || ProcessorPaused()) && !(flags & (TICK | RESET | QUIT)))
+        flags = ReadControlFlags();
+        if (ProcessorWaitingForTick() && !(flags & (TICK | RESET | QUIT)))
             ControlFlags.wait(flags, std::memory_order_acquire);
     }
 }

@@ -503,40 +503,47 @@ TEST(StateRewind, StaysInItsBudgetAndStepsBack) {
 
 namespace {
 
-// With the machine's threads running, a save stops the processor at an instruction boundary and
-// lets it go on; a load while the user has paused it gives exactly the saved machine, still
-// paused, and it runs on from there once resumed.
+// With the machine's threads running (its own loop, or the single steps of the stall watch), a
+// save or a load stops the processor at an instruction boundary and lets it go on; a load while
+// the user has paused it gives exactly the saved machine, still paused.
 TEST(StateThreads, SaveAndLoadWhileTheMachineRuns) {
-    ScratchFolder folder;
-    StartBusyMachine(folder, 12, 0);
-    SystemStart(nullptr, nullptr);
-    const auto moved = [](uint64_t from) {
-        for (int i = 0; i < 20000 && SystemReadCounts().instructions < from + 100000; ++i)
+    for (bool watch_stalls : {false, true}) { // the processor's own loop, or single steps
+        SCOPED_TRACE(watch_stalls ? "single steps" : "the loop");
+        ScratchFolder folder;
+        StartBusyMachine(folder, 12, 0);
+        SystemWatchStalls(watch_stalls);
+        SystemStart(nullptr, nullptr);
+        const auto moved = [](uint64_t from) {
+            for (int i = 0; i < 20000 && SystemReadCounts().instructions < from + 100000; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return SystemReadCounts().instructions >= from + 100000;
+        };
+        ASSERT_TRUE(moved(0));
+        ASSERT_TRUE(SystemSaveState("running.lbs").ok);
+        EXPECT_FALSE(SystemPaused());
+        ASSERT_TRUE(moved(SystemReadCounts().instructions)) << "the machine runs on after a save";
+        ASSERT_TRUE(SystemLoadState("running.lbs", false).ok) << "loaded while running";
+        ASSERT_TRUE(moved(SystemReadCounts().instructions)) << "and it runs on after a load";
+        SystemPause(true);
+        for (int i = 0; i < 20000 && !ProcessorPaused(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return SystemReadCounts().instructions >= from + 100000;
-    };
-    ASSERT_TRUE(moved(0));
-    ASSERT_TRUE(SystemSaveState("running.lbs").ok);
-    EXPECT_FALSE(SystemPaused());
-    ASSERT_TRUE(moved(SystemReadCounts().instructions)) << "the machine runs on after a save";
-    SystemPause(true);
-    for (int i = 0; i < 20000 && !ProcessorPaused(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(ProcessorPaused());
-    ASSERT_TRUE(SystemLoadState("running.lbs", false).ok);
-    const Seen loaded = Look();
-    ASSERT_TRUE(SystemSaveState("again.lbs").ok);
-    SystemStop();
-    // Saved again while paused, the machine is the one first saved (its save time apart).
-    Bytes first = ReadAll("running.lbs"), again = ReadAll("again.lbs");
-    ASSERT_EQ(first.size(), again.size());
-    std::memset(first.data() + 20, 0, 8);
-    std::memset(again.data() + 20, 0, 8);
-    first.resize(first.size() - 4);
-    again.resize(again.size() - 4);
-    EXPECT_TRUE(first == again);
-    EXPECT_TRUE(Look() == loaded) << "nothing ran while paused";
-    SystemPause(false);
+        ASSERT_TRUE(ProcessorPaused());
+        ASSERT_TRUE(SystemLoadState("running.lbs", false).ok);
+        const Seen loaded = Look();
+        ASSERT_TRUE(SystemSaveState("again.lbs").ok);
+        SystemStop();
+        SystemWatchStalls(false);
+        // Saved again while paused, the machine is the one first saved (its save time apart).
+        Bytes first = ReadAll("running.lbs"), again = ReadAll("again.lbs");
+        ASSERT_EQ(first.size(), again.size());
+        std::memset(first.data() + 20, 0, 8);
+        std::memset(again.data() + 20, 0, 8);
+        first.resize(first.size() - 4);
+        again.resize(again.size() - 4);
+        EXPECT_TRUE(first == again);
+        EXPECT_TRUE(Look() == loaded) << "nothing ran while paused";
+        SystemPause(false);
+    }
 }
 
 } // namespace
