@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -39,26 +38,29 @@ constexpr auto PauseLimit = std::chrono::seconds(10);
 // Control flags a state keeps; KEY travels with the keyboard (the pacer's snapshot).
 constexpr uint8_t SavedTick = 0x01, SavedHalted = 0x02;
 
+// A state as read from a file and checked, before anything of the machine changes; or as taken
+// from the machine, before it is written.
 struct Staged {
-    CpuRegisters cpu{};
-    ProcessorTiming timing{};
-    uint8_t flags = 0; // SavedTick | SavedHalted
-    uint32_t frame_count = 0;
-    std::vector<uint8_t> memory;
-    uint8_t in_ports[256] = {};
-    uint8_t out_ports[256] = {};
-    PacerSnapshot pacer;
+    CpuRegisters cpu{};          // the register file
+    ProcessorTiming timing{};    // counters, the tick period, the LD A,R generator
+    uint8_t flags = 0;           // SavedTick | SavedHalted
+    uint32_t frame_count = 0;    // frames drawn: the blink phase
+    std::vector<uint8_t> memory; // the 64 KB address space
+    uint8_t in_ports[256] = {};  // what IN reads
+    uint8_t out_ports[256] = {}; // what OUT last wrote
+    PacerSnapshot pacer;         // keyboard, key pacer, port 56, the bus byte, KEY
     struct Slot {
-        uint8_t number;
-        FileSlotRecord record;
+        uint8_t number;        // 0-7
+        FileSlotRecord record; // name in the files folder, mode, position
     };
-    std::vector<Slot> slots;
-    bool have_roms = false;
-    uint64_t basic_hash = 0, dev_dos_hash = 0;
-    int32_t waitstates = 0;
-    std::string files_folder;
-    int64_t saved_at = 0;
-    bool has_picture = false;
+    std::vector<Slot> slots;      // the open host file slots
+    bool have_roms = false;       // the ROMS block was there (files, not rewind)
+    uint64_t basic_hash = 0;      // FNV-1a 64 of basic.rom as the loader reads it, 0 when missing
+    uint64_t dev_dos_hash = 0;    // the same of dev_dos.rom
+    int32_t waitstates = 0;       // the settings in use, recorded only
+    std::string files_folder;     // the files folder setting, recorded only
+    int64_t saved_at = 0;         // seconds since 1970, UTC
+    bool has_picture = false;     // the SHOT block was there
     std::vector<uint8_t> picture; // FrameLines lines of FramePixelBytes
 };
 
