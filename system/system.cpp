@@ -77,6 +77,7 @@ bool WatchedStep() {
     const uint32_t flags = ReadControlFlags();
     const CpuRegisters before = CpuState;
     if (!ProcessorStep()) return false;
+    if (ProcessorPaused()) return true; // the machine is not ours to look at until PAUSE clears
     if (flags & (TICK | KEY | RESET)) return true;
     const bool stuck = CpuState.PC == before.PC && IsPrefix(ReadByte(before.PC)) &&
                        std::memcmp(&before, &CpuState, sizeof before) == 0;
