@@ -3,6 +3,7 @@
 #include "host/settings.h"
 #include "machine/keyboard.h"
 #include "shell/main_window.h"
+#include "cpu/processor.h"
 #include "system/rewind.h"
 #include "system/state.h"
 #include "system/system.h"
@@ -77,6 +78,8 @@ TEST_F(ShellStates, QuickSlotsSaveAndLoad) {
 // paste is.
 TEST_F(ShellStates, TypingGoesOnFromALoadedState) {
     Start();
+    window->Action("pause")->trigger(); // so the text cannot be typed to the end before the save
+    ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
     window->TypeText("PRINT \"FROM THE STATE\"\r", "test");
     window->Action("quickSave1")->trigger();
     window->CancelTyping();
@@ -84,6 +87,7 @@ TEST_F(ShellStates, TypingGoesOnFromALoadedState) {
     window->Action("quickLoad1")->trigger();
     EXPECT_TRUE(window->Typing());
     EXPECT_TRUE(window->Action("cancelTyping")->isEnabled());
+    window->Action("pause")->trigger();
     EXPECT_TRUE(WaitFor([&] { return ScreenLines("FROM THE STATE") >= 2; })) << SystemScreenText();
     EXPECT_TRUE(WaitFor([&] { return !window->Typing(); }));
 }
