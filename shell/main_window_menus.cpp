@@ -152,8 +152,8 @@ void MainWindow::BuildMenus() {
 void MainWindow::PowerCycle() {
     CancelTyping();
     const char* missing = nullptr;
-    const bool loaded = SystemPowerCycle(&missing);
     RewindClear(); // the machine before is gone
+    const bool loaded = SystemPowerCycle(&missing);
     Action("pause")->setChecked(false);
     speed_meter_.Clear();
     if (loaded)
