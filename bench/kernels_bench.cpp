@@ -6,12 +6,14 @@
 #include "machine/control.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
+#include "system/state.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -80,6 +82,32 @@ void BM_KeyEventPressRelease(benchmark::State& state) {
     ClearControlFlags(KEY);
 }
 BENCHMARK(BM_KeyEventPressRelease);
+
+// Rewind takes a state once a second of the machine's time while it runs, and steps back by
+// restoring one: the cost of each with the machine stopped between deterministic ticks, and the
+// bytes one state keeps (memory that does not compress: rewind stores states as they are).
+void BM_RewindCaptureState(benchmark::State& state) {
+    uint32_t x = 1;
+    for (uint32_t a = 0x8000; a < MemorySize; ++a) {
+        x = x * 1103515245u + 12345u;
+        WriteByte(uint16_t(a), uint8_t(x >> 24));
+    }
+    size_t bytes = 0;
+    for (auto _ : state) {
+        std::vector<uint8_t> taken = CaptureStateBytes();
+        bytes = taken.size();
+        benchmark::DoNotOptimize(taken.data());
+    }
+    state.counters["bytes"] = double(bytes);
+}
+BENCHMARK(BM_RewindCaptureState);
+
+void BM_RewindRestoreState(benchmark::State& state) {
+    const std::vector<uint8_t> taken = CaptureStateBytes();
+    for (auto _ : state)
+        if (!RestoreStateBytes(taken).ok) state.SkipWithError("the state did not restore");
+}
+BENCHMARK(BM_RewindRestoreState);
 
 // Each flag case runs its rule over all 256 values of one operand per iteration, every step fed by
 // the registers the step before left, so the chain cannot be folded and the time per item is the

@@ -7,7 +7,7 @@
 #   share/icons/hicolor/*/apps/        lunabrik.svg and lunabrik.png in five sizes
 #   share/metainfo/                    the AppStream description for software centres
 #   share/man/man1/                    lunabrik.1.gz, lunabrik-headless.1.gz
-#   share/doc/lunabrik/                README.md, LICENSE
+#   share/doc/lunabrik/                README.md, LICENSE, state-format.md (the .lbs files)
 # The programs find the images beside their bin folder (bin/../share/lunabrik), so an install
 # under any prefix, or a relocated one, works.
 include(GNUInstallDirs)
@@ -69,6 +69,7 @@ endif()
 
 # Not CMAKE_INSTALL_DOCDIR: that takes the project's name, capital letter and all.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
+              ${CMAKE_SOURCE_DIR}/docs/state-format.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/lunabrik)
 
 # The .deb (`make package`): installs under /usr, its library dependencies found by

@@ -125,7 +125,8 @@ enum StepResult { Run, Skip, Quit };
     bool paused = false;
     uint32_t flags = ReadControlFlags();
     for (;;) {
-        const bool spent = real && s.tstates - TickStart >= TstatesPerTick;
+        // Not looked at while paused: the timing may be restored meanwhile (a saved state).
+        const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= TstatesPerTick;
         if (!flags && !spent) break;
         if (flags & QUIT) {
             result = Quit;
@@ -139,13 +140,20 @@ enum StepResult { Run, Skip, Quit };
             }
         } else if (flags & PAUSE) {
             paused = true;
-            if (may_block) Publish(s); // the counts stand still while paused: show them as they are
-            Paused.store(true, std::memory_order_release);
+            // The counts stand still while paused: show them as they are, once; from then on
+            // until PAUSE clears the machine is another thread's to read or restore.
+            if (!Paused.load(std::memory_order_relaxed)) {
+                Publish(s);
+                Paused.store(true, std::memory_order_release);
+            }
             if (!may_block) {
                 result = Skip;
                 break;
             }
             ControlFlags.wait(flags, std::memory_order_acquire);
+            // A saved machine may have been restored meanwhile: its counts are the published ones.
+            s.instructions = PublishedInstructions.load(std::memory_order_relaxed);
+            s.tstates = PublishedTstates.load(std::memory_order_relaxed);
             paused = false;
         } else if (flags & TICK) {
             StartTickPeriod(s, real);
@@ -233,6 +241,9 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
         WaitingForTick.store(false, std::memory_order_relaxed);
         Paused.store(false, std::memory_order_relaxed);
     }
+    // Paused, the poll has published everything: the machine is another thread's to read (or
+    // restore) from the moment it says so.
+    if (r == Skip && Paused.load(std::memory_order_relaxed)) return r;
     CpuState.PC = pc;
     Publish({pc, instructions, tstates});
     return r;
@@ -317,6 +328,29 @@ ProcessorCounts ReadProcessorCounts() {
     return {PublishedInstructions.load(std::memory_order_relaxed),
             PublishedTstates.load(std::memory_order_relaxed),
             TicksTaken.load(std::memory_order_relaxed)};
+}
+
+ProcessorTiming ReadProcessorTiming() {
+    const ProcessorCounts c = ReadProcessorCounts();
+    return {c.instructions,
+            c.tstates,
+            c.ticks,
+            TickStart,
+            LastServiceTstates,
+            RealSpeedPeriod,
+            WaitingForTick.load(std::memory_order_relaxed),
+            RefreshState};
+}
+
+void RestoreProcessorTiming(const ProcessorTiming& t) {
+    PublishedInstructions.store(t.instructions, std::memory_order_relaxed);
+    PublishedTstates.store(t.tstates, std::memory_order_relaxed);
+    TicksTaken.store(t.ticks, std::memory_order_relaxed);
+    TickStart = t.tick_start;
+    LastServiceTstates = t.last_service;
+    RealSpeedPeriod = t.real_speed_period;
+    WaitingForTick.store(t.waiting_for_tick, std::memory_order_relaxed);
+    RefreshState = t.refresh_state;
 }
 
 void SetRefreshSeed(uint32_t seed) {

@@ -110,3 +110,20 @@ void SetRefreshSeed(uint32_t seed);
 void UseTimeRefreshSeed();
 // The next value of the generator (used by LD A,R).
 uint8_t NextRefreshValue();
+
+// Everything of the processor's timing that a saved machine needs besides CpuState: the counters,
+// where the current tick period began and whether it runs at real speed, and the LD A,R
+// generator. Read and restored only while the processor executes nothing (paused, or between a
+// deterministic driver's steps); the ProcessorThread takes restored counters when it resumes.
+struct ProcessorTiming {
+    uint64_t instructions;  // as ReadProcessorCounts
+    uint64_t tstates;       //
+    uint64_t ticks;         //
+    uint64_t tick_start;    // T-state count at which the current tick period began
+    uint64_t last_service;  // T-state count at the last look at the flags and the pace
+    bool real_speed_period; // that period runs at a real ABC80's speed
+    bool waiting_for_tick;  // ProcessorWaitingForTick
+    uint32_t refresh_state; // the LD A,R generator's state
+};
+ProcessorTiming ReadProcessorTiming();
+void RestoreProcessorTiming(const ProcessorTiming& timing);

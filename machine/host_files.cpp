@@ -162,7 +162,7 @@ bool IsWorkingDirectory(int folder) {
 // name becomes the name opened. Returns the descriptor (still non-blocking, not yet emptied) and
 // its status in st, or -1 with refusal set to our reason or null for errno's.
 int OpenInFolder(const char* folder, char* name, bool for_writing, struct stat& st,
-                 const char*& refusal) {
+                 const char*& refusal, bool may_create = true) {
     int dir = open(folder[0] ? folder : ".", FolderAccess | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return -1;
     int fd = -1;
@@ -177,7 +177,7 @@ int OpenInFolder(const char* folder, char* name, bool for_writing, struct stat& 
         // Looked at before opening, so that no device or FIFO is ever opened; checked again after.
         int access = for_writing ? O_WRONLY : O_RDONLY;
         if (!exists) {
-            if (for_writing && errno == ENOENT)
+            if (for_writing && may_create && errno == ENOENT)
                 fd = openat(dir, name, access | O_CREAT | O_EXCL | HostOpenFlags, 0666);
         } else if (S_ISLNK(st.st_mode)) {
             refusal = "refused: a symbolic link";
@@ -317,6 +317,57 @@ uint16_t HostFileWriteBlock(PortRegisters r) {
 void CloseAllFileSlots() {
     for (FileSlot& slot : FileSlots)
         CloseSlot(slot);
+}
+
+bool ReadFileSlot(int slot, FileSlotRecord& out) {
+    if (slot < 0 || slot >= FileSlotCount || FileSlots[slot].fd < 0) return false;
+    const FileSlot& f = FileSlots[slot];
+    const off_t at = lseek(f.fd, 0, SEEK_CUR);
+    const char* slash = std::strrchr(f.path, '/');
+    std::snprintf(out.name, sizeof out.name, "%s", slash ? slash + 1 : f.path);
+    out.writable = f.writable;
+    out.position = at < 0 ? 0 : uint64_t(at);
+    return true;
+}
+
+const char* ReopenFileSlot(int slot_number, const FileSlotRecord& record) {
+    FileSlot& slot = FileSlots[slot_number];
+    CloseSlot(slot);
+    char folder[FilesFolderSize];
+    CopyFilesFolder(folder);
+    const char* slash = std::strrchr(folder, '/');
+    folder[slash ? size_t(slash - folder + 1) : 0] = 0;
+    char name[HostPathSize];
+    std::snprintf(name, sizeof name, "%s", record.name);
+    if (!name[0] || std::strchr(name, '/') || !std::strcmp(name, ".") || !std::strcmp(name, ".."))
+        return "not a plain file name";
+    // The name must stay as saved: a match in another letter case is another file.
+    struct stat st;
+    const char* refusal = nullptr;
+    int fd = OpenInFolder(folder, name, record.writable, st, refusal, false);
+    if (fd >= 0 && std::strcmp(name, record.name) != 0) {
+        close(fd);
+        return "gone";
+    }
+    if (fd < 0) return refusal ? refusal : errno == ENOENT ? "gone" : "cannot be opened";
+    const char* why = nullptr;
+    for (const FileSlot& other : FileSlots)
+        if (other.fd >= 0 && other.device == st.st_dev && other.inode == st.st_ino)
+            why = "refused: already open in another file slot";
+    if (!why && flock(fd, LOCK_EX | LOCK_NB) != 0) why = "in use by another program";
+    if (!why && uint64_t(st.st_size) < record.position) why = "shorter than when saved";
+    if (!why && (fcntl(fd, F_SETFL, 0) != 0 || lseek(fd, off_t(record.position), SEEK_SET) < 0))
+        why = "cannot be opened";
+    if (why) {
+        close(fd);
+        return why;
+    }
+    slot.fd = fd;
+    slot.writable = record.writable;
+    slot.device = st.st_dev;
+    slot.inode = st.st_ino;
+    JoinPath(slot.path, folder, name);
+    return nullptr;
 }
 
 uint32_t HostFileWarningCount() { return WarningCount.load(std::memory_order_acquire); }

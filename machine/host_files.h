@@ -56,7 +56,9 @@ struct FileSlot {
     ino_t inode;
     char path[HostPathSize]; // folder and name as opened, for warnings
 };
-extern FileSlot FileSlots[FileSlotCount]; // touched by the ProcessorThread only
+// Touched by the ProcessorThread only, and by a saved state's taking and restoring while the
+// processor is stopped (system/state.h).
+extern FileSlot FileSlots[FileSlotCount];
 
 // Builds the host name of the 11-byte record at address (wrapping past 0xFFFF). Returns false, with
 // out empty, for a name the service refuses: empty, only points, or holding '/' or a control byte
@@ -65,6 +67,22 @@ bool HostNameFromRecord(uint16_t address, char out[HostNameSize]);
 
 // Closes every slot's file (clean shutdown, tests).
 void CloseAllFileSlots();
+
+// What a saved machine keeps of an open slot: the name of its file inside the files folder (the
+// folder setting's name prefix included), how it was opened and how far it has been read or
+// written. False for a slot with no file.
+struct FileSlotRecord {
+    char name[HostPathSize]; // entry in the folder, e.g. "preGAME.BAS"; never holds '/'
+    bool writable;
+    uint64_t position; // bytes read or written so far
+};
+bool ReadFileSlot(int slot, FileSlotRecord& out);
+// Opens the slot's file again by its name in the files folder now set, with the open rules above
+// (no link, no folder or device, no second hard link, not another slot's file, not the program's
+// own files for writing) but never creating, emptying or writing it, and moves to the position.
+// Null when done; otherwise the slot is left closed and the reason is returned ("gone", "shorter
+// than when saved", "refused: a symbolic link", ...). Closes whatever the slot had open first.
+const char* ReopenFileSlot(int slot, const FileSlotRecord& record);
 
 // Host write failures. The emulated program is not told (InPorts[255] keeps the status of the last
 // open, and stored programs rely on that), so the service records each failed block write (full

@@ -296,6 +296,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         SaveWindowState(saveGeometry(), isFullScreen());
         SaveScale(scale_);
     }
+    if (!shut_down_ && SystemRunning()) SaveForResume();
     Shutdown();
     event->accept();
 }
@@ -307,6 +308,7 @@ void MainWindow::Shutdown() {
     typing_timer_.stop();
     ready_timer_.stop();
     status_timer_.stop();
+    rewind_timer_.stop();
     SystemStop();
     SystemSetTurbo(false);
 }

@@ -2,7 +2,8 @@
 // buttons beside it, and a status bar. It starts the machine's threads through the system
 // interface (StartProcessor) and stops them when it closes. Its parts live in files of one concern
 // each: the window and its lifetime (main_window.cpp), menus and actions (main_window_menus.cpp),
-// typing, paste and copy (main_window_typing.cpp), and the status bar (main_window_status.cpp).
+// typing, paste and copy (main_window_typing.cpp), the status bar (main_window_status.cpp), and
+// saved states and rewind (main_window_states.cpp).
 #pragma once
 
 #include "shell/speed_meter.h"
@@ -82,6 +83,17 @@ class MainWindow : public QMainWindow {
     void SaveScreenshot();
     static QString ScreenshotFolder();
 
+    // Saved states: File > Save state / Load state, the quick slots (F5-F8 load, Shift+F5-F8
+    // save), Machine > Rewind (F4). States go to States/ in the per-user data folder by default;
+    // the status bar says what was done. Loading a state saved with other ROM images asks first.
+    bool SaveStateTo(const QString& path);
+    bool LoadStateFrom(const QString& path);
+    void Rewind();
+    static QString StatesFolder();
+    // "Resume where I left off": loads the state saved at the last Quit (call after
+    // StartProcessor); the window saves it when it closes.
+    void ResumeIfWanted();
+
     // The status bar's fields, and its sources (tests give fakes).
     QLabel* SpeedField() const { return speed_label_; }
     QLabel* KeyboardField() const { return mode_label_; }
@@ -104,6 +116,7 @@ class MainWindow : public QMainWindow {
     void LayoutClient();
     void SetUpDisplay(bool font_loaded);
     void ShowTyping();
+    void FollowLoadedTyping();
     void Shutdown();
     void ReturnFocus();
     void ShowKeyboardMode();
@@ -119,6 +132,11 @@ class MainWindow : public QMainWindow {
     void FillRecentMenu();
     void OpenFilesFolder();
     void PowerCycle();
+    void BuildStateMenus(QMenu* file);
+    void ShowQuickSlots();
+    void ChooseStateToSave();
+    void ChooseStateToLoad();
+    void SaveForResume();
 
     QWidget* client_;
     QFrame* frame_;
@@ -160,4 +178,5 @@ class MainWindow : public QMainWindow {
     size_t done_seen_ = 0;
     QTimer typing_timer_;
     QTimer ready_timer_;
+    QTimer rewind_timer_; // takes rewind's state once a second of the machine's time
 };

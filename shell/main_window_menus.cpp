@@ -7,6 +7,7 @@
 #include "shell/help_texts.h"
 #include "host/settings.h"
 #include "shell/preferences.h"
+#include "system/rewind.h"
 #include "system/system.h"
 
 #include <QActionGroup>
@@ -36,7 +37,8 @@ QString KeyboardModeText(KeyboardMode mode, bool short_form) {
 } // namespace
 
 // Shortcuts use only keys the emulated keyboard has no code for (F-keys, Insert, Esc, Alt
-// combinations), and Ctrl+Shift+C/V, which give the same codes as Ctrl+C/V there.
+// combinations), and Ctrl+Shift+C/V, which give the same codes as Ctrl+C/V there. The state
+// entries of File and Machine are built in main_window_states.cpp.
 void MainWindow::BuildMenus() {
     auto add = [this](QMenu* menu, const char* name, const QString& text, QList<QKeySequence> keys,
                       auto slot) {
@@ -59,6 +61,7 @@ void MainWindow::BuildMenus() {
         [this] { SaveScreenshot(); });
     add(file, "saveScreenshotAs", "Save screenshot &as...", {}, [this] { SaveScreenshotAs(); });
     file->addSeparator();
+    BuildStateMenus(file);
     add(file, "quit", "&Quit", {QKeySequence(Qt::ALT | Qt::Key_F4)}, [this] { close(); });
 
     QMenu* edit = menuBar()->addMenu("&Edit");
@@ -113,6 +116,9 @@ void MainWindow::BuildMenus() {
         UpdateStatus();
     });
     pause->setCheckable(true);
+    // One second back per press, paused there; held, the key repeats.
+    add(machine, "rewind", "Re&wind one second (hold F4; host files are not rewound)",
+        {QKeySequence(Qt::Key_F4)}, [this] { Rewind(); });
     // Turbo: the menu's toggle, or the turbo key (F9) held on the screen.
     QAction* turbo = add(machine, "turbo", "&Turbo (as fast as possible, or hold F9)",
                          {QKeySequence(Qt::CTRL | Qt::Key_F9)}, [this] { ApplyTurbo(); });
@@ -146,6 +152,7 @@ void MainWindow::BuildMenus() {
 void MainWindow::PowerCycle() {
     CancelTyping();
     const char* missing = nullptr;
+    RewindClear(); // the machine before is gone
     const bool loaded = SystemPowerCycle(&missing);
     Action("pause")->setChecked(false);
     speed_meter_.Clear();

@@ -89,6 +89,25 @@ void MainWindow::CancelTyping() {
     ShowTyping();
 }
 
+// A state was loaded: the text on its way is the state's (typing on from where it was saved), and
+// the status bar and Esc follow that one instead of what the window had handed over before. Keys
+// held in the state are let go of once the machine has taken them.
+void MainWindow::FollowLoadedTyping() {
+    PacerReleaseHeld(); // keys the state holds down are not down on this keyboard now
+    const PacerStatus s = PacerReadStatus();
+    typing_jobs_.clear();
+    finished_seen_ = s.texts_finished;
+    cancelled_seen_ = s.texts_cancelled;
+    not_taken_seen_ = s.not_taken;
+    done_seen_ = s.text_done;
+    if (s.typing) {
+        typing_jobs_.push_back({"Text from the state", s.text_total, 0});
+        typing_timer_.start();
+    }
+    Action("cancelTyping")->setEnabled(s.typing);
+    ShowTyping();
+}
+
 bool MainWindow::TypeFile(const QString& path) {
     QByteArray text;
     QString error;

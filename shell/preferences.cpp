@@ -72,6 +72,10 @@ int SavedScale() {
 
 void SaveScale(int scale) { SetValue("view/scale", scale); }
 
+bool SavedResume() { return Value("states/resume").toBool(); }
+
+void SaveResume(bool on) { SetValue("states/resume", on); }
+
 QByteArray SavedGeometry() { return Value("window/geometry").toByteArray(); }
 
 bool SavedFullScreen() { return Value("window/fullScreen").toBool(); }

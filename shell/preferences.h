@@ -18,6 +18,10 @@ void SaveKeyboardMode(KeyboardMode mode);
 int SavedScale();
 void SaveScale(int scale);
 
+// "Resume where I left off": a state saved at Quit and loaded at the next start. Off by default.
+bool SavedResume();
+void SaveResume(bool on);
+
 QByteArray SavedGeometry();
 bool SavedFullScreen();
 void SaveWindowState(const QByteArray& geometry, bool full_screen);

@@ -102,6 +102,7 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
         box->open();
     }
     window->StartProcessor();
+    window->ResumeIfWanted();
     if (line && !line->program_file.empty())
         window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()), line->run);
     return window;

@@ -1,7 +1,9 @@
 #include "system/pacer.h"
 
 #include "cpu/processor.h"
+#include "machine/control.h"
 #include "machine/keyboard.h"
+#include "machine/ports.h"
 
 #include <algorithm>
 #include <atomic>
@@ -34,7 +36,7 @@ std::mutex Mutex;
 std::deque<Item> Queue;
 std::deque<std::string> Texts; // the codes of the Text items, in queue order
 size_t TextNext = 0;           // the next code of Texts.front()
-PacerPace Pace;
+PacerPace KeyPace;
 
 Held Natural[PacerHostKeys]; // natural keys down, by host key
 Held Typed;                  // the key of a text or a stroke that is down
@@ -71,7 +73,7 @@ void PressHeld(Held& held, const KeyStroke& key) {
         Watch = WatchKey();
         WaitingTake = true;
     } else {
-        ReadyAt = Now() + Pace.hold_tstates;
+        ReadyAt = Now() + KeyPace.hold_tstates;
     }
     held.caps_toggled = PressKeyStroke(key);
 }
@@ -91,7 +93,7 @@ void DropText() {
     if (Typed.down && TypedIsText) {
         LetGo(Typed);
         WaitingTake = false;
-        ReadyAt = Now() + Pace.gap_tstates;
+        ReadyAt = Now() + KeyPace.gap_tstates;
     }
     std::erase_if(Queue, [](const Item& i) { return i.kind == Kind::Text; });
     Texts.clear();
@@ -122,7 +124,7 @@ bool Advance(uint64_t now) {
         } else if (PositionalDown[s]) {
             PositionalDown[s] = false;
             KeyEvent(s, false);
-            ReadyAt = now + Pace.gap_tstates;
+            ReadyAt = now + KeyPace.gap_tstates;
         }
         Queue.pop_front();
         return !WaitingTake && now >= ReadyAt;
@@ -182,7 +184,7 @@ bool Step(bool period_over) {
         case KeyTake::Taken: break;
         }
         WaitingTake = false;
-        ReadyAt = now + Pace.hold_tstates;
+        ReadyAt = now + KeyPace.hold_tstates;
         AfterEnter = false;
     }
     if (period_over && !AfterEnter) ReadyAt = 0;
@@ -191,7 +193,7 @@ bool Step(bool period_over) {
     if (Typed.down) {
         AfterEnter = TypedCode == CodeEnter;
         LetGo(Typed);
-        ReadyAt = now + (AfterEnter ? Pace.enter_gap_tstates : Pace.gap_tstates);
+        ReadyAt = now + (AfterEnter ? KeyPace.enter_gap_tstates : KeyPace.gap_tstates);
         if (!period_over || AfterEnter) return true;
         ReadyAt = 0;
     }
@@ -202,7 +204,7 @@ bool Step(bool period_over) {
             released = true;
         }
     if (released) {
-        ReadyAt = now + Pace.gap_tstates;
+        ReadyAt = now + KeyPace.gap_tstates;
         if (!period_over) return true;
         ReadyAt = 0;
     }
@@ -227,14 +229,14 @@ void PacerReset() {
     WaitingTake = false;
     ReadyAt = 0;
     AfterEnter = false;
-    Pace = {};
+    KeyPace = {};
     Counts = {};
     Armed.store(false, std::memory_order_relaxed);
 }
 
 void PacerSetPace(const PacerPace& pace) {
     std::lock_guard lock(Mutex);
-    Pace = pace;
+    KeyPace = pace;
 }
 
 void PacerPositional(uint8_t scan_code, bool pressed) {
@@ -343,4 +345,86 @@ PacerStatus PacerReadStatus() {
 KeyboardRecord PacerKeyboard() {
     std::lock_guard lock(Mutex);
     return KeyboardState;
+}
+
+PacerSnapshot PacerSave() {
+    std::lock_guard lock(Mutex);
+    PacerSnapshot s;
+    for (const Item& i : Queue)
+        s.queue.push_back({uint8_t(i.kind), i.scan_code, i.pressed, i.host, i.key, i.released});
+    s.texts.assign(Texts.begin(), Texts.end());
+    s.text_next = TextNext;
+    for (uint32_t h = 0; h < PacerHostKeys; ++h)
+        if (Natural[h].down)
+            s.held.push_back({h, Natural[h].host_up, Natural[h].caps_toggled, Natural[h].key});
+    if (Typed.down) s.held.push_back({PacerHostKeys, Typed.host_up, Typed.caps_toggled, Typed.key});
+    s.typed_code = TypedCode;
+    s.typed_is_text = TypedIsText;
+    for (int c = 0; c < 256; ++c)
+        if (PositionalDown[c]) s.positional_down.push_back(uint8_t(c));
+    s.waiting_take = WaitingTake;
+    s.watch = Watch;
+    s.ready_at = ReadyAt;
+    s.after_enter = AfterEnter;
+    s.pace = KeyPace;
+    s.keyboard = KeyboardState;
+    s.key_port = ReadInPort(KeyboardPort);
+    s.bus_byte = ReadInterruptBusByte();
+    s.key_flag = (ReadControlFlags() & KEY) != 0;
+    s.port_reads = KeyboardPortReads.load(std::memory_order_relaxed);
+    return s;
+}
+
+bool PacerSnapshotValid(const PacerSnapshot& s) {
+    size_t texts = 0;
+    for (const PacerSnapshot::QueuedKey& q : s.queue) {
+        if (q.kind > uint8_t(Kind::ReleaseKeyboard) || q.host >= PacerHostKeys) return false;
+        texts += q.kind == uint8_t(Kind::Text);
+    }
+    if (texts != s.texts.size() || s.text_next > (texts ? s.texts.front().size() : 0)) return false;
+    for (const PacerSnapshot::HeldKey& h : s.held)
+        if (h.host > PacerHostKeys) return false;
+    return true;
+}
+
+void PacerRestore(const PacerSnapshot& s) {
+    std::lock_guard lock(Mutex);
+    Queue.clear();
+    for (const PacerSnapshot::QueuedKey& q : s.queue) {
+        Item i{Kind(q.kind)};
+        i.scan_code = q.scan_code;
+        i.pressed = q.pressed;
+        i.host = q.host;
+        i.key = q.key;
+        i.released = q.released;
+        Queue.push_back(i);
+    }
+    Texts.assign(s.texts.begin(), s.texts.end());
+    TextNext = size_t(s.text_next);
+    for (Held& h : Natural)
+        h = {};
+    Typed = {};
+    for (const PacerSnapshot::HeldKey& k : s.held) {
+        Held& h = k.host == PacerHostKeys ? Typed : Natural[k.host];
+        h = {true, k.host_up, k.caps_toggled, k.key};
+    }
+    TypedCode = s.typed_code;
+    TypedIsText = s.typed_is_text;
+    std::fill(std::begin(PositionalDown), std::end(PositionalDown), false);
+    for (uint8_t c : s.positional_down)
+        PositionalDown[c] = true;
+    WaitingTake = s.waiting_take;
+    Watch = s.watch;
+    ReadyAt = s.ready_at;
+    AfterEnter = s.after_enter;
+    KeyPace = s.pace;
+    KeyboardState = s.keyboard;
+    WriteInPort(KeyboardPort, s.key_port);
+    WriteInterruptBusByte(s.bus_byte);
+    KeyboardPortReads.store(s.port_reads, std::memory_order_relaxed);
+    if (s.key_flag)
+        ControlFlags.fetch_or(KEY, std::memory_order_release);
+    else
+        ControlFlags.fetch_and(~KEY, std::memory_order_acq_rel);
+    Busy();
 }

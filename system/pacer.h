@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Host keys are named by a number below PacerHostKeys (X11 key codes are 8-255).
 constexpr uint32_t PacerHostKeys = 256;
@@ -85,6 +86,50 @@ void PacerPeriodEnd();
 // True while anything is queued or held.
 bool PacerBusy();
 PacerStatus PacerReadStatus();
+// Everything the pacer and the keyboard model hold, for a saved machine: the queue in order, the
+// texts, the keys down, the wait for the machine to take a key, the pace, and the keyboard's side
+// of the bus (port 56, the bus byte, KEY). Taken and restored under the pacer's lock, so a key on
+// its way is never half in it; T-state and tick marks refer to the processor's counters, which
+// are saved with it.
+struct PacerSnapshot {
+    struct QueuedKey {
+        uint8_t kind; // 0 positional, 1 natural, 2 stroke, 3 text, 4 release of the keyboard
+        uint8_t scan_code;
+        bool pressed;
+        uint32_t host;
+        KeyStroke key;
+        bool released;
+    };
+    struct HeldKey {
+        uint32_t host; // natural keys: the host key; PacerHostKeys for the typed key
+        bool host_up;
+        bool caps_toggled;
+        KeyStroke key;
+    };
+    std::vector<QueuedKey> queue;
+    std::vector<std::string> texts; // one per text in the queue, in order
+    uint64_t text_next = 0;         // codes of the first text typed so far
+    std::vector<HeldKey> held;
+    uint8_t typed_code = 0;
+    bool typed_is_text = false;
+    std::vector<uint8_t> positional_down; // scan codes of positional keys down
+    bool waiting_take = false;
+    KeyWatch watch{};
+    uint64_t ready_at = 0;
+    bool after_enter = false;
+    PacerPace pace{};
+    KeyboardRecord keyboard{};
+    uint8_t key_port = 0;    // InPorts[56]
+    uint8_t bus_byte = 0;    // the mode 2 interrupt's byte
+    bool key_flag = false;   // KEY raised and not yet accepted
+    uint32_t port_reads = 0; // reads of port 56 so far
+};
+PacerSnapshot PacerSave();
+// Whether a snapshot read from a file can be the pacer's (kinds and keys in range, one text per
+// text in the queue); PacerRestore takes only such snapshots.
+bool PacerSnapshotValid(const PacerSnapshot& snapshot);
+void PacerRestore(const PacerSnapshot& snapshot);
+
 // The keyboard model as the pacer left it, read under its lock (the pacer may be pressing keys on
 // another thread).
 KeyboardRecord PacerKeyboard();

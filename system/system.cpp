@@ -77,6 +77,7 @@ bool WatchedStep() {
     const uint32_t flags = ReadControlFlags();
     const CpuRegisters before = CpuState;
     if (!ProcessorStep()) return false;
+    if (ProcessorPaused()) return true; // the machine is not ours to look at until PAUSE clears
     if (flags & (TICK | KEY | RESET)) return true;
     const bool stuck = CpuState.PC == before.PC && IsPrefix(ReadByte(before.PC)) &&
                        std::memcmp(&before, &CpuState, sizeof before) == 0;
@@ -113,14 +114,22 @@ void ProcessorThreadMain() {
         return;
     }
     bool period_ended = false;
-    while (WatchedStep()) {
-        // Real speed with its budget spent, or paused: sleep until a flag changes, as the
-        // processor's own loop does.
+    for (;;) {
+        // Paused: the machine is another thread's to read or restore (a saved state) until PAUSE
+        // clears, so nothing of it is touched here, whatever other flag arrives meanwhile.
+        uint32_t flags = ReadControlFlags();
+        if (ProcessorPaused() && (flags & PAUSE) && !(flags & (RESET | QUIT))) {
+            ControlFlags.wait(flags, std::memory_order_acquire);
+            continue;
+        }
+        if (!WatchedStep()) break;
+        // Real speed with its budget spent: sleep until a flag changes, as the processor's own
+        // loop does.
         const bool waiting = ProcessorWaitingForTick();
         if (waiting && !period_ended) PacerPeriodEnd();
         period_ended = waiting;
-        const uint32_t flags = ReadControlFlags();
-        if ((ProcessorWaitingForTick() || ProcessorPaused()) && !(flags & (TICK | RESET | QUIT)))
+        flags = ReadControlFlags();
+        if (ProcessorWaitingForTick() && !(flags & (TICK | RESET | QUIT)))
             ControlFlags.wait(flags, std::memory_order_acquire);
     }
 }
@@ -340,11 +349,21 @@ bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]) {
 
 void SystemPicture(uint8_t (*frame)[FrameLineBytes]) {
     if (SystemRunning()) {
-        SystemTakeFrame(frame);
+        std::lock_guard lock(FrameMutex);
+        std::memcpy(frame, Frame, sizeof Frame);
         return;
     }
     RenderFrame();
     std::memcpy(frame, FrameBitmap, sizeof(uint8_t) * FrameLines * FrameLineBytes);
+}
+
+void SystemRedraw() {
+    if (SystemRunning()) {
+        Render->Signal();
+        return;
+    }
+    RenderFrame();
+    PublishFrame(FrameBitmap);
 }
 
 std::string SystemScreenText() { return ScreenAsText(); }

@@ -92,8 +92,12 @@ void SystemSetRunPace(bool on, int32_t waitstates = 0);
 bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]);
 
 // The picture of the screen as it is now: rendered on the caller's thread when the machine's
-// threads are not running, else the last frame drawn (at most one tick old).
+// threads are not running, else the last frame drawn (at most one tick old; it stays new for
+// SystemTakeFrame).
 void SystemPicture(uint8_t (*frame)[FrameLineBytes]);
+// Draws the screen afresh from memory and hands it to the front end (after a saved machine was
+// restored while paused: a paused machine gets no frames from the clock).
+void SystemRedraw();
 // The screen as 24 lines of UTF-8 text (Swedish letters as themselves, mosaic as sextants).
 std::string SystemScreenText();
 

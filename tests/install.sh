@@ -44,6 +44,7 @@ expected_files=(
     "share/man/man1/lunabrik-headless.1.gz -"
     "share/doc/lunabrik/README.md -"
     "share/doc/lunabrik/LICENSE -"
+    "share/doc/lunabrik/state-format.md -"
 )
 
 expected_paths() {

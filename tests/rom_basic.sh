@@ -577,6 +577,51 @@ register)
     grep -q '^10 DIM N\$(20),T(20):N=0:OPEN "PHONES" AS FILE 1$' Files/REGISTER.BAS || fail "REGISTER.BAS lacks line 10"
     ;;
 
+state_split)
+    # A busy program (RND, a data file open for writing, the screen scrolling) stopped by a saved
+    # state at several moments and paces: loading it in a new process and running on gives the
+    # same machine (screen, memory, registers, keys, timing), the same screen and the same data
+    # file as the run that never stopped.
+    program='10 RANDOMIZE:PREPARE "LOG" AS FILE 1\r20 FOR I=1 TO 3000:R=INT(RND*1000):PRINT I;R;:PRINT #1,I;R:NEXT I\r30 CLOSE 1:PRINT "DONE"\r'
+    # The state without its save time (bytes 20-27) and checksum (the last 4).
+    body() { tail -c +29 "$1" | head -c -4; }
+    for split in "1 0 37 60" "2 0 83 40" "3 -1 230 75" "4 -1 263 30" "5 0 140 25"; do
+        read -r seed pace n m <<<"$split"
+        for dir in whole split; do
+            rm -rf "$dir" && mkdir -p "$dir/Files"
+            cp basic.rom dev_dos.rom font.bin "$dir/"
+            # waitstates (0 full speed, -1 a real ABC80), then the files folder
+            { if [ "$pace" = 0 ]; then printf '\x00\x00\x00\x00'; else printf '\xff\xff\xff\xff'; fi
+              printf 'Files/'; head -c 250 /dev/zero; } >"$dir/Lunabrik.cfg"
+        done
+        start=(--fail-on-stall --key-ticks 1 --seed "$seed" --wait-for READY --type "$program" --type 'RUN\r')
+        (cd whole && "$headless" "${start[@]}" --ticks "$n" --ticks "$m" --save-state end.lbs --screen >screen.txt) ||
+            fail "seed $seed: the whole run failed"
+        (cd split && "$headless" "${start[@]}" --ticks "$n" --save-state mid.lbs --screen >mid.txt &&
+            [ -s Files/LOG.DAT ] && "$headless" --fail-on-stall --seed "$seed" --load-state mid.lbs --ticks "$m" \
+                --save-state end.lbs --screen >screen.txt) ||
+            fail "seed $seed: the split run failed (or had written nothing to LOG.DAT when saved)"
+        grep -qx "DONE" split/mid.txt && fail "seed $seed: the program ended before the save"
+        [ -s split/Files/LOG.DAT ] || fail "seed $seed: nothing written before the end"
+        cmp -s whole/screen.txt split/screen.txt || fail "seed $seed, $n+$m ticks: the screens differ"
+        cmp -s <(body whole/end.lbs) <(body split/end.lbs) || fail "seed $seed, $n+$m ticks: the machines differ"
+        cmp -s whole/Files/LOG.DAT split/Files/LOG.DAT || fail "seed $seed, $n+$m ticks: LOG.DAT differs"
+    done
+    # The data file gone: its slot is closed and named, the program runs on, nothing is recreated.
+    rm split/Files/LOG.DAT
+    (cd split && "$headless" --load-state mid.lbs --ticks 20 2>err.txt) || fail "loading without LOG.DAT failed"
+    grep -q "LOG.DAT: gone" split/err.txt || fail "the closed slot was not named: $(cat split/err.txt)"
+    [ -e split/Files/LOG.DAT ] && fail "LOG.DAT was made again by a load"
+    # Other ROM images: refused unless forced; a file that is no state: refused.
+    printf 'X' | dd of=split/dev_dos.rom conv=notrunc status=none
+    (cd split && "$headless" --load-state mid.lbs 2>err.txt)
+    [ $? -eq 6 ] || fail "a state of other ROM images was not refused"
+    grep -q -- "--force-state" split/err.txt || fail "no hint of --force-state: $(cat split/err.txt)"
+    (cd split && "$headless" --force-state --load-state mid.lbs --screen >/dev/null) || fail "--force-state did not load"
+    (cd split && "$headless" --load-state font.bin 2>err.txt)
+    [ $? -eq 6 ] && grep -q "not a Lunabrik state" split/err.txt || fail "font.bin loaded as a state: $(cat split/err.txt)"
+    ;;
+
 *)
     echo "unknown case $case_name"
     exit 2

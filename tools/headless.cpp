@@ -10,12 +10,13 @@
 //
 // Exit codes: 0 done, 1 a --wait-for timed out, 2 bad arguments, a missing file or an output that
 // cannot be written, 3 the processor stalled and --fail-on-stall was given, 4 a host file could not
-// be written or created, 5 the --time-limit ran out.
+// be written or created, 5 the --time-limit ran out, 6 a state could not be saved or loaded.
 #include "display/display.h"
 #include "display/picture_files.h"
 #include "host/data_folder.h"
 #include "host/file_io.h"
 #include "host/settings.h"
+#include "system/state.h"
 #include "system/system.h"
 #include "tools/headless_options.h"
 
@@ -178,6 +179,22 @@ int WritePicture(const Action& a) {
     return ExitUsage;
 }
 
+// --save-state and --load-state: said on standard error either way, host files closed by a load
+// named one a line.
+int StateAction(const Action& a) {
+    const StateResult r = a.kind == ActionKind::SaveState
+                              ? SystemSaveState(a.text)
+                              : SystemLoadState(a.text, Opts.force_state);
+    if (!r.ok) {
+        std::fprintf(stderr, "lunabrik-headless: %s%s\n", r.message.c_str(),
+                     r.other_roms ? " Give --force-state to load it anyway." : "");
+        return ExitState;
+    }
+    for (const std::string& slot : r.closed_slots)
+        std::fprintf(stderr, "lunabrik-headless: host file %s\n", slot.c_str());
+    return -1;
+}
+
 int OutputFailed(const char* what) {
     std::fprintf(stderr, "lunabrik-headless: cannot write %s to standard output: %s\n", what,
                  std::strerror(errno));
@@ -208,6 +225,8 @@ int RunActions() {
             break;
         case ActionKind::Pbm:
         case ActionKind::Png: rc = WritePicture(a); break;
+        case ActionKind::SaveState:
+        case ActionKind::LoadState: rc = StateAction(a); break;
         }
         if (rc >= 0) return rc;
     }

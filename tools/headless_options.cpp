@@ -26,6 +26,9 @@ const char* const HelpText =
     "  --screen          print the screen as UTF-8 text, 24 lines\n"
     "  --pbm FILE        write the picture (240 x 240) as PBM\n"
     "  --png FILE        write the picture as PNG\n"
+    "  --save-state FILE save the whole machine to FILE (.lbs)\n"
+    "  --load-state FILE load a saved machine; its host files are opened again by name (a\n"
+    "                    slot whose file is gone or shorter is closed and named)\n"
     "Settings for the whole run, wherever they stand:\n"
     "  --timeout N       ticks a --wait-for may take (default 500)\n"
     "  --instructions N  instructions per tick (default 40000)\n"
@@ -38,13 +41,14 @@ const char* const HelpText =
     "  --seed N          seed of the LD A,R generator (default 0), so runs repeat\n"
     "  --stats           at the end print instructions, T-states, ticks and wall-clock seconds\n"
     "  --time-limit S    end the run after S seconds of wall-clock time (exit 5)\n"
+    "  --force-state     load states saved with other ROM images (refused otherwise)\n"
     "  --help            this text\n"
     "The speed is Lunabrik.cfg's waitstates, as in the desktop program: 0 as fast as possible,\n"
     "N idle iterations before each instruction, -1 a real ABC80 (at most 60,000 T-states, 3 MHz,\n"
     "per tick; with --realtime that is the real pace).\n"
     "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file or an output that\n"
     "cannot be written, 3 stalled, 4 a host file could not be written or created (said on\n"
-    "standard error), 5 time limit reached.\n";
+    "standard error), 5 time limit reached, 6 a state could not be saved or loaded.\n";
 
 // --key [ctrl+][shift+]NAME.
 bool ParseKey(std::string name, KeyStroke& key) {
@@ -205,6 +209,8 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
             Opts.fail_on_stall = true;
         } else if (a == "--stats") {
             Opts.stats = true;
+        } else if (a == "--force-state") {
+            Opts.force_state = true;
         } else if (a == "--dir") {
             if (!value(v) || !*v) return Usage("missing folder after --dir");
             Opts.dir = v;
@@ -245,13 +251,17 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
         } else if (a == "--wait-for") {
             if (!value(v)) return Usage("missing text after --wait-for");
             Opts.actions.push_back({ActionKind::WaitFor, v, 0, {}});
-        } else if (a == "--pbm" || a == "--png") {
+        } else if (a == "--pbm" || a == "--png" || a == "--save-state" || a == "--load-state") {
             if (!value(v) || !*v) return Usage("missing file name after", a.c_str());
             // Named from where the user started the runner, whichever folder it then works in.
             std::string path = v;
             char here[4096];
             if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
-            Opts.actions.push_back({a == "--pbm" ? ActionKind::Pbm : ActionKind::Png, path, 0, {}});
+            const ActionKind kind = a == "--pbm"          ? ActionKind::Pbm
+                                    : a == "--png"        ? ActionKind::Png
+                                    : a == "--save-state" ? ActionKind::SaveState
+                                                          : ActionKind::LoadState;
+            Opts.actions.push_back({kind, path, 0, {}});
         } else {
             return Usage("unknown option", a.c_str());
         }

@@ -12,10 +12,11 @@ constexpr int ExitUsage = 2;
 constexpr int ExitStalled = 3;
 constexpr int ExitHostFileWarning = 4;
 constexpr int ExitTimeLimit = 5;
+constexpr int ExitState = 6;
 
 constexpr long MaxTicks = 100000000; // about 23 days of 20 ms ticks
 
-enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png };
+enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png, SaveState, LoadState };
 
 struct Action {
     ActionKind kind;
@@ -33,6 +34,7 @@ struct Options {
     bool realtime = false;
     bool fail_on_stall = false;
     bool stats = false;
+    bool force_state = false;  // --force-state: load states saved with other ROM images
     const char* dir = nullptr; // --dir
     std::vector<Action> actions;
 };

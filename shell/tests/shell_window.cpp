@@ -291,7 +291,8 @@ TEST(ShellShortcuts, OnlyFreeKeys) {
                 {Qt::Key_F11, 87}, {Qt::Key_F12, 88}, {Qt::Key_Insert, 82}, {Qt::Key_Escape, 1},
                 {Qt::Key_0, 11},   {Qt::Key_1, 2},    {Qt::Key_2, 3},       {Qt::Key_3, 4},
                 {Qt::Key_4, 5},    {Qt::Key_C, 46},   {Qt::Key_V, 47},      {Qt::Key_Pause, 69},
-                {Qt::Key_F9, 67}};
+                {Qt::Key_F9, 67},  {Qt::Key_F5, 63},  {Qt::Key_F6, 64},     {Qt::Key_F7, 65},
+                {Qt::Key_F8, 66}};
     int shortcuts = 0;
     for (QAction* action : window.findChildren<QAction*>()) {
         for (const QKeySequence& seq : action->shortcuts()) {

@@ -1,0 +1,152 @@
+// Saved states in the window: quick slots with their time and picture, loading a state saved
+// with other ROM images asks first, resuming where the user left off, and rewind.
+#include "host/settings.h"
+#include "machine/keyboard.h"
+#include "shell/main_window.h"
+#include "cpu/processor.h"
+#include "system/rewind.h"
+#include "system/state.h"
+#include "system/system.h"
+#include "shell_test_support.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class ShellStates : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        qputenv("XDG_DATA_HOME", (folder.path() + "/data").c_str());
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        qunsetenv("XDG_DATA_HOME");
+    }
+    // Types a line and waits until the screen shows what it printed.
+    void Print(const std::string& text) {
+        window->TypeText(QByteArray::fromStdString("PRINT \"" + text + "\"\r"), "test");
+        ASSERT_TRUE(WaitFor([&] { return ScreenLines(text) >= 2; })) << SystemScreenText();
+    }
+    static int ScreenLines(const std::string& text) {
+        const std::string screen = SystemScreenText();
+        int n = 0;
+        for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1))
+            ++n;
+        return n;
+    }
+    std::string Notice() { return window->NoticeField()->text().toStdString(); }
+};
+
+// A quick slot saves the machine and its menu entries then show the time and a picture; loading
+// it brings the screen back, and the folder is States/ in the per-user data folder.
+TEST_F(ShellStates, QuickSlotsSaveAndLoad) {
+    Start();
+    QAction* load = window->Action("quickLoad2");
+    ASSERT_TRUE(load && window->Action("quickSave2"));
+    EXPECT_FALSE(load->isEnabled()) << "nothing saved in the slot yet";
+    Print("BEFORE");
+    const std::string before = SystemScreenText();
+    window->Action("quickSave2")->trigger();
+    EXPECT_TRUE(QFileInfo(MainWindow::StatesFolder() + "/quick-2.lbs").isFile());
+    EXPECT_TRUE(MainWindow::StatesFolder().startsWith(QString::fromStdString(folder.path())));
+    EXPECT_NE(Notice().find("Saved"), std::string::npos) << Notice();
+    EXPECT_TRUE(load->isEnabled());
+    EXPECT_FALSE(load->icon().isNull());
+    EXPECT_NE(load->text().indexOf(QDate::currentDate().toString("yyyy-MM-dd")), -1)
+        << load->text().toStdString();
+    EXPECT_EQ(window->Action("quickLoad3")->icon().isNull(), true);
+
+    Print("AFTER");
+    load->trigger();
+    EXPECT_NE(Notice().find("Loaded"), std::string::npos) << Notice();
+    EXPECT_EQ(SystemScreenText().find("AFTER"), std::string::npos);
+    EXPECT_NE(SystemScreenText().find("BEFORE"), std::string::npos);
+    // The machine runs on from there: it takes keys again.
+    Print("AGAIN");
+}
+
+// A state saved while text was being typed types on after loading, shown and cancellable as any
+// paste is.
+TEST_F(ShellStates, TypingGoesOnFromALoadedState) {
+    Start();
+    window->Action("pause")->trigger(); // so the text cannot be typed to the end before the save
+    ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
+    window->TypeText("PRINT \"FROM THE STATE\"\r", "test");
+    window->Action("quickSave1")->trigger();
+    window->CancelTyping();
+    ASSERT_FALSE(window->Typing());
+    window->Action("quickLoad1")->trigger();
+    EXPECT_TRUE(window->Typing());
+    EXPECT_TRUE(window->Action("cancelTyping")->isEnabled());
+    window->Action("pause")->trigger();
+    EXPECT_TRUE(WaitFor([&] { return ScreenLines("FROM THE STATE") >= 2; })) << SystemScreenText();
+    EXPECT_TRUE(WaitFor([&] { return !window->Typing(); }));
+}
+
+// A state saved with other ROM images is loaded only when the user says yes.
+TEST_F(ShellStates, OtherRomImagesAskFirst) {
+    Start();
+    Print("SAVED");
+    const QString path = QString::fromStdString(folder.path()) + "/other.lbs";
+    ASSERT_TRUE(window->SaveStateTo(path));
+    Print("LATER");
+    folder.WriteFile("dev_dos.rom", "not the image the state was saved with");
+    for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        bool asked = false;
+        OnModal<QMessageBox>([&](QMessageBox* box) {
+            asked = box->objectName() == "otherRoms";
+            box->done(answer);
+        });
+        EXPECT_EQ(window->LoadStateFrom(path), answer == QMessageBox::Yes);
+        EXPECT_TRUE(asked);
+        EXPECT_EQ(SystemScreenText().find("LATER") == std::string::npos,
+                  answer == QMessageBox::Yes);
+    }
+}
+
+// "Resume where I left off": off by default; when on, Quit saves and the next start loads.
+TEST_F(ShellStates, ResumeWhereILeftOff) {
+    Start();
+    QAction* resume = window->Action("resume");
+    ASSERT_TRUE(resume);
+    EXPECT_FALSE(resume->isChecked());
+    resume->trigger();
+    Print("REMEMBER ME");
+    window->close();
+    window.reset();
+    EXPECT_TRUE(QFileInfo(MainWindow::StatesFolder() + "/resume.lbs").isFile());
+    Start();
+    EXPECT_TRUE(window->Action("resume")->isChecked());
+    EXPECT_GE(ScreenLines("REMEMBER ME"), 2) << SystemScreenText();
+}
+
+// Rewind steps back a second of the machine's time per press and leaves it paused there.
+TEST_F(ShellStates, RewindStepsBackPaused) {
+    Start();
+    const uint64_t start = SystemReadCounts().ticks;
+    ASSERT_TRUE(WaitFor([&] { return RewindSpanTicks() >= 2 * RewindTicksApart; }, 60000));
+    EXPECT_GE(SystemReadCounts().ticks, start);
+    window->Action("rewind")->trigger();
+    EXPECT_TRUE(SystemPaused());
+    EXPECT_TRUE(window->Action("pause")->isChecked());
+    const uint64_t first = SystemReadCounts().ticks;
+    window->Action("rewind")->trigger();
+    const uint64_t second = SystemReadCounts().ticks;
+    EXPECT_LT(second, first);
+    EXPECT_LT(first - second, 2 * RewindTicksApart); // a second, as near as the window looks
+    EXPECT_NE(Notice().find("Rewound"), std::string::npos) << Notice();
+    window->Action("pause")->trigger();
+    EXPECT_FALSE(SystemPaused());
+    EXPECT_TRUE(WaitFor([&] { return SystemReadCounts().ticks > second + 5; }));
+}
+
+} // namespace
