@@ -73,6 +73,7 @@ constexpr uint64_t MaxStepTstates = 1000;
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
+DebugHook DebugHookFn = nullptr;
 std::atomic<bool> Paused{false};
 
 uint32_t RefreshState = 1;
@@ -102,12 +103,13 @@ void StartTickPeriod(const LoopState& s, bool real) {
     RealSpeedPeriod = real;
 }
 
-enum StepResult { Run, Skip, Quit };
+enum StepResult { Run, Skip, Quit, RunChecked };
 
 // The rare part of a step, taken when waitstates is not 0 or a ControlFlags bit is set: the pacing
 // wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET, PAUSE,
 // TICK, HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is left but
 // a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI either.
+// With DEBUG set the debug hook then has its say on the instruction about to run.
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
@@ -123,7 +125,9 @@ enum StepResult { Run, Skip, Quit };
     CpuState.PC = s.pc;
     StepResult result = Run;
     bool paused = false;
-    uint32_t flags = ReadControlFlags();
+    uint32_t raw = ReadControlFlags(); // for the waits, which compare the whole word
+    uint32_t flags = raw & ~DEBUG;
+    uint32_t events = 0;
     for (;;) {
         const bool spent = real && s.tstates - TickStart >= TstatesPerTick;
         if (!flags && !spent) break;
@@ -145,12 +149,13 @@ enum StepResult { Run, Skip, Quit };
                 result = Skip;
                 break;
             }
-            ControlFlags.wait(flags, std::memory_order_acquire);
+            ControlFlags.wait(raw, std::memory_order_acquire);
             paused = false;
         } else if (flags & TICK) {
             StartTickPeriod(s, real);
             Publish(s);
             NmiEntry();
+            events |= DebugTookNmi;
             s.tstates += NmiTstates;
             TicksTaken.store(TicksTaken.load(std::memory_order_relaxed) + 1,
                              std::memory_order_relaxed);
@@ -168,7 +173,7 @@ enum StepResult { Run, Skip, Quit };
                     result = Skip;
                     break;
                 }
-                ControlFlags.wait(flags, std::memory_order_acquire);
+                ControlFlags.wait(raw, std::memory_order_acquire);
                 if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
                     WaitingForTick.store(false, std::memory_order_relaxed);
                     result = Skip;
@@ -177,14 +182,23 @@ enum StepResult { Run, Skip, Quit };
             }
         } else { // KEY
             if (!CpuState.IFF1) break;
+            if (CpuState.IM) events |= DebugTookInterrupt; // mode 0 drops the request
             s.tstates += InterruptAcceptance();
             ClearControlFlags(KEY);
         }
-        flags = ReadControlFlags();
+        raw = ReadControlFlags();
+        flags = raw & ~DEBUG;
     }
     if (result == Run) WaitingForTick.store(false, std::memory_order_relaxed);
     if (!paused && Paused.load(std::memory_order_relaxed))
         Paused.store(false, std::memory_order_relaxed);
+    if (result == Run && (raw & DEBUG) && DebugHookFn) {
+        switch (DebugHookFn(events)) {
+        case DebugVerdict::Execute: break;
+        case DebugVerdict::ExecuteChecked: result = RunChecked; break;
+        case DebugVerdict::Stop: result = Skip; break;
+        }
+    }
     s.pc = CpuState.PC;
     return result;
 }
@@ -193,6 +207,14 @@ enum StepResult { Run, Skip, Quit };
 [[gnu::noinline]] void ExecuteOne(uint16_t& pc, uint64_t& tstates) {
     const uint8_t op = ReadByte(pc++);
     MainTable::Execute(op, pc, tstates);
+}
+
+// Fresh counts, and a look from the key pacer, which measures in T-states.
+LB_INLINE void PeriodicLook(uint16_t pc, uint64_t instructions, uint64_t tstates) {
+    if ((instructions & PublishInterval) == 0) [[unlikely]] {
+        Publish({pc, instructions, tstates});
+        if (PeriodicHook) PeriodicHook();
+    }
 }
 
 // One processor step on the loop's own pc and counters. Only the thread's loop may block.
@@ -206,15 +228,18 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
         pc = s.pc;
         instructions = s.instructions;
         tstates = s.tstates;
+        if (r == RunChecked) {
+            ++instructions;
+            if constexpr (thread_loop) PeriodicLook(pc, instructions, tstates);
+            ExecuteChecked(pc, tstates);
+            CpuState.PC = pc; // the debug hook reads it before the next instruction
+            return Run;
+        }
         if (r != Run) return r;
     }
     ++instructions;
     if constexpr (thread_loop) {
-        // Fresh counts, and a look from the key pacer, which measures in T-states.
-        if ((instructions & PublishInterval) == 0) [[unlikely]] {
-            Publish({pc, instructions, tstates});
-            if (PeriodicHook) PeriodicHook();
-        }
+        PeriodicLook(pc, instructions, tstates);
         const uint8_t op = ReadByte(pc++);
         MainTable::Execute(op, pc, tstates);
     } else {
@@ -246,7 +271,7 @@ void ProcessorReset() {
     s.I = 0;
     s.IFF1 = s.IFF2 = 0;
     s.IM = 0;
-    ControlFlags.fetch_and(QUIT | PAUSE, std::memory_order_acq_rel);
+    ControlFlags.fetch_and(QUIT | PAUSE | DEBUG, std::memory_order_acq_rel);
     RealSpeedPeriod = false; // a real-speed budget starts afresh at the next step
     WaitingForTick.store(false, std::memory_order_relaxed);
     RefreshState = RefreshSeedFixed ? RefreshSeed : uint32_t(std::time(nullptr));
@@ -297,6 +322,8 @@ bool ProcessorStep() { return StepOnce() != Quit; }
 void SetPeriodEndHook(void (*hook)()) { PeriodEndHook = hook; }
 
 void SetPeriodicHook(void (*hook)()) { PeriodicHook = hook; }
+
+void SetDebugHook(DebugHook hook) { DebugHookFn = hook; }
 
 bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
 

@@ -64,7 +64,8 @@ uint64_t SystemTicks();
 // --- Deterministic run, on the caller's thread ---
 // Runs up to `instructions` instructions (fewer when the processor halts, spends a real-speed
 // budget or quits), stepping the pacer between them, then the tick: TICK and a frame rendered.
-// False once QUIT was seen.
+// A pause (or a debugger stop) ends the period early without the tick; the next call first runs
+// what was left of that period, then ticks. False once QUIT was seen.
 bool SystemRunTick(long instructions);
 
 // --- Control, from any thread ---
@@ -94,6 +95,11 @@ bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]);
 // The picture of the screen as it is now: rendered on the caller's thread when the machine's
 // threads are not running, else the last frame drawn (at most one tick old).
 void SystemPicture(uint8_t (*frame)[FrameLineBytes]);
+// Draws a frame of the screen as it is now and hands it on as a tick's frame would be (from the
+// RenderThread when the threads run, else at once on the caller's thread). For a machine that
+// stopped between ticks: the debugger calls it at a stop.
+void SystemRefreshPicture();
+
 // The screen as 24 lines of UTF-8 text (Swedish letters as themselves, mosaic as sextants).
 std::string SystemScreenText();
 

@@ -1,0 +1,59 @@
+// The checked variant of the instruction tables, used only while the debugger watches memory or
+// ports: the same tables compiled once more inside a namespace whose byte, word and port access
+// report every data access to the access hook before (reads) or after (writes) it happens. The
+// plain tables in processor.cpp are untouched, so the fast path pays nothing for this.
+#include "cpu/bus.h"
+#include "cpu/cpu_state.h"
+#include "cpu/processor.h"
+
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+AccessHook Hook = nullptr;
+} // namespace
+
+void SetAccessHook(AccessHook hook) { Hook = hook; }
+
+namespace Checked {
+
+// Unqualified calls in the tables below find these before the global ones.
+inline uint8_t ReadByte(uint16_t address) {
+    const uint8_t v = ::ReadByte(address);
+    Hook(address, AccessRead, v);
+    return v;
+}
+inline void WriteByte(uint16_t address, uint8_t value) {
+    ::WriteByte(address, value);
+    Hook(address, AccessWrite, value);
+}
+inline uint16_t ReadWord(uint16_t address) {
+    return uint16_t(ReadByte(address) | ReadByte(uint16_t(address + 1)) << 8);
+}
+inline void WriteWord(uint16_t address, uint16_t value) {
+    WriteByte(address, uint8_t(value));
+    WriteByte(uint16_t(address + 1), uint8_t(value >> 8));
+}
+inline uint8_t PortRead(uint8_t port) {
+    const uint8_t v = ::PortRead(port);
+    Hook(port, AccessIn, v);
+    return v;
+}
+inline uint16_t PortWrite(uint8_t port, uint8_t value, PortRegisters registers) {
+    Hook(port, AccessOut, value); // before: the host file service may change memory and HL
+    return ::PortWrite(port, value, registers);
+}
+
+// clang-format off
+#include "cpu/main_table.h"
+// clang-format on
+
+} // namespace Checked
+
+void ExecuteChecked(uint16_t& pc, uint64_t& tstates) {
+    const uint8_t op = ::ReadByte(pc++); // the opcode fetch is not a data access
+    Checked::MainTable::Execute(op, pc, tstates);
+}
