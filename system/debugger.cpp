@@ -123,7 +123,8 @@ void WriteRegister(int index, uint32_t v) {
 struct Slot {
     bool used = false;
     Breakpoint b;
-    int reg = -1; // the condition's register index
+    int reg = -1;                 // the condition's register index
+    uint16_t curline = 0, tp = 0; // a BASIC line breakpoint: where the BASIC keeps them
     std::atomic<uint32_t> hits{0};
     std::atomic<bool> spent{false}; // a temporary breakpoint that fired
 };
@@ -239,7 +240,20 @@ bool Compare(CompareOp op, uint32_t a, uint32_t b) {
     }
 }
 
+// The BASIC starts line n: the line being run is n and the text pointer stands at its first
+// statement (only spaces before it).
+bool AtBasicLineStart(const Slot& s) {
+    const uint16_t line = ReadWord(s.curline);
+    if (!line || ReadWord(uint16_t(line + 2)) != uint16_t(s.b.basic_line)) return false;
+    const uint16_t tp = ReadWord(s.tp);
+    uint16_t a = uint16_t(line + 4);
+    for (int i = 0; i < 256 && a != tp; ++i, ++a)
+        if (ReadByte(a) != ' ') return false;
+    return a == tp;
+}
+
 bool ConditionHolds(const Slot& s) {
+    if (s.b.basic_line >= 0 && !AtBasicLineStart(s)) return false;
     const BreakCondition& c = s.b.condition;
     if (!c.active) return true;
     const uint32_t v = c.memory ? ReadByte(c.address) : ReadRegister(s.reg);
@@ -265,7 +279,7 @@ void Stop(StopReason reason, int id, uint16_t address = 0, uint8_t value = 0) {
     const bool watch = reason == StopReason::Watch || reason == StopReason::Io;
     LastStop = StopInfo{reason, id, CpuState.PC, address, value, 0};
     Run.goal = Goal::None;
-    Run.skip_armed = !watch;
+    Run.skip_armed = !watch && reason != StopReason::Pause; // a pause looked at nothing yet
     Run.skip_pc = CpuState.PC;
     PauseRequested.store(false, std::memory_order_relaxed);
     SystemPause(true);
@@ -463,6 +477,10 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
         reg = RegisterIndex(b.condition.reg);
         if (reg < 0) return fail("unknown register in the condition");
     }
+    uint16_t curline = 0, tp = 0;
+    if (b.basic_line >= 0 &&
+        (!DebugSymbolAddress("curline", curline) || !DebugSymbolAddress("tp", tp)))
+        return fail("the free BASIC's symbols (curline, tp) are not loaded");
     Hold hold;
     Slot* free_slot = nullptr;
     for (auto& s : Slots) {
@@ -474,6 +492,8 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
     free_slot->b.id = NextId++;
     if (!ranged) free_slot->b.length = 1;
     free_slot->reg = reg;
+    free_slot->curline = curline;
+    free_slot->tp = tp;
     free_slot->hits.store(0, std::memory_order_relaxed);
     free_slot->spent.store(false, std::memory_order_relaxed);
     free_slot->used = true;
@@ -595,8 +615,12 @@ bool DebugRunTo(uint16_t address) {
 }
 
 void DebugPause() {
-    if (!Attached.load(std::memory_order_relaxed) || ProcessorStandsStill()) return;
-    PauseRequested.store(true, std::memory_order_relaxed);
+    if (!Attached.load(std::memory_order_relaxed)) return;
+    if (!SystemRunning()) { // between ticks: nothing runs, so stop right here
+        if (!SystemPaused()) Stop(StopReason::Pause, 0);
+        return;
+    }
+    if (!ProcessorStandsStill()) PauseRequested.store(true, std::memory_order_relaxed);
 }
 
 uint64_t DebugStopSerial() { return StopSerial.load(std::memory_order_acquire); }
@@ -835,7 +859,27 @@ void DebugClearSymbols() {
 
 bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
     const std::string dir = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    return DebugLoadSymbols(dir + "basic.sym", report);
+    SymbolLoadReport r;
+    auto fail = [&](const std::string& why) {
+        r.error = why;
+        if (report) *report = r;
+        return false;
+    };
+    // The first line names the basic.rom the symbols belong to: "; basic.rom fnv1a 0x12345678".
+    FILE* sym = std::fopen((dir + "basic.rom.sym").c_str(), "r");
+    if (!sym) return fail("no basic.rom.sym in " + dir);
+    unsigned expected = 0;
+    const int got = std::fscanf(sym, "; basic.rom fnv1a %x", &expected);
+    std::fclose(sym);
+    if (got != 1) return fail("basic.rom.sym does not name its basic.rom");
+    FILE* rom = std::fopen((dir + "basic.rom").c_str(), "rb");
+    if (!rom) return fail("no basic.rom in " + dir);
+    uint32_t h = 2166136261u; // FNV-1a, as the ROM build computes it
+    for (int c; (c = std::fgetc(rom)) != EOF;)
+        h = (h ^ uint8_t(c)) * 16777619u;
+    std::fclose(rom);
+    if (h != expected) return fail("basic.rom is not the free BASIC that basic.rom.sym describes");
+    return DebugLoadSymbols(dir + "basic.rom.sym", report);
 }
 
 bool DebugSymbolAddress(const std::string& name, uint16_t& address) {
@@ -866,3 +910,158 @@ std::string DebugSymbolize(uint16_t address) {
 }
 
 size_t DebugSymbolCount() { return SymbolsByAddress.size(); }
+
+// ---- The free BASIC ---------------------------------------------------------------------------
+
+namespace {
+
+// The BASIC's variable tables, found through its symbols: one entry per name A-Z, A0-Z9.
+constexpr int BasicNames = 26 * 11;
+
+struct BasicLayout {
+    uint16_t curline, nums, ints, strs, arrays, mem, heap_top;
+};
+
+bool FindBasic(BasicLayout& l, std::string* error) {
+    const char* names[] = {"curline", "nums", "ints", "strs", "arrays", "mem", "heap_top"};
+    uint16_t* slots[] = {&l.curline, &l.nums, &l.ints, &l.strs, &l.arrays, &l.mem, &l.heap_top};
+    for (int i = 0; i < 7; ++i)
+        if (!DebugSymbolAddress(names[i], *slots[i])) {
+            if (error)
+                *error = std::string("the free BASIC's symbol ") + names[i] +
+                         " is not loaded (load basic.rom.sym)";
+            return false;
+        }
+    return true;
+}
+
+uint16_t PeekWord(uint16_t a) {
+    return uint16_t(ReadMemoryShared(a) | ReadMemoryShared(uint16_t(a + 1)) << 8);
+}
+
+std::string BasicName(int v) {
+    std::string name(1, char('A' + v / 11));
+    if (v % 11) name += char('0' + v % 11 - 1);
+    return name;
+}
+
+std::string FormatNumber(float f) {
+    char text[32];
+    if (f == float(int32_t(f)) && f > -1e7f && f < 1e7f)
+        std::snprintf(text, sizeof text, "%d", int(f));
+    else
+        std::snprintf(text, sizeof text, "%.7g", double(f));
+    return text;
+}
+
+float PeekFloat(uint16_t a) {
+    uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i)
+        bits = bits << 8 | ReadMemoryShared(uint16_t(a + i));
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// A string's text as the program would print it, in quotes; codes outside ASCII as \xHH.
+std::string QuoteBasicText(uint16_t a, uint8_t length) {
+    std::string text = "\"";
+    for (int i = 0; i < length; ++i) {
+        const uint8_t c = ReadMemoryShared(uint16_t(a + i));
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            text += char(c);
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            text += esc;
+        }
+    }
+    return text + "\"";
+}
+
+} // namespace
+
+int DebugBasicBreak(uint32_t line, std::string* error) {
+    if (line < 1 || line > 65535) {
+        if (error) *error = "a BASIC line is 1-65535";
+        return 0;
+    }
+    uint16_t statement;
+    if (!DebugSymbolAddress("statement", statement)) {
+        if (error) *error = "the free BASIC's symbol statement is not loaded (load basic.rom.sym)";
+        return 0;
+    }
+    Breakpoint b;
+    b.kind = BreakKind::Execute;
+    b.address = statement;
+    b.basic_line = int32_t(line);
+    b.label = "BASIC line " + std::to_string(line);
+    return DebugAddBreakpoint(b, error);
+}
+
+int32_t DebugBasicCurrentLine() {
+    uint16_t curline;
+    if (!DebugSymbolAddress("curline", curline)) return -1;
+    const uint16_t line = PeekWord(curline);
+    return line ? PeekWord(uint16_t(line + 2)) : -1;
+}
+
+bool DebugBasicVariables(std::vector<BasicVariable>& out, std::string* error) {
+    out.clear();
+    BasicLayout l;
+    if (!FindBasic(l, error)) return false;
+    const uint16_t heap_top = PeekWord(l.heap_top);
+    // A string or an array lies between the program's start and the end of the variables.
+    auto inside = [&](uint16_t a, uint32_t n) {
+        return a >= l.mem && uint32_t(a) + n <= heap_top && heap_top > l.mem;
+    };
+    auto damaged = [&](const std::string& name) {
+        if (error) *error = "the BASIC's variable " + name + " points outside its memory";
+        out.clear();
+        return false;
+    };
+    for (int v = 0; v < BasicNames; ++v) {
+        const std::string name = BasicName(v);
+        const float f = PeekFloat(uint16_t(l.nums + 4 * v));
+        if (f != 0) out.push_back({name, FormatNumber(f)});
+        const int16_t i = int16_t(PeekWord(uint16_t(l.ints + 2 * v)));
+        if (i) out.push_back({name + "%", std::to_string(i)});
+        const uint16_t s = PeekWord(uint16_t(l.strs + 2 * v));
+        if (s) {
+            // [room][length][text]
+            if (!inside(s, 2)) return damaged(name + "$");
+            const uint8_t room = ReadMemoryShared(s), length = ReadMemoryShared(uint16_t(s + 1));
+            if (length > room || !inside(s, 2u + room)) return damaged(name + "$");
+            out.push_back({name + "$", QuoteBasicText(uint16_t(s + 2), length)});
+        }
+        static const char* const suffix[3] = {"", "%", "$"};
+        for (int kind = 0; kind < 3; ++kind) {
+            const uint16_t a = PeekWord(uint16_t(l.arrays + 2 * (kind * BasicNames + v)));
+            if (!a) continue;
+            const std::string array = name + suffix[kind] + "()";
+            // [n1 (2)][n2 (2)][room] then n1 * n2 elements
+            if (!inside(a, 5)) return damaged(array);
+            const uint16_t n1 = PeekWord(a), n2 = PeekWord(uint16_t(a + 2));
+            const uint8_t room = ReadMemoryShared(uint16_t(a + 4));
+            const uint32_t size = kind == 0 ? 4 : kind == 1 ? 2 : room + 1u;
+            if (!n1 || !n2 || !inside(a, 5 + uint32_t(n1) * n2 * size)) return damaged(array);
+            std::string value = "(" + std::to_string(n1 - 1);
+            if (n2 > 1) value += "," + std::to_string(n2 - 1);
+            value += "):";
+            const uint32_t shown = std::min<uint32_t>(uint32_t(n1) * n2, 8);
+            for (uint32_t e = 0; e < shown; ++e) {
+                const uint16_t at = uint16_t(a + 5 + e * size);
+                value += e ? ", " : " ";
+                if (kind == 0)
+                    value += FormatNumber(PeekFloat(at));
+                else if (kind == 1)
+                    value += std::to_string(int16_t(PeekWord(at)));
+                else
+                    value += QuoteBasicText(uint16_t(at + 1), std::min(ReadMemoryShared(at), room));
+            }
+            if (uint32_t(n1) * n2 > shown) value += ", ...";
+            out.push_back({array, value});
+        }
+    }
+    return true;
+}

@@ -73,6 +73,7 @@ struct Breakpoint {
     BreakCondition condition;
     uint32_t hits = 0; // times it fired
     std::string label; // what a front end shows beside it (e.g. "BASIC line 20"), may be empty
+    int32_t basic_line = -1; // set by DebugBasicBreak: fires only as the BASIC starts this line
 };
 
 constexpr size_t MaxBreakpoints = 1024;
@@ -185,8 +186,9 @@ struct SymbolLoadReport {
 // skipped and counted. A name loaded again takes the new address. False when unreadable.
 bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report = nullptr);
 void DebugClearSymbols();
-// The symbols of our own ROMs, written by the ROM build beside the images (basic.sym): loaded from
-// the folder of basic.rom when found. False when there is none.
+// The symbols of our own ROM, written by the ROM build beside the images (basic.rom.sym): loaded
+// from folder when its basic.rom is the one they describe (the file names it by a hash). False
+// with report->error otherwise (no file, or a basic.rom of another origin).
 bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report = nullptr);
 bool DebugSymbolAddress(const std::string& name, uint16_t& address); // case-sensitive
 // The symbol at address exactly, or empty.
@@ -201,17 +203,20 @@ size_t DebugSymbolCount();
 // or a file that names them), so they work only with our ROM: with another BASIC they answer an
 // error.
 
-// Adds an execution breakpoint that fires when the BASIC starts to execute program line `line`
-// (the machine stops at the entry of the interpreter's statement loop with that line current).
-// Returns the id (label "BASIC line N"), or 0 with error.
+// Adds an execution breakpoint that fires when the BASIC starts to execute program line `line`:
+// the machine stops at the entry of the interpreter's statement routine, about to run the line's
+// first statement (again at every pass of a loop). Returns the id (label "BASIC line N"), or 0
+// with error.
 int DebugBasicBreak(uint32_t line, std::string* error = nullptr);
 // The line the BASIC is executing, or -1 (direct mode, not running, or unknown).
 int32_t DebugBasicCurrentLine();
 
 struct BasicVariable {
-    std::string name;  // as the program spells it: "A", "B1", "N$", "X(" for an array
-    std::string value; // "12", "-0.5", "\"HELLO\"", an array as its dimensions "DIM X(10)"
+    std::string name;  // as the program spells it: "A", "B1", "I%", "N$", "X()" for an array
+    std::string value; // "12", "-0.5", "\"HELLO\"", an array as "(10,3): 1, 2, 0, ..."
 };
-// The program's variables in the order the BASIC created them. False with error when the BASIC's
-// symbols are not loaded or its tables look damaged (never reads past them).
+// The program's variables: numbers and integers that are not 0 (the BASIC keeps every name's
+// number, so an unused one cannot be told from a 0), strings and arrays that exist; by name, then
+// number, integer, string. False with error when the BASIC's symbols are not loaded or its tables
+// look damaged (nothing is read past the variable area).
 bool DebugBasicVariables(std::vector<BasicVariable>& out, std::string* error = nullptr);

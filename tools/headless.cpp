@@ -10,13 +10,15 @@
 //
 // Exit codes: 0 done, 1 a --wait-for timed out, 2 bad arguments, a missing file or an output that
 // cannot be written, 3 the processor stalled and --fail-on-stall was given, 4 a host file could not
-// be written or created, 5 the --time-limit ran out.
+// be written or created, 5 the --time-limit ran out. With --control or --script the commands of
+// the control protocol follow the actions (tools/control.h).
 #include "display/display.h"
 #include "display/picture_files.h"
 #include "host/data_folder.h"
 #include "host/file_io.h"
 #include "host/settings.h"
 #include "system/system.h"
+#include "tools/control.h"
 #include "tools/headless_options.h"
 
 #include <atomic>
@@ -27,12 +29,15 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <functional>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 Options Opts;
-long TickCount = 0; // ticks run so far, on the main thread
+std::string StartFolder; // where the runner was started: relative paths in commands start here
+long TickCount = 0;      // ticks run so far, on the main thread
 
 // Host file failures the guest cannot be told about (a full disk, a refused create): each is said
 // on standard error as it is seen, and the run ends with ExitHostFileWarning.
@@ -214,6 +219,23 @@ int RunActions() {
     return ExitDone;
 }
 
+// --control or --script: the commands after the actions, on the same machine and ticks.
+int RunSession() {
+    ControlRunner runner{
+        [](long n, const std::function<bool()>& done) { return RunTicksUntil(n, done); },
+        StartFolder};
+    if (Opts.script.empty()) return RunControlSession(stdin, stdout, runner, false);
+    std::FILE* in = std::fopen(Opts.script.c_str(), "r");
+    if (!in) {
+        std::fprintf(stderr, "lunabrik-headless: cannot read %s: %s\n", Opts.script.c_str(),
+                     std::strerror(errno));
+        return ExitUsage;
+    }
+    const int rc = RunControlSession(in, stdout, runner, true);
+    std::fclose(in);
+    return rc;
+}
+
 int MissingFile(const char* name, const DataFolderReport& folder) {
     std::fprintf(stderr, "lunabrik-headless: %s\n",
                  MissingImageMessage(name, folder.looked_in).c_str());
@@ -226,6 +248,8 @@ int main(int argc, char** argv) {
     int rc = ParseArguments(argc, argv, Opts);
     if (rc >= 0) return rc;
 
+    char here[4096];
+    if (getcwd(here, sizeof here)) StartFolder = here;
     DataFolderReport folder;
     if (!EnterDataFolder(Opts.dir, folder)) {
         std::fprintf(stderr, "lunabrik-headless: %s\n", folder.error.c_str());
@@ -246,6 +270,7 @@ int main(int argc, char** argv) {
     SystemWatchStalls(true);
     if (Opts.realtime) SystemStart(nullptr, nullptr);
     rc = RunActions();
+    if (rc == ExitDone && (Opts.control || !Opts.script.empty())) rc = RunSession();
     SystemStop();
     StopWatchdog();
     ReportHostFileWarnings();

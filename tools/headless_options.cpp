@@ -26,6 +26,10 @@ const char* const HelpText =
     "  --screen          print the screen as UTF-8 text, 24 lines\n"
     "  --pbm FILE        write the picture (240 x 240) as PBM\n"
     "  --png FILE        write the picture as PNG\n"
+    "  --control         then take commands, one JSON object a line, from standard input and\n"
+    "                    answer each with one JSON line (see docs/debugger.md)\n"
+    "  --script FILE     then run the commands of FILE the same way (exit: the last failed\n"
+    "                    command's code, 0 when all succeeded)\n"
     "Settings for the whole run, wherever they stand:\n"
     "  --timeout N       ticks a --wait-for may take (default 500)\n"
     "  --instructions N  instructions per tick (default 40000)\n"
@@ -45,6 +49,8 @@ const char* const HelpText =
     "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file or an output that\n"
     "cannot be written, 3 stalled, 4 a host file could not be written or created (said on\n"
     "standard error), 5 time limit reached.\n";
+
+} // namespace
 
 // --key [ctrl+][shift+]NAME.
 bool ParseKey(std::string name, KeyStroke& key) {
@@ -90,6 +96,8 @@ bool ParseKey(std::string name, KeyStroke& key) {
     key.control = key.control || ctrl;
     return true;
 }
+
+namespace {
 
 // A whole decimal number within [minimum, maximum]; anything else (sign in the wrong place,
 // trailing text, out of range) is refused.
@@ -245,6 +253,14 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
         } else if (a == "--wait-for") {
             if (!value(v)) return Usage("missing text after --wait-for");
             Opts.actions.push_back({ActionKind::WaitFor, v, 0, {}});
+        } else if (a == "--control") {
+            Opts.control = true;
+        } else if (a == "--script") {
+            if (!value(v) || !*v) return Usage("missing file name after --script");
+            std::string path = v;
+            char here[4096];
+            if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
+            Opts.script = path;
         } else if (a == "--pbm" || a == "--png") {
             if (!value(v) || !*v) return Usage("missing file name after", a.c_str());
             // Named from where the user started the runner, whichever folder it then works in.
