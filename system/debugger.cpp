@@ -417,6 +417,13 @@ bool Resume(Goal goal) {
     Run.goal = goal;
     Run.started = false;
     Run.prev_return = false;
+    // The instruction the machine stands at runs first without firing its execution breakpoint
+    // (also when PC was set meanwhile); after a watch the next instruction was never looked at.
+    if (LastStop.reason != StopReason::Watch && LastStop.reason != StopReason::Io) {
+        Run.skip_armed = true;
+        Run.skip_pc = CpuState.PC;
+    }
+    LastStop.reason = StopReason::None;
     SystemPause(false);
     return true;
 }
