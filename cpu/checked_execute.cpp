@@ -1,6 +1,7 @@
 // The checked variant of the instruction tables, used only while the debugger watches memory or
 // ports: the same tables compiled once more inside a namespace whose byte, word and port access
-// report every data access to the access hook before (reads) or after (writes) it happens. The
+// report each watched data access to the access hook (a write once done, an OUT before the port
+// acts). The
 // plain tables in processor.cpp are untouched, so the fast path pays nothing for this.
 #include "cpu/bus.h"
 #include "cpu/cpu_state.h"
@@ -11,6 +12,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+uint8_t WatchedAddresses[MemorySize];
+uint8_t WatchedPorts[256];
 
 namespace {
 AccessHook Hook = nullptr;
@@ -23,12 +27,14 @@ namespace Checked {
 // Unqualified calls in the tables below find these before the global ones.
 inline uint8_t ReadByte(uint16_t address) {
     const uint8_t v = ::ReadByte(address);
-    Hook(address, AccessRead, v);
+    if (WatchedAddresses[address] & AccessRead) [[unlikely]]
+        Hook(address, AccessRead, v);
     return v;
 }
 inline void WriteByte(uint16_t address, uint8_t value) {
     ::WriteByte(address, value);
-    Hook(address, AccessWrite, value);
+    if (WatchedAddresses[address] & AccessWrite) [[unlikely]]
+        Hook(address, AccessWrite, value);
 }
 inline uint16_t ReadWord(uint16_t address) {
     return uint16_t(ReadByte(address) | ReadByte(uint16_t(address + 1)) << 8);
@@ -39,11 +45,13 @@ inline void WriteWord(uint16_t address, uint16_t value) {
 }
 inline uint8_t PortRead(uint8_t port) {
     const uint8_t v = ::PortRead(port);
-    Hook(port, AccessIn, v);
+    if (WatchedPorts[port] & AccessIn) [[unlikely]]
+        Hook(port, AccessIn, v);
     return v;
 }
 inline uint16_t PortWrite(uint8_t port, uint8_t value, PortRegisters registers) {
-    Hook(port, AccessOut, value); // before: the host file service may change memory and HL
+    if (WatchedPorts[port] & AccessOut) [[unlikely]] // before: the host file service may
+        Hook(port, AccessOut, value);                // change memory and HL
     return ::PortWrite(port, value, registers);
 }
 

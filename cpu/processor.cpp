@@ -223,6 +223,20 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
+        if (flags == DEBUG && waitstates == 0 && DebugHookFn) { // the debugger alone: no poll
+            CpuState.PC = pc;
+            switch (DebugHookFn(0)) {
+            case DebugVerdict::Execute: break;
+            case DebugVerdict::ExecuteChecked:
+                ++instructions;
+                if constexpr (thread_loop) PeriodicLook(pc, instructions, tstates);
+                ExecuteChecked(pc, tstates);
+                CpuState.PC = pc;
+                return Run;
+            case DebugVerdict::Stop: return Skip;
+            }
+            goto execute;
+        }
         LoopState s{pc, instructions, tstates};
         StepResult r = Service(s, waitstates, thread_loop);
         pc = s.pc;
@@ -237,6 +251,7 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
         }
         if (r != Run) return r;
     }
+execute:
     ++instructions;
     if constexpr (thread_loop) {
         PeriodicLook(pc, instructions, tstates);

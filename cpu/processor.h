@@ -127,12 +127,16 @@ using DebugHook = DebugVerdict (*)(uint32_t events);
 // Set while the processor does not run (before the thread starts, or while it is paused).
 void SetDebugHook(DebugHook hook);
 
-// Kinds of data access reported by the checked tables; address is the port for AccessIn/Out.
-// Operand fetches from the instruction stream are reported as reads too (the opcode byte is not).
+// Kinds of data access the checked tables watch; address is the port for AccessIn/Out. Operand
+// fetches from the instruction stream are reads too (the opcode byte is not).
 constexpr uint8_t AccessRead = 0x01;
 constexpr uint8_t AccessWrite = 0x02;
 constexpr uint8_t AccessIn = 0x04;
 constexpr uint8_t AccessOut = 0x08;
+// Which kinds of access to each address and port the access hook hears of (the debugger fills
+// them while the processor stands still); every other access passes unreported.
+extern uint8_t WatchedAddresses[0x10000];
+extern uint8_t WatchedPorts[256];
 using AccessHook = void (*)(uint16_t address, uint8_t kind, uint8_t value);
 void SetAccessHook(AccessHook hook);
 // One instruction at pc through the checked tables (cpu/checked_execute.cpp); adds its T-states.

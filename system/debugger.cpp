@@ -131,10 +131,11 @@ struct Slot {
 std::array<Slot, MaxBreakpoints> Slots;
 int NextId = 1;
 
-// Per address and port: which kinds are set and enabled (rebuilt after every change).
+// Per address: an enabled execution breakpoint is set there (rebuilt after every change, with
+// the processor's WatchedAddresses and WatchedPorts).
 uint8_t ExecMap[MemorySize];
-uint8_t WatchMap[MemorySize]; // AccessRead | AccessWrite
-uint8_t PortMap[256];         // AccessIn | AccessOut
+uint8_t (&WatchMap)[MemorySize] = WatchedAddresses; // AccessRead | AccessWrite
+uint8_t (&PortMap)[256] = WatchedPorts;             // AccessIn | AccessOut
 bool AnyWatch = false;
 bool AnyNmi = false, AnyInterrupt = false;
 
@@ -313,9 +314,24 @@ void TraceLine(uint16_t pc) {
     std::fprintf(Trace, "0x%04X  %-12s %s\n", pc, hex, d.text);
 }
 
+// What the hook does for an instruction that runs.
+inline DebugVerdict Executes(uint16_t pc) {
+    History[HistoryCount++ % PcHistorySize] = pc;
+    if (Trace) TraceLine(pc);
+    if (!AnyWatch) return DebugVerdict::Execute;
+    Run.insn_pc = pc;
+    Run.insn_len = 0; // found when a watched read needs it
+    Run.watch_fired = false;
+    return DebugVerdict::ExecuteChecked;
+}
+
 // The hook, before every instruction while attached (processor thread).
 DebugVerdict OnStep(uint32_t events) {
     const uint16_t pc = CpuState.PC;
+    // Most instructions: no breakpoint here, no interrupt taken, no goal, no pause asked for.
+    if (!(ExecMap[pc] | events | uint8_t(Run.goal) | Run.skip_armed) &&
+        !PauseRequested.load(std::memory_order_relaxed)) [[likely]]
+        return Executes(pc);
     const bool skip = Run.skip_armed && Run.skip_pc == pc;
     Run.skip_armed = false;
     if (PauseRequested.load(std::memory_order_relaxed)) {
@@ -364,13 +380,7 @@ DebugVerdict OnStep(uint32_t events) {
         break;
     }
     Run.started = true;
-    History[HistoryCount++ % PcHistorySize] = pc;
-    if (Trace) TraceLine(pc);
-    if (!AnyWatch) return DebugVerdict::Execute;
-    Run.insn_pc = pc;
-    Run.insn_len = InstructionLength(pc);
-    Run.watch_fired = false;
-    return DebugVerdict::ExecuteChecked;
+    return Executes(pc);
 }
 
 // Every data access of an instruction the checked tables execute (processor thread).
@@ -389,7 +399,10 @@ void OnAccess(uint16_t address, uint8_t kind, uint8_t value) {
     }
     if (!(WatchMap[address] & kind)) return;
     // Operand bytes of the instruction itself are fetches, not data.
-    if (kind == AccessRead && uint16_t(address - Run.insn_pc) < Run.insn_len) return;
+    if (kind == AccessRead) {
+        if (!Run.insn_len) Run.insn_len = InstructionLength(Run.insn_pc);
+        if (uint16_t(address - Run.insn_pc) < Run.insn_len) return;
+    }
     if (Slot* s = Fire([&](const Breakpoint& b) {
             if (b.kind == BreakKind::Execute || b.kind == BreakKind::PortIn ||
                 b.kind == BreakKind::PortOut || b.kind == BreakKind::Interrupt ||
