@@ -103,7 +103,24 @@ void StartTickPeriod(const LoopState& s, bool real) {
     RealSpeedPeriod = real;
 }
 
-enum StepResult { Run, Skip, Quit, RunChecked };
+enum StepResult { Run, Skip, Quit };
+
+// The debug hook's verdict on the instruction at CpuState.PC: Run to let the step execute it as
+// usual; an instruction for the checked tables is executed here (counted and published as the
+// step would) and the step then executes nothing (Skip), as it does when the debugger stops.
+StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop) {
+    if (verdict == DebugVerdict::Execute) return Run;
+    if (verdict == DebugVerdict::Stop) return Skip;
+    ++s.instructions;
+    if (thread_loop && (s.instructions & PublishInterval) == 0) {
+        Publish(s);
+        if (PeriodicHook) PeriodicHook();
+    }
+    uint16_t pc = CpuState.PC;
+    ExecuteChecked(pc, s.tstates);
+    CpuState.PC = s.pc = pc;
+    return Skip;
+}
 
 // The rare part of a step, taken when waitstates is not 0 or a ControlFlags bit is set: the pacing
 // wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET, PAUSE,
@@ -111,6 +128,11 @@ enum StepResult { Run, Skip, Quit, RunChecked };
 // a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI either.
 // With DEBUG set the debug hook then has its say on the instruction about to run.
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
+    if (waitstates == 0 && ReadControlFlags() == DEBUG && DebugHookFn) {
+        // The debugger alone: nothing to poll, only its look at the instruction.
+        CpuState.PC = s.pc;
+        return Debug(s, DebugHookFn(0), may_block);
+    }
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
     // Switched to or from real speed: a fresh period. At real speed every step comes here, so a
@@ -192,14 +214,9 @@ enum StepResult { Run, Skip, Quit, RunChecked };
     if (result == Run) WaitingForTick.store(false, std::memory_order_relaxed);
     if (!paused && Paused.load(std::memory_order_relaxed))
         Paused.store(false, std::memory_order_relaxed);
-    if (result == Run && (raw & DEBUG) && DebugHookFn) {
-        switch (DebugHookFn(events)) {
-        case DebugVerdict::Execute: break;
-        case DebugVerdict::ExecuteChecked: result = RunChecked; break;
-        case DebugVerdict::Stop: result = Skip; break;
-        }
-    }
     s.pc = CpuState.PC;
+    if (result == Run && (raw & DEBUG) && DebugHookFn)
+        return Debug(s, DebugHookFn(events), may_block);
     return result;
 }
 
@@ -209,52 +226,26 @@ enum StepResult { Run, Skip, Quit, RunChecked };
     MainTable::Execute(op, pc, tstates);
 }
 
-// Fresh counts, and a look from the key pacer, which measures in T-states.
-LB_INLINE void PeriodicLook(uint16_t pc, uint64_t instructions, uint64_t tstates) {
-    if ((instructions & PublishInterval) == 0) [[unlikely]] {
-        Publish({pc, instructions, tstates});
-        if (PeriodicHook) PeriodicHook();
-    }
-}
-
 // One processor step on the loop's own pc and counters. Only the thread's loop may block.
 template <bool thread_loop>
 LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
     const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
-        if (flags == DEBUG && waitstates == 0 && DebugHookFn) { // the debugger alone: no poll
-            CpuState.PC = pc;
-            switch (DebugHookFn(0)) {
-            case DebugVerdict::Execute: break;
-            case DebugVerdict::ExecuteChecked:
-                ++instructions;
-                if constexpr (thread_loop) PeriodicLook(pc, instructions, tstates);
-                ExecuteChecked(pc, tstates);
-                CpuState.PC = pc;
-                return Run;
-            case DebugVerdict::Stop: return Skip;
-            }
-            goto execute;
-        }
         LoopState s{pc, instructions, tstates};
         StepResult r = Service(s, waitstates, thread_loop);
         pc = s.pc;
         instructions = s.instructions;
         tstates = s.tstates;
-        if (r == RunChecked) {
-            ++instructions;
-            if constexpr (thread_loop) PeriodicLook(pc, instructions, tstates);
-            ExecuteChecked(pc, tstates);
-            CpuState.PC = pc; // the debug hook reads it before the next instruction
-            return Run;
-        }
         if (r != Run) return r;
     }
-execute:
     ++instructions;
     if constexpr (thread_loop) {
-        PeriodicLook(pc, instructions, tstates);
+        // Fresh counts, and a look from the key pacer, which measures in T-states.
+        if ((instructions & PublishInterval) == 0) [[unlikely]] {
+            Publish({pc, instructions, tstates});
+            if (PeriodicHook) PeriodicHook();
+        }
         const uint8_t op = ReadByte(pc++);
         MainTable::Execute(op, pc, tstates);
     } else {
