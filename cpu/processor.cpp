@@ -73,7 +73,9 @@ constexpr uint64_t MaxStepTstates = 1000;
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
-DebugHook DebugHookFn = nullptr;
+// Never null: DEBUG may be set before a debugger sets its own.
+DebugVerdict NoDebugger(uint32_t) { return DebugVerdict::Execute; }
+DebugHook DebugHookFn = NoDebugger;
 std::atomic<bool> Paused{false};
 
 uint32_t RefreshState = 1;
@@ -108,7 +110,7 @@ enum StepResult { Run, Skip, Quit };
 // The debug hook's verdict on the instruction at CpuState.PC: Run to let the step execute it as
 // usual; an instruction for the checked tables is executed here (counted and published as the
 // step would) and the step then executes nothing (Skip), as it does when the debugger stops.
-StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop) {
+LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop) {
     if (verdict == DebugVerdict::Execute) return Run;
     if (verdict == DebugVerdict::Stop) return Skip;
     ++s.instructions;
@@ -122,17 +124,12 @@ StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop) {
     return Skip;
 }
 
-// The rare part of a step, taken when waitstates is not 0 or a ControlFlags bit is set: the pacing
-// wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET, PAUSE,
-// TICK, HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is left but
-// a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI either.
-// With DEBUG set the debug hook then has its say on the instruction about to run.
+// The poll, taken when waitstates is not 0 or a ControlFlags bit other than DEBUG is set: the
+// pacing wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET,
+// PAUSE, TICK, HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is
+// left but a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI
+// either. With DEBUG set the debug hook then has its say on the instruction about to run.
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
-    if (waitstates == 0 && ReadControlFlags() == DEBUG && DebugHookFn) {
-        // The debugger alone: nothing to poll, only its look at the instruction.
-        CpuState.PC = s.pc;
-        return Debug(s, DebugHookFn(0), may_block);
-    }
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
     // Switched to or from real speed: a fresh period. At real speed every step comes here, so a
@@ -215,9 +212,14 @@ StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop) {
     if (!paused && Paused.load(std::memory_order_relaxed))
         Paused.store(false, std::memory_order_relaxed);
     s.pc = CpuState.PC;
-    if (result == Run && (raw & DEBUG) && DebugHookFn)
-        return Debug(s, DebugHookFn(events), may_block);
+    if (result == Run && (raw & DEBUG)) return Debug(s, DebugHookFn(events), may_block);
     return result;
+}
+
+// The debugger's verdict other than Execute, for the step: a stop, or the instruction through the
+// checked tables.
+[[gnu::noinline]] StepResult DebugVerdictOf(LoopState& s, DebugVerdict verdict, bool may_block) {
+    return Debug(s, verdict, may_block);
 }
 
 // The single-step drivers share one out-of-line copy of the tables; the thread's loop has its own.
@@ -233,12 +235,21 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
         LoopState s{pc, instructions, tstates};
-        StepResult r = Service(s, waitstates, thread_loop);
+        StepResult r;
+        if ((uint32_t(waitstates) | flags) == DEBUG) { // the debugger alone: its look, no poll
+            CpuState.PC = pc;
+            const DebugVerdict verdict = DebugHookFn(0);
+            if (verdict == DebugVerdict::Execute) goto execute;
+            r = DebugVerdictOf(s, verdict, thread_loop);
+        } else {
+            r = Service(s, waitstates, thread_loop);
+        }
         pc = s.pc;
         instructions = s.instructions;
         tstates = s.tstates;
         if (r != Run) return r;
     }
+execute:
     ++instructions;
     if constexpr (thread_loop) {
         // Fresh counts, and a look from the key pacer, which measures in T-states.
@@ -329,7 +340,7 @@ void SetPeriodEndHook(void (*hook)()) { PeriodEndHook = hook; }
 
 void SetPeriodicHook(void (*hook)()) { PeriodicHook = hook; }
 
-void SetDebugHook(DebugHook hook) { DebugHookFn = hook; }
+void SetDebugHook(DebugHook hook) { DebugHookFn = hook ? hook : NoDebugger; }
 
 bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
 

@@ -317,6 +317,8 @@ void TraceLine(uint16_t pc) {
 // What the hook does for an instruction that runs.
 inline DebugVerdict Executes(uint16_t pc) {
     History[HistoryCount++ % PcHistorySize] = pc;
+    if (!(Trace || AnyWatch)) [[likely]]
+        return DebugVerdict::Execute;
     if (Trace) TraceLine(pc);
     if (!AnyWatch) return DebugVerdict::Execute;
     Run.insn_pc = pc;
@@ -366,7 +368,10 @@ DebugVerdict OnStep(uint32_t events) {
         break;
     case Goal::StepOver:
     case Goal::RunTo:
-        if (Run.started && pc == Run.pc && CpuState.SP >= Run.sp) {
+        // Back behind the call with the stack where it was, or one word below: a routine may
+        // return through a helper that leaves its frame pointer pushed (SDCC's entry helper).
+        // A recursive call returning to the same place stands lower still, and runs on.
+        if (Run.started && pc == Run.pc && int(CpuState.SP) + 2 >= int(Run.sp)) {
             Stop(Run.goal == Goal::RunTo ? StopReason::RunTo : StopReason::StepOver, 0);
             return DebugVerdict::Stop;
         }

@@ -118,7 +118,8 @@ struct StopInfo {
 bool DebugContinue();
 bool DebugStep(uint32_t count = 1);
 // Over a CALL, CALL cc, RST or repeating block instruction: runs until the instruction behind it
-// with the stack back where it was (a recursion inside does not stop it); any other is a step.
+// with the stack back where it was, or one word below (a called helper may leave a frame pointer
+// pushed, as SDCC's entry helper does); a recursion inside does not stop it. Any other is a step.
 bool DebugStepOver();
 // Runs until a return leaves the current routine (SP above where it stands now).
 bool DebugStepOut();
