@@ -891,7 +891,14 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
         return false;
     };
     // The first line names the basic.rom the symbols belong to: "; basic.rom fnv1a 0x12345678".
-    FILE* sym = std::fopen((dir + "basic.rom.sym").c_str(), "r");
+    std::string sym_path = dir + "basic.rom.sym";
+    FILE* sym = std::fopen(sym_path.c_str(), "r");
+#ifdef LUNABRIK_SHARE_DIR
+    if (!sym) { // a per-user folder holds the images only: the installed symbols, if they fit
+        sym_path = std::string(LUNABRIK_SHARE_DIR) + "/basic.rom.sym";
+        sym = std::fopen(sym_path.c_str(), "r");
+    }
+#endif
     if (!sym) return fail("no basic.rom.sym in " + dir);
     unsigned expected = 0;
     const int got = std::fscanf(sym, "; basic.rom fnv1a %x", &expected);
@@ -904,7 +911,7 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
         h = (h ^ uint8_t(c)) * 16777619u;
     std::fclose(rom);
     if (h != expected) return fail("basic.rom is not the free BASIC that basic.rom.sym describes");
-    return DebugLoadSymbols(dir + "basic.rom.sym", report);
+    return DebugLoadSymbols(sym_path, report);
 }
 
 bool DebugSymbolAddress(const std::string& name, uint16_t& address) {

@@ -188,8 +188,9 @@ struct SymbolLoadReport {
 bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report = nullptr);
 void DebugClearSymbols();
 // The symbols of our own ROM, written by the ROM build beside the images (basic.rom.sym): loaded
-// from folder when its basic.rom is the one they describe (the file names it by a hash). False
-// with report->error otherwise (no file, or a basic.rom of another origin).
+// from folder (else from the installed images) when folder's basic.rom is the one they describe
+// (the file names it by a hash). False with report->error otherwise (no file, or a basic.rom of
+// another origin).
 bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report = nullptr);
 bool DebugSymbolAddress(const std::string& name, uint16_t& address); // case-sensitive
 // The symbol at address exactly, or empty.

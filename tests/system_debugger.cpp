@@ -69,9 +69,12 @@ TEST_F(Debugger, EachKindStopsOnceAtTheRightInstruction) {
     };
     Breakpoint conditional = Make(BreakKind::Execute, 0x0113);
     conditional.condition = {true, false, "a", 0, CompareOp::Equal, 7};
+    Breakpoint on_memory = Make(BreakKind::Execute, 0x0200); // reached once LDIR copied 4 bytes
+    on_memory.condition = {true, true, "", 0xA003, CompareOp::GreaterEqual, 4};
     const Case cases[] = {
         {"exec", Make(BreakKind::Execute, 0x0111), StopReason::Breakpoint, 0x0111, 0, 0},
         {"exec if A==7", conditional, StopReason::Breakpoint, 0x0113, 0, 0},
+        {"exec if (0xA003)>=4", on_memory, StopReason::Breakpoint, 0x0200, 0, 0},
         {"write", Make(BreakKind::Write, 0xA002), StopReason::Watch, 0x010E, 0xA002, 3},
         {"read range", Make(BreakKind::Read, 0x8FFF, 3), StopReason::Watch, 0x010E, 0x9000, 1},
         {"access", Make(BreakKind::Access, 0xB000), StopReason::Watch, 0x011A, 0xB000, 0x5A},
@@ -129,6 +132,8 @@ TEST_F(Debugger, NmiStopsAtItsEntryEveryTick) {
 }
 
 TEST_F(Debugger, StepIntoOverAndOut) {
+    ScratchFolder folder;
+    ASSERT_TRUE(DebugTraceTo(folder.path() + "/trace.txt"));
     ASSERT_TRUE(DebugStep(3));
     ASSERT_TRUE(RunUntilStop());
     DebugRegisters r;
@@ -174,6 +179,11 @@ TEST_F(Debugger, StepIntoOverAndOut) {
     ASSERT_GE(history.size(), 3u);
     EXPECT_EQ(history[history.size() - 1], 0x0115);
     EXPECT_EQ(history[history.size() - 2], 0x0113);
+    ASSERT_TRUE(DebugTraceTo(""));
+    const std::string trace = folder.ReadFile("trace.txt");
+    EXPECT_EQ(trace.find("0x0100  31 00 F0     LD SP,0xF000\n"), 0u) << trace;
+    EXPECT_NE(trace.find("0x010C  ED B0        LDIR\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("0x0300  00           NOP\n"), std::string::npos) << trace;
 }
 
 // A stop in the middle of a tick and a resume: the same instructions and ticks as a run without.
