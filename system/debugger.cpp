@@ -180,8 +180,8 @@ class Hold {
   public:
     Hold() {
         if (ProcessorStandsStill()) return;
-        held_ = true;
-        SystemPause(true);
+        held_ = !SystemPaused(); // a pause of the user's that has not taken hold yet stays theirs
+        if (held_) SystemPause(true);
         for (int i = 0; i < 5000 && !ProcessorPaused() && SystemRunning(); ++i)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
