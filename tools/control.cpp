@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -101,7 +102,7 @@ std::string HexBytes(const uint8_t* bytes, size_t n) {
 // The stop that ended a run, as a continue answers it.
 void StopFields(Reply& r, bool stopped) {
     StopInfo info;
-    DebugStanding(&info);
+    const bool standing = DebugStanding(&info);
     if (!stopped) {
         r.fields.Str("stopped", "ticks");
     } else {
@@ -110,7 +111,7 @@ void StopFields(Reply& r, bool stopped) {
         if (info.reason == StopReason::Watch || info.reason == StopReason::Io)
             r.fields.Num("addr", info.address).Num("value", info.value);
     }
-    r.fields.Num("pc", info.pc);
+    if (standing) r.fields.Num("pc", info.pc); // a machine running in real time has no pc to tell
 }
 
 // Keys go in until the pacer has let the last one go; a breakpoint that stops the machine on the
@@ -399,11 +400,14 @@ Reply ListBreaks(const JsonValue&, Session&) {
     return r;
 }
 
-// Runs up to ticks until the debugger stops the machine; the answer says why it stands.
-Reply RunUntilStop(Session& s, long ticks, bool started) {
-    if (!started) return Error("the machine cannot be resumed now");
-    const uint64_t serial = DebugStopSerial();
-    if (!s.Run(ticks, [serial] { return DebugStopSerial() != serial; }))
+// Resumes the machine (resume() says whether it could) and runs up to ticks until the debugger
+// stops it; the answer says why it stands. The stop count is taken before the resume: in real time
+// a step is over before the call returns.
+Reply RunUntilStop(Session& s, long ticks, const std::function<bool()>& resume, uint64_t& serial) {
+    serial = DebugStopSerial();
+    if (!resume()) return Error("the machine cannot be resumed now");
+    const uint64_t before = serial;
+    if (!s.Run(ticks, [before] { return DebugStopSerial() != before; }))
         return Error("the run ended");
     Reply r;
     StopFields(r, DebugStopSerial() != serial);
@@ -414,14 +418,15 @@ Reply Continue(const JsonValue& req, Session& s) {
     int64_t ticks;
     std::string error;
     if (!Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error)) return Error(error);
-    return RunUntilStop(s, long(ticks), DebugContinue());
+    uint64_t serial;
+    return RunUntilStop(s, long(ticks), DebugContinue, serial);
 }
 
 // A step command ends at its goal; a goal not reached within the ticks is given up (the machine
 // stops where it is) and counts as a failed wait.
-Reply Stepping(Session& s, long ticks, bool started) {
-    const uint64_t serial = DebugStopSerial();
-    Reply r = RunUntilStop(s, ticks, started);
+Reply Stepping(Session& s, long ticks, const std::function<bool()>& resume) {
+    uint64_t serial;
+    Reply r = RunUntilStop(s, ticks, resume, serial);
     if (r.ok && DebugStopSerial() == serial) {
         DebugPause();
         r.failure = FailedWait;
@@ -435,7 +440,7 @@ Reply Step(const JsonValue& req, Session& s) {
     if (!Int(req, "count", 1, MaxSteps, count, error, false, 1) ||
         !Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks))
         return Error(error);
-    return Stepping(s, long(ticks), DebugStep(uint32_t(count)));
+    return Stepping(s, long(ticks), [count] { return DebugStep(uint32_t(count)); });
 }
 
 Reply StepOver(const JsonValue& req, Session& s) {
@@ -443,7 +448,7 @@ Reply StepOver(const JsonValue& req, Session& s) {
     std::string error;
     if (!Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks))
         return Error(error);
-    return Stepping(s, long(ticks), DebugStepOver());
+    return Stepping(s, long(ticks), DebugStepOver);
 }
 
 Reply StepOut(const JsonValue& req, Session& s) {
@@ -451,7 +456,7 @@ Reply StepOut(const JsonValue& req, Session& s) {
     std::string error;
     if (!Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks))
         return Error(error);
-    return Stepping(s, long(ticks), DebugStepOut());
+    return Stepping(s, long(ticks), DebugStepOut);
 }
 
 Reply Disasm(const JsonValue& req, Session&) {
@@ -510,6 +515,15 @@ Reply BasicVars(const JsonValue&, Session&) {
     return r;
 }
 
+Reply Trace(const JsonValue& req, Session& s) {
+    std::string file, error;
+    if (!Str(req, "file", file, error)) return Error(error);
+    if (!file.empty() && file[0] != '/' && !s.runner.start_folder.empty())
+        file = s.runner.start_folder + "/" + file;
+    if (!DebugTraceTo(file, &error)) return Error(error);
+    return {};
+}
+
 Reply Quit(const JsonValue&, Session& s) {
     s.quit = true;
     return {};
@@ -544,6 +558,7 @@ const Command Commands[] = {
     {"symbols", Symbols},
     {"basic_break", BasicBreak},
     {"basic_vars", BasicVars},
+    {"trace", Trace},
     {"quit", Quit},
 };
 

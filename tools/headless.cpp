@@ -17,6 +17,7 @@
 #include "host/data_folder.h"
 #include "host/file_io.h"
 #include "host/settings.h"
+#include "system/debugger.h"
 #include "system/system.h"
 #include "tools/control.h"
 #include "tools/headless_options.h"
@@ -219,11 +220,37 @@ int RunActions() {
     return ExitDone;
 }
 
+// The session's runs in real time: the clock's ticks, looked at every millisecond, so that a
+// machine the debugger stops (and which then gets no ticks) ends the run at once instead of a wait
+// for ever.
+int RealTimeTicksUntil(long n, const std::function<bool()>& done) {
+    const uint64_t start = SystemTicks();
+    while (!done() && !SystemPaused() && long(SystemTicks() - start) < n) {
+        if (TimeUp.load(std::memory_order_acquire)) {
+            std::fprintf(stderr,
+                         "lunabrik-headless: the time limit of %ld s ran out after %ld ticks\n",
+                         Opts.time_limit, TickCount);
+            return ExitTimeLimit;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // A stop pauses the machine a moment before the processor stands still and counts the stop.
+    for (int i = 0; i < 10000 && SystemPaused() && !DebugStanding(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const uint64_t now = SystemTicks();
+    TickCount += long(now - RealTicksSeen);
+    RealTicksSeen = now;
+    ReportHostFileWarnings();
+    return -1;
+}
+
 // --control or --script: the commands after the actions, on the same machine and ticks.
 int RunSession() {
-    ControlRunner runner{
-        [](long n, const std::function<bool()>& done) { return RunTicksUntil(n, done); },
-        StartFolder};
+    ControlRunner runner{[](long n, const std::function<bool()>& done) {
+                             return Opts.realtime ? RealTimeTicksUntil(n, done)
+                                                  : RunTicksUntil(n, done);
+                         },
+                         StartFolder};
     if (Opts.script.empty()) return RunControlSession(stdin, stdout, runner, false);
     std::FILE* in = std::fopen(Opts.script.c_str(), "r");
     if (!in) {
