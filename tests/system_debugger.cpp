@@ -118,17 +118,31 @@ TEST_F(Debugger, WhatDoesNotHoldNeverStops) {
     EXPECT_EQ(ReadMemoryShared(0xB000), 0x5A);
 }
 
-TEST_F(Debugger, NmiStopsAtItsEntryEveryTick) {
-    const int id = DebugAddBreakpoint(Make(BreakKind::Nmi, 0));
+// The NMI of every tick and a maskable interrupt (mode 1, a key request) stop the machine before
+// the first instruction of their handlers, each time they are taken.
+TEST_F(Debugger, InterruptsStopAtTheirEntry) {
+    LoadCode(0x0038, {0xFB, 0xC9});                   // EI / RET
+    LoadCode(0x011A, {0xED, 0x56, 0xFB, 0x18, 0xFE}); // IM 1 / EI / JR $ in place of the end loop
+    CpuState.PC = 0x0100;
+    const int nmi = DebugAddBreakpoint(Make(BreakKind::Nmi, 0));
+    const int irq = DebugAddBreakpoint(Make(BreakKind::Interrupt, 0));
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(RunUntilStop());
         StopInfo info;
         ASSERT_TRUE(DebugStanding(&info));
         EXPECT_EQ(info.reason, StopReason::Interrupt);
-        EXPECT_EQ(info.id, id);
+        EXPECT_EQ(info.id, nmi);
         EXPECT_EQ(info.pc, 0x0066);
         ASSERT_TRUE(DebugContinue());
     }
+    ASSERT_TRUE(DebugRemoveBreakpoint(nmi));
+    ASSERT_FALSE(RunUntilStop(3)); // the loop runs with interrupts on
+    SetControlFlags(KEY);
+    ASSERT_TRUE(RunUntilStop());
+    StopInfo info;
+    ASSERT_TRUE(DebugStanding(&info));
+    EXPECT_EQ(info.id, irq);
+    EXPECT_EQ(info.pc, 0x0038);
 }
 
 TEST_F(Debugger, StepIntoOverAndOut) {
