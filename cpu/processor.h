@@ -134,7 +134,8 @@ constexpr uint8_t AccessWrite = 0x02;
 constexpr uint8_t AccessIn = 0x04;
 constexpr uint8_t AccessOut = 0x08;
 // Which kinds of access to each address and port the access hook hears of (the debugger fills
-// them while the processor stands still); every other access passes unreported.
+// them while the processor stands still); every other access passes unreported. The hook hears of
+// an instruction's accesses in order once it is done (of a block instruction's, the first 16).
 extern uint8_t WatchedAddresses[0x10000];
 extern uint8_t WatchedPorts[256];
 using AccessHook = void (*)(uint16_t address, uint8_t kind, uint8_t value);
