@@ -256,7 +256,8 @@ TEST_F(Debugger, RegistersMemoryAndBadInput) {
     while (DebugAddBreakpoint(Make(BreakKind::Execute, uint16_t(0x4000 + added))) && added < 5000)
         ++added;
     EXPECT_EQ(added, MaxBreakpoints);
-    EXPECT_TRUE(RunUntilStop(5) || true); // a full list still runs
+    EXPECT_FALSE(RunUntilStop(5)); // a full list of breakpoints never reached: the program runs on
+    EXPECT_EQ(ReadMemoryShared(0xB000), 0x5A);
     DebugClearBreakpoints();
     EXPECT_TRUE(DebugBreakpoints().empty());
 }
