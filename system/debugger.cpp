@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -763,6 +764,8 @@ std::vector<DisassemblyLine> DebugDisassemble(uint16_t address, size_t count) {
 
 namespace {
 
+constexpr off_t MaxSymbolFileSize = 64 << 20; // far more than 65,536 addresses need
+
 bool IsNameChar(char c) { return std::isalnum(uint8_t(c)) || c == '_' || c == '.' || c == '$'; }
 
 // "0x1234", "1234H", "$1234", "4660" (decimal); false for anything else or past 0xFFFF.
@@ -820,9 +823,17 @@ void AddSymbol(const std::string& name, uint16_t address) {
 
 bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report) {
     SymbolLoadReport r;
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) {
+    struct stat info;
+    FILE* f = nullptr;
+    if (stat(path.c_str(), &info) != 0)
         r.error = "cannot read " + path + ": " + std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        r.error = "cannot read " + path + ": not a plain file";
+    else if (info.st_size > MaxSymbolFileSize)
+        r.error = "cannot read " + path + ": larger than a symbol file can be";
+    else if (!(f = std::fopen(path.c_str(), "r")))
+        r.error = "cannot read " + path + ": " + std::strerror(errno);
+    if (!f) {
         if (report) *report = r;
         return false;
     }

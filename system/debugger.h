@@ -184,7 +184,8 @@ struct SymbolLoadReport {
 };
 // Lines "NAME = 0xADDR", "NAME = ADDR" (decimal), "NAME EQU 0xADDR", "NAME EQU 1234H" or
 // "NAME EQU $1234"; blank lines and lines starting with ';', '#' or "//" pass; anything else is
-// skipped and counted. A name loaded again takes the new address. False when unreadable.
+// skipped and counted. A name loaded again takes the new address. False when unreadable, not a
+// plain file, or larger than 64 MB.
 bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report = nullptr);
 void DebugClearSymbols();
 // The symbols of our own ROM, written by the ROM build beside the images (basic.rom.sym): loaded

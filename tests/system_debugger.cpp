@@ -290,8 +290,10 @@ TEST(DebuggerSymbols, LoadsBothFormsAndCountsGarbage) {
     EXPECT_EQ(DebugSymbolAt(0x9000), "table");
     EXPECT_EQ(DebugSymbolize(0x9005), "table+0x05");
     EXPECT_EQ(DebugSymbolize(0x00FF), "");
-    EXPECT_FALSE(DebugLoadSymbols(folder.path() + "/missing.sym", &report));
-    EXPECT_FALSE(report.error.empty());
+    for (const std::string bad : {folder.path() + "/missing.sym", folder.path(), "/dev/zero"}) {
+        EXPECT_FALSE(DebugLoadSymbols(bad, &report)) << bad;
+        EXPECT_FALSE(report.error.empty()) << bad;
+    }
     DebugClearSymbols();
 }
 
