@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 #include <fstream>
 #include <string>
 
@@ -290,7 +291,8 @@ TEST(DebuggerSymbols, LoadsBothFormsAndCountsGarbage) {
     EXPECT_EQ(DebugSymbolAt(0x9000), "table");
     EXPECT_EQ(DebugSymbolize(0x9005), "table+0x05");
     EXPECT_EQ(DebugSymbolize(0x00FF), "");
-    for (const std::string bad : {folder.path() + "/missing.sym", folder.path(), "/dev/zero"}) {
+    for (const std::string& bad :
+         std::vector<std::string>{folder.path() + "/missing.sym", folder.path(), "/dev/zero"}) {
         EXPECT_FALSE(DebugLoadSymbols(bad, &report)) << bad;
         EXPECT_FALSE(report.error.empty()) << bad;
     }
