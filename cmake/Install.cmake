@@ -1,6 +1,7 @@
 # Installing Lunabrik like any Linux desktop program (`make install`, `make package`):
 #   bin/                               lunabrik, lunabrik-headless
-#   share/lunabrik/                    the free basic.rom, dev_dos.rom and font.bin, which the
+#   share/lunabrik/                    the free basic.rom, dev_dos.rom and font.bin (and the
+#                                      debugger's basic.rom.sym), which the
 #                                      programs copy into a new per-user folder, and the
 #                                      Lunabrik.cfg (a real ABC80's pace) a new folder starts with
 #   share/applications/                lunabrik.desktop (the menu entry)
@@ -26,7 +27,7 @@ endforeach()
 
 if(TARGET lunabrik_roms)
   install(FILES ${LUNABRIK_IMAGE_DIR}/basic.rom ${LUNABRIK_IMAGE_DIR}/dev_dos.rom
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/lunabrik)
+          ${LUNABRIK_IMAGE_DIR}/basic.rom.sym DESTINATION ${CMAKE_INSTALL_DATADIR}/lunabrik)
 endif()
 if(TARGET lunabrik_font)
   install(FILES ${LUNABRIK_IMAGE_DIR}/font.bin DESTINATION ${CMAKE_INSTALL_DATADIR}/lunabrik)

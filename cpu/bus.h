@@ -20,6 +20,9 @@
 //   0x20 PAUSE   the front end, to stop the      the front end, to resume; kept by a reset
 //                machine (ours: the ABC80 has
 //                no such line)
+//   0x40 DEBUG   the debugger, while it has      the debugger; kept by a reset
+//                something armed: every step
+//                calls its hook (ours as well)
 //
 // Every change is one atomic read-modify-write of the whole word, so a bit set by one thread is
 // never lost to a concurrent clear of another bit by the other thread. Setters use release order
@@ -109,6 +112,7 @@ constexpr uint32_t HALTED = 0x04;
 constexpr uint32_t RESET = 0x08;
 constexpr uint32_t QUIT = 0x10;
 constexpr uint32_t PAUSE = 0x20;
+constexpr uint32_t DEBUG = 0x40;
 
 extern std::atomic<uint32_t> ControlFlags; // defined by machine/control.cpp
 

@@ -73,6 +73,9 @@ constexpr uint64_t MaxStepTstates = 1000;
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
+// Never null: DEBUG may be set before a debugger sets its own.
+DebugVerdict NoDebugger(uint32_t) { return DebugVerdict::Execute; }
+DebugHook DebugHookFn = NoDebugger;
 std::atomic<bool> Paused{false};
 
 uint32_t RefreshState = 1;
@@ -104,10 +107,28 @@ void StartTickPeriod(const LoopState& s, bool real) {
 
 enum StepResult { Run, Skip, Quit };
 
-// The rare part of a step, taken when waitstates is not 0 or a ControlFlags bit is set: the pacing
-// wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET, PAUSE,
-// TICK, HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is left but
-// a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI either.
+// The debug hook's verdict on the instruction at CpuState.PC: Run to let the step execute it as
+// usual; an instruction for the checked tables is executed here (counted and published as the
+// step would) and the step then executes nothing (Skip), as it does when the debugger stops.
+LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop) {
+    if (verdict == DebugVerdict::Execute) return Run;
+    if (verdict == DebugVerdict::Stop) return Skip;
+    ++s.instructions;
+    if (thread_loop && (s.instructions & PublishInterval) == 0) {
+        Publish(s);
+        if (PeriodicHook) PeriodicHook();
+    }
+    uint16_t pc = CpuState.PC;
+    ExecuteChecked(pc, s.tstates);
+    CpuState.PC = s.pc = pc;
+    return Skip;
+}
+
+// The poll, taken when waitstates is not 0 or a ControlFlags bit other than DEBUG is set: the
+// pacing wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET,
+// PAUSE, TICK, HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is
+// left but a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI
+// either. With DEBUG set the debug hook then has its say on the instruction about to run.
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
@@ -123,7 +144,9 @@ enum StepResult { Run, Skip, Quit };
     CpuState.PC = s.pc;
     StepResult result = Run;
     bool paused = false;
-    uint32_t flags = ReadControlFlags();
+    uint32_t raw = ReadControlFlags(); // for the waits, which compare the whole word
+    uint32_t flags = raw & ~DEBUG;
+    uint32_t events = 0;
     for (;;) {
         // Not looked at while paused: the timing may be restored meanwhile (a saved state).
         const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= TstatesPerTick;
@@ -150,7 +173,7 @@ enum StepResult { Run, Skip, Quit };
                 result = Skip;
                 break;
             }
-            ControlFlags.wait(flags, std::memory_order_acquire);
+            ControlFlags.wait(raw, std::memory_order_acquire);
             // A saved machine may have been restored meanwhile: its counts are the published ones.
             s.instructions = PublishedInstructions.load(std::memory_order_relaxed);
             s.tstates = PublishedTstates.load(std::memory_order_relaxed);
@@ -159,6 +182,7 @@ enum StepResult { Run, Skip, Quit };
             StartTickPeriod(s, real);
             Publish(s);
             NmiEntry();
+            events |= DebugTookNmi;
             s.tstates += NmiTstates;
             TicksTaken.store(TicksTaken.load(std::memory_order_relaxed) + 1,
                              std::memory_order_relaxed);
@@ -176,7 +200,7 @@ enum StepResult { Run, Skip, Quit };
                     result = Skip;
                     break;
                 }
-                ControlFlags.wait(flags, std::memory_order_acquire);
+                ControlFlags.wait(raw, std::memory_order_acquire);
                 if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
                     WaitingForTick.store(false, std::memory_order_relaxed);
                     result = Skip;
@@ -185,16 +209,25 @@ enum StepResult { Run, Skip, Quit };
             }
         } else { // KEY
             if (!CpuState.IFF1) break;
+            if (CpuState.IM) events |= DebugTookInterrupt; // mode 0 drops the request
             s.tstates += InterruptAcceptance();
             ClearControlFlags(KEY);
         }
-        flags = ReadControlFlags();
+        raw = ReadControlFlags();
+        flags = raw & ~DEBUG;
     }
     if (result == Run) WaitingForTick.store(false, std::memory_order_relaxed);
     if (!paused && Paused.load(std::memory_order_relaxed))
         Paused.store(false, std::memory_order_relaxed);
     s.pc = CpuState.PC;
+    if (result == Run && (raw & DEBUG)) return Debug(s, DebugHookFn(events), may_block);
     return result;
+}
+
+// The debugger's verdict other than Execute, for the step: a stop, or the instruction through the
+// checked tables.
+[[gnu::noinline]] StepResult DebugVerdictOf(LoopState& s, DebugVerdict verdict, bool may_block) {
+    return Debug(s, verdict, may_block);
 }
 
 // The single-step drivers share one out-of-line copy of the tables; the thread's loop has its own.
@@ -210,12 +243,21 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
         LoopState s{pc, instructions, tstates};
-        StepResult r = Service(s, waitstates, thread_loop);
+        StepResult r;
+        if ((uint32_t(waitstates) | flags) == DEBUG) { // the debugger alone: its look, no poll
+            CpuState.PC = pc;
+            const DebugVerdict verdict = DebugHookFn(0);
+            if (verdict == DebugVerdict::Execute) goto execute;
+            r = DebugVerdictOf(s, verdict, thread_loop);
+        } else {
+            r = Service(s, waitstates, thread_loop);
+        }
         pc = s.pc;
         instructions = s.instructions;
         tstates = s.tstates;
         if (r != Run) return r;
     }
+execute:
     ++instructions;
     if constexpr (thread_loop) {
         // Fresh counts, and a look from the key pacer, which measures in T-states.
@@ -257,7 +299,7 @@ void ProcessorReset() {
     s.I = 0;
     s.IFF1 = s.IFF2 = 0;
     s.IM = 0;
-    ControlFlags.fetch_and(QUIT | PAUSE, std::memory_order_acq_rel);
+    ControlFlags.fetch_and(QUIT | PAUSE | DEBUG, std::memory_order_acq_rel);
     RealSpeedPeriod = false; // a real-speed budget starts afresh at the next step
     WaitingForTick.store(false, std::memory_order_relaxed);
     RefreshState = RefreshSeedFixed ? RefreshSeed : uint32_t(std::time(nullptr));
@@ -308,6 +350,8 @@ bool ProcessorStep() { return StepOnce() != Quit; }
 void SetPeriodEndHook(void (*hook)()) { PeriodEndHook = hook; }
 
 void SetPeriodicHook(void (*hook)()) { PeriodicHook = hook; }
+
+void SetDebugHook(DebugHook hook) { DebugHookFn = hook ? hook : NoDebugger; }
 
 bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
 

@@ -41,7 +41,7 @@ constexpr uint32_t Mode1Tstates = 13;
 constexpr uint32_t Mode2Tstates = 19;
 
 // PC, I, IFF1, IFF2, IM = 0; ControlFlags cleared except QUIT (a QUIT set meanwhile is never
-// lost) and PAUSE (a reset while paused stays paused); the LD A,R generator seeded (see
+// lost), PAUSE (a reset while paused stays paused) and DEBUG; the LD A,R generator seeded (see
 // SetRefreshSeed). Counters are not reset.
 void ProcessorReset();
 // Every TICK: IFF2 = IFF1, IFF1 = 0, push PC, PC = 0x0066.
@@ -127,3 +127,35 @@ struct ProcessorTiming {
 };
 ProcessorTiming ReadProcessorTiming();
 void RestoreProcessorTiming(const ProcessorTiming& timing);
+
+// ---- Debugger support (system/debugger.h drives it) ----
+//
+// While DEBUG is set in ControlFlags every step takes the slow path: after the poll (with any NMI
+// or interrupt it took) and before the instruction at CpuState.PC, the debug hook is called on the
+// processor's thread. Its verdict: execute the instruction as usual, execute it through the
+// checked tables (every data access of memory and ports reported to the access hook), or stop:
+// execute nothing (the hook has set PAUSE, which the next step obeys). With DEBUG clear neither
+// hook is ever called and the loop is exactly the plain one.
+enum class DebugVerdict : uint8_t { Execute, ExecuteChecked, Stop };
+// Bits of the hook's argument: what the poll of this step did before the instruction.
+constexpr uint32_t DebugTookNmi = 0x01;
+constexpr uint32_t DebugTookInterrupt = 0x02;
+using DebugHook = DebugVerdict (*)(uint32_t events);
+// Set while the processor does not run (before the thread starts, or while it is paused).
+void SetDebugHook(DebugHook hook);
+
+// Kinds of data access the checked tables watch; address is the port for AccessIn/Out. Operand
+// fetches from the instruction stream are reads too (the opcode byte is not).
+constexpr uint8_t AccessRead = 0x01;
+constexpr uint8_t AccessWrite = 0x02;
+constexpr uint8_t AccessIn = 0x04;
+constexpr uint8_t AccessOut = 0x08;
+// Which kinds of access to each address and port the access hook hears of (the debugger fills
+// them while the processor stands still); every other access passes unreported. The hook hears of
+// an instruction's accesses in order once it is done (of a block instruction's, the first 16).
+extern uint8_t WatchedAddresses[0x10000];
+extern uint8_t WatchedPorts[256];
+using AccessHook = void (*)(uint16_t address, uint8_t kind, uint8_t value);
+void SetAccessHook(AccessHook hook);
+// One instruction at pc through the checked tables (cpu/checked_execute.cpp); adds its T-states.
+void ExecuteChecked(uint16_t& pc, uint64_t& tstates);

@@ -1,8 +1,9 @@
-# Copies the free images (basic.rom, dev_dos.rom, font.bin) from IMAGES into the run folder RUN.
+# Copies the free images (basic.rom, dev_dos.rom, font.bin) and the symbols of basic.rom from IMAGES
+# into the run folder RUN.
 # A file in the run folder that is not the copy we put there last time is the user's own image (the
 # ABC80's original ROMs, say): it is left alone. IMAGES/installed/ keeps what we put there.
 file(MAKE_DIRECTORY ${IMAGES}/installed)
-foreach(name basic.rom dev_dos.rom font.bin)
+foreach(name basic.rom dev_dos.rom font.bin basic.rom.sym)
   set(built ${IMAGES}/${name})
   set(target ${RUN}/${name})
   set(record ${IMAGES}/installed/${name})

@@ -180,7 +180,8 @@ void PrepareFilesFolder(BootReport& report) {
 // What a boot and switching the machine off and on share: the control flags cleared, memory filled
 // and the images loaded afresh, no key held or queued, the processor reset.
 bool LoadAndReset(const char** missing) {
-    ControlFlags.store(0, std::memory_order_release);
+    ControlFlags.store(ReadControlFlags() & DEBUG,
+                       std::memory_order_release); // an attached debugger stays
     const bool loaded = LoadAddressSpace(missing);
     PacerReset();
     ProcessorReset();
@@ -275,14 +276,25 @@ uint64_t SystemTicks() {
     return TickCount;
 }
 
+// The instructions of a tick that a pause (a debugger stop) cut short: the next tick runs them
+// first, so a stop and a resume leave the run exactly as it would have been.
+long CarriedInstructions = 0;
+
 bool SystemRunTick(long instructions) {
-    for (long i = 0; i < instructions; i++) {
+    const long budget = CarriedInstructions ? CarriedInstructions : instructions;
+    CarriedInstructions = 0;
+    const uint64_t start = ReadProcessorCounts().instructions;
+    for (long i = 0; i < budget; i++) {
         if (i % PacerInstructions == 0)
             PacerProcessorLook(); // at once unless keys are on their way
         // HALT waits for the tick: nothing runs for the rest of this period; nor while paused.
         const uint32_t flags = ReadControlFlags();
         if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
-        if ((flags & PAUSE) && !(flags & (RESET | QUIT))) break;
+        if ((flags & PAUSE) && !(flags & (RESET | QUIT))) {
+            // By what ran: the step at which the debugger stopped executed nothing.
+            CarriedInstructions = budget - long(ReadProcessorCounts().instructions - start);
+            break;
+        }
         if (!WatchedStep()) return false;
         if (ProcessorWaitingForTick()) { // real speed: this tick's budget is spent
             PacerPeriodEnd();
@@ -291,7 +303,7 @@ bool SystemRunTick(long instructions) {
     }
     PacerStep();
     if (ReadControlFlags() & QUIT) return false;
-    if (Paused.load(std::memory_order_relaxed)) return true;
+    if (Paused.load(std::memory_order_relaxed) || CarriedInstructions) return true;
     SetControlFlags(TICK);
     RenderFrame();
     PublishFrame(FrameBitmap);
@@ -359,7 +371,7 @@ void SystemPicture(uint8_t (*frame)[FrameLineBytes]) {
 
 void SystemRedraw() {
     if (SystemRunning()) {
-        Render->Signal();
+        if (Render) Render->Signal();
         return;
     }
     RenderFrame();

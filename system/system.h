@@ -64,7 +64,8 @@ uint64_t SystemTicks();
 // --- Deterministic run, on the caller's thread ---
 // Runs up to `instructions` instructions (fewer when the processor halts, spends a real-speed
 // budget or quits), stepping the pacer between them, then the tick: TICK and a frame rendered.
-// False once QUIT was seen.
+// A pause (or a debugger stop) ends the period early without the tick; the next call first runs
+// what was left of that period, then ticks. False once QUIT was seen.
 bool SystemRunTick(long instructions);
 
 // --- Control, from any thread ---
@@ -95,9 +96,11 @@ bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]);
 // threads are not running, else the last frame drawn (at most one tick old; it stays new for
 // SystemTakeFrame).
 void SystemPicture(uint8_t (*frame)[FrameLineBytes]);
-// Draws the screen afresh from memory and hands it to the front end (after a saved machine was
-// restored while paused: a paused machine gets no frames from the clock).
+// Draws the screen afresh from memory and hands it on as a tick's frame would be (from the
+// RenderThread when the threads run, else at once on the caller's thread): for a machine that
+// stands still between ticks, after a saved machine was restored or the debugger stopped it.
 void SystemRedraw();
+
 // The screen as 24 lines of UTF-8 text (Swedish letters as themselves, mosaic as sextants).
 std::string SystemScreenText();
 

@@ -30,6 +30,7 @@ expected_files=(
     "bin/lunabrik-headless x"
     "share/lunabrik/basic.rom -"
     "share/lunabrik/dev_dos.rom -"
+    "share/lunabrik/basic.rom.sym -"
     "share/lunabrik/font.bin -"
     "share/lunabrik/Lunabrik.cfg -"
     "share/applications/lunabrik.desktop -"

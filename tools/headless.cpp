@@ -11,13 +11,17 @@
 // Exit codes: 0 done, 1 a --wait-for timed out, 2 bad arguments, a missing file or an output that
 // cannot be written, 3 the processor stalled and --fail-on-stall was given, 4 a host file could not
 // be written or created, 5 the --time-limit ran out, 6 a state could not be saved or loaded.
+// With --control or --script the commands of the control protocol follow the actions
+// (tools/control.h).
 #include "display/display.h"
 #include "display/picture_files.h"
 #include "host/data_folder.h"
 #include "host/file_io.h"
 #include "host/settings.h"
+#include "system/debugger.h"
 #include "system/state.h"
 #include "system/system.h"
+#include "tools/control.h"
 #include "tools/headless_options.h"
 
 #include <atomic>
@@ -28,12 +32,15 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <functional>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 Options Opts;
-long TickCount = 0; // ticks run so far, on the main thread
+std::string StartFolder; // where the runner was started: relative paths in commands start here
+long TickCount = 0;      // ticks run so far, on the main thread
 
 // Host file failures the guest cannot be told about (a full disk, a refused create): each is said
 // on standard error as it is seen, and the run ends with ExitHostFileWarning.
@@ -233,6 +240,49 @@ int RunActions() {
     return ExitDone;
 }
 
+// The session's runs in real time: the clock's ticks, looked at every millisecond, so that a
+// machine the debugger stops (and which then gets no ticks) ends the run at once instead of a wait
+// for ever.
+int RealTimeTicksUntil(long n, const std::function<bool()>& done) {
+    const uint64_t start = SystemTicks();
+    while (!done() && !SystemPaused() && long(SystemTicks() - start) < n) {
+        if (TimeUp.load(std::memory_order_acquire)) {
+            std::fprintf(stderr,
+                         "lunabrik-headless: the time limit of %ld s ran out after %ld ticks\n",
+                         Opts.time_limit, TickCount);
+            return ExitTimeLimit;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // A stop pauses the machine a moment before the processor stands still and counts the stop.
+    for (int i = 0; i < 10000 && SystemPaused() && !DebugStanding(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const uint64_t now = SystemTicks();
+    TickCount += long(now - RealTicksSeen);
+    RealTicksSeen = now;
+    ReportHostFileWarnings();
+    return -1;
+}
+
+// --control or --script: the commands after the actions, on the same machine and ticks.
+int RunSession() {
+    ControlRunner runner{[](long n, const std::function<bool()>& done) {
+                             return Opts.realtime ? RealTimeTicksUntil(n, done)
+                                                  : RunTicksUntil(n, done);
+                         },
+                         StartFolder};
+    if (Opts.script.empty()) return RunControlSession(stdin, stdout, runner, false);
+    std::FILE* in = std::fopen(Opts.script.c_str(), "r");
+    if (!in) {
+        std::fprintf(stderr, "lunabrik-headless: cannot read %s: %s\n", Opts.script.c_str(),
+                     std::strerror(errno));
+        return ExitUsage;
+    }
+    const int rc = RunControlSession(in, stdout, runner, true);
+    std::fclose(in);
+    return rc;
+}
+
 int MissingFile(const char* name, const DataFolderReport& folder) {
     std::fprintf(stderr, "lunabrik-headless: %s\n",
                  MissingImageMessage(name, folder.looked_in).c_str());
@@ -245,6 +295,8 @@ int main(int argc, char** argv) {
     int rc = ParseArguments(argc, argv, Opts);
     if (rc >= 0) return rc;
 
+    char here[4096];
+    if (getcwd(here, sizeof here)) StartFolder = here;
     DataFolderReport folder;
     if (!EnterDataFolder(Opts.dir, folder)) {
         std::fprintf(stderr, "lunabrik-headless: %s\n", folder.error.c_str());
@@ -265,6 +317,7 @@ int main(int argc, char** argv) {
     SystemWatchStalls(true);
     if (Opts.realtime) SystemStart(nullptr, nullptr);
     rc = RunActions();
+    if (rc == ExitDone && (Opts.control || !Opts.script.empty())) rc = RunSession();
     SystemStop();
     StopWatchdog();
     ReportHostFileWarnings();

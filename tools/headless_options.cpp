@@ -29,6 +29,10 @@ const char* const HelpText =
     "  --save-state FILE save the whole machine to FILE (.lbs)\n"
     "  --load-state FILE load a saved machine; its host files are opened again by name (a\n"
     "                    slot whose file is gone or shorter is closed and named)\n"
+    "  --control         then take commands, one JSON object a line, from standard input and\n"
+    "                    answer each with one JSON line (see docs/debugger.md)\n"
+    "  --script FILE     then run the commands of FILE the same way (exit: the last failed\n"
+    "                    command's code, 0 when all succeeded)\n"
     "Settings for the whole run, wherever they stand:\n"
     "  --timeout N       ticks a --wait-for may take (default 500)\n"
     "  --instructions N  instructions per tick (default 40000)\n"
@@ -49,6 +53,8 @@ const char* const HelpText =
     "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file or an output that\n"
     "cannot be written, 3 stalled, 4 a host file could not be written or created (said on\n"
     "standard error), 5 time limit reached, 6 a state could not be saved or loaded.\n";
+
+} // namespace
 
 // --key [ctrl+][shift+]NAME.
 bool ParseKey(std::string name, KeyStroke& key) {
@@ -94,6 +100,8 @@ bool ParseKey(std::string name, KeyStroke& key) {
     key.control = key.control || ctrl;
     return true;
 }
+
+namespace {
 
 // A whole decimal number within [minimum, maximum]; anything else (sign in the wrong place,
 // trailing text, out of range) is refused.
@@ -251,6 +259,14 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
         } else if (a == "--wait-for") {
             if (!value(v)) return Usage("missing text after --wait-for");
             Opts.actions.push_back({ActionKind::WaitFor, v, 0, {}});
+        } else if (a == "--control") {
+            Opts.control = true;
+        } else if (a == "--script") {
+            if (!value(v) || !*v) return Usage("missing file name after --script");
+            std::string path = v;
+            char here[4096];
+            if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
+            Opts.script = path;
         } else if (a == "--pbm" || a == "--png" || a == "--save-state" || a == "--load-state") {
             if (!value(v) || !*v) return Usage("missing file name after", a.c_str());
             // Named from where the user started the runner, whichever folder it then works in.

@@ -36,12 +36,17 @@ struct Options {
     bool stats = false;
     bool force_state = false;  // --force-state: load states saved with other ROM images
     const char* dir = nullptr; // --dir
+    bool control = false;      // --control: commands from standard input after the actions
+    std::string script;        // --script FILE (an absolute path), the same from a file
     std::vector<Action> actions;
 };
 
 // Fills options from argv. Returns -1 when the run should go on, otherwise the exit code (--help
 // printed, or a message on standard error for arguments it cannot take).
 int ParseArguments(int argc, char** argv, Options& options);
+
+// --key [ctrl+][shift+]NAME as a key stroke; false for a name no key has.
+bool ParseKey(std::string name, KeyStroke& key);
 
 // --type text as ABC80 codes; false with a message for text that cannot be typed.
 bool ParseTypedText(const std::string& text, std::string& codes);

@@ -1,0 +1,111 @@
+// Writes the symbol file of our basic.rom for the debugger: every routine and variable of the
+// BASIC, static ones included, as "name = 0xADDR" lines sorted by address (C names without the
+// underscore SDCC puts before them).
+//   lunabrik-rom-symbols MAP ROM OUT SYM...
+// MAP is the linker's map (global symbols with their addresses and modules); each SYM is one
+// module's assembler symbol table (all its symbols, as offsets into its areas). A module's area
+// starts where a global symbol of that area lies, less the symbol's offset. The first line holds a
+// hash of ROM, so the debugger can tell that a basic.rom is the one these symbols describe.
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// FNV-1a, 32 bits: the debugger computes the same over the basic.rom it finds.
+uint32_t Fnv1a(const std::vector<uint8_t>& bytes) {
+    uint32_t h = 2166136261u;
+    for (uint8_t b : bytes)
+        h = (h ^ b) * 16777619u;
+    return h;
+}
+
+std::string Stem(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name.substr(0, name.find('.'));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: lunabrik-rom-symbols MAP ROM OUT SYM...\n");
+        return 2;
+    }
+    std::ifstream map_file(argv[1]);
+    std::ifstream rom_file(argv[2], std::ios::binary);
+    if (!map_file || !rom_file) {
+        std::fprintf(stderr, "lunabrik-rom-symbols: cannot read %s or %s\n", argv[1], argv[2]);
+        return 1;
+    }
+    const std::vector<uint8_t> rom(std::istreambuf_iterator<char>(rom_file), {});
+
+    // "     00008000  _ticks                             crt0"
+    const std::regex global_line(R"(^\s+([0-9A-F]{8})\s+(\S+)\s+(\S+)\s*$)");
+    std::map<std::string, std::pair<uint32_t, std::string>> globals; // name -> address, module
+    std::string line;
+    std::smatch m;
+    while (std::getline(map_file, line))
+        if (std::regex_match(line, m, global_line))
+            globals[m[2]] = {uint32_t(std::stoul(m[1], nullptr, 16)), m[3]};
+
+    std::map<uint32_t, std::set<std::string>> out; // address -> names
+    for (const auto& [name, where] : globals)
+        out[where.first].insert(name);
+
+    // "  1 _curline                                                       00512A R"
+    const std::regex sym_line(R"(^\s+(\d+)\s+(\S+)\s+([0-9A-F]{6})\s+(\S+)\s*$)");
+    for (int i = 4; i < argc; ++i) {
+        std::ifstream sym(argv[i]);
+        if (!sym) {
+            std::fprintf(stderr, "lunabrik-rom-symbols: cannot read %s\n", argv[i]);
+            return 1;
+        }
+        const std::string module = Stem(argv[i]);
+        struct Entry {
+            int area;
+            std::string name;
+            uint32_t offset;
+        };
+        std::vector<Entry> entries;
+        std::map<int, uint32_t> base;
+        while (std::getline(sym, line)) {
+            if (!std::regex_match(line, m, sym_line)) continue;
+            const std::string flags = m[4];
+            if (flags.find('R') == std::string::npos) continue; // a constant, not an address
+            Entry e{std::stoi(m[1]), m[2], uint32_t(std::stoul(m[3], nullptr, 16))};
+            auto g = globals.find(e.name);
+            if (g != globals.end() && g->second.second == module)
+                base[e.area] = g->second.first - e.offset;
+            entries.push_back(e);
+        }
+        for (const Entry& e : entries) {
+            if (!base.count(e.area) || e.name.find('$') != std::string::npos || e.name[0] == '.')
+                continue;
+            out[(base[e.area] + e.offset) & 0xFFFF].insert(e.name);
+        }
+    }
+
+    std::FILE* f = std::fopen(argv[3], "w");
+    if (!f) {
+        std::fprintf(stderr, "lunabrik-rom-symbols: cannot write %s\n", argv[3]);
+        return 1;
+    }
+    std::fprintf(f, "; basic.rom fnv1a 0x%08X\n", Fnv1a(rom));
+    std::fprintf(f, "; the free BASIC's routines and variables, for the debugger\n");
+    for (const auto& [address, names] : out)
+        for (const auto& name : names) {
+            if (name.rfind("s__", 0) == 0 || name.rfind("l__", 0) == 0 || name[0] == '.')
+                continue; // the linker's own
+            const std::string c_name = name[0] == '_' ? name.substr(1) : name;
+            std::fprintf(f, "%s = 0x%04X\n", c_name.c_str(), address & 0xFFFF);
+        }
+    return std::fclose(f) == 0 ? 0 : 1;
+}

@@ -1,0 +1,685 @@
+#include "tools/control.h"
+
+#include "cpu/bus.h"
+#include "system/debugger.h"
+#include "system/pacer.h"
+#include "system/state.h"
+#include "system/system.h"
+#include "tools/headless_options.h"
+#include "tools/json.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+
+// Bounds of what a request may ask for.
+constexpr int64_t MaxRequestTicks = MaxTicks;
+constexpr int64_t MaxPeekLength = 0x10000;
+constexpr int64_t MaxSteps = 10000000;
+constexpr int64_t MaxDisasmCount = 4096;
+constexpr long DefaultStepTicks = 5000; // step_over, step_out and type without max_ticks
+constexpr size_t MaxLineLength = 1 << 20;
+
+constexpr int FailedWait = 1;  // a wait that did not see what it waited for
+constexpr int FailedInput = 2; // an error answer
+
+struct Reply {
+    bool ok = true;
+    std::string error;
+    JsonObjectWriter fields;
+    int failure = 0; // the exit code this command counts as, 0 for success
+};
+
+Reply Error(const std::string& why) {
+    Reply r;
+    r.ok = false;
+    r.error = why;
+    r.failure = FailedInput;
+    return r;
+}
+
+struct Session {
+    const ControlRunner& runner;
+    int stop_code = -1; // the runner's exit code once it must end
+    bool quit = false;
+
+    // Runs up to n ticks until done; false when the runner must end.
+    bool Run(long n, const std::function<bool()>& done) {
+        const int rc = runner.run_ticks(n, done);
+        if (rc >= 0) stop_code = rc;
+        return rc < 0;
+    }
+};
+
+// ---- Request fields
+// ------------------------------------------------------------------------------
+
+bool Int(const JsonValue& req, const char* name, int64_t min, int64_t max, int64_t& out,
+         std::string& error, bool required = true, int64_t fallback = 0) {
+    const JsonValue* v = req.Find(name);
+    if (!v) {
+        if (!required) {
+            out = fallback;
+            return true;
+        }
+        error = std::string("\"") + name + "\" is missing";
+        return false;
+    }
+    if (!v->Integer(min, max, out)) {
+        error = std::string("\"") + name + "\" must be a whole number from " + std::to_string(min) +
+                " to " + std::to_string(max);
+        return false;
+    }
+    return true;
+}
+
+bool Str(const JsonValue& req, const char* name, std::string& out, std::string& error) {
+    const JsonValue* v = req.Find(name);
+    if (!v || v->type != JsonValue::Type::String) {
+        error = std::string("\"") + name + "\" must be a string";
+        return false;
+    }
+    out = v->string;
+    return true;
+}
+
+// A "file" field, named from where the user started the runner, whichever folder it works in.
+bool FileField(const JsonValue& req, const std::string& start_folder, std::string& file,
+               std::string& error) {
+    if (!Str(req, "file", file, error)) return false;
+    if (!file.empty() && file[0] != '/' && !start_folder.empty()) file = start_folder + "/" + file;
+    return true;
+}
+
+std::string HexBytes(const uint8_t* bytes, size_t n) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        s += digits[bytes[i] >> 4];
+        s += digits[bytes[i] & 15];
+    }
+    return s;
+}
+
+// ---- Commands
+// ------------------------------------------------------------------------------------
+
+// The stop that ended a run, as a continue answers it.
+void StopFields(Reply& r, bool stopped) {
+    StopInfo info;
+    const bool standing = DebugStanding(&info);
+    if (!stopped) {
+        r.fields.Str("stopped", "ticks");
+    } else {
+        r.fields.Str("stopped", StopReasonName(info.reason));
+        if (info.id) r.fields.Num("id", info.id);
+        if (info.reason == StopReason::Watch || info.reason == StopReason::Io)
+            r.fields.Num("addr", info.address).Num("value", info.value);
+    }
+    if (standing) r.fields.Num("pc", info.pc); // a machine running in real time has no pc to tell
+}
+
+// Keys go in until the pacer has let the last one go; a breakpoint that stops the machine on the
+// way ends the command there (answered as continue answers it; the rest of the keys follow once
+// the machine runs again).
+Reply Keys(Session& s) {
+    const uint64_t serial = DebugStopSerial();
+    if (!s.Run(DefaultStepTicks * 20,
+               [serial] { return !PacerBusy() || DebugStopSerial() != serial; }))
+        return Error("the run ended");
+    Reply r;
+    if (DebugStopSerial() != serial) {
+        StopFields(r, true);
+        return r;
+    }
+    if (PacerBusy()) return Error("the machine did not take the keys");
+    return r;
+}
+
+Reply Type(const JsonValue& req, Session& s) {
+    std::string text, codes, error;
+    if (!Str(req, "text", text, error)) return Error(error);
+    if (!ParseTypedText(text, codes)) return Error("the text has a character no key types");
+    PacerType(codes);
+    return Keys(s);
+}
+
+Reply Key(const JsonValue& req, Session& s) {
+    std::string name, error;
+    if (!Str(req, "key", name, error)) return Error(error);
+    KeyStroke key;
+    if (!ParseKey(name, key)) return Error("unknown key: " + name);
+    PacerStroke(key);
+    return Keys(s);
+}
+
+Reply RunTicks(const JsonValue& req, Session& s) {
+    int64_t ticks;
+    std::string error;
+    if (!Int(req, "ticks", 1, MaxRequestTicks, ticks, error)) return Error(error);
+    if (!s.Run(long(ticks), [] { return false; })) return Error("the run ended");
+    return {};
+}
+
+Reply WaitFor(const JsonValue& req, Session& s) {
+    std::string text, error;
+    int64_t ticks;
+    if (!Str(req, "text", text, error) || text.empty())
+        return Error(error.empty() ? "\"text\" is empty" : error);
+    if (!Int(req, "timeout_ticks", 1, MaxRequestTicks, ticks, error)) return Error(error);
+    auto seen = [&] { return SystemScreenText().find(text) != std::string::npos; };
+    if (!s.Run(long(ticks), seen)) return Error("the run ended");
+    Reply r;
+    const bool found = seen();
+    r.fields.Bool("found", found);
+    if (!found) r.failure = FailedWait;
+    return r;
+}
+
+Reply Screen(const JsonValue&, Session&) {
+    const std::string text = SystemScreenText();
+    std::string lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines += (lines.empty() ? "" : ",") + JsonString(text.substr(start, end - start));
+        start = end + 1;
+    }
+    Reply r;
+    r.fields.Raw("lines", "[" + lines + "]");
+    return r;
+}
+
+// The protocol's register names: 16-bit pairs, I, R, the interrupt state and the halt.
+struct RegisterField {
+    const char* field;
+    const char* name; // as DebugGetRegister knows it
+    bool flag;
+};
+const RegisterField RegisterFields[] = {
+    {"pc", "PC", false},    {"sp", "SP", false},   {"af", "AF", false},
+    {"bc", "BC", false},    {"de", "DE", false},   {"hl", "HL", false},
+    {"ix", "IX", false},    {"iy", "IY", false},   {"af_", "AF'", false},
+    {"bc_", "BC'", false},  {"de_", "DE'", false}, {"hl_", "HL'", false},
+    {"i", "I", false},      {"r", "R", false},     {"iff1", "IFF1", true},
+    {"iff2", "IFF2", true}, {"im", "IM", false},   {"halted", "HALTED", true},
+};
+
+Reply Regs(const JsonValue&, Session&) {
+    Reply r;
+    for (const auto& f : RegisterFields) {
+        uint32_t v = 0;
+        if (!DebugGetRegister(f.name, v)) return Error("the machine is running");
+        if (f.flag)
+            r.fields.Bool(f.field, v != 0);
+        else
+            r.fields.Num(f.field, v);
+    }
+    return r;
+}
+
+Reply SetRegs(const JsonValue& req, Session&) {
+    // Every field is checked before any is written: a bad request changes nothing.
+    std::vector<std::pair<const char*, uint32_t>> writes;
+    for (const auto& [name, value] : req.object) {
+        if (name == "cmd") continue;
+        const RegisterField* f = nullptr;
+        for (const auto& candidate : RegisterFields)
+            if (name == candidate.field) f = &candidate;
+        if (!f) return Error("unknown register \"" + name + "\"");
+        int64_t v;
+        if (f->flag && value.type == JsonValue::Type::Bool) {
+            v = value.boolean;
+        } else {
+            const int64_t max = std::string(f->name) == "IM" ? 2
+                                : f->flag                    ? 1
+                                : std::strlen(f->name) == 1  ? 255
+                                                             : 65535;
+            if (!value.Integer(0, max, v))
+                return Error("\"" + name + "\" must be from 0 to " + std::to_string(max));
+        }
+        writes.emplace_back(f->name, uint32_t(v));
+    }
+    if (writes.empty()) return Error("no register given");
+    for (const auto& [reg, v] : writes)
+        if (!DebugSetRegister(reg, v)) return Error("the machine is running");
+    return {};
+}
+
+Reply Peek(const JsonValue& req, Session&) {
+    int64_t addr, len;
+    std::string error;
+    if (!Int(req, "addr", 0, 0xFFFF, addr, error) ||
+        !Int(req, "len", 1, MaxPeekLength, len, error, false, 1))
+        return Error(error);
+    std::vector<uint8_t> bytes(static_cast<size_t>(len));
+    DebugReadMemory(uint16_t(addr), bytes.data(), bytes.size());
+    Reply r;
+    r.fields.Str("hex", HexBytes(bytes.data(), bytes.size()));
+    return r;
+}
+
+Reply Poke(const JsonValue& req, Session&) {
+    int64_t addr;
+    std::string hex, error;
+    if (!Int(req, "addr", 0, 0xFFFF, addr, error) || !Str(req, "hex", hex, error))
+        return Error(error);
+    if (hex.empty() || hex.size() % 2 || hex.size() > 2 * MaxPeekLength)
+        return Error("\"hex\" must be pairs of hex digits, 1 to 65536 bytes");
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        char* end = nullptr;
+        const std::string pair = hex.substr(i, 2);
+        const long v = std::strtol(pair.c_str(), &end, 16);
+        if (*end || !std::isxdigit(uint8_t(pair[0])) || !std::isxdigit(uint8_t(pair[1])))
+            return Error("\"hex\" must be pairs of hex digits");
+        bytes.push_back(uint8_t(v));
+    }
+    if (!DebugWriteMemory(uint16_t(addr), bytes.data(), bytes.size()))
+        return Error("the machine is running");
+    return {};
+}
+
+// An optional "if": {"reg": "A"} or {"mem": ADDR}, "op" one of == != < <= > >=, "value".
+bool Condition(const JsonValue& req, BreakCondition& c, std::string& error) {
+    const JsonValue* cond = req.Find("if");
+    if (!cond) return true;
+    if (cond->type != JsonValue::Type::Object) {
+        error = "\"if\" must be an object";
+        return false;
+    }
+    c.active = true;
+    if (cond->Find("mem")) {
+        int64_t a;
+        if (!Int(*cond, "mem", 0, 0xFFFF, a, error)) return false;
+        c.memory = true;
+        c.address = uint16_t(a);
+    } else if (!Str(*cond, "reg", c.reg, error)) {
+        error = "\"if\" needs \"reg\" or \"mem\"";
+        return false;
+    }
+    std::string op = "==";
+    if (cond->Find("op") && !Str(*cond, "op", op, error)) return false;
+    static const char* const ops[] = {"==", "!=", "<", "<=", ">", ">="};
+    bool known = false;
+    for (int i = 0; i < 6; ++i)
+        if (op == ops[i]) {
+            c.op = CompareOp(i);
+            known = true;
+        }
+    if (!known) {
+        error = "unknown \"op\": " + op;
+        return false;
+    }
+    int64_t value;
+    if (!Int(*cond, "value", 0, 0xFFFF, value, error)) return false;
+    c.value = uint16_t(value);
+    return true;
+}
+
+Reply Add(const Breakpoint& b) {
+    std::string error;
+    const int id = DebugAddBreakpoint(b, &error);
+    if (!id) return Error(error);
+    Reply r;
+    r.fields.Num("id", id);
+    return r;
+}
+
+Reply Break(const JsonValue& req, Session&) {
+    Breakpoint b;
+    int64_t pc;
+    std::string error;
+    if (!Int(req, "pc", 0, 0xFFFF, pc, error) || !Condition(req, b.condition, error))
+        return Error(error);
+    b.address = uint16_t(pc);
+    return Add(b);
+}
+
+Reply Watch(const JsonValue& req, Session&) {
+    Breakpoint b;
+    int64_t addr, len;
+    std::string access = "rw", error;
+    if (!Int(req, "addr", 0, 0xFFFF, addr, error) ||
+        !Int(req, "len", 1, MemorySize, len, error, false, 1) ||
+        (req.Find("access") && !Str(req, "access", access, error)) ||
+        !Condition(req, b.condition, error))
+        return Error(error);
+    if (access == "r")
+        b.kind = BreakKind::Read;
+    else if (access == "w")
+        b.kind = BreakKind::Write;
+    else if (access == "rw")
+        b.kind = BreakKind::Access;
+    else
+        return Error("\"access\" must be \"r\", \"w\" or \"rw\"");
+    b.address = uint16_t(addr);
+    b.length = uint32_t(len);
+    return Add(b);
+}
+
+Reply BreakIo(const JsonValue& req, Session&) {
+    Breakpoint b;
+    int64_t port;
+    std::string dir, error;
+    if (!Int(req, "port", 0, 255, port, error) || !Str(req, "dir", dir, error) ||
+        !Condition(req, b.condition, error))
+        return Error(error);
+    if (dir != "in" && dir != "out") return Error("\"dir\" must be \"in\" or \"out\"");
+    b.kind = dir == "in" ? BreakKind::PortIn : BreakKind::PortOut;
+    b.address = uint16_t(port);
+    return Add(b);
+}
+
+Reply BreakIrq(const JsonValue& req, Session&) {
+    Breakpoint b;
+    std::string which, error;
+    if (!Str(req, "irq", which, error) || !Condition(req, b.condition, error)) return Error(error);
+    if (which != "nmi" && which != "int") return Error("\"irq\" must be \"nmi\" or \"int\"");
+    b.kind = which == "nmi" ? BreakKind::Nmi : BreakKind::Interrupt;
+    return Add(b);
+}
+
+Reply Delete(const JsonValue& req, Session&) {
+    int64_t id;
+    std::string error;
+    if (!Int(req, "id", 1, INT32_MAX, id, error)) return Error(error);
+    if (!DebugRemoveBreakpoint(int(id))) return Error("no breakpoint " + std::to_string(id));
+    return {};
+}
+
+Reply ListBreaks(const JsonValue&, Session&) {
+    std::string list;
+    static const char* const kinds[] = {"break", "watch_r", "watch_w", "watch_rw",
+                                        "io_in", "io_out",  "int",     "nmi"};
+    for (const Breakpoint& b : DebugBreakpoints()) {
+        JsonObjectWriter w;
+        w.Num("id", b.id).Str("kind", kinds[int(b.kind)]).Num("addr", b.address);
+        w.Num("len", b.length).Bool("enabled", b.enabled).Num("hits", b.hits);
+        w.Str("text", DescribeBreakpoint(b));
+        list += (list.empty() ? "" : ",") + w.Done();
+    }
+    Reply r;
+    r.fields.Raw("breaks", "[" + list + "]");
+    return r;
+}
+
+// Resumes the machine (resume() says whether it could) and runs up to ticks until the debugger
+// stops it; the answer says why it stands. The stop count is taken before the resume: in real time
+// a step is over before the call returns.
+Reply RunUntilStop(Session& s, long ticks, const std::function<bool()>& resume, uint64_t& serial) {
+    serial = DebugStopSerial();
+    if (!resume()) return Error("the machine cannot be resumed now");
+    const uint64_t before = serial;
+    if (!s.Run(ticks, [before] { return DebugStopSerial() != before; }))
+        return Error("the run ended");
+    Reply r;
+    StopFields(r, DebugStopSerial() != serial);
+    return r;
+}
+
+Reply Continue(const JsonValue& req, Session& s) {
+    int64_t ticks;
+    std::string error;
+    if (!Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error)) return Error(error);
+    uint64_t serial;
+    return RunUntilStop(s, long(ticks), DebugContinue, serial);
+}
+
+// A step command ends at its goal; a goal not reached within the ticks is given up (the machine
+// stops where it is) and counts as a failed wait.
+Reply Stepping(Session& s, long ticks, const std::function<bool()>& resume) {
+    uint64_t serial;
+    Reply r = RunUntilStop(s, ticks, resume, serial);
+    if (r.ok && DebugStopSerial() == serial) {
+        DebugPause();
+        r.failure = FailedWait;
+    }
+    return r;
+}
+
+Reply Step(const JsonValue& req, Session& s) {
+    int64_t count, ticks;
+    std::string error;
+    if (!Int(req, "count", 1, MaxSteps, count, error, false, 1) ||
+        !Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks))
+        return Error(error);
+    return Stepping(s, long(ticks), [count] { return DebugStep(uint32_t(count)); });
+}
+
+Reply StepOver(const JsonValue& req, Session& s) {
+    int64_t ticks;
+    std::string error;
+    if (!Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks))
+        return Error(error);
+    return Stepping(s, long(ticks), DebugStepOver);
+}
+
+Reply StepOut(const JsonValue& req, Session& s) {
+    int64_t ticks;
+    std::string error;
+    if (!Int(req, "max_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks))
+        return Error(error);
+    return Stepping(s, long(ticks), DebugStepOut);
+}
+
+Reply Disasm(const JsonValue& req, Session&) {
+    int64_t addr, count;
+    std::string error;
+    if (!Int(req, "addr", 0, 0xFFFF, addr, error) ||
+        !Int(req, "count", 1, MaxDisasmCount, count, error, false, 1))
+        return Error(error);
+    std::string lines;
+    for (const auto& l : DebugDisassemble(uint16_t(addr), size_t(count))) {
+        JsonObjectWriter w;
+        w.Num("addr", l.address).Str("hex", l.hex).Str("text", l.text);
+        if (!l.symbol.empty()) w.Str("symbol", l.symbol);
+        lines += (lines.empty() ? "" : ",") + w.Done();
+    }
+    Reply r;
+    r.fields.Raw("lines", "[" + lines + "]");
+    return r;
+}
+
+Reply Symbols(const JsonValue& req, Session& s) {
+    std::string file, error;
+    if (!FileField(req, s.runner.start_folder, file, error)) return Error(error);
+    SymbolLoadReport report;
+    if (!DebugLoadSymbols(file, &report)) return Error(report.error);
+    Reply r;
+    r.fields.Num("loaded", int64_t(report.loaded)).Num("skipped", int64_t(report.skipped));
+    return r;
+}
+
+Reply BasicBreak(const JsonValue& req, Session&) {
+    int64_t line;
+    std::string error;
+    if (!Int(req, "line", 0, 65535, line, error)) return Error(error);
+    const int id = DebugBasicBreak(uint32_t(line), &error);
+    if (!id) return Error(error);
+    Reply r;
+    r.fields.Num("id", id);
+    return r;
+}
+
+Reply BasicVars(const JsonValue&, Session&) {
+    std::vector<BasicVariable> vars;
+    std::string error;
+    if (!DebugBasicVariables(vars, &error)) return Error(error);
+    std::string list;
+    for (const auto& v : vars)
+        list += (list.empty() ? "" : ",") +
+                JsonObjectWriter().Str("name", v.name).Str("value", v.value).Done();
+    Reply r;
+    r.fields.Raw("vars", "[" + list + "]");
+    const int32_t line = DebugBasicCurrentLine();
+    if (line >= 0) r.fields.Num("line", line);
+    return r;
+}
+
+Reply Trace(const JsonValue& req, Session& s) {
+    std::string file, error;
+    if (!FileField(req, s.runner.start_folder, file, error)) return Error(error);
+    if (!DebugTraceTo(file, &error)) return Error(error);
+    return {};
+}
+
+// save_state / load_state: the whole machine to a file and back. "force": true loads a state saved
+// with other ROM images; host files the state had open and that could not be opened again are
+// listed in "closed".
+Reply StateCommand(const JsonValue& req, Session& s, bool save) {
+    std::string file, error;
+    if (!FileField(req, s.runner.start_folder, file, error)) return Error(error);
+    bool force = false;
+    if (const JsonValue* v = req.Find("force")) {
+        if (save || v->type != JsonValue::Type::Bool) return Error("\"force\" must be true or false");
+        force = v->boolean;
+    }
+    const StateResult result = save ? SystemSaveState(file) : SystemLoadState(file, force);
+    if (!result.ok) {
+        Reply r = Error(result.message);
+        if (result.other_roms) r.fields.Bool("other_roms", true);
+        return r;
+    }
+    std::string closed;
+    for (const std::string& slot : result.closed_slots)
+        closed += (closed.empty() ? "" : ",") + JsonString(slot);
+    Reply r;
+    r.fields.Str("message", result.message).Raw("closed", "[" + closed + "]");
+    return r;
+}
+
+Reply SaveState(const JsonValue& req, Session& s) { return StateCommand(req, s, true); }
+Reply LoadState(const JsonValue& req, Session& s) { return StateCommand(req, s, false); }
+
+Reply Quit(const JsonValue&, Session& s) {
+    s.quit = true;
+    return {};
+}
+
+// The commands: one line each.
+struct Command {
+    const char* name;
+    Reply (*run)(const JsonValue& request, Session& session);
+};
+const Command Commands[] = {
+    {"type", Type},
+    {"key", Key},
+    {"run", RunTicks},
+    {"wait_for", WaitFor},
+    {"screen", Screen},
+    {"regs", Regs},
+    {"set_regs", SetRegs},
+    {"peek", Peek},
+    {"poke", Poke},
+    {"break", Break},
+    {"watch", Watch},
+    {"break_io", BreakIo},
+    {"break_irq", BreakIrq},
+    {"delete", Delete},
+    {"list_breaks", ListBreaks},
+    {"continue", Continue},
+    {"step", Step},
+    {"step_over", StepOver},
+    {"step_out", StepOut},
+    {"disasm", Disasm},
+    {"symbols", Symbols},
+    {"basic_break", BasicBreak},
+    {"basic_vars", BasicVars},
+    {"trace", Trace},
+    {"save_state", SaveState},
+    {"load_state", LoadState},
+    {"quit", Quit},
+};
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF): what JSON text is.
+bool ValidUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const uint8_t c = uint8_t(s[i]);
+        int n;
+        uint32_t cp;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 1, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + n >= s.size()) return false; // cut short
+        for (int k = 1; k <= n; ++k) {
+            const uint8_t b = uint8_t(s[i + k]);
+            if ((b & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (b & 0x3F);
+        }
+        static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
+        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
+        i += size_t(n) + 1;
+    }
+    return true;
+}
+
+Reply Handle(const std::string& line, Session& s) {
+    if (line.size() > MaxLineLength) return Error("the line is too long");
+    if (!ValidUtf8(line)) return Error("the line is not UTF-8");
+    JsonValue req;
+    std::string error;
+    if (!ParseJson(line, req, error)) return Error("malformed JSON: " + error);
+    if (req.type != JsonValue::Type::Object) return Error("a request is a JSON object");
+    std::string name;
+    if (!Str(req, "cmd", name, error)) return Error(error);
+    for (const Command& c : Commands)
+        if (name == c.name) return c.run(req, s);
+    return Error("unknown command \"" + name + "\"");
+}
+
+// One line of input, at most MaxLineLength + 1 characters kept (the rest read and dropped).
+bool ReadLine(std::FILE* in, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(in)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        if (line.size() <= MaxLineLength) line += char(c);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return any;
+}
+
+} // namespace
+
+int RunControlSession(std::FILE* in, std::FILE* out, const ControlRunner& runner, bool script) {
+    DebugAttach();
+    DebugLoadRomSymbols("."); // our own ROM's, beside basic.rom in the runner's folder
+    Session s{runner};
+    int code = 0;
+    std::string line;
+    while (!s.quit && s.stop_code < 0 && ReadLine(in, line)) {
+        size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;   // blank lines pass
+        if (script && line[first] == '#') continue; // a comment in a script
+        Reply r = Handle(line, s);
+        JsonObjectWriter answer;
+        answer.Bool("ok", r.ok);
+        if (!r.ok) answer.Str("error", r.error);
+        std::string json = answer.Done();
+        const std::string fields = r.fields.Done();
+        if (fields.size() > 2) json = json.substr(0, json.size() - 1) + "," + fields.substr(1);
+        std::fprintf(out, "%s\n", json.c_str());
+        std::fflush(out);
+        if (r.failure) code = r.failure;
+    }
+    DebugDetach();
+    if (s.stop_code >= 0) return s.stop_code;
+    return script ? code : 0;
+}
