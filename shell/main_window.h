@@ -19,6 +19,7 @@
 class DisplayWidget;
 class QFrame;
 class QLabel;
+class DebuggerWindow;
 class QMenu;
 class QPushButton;
 
@@ -137,6 +138,8 @@ class MainWindow : public QMainWindow {
     void ChooseStateToSave();
     void ChooseStateToLoad();
     void SaveForResume();
+    // Machine > Debugger: the debugger window, made at the first use.
+    void ShowDebugger();
 
     QWidget* client_;
     QFrame* frame_;
@@ -151,6 +154,7 @@ class MainWindow : public QMainWindow {
     QLabel* typing_label_;
     QLabel* warning_label_;
     QMenu* recent_menu_ = nullptr;
+    DebuggerWindow* debugger_ = nullptr;
     int scale_ = 0;
     bool shut_down_ = false;
     bool font_loaded_ = false;

@@ -3,6 +3,7 @@
 
 #include "display/display.h"
 #include "host/file_io.h"
+#include "shell/debugger_window.h"
 #include "shell/display_widget.h"
 #include "shell/help_texts.h"
 #include "host/settings.h"
@@ -123,6 +124,8 @@ void MainWindow::BuildMenus() {
     QAction* turbo = add(machine, "turbo", "&Turbo (as fast as possible, or hold F9)",
                          {QKeySequence(Qt::CTRL | Qt::Key_F9)}, [this] { ApplyTurbo(); });
     turbo->setCheckable(true);
+    add(machine, "debugger", "&Debugger...", {QKeySequence(Qt::CTRL | Qt::Key_F7)},
+        [this] { ShowDebugger(); });
     add(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)}, [this] { config_->click(); });
     QAction* natural = add(machine, "naturalKeyboard", "&Keyboard as typed", {}, [this] {
         SaveKeyboardMode(Action("naturalKeyboard")->isChecked() ? KeyboardMode::Natural
@@ -161,6 +164,13 @@ void MainWindow::PowerCycle() {
     else
         ShowMessage(notice_label_, QString("Switched off and on, but %1 could not be loaded")
                                        .arg(missing ? missing : "a ROM image"));
+}
+
+void MainWindow::ShowDebugger() {
+    if (!debugger_) debugger_ = new DebuggerWindow(this);
+    debugger_->show();
+    debugger_->raise();
+    debugger_->activateWindow();
 }
 
 void MainWindow::ApplyTurbo() {

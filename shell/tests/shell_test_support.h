@@ -1,6 +1,7 @@
 // Helpers shared by the GUI test programs.
 #pragma once
 
+#include "host/settings.h"
 #include "shell/main_window.h"
 #include "shell/program.h"
 #include "system/pacer.h"
