@@ -156,6 +156,7 @@ struct {
     bool prev_return = false;
     bool skip_armed = false; // the instruction the machine stopped at runs without firing again
     uint16_t skip_pc = 0;
+    bool skip_held = false; // an interrupt came first: the skip waits for its handler's return
     bool watch_fired = false; // a watch stopped this instruction already
     uint16_t insn_pc = 0;     // the instruction the checked tables execute, and its length
     uint8_t insn_len = 1;
@@ -283,6 +284,7 @@ void Stop(StopReason reason, int id, uint16_t address = 0, uint8_t value = 0) {
     Run.goal = Goal::None;
     Run.skip_armed = !watch && reason != StopReason::Pause; // a pause looked at nothing yet
     Run.skip_pc = CpuState.PC;
+    Run.skip_held = false;
     PauseRequested.store(false, std::memory_order_relaxed);
     SystemPause(true);
     SystemRedraw();
@@ -335,8 +337,17 @@ DebugVerdict OnStep(uint32_t events) {
     if (!(ExecMap[pc] | events | uint8_t(Run.goal) | Run.skip_armed) &&
         !PauseRequested.load(std::memory_order_relaxed)) [[likely]]
         return Executes(pc);
-    const bool skip = Run.skip_armed && Run.skip_pc == pc;
-    Run.skip_armed = false;
+    bool skip = false;
+    if (Run.skip_armed) {
+        if (pc == Run.skip_pc) {
+            skip = true;
+            Run.skip_armed = Run.skip_held = false;
+        } else if (events) {
+            Run.skip_held = true; // the handler returns to the instruction that has not run yet
+        } else if (!Run.skip_held) {
+            Run.skip_armed = false;
+        }
+    }
     if (PauseRequested.load(std::memory_order_relaxed)) {
         Stop(StopReason::Pause, 0);
         return DebugVerdict::Stop;
@@ -441,6 +452,7 @@ bool Resume(Goal goal) {
     if (LastStop.reason != StopReason::Watch && LastStop.reason != StopReason::Io) {
         Run.skip_armed = true;
         Run.skip_pc = CpuState.PC;
+        Run.skip_held = false;
     }
     LastStop.reason = StopReason::None;
     SystemPause(false);

@@ -146,6 +146,25 @@ TEST_F(Debugger, InterruptsStopAtTheirEntry) {
     EXPECT_EQ(info.pc, 0x0038);
 }
 
+// An interrupt taken as the machine resumes returns to the instruction it stopped at, which has
+// not run yet: it runs then without firing again, so the loop goes round once before the next stop.
+TEST_F(Debugger, ResumingIntoAnInterruptDoesNotFireTheSameStopAgain) {
+    LoadCode(0x0100, {0x31, 0x00, 0xF0, 0x23, 0x18, 0xFD}); // LD SP,0xF000 / INC HL / JR -3
+    ASSERT_GT(DebugAddBreakpoint(Make(BreakKind::Execute, 0x0103)), 0);
+    for (bool interrupt : {false, true}) {
+        ASSERT_TRUE(RunUntilStop());
+        const uint16_t hl = CpuState.HL;
+        if (interrupt) SetControlFlags(TICK);
+        ASSERT_TRUE(DebugContinue());
+        ASSERT_TRUE(RunUntilStop());
+        StopInfo info;
+        ASSERT_TRUE(DebugStanding(&info));
+        EXPECT_EQ(info.pc, 0x0103);
+        EXPECT_EQ(CpuState.HL, uint16_t(hl + 1)) << (interrupt ? "after an NMI" : "plain");
+        ASSERT_TRUE(DebugContinue());
+    }
+}
+
 TEST_F(Debugger, StepIntoOverAndOut) {
     ScratchFolder folder;
     ASSERT_TRUE(DebugTraceTo(folder.path() + "/trace.txt"));

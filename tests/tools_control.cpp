@@ -161,6 +161,38 @@ TEST_F(Control, ScriptDrivesBreakpointsStepsAndMemory) {
     EXPECT_EQ(run.exit_code, 2) << run.err; // the last failed command's: an error answer
 }
 
+// A state saved in the session brings memory and registers back after they were changed; bad
+// requests are answered and change nothing.
+TEST_F(Control, StatesSaveAndLoadTheMachine) {
+    Install(ProgramRom());
+    folder.WriteFile("in.txt", R"({"cmd":"break","pc":14}
+{"cmd":"continue","max_ticks":10}
+{"cmd":"save_state","file":"here.lbs"}
+{"cmd":"poke","addr":40960,"hex":"FFFFFFFF"}
+{"cmd":"set_regs","pc":0}
+{"cmd":"load_state","file":"here.lbs"}
+{"cmd":"peek","addr":40960,"len":4}
+{"cmd":"regs"}
+{"cmd":"load_state","file":"missing.lbs"}
+{"cmd":"load_state","file":"here.lbs","force":1}
+{"cmd":"save_state"}
+{"cmd":"peek","addr":40960,"len":4}
+)");
+    const Outcome run = Start("--control");
+    ASSERT_EQ(run.lines.size(), 12u) << run.err;
+    for (int i : {2, 5}) {
+        EXPECT_EQ(run.lines[i].rfind(R"({"ok":true,"message":)", 0), 0u) << run.lines[i];
+        EXPECT_NE(run.lines[i].find(R"("closed":[])"), std::string::npos) << run.lines[i];
+    }
+    EXPECT_EQ(run.lines[6], R"({"ok":true,"hex":"01020304"})");
+    EXPECT_EQ(run.lines[7].rfind(R"({"ok":true,"pc":14,)", 0), 0u) << run.lines[7];
+    EXPECT_EQ(run.lines[8].rfind(R"({"ok":false,"error":)", 0), 0u) << run.lines[8];
+    EXPECT_EQ(run.lines[9], R"({"ok":false,"error":"\"force\" must be true or false"})");
+    EXPECT_EQ(run.lines[10], R"({"ok":false,"error":"\"file\" must be a string"})");
+    EXPECT_EQ(run.lines[11], R"({"ok":true,"hex":"01020304"})");
+    EXPECT_TRUE(std::ifstream(folder.path() + "/here.lbs").good());
+}
+
 // Interactive: standard input to its end; errors do not change the exit code. A wait that did not
 // see its text makes a script fail with 1.
 TEST_F(Control, ControlEndsAtEndOfInputAndWaitsAreBounded) {
