@@ -83,7 +83,9 @@ void MainWindow::BuildStateMenus(QMenu* file) {
     for (bool save : {true, false}) {
         QMenu* menu = file->addMenu(save ? "&Quick save" : "Q&uick load");
         menu->setObjectName(save ? "quickSaveMenu" : "quickLoadMenu");
-        menu->setStyle(new ThumbnailMenuStyle);
+        auto* style = new ThumbnailMenuStyle;
+        style->setParent(menu); // a widget does not own the style it is given
+        menu->setStyle(style);
         for (int slot = 1; slot <= QuickSlots; ++slot) {
             const QKeySequence key(save ? Qt::SHIFT | (Qt::Key_F4 + slot) : Qt::Key_F4 + slot);
             const QByteArray name =
