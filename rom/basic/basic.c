@@ -304,32 +304,15 @@ static void scale(i16 e) {
 }
 
 // Reads a number (digits, point, exponent) at s into fac; 0 when there is none.
+const u8* scan_number(const u8* s); // scan.s
+extern u32 num_m;
+extern i16 num_e;
 static const u8* parse_float(const u8* s) {
-    i16 e = 0, x = 0;
-    u8 any = 0, dot = 0, neg = 0;
-    fac = 0;
-    for (;; s++) {
-        if (is_digit(*s)) {
-            fac = fac * 10 + (*s - '0');
-            any = 1;
-            e -= dot;
-        } else if (*s == '.' && !dot)
-            dot = 1;
-        else
-            break;
+    s = scan_number(s);
+    if (s) {
+        fac = num_m;
+        scale(num_e);
     }
-    if (!any) return 0;
-    if (*s == 'E') {
-        const u8* t = s + 1;
-        if (*t == '-' || *t == '+') neg = *t++ == '-';
-        if (is_digit(*t)) {
-            while (is_digit(*t))
-                if ((x = x * 10 + (*t++ - '0')) > 99) fail(E_OVERFLOW);
-            e += neg ? -x : x;
-            s = t;
-        }
-    }
-    scale(e);
     return s;
 }
 
@@ -590,7 +573,7 @@ static u8* dim_array(u8 kind, u16 name, u16 n1, u16 n2, u8 room) {
     u16 size = elem_size(kind, room);
     u8* a;
     if (n1 > MEM_SIZE / n2 || n1 * n2 > MEM_SIZE / size) fail(E_MEMORY); // no 16-bit overflow
-    a = alloc(n1 * n2 * size + 5); // checks the bytes free
+    a = alloc(n1 * n2 * size + 5);                                       // checks the bytes free
     ((u16*)a)[0] = n1;
     ((u16*)a)[1] = n2;
     a[4] = room;

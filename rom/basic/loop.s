@@ -17,7 +17,7 @@ F_ISTEP = 18
 F_ILIMIT = 20
 F_BITS = 22
 
-	.area	_HOME			; runs from RAM (see rom/CMakeLists.txt)
+	.area	_CODE
 
 _next_whole::
 	push	ix

@@ -1,0 +1,170 @@
+;; const u8 *scan_number(const u8 *s): the digits, point and exponent of a number at s, gathered
+;; as a whole number and a power of ten, in assembly because every constant of a program is read
+;; this way each time it runs. s comes in HL. Returns the position behind the number in DE (0
+;; when no digit stands there) with num_m (the digits, nine or ten significant ones: more only
+;; move the point) and num_e (the power of ten). An exponent of three digits or more is an
+;; OVERFLOW. Changes AF, BC, DE, HL.
+
+	.module scan
+	.globl	_fail
+
+E_OVERFLOW = 1
+
+	.area	_DATA
+_num_m::
+	.ds	4
+_num_e::
+	.ds	2
+seen:
+	.ds	1			; a digit was seen
+dot:
+	.ds	1			; the point was seen
+
+	.area	_CODE
+
+_scan_number::
+	ex	de, hl			; DE: the text
+	ld	hl, #0
+	ld	(_num_e), hl
+	ld	(seen), hl		; and dot
+	ld	b, h
+	ld	c, l			; BC:HL: the digits so far
+digit:
+	ld	a, (de)
+	inc	de
+	sub	a, #0x30
+	cp	a, #10
+	jr	nc, other
+	push	af
+	ld	a, #1
+	ld	(seen), a
+	ld	a, b
+	cp	a, #6			; below 0x06000000: ten times it and a digit fit 32 bits
+	jr	nc, full
+	pop	af
+	push	de
+	push	af
+	add	hl, hl			; times 2
+	rl	c
+	rl	b
+	push	bc
+	push	hl
+	add	hl, hl			; times 8
+	rl	c
+	rl	b
+	add	hl, hl
+	rl	c
+	rl	b
+	pop	de			; plus twice: times 10
+	add	hl, de
+	pop	de
+	ld	a, c
+	adc	a, e
+	ld	c, a
+	ld	a, b
+	adc	a, d
+	ld	b, a
+	pop	af			; plus the digit
+	ld	e, a
+	ld	d, #0
+	add	hl, de
+	jr	nc, 1$
+	inc	bc
+1$:
+	pop	de
+	ld	a, (dot)		; behind the point: one power of ten down
+	or	a, a
+	jr	z, digit
+	push	hl
+	ld	hl, (_num_e)
+	dec	hl
+	jr	power
+full:
+	pop	af			; a digit past the precision: dropped, the point moves
+	ld	a, (dot)
+	or	a, a
+	jr	nz, digit
+	push	hl
+	ld	hl, (_num_e)
+	inc	hl
+power:
+	ld	(_num_e), hl
+	pop	hl
+	jr	digit
+other:
+	cp	a, #0xFE		; '.'
+	jr	nz, digits_end
+	ld	a, (dot)
+	or	a, a
+	jr	nz, digits_end
+	inc	a
+	ld	(dot), a
+	jr	digit
+digits_end:
+	dec	de			; back onto what ended the digits
+	ld	a, (seen)
+	or	a, a
+	jr	z, none
+	ld	(_num_m), hl
+	ld	(_num_m + 2), bc
+	ld	a, (de)
+	cp	a, #0x45		; 'E'
+	ret	nz
+	push	de			; without digits behind it the E is not the number's
+	inc	de
+	ld	a, (de)
+	ld	c, #0			; C: 1 for a negative exponent
+	cp	a, #0x2B		; '+'
+	jr	z, sign
+	cp	a, #0x2D		; '-'
+	jr	nz, exponent
+	inc	c
+sign:
+	inc	de
+exponent:
+	ld	a, (de)
+	sub	a, #0x30
+	cp	a, #10
+	jr	nc, no_exponent
+	pop	hl
+	ld	l, #0			; L: the exponent so far
+exponent_digit:
+	ld	a, (de)
+	sub	a, #0x30
+	cp	a, #10
+	jr	nc, exponent_end
+	inc	de
+	ld	h, a
+	ld	a, l
+	cp	a, #10			; a third digit: past any float
+	jr	nc, overflow
+	add	a, a
+	add	a, a
+	add	a, l
+	add	a, a
+	add	a, h
+	ld	l, a
+	jr	exponent_digit
+exponent_end:
+	ld	h, #0
+	dec	c
+	jr	nz, 2$
+	xor	a, a			; negative: 0 - L
+	sub	a, l
+	ld	l, a
+	sbc	a, a
+	ld	h, a
+2$:
+	ld	bc, (_num_e)
+	add	hl, bc
+	ld	(_num_e), hl
+	ret
+no_exponent:
+	pop	de
+	ret
+none:
+	ld	de, #0
+	ret
+overflow:
+	ld	a, #E_OVERFLOW
+	jp	_fail
