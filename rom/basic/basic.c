@@ -110,7 +110,7 @@ static char line_buf[LINE_MAX + 1];
 static u8 direct[LINE_MAX + 4];
 u8 packed[LINE_MAX + 4];
 static u8* curline; // line being run, 0 for a direct command
-static u8* tp;      // next byte of text to execute
+u8* tp;             // next byte of text to execute
 static jmp_buf on_error;
 
 // Variables: numbers and integers in tables, strings and arrays allocated behind the program.
@@ -305,13 +305,13 @@ static void scale(i16 e) {
 
 // Reads a number (digits, point, exponent) at s into fac; 0 when there is none.
 const u8* scan_number(const u8* s); // scan.s
-extern u32 num_m;
+extern float num_m;
 extern i16 num_e;
 static const u8* parse_float(const u8* s) {
     s = scan_number(s);
     if (s) {
         fac = num_m;
-        scale(num_e);
+        if (num_e) scale(num_e);
     }
     return s;
 }
@@ -509,31 +509,14 @@ static u8* alloc(u16 n) {
 
 // ---- Expressions ----
 
-static void skip(void) {
-    while (*tp == ' ')
-        tp++;
-}
-
-static u8 peek_char(void) {
-    skip();
-    return *tp;
-}
-
-static void expect(u8 c) {
-    if (peek_char() != c) fail(E_SYNTAX);
-    tp++;
-}
-
-static u8 accept(u8 c) {
-    if (peek_char() != c) return 0;
-    tp++;
-    return 1;
-}
-
-static u8 at_end(void) {
-    u8 c = peek_char();
-    return c == 0 || c == ':';
-}
+// Reading the text at tp (scan.s): skip and peek_char pass spaces, peek_char gives the character
+// behind them; accept takes c when it stands there; expect requires it; at_end is the end of a
+// statement.
+void skip(void);
+u8 peek_char(void);
+u8 accept(u8 c);
+void expect(u8 c);
+u8 at_end(void);
 
 static u8 expression(void);
 extern u8 data_end; // crt0.s

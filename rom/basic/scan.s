@@ -1,13 +1,17 @@
+;; The interpreter's reading of program text, in assembly because it runs for every character
+;; of every statement.
+;;
 ;; const u8 *scan_number(const u8 *s): the digits, point and exponent of a number at s, gathered
-;; as a whole number and a power of ten, in assembly because every constant of a program is read
-;; this way each time it runs. s comes in HL. Returns the position behind the number in DE (0
-;; when no digit stands there) with num_m (the digits, nine or ten significant ones: more only
-;; move the point) and num_e (the power of ten). An exponent of three digits or more is an
-;; OVERFLOW. Changes AF, BC, DE, HL.
+;; as a whole number and a power of ten. s comes in HL. Returns the position behind the number in
+;; DE (0 when no digit stands there) with num_m (the digits, nine or ten significant ones, more
+;; only move the point, as a float rounded to nearest) and num_e (the power of ten). An exponent
+;; of three digits or more is an OVERFLOW. Changes AF, BC, DE, HL.
 
 	.module scan
 	.globl	_fail
+	.globl	_tp
 
+E_SYNTAX = 0
 E_OVERFLOW = 1
 
 	.area	_DATA
@@ -105,8 +109,9 @@ digits_end:
 	ld	a, (seen)
 	or	a, a
 	jr	z, none
-	ld	(_num_m), hl
-	ld	(_num_m + 2), bc
+	push	de
+	call	to_float
+	pop	de
 	ld	a, (de)
 	cp	a, #0x45		; 'E'
 	ret	nz
@@ -168,3 +173,110 @@ none:
 overflow:
 	ld	a, #E_OVERFLOW
 	jp	_fail
+
+;; BC:HL as a float into num_m: shifted until its top bit is set, then rounded to 24 bits.
+to_float:
+	ld	a, b
+	or	a, c
+	or	a, h
+	or	a, l
+	jr	nz, 1$
+	ld	(_num_m), hl		; 0
+	ld	(_num_m + 2), hl
+	ret
+1$:
+	ld	e, #127 + 31		; the exponent of bit 31
+2$:
+	ld	a, b			; a byte at a time
+	or	a, a
+	jr	nz, 3$
+	ld	b, c
+	ld	c, h
+	ld	h, l
+	ld	l, a
+	ld	a, e
+	sub	a, #8
+	ld	e, a
+	jr	2$
+3$:
+	bit	7, b			; then a bit at a time
+	jr	nz, 4$
+	add	hl, hl
+	rl	c
+	rl	b
+	dec	e
+	jr	3$
+4$:
+	ld	a, l			; round: half of the last place up
+	add	a, #0x80
+	jr	nc, 5$
+	inc	h
+	jr	nz, 5$
+	inc	c
+	jr	nz, 5$
+	inc	b
+	jr	nz, 5$
+	ld	b, #0x80		; carried out of the top: one more power of two
+	inc	e
+5$:
+	ld	a, b			; sign 0, 8 bits of exponent, 23 of fraction
+	add	a, a
+	srl	e
+	rra
+	ld	(_num_m + 2), a
+	ld	a, e
+	ld	(_num_m + 3), a
+	ld	l, h
+	ld	h, c
+	ld	(_num_m), hl
+	ret
+
+;; u8 peek_char(void): the character at tp after skipping spaces (tp moves onto it), in A; HL
+;; holds tp. skip is the same routine. Changes AF, HL.
+_skip::
+_peek_char::
+	ld	hl, (_tp)
+1$:
+	ld	a, (hl)
+	cp	a, #0x20
+	jr	nz, 2$
+	inc	hl
+	jr	1$
+2$:
+	ld	(_tp), hl
+	ret
+
+;; u8 accept(u8 c): 1 and tp behind it when the next character is c (in A), else 0. Changes AF,
+;; E, HL.
+_accept::
+	ld	e, a
+	call	_peek_char
+	sub	a, e
+	jr	nz, 1$
+	inc	hl
+	ld	(_tp), hl
+	inc	a
+	ret
+1$:
+	xor	a, a
+	ret
+
+;; void expect(u8 c): tp behind the next character, which must be c (in A): else a SYNTAX ERROR.
+_expect::
+	call	_accept
+	or	a, a
+	ret	nz
+	ld	a, #E_SYNTAX
+	jp	_fail
+
+;; u8 at_end(void): 1 at the end of a statement (a zero byte or ':'), else 0. Changes AF, HL.
+_at_end::
+	call	_peek_char
+	or	a, a
+	jr	z, 1$
+	cp	a, #0x3A		; ':'
+	ld	a, #0
+	ret	nz
+1$:
+	ld	a, #1
+	ret
