@@ -230,63 +230,11 @@ float f_floor(float x) {
     return (float)l;
 }
 
-static float f_sqrt(float x) {
-    float g;
-    if (x < 0) fail(E_VALUE);
-    if (x == 0) return 0;
-    g = f_exp(f_log(x) * 0.5f);
-    return (g + x / g) * 0.5f;
-}
-
-static float f_sin(float x) {
-    x -= f_floor(x * 0.159154943f + 0.5f) * 6.28318531f;
-    if (x > 1.57079633f)
-        x = 3.14159265f - x;
-    else if (x < -1.57079633f)
-        x = -3.14159265f - x;
-    return x * poly(x * x, sin_c, 7);
-}
-
-static float f_atn(float x) {
-    float r = 0;
-    u8 neg = 0, inv = 0;
-    if (x < 0) {
-        x = -x;
-        neg = 1;
-    }
-    if (x > 1) {
-        x = 1 / x;
-        inv = 1;
-    }
-    if (x > 0.267949192f) { // atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3))
-        x = (x * 1.73205081f - 1) / (x + 1.73205081f);
-        r = 0.523598776f;
-    }
-    x = x * poly(x * x, atn_c, 7) + r;
-    if (inv) x = 1.57079633f - x;
-    return neg ? -x : x;
-}
-
-static float f_pow(float a, float b) {
-    float r = 1;
-    i16 n;
-    if (b == f_floor(b) && b > -1000 && b < 1000) { // whole powers by multiplying: exact results
-        for (n = (i16)b; n; n += n < 0 ? 1 : -1)
-            r = chk(r * a);
-        return b < 0 ? chk(1 / r) : r;
-    }
-    if (a < 0) fail(E_VALUE);
-    if (a == 0) return 0;
-    return f_exp(b * f_log(a));
-}
-
 static float f_abs(float x) {
     ((u8*)&x)[3] &= 0x7F; // the sign bit
     return x;
 }
 static float f_sgn(float x) { return x == 0 ? 0 : ((u8*)&x)[3] & 0x80 ? -1 : 1; }
-static float f_cos(float x) { return f_sin(x + 1.57079633f); }
-static float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
 static float (*const functions[])(float) = {f_abs, f_floor, f_sgn, f_sqrt, f_sin,
                                             f_cos, f_atn,   f_log, f_exp,  f_tan};
 
@@ -295,12 +243,20 @@ static i16 to_int(float v) {
     return (i16)v;
 }
 
-// Multiplies fac by 10 to the power e.
+// Multiplies fac by 10 to the power e, through one product or quotient of a power of ten (exact
+// up to 1E10), so that a constant is rounded as few times as possible.
 static void scale(i16 e) {
-    for (; e > 0; e--)
-        fac = chk(fac * 10);
-    for (; e < 0; e++)
-        fac /= 10;
+    float p = 1;
+    u8 neg = e < 0;
+    if (neg) e = -e;
+    for (; e; e--) {
+        p *= 10;
+        if (neg && p > 1e30f) { // tiny numbers in steps, so that the power stays finite
+            fac /= p;
+            p = 1;
+        }
+    }
+    fac = neg ? fac / p : chk(fac * p);
 }
 
 // Reads a number (digits, point, exponent) at s into fac; 0 when there is none.
@@ -311,7 +267,7 @@ static const u8* parse_float(const u8* s) {
     s = scan_number(s);
     if (s) {
         fac = num_m;
-        if (num_e) scale(num_e);
+        if (num_e && fac != 0) scale(num_e);
     }
     return s;
 }

@@ -47,5 +47,11 @@ float f_exp(float x);
 float poly(float x, const float* c, u8 n); // Horner's rule, highest power first
 extern const float sin_c[7], atn_c[7];
 float f_log(float x);
+float f_sqrt(float x);
+float f_sin(float x);
+float f_cos(float x);
+float f_tan(float x);
+float f_atn(float x);
+float f_pow(float a, float b);
 
 #endif

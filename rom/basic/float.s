@@ -1,0 +1,354 @@
+;; Addition and comparison of single-precision floats in place of the C library's, which spend
+;; thousands of T-states on each: every FOR step, sum and IF of a program goes through them.
+;; Same calls as the library's: a in HL (high word) and DE, b on the stack (taken off before
+;; returning), a float result in HL and DE, a truth value in A.
+;;   float __fsadd(float a, float b)   a + b rounded to nearest (ties to even), infinite past
+;;                                      the largest float, 0 below the smallest normal one
+;;   _Bool __fslt(float a, float b)    a < b
+;;   _Bool __fseq(float a, float b)    a == b (+0 and -0 alike)
+;; (__fssub of the library adds the negated b.) Numbers with a zero exponent count as 0.
+;; Changes AF, BC, DE, HL and the alternate BC, DE, HL.
+
+	.module float
+
+	.area	_DATA
+fa:
+	.ds	4
+fb:
+	.ds	4
+sign_y:
+	.ds	1			; the smaller's sign
+sign_x:
+	.ds	1			; the result's sign, 0 or 0xFF
+exp_x:
+	.ds	1			; and its exponent
+
+	.area	_HOME			; runs from RAM with the other library routines
+
+;; a to fa and b (on the stack behind the caller's return address) to fb, taking b off.
+;; Changes BC, DE, HL.
+args:
+	ld	(fa), de
+	ld	(fa + 2), hl
+	pop	bc			; this routine's return
+	pop	hl			; the caller's
+	pop	de
+	ld	(fb), de
+	pop	de
+	ld	(fb + 2), de
+	push	hl
+	push	bc
+	ret
+
+___fsadd::
+	call	args
+	ld	bc, #fa
+	call	unpack
+	ld	b, a
+	sbc	a, a
+	ld	c, a			; B: a's exponent, C: its sign
+	exx
+	ld	bc, #fb
+	call	unpack
+	ld	b, a
+	sbc	a, a
+	ld	c, a
+	ld	a, b
+	exx
+	cp	a, b
+	jr	c, 1$			; b's exponent below a's: a is X, the larger
+	exx				; else b is X
+1$:
+	ld	(sign_x), bc		; C to sign_x, B to exp_x
+	ld	a, b
+	or	a, a
+	jp	z, zero			; the larger is 0: both are
+	exx				; Y, the smaller
+	inc	b
+	dec	b
+	jr	z, y_gone		; Y is 0
+	sub	a, b			; how far Y's point is from X's
+	cp	a, #26
+	jr	nc, y_gone		; too small to count
+	ld	b, a
+	ld	a, c
+	ld	(sign_y), a
+	ld	c, #0			; C: the bits shifted out, ORed
+2$:
+	ld	a, b			; Y to X's point: bytes, then bits
+	cp	a, #8
+	jr	c, 3$
+	ld	a, l
+	or	a, c
+	ld	c, a
+	ld	l, h
+	ld	h, e
+	ld	e, d
+	ld	d, #0
+	ld	a, b
+	sub	a, #8
+	ld	b, a
+	jr	2$
+3$:
+	or	a, a
+	jr	z, 5$
+4$:
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	jr	nc, 41$
+	ld	c, #1
+41$:
+	djnz	4$
+5$:
+	ld	a, c			; what was shifted out stays seen in bit 0, for rounding
+	or	a, a
+	jr	z, 51$
+	set	0, l
+51$:
+	push	de
+	push	hl
+	ld	a, (sign_y)
+	exx				; X
+	ld	b, a
+	ld	a, (sign_x)
+	xor	a, b
+	jr	nz, subtract
+	pop	bc			; same signs: the magnitudes add
+	add	hl, bc
+	pop	bc
+	ex	de, hl
+	adc	hl, bc
+	ex	de, hl
+	bit	7, d
+	jr	z, round
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	jr	nc, 9$
+	set	0, l
+9$:
+	call	exp_up
+	jr	round
+y_gone:
+	exx
+	jr	pack
+subtract:
+	pop	bc
+	or	a, a
+	sbc	hl, bc
+	pop	bc
+	ex	de, hl
+	sbc	hl, bc
+	ex	de, hl
+	jr	nc, 6$
+	xor	a, a			; Y was the larger: the difference changes sign
+	sub	a, l
+	ld	l, a
+	ld	a, #0
+	sbc	a, h
+	ld	h, a
+	ld	a, #0
+	sbc	a, e
+	ld	e, a
+	ld	a, #0
+	sbc	a, d
+	ld	d, a
+	ld	a, (sign_x)
+	cpl
+	ld	(sign_x), a
+6$:
+	ld	a, d
+	or	a, e
+	or	a, h
+	or	a, l
+	jp	z, zero
+	ld	a, (exp_x)
+	ld	b, a
+7$:
+	bit	6, d			; the leading one back to bit 30
+	jr	nz, 8$
+	add	hl, hl
+	rl	e
+	rl	d
+	dec	b
+	jp	z, zero			; below the smallest normal number
+	jr	7$
+8$:
+	ld	a, b
+	ld	(exp_x), a
+round:
+	ld	a, l			; to nearest: the 7 bits below the last place against half
+	and	a, #0x7F
+	cp	a, #0x40
+	jr	c, pack
+	jr	nz, 10$
+	bit	7, l			; just half: to the even neighbour
+	jr	z, pack
+10$:
+	ld	a, l
+	add	a, #0x80
+	ld	l, a
+	jr	nc, pack
+	inc	h
+	jr	nz, pack
+	inc	e
+	jr	nz, pack
+	inc	d
+	bit	7, d
+	jr	z, pack
+	srl	d			; carried out of the top: 2^31 becomes 2^30
+	rr	e
+	call	exp_up
+;; DEHL (the leading one at bit 30), exp_x and sign_x as a float in HL and DE.
+pack:
+	add	hl, hl
+	rl	e
+	rl	d			; D, E, H: the 24 bits
+	ld	a, (exp_x)
+	ld	b, a
+	ld	a, d
+	add	a, a			; the leading one goes
+	srl	b
+	rra
+	ld	c, a			; the exponent's low bit and 7 bits of fraction
+	ld	a, (sign_x)
+	and	a, #0x80
+	or	a, b
+	ld	d, e
+	ld	e, h
+	ld	h, a
+	ld	l, c
+	ret
+zero:
+	ld	hl, #0
+	ld	d, h
+	ld	e, l
+	ret
+
+;; One more power of two; at 255 the result is infinite (the caller's check reports OVERFLOW).
+exp_up:
+	ld	a, (exp_x)
+	inc	a
+	ld	(exp_x), a
+	inc	a
+	ret	nz
+	pop	af			; out of the addition
+	ld	a, (sign_x)
+	or	a, #0x7F
+	ld	h, a
+	ld	l, #0x80
+	ld	de, #0
+	ret
+
+;; BC -> float: DEHL its 24 bits with the leading one at bit 30, A its exponent, carry its sign.
+unpack:
+	ld	a, (bc)
+	ld	h, a
+	inc	bc
+	ld	a, (bc)
+	ld	e, a
+	inc	bc
+	ld	a, (bc)
+	ld	d, a
+	inc	bc
+	ld	a, (bc)
+	ld	l, a
+	ld	a, d
+	rla
+	ld	a, l
+	rla
+	push	af
+	set	7, d
+	ld	l, #0
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	pop	af
+	ret
+
+___fslt::
+	call	args
+	call	compare
+	inc	a			; 0xFF: a < b
+	ld	a, #0
+	ret	nz
+	inc	a
+	ret
+
+___fseq::
+	call	args
+	call	compare
+	or	a, a
+	ld	a, #0
+	ret	nz
+	inc	a
+	ret
+
+;; fa against fb: A = 0xFF below, 0 equal, 1 above.
+compare:
+	ld	hl, #fa
+	call	key
+	push	de
+	push	bc
+	ld	hl, #fb
+	call	key
+	pop	hl
+	ex	(sp), hl
+	or	a, a
+	sbc	hl, de
+	pop	hl
+	jr	nz, 1$
+	sbc	hl, bc
+	jr	nz, 1$
+	xor	a, a
+	ret
+1$:
+	ld	a, #1
+	ret	nc
+	ld	a, #0xFF
+	ret
+
+;; The float at HL as an unsigned number in DEBC that orders as the floats do: positive ones
+;; above 0x80000000, negative ones below, 0 (of either sign) at 0x80000000.
+key:
+	ld	c, (hl)
+	inc	hl
+	ld	b, (hl)
+	inc	hl
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	ld	a, e
+	and	a, #0x80
+	ld	l, a
+	ld	a, d
+	and	a, #0x7F
+	or	a, l
+	jr	nz, 1$
+	ld	d, a
+	ld	e, a
+	ld	b, a
+	ld	c, a
+1$:
+	bit	7, d
+	jr	nz, 2$
+	set	7, d
+	ret
+2$:
+	ld	a, d
+	cpl
+	ld	d, a
+	ld	a, e
+	cpl
+	ld	e, a
+	ld	a, b
+	cpl
+	ld	b, a
+	ld	a, c
+	cpl
+	ld	c, a
+	ret
