@@ -1,9 +1,11 @@
-;; Addition and comparison of single-precision floats in place of the C library's, which spend
+;; Addition, division and comparison of single-precision floats in place of the C library's, which spend
 ;; thousands of T-states on each: every FOR step, sum and IF of a program goes through them.
 ;; Same calls as the library's: a in HL (high word) and DE, b on the stack (taken off before
 ;; returning), a float result in HL and DE, a truth value in A.
 ;;   float __fsadd(float a, float b)   a + b rounded to nearest (ties to even), infinite past
 ;;                                      the largest float, 0 below the smallest normal one
+;;   float __fsdiv(float a, float b)   a / b rounded to nearest (ties to even), infinite past
+;;                                      the largest float or when b is 0, 0 below the smallest
 ;;   _Bool __fslt(float a, float b)    a < b
 ;;   _Bool __fseq(float a, float b)    a == b (+0 and -0 alike)
 ;; (__fssub of the library adds the negated b.) Numbers with a zero exponent count as 0.
@@ -22,6 +24,12 @@ sign_x:
 	.ds	1			; the result's sign, 0 or 0xFF
 exp_x:
 	.ds	1			; and its exponent
+exp_b:
+	.ds	1			; the divisor's exponent
+exp_q:
+	.ds	2			; the quotient's, before it is checked
+mb:
+	.ds	4			; the divisor's 24 bits, the leading one at bit 30
 
 	.area	_HOME			; runs from RAM with the other library routines
 
@@ -236,6 +244,7 @@ exp_up:
 	inc	a
 	ret	nz
 	pop	af			; out of the addition
+infinity:
 	ld	a, (sign_x)
 	or	a, #0x7F
 	ld	h, a
@@ -351,4 +360,149 @@ key:
 	ld	a, c
 	cpl
 	ld	c, a
+	ret
+
+___fsdiv::
+	call	args
+	ld	bc, #fb
+	call	unpack
+	ld	(exp_b), a
+	sbc	a, a
+	ld	(sign_y), a
+	ld	(mb), hl
+	ld	(mb + 2), de
+	ld	bc, #fa
+	call	unpack
+	ld	c, a
+	sbc	a, a
+	ld	b, a
+	ld	a, (sign_y)
+	xor	a, b
+	ld	(sign_x), a
+	ld	a, (exp_b)
+	or	a, a
+	jp	z, infinity		; by 0
+	ld	a, c
+	or	a, a
+	jp	z, zero
+	push	hl			; the exponent: a's - b's + 127
+	ld	l, c
+	ld	h, #0
+	ld	bc, #127
+	add	hl, bc
+	ld	a, (exp_b)
+	ld	c, a
+	ld	b, #0
+	sbc	hl, bc
+	ld	(exp_q), hl
+	pop	hl
+	push	de			; a's bits below b's: twice them, one power of two less
+	push	hl
+	ld	bc, (mb)
+	or	a, a
+	sbc	hl, bc
+	ex	de, hl
+	ld	bc, (mb + 2)
+	sbc	hl, bc
+	pop	hl
+	pop	de
+	jr	nc, 1$
+	add	hl, hl
+	rl	e
+	rl	d
+	ld	bc, (exp_q)
+	dec	bc
+	ld	(exp_q), bc
+1$:
+	exx				; the quotient, in the other registers
+	ld	hl, #0
+	ld	d, h
+	ld	e, l
+	exx
+	ld	b, #25			; 24 bits and one more for rounding
+2$:
+	push	bc
+	push	de
+	push	hl
+	ld	bc, (mb)		; the remainder against the divisor
+	or	a, a
+	sbc	hl, bc
+	ex	de, hl
+	ld	bc, (mb + 2)
+	sbc	hl, bc
+	ex	de, hl
+	jr	c, 3$
+	pop	bc			; it goes: the remainder less it, a one
+	pop	bc
+	scf
+	jr	4$
+3$:
+	pop	hl			; it does not: a zero
+	pop	de
+	or	a, a
+4$:
+	exx
+	adc	hl, hl
+	rl	e
+	rl	d
+	exx
+	add	hl, hl
+	rl	e
+	rl	d
+	pop	bc
+	djnz	2$
+	ld	a, d			; A: nonzero when a remainder is left
+	or	a, e
+	or	a, h
+	or	a, l
+	exx
+	bit	0, l			; the bit below the last place
+	jr	z, 6$
+	or	a, a
+	jr	nz, 5$			; above half
+	bit	1, l			; just half: to the even neighbour
+	jr	z, 6$
+5$:
+	ld	bc, #2
+	add	hl, bc
+	jr	nc, 51$
+	inc	de
+51$:
+	bit	1, d			; carried to 2: one more power of two
+	jr	z, 6$
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	ld	bc, (exp_q)
+	inc	bc
+	ld	(exp_q), bc
+6$:
+	srl	d			; E, H, L: the 24 bits
+	rr	e
+	rr	h
+	rr	l
+	ld	bc, (exp_q)
+	bit	7, b
+	jp	nz, zero		; below the smallest normal number
+	ld	a, b
+	or	a, a
+	jp	nz, infinity
+	ld	a, c
+	or	a, a
+	jp	z, zero
+	inc	a
+	jp	z, infinity
+	ld	a, e
+	add	a, a			; the leading one goes
+	srl	c
+	rra
+	ld	b, a
+	ld	a, (sign_x)
+	and	a, #0x80
+	or	a, c
+	ld	e, l
+	ld	d, h
+	ld	h, a
+	ld	l, b
 	ret
