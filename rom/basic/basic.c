@@ -609,12 +609,12 @@ static i16 int_arg(void) {
 static u8 primary(void);
 static u8 text_number(void);
 static u8 unary(void);
-static u8 negation(void);
 
 static u8 power(void) {
     u8 t = primary();
-    while (accept('^')) {
+    while (peek_char() == '^') {
         float a = fac;
+        tp++;
         if (t || unary()) fail(E_TYPE);
         fac = f_pow(a, fac);
     }
@@ -622,12 +622,17 @@ static u8 power(void) {
 }
 
 static u8 unary(void) {
-    if (accept('-')) {
+    u8 c = peek_char();
+    if (c == '-') {
+        tp++;
         if (unary()) fail(E_TYPE);
         fac = -fac;
         return 0;
     }
-    if (accept('+')) return unary();
+    if (c == '+') {
+        tp++;
+        return unary();
+    }
     return power();
 }
 
@@ -840,111 +845,91 @@ static u8 primary(void) {
     return 0;
 }
 
-// X MOD Y: the remainder of whole numbers (-32768 to 32767), with the sign of X.
-static u8 term(void) {
-    u8 t = unary(), op;
-    for (;;) {
-        float a = fac;
-        op = peek_char();
-        if (op != '*' && op != '/' && op != T_MOD) return t;
-        tp++;
-        if (t || unary()) fail(E_TYPE);
-        if (op == '*')
-            fac = chk(a * fac);
-        else {
-            if (fac == 0) fail(E_DIV0);
-            fac = op == '/' ? chk(a / fac) : to_int(a) % to_int(fac);
-        }
-    }
+// The binary operators' levels: OR 1, AND 2, comparisons 4, + and - 5, *, / and MOD 6; NOT (3)
+// is a prefix that binds below the comparisons and above AND. 0: not an operator.
+static u8 level(u8 c) {
+    if (c == T_OR) return 1;
+    if (c == T_AND) return 2;
+    if (c == '<' || c == '=' || c == '>') return 4;
+    if (c == '+' || c == '-') return 5;
+    if (c == '*' || c == '/' || c == T_MOD) return 6;
+    return 0;
 }
 
-static u8 sum(void) {
-    u8 t = term(), op;
+// An expression whose operators are of level min or above, read by precedence climbing: one call
+// per operator rather than one per level. Comparisons give -1 for true and 0 for false, so AND, OR
+// and NOT work on them bitwise, and do not chain. X MOD Y is the remainder of whole numbers
+// (-32768 to 32767), with the sign of X.
+static u8 expression_from(u8 min) {
+    u8 t, op, lv, compared = 0;
+    if (&t < &data_end + 512) fail(E_MEMORY); // nested too deep: the stack nears the data
+    if (min <= 3 && accept(T_NOT)) {
+        if (expression_from(3)) fail(E_TYPE);
+        fac = ~to_int(fac);
+        t = 0;
+    } else
+        t = unary();
     for (;;) {
         float a = fac;
         u8 *s = sp, l = sl;
         op = peek_char();
-        if (op != '+' && op != '-') return t;
+        lv = level(op);
+        if (lv < min || (lv == 4 && compared)) return t;
+        if (lv == 4) {
+            u8 rel = 0;
+            i8 cmp;
+            for (;; tp++) {
+                op = peek_char();
+                if (op == '<')
+                    rel |= 1;
+                else if (op == '=')
+                    rel |= 2;
+                else if (op == '>')
+                    rel |= 4;
+                else
+                    break;
+            }
+            if (rel == 7 || expression_from(5) != t) fail(rel == 7 ? E_SYNTAX : E_TYPE);
+            if (t) {
+                u8 i = 0;
+                while (i < l && i < sl && s[i] == sp[i])
+                    i++;
+                cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
+            } else
+                cmp = a < fac ? -1 : a > fac ? 1 : 0;
+            fac = ((rel & 1) && cmp < 0) || ((rel & 2) && cmp == 0) || ((rel & 4) && cmp > 0) ? -1
+                                                                                              : 0;
+            t = 0;
+            compared = 1;
+            continue;
+        }
         tp++;
-        if (term() != t) fail(E_TYPE);
-        if (t) {
+        if (expression_from(lv + 1) != t) fail(E_TYPE);
+        if (t) { // strings: only joined
             u8* r;
-            if (op == '-') fail(E_TYPE);
+            if (op != '+') fail(E_TYPE);
             if (l + sl > 255) fail(E_STRLEN);
             r = tmp_alloc(l + sl);
             move_bytes(r, s, l);
             move_bytes(r + l, sp, sl);
             sp = r;
             sl += l;
-        } else
-            fac = chk(op == '+' ? a + fac : a - fac);
+            continue;
+        }
+        switch (op) {
+        case T_OR: fac = to_int(a) | to_int(fac); break;
+        case T_AND: fac = to_int(a) & to_int(fac); break;
+        case '+': fac = chk(a + fac); break;
+        case '-': fac = chk(a - fac); break;
+        case '*': fac = chk(a * fac); break;
+        default: // '/' and MOD
+            if (fac == 0) fail(E_DIV0);
+            fac = op == '/' ? chk(a / fac) : to_int(a) % to_int(fac);
+        }
     }
 }
 
-// Comparisons give -1 for true and 0 for false, so AND, OR and NOT work on them bitwise.
-static u8 comparison(void) {
-    u8 t = sum(), rel = 0, c, *s = sp, l = sl;
-    i8 cmp;
-    float a = fac;
-    for (;;) {
-        c = peek_char();
-        if (c == '<')
-            rel |= 1;
-        else if (c == '=')
-            rel |= 2;
-        else if (c == '>')
-            rel |= 4;
-        else
-            break;
-        tp++;
-    }
-    if (!rel) return t;
-    if (rel == 7 || sum() != t) fail(rel == 7 ? E_SYNTAX : E_TYPE);
-    if (t) {
-        u8 i = 0;
-        while (i < l && i < sl && s[i] == sp[i])
-            i++;
-        cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
-    } else
-        cmp = a < fac ? -1 : a > fac ? 1 : 0;
-    fac = ((rel & 1) && cmp < 0) || ((rel & 2) && cmp == 0) || ((rel & 4) && cmp > 0) ? -1 : 0;
-    return 0;
-}
-
-static u8 negation(void) {
-    if (accept(T_NOT)) {
-        if (negation()) fail(E_TYPE);
-        fac = ~to_int(fac);
-        return 0;
-    }
-    return comparison();
-}
-
-static u8 conjunction(void) {
-    u8 t = negation();
-    while (accept(T_AND)) {
-        i16 a;
-        if (t) fail(E_TYPE);
-        a = to_int(fac);
-        if (negation()) fail(E_TYPE);
-        fac = a & to_int(fac);
-    }
-    return t;
-}
-
-static u8 expression(void) {
-    u8 t;
-    if (&t < &data_end + 512) fail(E_MEMORY); // nested too deep: the stack nears the data
-    t = conjunction();
-    while (accept(T_OR)) {
-        i16 a;
-        if (t) fail(E_TYPE);
-        a = to_int(fac);
-        if (conjunction()) fail(E_TYPE);
-        fac = a | to_int(fac);
-    }
-    return t;
-}
+static u8 expression(void) { return expression_from(1); }
 
 // ---- Files ----
 // Channel 0 serves SAVE and LOAD, channels 1-7 the files a program opens; each uses the device
