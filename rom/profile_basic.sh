@@ -33,7 +33,7 @@ base=$(awk -v map="$map" "$hex"'
         }
         print abs - rel
     }' "$build/rom/basic.lst")
-awk -v base="$base" "$hex"'$1 ~ /^[0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F]$/ && $2 ~ /^[0-9]+$/ && $3 ~ /^[A-Za-z_][A-Za-z_0-9]*:/ {
+awk -v base="$base" "$hex"'$2 == ".area" { code = $3 == "_CODE" } code && $1 ~ /^[0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F]$/ && $2 ~ /^[0-9]+$/ && $3 ~ /^[A-Za-z_][A-Za-z_0-9]*:/ {
         name = $3; sub(/:+$/, "", name); print hex("0x" $1) + base, name }' \
     "$build/rom/basic.lst" >>"$work/syms"
 sort -n -u "$work/syms" >"$work/syms.sorted"

@@ -222,14 +222,6 @@ float chk(float v) {
     return v;
 }
 
-float f_floor(float x) {
-    i32 l;
-    if (x >= 8388608.0f || x <= -8388608.0f) return x;
-    l = (i32)x;
-    if ((float)l > x) l--;
-    return (float)l;
-}
-
 static float f_abs(float x) {
     ((u8*)&x)[3] &= 0x7F; // the sign bit
     return x;
@@ -238,10 +230,14 @@ static float f_sgn(float x) { return x == 0 ? 0 : ((u8*)&x)[3] & 0x80 ? -1 : 1; 
 static float (*const functions[])(float) = {f_abs, f_floor, f_sgn, f_sqrt, f_sin,
                                             f_cos, f_atn,   f_log, f_exp,  f_tan};
 
-static i16 to_int(float v) {
-    if (v < -32768.0f || v >= 32768.0f) fail(E_VALUE);
-    return (i16)v;
+// fac is 0 (of either sign): its exponent and fraction all zero bits.
+static u8 is_zero(void) {
+    u8* b = (u8*)&fac;
+    return !(b[0] | b[1] | b[2] | (b[3] & 0x7F));
 }
+
+// v without its fraction (toward 0); ILLEGAL VALUE outside -32768 to 32767 (float.s).
+i16 to_int(float v);
 
 // Multiplies fac by 10 to the power e, through one product or quotient of a power of ten (exact
 // up to 1E10), so that a constant is rounded as few times as possible.
@@ -870,11 +866,14 @@ static u8 expression_from(u8 min) {
     } else
         t = unary();
     for (;;) {
-        float a = fac;
-        u8 *s = sp, l = sl;
+        float a;
+        u8 *s, l;
         op = peek_char();
         lv = level(op);
         if (lv < min || (lv == 4 && compared)) return t;
+        a = fac;
+        s = sp;
+        l = sl;
         if (lv == 4) {
             u8 rel = 0;
             i8 cmp;
@@ -923,7 +922,7 @@ static u8 expression_from(u8 min) {
         case '-': fac = chk(a - fac); break;
         case '*': fac = chk(a * fac); break;
         default: // '/' and MOD
-            if (fac == 0) fail(E_DIV0);
+            if (is_zero()) fail(E_DIV0);
             fac = op == '/' ? chk(a / fac) : to_int(a) % to_int(fac);
         }
     }
@@ -1684,7 +1683,7 @@ static void statement(void) {
     case T_INPUT: do_input(); break;
     case T_IF:
         num_expr();
-        if (fac != 0) {
+        if (!is_zero()) {
             c = peek_char();
             if (c == T_THEN || c == T_GOTO) {
                 tp++;

@@ -8,10 +8,15 @@
 ;;                                      the largest float or when b is 0, 0 below the smallest
 ;;   _Bool __fslt(float a, float b)    a < b
 ;;   _Bool __fseq(float a, float b)    a == b (+0 and -0 alike)
-;; (__fssub of the library adds the negated b.) Numbers with a zero exponent count as 0.
+;; (__fssub of the library adds the negated b.) Also, for the interpreter:
+;;   float f_floor(float x)            the largest whole number not above x
+;;   i16 to_int(float v)               v toward 0, ILLEGAL VALUE outside -32768 to 32767 Numbers with a zero exponent count as 0.
 ;; Changes AF, BC, DE, HL and the alternate BC, DE, HL.
 
 	.module float
+	.globl	_fail
+
+E_VALUE = 8
 
 	.area	_DATA
 fa:
@@ -31,7 +36,7 @@ exp_q:
 mb:
 	.ds	4			; the divisor's 24 bits, the leading one at bit 30
 
-	.area	_HOME			; runs from RAM with the other library routines
+	.area	_CODE
 
 ;; a to fa and b (on the stack behind the caller's return address) to fb, taking b off.
 ;; Changes BC, DE, HL.
@@ -506,3 +511,146 @@ ___fsdiv::
 	ld	h, a
 	ld	l, b
 	ret
+
+_f_floor::
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; A: the exponent
+	cp	a, #127 + 23
+	ret	nc			; no bits below the point
+	cp	a, #127
+	jr	c, below_one
+	sub	a, #127 + 23
+	neg				; A: the bits below the point, 1-23
+	ld	c, #0			; C: those bits, ORed
+	cp	a, #8
+	jr	c, 3$
+	ld	c, e
+	ld	e, #0
+	sub	a, #8
+	cp	a, #8
+	jr	c, 2$
+	ld	b, a
+	ld	a, d
+	or	a, c
+	ld	c, a
+	ld	d, #0
+	ld	a, b
+	sub	a, #8
+	ld	b, a
+	ld	a, l
+	call	chop
+	ld	l, a
+	jr	4$
+2$:
+	ld	b, a
+	ld	a, d
+	call	chop
+	ld	d, a
+	jr	4$
+3$:
+	ld	b, a
+	ld	a, e
+	call	chop
+	ld	e, a
+4$:
+	bit	7, h			; a negative number with a fraction: one less
+	ret	z
+	ld	a, c
+	or	a, a
+	ret	z
+	ld	bc, #0xBF80		; -1
+	push	bc
+	ld	bc, #0
+	push	bc
+	call	___fsadd
+	ret
+below_one:
+	bit	7, h
+	jp	z, zero
+	or	a, a
+	jp	z, zero			; -0
+	ld	hl, #0xBF80		; -1
+	ld	de, #0
+	ret
+
+;; A without its B (0-7) lowest bits, which are ORed into C. Changes B.
+chop:
+	push	de
+	ld	d, a
+	ld	e, #0xFF
+	inc	b
+	jr	2$
+1$:
+	sla	e
+2$:
+	djnz	1$
+	ld	a, e
+	cpl
+	and	a, d
+	or	a, c
+	ld	c, a
+	ld	a, d
+	and	a, e
+	pop	de
+	ret
+
+_to_int::
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; A: the exponent
+	cp	a, #127
+	jr	c, 3$			; below 1
+	cp	a, #127 + 15
+	jr	nc, 4$
+	sub	a, #127 + 15
+	neg				; A: how far the top 16 bits are from a whole number, 1-15
+	ld	c, h			; the sign
+	ld	b, a
+	ld	a, l
+	or	a, #0x80
+	ld	h, a
+	ld	l, d
+	ld	a, b
+	cp	a, #8
+	jr	c, 1$
+	ld	l, h
+	ld	h, #0
+	sub	a, #8
+	jr	z, 2$
+	ld	b, a
+1$:
+	srl	h
+	rr	l
+	djnz	1$
+2$:
+	bit	7, c
+	jr	z, 5$
+	xor	a, a
+	sub	a, l
+	ld	l, a
+	sbc	a, a
+	sub	a, h
+	ld	h, a
+5$:
+	ex	de, hl
+	ret
+3$:
+	ld	de, #0
+	ret
+4$:
+	jr	nz, 6$			; only -32768 itself fits
+	bit	7, h
+	jr	z, 6$
+	ld	a, l
+	and	a, #0x7F
+	or	a, d
+	or	a, e
+	jr	nz, 6$
+	ld	de, #0x8000
+	ret
+6$:
+	ld	a, #E_VALUE
+	jp	_fail
