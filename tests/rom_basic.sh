@@ -233,6 +233,12 @@ for_loop)
     [ "$(after_run)" = " 1/ 2/ 3/" ] || fail "the GOSUB loop printed '$(after_run)'"
     [ "$(after_line "LIST 20-40" | tr '\n' '/')" = "20 GOSUB 65535/30 NEXT/40 END/" ] ||
         fail "LIST 20-40 gave '$(after_line "LIST 20-40")'"
+    # A jump taken once and again after its target line was replaced by another line in the
+    # same place: the program changed, so the jump looks for its line anew.
+    run --type '10 GOTO 30\r20 END\r30 PRINT "B";:GOTO 20\rRUN\r' --wait-for READY --ticks 2 \
+        --type '30\r31 PRINT "C";:GOTO 20\rRUN\r' --wait-for "IN 10" --ticks 2 --screen
+    [ "$(after_line "RUN" | head -n1)" = "B" ] || fail "GOTO 30 printed '$(after_line "RUN" | head -n1)'"
+    [ "$(after_run)" = "NO SUCH LINE IN 10/" ] || fail "GOTO 30 after line 30 went: '$(after_run)'"
     run --type '10 REM A\r20 REM B\r30 REM C\rLIST -20\r' --wait-for "20 REM" --ticks 2 \
         --type 'LIST 20-\r' --wait-for "30 REM" --ticks 2 --type 'LIST 30\r' --wait-for READY --ticks 2 --screen
     [ "$(after_line "LIST -20" | tr '\n' '/')" = "10 REM A/20 REM B/" ] || fail "LIST -20 gave '$(after_line "LIST -20")'"

@@ -408,7 +408,14 @@ static void restore_data(void) {
     data_p = 0;
 }
 
+// Where the GOTOs and GOSUBs of the program went: the position of the line number in the text,
+// the line it names and the text behind the number. Kept until the program or its variables are
+// cleared, so a jump taken again needs neither the number read nor the line looked for.
+#define JUMPS 16
+static struct { u8 *at, *line, *after; } jumps[JUMPS];
+
 static void clear_vars(void) {
+    zero(jumps, sizeof jumps);
     zero(nums, sizeof nums);
     zero(ints, sizeof ints);
     zero(strs, sizeof strs);
@@ -1233,17 +1240,42 @@ static void do_load(void) {
 
 // ---- Statements ----
 
-static void go_to(u16 n) {
+// Line n, which must be there.
+static u8* line_at(u16 n) {
     u8* p = find_line(n);
     if (!rec_len(p) || line_number(p) != n) fail(E_LINE);
-    curline = p;
-    tp = p + 4;
+    return p;
 }
 
-static void to_line_end(void) {
-    while (*tp)
-        tp++;
+static void enter(u8* line) {
+    curline = line;
+    tp = line + 4;
 }
+
+static void go_to(u16 n) { enter(line_at(n)); }
+
+// The line named by the number at tp (a GOTO's or GOSUB's), tp behind it; a running program's
+// jumps are remembered in jumps[].
+static u8* jump_line(void) {
+    u8 *at, *p;
+    skip();
+    at = tp;
+    if (curline) {
+        u8 i = (u8)(u16)at & (JUMPS - 1);
+        if (jumps[i].at == at) {
+            tp = jumps[i].after;
+            return jumps[i].line;
+        }
+        p = line_at(list_number());
+        jumps[i].at = at;
+        jumps[i].line = p;
+        jumps[i].after = tp;
+        return p;
+    }
+    return line_at(list_number());
+}
+
+void to_line_end(void); // scan.s
 
 // To the end of the statement (':' outside quotes, or the line end).
 static void to_statement_end(void) {
@@ -1567,12 +1599,12 @@ static void do_next(void) {
     } while (accept(','));
 }
 
-static void do_gosub(u16 n) {
+static void do_gosub(u8* line) {
     if (gosub_top == GOSUB_DEPTH) fail(E_GOSUBS);
     gosubs[gosub_top].line = curline;
     gosubs[gosub_top].text = tp;
     gosub_top++;
-    go_to(n);
+    enter(line);
 }
 
 static void do_on(void) {
@@ -1597,7 +1629,7 @@ static void do_on(void) {
     if (op == T_GOTO)
         go_to(target);
     else
-        do_gosub(target);
+        do_gosub(line_at(target));
 }
 
 static void do_def(void) {
@@ -1687,15 +1719,15 @@ static void statement(void) {
             c = peek_char();
             if (c == T_THEN || c == T_GOTO) {
                 tp++;
-                if (is_digit(peek_char())) go_to(list_number());
+                if (is_digit(peek_char())) enter(jump_line());
                 return; // a statement follows: the main loop runs it
             }
             fail(E_SYNTAX);
         }
         to_line_end();
         return;
-    case T_GOTO: go_to(list_number()); return;
-    case T_GOSUB: do_gosub(list_number()); return;
+    case T_GOTO: enter(jump_line()); return;
+    case T_GOSUB: do_gosub(jump_line()); return;
     case T_RETURN:
         if (!gosub_top) fail(E_RETURN);
         gosub_top--;
@@ -1782,7 +1814,7 @@ static void statement(void) {
 static void execute(void) {
     for (;;) {
         u8 c;
-        check_break();
+        if (break_flag) check_break();
         tmp_top = 0;
         c = peek_char();
         if (c == ':') {

@@ -280,3 +280,14 @@ _at_end::
 1$:
 	ld	a, #1
 	ret
+
+;; void to_line_end(void): tp onto the zero byte that ends the line. Changes AF, BC, HL.
+_to_line_end::
+	ld	hl, (_tp)
+	xor	a, a
+	ld	b, a
+	ld	c, a
+	cpir
+	dec	hl
+	ld	(_tp), hl
+	ret
