@@ -167,7 +167,8 @@ static u16 rnd_next(void) {
 }
 
 // Expression results: a number in fac, a string as sp/sl (in a variable or the scratch area).
-static float fac;
+float fac;
+i8 fac_cmp(const float* a); // float.s: -1, 0 or 1 as *a is below, equal to or above fac
 static u8* sp;
 static u8 sl;
 static u8 tmp[TMP_SIZE];
@@ -902,7 +903,7 @@ static u8 expression_from(u8 min) {
                     i++;
                 cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
             } else
-                cmp = a < fac ? -1 : a > fac ? 1 : 0;
+                cmp = fac_cmp(&a);
             fac = ((rel & 1) && cmp < 0) || ((rel & 2) && cmp == 0) || ((rel & 4) && cmp > 0) ? -1
                                                                                               : 0;
             t = 0;

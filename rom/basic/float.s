@@ -10,11 +10,13 @@
 ;;   _Bool __fseq(float a, float b)    a == b (+0 and -0 alike)
 ;; (__fssub of the library adds the negated b.) Also, for the interpreter:
 ;;   float f_floor(float x)            the largest whole number not above x
-;;   i16 to_int(float v)               v toward 0, ILLEGAL VALUE outside -32768 to 32767 Numbers with a zero exponent count as 0.
+;;   i16 to_int(float v)               v toward 0, ILLEGAL VALUE outside -32768 to 32767
+;;   i8 fac_cmp(const float *a)        -1, 0 or 1 as *a is below, equal to or above fac Numbers with a zero exponent count as 0.
 ;; Changes AF, BC, DE, HL and the alternate BC, DE, HL.
 
 	.module float
 	.globl	_fail
+	.globl	_fac
 
 E_VALUE = 8
 
@@ -302,6 +304,14 @@ ___fseq::
 	inc	a
 	ret
 
+;; i8 fac_cmp(const float *a): *a (HL) against the interpreter's fac, as compare.
+_fac_cmp::
+	call	key
+	push	de
+	push	bc
+	ld	hl, #_fac
+	jr	compare_keys
+
 ;; fa against fb: A = 0xFF below, 0 equal, 1 above.
 compare:
 	ld	hl, #fa
@@ -309,6 +319,7 @@ compare:
 	push	de
 	push	bc
 	ld	hl, #fb
+compare_keys:
 	call	key
 	pop	hl
 	ex	(sp), hl
