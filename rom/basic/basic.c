@@ -213,7 +213,7 @@ static void check_break(void) {
 #define move_bytes(to, from, n) memmove(to, from, n)
 #define zero(p, n)              memset(p, 0, n)
 
-static u8 is_digit(u8 c) { return c >= '0' && c <= '9'; }
+#define is_digit(c) ((u8)((c) - '0') < 10) // c is read once
 
 // ---- Numbers ----
 
@@ -852,11 +852,18 @@ static u8 primary(void) {
 // The binary operators' levels: OR 1, AND 2, comparisons 4, + and - 5, *, / and MOD 6; NOT (3)
 // is a prefix that binds below the comparisons and above AND. 0: not an operator.
 static u8 level(u8 c) {
-    if (c == T_OR) return 1;
-    if (c == T_AND) return 2;
-    if (c == '<' || c == '=' || c == '>') return 4;
-    if (c == '+' || c == '-') return 5;
-    if (c == '*' || c == '/' || c == T_MOD) return 6;
+    switch (c) {
+    case T_OR: return 1;
+    case T_AND: return 2;
+    case '<':
+    case '=':
+    case '>': return 4;
+    case '+':
+    case '-': return 5;
+    case '*':
+    case '/':
+    case T_MOD: return 6;
+    }
     return 0;
 }
 
