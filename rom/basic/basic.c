@@ -494,20 +494,9 @@ static i16 int_expr(void) {
     return to_int(fac);
 }
 
-// A variable's name at tp: 0-285.
-static u16 var_name(void) {
-    u8 c = peek_char();
-    u16 v;
-    if (c < 'A' || c > 'Z') fail(E_SYNTAX);
-    v = (c - 'A') * 11;
-    c = *++tp;
-    if (is_digit(c)) {
-        v += c - '0' + 1;
-        c = *++tp;
-    }
-    if (c >= 'A' && c <= 'Z') fail(E_SYNTAX); // a word the BASIC does not know
-    return v;
-}
+// A variable's name at tp, 0-285: A-Z (times 11), then maybe a digit (plus it and 1). A letter
+// behind it is a word the BASIC does not know: SYNTAX ERROR (scan.s).
+u16 var_name(void);
 
 // The bytes of one element: a number, an integer, or a string's length byte and its room.
 static u16 elem_size(u8 kind, u8 room) { return kind == 0 ? 4 : kind == 1 ? 2 : room + 1; }

@@ -291,3 +291,43 @@ _to_line_end::
 	dec	hl
 	ld	(_tp), hl
 	ret
+
+;; u16 var_name(void): the variable's name at tp (see basic.c) in DE, tp behind it.
+_var_name::
+	call	_peek_char
+	sub	a, #0x41		; 'A'
+	cp	a, #26
+	jr	nc, syntax
+	ld	c, a			; times 11: 8 + 2 + 1
+	add	a, a
+	ld	b, a
+	add	a, a
+	add	a, a
+	add	a, b
+	ld	d, #0
+	add	a, c
+	jr	nc, 1$
+	inc	d
+1$:
+	ld	e, a
+	inc	hl
+	ld	a, (hl)
+	sub	a, #0x30
+	cp	a, #10
+	jr	nc, 2$
+	inc	a			; a digit: plus it and 1
+	add	a, e
+	ld	e, a
+	jr	nc, 3$
+	inc	d
+3$:
+	inc	hl
+2$:
+	ld	(_tp), hl
+	ld	a, (hl)
+	sub	a, #0x41
+	cp	a, #26
+	ret	nc
+syntax:
+	ld	a, #E_SYNTAX
+	jp	_fail
