@@ -872,7 +872,7 @@ static u8 expression_from(u8 min) {
     for (;;) {
         float a;
         u8 *s, l;
-        op = peek_char();
+        op = *tp; // the operand's reading ended at a character that is not a space
         lv = level(op);
         if (lv < min || (lv == 4 && compared)) return t;
         a = fac;
