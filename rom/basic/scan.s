@@ -236,13 +236,14 @@ to_float:
 _skip::
 _peek_char::
 	ld	hl, (_tp)
-1$:
 	ld	a, (hl)
 	cp	a, #0x20
-	jr	nz, 2$
+	ret	nz			; mostly no space: tp stays
+1$:
 	inc	hl
-	jr	1$
-2$:
+	ld	a, (hl)
+	cp	a, #0x20
+	jr	z, 1$
 	ld	(_tp), hl
 	ret
 
