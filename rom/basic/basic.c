@@ -1690,50 +1690,70 @@ static void end_program(void) {
     *tp = 0;
 }
 
+static void do_let(void) {
+    u8 kind, room, *addr;
+    var_ref();
+    kind = vkind;
+    room = vroom;
+    addr = vaddr;
+    expect('=');
+    if (expression() != (kind == 2)) fail(E_TYPE);
+    store_var(kind, addr, room);
+    if (!at_end()) fail(E_SYNTAX);
+}
+
+static void do_if(void) {
+    num_expr();
+    if (!is_zero()) {
+        u8 c = peek_char();
+        if (c == T_THEN || c == T_GOTO) {
+            tp++;
+            if (is_digit(peek_char())) enter(jump_line());
+            return; // a statement follows: the main loop runs it
+        }
+        fail(E_SYNTAX);
+    }
+    to_line_end();
+}
+
+static void do_return(void) {
+    if (!gosub_top) fail(E_RETURN);
+    gosub_top--;
+    curline = gosubs[gosub_top].line;
+    tp = gosubs[gosub_top].text;
+    to_statement_end();
+}
+
+static void other_statement(u8 c);
+
+// The statements that loops run most often are told apart first; the rest by a longer search.
 static void statement(void) {
     u8 c = peek_char();
-    if (c >= 'A' && c <= 'Z')
-        c = T_LET;
-    else
-        tp++;
-    switch (c) {
-    case T_LET: {
-        u8 kind, room, *addr;
-        var_ref();
-        kind = vkind;
-        room = vroom;
-        addr = vaddr;
-        expect('=');
-        if (expression() != (kind == 2)) fail(E_TYPE);
-        store_var(kind, addr, room);
-        break;
+    if (c >= 'A' && c <= 'Z') {
+        do_let();
+        return;
     }
+    tp++;
+    if (c == T_NEXT)
+        do_next();
+    else if (c == T_IF)
+        do_if();
+    else if (c == T_GOSUB)
+        do_gosub(jump_line());
+    else if (c == T_RETURN)
+        do_return();
+    else if (c == T_GOTO)
+        enter(jump_line());
+    else
+        other_statement(c);
+}
+
+static void other_statement(u8 c) {
+    switch (c) {
+    case T_LET: do_let(); return;
     case T_PRINT: do_print(); break;
     case T_INPUT: do_input(); break;
-    case T_IF:
-        num_expr();
-        if (!is_zero()) {
-            c = peek_char();
-            if (c == T_THEN || c == T_GOTO) {
-                tp++;
-                if (is_digit(peek_char())) enter(jump_line());
-                return; // a statement follows: the main loop runs it
-            }
-            fail(E_SYNTAX);
-        }
-        to_line_end();
-        return;
-    case T_GOTO: enter(jump_line()); return;
-    case T_GOSUB: do_gosub(jump_line()); return;
-    case T_RETURN:
-        if (!gosub_top) fail(E_RETURN);
-        gosub_top--;
-        curline = gosubs[gosub_top].line;
-        tp = gosubs[gosub_top].text;
-        to_statement_end();
-        return;
     case T_FOR: do_for(); break;
-    case T_NEXT: do_next(); return;
     case T_REM:
     case T_DATA: to_line_end(); return;
     case T_END: end_program(); return;
