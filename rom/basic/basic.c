@@ -391,8 +391,8 @@ typedef char pack_s_knows_the_tokens[T_PRINT == 0x80 && T_REM == 0x8C && T_DATA 
 
 // ---- Program store ----
 
-static u16 rec_len(const u8* line) { return line[0] | (u16)line[1] << 8; }
-static u16 line_number(const u8* line) { return line[2] | (u16)line[3] << 8; }
+#define rec_len(line)     (*(const u16*)(line)) // the Z80 keeps words low byte first
+#define line_number(line) (((const u16*)(line))[1])
 
 // The first line numbered n or above (or the end).
 static u8* find_line(u16 n) {
@@ -900,8 +900,7 @@ static u8 expression_from(u8 min) {
                 cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
             } else
                 cmp = fac_cmp(&a);
-            fac = ((rel & 1) && cmp < 0) || ((rel & 2) && cmp == 0) || ((rel & 4) && cmp > 0) ? -1
-                                                                                              : 0;
+            fac = rel & (cmp < 0 ? 1 : cmp ? 4 : 2) ? -1 : 0;
             t = 0;
             compared = 1;
             continue;
