@@ -1,8 +1,10 @@
-;; Addition, division and comparison of single-precision floats in place of the C library's, which spend
+;; Addition, multiplication, division and comparison of single-precision floats in place of the C library's, which spend
 ;; thousands of T-states on each: every FOR step, sum and IF of a program goes through them.
 ;; Same calls as the library's: a in HL (high word) and DE, b on the stack (taken off before
 ;; returning), a float result in HL and DE, a truth value in A.
 ;;   float __fsadd(float a, float b)   a + b rounded to nearest (ties to even), infinite past
+;;                                      the largest float, 0 below the smallest normal one
+;;   float __fsmul(float a, float b)   a * b rounded to nearest (ties to even), infinite past
 ;;                                      the largest float, 0 below the smallest normal one
 ;;   float __fsdiv(float a, float b)   a / b rounded to nearest (ties to even), infinite past
 ;;                                      the largest float or when b is 0, 0 below the smallest
@@ -665,3 +667,136 @@ _to_int::
 6$:
 	ld	a, #E_VALUE
 	jp	_fail
+
+___fsmul::
+	call	args
+	ld	a, (fa + 3)		; the sign
+	ld	b, a
+	ld	a, (fb + 3)
+	xor	a, b
+	ld	(sign_x), a
+	ld	hl, (fa + 2)		; the exponents: a's + b's - 127, one more below
+	ld	a, l
+	rla
+	ld	a, h
+	rla
+	or	a, a
+	jp	z, zero
+	ld	c, a
+	ld	hl, (fb + 2)
+	ld	a, l
+	rla
+	ld	a, h
+	rla
+	or	a, a
+	jp	z, zero
+	ld	l, a
+	ld	h, #0
+	ld	b, h
+	add	hl, bc
+	ld	bc, #-127
+	add	hl, bc
+	ld	(exp_q), hl
+	exx				; the other registers: b's 24 bits in B, H, L to shift
+	ld	hl, (fb)		; out low first, C the count, D the product's bits
+	ld	a, (fb + 2)		; shifted out of the top 24, E nonzero when more
+	or	a, #0x80		; fell out below them
+	ld	b, a
+	ld	c, #24
+	ld	de, #0
+	exx
+	ld	de, (fa)		; a's 24 bits in B, D, E
+	ld	a, (fa + 2)
+	or	a, #0x80
+	ld	b, a
+	xor	a, a			; the product's top 24 bits in C, H, L
+	ld	c, a
+	ld	h, a
+	ld	l, a
+1$:
+	exx
+	srl	b
+	rr	h
+	rr	l
+	exx
+	jr	nc, 2$
+	add	hl, de			; a one of b: plus a
+	ld	a, c
+	adc	a, b
+	ld	c, a
+2$:
+	rr	c			; the product one place down
+	rr	h
+	rr	l
+	exx
+	rr	d
+	jr	nc, 3$
+	inc	e
+3$:
+	dec	c
+	exx
+	jr	nz, 1$
+	exx
+	push	de
+	exx
+	pop	de			; D: the next 8 bits, E: nonzero when any below
+	bit	7, c
+	jr	nz, 4$
+	sla	d			; below 2: one place up
+	rl	l
+	rl	h
+	rl	c
+	jr	5$
+4$:
+	call	exp_q_up
+5$:
+	bit	7, d			; to nearest: the bit below the last place
+	jr	z, 7$
+	ld	a, d
+	and	a, #0x7F
+	or	a, e
+	jr	nz, 6$			; above half
+	bit	0, l			; just half: to the even neighbour
+	jr	z, 7$
+6$:
+	inc	l
+	jr	nz, 7$
+	inc	h
+	jr	nz, 7$
+	inc	c
+	jr	nz, 7$
+	ld	c, #0x80
+	call	exp_q_up
+7$:
+	ld	de, (exp_q)
+	bit	7, d
+	jp	nz, zero		; below the smallest normal number
+	ld	a, d
+	or	a, a
+	jp	nz, infinity
+	ld	a, e
+	or	a, a
+	jp	z, zero
+	inc	a
+	jp	z, infinity
+	ld	a, c
+	add	a, a			; the leading one goes
+	srl	e
+	rra
+	ld	b, a
+	ld	a, (sign_x)
+	and	a, #0x80
+	or	a, e
+	ld	d, h
+	ld	e, l
+	ld	h, a
+	ld	l, b
+	ret
+
+exp_q_up:
+	push	hl
+	ld	hl, (exp_q)
+	inc	hl
+	ld	(exp_q), hl
+	pop	hl
+	ret
