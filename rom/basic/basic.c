@@ -863,12 +863,16 @@ static u8 level(u8 c) {
 static u8 expression_from(u8 min) {
     u8 t, op, lv, compared = 0;
     if (&t < &data_end + 512) fail(E_MEMORY); // nested too deep: the stack nears the data
-    if (min <= 3 && accept(T_NOT)) {
+    op = peek_char();
+    if (op == T_NOT && min <= 3) {
+        tp++;
         if (expression_from(3)) fail(E_TYPE);
         fac = ~to_int(fac);
         t = 0;
-    } else
+    } else if (op == '-' || op == '+')
         t = unary();
+    else
+        t = power();
     for (;;) {
         float a;
         u8 *s, l;
