@@ -904,7 +904,7 @@ static u8 expression_from(u8 min) {
                 cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
             } else
                 cmp = fac_cmp(&a);
-            fac = rel & (cmp < 0 ? 1 : cmp ? 4 : 2) ? -1 : 0;
+            fac = rel & (cmp < 0 ? 1 : cmp ? 4 : 2) ? -1.0f : 0.0f;
             t = 0;
             compared = 1;
             continue;
