@@ -685,9 +685,17 @@ static u8 time_now(void) {
     return 0;
 }
 
+static const float digit_values[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+
 static u8 primary(void) {
     u8 c = peek_char();
     if (is_digit(c) || c == '.') {
+        u8 next = tp[1];
+        if (c != '.' && !is_digit(next) && next != '.' && next != 'E') { // 0-9: from a table
+            fac = digit_values[c - '0'];
+            tp++;
+            return 0;
+        }
         tp = (u8*)parse_float(tp);
         if (!tp) fail(E_SYNTAX);
         return 0;
