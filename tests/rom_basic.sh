@@ -136,6 +136,12 @@ PRINT LOG(0)|ILLEGAL VALUE
 PRINT 2+|SYNTAX ERROR
 PRINT "A"+1|TYPE MISMATCH
 EOF
+    # Sums, products and quotients rounded as IEEE 754 single precision rounds them (to nearest,
+    # ties to even): each row holds A, B and the exact results as M*2^E, worked out elsewhere.
+    rows='100 DATA 16777215,3,8388609,1,12582911,2,11184810,-1\r101 DATA -16777213,7,-16777206,0,-14680061,3,-9586979,-2\r102 DATA 8388609,-3,16777212,-1,-12582914,1,-11184812,-2\r103 DATA 5,16777216,8388610,1,10485760,3,10485760,-45\r104 DATA -1953078,-99564,-16421136,-3,11868668,14,10284594,-19\r105 DATA 997748,29,15964432,-4,14467346,1,8807706,-8\r106 DATA -47,1661616,13292552,-3,-9761994,3,-15550237,-39\r107 DATA -5284625,33117,-10503016,-1,-10681819,14,-10457867,-16\r108 DATA 13,126176,16152192,-7,13122304,-3,14160430,-37\r109 DATA -14436,122498,13831936,-7,-13815478,7,-15817133,-27'
+    run --type "10 FOR N=1 TO 10:READ A,B,S,T,P,Q,D,E\r20 IF A+B<>S*2^T OR A*B<>P*2^Q OR A/B<>D*2^E THEN PRINT N;\r30 NEXT N:PRINT \"DO\";\"NE\"\r$rows\rRUN\r" \
+        --wait-for DONE --ticks 2 --screen
+    [ "$(after_run)" = "DONE/" ] || fail "the rounding differs in rows '$(after_run)'"
     # RND stays in 0 <= RND < 1 and is not constant; RANDOMIZE takes it elsewhere.
     run --type 'FOR I=1 TO 200:R=RND:IF R<0 OR R>=1 THEN PRINT "BAD";R\r' --ticks 100 \
         --type 'S=0:FOR I=1 TO 200:S=S+RND:NEXT\rPRINT INT(S/20)\r' --ticks 100 --screen
