@@ -102,11 +102,25 @@ PRINT 0.05;-0.5;.25| .05-.5 .25
 PRINT 1/1000;1E-10| 1E-03 1E-10
 PRINT 9999999;10000000;123456789| 9999999 1E+07 1.23457E+08
 PRINT 1.5E3;2.5E+2;3E38*0+7| 1500 250 7
+PRINT 65535;65536;0;00012;16777217| 65535 65536 0 12 1.67772E+07
+PRINT 123456789012;0.000012345678901| 1.23457E+11 1.23457E-05
+PRINT 3.25E2;12.5E-1;.5E1;1.E2| 325 1.25 5 100
+PRINT 1E100|OVERFLOW
+PRINT (16777216+1)-16777216;(16777216+3)-16777216;(16777216+1.5)-16777216| 0 4 2
+PRINT 1-0.75-0.25;-3+3;2.5-2.5+1;100000+0.015625-100000;1.0000001-1| 0 0 1 .015625 1.19209E-07
+PRINT 1/10=0.1;7/10=0.7;3/10=0.3;1/3*3=1;2/3=0.6666667;9/7=1.2857143;1E6/3=333333.34|-1-1-1-1-1-1-1
+PRINT 0.1*3=0.3;1.1*1.1=1.21;3.3*3=9.9;12345*6789;-7*7;1.5*1.5;3*0;1E-30*1E-30|-1-1-1 8.38102E+07-49 2.25 0 0
+PRINT 1<1.0000001;-0<0;-1E-30<-2E-30;3=3.0;INT(841470.94)|-1 0 0-1 841470
 PRINT 2^10;2^-1;2^0.5;(-2)^3| 1024 .5 1.41421-8
 PRINT 3<4;3=4;3>4;3<>4;3<=3;4>=5|-1 0 0-1-1 0
 PRINT 6 AND 3;6 OR 3;NOT 0;NOT 1=2| 2 7-1-1
 PRINT 1=1 AND 2=2;1=2 OR 2=3|-1 0
+PRINT 2+3*4^2;NOT 1=2 AND 3<4;-2^2;2*-3;7 MOD 3*2;10-4-3;1 OR 2 AND 0| 50-1-4-6 2 3 1
+PRINT 1<2<3|SYNTAX ERROR
 PRINT ABS(-9.5);INT(3.7);INT(-3.2);SGN(-4);SGN(0);SGN(2)| 9.5 3-4-1 0 1
+PRINT INT(-3);INT(-0.5);INT(-123456.7);INT(65535.5);INT(-1E-30);INT(1E10)|-3-1-123457 65535-1 1E+10
+A%=-32768:B%=32767.9:C%=-7.9:PRINT A%;B%;C%;-7 MOD 3|-32768 32767-7-1
+A%=-32768.5|ILLEGAL VALUE
 PRINT SQR(16);SQR(2);SQR(0)| 4 1.41421 0
 PRINT SIN(0);COS(0);SIN(3.14159265/2);COS(3.14159265)| 0 1 1-1
 PRINT ATN(1)*4;LOG(EXP(1));EXP(0);LOG(100)/LOG(10)| 3.14159 1 1 2
@@ -122,6 +136,12 @@ PRINT LOG(0)|ILLEGAL VALUE
 PRINT 2+|SYNTAX ERROR
 PRINT "A"+1|TYPE MISMATCH
 EOF
+    # Sums, products and quotients rounded as IEEE 754 single precision rounds them (to nearest,
+    # ties to even): each row holds A, B and the exact results as M*2^E, worked out elsewhere.
+    rows='100 DATA 16777215,3,8388609,1,12582911,2,11184810,-1\r101 DATA -16777213,7,-16777206,0,-14680061,3,-9586979,-2\r102 DATA 8388609,-3,16777212,-1,-12582914,1,-11184812,-2\r103 DATA 5,16777216,8388610,1,10485760,3,10485760,-45\r104 DATA -1953078,-99564,-16421136,-3,11868668,14,10284594,-19\r105 DATA 997748,29,15964432,-4,14467346,1,8807706,-8\r106 DATA -47,1661616,13292552,-3,-9761994,3,-15550237,-39\r107 DATA -5284625,33117,-10503016,-1,-10681819,14,-10457867,-16\r108 DATA 13,126176,16152192,-7,13122304,-3,14160430,-37\r109 DATA -14436,122498,13831936,-7,-13815478,7,-15817133,-27'
+    run --type "10 FOR N=1 TO 10:READ A,B,S,T,P,Q,D,E\r20 IF A+B<>S*2^T OR A*B<>P*2^Q OR A/B<>D*2^E THEN PRINT N;\r30 NEXT N:PRINT \"DO\";\"NE\"\r$rows\rRUN\r" \
+        --wait-for DONE --ticks 2 --screen
+    [ "$(after_run)" = "DONE/" ] || fail "the rounding differs in rows '$(after_run)'"
     # RND stays in 0 <= RND < 1 and is not constant; RANDOMIZE takes it elsewhere.
     run --type 'FOR I=1 TO 200:R=RND:IF R<0 OR R>=1 THEN PRINT "BAD";R\r' --ticks 100 \
         --type 'S=0:FOR I=1 TO 200:S=S+RND:NEXT\rPRINT INT(S/20)\r' --ticks 100 --screen
@@ -220,6 +240,12 @@ for_loop)
     [ "$(after_run)" = " 1/ 2/ 3/" ] || fail "the GOSUB loop printed '$(after_run)'"
     [ "$(after_line "LIST 20-40" | tr '\n' '/')" = "20 GOSUB 65535/30 NEXT/40 END/" ] ||
         fail "LIST 20-40 gave '$(after_line "LIST 20-40")'"
+    # A jump taken once and again after its target line was replaced by another line in the
+    # same place: the program changed, so the jump looks for its line anew.
+    run --type '10 GOTO 30\r20 END\r30 PRINT "B";:GOTO 20\rRUN\r' --wait-for READY --ticks 2 \
+        --type '30\r31 PRINT "C";:GOTO 20\rRUN\r' --wait-for "IN 10" --ticks 2 --screen
+    [ "$(after_line "RUN" | head -n1)" = "B" ] || fail "GOTO 30 printed '$(after_line "RUN" | head -n1)'"
+    [ "$(after_run)" = "NO SUCH LINE IN 10/" ] || fail "GOTO 30 after line 30 went: '$(after_run)'"
     run --type '10 REM A\r20 REM B\r30 REM C\rLIST -20\r' --wait-for "20 REM" --ticks 2 \
         --type 'LIST 20-\r' --wait-for "30 REM" --ticks 2 --type 'LIST 30\r' --wait-for READY --ticks 2 --screen
     [ "$(after_line "LIST -20" | tr '\n' '/')" = "10 REM A/20 REM B/" ] || fail "LIST -20 gave '$(after_line "LIST -20")'"
@@ -242,6 +268,9 @@ FOR I=1 TO 10:I=I+2:NEXT:PRINT I| 12
 FOR I=10 TO 1 STEP -4:PRINT I;:NEXT| 10 6 2
 FOR I=1 TO 2 STEP .5:PRINT I;:NEXT:FOR J=0 TO 0:PRINT J;:NEXT| 1 1.5 2 0
 FOR I%=5 TO 1:PRINT "X";:NEXT:PRINT I%|X 5
+FOR I=-3 TO 3:PRINT I;:NEXT I|-3-2-1 0 1 2 3
+FOR I=32760 TO 32767 STEP 3:PRINT I;:NEXT:PRINT I| 32760 32763 32766 32766
+FOR I=-32768 TO -32766:PRINT I;:NEXT:FOR I=255 TO 257:PRINT I;:NEXT|-32768-32767-32766 255 256 257
 EOF
     ;;
 
@@ -366,6 +395,7 @@ PRINT 2 3|SYNTAX ERROR
 A=1:PRINT A B|SYNTAX ERROR
 PRINT A12|SYNTAX ERROR
 INPUT LINE A$|SYNTAX ERROR
+IF 1 THEN PRINT 5 ELSE PRINT 6|SYNTAX ERROR
 INPUT "NAME";A$ B$|SYNTAX ERROR
 FOO=1|SYNTAX ERROR
 A=5:PRINT "A="A"!";A;"B"|A= 5! 5B

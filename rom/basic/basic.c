@@ -110,7 +110,7 @@ static char line_buf[LINE_MAX + 1];
 static u8 direct[LINE_MAX + 4];
 u8 packed[LINE_MAX + 4];
 static u8* curline; // line being run, 0 for a direct command
-static u8* tp;      // next byte of text to execute
+u8* tp;             // next byte of text to execute
 static jmp_buf on_error;
 
 // Variables: numbers and integers in tables, strings and arrays allocated behind the program.
@@ -167,7 +167,8 @@ static u16 rnd_next(void) {
 }
 
 // Expression results: a number in fac, a string as sp/sl (in a variable or the scratch area).
-static float fac;
+float fac;
+i8 fac_cmp(const float* a); // float.s: -1, 0 or 1 as *a is below, equal to or above fac
 static u8* sp;
 static u8 sl;
 static u8 tmp[TMP_SIZE];
@@ -212,7 +213,7 @@ static void check_break(void) {
 #define move_bytes(to, from, n) memmove(to, from, n)
 #define zero(p, n)              memset(p, 0, n)
 
-static u8 is_digit(u8 c) { return c >= '0' && c <= '9'; }
+#define is_digit(c) ((u8)((c) - '0') < 10) // c is read once
 
 // ---- Numbers ----
 
@@ -222,114 +223,49 @@ float chk(float v) {
     return v;
 }
 
-float f_floor(float x) {
-    i32 l;
-    if (x >= 8388608.0f || x <= -8388608.0f) return x;
-    l = (i32)x;
-    if ((float)l > x) l--;
-    return (float)l;
-}
-
-static float f_sqrt(float x) {
-    float g;
-    if (x < 0) fail(E_VALUE);
-    if (x == 0) return 0;
-    g = f_exp(f_log(x) * 0.5f);
-    return (g + x / g) * 0.5f;
-}
-
-static float f_sin(float x) {
-    x -= f_floor(x * 0.159154943f + 0.5f) * 6.28318531f;
-    if (x > 1.57079633f)
-        x = 3.14159265f - x;
-    else if (x < -1.57079633f)
-        x = -3.14159265f - x;
-    return x * poly(x * x, sin_c, 7);
-}
-
-static float f_atn(float x) {
-    float r = 0;
-    u8 neg = 0, inv = 0;
-    if (x < 0) {
-        x = -x;
-        neg = 1;
-    }
-    if (x > 1) {
-        x = 1 / x;
-        inv = 1;
-    }
-    if (x > 0.267949192f) { // atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3))
-        x = (x * 1.73205081f - 1) / (x + 1.73205081f);
-        r = 0.523598776f;
-    }
-    x = x * poly(x * x, atn_c, 7) + r;
-    if (inv) x = 1.57079633f - x;
-    return neg ? -x : x;
-}
-
-static float f_pow(float a, float b) {
-    float r = 1;
-    i16 n;
-    if (b == f_floor(b) && b > -1000 && b < 1000) { // whole powers by multiplying: exact results
-        for (n = (i16)b; n; n += n < 0 ? 1 : -1)
-            r = chk(r * a);
-        return b < 0 ? chk(1 / r) : r;
-    }
-    if (a < 0) fail(E_VALUE);
-    if (a == 0) return 0;
-    return f_exp(b * f_log(a));
-}
-
 static float f_abs(float x) {
     ((u8*)&x)[3] &= 0x7F; // the sign bit
     return x;
 }
 static float f_sgn(float x) { return x == 0 ? 0 : ((u8*)&x)[3] & 0x80 ? -1 : 1; }
-static float f_cos(float x) { return f_sin(x + 1.57079633f); }
-static float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
 static float (*const functions[])(float) = {f_abs, f_floor, f_sgn, f_sqrt, f_sin,
                                             f_cos, f_atn,   f_log, f_exp,  f_tan};
 
-static i16 to_int(float v) {
-    if (v < -32768.0f || v >= 32768.0f) fail(E_VALUE);
-    return (i16)v;
+// fac is 0 (of either sign): its exponent and fraction all zero bits.
+static u8 is_zero(void) {
+    u8* b = (u8*)&fac;
+    return !(b[0] | b[1] | b[2] | (b[3] & 0x7F));
 }
 
-// Multiplies fac by 10 to the power e.
+// v without its fraction (toward 0); ILLEGAL VALUE outside -32768 to 32767 (float.s).
+i16 to_int(float v);
+
+// Multiplies fac by 10 to the power e, through one product or quotient of a power of ten (exact
+// up to 1E10), so that a constant is rounded as few times as possible.
 static void scale(i16 e) {
-    for (; e > 0; e--)
-        fac = chk(fac * 10);
-    for (; e < 0; e++)
-        fac /= 10;
+    float p = 1;
+    u8 neg = e < 0;
+    if (neg) e = -e;
+    for (; e; e--) {
+        p *= 10;
+        if (neg && p > 1e30f) { // tiny numbers in steps, so that the power stays finite
+            fac /= p;
+            p = 1;
+        }
+    }
+    fac = neg ? fac / p : chk(fac * p);
 }
 
 // Reads a number (digits, point, exponent) at s into fac; 0 when there is none.
+const u8* scan_number(const u8* s); // scan.s
+extern float num_m;
+extern i16 num_e;
 static const u8* parse_float(const u8* s) {
-    i16 e = 0, x = 0;
-    u8 any = 0, dot = 0, neg = 0;
-    fac = 0;
-    for (;; s++) {
-        if (is_digit(*s)) {
-            fac = fac * 10 + (*s - '0');
-            any = 1;
-            e -= dot;
-        } else if (*s == '.' && !dot)
-            dot = 1;
-        else
-            break;
+    s = scan_number(s);
+    if (s) {
+        fac = num_m;
+        if (num_e && fac != 0) scale(num_e);
     }
-    if (!any) return 0;
-    if (*s == 'E') {
-        const u8* t = s + 1;
-        if (*t == '-' || *t == '+') neg = *t++ == '-';
-        if (is_digit(*t)) {
-            while (is_digit(*t))
-                if ((x = x * 10 + (*t++ - '0')) > 99) fail(E_OVERFLOW);
-            e += neg ? -x : x;
-            s = t;
-        }
-    }
-    scale(e);
     return s;
 }
 
@@ -455,8 +391,8 @@ typedef char pack_s_knows_the_tokens[T_PRINT == 0x80 && T_REM == 0x8C && T_DATA 
 
 // ---- Program store ----
 
-static u16 rec_len(const u8* line) { return line[0] | (u16)line[1] << 8; }
-static u16 line_number(const u8* line) { return line[2] | (u16)line[3] << 8; }
+#define rec_len(line)     (*(const u16*)(line)) // the Z80 keeps words low byte first
+#define line_number(line) (((const u16*)(line))[1])
 
 // The first line numbered n or above (or the end).
 static u8* find_line(u16 n) {
@@ -473,7 +409,14 @@ static void restore_data(void) {
     data_p = 0;
 }
 
+// Where the GOTOs and GOSUBs of the program went: the position of the line number in the text,
+// the line it names and the text behind the number. Kept until the program or its variables are
+// cleared, so a jump taken again needs neither the number read nor the line looked for.
+#define JUMPS 16
+static struct { u8 *at, *line, *after; } jumps[JUMPS];
+
 static void clear_vars(void) {
+    zero(jumps, sizeof jumps);
     zero(nums, sizeof nums);
     zero(ints, sizeof ints);
     zero(strs, sizeof strs);
@@ -526,31 +469,14 @@ static u8* alloc(u16 n) {
 
 // ---- Expressions ----
 
-static void skip(void) {
-    while (*tp == ' ')
-        tp++;
-}
-
-static u8 peek_char(void) {
-    skip();
-    return *tp;
-}
-
-static void expect(u8 c) {
-    if (peek_char() != c) fail(E_SYNTAX);
-    tp++;
-}
-
-static u8 accept(u8 c) {
-    if (peek_char() != c) return 0;
-    tp++;
-    return 1;
-}
-
-static u8 at_end(void) {
-    u8 c = peek_char();
-    return c == 0 || c == ':';
-}
+// Reading the text at tp (scan.s): skip and peek_char pass spaces, peek_char gives the character
+// behind them; accept takes c when it stands there; expect requires it; at_end is the end of a
+// statement.
+void skip(void);
+u8 peek_char(void);
+u8 accept(u8 c);
+void expect(u8 c);
+u8 at_end(void);
 
 static u8 expression(void);
 extern u8 data_end; // crt0.s
@@ -568,20 +494,9 @@ static i16 int_expr(void) {
     return to_int(fac);
 }
 
-// A variable's name at tp: 0-285.
-static u16 var_name(void) {
-    u8 c = peek_char();
-    u16 v;
-    if (c < 'A' || c > 'Z') fail(E_SYNTAX);
-    v = (c - 'A') * 11;
-    c = *++tp;
-    if (is_digit(c)) {
-        v += c - '0' + 1;
-        c = *++tp;
-    }
-    if (c >= 'A' && c <= 'Z') fail(E_SYNTAX); // a word the BASIC does not know
-    return v;
-}
+// A variable's name at tp, 0-285: A-Z (times 11), then maybe a digit (plus it and 1). A letter
+// behind it is a word the BASIC does not know: SYNTAX ERROR (scan.s).
+u16 var_name(void);
 
 // The bytes of one element: a number, an integer, or a string's length byte and its room.
 static u16 elem_size(u8 kind, u8 room) { return kind == 0 ? 4 : kind == 1 ? 2 : room + 1; }
@@ -590,7 +505,7 @@ static u8* dim_array(u8 kind, u16 name, u16 n1, u16 n2, u8 room) {
     u16 size = elem_size(kind, room);
     u8* a;
     if (n1 > MEM_SIZE / n2 || n1 * n2 > MEM_SIZE / size) fail(E_MEMORY); // no 16-bit overflow
-    a = alloc(n1 * n2 * size + 5); // checks the bytes free
+    a = alloc(n1 * n2 * size + 5);                                       // checks the bytes free
     ((u16*)a)[0] = n1;
     ((u16*)a)[1] = n2;
     a[4] = room;
@@ -687,12 +602,12 @@ static i16 int_arg(void) {
 static u8 primary(void);
 static u8 text_number(void);
 static u8 unary(void);
-static u8 negation(void);
 
 static u8 power(void) {
     u8 t = primary();
-    while (accept('^')) {
+    while (peek_char() == '^') {
         float a = fac;
+        tp++;
         if (t || unary()) fail(E_TYPE);
         fac = f_pow(a, fac);
     }
@@ -700,12 +615,17 @@ static u8 power(void) {
 }
 
 static u8 unary(void) {
-    if (accept('-')) {
+    u8 c = peek_char();
+    if (c == '-') {
+        tp++;
         if (unary()) fail(E_TYPE);
         fac = -fac;
         return 0;
     }
-    if (accept('+')) return unary();
+    if (c == '+') {
+        tp++;
+        return unary();
+    }
     return power();
 }
 
@@ -765,9 +685,17 @@ static u8 time_now(void) {
     return 0;
 }
 
+static const float digit_values[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+
 static u8 primary(void) {
     u8 c = peek_char();
     if (is_digit(c) || c == '.') {
+        u8 next = tp[1];
+        if (c != '.' && !is_digit(next) && next != '.' && next != 'E') { // 0-9: from a table
+            fac = digit_values[c - '0'];
+            tp++;
+            return 0;
+        }
         tp = (u8*)parse_float(tp);
         if (!tp) fail(E_SYNTAX);
         return 0;
@@ -918,111 +846,104 @@ static u8 primary(void) {
     return 0;
 }
 
-// X MOD Y: the remainder of whole numbers (-32768 to 32767), with the sign of X.
-static u8 term(void) {
-    u8 t = unary(), op;
-    for (;;) {
-        float a = fac;
-        op = peek_char();
-        if (op != '*' && op != '/' && op != T_MOD) return t;
-        tp++;
-        if (t || unary()) fail(E_TYPE);
-        if (op == '*')
-            fac = chk(a * fac);
-        else {
-            if (fac == 0) fail(E_DIV0);
-            fac = op == '/' ? chk(a / fac) : to_int(a) % to_int(fac);
-        }
+// The binary operators' levels: OR 1, AND 2, comparisons 4, + and - 5, *, / and MOD 6; NOT (3)
+// is a prefix that binds below the comparisons and above AND. 0: not an operator.
+static u8 level(u8 c) {
+    switch (c) {
+    case T_OR: return 1;
+    case T_AND: return 2;
+    case '<':
+    case '=':
+    case '>': return 4;
+    case '+':
+    case '-': return 5;
+    case '*':
+    case '/':
+    case T_MOD: return 6;
     }
+    return 0;
 }
 
-static u8 sum(void) {
-    u8 t = term(), op;
-    for (;;) {
-        float a = fac;
-        u8 *s = sp, l = sl;
-        op = peek_char();
-        if (op != '+' && op != '-') return t;
+// An expression whose operators are of level min or above, read by precedence climbing: one call
+// per operator rather than one per level. Comparisons give -1 for true and 0 for false, so AND, OR
+// and NOT work on them bitwise, and do not chain. X MOD Y is the remainder of whole numbers
+// (-32768 to 32767), with the sign of X.
+static u8 expression_from(u8 min) {
+    u8 t, op, lv, compared = 0;
+    if (&t < &data_end + 512) fail(E_MEMORY); // nested too deep: the stack nears the data
+    op = peek_char();
+    if (op == T_NOT && min <= 3) {
         tp++;
-        if (term() != t) fail(E_TYPE);
-        if (t) {
+        if (expression_from(3)) fail(E_TYPE);
+        fac = ~to_int(fac);
+        t = 0;
+    } else if (op == '-' || op == '+')
+        t = unary();
+    else
+        t = power();
+    for (;;) {
+        float a;
+        u8 *s, l;
+        op = *tp; // the operand's reading ended at a character that is not a space
+        lv = level(op);
+        if (lv < min || (lv == 4 && compared)) return t;
+        a = fac;
+        s = sp;
+        l = sl;
+        if (lv == 4) {
+            u8 rel = 0;
+            i8 cmp;
+            for (;; tp++) {
+                op = peek_char();
+                if (op == '<')
+                    rel |= 1;
+                else if (op == '=')
+                    rel |= 2;
+                else if (op == '>')
+                    rel |= 4;
+                else
+                    break;
+            }
+            if (rel == 7 || expression_from(5) != t) fail(rel == 7 ? E_SYNTAX : E_TYPE);
+            if (t) {
+                u8 i = 0;
+                while (i < l && i < sl && s[i] == sp[i])
+                    i++;
+                cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
+            } else
+                cmp = fac_cmp(&a);
+            fac = rel & (cmp < 0 ? 1 : cmp ? 4 : 2) ? -1.0f : 0.0f;
+            t = 0;
+            compared = 1;
+            continue;
+        }
+        tp++;
+        if (expression_from(lv + 1) != t) fail(E_TYPE);
+        if (t) { // strings: only joined
             u8* r;
-            if (op == '-') fail(E_TYPE);
+            if (op != '+') fail(E_TYPE);
             if (l + sl > 255) fail(E_STRLEN);
             r = tmp_alloc(l + sl);
             move_bytes(r, s, l);
             move_bytes(r + l, sp, sl);
             sp = r;
             sl += l;
-        } else
-            fac = chk(op == '+' ? a + fac : a - fac);
+            continue;
+        }
+        switch (op) {
+        case T_OR: fac = to_int(a) | to_int(fac); break;
+        case T_AND: fac = to_int(a) & to_int(fac); break;
+        case '+': fac = chk(a + fac); break;
+        case '-': fac = chk(a - fac); break;
+        case '*': fac = chk(a * fac); break;
+        default: // '/' and MOD
+            if (is_zero()) fail(E_DIV0);
+            fac = op == '/' ? chk(a / fac) : to_int(a) % to_int(fac);
+        }
     }
 }
 
-// Comparisons give -1 for true and 0 for false, so AND, OR and NOT work on them bitwise.
-static u8 comparison(void) {
-    u8 t = sum(), rel = 0, c, *s = sp, l = sl;
-    i8 cmp;
-    float a = fac;
-    for (;;) {
-        c = peek_char();
-        if (c == '<')
-            rel |= 1;
-        else if (c == '=')
-            rel |= 2;
-        else if (c == '>')
-            rel |= 4;
-        else
-            break;
-        tp++;
-    }
-    if (!rel) return t;
-    if (rel == 7 || sum() != t) fail(rel == 7 ? E_SYNTAX : E_TYPE);
-    if (t) {
-        u8 i = 0;
-        while (i < l && i < sl && s[i] == sp[i])
-            i++;
-        cmp = i < l && i < sl ? (s[i] < sp[i] ? -1 : 1) : l < sl ? -1 : l > sl;
-    } else
-        cmp = a < fac ? -1 : a > fac ? 1 : 0;
-    fac = ((rel & 1) && cmp < 0) || ((rel & 2) && cmp == 0) || ((rel & 4) && cmp > 0) ? -1 : 0;
-    return 0;
-}
-
-static u8 negation(void) {
-    if (accept(T_NOT)) {
-        if (negation()) fail(E_TYPE);
-        fac = ~to_int(fac);
-        return 0;
-    }
-    return comparison();
-}
-
-static u8 conjunction(void) {
-    u8 t = negation();
-    while (accept(T_AND)) {
-        i16 a;
-        if (t) fail(E_TYPE);
-        a = to_int(fac);
-        if (negation()) fail(E_TYPE);
-        fac = a & to_int(fac);
-    }
-    return t;
-}
-
-static u8 expression(void) {
-    u8 t;
-    if (&t < &data_end + 512) fail(E_MEMORY); // nested too deep: the stack nears the data
-    t = conjunction();
-    while (accept(T_OR)) {
-        i16 a;
-        if (t) fail(E_TYPE);
-        a = to_int(fac);
-        if (conjunction()) fail(E_TYPE);
-        fac = a | to_int(fac);
-    }
-    return t;
-}
+static u8 expression(void) { return expression_from(1); }
 
 // ---- Files ----
 // Channel 0 serves SAVE and LOAD, channels 1-7 the files a program opens; each uses the device
@@ -1327,17 +1248,42 @@ static void do_load(void) {
 
 // ---- Statements ----
 
-static void go_to(u16 n) {
+// Line n, which must be there.
+static u8* line_at(u16 n) {
     u8* p = find_line(n);
     if (!rec_len(p) || line_number(p) != n) fail(E_LINE);
-    curline = p;
-    tp = p + 4;
+    return p;
 }
 
-static void to_line_end(void) {
-    while (*tp)
-        tp++;
+static void enter(u8* line) {
+    curline = line;
+    tp = line + 4;
 }
+
+static void go_to(u16 n) { enter(line_at(n)); }
+
+// The line named by the number at tp (a GOTO's or GOSUB's), tp behind it; a running program's
+// jumps are remembered in jumps[].
+static u8* jump_line(void) {
+    u8 *at, *p;
+    skip();
+    at = tp;
+    if (curline) {
+        u8 i = (u8)(u16)at & (JUMPS - 1);
+        if (jumps[i].at == at) {
+            tp = jumps[i].after;
+            return jumps[i].line;
+        }
+        p = line_at(list_number());
+        jumps[i].at = at;
+        jumps[i].line = p;
+        jumps[i].after = tp;
+        return p;
+    }
+    return line_at(list_number());
+}
+
+void to_line_end(void); // scan.s
 
 // To the end of the statement (':' outside quotes, or the line end).
 static void to_statement_end(void) {
@@ -1661,12 +1607,12 @@ static void do_next(void) {
     } while (accept(','));
 }
 
-static void do_gosub(u16 n) {
+static void do_gosub(u8* line) {
     if (gosub_top == GOSUB_DEPTH) fail(E_GOSUBS);
     gosubs[gosub_top].line = curline;
     gosubs[gosub_top].text = tp;
     gosub_top++;
-    go_to(n);
+    enter(line);
 }
 
 static void do_on(void) {
@@ -1691,7 +1637,7 @@ static void do_on(void) {
     if (op == T_GOTO)
         go_to(target);
     else
-        do_gosub(target);
+        do_gosub(line_at(target));
 }
 
 static void do_def(void) {
@@ -1755,50 +1701,70 @@ static void end_program(void) {
     *tp = 0;
 }
 
+static void do_let(void) {
+    u8 kind, room, *addr;
+    var_ref();
+    kind = vkind;
+    room = vroom;
+    addr = vaddr;
+    expect('=');
+    if (expression() != (kind == 2)) fail(E_TYPE);
+    store_var(kind, addr, room);
+    if (!at_end()) fail(E_SYNTAX);
+}
+
+static void do_if(void) {
+    num_expr();
+    if (!is_zero()) {
+        u8 c = peek_char();
+        if (c == T_THEN || c == T_GOTO) {
+            tp++;
+            if (is_digit(peek_char())) enter(jump_line());
+            return; // a statement follows: the main loop runs it
+        }
+        fail(E_SYNTAX);
+    }
+    to_line_end();
+}
+
+static void do_return(void) {
+    if (!gosub_top) fail(E_RETURN);
+    gosub_top--;
+    curline = gosubs[gosub_top].line;
+    tp = gosubs[gosub_top].text;
+    to_statement_end();
+}
+
+static void other_statement(u8 c);
+
+// The statements that loops run most often are told apart first; the rest by a longer search.
 static void statement(void) {
     u8 c = peek_char();
-    if (c >= 'A' && c <= 'Z')
-        c = T_LET;
-    else
-        tp++;
-    switch (c) {
-    case T_LET: {
-        u8 kind, room, *addr;
-        var_ref();
-        kind = vkind;
-        room = vroom;
-        addr = vaddr;
-        expect('=');
-        if (expression() != (kind == 2)) fail(E_TYPE);
-        store_var(kind, addr, room);
-        break;
+    if (c >= 'A' && c <= 'Z') {
+        do_let();
+        return;
     }
+    tp++;
+    if (c == T_NEXT)
+        do_next();
+    else if (c == T_IF)
+        do_if();
+    else if (c == T_GOSUB)
+        do_gosub(jump_line());
+    else if (c == T_RETURN)
+        do_return();
+    else if (c == T_GOTO)
+        enter(jump_line());
+    else
+        other_statement(c);
+}
+
+static void other_statement(u8 c) {
+    switch (c) {
+    case T_LET: do_let(); return;
     case T_PRINT: do_print(); break;
     case T_INPUT: do_input(); break;
-    case T_IF:
-        num_expr();
-        if (fac != 0) {
-            c = peek_char();
-            if (c == T_THEN || c == T_GOTO) {
-                tp++;
-                if (is_digit(peek_char())) go_to(list_number());
-                return; // a statement follows: the main loop runs it
-            }
-            fail(E_SYNTAX);
-        }
-        to_line_end();
-        return;
-    case T_GOTO: go_to(list_number()); return;
-    case T_GOSUB: do_gosub(list_number()); return;
-    case T_RETURN:
-        if (!gosub_top) fail(E_RETURN);
-        gosub_top--;
-        curline = gosubs[gosub_top].line;
-        tp = gosubs[gosub_top].text;
-        to_statement_end();
-        return;
     case T_FOR: do_for(); break;
-    case T_NEXT: do_next(); return;
     case T_REM:
     case T_DATA: to_line_end(); return;
     case T_END: end_program(); return;
@@ -1876,7 +1842,7 @@ static void statement(void) {
 static void execute(void) {
     for (;;) {
         u8 c;
-        check_break();
+        if (break_flag) check_break();
         tmp_top = 0;
         c = peek_char();
         if (c == ':') {

@@ -40,12 +40,18 @@ enum {
     E_RESUME
 };
 
-void fail(u8 code); // reports the error and returns to the prompt
-float chk(float v); // v, or fails with OVERFLOW when it is not finite
-float f_floor(float x);
+void fail(u8 code);     // reports the error and returns to the prompt
+float chk(float v);     // v, or fails with OVERFLOW when it is not finite
+float f_floor(float x); // float.s
 float f_exp(float x);
 float poly(float x, const float* c, u8 n); // Horner's rule, highest power first
 extern const float sin_c[7], atn_c[7];
 float f_log(float x);
+float f_sqrt(float x);
+float f_sin(float x);
+float f_cos(float x);
+float f_tan(float x);
+float f_atn(float x);
+float f_pow(float a, float b);
 
 #endif

@@ -17,7 +17,7 @@ F_ISTEP = 18
 F_ILIMIT = 20
 F_BITS = 22
 
-	.area	_HOME			; runs from RAM (see rom/CMakeLists.txt)
+	.area	_CODE
 
 _next_whole::
 	push	ix
@@ -31,21 +31,25 @@ _next_whole::
 	ld	a, F_KIND(ix)
 	or	a, a
 	jr	nz, integer
-	ld	b, #4			; a number: still what NEXT put there?
-	push	ix
-1$:
-	ld	a, F_BITS(ix)
-	cp	a, (hl)
+	ld	a, (hl)			; a number: still what NEXT put there?
+	cp	a, F_BITS(ix)
 	jr	nz, changed
 	inc	hl
-	inc	ix
-	djnz	1$
-	pop	ix
+	ld	a, (hl)
+	cp	a, F_BITS+1(ix)
+	jr	nz, changed
+	inc	hl
+	ld	a, (hl)
+	cp	a, F_BITS+2(ix)
+	jr	nz, changed
+	inc	hl
+	ld	a, (hl)
+	cp	a, F_BITS+3(ix)
+	jr	nz, changed
 	ld	e, F_COUNT(ix)
 	ld	d, F_COUNT+1(ix)
 	jr	step
 changed:
-	pop	ix
 	ld	F_WHOLE(ix), #0
 floating:
 	ld	a, #2
@@ -100,52 +104,53 @@ round:
 number:
 	ld	F_COUNT(ix), e
 	ld	F_COUNT+1(ix), d
-	ld	a, d			; the count as a float: bytes 0, E, D, B when done
-	or	a, e
+	ex	de, hl			; HL: the count
+	ld	a, h			; the count as a float: bytes B, C, D, E from low to high
+	or	a, l
 	ld	b, a
-	jr	z, 9$			; 0: all zero
-	ld	b, #0			; B: the sign
-	bit	7, d
-	jr	z, 7$
-	ld	b, #0x80
-	xor	a, a
-	sub	a, e
+	ld	c, a
+	ld	d, a
 	ld	e, a
-	ld	a, #0
-	sbc	a, d
-	ld	d, a
+	jr	z, 9$			; 0: all zero
+	ld	b, #0
+	ld	e, b			; E: the sign
+	bit	7, h
+	jr	z, 7$
+	ld	e, #0x80
+	xor	a, a
+	sub	a, l
+	ld	l, a
+	sbc	a, a
+	sub	a, h
+	ld	h, a
 7$:
-	ld	c, #127 + 15		; the exponent of the top bit of 16
+	ld	a, #127 + 16		; the exponent once the leading one is shifted out of 16 bits
 8$:
-	bit	7, d
-	jr	nz, 10$
-	sla	e
-	rl	d
-	dec	c
-	jr	8$
-10$:
-	ld	a, d
-	add	a, a			; the leading one goes
-	srl	c
-	rra				; the exponent's low bit, then 7 bits of the fraction
-	ld	d, a
-	ld	a, c
-	or	a, b
-	ld	b, a
+	dec	a
+	add	hl, hl
+	jr	nc, 8$
+	srl	a			; the exponent's low bit goes over the 16 bits of fraction
+	rr	h
+	rr	l
+	rr	b			; B: 0 or the fraction's last bit
+	or	a, e
+	ld	e, a
+	ld	d, h
+	ld	c, l
 9$:
 	ld	l, F_ADDR(ix)
 	ld	h, F_ADDR+1(ix)
-	ld	(hl), #0
+	ld	(hl), b
 	inc	hl
-	ld	(hl), e
+	ld	(hl), c
 	inc	hl
 	ld	(hl), d
 	inc	hl
-	ld	(hl), b
-	ld	F_BITS(ix), #0
-	ld	F_BITS+1(ix), e
+	ld	(hl), e
+	ld	F_BITS(ix), b
+	ld	F_BITS+1(ix), c
 	ld	F_BITS+2(ix), d
-	ld	F_BITS+3(ix), b
+	ld	F_BITS+3(ix), e
 	ld	a, #1
 	jp	back
 done:

@@ -1,6 +1,6 @@
-// Power series: the exponential function, the natural logarithm and the coefficients of the
-// sine and the arc tangent. They are linked into the device ROM's free
-// space with the compiler's floating point library (see rom/CMakeLists.txt).
+// The functions of numbers: power series for the exponential function, the natural logarithm, the
+// sine and the arc tangent, and what is built on them. They are linked into the device ROM's free
+// space with the floating point routines (see rom/CMakeLists.txt).
 #include "basic.h"
 
 // Horner's rule over n coefficients, highest power first.
@@ -63,3 +63,56 @@ float f_log(float x) {
     x = (b.f - 1) / (b.f + 1);
     return x * poly(x * x, log_c, 6) + e * 0.693147181f;
 }
+
+float f_sqrt(float x) {
+    float g;
+    if (x < 0) fail(E_VALUE);
+    if (x == 0) return 0;
+    g = f_exp(f_log(x) * 0.5f);
+    return (g + x / g) * 0.5f;
+}
+
+float f_sin(float x) {
+    x -= f_floor(x * 0.159154943f + 0.5f) * 6.28318531f;
+    if (x > 1.57079633f)
+        x = 3.14159265f - x;
+    else if (x < -1.57079633f)
+        x = -3.14159265f - x;
+    return x * poly(x * x, sin_c, 7);
+}
+
+float f_atn(float x) {
+    float r = 0;
+    u8 neg = 0, inv = 0;
+    if (x < 0) {
+        x = -x;
+        neg = 1;
+    }
+    if (x > 1) {
+        x = 1 / x;
+        inv = 1;
+    }
+    if (x > 0.267949192f) { // atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3))
+        x = (x * 1.73205081f - 1) / (x + 1.73205081f);
+        r = 0.523598776f;
+    }
+    x = x * poly(x * x, atn_c, 7) + r;
+    if (inv) x = 1.57079633f - x;
+    return neg ? -x : x;
+}
+
+float f_pow(float a, float b) {
+    float r = 1;
+    i16 n;
+    if (b == f_floor(b) && b > -1000 && b < 1000) { // whole powers by multiplying: exact results
+        for (n = (i16)b; n; n += n < 0 ? 1 : -1)
+            r = chk(r * a);
+        return b < 0 ? chk(1 / r) : r;
+    }
+    if (a < 0) fail(E_VALUE);
+    if (a == 0) return 0;
+    return f_exp(b * f_log(a));
+}
+
+float f_cos(float x) { return f_sin(x + 1.57079633f); }
+float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }

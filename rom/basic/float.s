@@ -1,0 +1,802 @@
+;; Addition, multiplication, division and comparison of single-precision floats in place of the C library's, which spend
+;; thousands of T-states on each: every FOR step, sum and IF of a program goes through them.
+;; Same calls as the library's: a in HL (high word) and DE, b on the stack (taken off before
+;; returning), a float result in HL and DE, a truth value in A.
+;;   float __fsadd(float a, float b)   a + b rounded to nearest (ties to even), infinite past
+;;                                      the largest float, 0 below the smallest normal one
+;;   float __fsmul(float a, float b)   a * b rounded to nearest (ties to even), infinite past
+;;                                      the largest float, 0 below the smallest normal one
+;;   float __fsdiv(float a, float b)   a / b rounded to nearest (ties to even), infinite past
+;;                                      the largest float or when b is 0, 0 below the smallest
+;;   _Bool __fslt(float a, float b)    a < b
+;;   _Bool __fseq(float a, float b)    a == b (+0 and -0 alike)
+;; (__fssub of the library adds the negated b.) Also, for the interpreter:
+;;   float f_floor(float x)            the largest whole number not above x
+;;   i16 to_int(float v)               v toward 0, ILLEGAL VALUE outside -32768 to 32767
+;;   i8 fac_cmp(const float *a)        -1, 0 or 1 as *a is below, equal to or above fac Numbers with a zero exponent count as 0.
+;; Changes AF, BC, DE, HL and the alternate BC, DE, HL.
+
+	.module float
+	.globl	_fail
+	.globl	_fac
+
+E_VALUE = 8
+
+	.area	_DATA
+fa:
+	.ds	4
+fb:
+	.ds	4
+sign_y:
+	.ds	1			; the smaller's sign
+sign_x:
+	.ds	1			; the result's sign, 0 or 0xFF
+exp_x:
+	.ds	1			; and its exponent
+exp_b:
+	.ds	1			; the divisor's exponent
+exp_q:
+	.ds	2			; the quotient's, before it is checked
+mb:
+	.ds	4			; the divisor's 24 bits, the leading one at bit 30
+
+	.area	_CODE
+
+;; a to fa and b (on the stack behind the caller's return address) to fb, taking b off.
+;; Changes BC, DE, HL.
+args:
+	ld	(fa), de
+	ld	(fa + 2), hl
+	pop	bc			; this routine's return
+	pop	hl			; the caller's
+	pop	de
+	ld	(fb), de
+	pop	de
+	ld	(fb + 2), de
+	push	hl
+	push	bc
+	ret
+
+___fsadd::
+	call	args
+	ld	bc, #fa
+	call	unpack
+	ld	b, a
+	sbc	a, a
+	ld	c, a			; B: a's exponent, C: its sign
+	exx
+	ld	bc, #fb
+	call	unpack
+	ld	b, a
+	sbc	a, a
+	ld	c, a
+	ld	a, b
+	exx
+	cp	a, b
+	jr	c, 1$			; b's exponent below a's: a is X, the larger
+	exx				; else b is X
+1$:
+	ld	(sign_x), bc		; C to sign_x, B to exp_x
+	ld	a, b
+	or	a, a
+	jp	z, zero			; the larger is 0: both are
+	exx				; Y, the smaller
+	inc	b
+	dec	b
+	jr	z, y_gone		; Y is 0
+	sub	a, b			; how far Y's point is from X's
+	cp	a, #26
+	jr	nc, y_gone		; too small to count
+	ld	b, a
+	ld	a, c
+	ld	(sign_y), a
+	ld	c, #0			; C: the bits shifted out, ORed
+2$:
+	ld	a, b			; Y to X's point: bytes, then bits
+	cp	a, #8
+	jr	c, 3$
+	ld	a, l
+	or	a, c
+	ld	c, a
+	ld	l, h
+	ld	h, e
+	ld	e, d
+	ld	d, #0
+	ld	a, b
+	sub	a, #8
+	ld	b, a
+	jr	2$
+3$:
+	or	a, a
+	jr	z, 5$
+4$:
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	jr	nc, 41$
+	ld	c, #1
+41$:
+	djnz	4$
+5$:
+	ld	a, c			; what was shifted out stays seen in bit 0, for rounding
+	or	a, a
+	jr	z, 51$
+	set	0, l
+51$:
+	push	de
+	push	hl
+	ld	a, (sign_y)
+	exx				; X
+	ld	b, a
+	ld	a, (sign_x)
+	xor	a, b
+	jr	nz, subtract
+	pop	bc			; same signs: the magnitudes add
+	add	hl, bc
+	pop	bc
+	ex	de, hl
+	adc	hl, bc
+	ex	de, hl
+	bit	7, d
+	jr	z, round
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	jr	nc, 9$
+	set	0, l
+9$:
+	call	exp_up
+	jr	round
+y_gone:
+	exx
+	jr	pack
+subtract:
+	pop	bc
+	or	a, a
+	sbc	hl, bc
+	pop	bc
+	ex	de, hl
+	sbc	hl, bc
+	ex	de, hl
+	jr	nc, 6$
+	xor	a, a			; Y was the larger: the difference changes sign
+	sub	a, l
+	ld	l, a
+	ld	a, #0
+	sbc	a, h
+	ld	h, a
+	ld	a, #0
+	sbc	a, e
+	ld	e, a
+	ld	a, #0
+	sbc	a, d
+	ld	d, a
+	ld	a, (sign_x)
+	cpl
+	ld	(sign_x), a
+6$:
+	ld	a, d
+	or	a, e
+	or	a, h
+	or	a, l
+	jp	z, zero
+	ld	a, (exp_x)
+	ld	b, a
+7$:
+	bit	6, d			; the leading one back to bit 30
+	jr	nz, 8$
+	add	hl, hl
+	rl	e
+	rl	d
+	dec	b
+	jp	z, zero			; below the smallest normal number
+	jr	7$
+8$:
+	ld	a, b
+	ld	(exp_x), a
+round:
+	ld	a, l			; to nearest: the 7 bits below the last place against half
+	and	a, #0x7F
+	cp	a, #0x40
+	jr	c, pack
+	jr	nz, 10$
+	bit	7, l			; just half: to the even neighbour
+	jr	z, pack
+10$:
+	ld	a, l
+	add	a, #0x80
+	ld	l, a
+	jr	nc, pack
+	inc	h
+	jr	nz, pack
+	inc	e
+	jr	nz, pack
+	inc	d
+	bit	7, d
+	jr	z, pack
+	srl	d			; carried out of the top: 2^31 becomes 2^30
+	rr	e
+	call	exp_up
+;; DEHL (the leading one at bit 30), exp_x and sign_x as a float in HL and DE.
+pack:
+	add	hl, hl
+	rl	e
+	rl	d			; D, E, H: the 24 bits
+	ld	a, (exp_x)
+	ld	b, a
+	ld	a, d
+	add	a, a			; the leading one goes
+	srl	b
+	rra
+	ld	c, a			; the exponent's low bit and 7 bits of fraction
+	ld	a, (sign_x)
+	and	a, #0x80
+	or	a, b
+	ld	d, e
+	ld	e, h
+	ld	h, a
+	ld	l, c
+	ret
+zero:
+	ld	hl, #0
+	ld	d, h
+	ld	e, l
+	ret
+
+;; One more power of two; at 255 the result is infinite (the caller's check reports OVERFLOW).
+exp_up:
+	ld	a, (exp_x)
+	inc	a
+	ld	(exp_x), a
+	inc	a
+	ret	nz
+	pop	af			; out of the addition
+infinity:
+	ld	a, (sign_x)
+	or	a, #0x7F
+	ld	h, a
+	ld	l, #0x80
+	ld	de, #0
+	ret
+
+;; BC -> float: DEHL its 24 bits with the leading one at bit 30, A its exponent, carry its sign.
+unpack:
+	ld	a, (bc)
+	ld	h, a
+	inc	bc
+	ld	a, (bc)
+	ld	e, a
+	inc	bc
+	ld	a, (bc)
+	ld	d, a
+	inc	bc
+	ld	a, (bc)
+	ld	l, a
+	ld	a, d
+	rla
+	ld	a, l
+	rla
+	push	af
+	set	7, d
+	ld	l, #0
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	pop	af
+	ret
+
+___fslt::
+	call	args
+	call	compare
+	inc	a			; 0xFF: a < b
+	ld	a, #0
+	ret	nz
+	inc	a
+	ret
+
+___fseq::
+	call	args
+	call	compare
+	or	a, a
+	ld	a, #0
+	ret	nz
+	inc	a
+	ret
+
+;; i8 fac_cmp(const float *a): *a (HL) against the interpreter's fac, as compare.
+_fac_cmp::
+	call	key
+	push	de
+	push	bc
+	ld	hl, #_fac
+	jr	compare_keys
+
+;; fa against fb: A = 0xFF below, 0 equal, 1 above.
+compare:
+	ld	hl, #fa
+	call	key
+	push	de
+	push	bc
+	ld	hl, #fb
+compare_keys:
+	call	key
+	pop	hl
+	ex	(sp), hl
+	or	a, a
+	sbc	hl, de
+	pop	hl
+	jr	nz, 1$
+	sbc	hl, bc
+	jr	nz, 1$
+	xor	a, a
+	ret
+1$:
+	ld	a, #1
+	ret	nc
+	ld	a, #0xFF
+	ret
+
+;; The float at HL as an unsigned number in DEBC that orders as the floats do: positive ones
+;; above 0x80000000, negative ones below, 0 (of either sign) at 0x80000000.
+key:
+	ld	c, (hl)
+	inc	hl
+	ld	b, (hl)
+	inc	hl
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	ld	a, e
+	and	a, #0x80
+	ld	l, a
+	ld	a, d
+	and	a, #0x7F
+	or	a, l
+	jr	nz, 1$
+	ld	d, a
+	ld	e, a
+	ld	b, a
+	ld	c, a
+1$:
+	bit	7, d
+	jr	nz, 2$
+	set	7, d
+	ret
+2$:
+	ld	a, d
+	cpl
+	ld	d, a
+	ld	a, e
+	cpl
+	ld	e, a
+	ld	a, b
+	cpl
+	ld	b, a
+	ld	a, c
+	cpl
+	ld	c, a
+	ret
+
+___fsdiv::
+	call	args
+	ld	bc, #fb
+	call	unpack
+	ld	(exp_b), a
+	sbc	a, a
+	ld	(sign_y), a
+	ld	(mb), hl
+	ld	(mb + 2), de
+	ld	bc, #fa
+	call	unpack
+	ld	c, a
+	sbc	a, a
+	ld	b, a
+	ld	a, (sign_y)
+	xor	a, b
+	ld	(sign_x), a
+	ld	a, (exp_b)
+	or	a, a
+	jp	z, infinity		; by 0
+	ld	a, c
+	or	a, a
+	jp	z, zero
+	push	hl			; the exponent: a's - b's + 127
+	ld	l, c
+	ld	h, #0
+	ld	bc, #127
+	add	hl, bc
+	ld	a, (exp_b)
+	ld	c, a
+	ld	b, #0
+	sbc	hl, bc
+	ld	(exp_q), hl
+	pop	hl
+	push	de			; a's bits below b's: twice them, one power of two less
+	push	hl
+	ld	bc, (mb)
+	or	a, a
+	sbc	hl, bc
+	ex	de, hl
+	ld	bc, (mb + 2)
+	sbc	hl, bc
+	pop	hl
+	pop	de
+	jr	nc, 1$
+	add	hl, hl
+	rl	e
+	rl	d
+	ld	bc, (exp_q)
+	dec	bc
+	ld	(exp_q), bc
+1$:
+	exx				; the quotient, in the other registers
+	ld	hl, #0
+	ld	d, h
+	ld	e, l
+	exx
+	ld	b, #25			; 24 bits and one more for rounding
+2$:
+	push	bc
+	push	de
+	push	hl
+	ld	bc, (mb)		; the remainder against the divisor
+	or	a, a
+	sbc	hl, bc
+	ex	de, hl
+	ld	bc, (mb + 2)
+	sbc	hl, bc
+	ex	de, hl
+	jr	c, 3$
+	pop	bc			; it goes: the remainder less it, a one
+	pop	bc
+	scf
+	jr	4$
+3$:
+	pop	hl			; it does not: a zero
+	pop	de
+	or	a, a
+4$:
+	exx
+	adc	hl, hl
+	rl	e
+	rl	d
+	exx
+	add	hl, hl
+	rl	e
+	rl	d
+	pop	bc
+	djnz	2$
+	ld	a, d			; A: nonzero when a remainder is left
+	or	a, e
+	or	a, h
+	or	a, l
+	exx
+	bit	0, l			; the bit below the last place
+	jr	z, 6$
+	or	a, a
+	jr	nz, 5$			; above half
+	bit	1, l			; just half: to the even neighbour
+	jr	z, 6$
+5$:
+	ld	bc, #2
+	add	hl, bc
+	jr	nc, 51$
+	inc	de
+51$:
+	bit	1, d			; carried to 2: one more power of two
+	jr	z, 6$
+	srl	d
+	rr	e
+	rr	h
+	rr	l
+	ld	bc, (exp_q)
+	inc	bc
+	ld	(exp_q), bc
+6$:
+	srl	d			; E, H, L: the 24 bits
+	rr	e
+	rr	h
+	rr	l
+	ld	bc, (exp_q)
+	bit	7, b
+	jp	nz, zero		; below the smallest normal number
+	ld	a, b
+	or	a, a
+	jp	nz, infinity
+	ld	a, c
+	or	a, a
+	jp	z, zero
+	inc	a
+	jp	z, infinity
+	ld	a, e
+	add	a, a			; the leading one goes
+	srl	c
+	rra
+	ld	b, a
+	ld	a, (sign_x)
+	and	a, #0x80
+	or	a, c
+	ld	e, l
+	ld	d, h
+	ld	h, a
+	ld	l, b
+	ret
+
+_f_floor::
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; A: the exponent
+	cp	a, #127 + 23
+	ret	nc			; no bits below the point
+	cp	a, #127
+	jr	c, below_one
+	sub	a, #127 + 23
+	neg				; A: the bits below the point, 1-23
+	ld	c, #0			; C: those bits, ORed
+	cp	a, #8
+	jr	c, 3$
+	ld	c, e
+	ld	e, #0
+	sub	a, #8
+	cp	a, #8
+	jr	c, 2$
+	ld	b, a
+	ld	a, d
+	or	a, c
+	ld	c, a
+	ld	d, #0
+	ld	a, b
+	sub	a, #8
+	ld	b, a
+	ld	a, l
+	call	chop
+	ld	l, a
+	jr	4$
+2$:
+	ld	b, a
+	ld	a, d
+	call	chop
+	ld	d, a
+	jr	4$
+3$:
+	ld	b, a
+	ld	a, e
+	call	chop
+	ld	e, a
+4$:
+	bit	7, h			; a negative number with a fraction: one less
+	ret	z
+	ld	a, c
+	or	a, a
+	ret	z
+	ld	bc, #0xBF80		; -1
+	push	bc
+	ld	bc, #0
+	push	bc
+	call	___fsadd
+	ret
+below_one:
+	bit	7, h
+	jp	z, zero
+	or	a, a
+	jp	z, zero			; -0
+	ld	hl, #0xBF80		; -1
+	ld	de, #0
+	ret
+
+;; A without its B (0-7) lowest bits, which are ORed into C. Changes B.
+chop:
+	push	de
+	ld	d, a
+	ld	e, #0xFF
+	inc	b
+	jr	2$
+1$:
+	sla	e
+2$:
+	djnz	1$
+	ld	a, e
+	cpl
+	and	a, d
+	or	a, c
+	ld	c, a
+	ld	a, d
+	and	a, e
+	pop	de
+	ret
+
+_to_int::
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; A: the exponent
+	cp	a, #127
+	jr	c, 3$			; below 1
+	cp	a, #127 + 15
+	jr	nc, 4$
+	sub	a, #127 + 15
+	neg				; A: how far the top 16 bits are from a whole number, 1-15
+	ld	c, h			; the sign
+	ld	b, a
+	ld	a, l
+	or	a, #0x80
+	ld	h, a
+	ld	l, d
+	ld	a, b
+	cp	a, #8
+	jr	c, 1$
+	ld	l, h
+	ld	h, #0
+	sub	a, #8
+	jr	z, 2$
+	ld	b, a
+1$:
+	srl	h
+	rr	l
+	djnz	1$
+2$:
+	bit	7, c
+	jr	z, 5$
+	xor	a, a
+	sub	a, l
+	ld	l, a
+	sbc	a, a
+	sub	a, h
+	ld	h, a
+5$:
+	ex	de, hl
+	ret
+3$:
+	ld	de, #0
+	ret
+4$:
+	jr	nz, 6$			; only -32768 itself fits
+	bit	7, h
+	jr	z, 6$
+	ld	a, l
+	and	a, #0x7F
+	or	a, d
+	or	a, e
+	jr	nz, 6$
+	ld	de, #0x8000
+	ret
+6$:
+	ld	a, #E_VALUE
+	jp	_fail
+
+___fsmul::
+	call	args
+	ld	a, (fa + 3)		; the sign
+	ld	b, a
+	ld	a, (fb + 3)
+	xor	a, b
+	ld	(sign_x), a
+	ld	hl, (fa + 2)		; the exponents: a's + b's - 127, one more below
+	ld	a, l
+	rla
+	ld	a, h
+	rla
+	or	a, a
+	jp	z, zero
+	ld	c, a
+	ld	hl, (fb + 2)
+	ld	a, l
+	rla
+	ld	a, h
+	rla
+	or	a, a
+	jp	z, zero
+	ld	l, a
+	ld	h, #0
+	ld	b, h
+	add	hl, bc
+	ld	bc, #-127
+	add	hl, bc
+	ld	(exp_q), hl
+	exx				; the other registers: b's 24 bits in B, H, L to shift
+	ld	hl, (fb)		; out low first, C the count, D the product's bits
+	ld	a, (fb + 2)		; shifted out of the top 24, E nonzero when more
+	or	a, #0x80		; fell out below them
+	ld	b, a
+	ld	c, #24
+	ld	de, #0
+	exx
+	ld	de, (fa)		; a's 24 bits in B, D, E
+	ld	a, (fa + 2)
+	or	a, #0x80
+	ld	b, a
+	xor	a, a			; the product's top 24 bits in C, H, L
+	ld	c, a
+	ld	h, a
+	ld	l, a
+1$:
+	exx
+	srl	b
+	rr	h
+	rr	l
+	exx
+	jr	nc, 2$
+	add	hl, de			; a one of b: plus a
+	ld	a, c
+	adc	a, b
+	ld	c, a
+2$:
+	rr	c			; the product one place down
+	rr	h
+	rr	l
+	exx
+	rr	d
+	jr	nc, 3$
+	inc	e
+3$:
+	dec	c
+	exx
+	jr	nz, 1$
+	exx
+	push	de
+	exx
+	pop	de			; D: the next 8 bits, E: nonzero when any below
+	bit	7, c
+	jr	nz, 4$
+	sla	d			; below 2: one place up
+	rl	l
+	rl	h
+	rl	c
+	jr	5$
+4$:
+	call	exp_q_up
+5$:
+	bit	7, d			; to nearest: the bit below the last place
+	jr	z, 7$
+	ld	a, d
+	and	a, #0x7F
+	or	a, e
+	jr	nz, 6$			; above half
+	bit	0, l			; just half: to the even neighbour
+	jr	z, 7$
+6$:
+	inc	l
+	jr	nz, 7$
+	inc	h
+	jr	nz, 7$
+	inc	c
+	jr	nz, 7$
+	ld	c, #0x80
+	call	exp_q_up
+7$:
+	ld	de, (exp_q)
+	bit	7, d
+	jp	nz, zero		; below the smallest normal number
+	ld	a, d
+	or	a, a
+	jp	nz, infinity
+	ld	a, e
+	or	a, a
+	jp	z, zero
+	inc	a
+	jp	z, infinity
+	ld	a, c
+	add	a, a			; the leading one goes
+	srl	e
+	rra
+	ld	b, a
+	ld	a, (sign_x)
+	and	a, #0x80
+	or	a, e
+	ld	d, h
+	ld	e, l
+	ld	h, a
+	ld	l, b
+	ret
+
+exp_q_up:
+	push	hl
+	ld	hl, (exp_q)
+	inc	hl
+	ld	(exp_q), hl
+	pop	hl
+	ret
