@@ -27,6 +27,7 @@ constexpr int DisassemblyLines = 32;
 constexpr int LinesBeforePc = 6;
 constexpr int MemoryRows = 16;
 constexpr int PollMs = 50;
+constexpr int MemoryRefreshPolls = 5;
 
 // The registers the window shows, in its order; the names are the debugger's.
 const char* const ShownRegisters[] = {"AF", "BC", "DE",   "HL",   "IX",    "IY",
@@ -249,6 +250,9 @@ void DebuggerWindow::BuildControls() {
     });
     breaks_layout->addWidget(breakpoints_);
     tabs_->addTab(breaks_page, "&Breakpoints");
+    connect(tabs_, &QTabWidget::currentChanged, this, [this, breaks_page](int) {
+        if (tabs_->currentWidget() == breaks_page) new_breakpoint_->setFocus();
+    });
 
     history_ = new QListWidget(tabs_);
     history_->setObjectName("history");
@@ -270,10 +274,11 @@ void DebuggerWindow::showEvent(QShowEvent* event) {
         // Our own ROM's names, when its symbol file lies beside the images.
         if (DebugSymbolCount() == 0) DebugLoadRomSymbols(".");
         seen_serial_ = DebugStopSerial();
-        standing_ = false;
     }
+    standing_ = DebugStanding();
+    SetRunning(!standing_);
+    Refresh();
     poll_->start();
-    Poll();
     QWidget::showEvent(event);
 }
 
@@ -286,7 +291,12 @@ void DebuggerWindow::closeEvent(QCloseEvent* event) {
 void DebuggerWindow::Poll() {
     const uint64_t serial = DebugStopSerial();
     const bool standing = DebugStanding();
-    if (standing == standing_ && serial == seen_serial_) return;
+    if (standing == standing_ && serial == seen_serial_) {
+        // Memory can be read while the machine runs: the view follows it a few times a second.
+        if (!standing && ++polls_ % MemoryRefreshPolls == 0 && tabs_->currentIndex() == 0)
+            RefreshMemory();
+        return;
+    }
     if (serial != seen_serial_) message_.clear();
     seen_serial_ = serial;
     standing_ = standing;
@@ -375,6 +385,14 @@ void DebuggerWindow::RefreshDisassembly(uint16_t around) {
                            .arg(has_break ? "●" : " ", at_pc ? "▶" : " ", Hex(line.address, 4))
                            .arg(QString::fromStdString(line.hex), -12)
                            .arg(QString::fromStdString(line.text));
+        // A jump, call or address operand that a symbol names gets the name beside it.
+        const QRegularExpressionMatch operand =
+            QRegularExpression("0x([0-9A-F]{4})").match(QString::fromStdString(line.text));
+        if (operand.hasMatch()) {
+            const std::string name =
+                DebugSymbolAt(uint16_t(operand.captured(1).toUInt(nullptr, 16)));
+            if (!name.empty()) text += "  ; " + QString::fromStdString(name);
+        }
         if (!line.symbol.empty()) text = QString::fromStdString(line.symbol) + ":\n" + text;
         auto* item = new QListWidgetItem(text, disassembly_);
         item->setData(Qt::UserRole, line.address);

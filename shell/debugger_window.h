@@ -67,6 +67,7 @@ class DebuggerWindow : public QWidget {
     QPushButton* step_out_ = nullptr;
     QTimer* poll_ = nullptr;
     uint64_t seen_serial_ = 0;
+    int polls_ = 0;
     bool standing_ = false;
     bool filling_ = false; // views being filled: edits are not the user's
     uint16_t memory_base_ = 0;

@@ -156,7 +156,7 @@ struct {
     bool prev_return = false;
     bool skip_armed = false; // the instruction the machine stopped at runs without firing again
     uint16_t skip_pc = 0;
-    bool skip_held = false; // an interrupt came first: the skip waits for its handler's return
+    bool skip_held = false;   // an interrupt came first: the skip waits for its handler's return
     bool watch_fired = false; // a watch stopped this instruction already
     uint16_t insn_pc = 0;     // the instruction the checked tables execute, and its length
     uint8_t insn_len = 1;
@@ -183,18 +183,21 @@ class Hold {
     Hold() {
         if (ProcessorStandsStill()) return;
         held_ = !SystemPaused(); // a pause of the user's that has not taken hold yet stays theirs
+        stops_ = StopSerial.load(std::memory_order_acquire);
         if (held_) SystemPause(true);
         for (int i = 0; i < 5000 && !ProcessorPaused() && SystemRunning(); ++i)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     ~Hold() {
-        if (held_) SystemPause(false);
+        // A stop that came as the pause took hold keeps the machine standing.
+        if (held_ && StopSerial.load(std::memory_order_acquire) == stops_) SystemPause(false);
     }
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
 
   private:
     bool held_ = false;
+    uint64_t stops_ = 0;
 };
 
 void RebuildMaps() {

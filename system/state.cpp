@@ -523,7 +523,8 @@ class Hold {
         }
     }
     ~Hold() {
-        if (raised_) ClearControlFlags(PAUSE);
+        // A pause taken meanwhile (the debugger stops the machine on its own thread) stays.
+        if (raised_ && !SystemPaused()) ClearControlFlags(PAUSE);
     }
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;

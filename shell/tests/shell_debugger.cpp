@@ -76,21 +76,25 @@ TEST_F(ShellDebuggerThreaded, StopsTheBasicAtALineStepsAndRunsOn) {
     EXPECT_TRUE(Lists(debugger->findChild<QListWidget*>("basicVariables"), "A = 7"));
     EXPECT_GT(debugger->findChild<QListWidget*>("history")->count(), 0);
 
-    // One step stops again at once; Run comes back to line 20 on the loop's next pass with A one
-    // larger.
+    // One step stops again at once. Run comes back to line 20 on the loop's next pass with A one
+    // larger; when the step went into the clock's interrupt, its return to the line's start stops
+    // there once more first.
     const uint64_t stops = DebugStopSerial();
     debugger->findChild<QPushButton*>("step")->click();
     ASSERT_TRUE(
         WaitFor([&] { return DebugStopSerial() > stops && Status(debugger).contains("step"); }));
     auto* run = debugger->findChild<QPushButton*>("run");
-    ASSERT_TRUE(WaitFor([&] { return run->isEnabled(); }));
-    run->click();
-    ASSERT_TRUE(WaitFor([&] {
-        return Status(debugger).startsWith("Breakpoint") &&
-               Lists(debugger->findChild<QListWidget*>("basicVariables"), "A = 8");
-    })) << Status(debugger).toStdString()
-        << " / "
-        << debugger->findChild<QListWidget*>("basicVariables")->item(0)->text().toStdString();
+    auto* variables = debugger->findChild<QListWidget*>("basicVariables");
+    for (int pass = 0; pass < 2 && !Lists(variables, "A = 8"); ++pass) {
+        ASSERT_TRUE(WaitFor([&] { return run->isEnabled(); }));
+        const uint64_t before = DebugStopSerial();
+        run->click();
+        ASSERT_TRUE(WaitFor([&] {
+            return DebugStopSerial() > before && Status(debugger).startsWith("Breakpoint");
+        })) << Status(debugger).toStdString();
+        EXPECT_TRUE(Status(debugger).contains("BASIC line 20"));
+    }
+    EXPECT_TRUE(Lists(variables, "A = 8")) << variables->item(0)->text().toStdString();
 
     // Closing the window detaches: the program runs on.
     debugger->close();
