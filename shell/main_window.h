@@ -114,6 +114,10 @@ class MainWindow : public QMainWindow {
 
   private:
     void BuildMenus();
+    // An entry of menu named name (for tests and Action()), with its shortcuts, which work in the
+    // whole window.
+    QAction* AddMenuAction(QMenu* menu, const char* name, const QString& text,
+                           QList<QKeySequence> keys, std::function<void()> slot);
     void LayoutClient();
     void SetUpDisplay(bool font_loaded);
     void ShowTyping();

@@ -40,58 +40,61 @@ QString KeyboardModeText(KeyboardMode mode, bool short_form) {
 // Shortcuts use only keys the emulated keyboard has no code for (F-keys, Insert, Esc, Alt
 // combinations), and Ctrl+Shift+C/V, which give the same codes as Ctrl+C/V there. The state
 // entries of File and Machine are built in main_window_states.cpp.
+QAction* MainWindow::AddMenuAction(QMenu* menu, const char* name, const QString& text,
+                                   QList<QKeySequence> keys, std::function<void()> slot) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    addAction(action); // shortcuts work while the menu bar is hidden (full screen)
+    connect(action, &QAction::triggered, this, std::move(slot));
+    return action;
+}
+
 void MainWindow::BuildMenus() {
-    auto add = [this](QMenu* menu, const char* name, const QString& text, QList<QKeySequence> keys,
-                      auto slot) {
-        QAction* action = menu->addAction(text);
-        action->setObjectName(name);
-        action->setShortcuts(keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        addAction(action); // shortcuts work while the menu bar is hidden (full screen)
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
     QMenu* file = menuBar()->addMenu("&File");
-    add(file, "typeFile", "&Type in program...", {QKeySequence(Qt::Key_F3)},
-        [this] { ChooseFileToType(); });
+    AddMenuAction(file, "typeFile", "&Type in program...", {QKeySequence(Qt::Key_F3)},
+                  [this] { ChooseFileToType(); });
     recent_menu_ = file->addMenu("&Recent programs");
     recent_menu_->setObjectName("recentPrograms");
     connect(recent_menu_, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
-    add(file, "openFilesFolder", "&Open files folder", {}, [this] { OpenFilesFolder(); });
-    add(file, "saveScreenshot", "&Save screenshot", {QKeySequence(Qt::Key_F12)},
-        [this] { SaveScreenshot(); });
-    add(file, "saveScreenshotAs", "Save screenshot &as...", {}, [this] { SaveScreenshotAs(); });
+    AddMenuAction(file, "openFilesFolder", "&Open files folder", {}, [this] { OpenFilesFolder(); });
+    AddMenuAction(file, "saveScreenshot", "&Save screenshot", {QKeySequence(Qt::Key_F12)},
+                  [this] { SaveScreenshot(); });
+    AddMenuAction(file, "saveScreenshotAs", "Save screenshot &as...", {},
+                  [this] { SaveScreenshotAs(); });
     file->addSeparator();
     BuildStateMenus(file);
-    add(file, "quit", "&Quit", {QKeySequence(Qt::ALT | Qt::Key_F4)}, [this] { close(); });
+    AddMenuAction(file, "quit", "&Quit", {QKeySequence(Qt::ALT | Qt::Key_F4)}, [this] { close(); });
 
     QMenu* edit = menuBar()->addMenu("&Edit");
-    add(edit, "copyScreen", "&Copy screen", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
-        [this] { CopyScreen(); });
-    add(edit, "paste", "&Paste",
+    AddMenuAction(edit, "copyScreen", "&Copy screen",
+                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}, [this] { CopyScreen(); });
+    AddMenuAction(
+        edit, "paste", "&Paste",
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
         [this] { Paste(); });
-    QAction* cancel = add(edit, "cancelTyping", "Cancel &typing", {QKeySequence(Qt::Key_Escape)},
-                          [this] { CancelTyping(); });
+    QAction* cancel = AddMenuAction(edit, "cancelTyping", "Cancel &typing",
+                                    {QKeySequence(Qt::Key_Escape)}, [this] { CancelTyping(); });
     cancel->setEnabled(false);
 
     QMenu* view = menuBar()->addMenu("&View");
     auto* scales = new QActionGroup(this);
     for (int s = 1; s <= MaxScale; ++s) {
-        QAction* a =
-            add(view, QString("scale%1").arg(s).toLatin1().constData(), QString("&%1x").arg(s),
-                {QKeySequence(Qt::ALT | (Qt::Key_0 + s))}, [this, s] { SetScale(s); });
+        QAction* a = AddMenuAction(
+            view, QString("scale%1").arg(s).toLatin1().constData(), QString("&%1x").arg(s),
+            {QKeySequence(Qt::ALT | (Qt::Key_0 + s))}, [this, s] { SetScale(s); });
         a->setCheckable(true);
         scales->addAction(a);
     }
-    QAction* fit = add(view, "scaleFit", "&Fit to window", {QKeySequence(Qt::ALT | Qt::Key_0)},
-                       [this] { SetScale(0); });
+    QAction* fit = AddMenuAction(view, "scaleFit", "&Fit to window",
+                                 {QKeySequence(Qt::ALT | Qt::Key_0)}, [this] { SetScale(0); });
     fit->setCheckable(true);
     scales->addAction(fit);
     view->addSeparator();
     // 4:3 at whole scales per axis (4k across, 3k down): at least 960 x 720, growing with the
     // window; the scale chosen before comes back with square pixels.
-    QAction* television = add(view, "television", "4:3 like a &television", {}, [this] {
+    QAction* television = AddMenuAction(view, "television", "4:3 like a &television", {}, [this] {
         const bool on = Action("television")->isChecked();
         display_->SetTelevisionAspect(on);
         if (on && !isFullScreen()) {
@@ -104,30 +107,32 @@ void MainWindow::BuildMenus() {
     });
     television->setCheckable(true);
     view->addSeparator();
-    QAction* full = add(view, "fullScreen", "F&ull screen", {QKeySequence(Qt::Key_F11)},
-                        [this] { SetFullScreen(!isFullScreen()); });
+    QAction* full = AddMenuAction(view, "fullScreen", "F&ull screen", {QKeySequence(Qt::Key_F11)},
+                                  [this] { SetFullScreen(!isFullScreen()); });
     full->setCheckable(true);
 
     QMenu* machine = menuBar()->addMenu("&Machine");
-    add(machine, "reset", "&Reset", {}, [this] { reset_->click(); });
-    add(machine, "powerCycle", "Power &off and on", {}, [this] { PowerCycle(); });
-    QAction* pause = add(machine, "pause", "&Pause", {QKeySequence(Qt::Key_Pause)}, [this] {
-        SystemPause(!SystemPaused());
-        Action("pause")->setChecked(SystemPaused());
-        UpdateStatus();
-    });
+    AddMenuAction(machine, "reset", "&Reset", {}, [this] { reset_->click(); });
+    AddMenuAction(machine, "powerCycle", "Power &off and on", {}, [this] { PowerCycle(); });
+    QAction* pause =
+        AddMenuAction(machine, "pause", "&Pause", {QKeySequence(Qt::Key_Pause)}, [this] {
+            SystemPause(!SystemPaused());
+            Action("pause")->setChecked(SystemPaused());
+            UpdateStatus();
+        });
     pause->setCheckable(true);
     // One second back per press, paused there; held, the key repeats.
-    add(machine, "rewind", "Re&wind one second (hold F4; host files are not rewound)",
-        {QKeySequence(Qt::Key_F4)}, [this] { Rewind(); });
+    AddMenuAction(machine, "rewind", "Re&wind one second (hold F4; host files are not rewound)",
+                  {QKeySequence(Qt::Key_F4)}, [this] { Rewind(); });
     // Turbo: the menu's toggle, or the turbo key (F9) held on the screen.
-    QAction* turbo = add(machine, "turbo", "&Turbo (as fast as possible, or hold F9)",
-                         {QKeySequence(Qt::CTRL | Qt::Key_F9)}, [this] { ApplyTurbo(); });
+    QAction* turbo = AddMenuAction(machine, "turbo", "&Turbo (as fast as possible, or hold F9)",
+                                   {QKeySequence(Qt::CTRL | Qt::Key_F9)}, [this] { ApplyTurbo(); });
     turbo->setCheckable(true);
-    add(machine, "debugger", "&Debugger...", {QKeySequence(Qt::CTRL | Qt::Key_F7)},
-        [this] { ShowDebugger(); });
-    add(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)}, [this] { config_->click(); });
-    QAction* natural = add(machine, "naturalKeyboard", "&Keyboard as typed", {}, [this] {
+    AddMenuAction(machine, "debugger", "&Debugger...", {QKeySequence(Qt::CTRL | Qt::Key_F7)},
+                  [this] { ShowDebugger(); });
+    AddMenuAction(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)},
+                  [this] { config_->click(); });
+    QAction* natural = AddMenuAction(machine, "naturalKeyboard", "&Keyboard as typed", {}, [this] {
         SaveKeyboardMode(Action("naturalKeyboard")->isChecked() ? KeyboardMode::Natural
                                                                 : KeyboardMode::Positional);
         display_->SetKeyboardMode(SavedKeyboardMode());
@@ -136,15 +141,16 @@ void MainWindow::BuildMenus() {
     natural->setCheckable(true);
 
     QMenu* help = menuBar()->addMenu("&Help");
-    add(help, "keyboardHelp", "&Keyboard", {},
-        [this] { ShowHelp(this, "Lunabrik: the keyboard", KeyboardHelpText()); });
-    add(help, "basicHelp", "The free &BASIC", {}, [this] {
+    AddMenuAction(help, "keyboardHelp", "&Keyboard", {},
+                  [this] { ShowHelp(this, "Lunabrik: the keyboard", KeyboardHelpText()); });
+    AddMenuAction(help, "basicHelp", "The free &BASIC", {}, [this] {
         const QString text = BasicHelpText();
         ShowHelp(this, "Lunabrik: the free BASIC",
                  text.isEmpty() ? QString("The BASIC's description is missing.") : text);
     });
     help->addSeparator();
-    add(help, "about", "&About Lunabrik", {QKeySequence(Qt::Key_F1)}, [this] { about_->click(); });
+    AddMenuAction(help, "about", "&About Lunabrik", {QKeySequence(Qt::Key_F1)},
+                  [this] { about_->click(); });
 
     // Menus return the keyboard to the screen when they close, however they close.
     for (QMenu* menu : {file, edit, view, machine, help})

@@ -67,18 +67,8 @@ QString MainWindow::StatesFolder() {
 }
 
 void MainWindow::BuildStateMenus(QMenu* file) {
-    auto add = [this](QMenu* menu, const char* name, const QString& text, QList<QKeySequence> keys,
-                      auto slot) {
-        QAction* action = menu->addAction(text);
-        action->setObjectName(name);
-        action->setShortcuts(keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        addAction(action);
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
-    add(file, "saveState", "Sa&ve state...", {}, [this] { ChooseStateToSave(); });
-    add(file, "loadState", "&Load state...", {}, [this] { ChooseStateToLoad(); });
+    AddMenuAction(file, "saveState", "Sa&ve state...", {}, [this] { ChooseStateToSave(); });
+    AddMenuAction(file, "loadState", "&Load state...", {}, [this] { ChooseStateToLoad(); });
     // Quick slots on F5-F8 (load) and Shift+F5-F8 (save): keys the ABC80 keyboard has no code for.
     for (bool save : {true, false}) {
         QMenu* menu = file->addMenu(save ? "&Quick save" : "Q&uick load");
@@ -90,18 +80,19 @@ void MainWindow::BuildStateMenus(QMenu* file) {
             const QKeySequence key(save ? Qt::SHIFT | (Qt::Key_F4 + slot) : Qt::Key_F4 + slot);
             const QByteArray name =
                 QString(save ? "quickSave%1" : "quickLoad%1").arg(slot).toLatin1();
-            add(menu, name.constData(), QString("Slot &%1").arg(slot), {key}, [this, save, slot] {
-                if (save)
-                    SaveStateTo(QuickSlotPath(slot));
-                else
-                    LoadStateFrom(QuickSlotPath(slot));
-            });
+            AddMenuAction(menu, name.constData(), QString("Slot &%1").arg(slot), {key},
+                          [this, save, slot] {
+                              if (save)
+                                  SaveStateTo(QuickSlotPath(slot));
+                              else
+                                  LoadStateFrom(QuickSlotPath(slot));
+                          });
         }
         connect(menu, &QMenu::aboutToShow, this, [this] { ShowQuickSlots(); });
         connect(menu, &QMenu::aboutToHide, this, [this] { ReturnFocus(); });
     }
-    QAction* resume = add(file, "resume", "Resume where I &left off", {},
-                          [this] { SaveResume(Action("resume")->isChecked()); });
+    QAction* resume = AddMenuAction(file, "resume", "Resume where I &left off", {},
+                                    [this] { SaveResume(Action("resume")->isChecked()); });
     resume->setCheckable(true);
     resume->setChecked(SavedResume());
     resume->setToolTip("Save the machine at Quit and load it at the next start");

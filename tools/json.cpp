@@ -1,5 +1,7 @@
 #include "tools/json.h"
 
+#include "machine/charmap.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -95,24 +97,6 @@ class Parser {
         return true;
     }
 
-    static void Utf8(uint32_t cp, std::string& out) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | cp >> 6);
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | cp >> 12);
-            out += char(0x80 | (cp >> 6 & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | cp >> 18);
-            out += char(0x80 | (cp >> 12 & 0x3F));
-            out += char(0x80 | (cp >> 6 & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-
     bool Hex4(uint32_t& out) {
         if (pos_ + 4 > text_.size()) return Fail("a short \\u escape");
         out = 0;
@@ -166,7 +150,7 @@ class Parser {
                 } else if (cp >= 0xDC00 && cp < 0xE000) {
                     return Fail("a lone surrogate");
                 }
-                Utf8(cp, out);
+                AppendUtf8(out, cp);
                 break;
             }
             default: return Fail("an unknown escape");
