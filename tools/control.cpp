@@ -537,7 +537,8 @@ Reply StateCommand(const JsonValue& req, Session& s, bool save) {
     if (!FileField(req, s.runner.start_folder, file, error)) return Error(error);
     bool force = false;
     if (const JsonValue* v = req.Find("force")) {
-        if (save || v->type != JsonValue::Type::Bool) return Error("\"force\" must be true or false");
+        if (save || v->type != JsonValue::Type::Bool)
+            return Error("\"force\" must be true or false");
         force = v->boolean;
     }
     const StateResult result = save ? SystemSaveState(file) : SystemLoadState(file, force);
