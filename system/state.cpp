@@ -250,7 +250,7 @@ struct Reader {
     uint64_t U64() { return Le(8); }
     bool Flag() { return U8() != 0; }
     void Bytes(uint8_t* out, size_t n) {
-        if (!Need(n)) return;
+        if (n == 0 || !Need(n)) return; // an empty vector's data() may be null
         std::memcpy(out, p + at, n);
         at += n;
     }
