@@ -275,6 +275,12 @@ execute:
 
 // The single-step driver: never blocks, keeps its counts in the published ones.
 [[gnu::noinline]] StepResult StepOnce() {
+    // Paused: the machine is another thread's to read or restore until PAUSE clears, so a step
+    // touches nothing of it (QUIT and RESET still go through the poll).
+    if (Paused.load(std::memory_order_acquire)) {
+        const uint32_t flags = ReadControlFlags();
+        if ((flags & PAUSE) && !(flags & (QUIT | RESET))) return Skip;
+    }
     uint16_t pc = CpuState.PC;
     uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
     uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);

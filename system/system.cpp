@@ -73,7 +73,8 @@ bool IsPrefix(uint8_t op) { return op == 0xCB || op == 0xDD || op == 0xED || op 
 // One processor step with the stall check. Steps that take an interrupt (the flags say one is
 // due) neither count nor clear the count, so a stall survives the NMI handler of every tick.
 bool WatchedStep() {
-    if (!WatchStalls) return ProcessorStep();
+    // Paused, the step touches nothing and the machine is not ours to look at.
+    if (!WatchStalls || ProcessorPaused()) return ProcessorStep();
     const uint32_t flags = ReadControlFlags();
     const CpuRegisters before = CpuState;
     if (!ProcessorStep()) return false;
