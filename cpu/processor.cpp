@@ -169,10 +169,8 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
                 Publish(s);
                 Paused.store(true, std::memory_order_release);
             }
-            if (!may_block) {
-                result = Skip;
-                break;
-            }
+            // From here the machine is another thread's until PAUSE clears: not even PC is read.
+            if (!may_block) return Skip;
             ControlFlags.wait(raw, std::memory_order_acquire);
             // A saved machine may have been restored meanwhile: its counts are the published ones.
             s.instructions = PublishedInstructions.load(std::memory_order_relaxed);
