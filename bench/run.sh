@@ -3,7 +3,7 @@
 # builds the bench target first). Usage: bench/run.sh <build folder> [processor bench options]
 # e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and every
 # goal is met: both workloads against libz80ex, the frame time, real-speed accuracy and idle use,
-# and the WebAssembly core's speed when make web has built it.
+# the debugger's cost, and the WebAssembly core's speed when make web has built it.
 set -uo pipefail
 build=${1:?usage: bench/run.sh <build folder> [--rounds N] [--passes N]}
 shift
@@ -11,7 +11,8 @@ cpu_bench=$build/bench/lunabrik_cpu_bench
 kernels_bench=$build/bench/lunabrik_kernels_bench
 realspeed_bench=$build/bench/lunabrik_realspeed_bench
 paste_bench=$build/bench/lunabrik_paste_bench
-for program in "$cpu_bench" "$kernels_bench" "$realspeed_bench" "$paste_bench"; do
+debugger_bench=$build/bench/lunabrik_debugger_bench
+for program in "$cpu_bench" "$kernels_bench" "$realspeed_bench" "$paste_bench" "$debugger_bench"; do
   if [ ! -x "$program" ]; then
     echo "missing $program: build the bench target first" >&2
     exit 1
@@ -34,6 +35,11 @@ echo
 echo "== paste through the key pacer"
 "$paste_bench" | tee "$tmp/paste.txt"
 paste_status=${PIPESTATUS[0]}
+
+echo
+echo "== the debugger's cost: detached, with breakpoints, with a memory watch"
+"$debugger_bench" | tee "$tmp/debugger.txt"
+debugger_status=${PIPESTATUS[0]}
 
 echo
 echo "== the window, idle"
@@ -85,6 +91,7 @@ summarize processor "$cpu_status" "processor, workload " \
 summarize "real speed" "$realspeed_status" "real speed, " \
   "$(grep -E '^(accuracy: wall|idle:)' "$tmp/realspeed.txt")"
 summarize paste "$paste_status" "" "$(grep -E '^paste: ' "$tmp/paste.txt")"
+summarize debugger "$debugger_status" "" "$(grep -E '^debugger: ' "$tmp/debugger.txt")"
 summarize "idle window" "$idle_window_status" "" "$(grep -E '^idle window: ' "$tmp/idle_window.txt")"
 summarize web "$web_status" "" "$(grep -E '^web: ' "$tmp/web.txt")"
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then

@@ -78,10 +78,16 @@ inline uint16_t PortWrite(uint8_t port, uint8_t value, PortRegisters registers) 
 
 } // namespace Checked
 
-void ExecuteChecked(uint16_t& pc, uint64_t& tstates) {
+CheckedStep ExecuteChecked(uint16_t pc) {
+    const uint16_t start = pc;
+    uint64_t tstates = 0;
     const uint8_t op = ::ReadByte(pc++); // the opcode fetch is not a data access
     NotedCount = 0;
     Checked::MainTable::Execute(op, pc, tstates);
-    for (int i = 0; i < NotedCount; ++i)
-        Hook(Noted[i].address, Noted[i].kind, Noted[i].value);
+    if (NotedCount) [[unlikely]] {
+        CpuState.PC = start;
+        for (int i = 0; i < NotedCount; ++i)
+            if (Hook(start, Noted[i].address, Noted[i].kind, Noted[i].value)) break;
+    }
+    return {pc, uint32_t(tstates)};
 }

@@ -10,6 +10,12 @@
 
 CpuRegisters CpuState;
 
+uint8_t DebugLooks[MemorySize];
+std::atomic<uint32_t> DebugAttention{0};
+bool DebugChecked = false;
+uint16_t PcHistoryRing[PcHistoryRingSize];
+uint64_t PcHistoryCount = 0;
+
 namespace {
 
 // The HALTED spin runs flat out; on x86 a pause instruction keeps it kind to a sibling hyperthread.
@@ -94,6 +100,19 @@ void Publish(const LoopState& s) {
     PublishedTstates.store(s.tstates, std::memory_order_relaxed);
 }
 
+// Counts the instruction about to run; the thread's loop publishes fresh counts now and then and
+// gives the key pacer, which measures in T-states, a look.
+template <bool thread_loop>
+LB_INLINE void CountInstruction(uint16_t pc, uint64_t& instructions, uint64_t tstates) {
+    ++instructions;
+    if constexpr (thread_loop) {
+        if ((instructions & PublishInterval) == 0) [[unlikely]] {
+            Publish({pc, instructions, tstates});
+            if (PeriodicHook) PeriodicHook();
+        }
+    }
+}
+
 // A TICK begins a new period. At real speed the T-states run past the budget are carried into it
 // (a long block instruction may use up several periods); otherwise it starts afresh.
 void StartTickPeriod(const LoopState& s, bool real) {
@@ -113,14 +132,13 @@ enum StepResult { Run, Skip, Quit };
 LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop) {
     if (verdict == DebugVerdict::Execute) return Run;
     if (verdict == DebugVerdict::Stop) return Skip;
-    ++s.instructions;
-    if (thread_loop && (s.instructions & PublishInterval) == 0) {
-        Publish(s);
-        if (PeriodicHook) PeriodicHook();
-    }
-    uint16_t pc = CpuState.PC;
-    ExecuteChecked(pc, s.tstates);
-    CpuState.PC = s.pc = pc;
+    if (thread_loop)
+        CountInstruction<true>(s.pc, s.instructions, s.tstates);
+    else
+        CountInstruction<false>(s.pc, s.instructions, s.tstates);
+    const CheckedStep c = ExecuteChecked(CpuState.PC);
+    s.tstates += c.tstates;
+    CpuState.PC = s.pc = c.pc;
     return Skip;
 }
 
@@ -240,29 +258,37 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
-        LoopState s{pc, instructions, tstates};
-        StepResult r;
-        if ((uint32_t(waitstates) | flags) == DEBUG) { // the debugger alone: its look, no poll
+        if ((uint32_t(waitstates) | flags) == DEBUG) { // the debugger alone: no poll
+            // Most instructions: nothing marked here and nothing asked for, so no hook.
+            if (!(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) [[likely]] {
+                RecordDebugPc(pc);
+                if (!DebugChecked) goto execute;
+                CountInstruction<thread_loop>(pc, instructions, tstates);
+                const CheckedStep c = ExecuteChecked(pc);
+                pc = c.pc;
+                tstates += c.tstates;
+                return Run;
+            }
             CpuState.PC = pc;
             const DebugVerdict verdict = DebugHookFn(0);
             if (verdict == DebugVerdict::Execute) goto execute;
-            r = DebugVerdictOf(s, verdict, thread_loop);
-        } else {
-            r = Service(s, waitstates, thread_loop);
+            LoopState s{pc, instructions, tstates};
+            const StepResult r = DebugVerdictOf(s, verdict, thread_loop);
+            pc = s.pc;
+            instructions = s.instructions;
+            tstates = s.tstates;
+            return r;
         }
+        LoopState s{pc, instructions, tstates};
+        const StepResult r = Service(s, waitstates, thread_loop);
         pc = s.pc;
         instructions = s.instructions;
         tstates = s.tstates;
         if (r != Run) return r;
     }
 execute:
-    ++instructions;
+    CountInstruction<thread_loop>(pc, instructions, tstates);
     if constexpr (thread_loop) {
-        // Fresh counts, and a look from the key pacer, which measures in T-states.
-        if ((instructions & PublishInterval) == 0) [[unlikely]] {
-            Publish({pc, instructions, tstates});
-            if (PeriodicHook) PeriodicHook();
-        }
         const uint8_t op = ReadByte(pc++);
         MainTable::Execute(op, pc, tstates);
     } else {

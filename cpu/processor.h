@@ -26,6 +26,7 @@
 #include "cpu/cpu_state.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint16_t ResetAddress = 0x0000;
@@ -130,10 +131,13 @@ void RestoreProcessorTiming(const ProcessorTiming& timing);
 
 // ---- Debugger support (system/debugger.h drives it) ----
 //
-// While DEBUG is set in ControlFlags every step takes the slow path: after the poll (with any NMI
-// or interrupt it took) and before the instruction at CpuState.PC, the debug hook is called on the
-// processor's thread. Its verdict: execute the instruction as usual, execute it through the
-// checked tables (every data access of memory and ports reported to the access hook), or stop:
+// While DEBUG is set in ControlFlags every step takes the debug path. The loop looks first itself:
+// an instruction at an address not marked in DebugLooks, with DebugAttention zero and nothing
+// taken by a poll, it records in DebugPcHistory and executes (through the checked tables while
+// DebugChecked is set) without a call. Every other one goes to the debug hook, on the processor's
+// thread, after the poll (with any NMI or interrupt it took) and before the instruction at
+// CpuState.PC. Its verdict: execute the instruction as usual, execute it through the checked
+// tables (every watched data access of memory and ports reported to the access hook), or stop:
 // execute nothing (the hook has set PAUSE, which the next step obeys). With DEBUG clear neither
 // hook is ever called and the loop is exactly the plain one.
 enum class DebugVerdict : uint8_t { Execute, ExecuteChecked, Stop };
@@ -144,6 +148,22 @@ using DebugHook = DebugVerdict (*)(uint32_t events);
 // Set while the processor does not run (before the thread starts, or while it is paused).
 void SetDebugHook(DebugHook hook);
 
+// What the loop reads for its own look. DebugLooks and DebugChecked change only while the
+// processor stands still; DebugAttention (non-zero: the hook sees every instruction) may be set
+// from any thread at any time and is seen at the next instruction.
+extern uint8_t DebugLooks[0x10000];
+extern std::atomic<uint32_t> DebugAttention;
+extern bool DebugChecked;
+// The last PCs of instructions executed while DEBUG was set: entry n % PcHistoryRingSize is the
+// n-th, PcHistoryCount counts them. Written by the processor's thread (the loop, or the hook for an
+// instruction it lets run); read while the processor stands still.
+constexpr size_t PcHistoryRingSize = 256;
+extern uint16_t PcHistoryRing[PcHistoryRingSize];
+extern uint64_t PcHistoryCount;
+inline void RecordDebugPc(uint16_t pc) {
+    PcHistoryRing[PcHistoryCount++ & (PcHistoryRingSize - 1)] = pc;
+}
+
 // Kinds of data access the checked tables watch; address is the port for AccessIn/Out. Operand
 // fetches from the instruction stream are reads too (the opcode byte is not).
 constexpr uint8_t AccessRead = 0x01;
@@ -152,10 +172,17 @@ constexpr uint8_t AccessIn = 0x04;
 constexpr uint8_t AccessOut = 0x08;
 // Which kinds of access to each address and port the access hook hears of (the debugger fills
 // them while the processor stands still); every other access passes unreported. The hook hears of
-// an instruction's accesses in order once it is done (of a block instruction's, the first 16).
+// an instruction's accesses in order once it is done (of a block instruction's, the first 16),
+// with the address of the instruction, until it answers true (it stopped the machine).
 extern uint8_t WatchedAddresses[0x10000];
 extern uint8_t WatchedPorts[256];
-using AccessHook = void (*)(uint16_t address, uint8_t kind, uint8_t value);
+using AccessHook = bool (*)(uint16_t instruction, uint16_t address, uint8_t kind, uint8_t value);
 void SetAccessHook(AccessHook hook);
-// One instruction at pc through the checked tables (cpu/checked_execute.cpp); adds its T-states.
-void ExecuteChecked(uint16_t& pc, uint64_t& tstates);
+// One instruction at pc through the checked tables (cpu/checked_execute.cpp): the PC after it and
+// its T-states (returned, so the loop's own pc and counters stay in registers). CpuState.PC is the
+// instruction's address while the access hook runs.
+struct CheckedStep {
+    uint16_t pc;
+    uint32_t tstates;
+};
+CheckedStep ExecuteChecked(uint16_t pc);

@@ -134,10 +134,9 @@ int NextId = 1;
 
 // Per address: an enabled execution breakpoint is set there (rebuilt after every change, with
 // the processor's WatchedAddresses and WatchedPorts).
-uint8_t ExecMap[MemorySize];
+uint8_t (&ExecMap)[MemorySize] = DebugLooks;
 uint8_t (&WatchMap)[MemorySize] = WatchedAddresses; // AccessRead | AccessWrite
 uint8_t (&PortMap)[256] = WatchedPorts;             // AccessIn | AccessOut
-bool AnyWatch = false;
 bool AnyNmi = false, AnyInterrupt = false;
 
 std::atomic<bool> Attached{false};
@@ -156,20 +155,30 @@ struct {
     bool prev_return = false;
     bool skip_armed = false; // the instruction the machine stopped at runs without firing again
     uint16_t skip_pc = 0;
-    bool skip_held = false;   // an interrupt came first: the skip waits for its handler's return
-    bool watch_fired = false; // a watch stopped this instruction already
-    uint16_t insn_pc = 0;     // the instruction the checked tables execute, and its length
-    uint8_t insn_len = 1;
+    bool skip_held = false; // an interrupt came first: the skip waits for its handler's return
 } Run;
 
 StopInfo LastStop;
 std::atomic<uint64_t> StopSerial{0};
-std::atomic<bool> PauseRequested{false};
-
-std::array<uint16_t, PcHistorySize> History;
-size_t HistoryCount = 0; // pushes so far
-
 FILE* Trace = nullptr;
+
+// The processor's DebugAttention: the hook sees every instruction while a goal, a skip or a trace
+// needs it (written while the machine stands still or by the hook), or a pause is asked for (from
+// any thread, cleared by the stop).
+static_assert(PcHistorySize == PcHistoryRingSize);
+constexpr uint32_t AttentionRun = 0x01;
+constexpr uint32_t AttentionPause = 0x02;
+
+bool PauseRequested() { return DebugAttention.load(std::memory_order_relaxed) & AttentionPause; }
+
+void UpdateAttention() {
+    const bool want = Run.goal != Goal::None || Run.skip_armed || Trace;
+    if (want == bool(DebugAttention.load(std::memory_order_relaxed) & AttentionRun)) return;
+    if (want)
+        DebugAttention.fetch_or(AttentionRun, std::memory_order_relaxed);
+    else
+        DebugAttention.fetch_and(~AttentionRun, std::memory_order_relaxed);
+}
 
 // Symbols: front end's thread only.
 std::vector<std::pair<uint16_t, std::string>> SymbolsByAddress; // sorted by address
@@ -204,7 +213,7 @@ void RebuildMaps() {
     std::memset(ExecMap, 0, sizeof ExecMap);
     std::memset(WatchMap, 0, sizeof WatchMap);
     std::memset(PortMap, 0, sizeof PortMap);
-    AnyWatch = AnyNmi = AnyInterrupt = false;
+    DebugChecked = AnyNmi = AnyInterrupt = false;
     for (auto& s : Slots) {
         if (!s.used || !s.b.enabled || s.spent.load(std::memory_order_relaxed)) continue;
         const Breakpoint& b = s.b;
@@ -218,16 +227,16 @@ void RebuildMaps() {
                                                               : AccessRead | AccessWrite;
             for (uint32_t i = 0; i < b.length; ++i)
                 WatchMap[uint16_t(b.address + i)] |= bits;
-            AnyWatch = true;
+            DebugChecked = true;
             break;
         }
         case BreakKind::PortIn:
             PortMap[b.address & 0xFF] |= AccessIn;
-            AnyWatch = true;
+            DebugChecked = true;
             break;
         case BreakKind::PortOut:
             PortMap[b.address & 0xFF] |= AccessOut;
-            AnyWatch = true;
+            DebugChecked = true;
             break;
         case BreakKind::Interrupt: AnyInterrupt = true; break;
         case BreakKind::Nmi: AnyNmi = true; break;
@@ -288,7 +297,8 @@ void Stop(StopReason reason, int id, uint16_t address = 0, uint8_t value = 0) {
     Run.skip_armed = !watch && reason != StopReason::Pause; // a pause looked at nothing yet
     Run.skip_pc = CpuState.PC;
     Run.skip_held = false;
-    PauseRequested.store(false, std::memory_order_relaxed);
+    if (PauseRequested()) DebugAttention.fetch_and(~AttentionPause, std::memory_order_relaxed);
+    UpdateAttention();
     SystemPause(true);
     SystemRedraw();
     LastStop.serial = StopSerial.load(std::memory_order_relaxed) + 1;
@@ -322,23 +332,16 @@ void TraceLine(uint16_t pc) {
 
 // What the hook does for an instruction that runs.
 inline DebugVerdict Executes(uint16_t pc) {
-    History[HistoryCount++ % PcHistorySize] = pc;
-    if (!(Trace || AnyWatch)) [[likely]]
-        return DebugVerdict::Execute;
+    RecordDebugPc(pc);
     if (Trace) TraceLine(pc);
-    if (!AnyWatch) return DebugVerdict::Execute;
-    Run.insn_pc = pc;
-    Run.insn_len = 0; // found when a watched read needs it
-    Run.watch_fired = false;
-    return DebugVerdict::ExecuteChecked;
+    return DebugChecked ? DebugVerdict::ExecuteChecked : DebugVerdict::Execute;
 }
 
 // The hook, before every instruction while attached (processor thread).
 DebugVerdict OnStep(uint32_t events) {
     const uint16_t pc = CpuState.PC;
     // Most instructions: no breakpoint here, no interrupt taken, no goal, no pause asked for.
-    if (!(ExecMap[pc] | events | uint8_t(Run.goal) | Run.skip_armed) &&
-        !PauseRequested.load(std::memory_order_relaxed)) [[likely]]
+    if (!(ExecMap[pc] | events | DebugAttention.load(std::memory_order_relaxed))) [[likely]]
         return Executes(pc);
     bool skip = false;
     if (Run.skip_armed) {
@@ -350,8 +353,9 @@ DebugVerdict OnStep(uint32_t events) {
         } else if (!Run.skip_held) {
             Run.skip_armed = false;
         }
+        UpdateAttention();
     }
-    if (PauseRequested.load(std::memory_order_relaxed)) {
+    if (PauseRequested()) {
         Stop(StopReason::Pause, 0);
         return DebugVerdict::Stop;
     }
@@ -404,25 +408,22 @@ DebugVerdict OnStep(uint32_t events) {
 }
 
 // Every data access of an instruction the checked tables execute (processor thread).
-void OnAccess(uint16_t address, uint8_t kind, uint8_t value) {
-    if (Run.watch_fired) return;
+bool OnAccess(uint16_t instruction, uint16_t address, uint8_t kind, uint8_t value) {
     if (kind & (AccessIn | AccessOut)) {
-        if (!(PortMap[address & 0xFF] & kind)) return;
+        if (!(PortMap[address & 0xFF] & kind)) return false;
         const BreakKind want = kind == AccessIn ? BreakKind::PortIn : BreakKind::PortOut;
         if (Slot* s = Fire([&](const Breakpoint& b) {
                 return b.kind == want && b.address == (address & 0xFF);
             })) {
-            Run.watch_fired = true;
             Stop(StopReason::Io, s->b.id, address & 0xFF, value);
+            return true;
         }
-        return;
+        return false;
     }
-    if (!(WatchMap[address] & kind)) return;
+    if (!(WatchMap[address] & kind)) return false;
     // Operand bytes of the instruction itself are fetches, not data.
-    if (kind == AccessRead) {
-        if (!Run.insn_len) Run.insn_len = InstructionLength(Run.insn_pc);
-        if (uint16_t(address - Run.insn_pc) < Run.insn_len) return;
-    }
+    if (kind == AccessRead && uint16_t(address - instruction) < InstructionLength(instruction))
+        return false;
     if (Slot* s = Fire([&](const Breakpoint& b) {
             if (b.kind == BreakKind::Execute || b.kind == BreakKind::PortIn ||
                 b.kind == BreakKind::PortOut || b.kind == BreakKind::Interrupt ||
@@ -432,9 +433,10 @@ void OnAccess(uint16_t address, uint8_t kind, uint8_t value) {
             if (b.kind == BreakKind::Write && kind != AccessWrite) return false;
             return uint16_t(address - b.address) < b.length || b.length > 0xFFFF;
         })) {
-        Run.watch_fired = true;
         Stop(StopReason::Watch, s->b.id, address, value);
+        return true;
     }
+    return false;
 }
 
 void UpdateArming() {
@@ -458,6 +460,7 @@ bool Resume(Goal goal) {
         Run.skip_held = false;
     }
     LastStop.reason = StopReason::None;
+    UpdateAttention();
     SystemPause(false);
     return true;
 }
@@ -490,9 +493,10 @@ void DebugDetach() {
         Attached.store(false, std::memory_order_relaxed);
         UpdateArming();
         Run = {};
-        HistoryCount = 0;
+        PcHistoryCount = 0;
         if (Trace) std::fclose(Trace);
         Trace = nullptr;
+        UpdateAttention();
     }
     if (LastStop.reason != StopReason::None && SystemPaused()) SystemPause(false);
     LastStop = {};
@@ -661,7 +665,7 @@ void DebugPause() {
         if (!SystemPaused()) Stop(StopReason::Pause, 0);
         return;
     }
-    if (!ProcessorStandsStill()) PauseRequested.store(true, std::memory_order_relaxed);
+    if (!ProcessorStandsStill()) DebugAttention.fetch_or(AttentionPause, std::memory_order_relaxed);
 }
 
 uint64_t DebugStopSerial() { return StopSerial.load(std::memory_order_acquire); }
@@ -736,9 +740,9 @@ bool DebugWriteMemory(uint16_t address, const uint8_t* data, size_t length) {
 std::vector<uint16_t> DebugPcHistory() {
     std::vector<uint16_t> list;
     if (!ProcessorStandsStill()) return list;
-    const size_t n = std::min(HistoryCount, PcHistorySize);
-    for (size_t i = HistoryCount - n; i < HistoryCount; ++i)
-        list.push_back(History[i % PcHistorySize]);
+    const uint64_t n = std::min<uint64_t>(PcHistoryCount, PcHistoryRingSize);
+    for (uint64_t i = PcHistoryCount - n; i < PcHistoryCount; ++i)
+        list.push_back(PcHistoryRing[i % PcHistoryRingSize]);
     return list;
 }
 
@@ -754,6 +758,7 @@ bool DebugTraceTo(const std::string& path, std::string* error) {
     Hold hold;
     if (Trace) std::fclose(Trace);
     Trace = f;
+    UpdateAttention();
     return true;
 }
 

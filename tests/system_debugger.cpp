@@ -359,6 +359,15 @@ TEST(DebuggerThread, StopsTheRunningMachineAndResumes) {
     ASSERT_TRUE(WaitFor([] { return DebugStanding(); }));
     ASSERT_TRUE(DebugStanding(&info));
     EXPECT_EQ(info.reason, StopReason::Pause);
+    // Run freely, the loop kept the history itself: INC A and JR (and the NMI's RETN now and then).
+    const auto history = DebugPcHistory();
+    EXPECT_EQ(history.size(), PcHistorySize);
+    int in_loop = 0;
+    for (const uint16_t pc : history) {
+        EXPECT_TRUE(pc == 0x011A || pc == 0x011B || pc == 0x0066) << std::hex << pc;
+        in_loop += pc != 0x0066;
+    }
+    EXPECT_GE(in_loop, int(PcHistorySize) - 4);
     DebugDetach();
     SystemStop();
     SystemPause(false);
