@@ -11,7 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +24,24 @@ uint32_t Fnv1a(const std::vector<uint8_t>& bytes) {
     for (uint8_t b : bytes)
         h = (h ^ b) * 16777619u;
     return h;
+}
+
+// The whitespace-separated fields of an indented line (none for a line that starts otherwise).
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    if (line.empty() || (line[0] != ' ' && line[0] != '\t')) return fields;
+    std::istringstream in(line);
+    for (std::string field; in >> field;)
+        fields.push_back(field);
+    return fields;
+}
+
+// n digits of base 16 (upper case) or, with n = 0, any number of decimal digits.
+bool Digits(const std::string& s, size_t n) {
+    if (s.empty() || (n && s.size() != n)) return false;
+    for (char c : s)
+        if (!(c >= '0' && c <= '9') && !(n && c >= 'A' && c <= 'F')) return false;
+    return true;
 }
 
 std::string Stem(const std::string& path) {
@@ -48,20 +66,19 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> rom(std::istreambuf_iterator<char>(rom_file), {});
 
     // "     00008000  _ticks                             crt0"
-    const std::regex global_line(R"(^\s+([0-9A-F]{8})\s+(\S+)\s+(\S+)\s*$)");
     std::map<std::string, std::pair<uint32_t, std::string>> globals; // name -> address, module
     std::string line;
-    std::smatch m;
-    while (std::getline(map_file, line))
-        if (std::regex_match(line, m, global_line))
-            globals[m[2]] = {uint32_t(std::stoul(m[1], nullptr, 16)), m[3]};
+    while (std::getline(map_file, line)) {
+        const auto f = Fields(line);
+        if (f.size() == 3 && Digits(f[0], 8))
+            globals[f[1]] = {uint32_t(std::stoul(f[0], nullptr, 16)), f[2]};
+    }
 
     std::map<uint32_t, std::set<std::string>> out; // address -> names
     for (const auto& [name, where] : globals)
         out[where.first].insert(name);
 
     // "  1 _curline                                                       00512A R"
-    const std::regex sym_line(R"(^\s+(\d+)\s+(\S+)\s+([0-9A-F]{6})\s+(\S+)\s*$)");
     for (int i = 4; i < argc; ++i) {
         std::ifstream sym(argv[i]);
         if (!sym) {
@@ -76,15 +93,19 @@ int main(int argc, char** argv) {
         };
         std::vector<Entry> entries;
         std::map<int, uint32_t> base;
+        // One symbol a line, or (an assembly module's table) several in columns split by '|'.
         while (std::getline(sym, line)) {
-            if (!std::regex_match(line, m, sym_line)) continue;
-            const std::string flags = m[4];
-            if (flags.find('R') == std::string::npos) continue; // a constant, not an address
-            Entry e{std::stoi(m[1]), m[2], uint32_t(std::stoul(m[3], nullptr, 16))};
-            auto g = globals.find(e.name);
-            if (g != globals.end() && g->second.second == module)
-                base[e.area] = g->second.first - e.offset;
-            entries.push_back(e);
+            std::istringstream columns(line);
+            for (std::string column; std::getline(columns, column, '|');) {
+                const auto f = Fields(column);
+                if (f.size() != 4 || !Digits(f[0], 0) || !Digits(f[2], 6)) continue;
+                if (f[3].find('R') == std::string::npos) continue; // a constant, not an address
+                Entry e{std::stoi(f[0]), f[1], uint32_t(std::stoul(f[2], nullptr, 16))};
+                auto g = globals.find(e.name);
+                if (g != globals.end() && g->second.second == module)
+                    base[e.area] = g->second.first - e.offset;
+                entries.push_back(e);
+            }
         }
         for (const Entry& e : entries) {
             if (!base.count(e.area) || e.name.find('$') != std::string::npos || e.name[0] == '.')
