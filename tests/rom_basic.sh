@@ -20,10 +20,12 @@ fail() {
     failures=$((failures + 1))
 }
 
-# Runs the machine with the given actions; the screen text (--screen) goes to $out.
+# Runs the machine with the given actions; the screen text (--screen) goes to $out. Keys go at
+# a tick's pace unless a case empties key_pace (then as fast as the machine takes them).
 out=""
+key_pace=(--key-ticks 1)
 run() {
-    out=$("$headless" --fail-on-stall --key-ticks 1 --timeout 1500 --wait-for READY "$@")
+    out=$("$headless" --fail-on-stall "${key_pace[@]}" --timeout 1500 --wait-for READY "$@")
     local rc=$?
     if [ $rc -ne 0 ]; then
         fail "lunabrik-headless exited $rc for: $*"
@@ -472,6 +474,19 @@ break)
         --type 'PRINT I>10\r' --wait-for "READY" --ticks 10 --type 'LIST\r' --wait-for "20 GOTO" --screen
     if ! grep -qxE "BREAK IN (10|20)" <<<"$out"; then fail "no BREAK line"; fi
     [ "$(after_line 'PRINT I>10' | head -n1)" = "-1" ] || fail "the loop did not run before the break"
+    ;;
+
+type_ahead)
+    # Typed as fast as the keyboard takes keys, far ahead of the BASIC storing each line: every
+    # key arrives. Keys typed ahead of an endless loop fill the ring, and Ctrl-C still stops it.
+    key_pace=()
+    program=""
+    for i in $(seq 1 60); do program+="$((i * 10)) PRINT \"LINE $i\";A;B;C:X=X+$i\r"; done
+    run --type "$program" --type 'RUN\r' --wait-for "LINE 60" --type 'PRINT X\r' --ticks 20 --screen
+    [ "$(after_line 'PRINT X' | head -n1)" = " 1830" ] || fail "lines were lost: X is '$(after_line 'PRINT X' | head -n1)'"
+    run --type '10 GOTO 10\rRUN\r' --ticks 20 --type 'ABCDEFGHIJKLMNOPQRSTUVWXYZ\x03' \
+        --wait-for "BREAK IN 10" --ticks 10 --screen
+    expect_line "BREAK IN 10"
     ;;
 
 swedish)

@@ -203,6 +203,7 @@ void fail(u8 code) {
 
 // Ctrl-C stops whatever runs: statements, LIST and long string work alike.
 static void check_break(void) {
+    if (break_flag & 0x80) kbd_take_pending(); // the ring is full: a Ctrl-C must still stop it
     if (break_flag) {
         break_flag = 0;
         key_flush();

@@ -8,7 +8,11 @@
 ;;
 ;; The keyboard handler reads port 56 and queues the code of each press in a 16-byte ring;
 ;; codes with bit 7 clear are releases and are ignored. Ctrl-C (3) also raises _break_flag so a
-;; running program can be stopped without reading the queue.
+;; running program can be stopped without reading the queue. With the ring full the handler leaves
+;; the key in the port (_kbd_pending, and bit 7 of _break_flag for the statement loop's look):
+;; key_wait reads it once there is room, so a typist or a paste that runs ahead of the BASIC loses
+;; nothing; a running program's break check reads it at once (a Ctrl-C stops it, another key with
+;; the ring still full is dropped, as a running program reads no keys).
 
 	.module crt0
 	.globl	_main
@@ -46,37 +50,22 @@
 kbd_isr:
 	push	af
 	push	hl
-	in	a, (0x38)
-	or	a, a
-	jp	p, kbd_done		; release: bit 7 clear
-	and	a, #0x7F
-	cp	a, #3
-	jr	nz, kbd_queue
-	ld	(_break_flag), a
-kbd_queue:
 	push	de
-	ld	e, a
 	ld	a, (_kbd_head)
-	ld	l, a
 	inc	a
 	and	a, #0x0F
-	ld	d, a			; next head
-	ld	a, (_kbd_tail)
-	cp	a, d
-	jr	z, kbd_full		; ring full: drop the key
-	ld	a, l
-	ld	hl, #_kbd_buf
-	add	a, l
-	ld	l, a
-	adc	a, h
-	sub	a, l
-	ld	h, a
-	ld	(hl), e			; the code first, then publish the new head
-	ld	a, d
-	ld	(_kbd_head), a
+	ld	hl, #_kbd_tail
+	cp	a, (hl)
+	jr	z, kbd_full		; no room: the key stays in the port
+	call	kbd_read
+	jr	kbd_done
 kbd_full:
-	pop	de
+	ld	a, #1
+	ld	(_kbd_pending), a
+	ld	hl, #_break_flag
+	set	7, (hl)
 kbd_done:
+	pop	de
 	pop	hl
 	pop	af
 	ei
@@ -205,6 +194,52 @@ dos_back:
 	pop	ix
 	ret
 
+;; Reads port 56 and queues a press (dropped when the ring is full). Uses A, D, E, H and L.
+kbd_read:
+	in	a, (0x38)
+	or	a, a
+	ret	p			; release: bit 7 clear
+	and	a, #0x7F
+	cp	a, #3
+	jr	nz, 1$
+	ld	(_break_flag), a
+1$:
+	ld	e, a
+	ld	a, (_kbd_head)
+	ld	l, a
+	inc	a
+	and	a, #0x0F
+	ld	d, a			; next head
+	ld	a, (_kbd_tail)
+	cp	a, d
+	ret	z			; no room
+	ld	a, l
+	ld	hl, #_kbd_buf
+	add	a, l
+	ld	l, a
+	adc	a, h
+	sub	a, l
+	ld	h, a
+	ld	(hl), e			; the code first, then publish the new head
+	ld	a, d
+	ld	(_kbd_head), a
+	ret
+
+;; void kbd_take_pending(void): reads the key the handler left in the port for want of room.
+_kbd_take_pending::
+	di
+	ld	a, (_kbd_pending)
+	or	a, a
+	jr	z, 1$
+	xor	a, a
+	ld	(_kbd_pending), a
+	ld	hl, #_break_flag
+	res	7, (hl)
+	call	kbd_read
+1$:
+	ei
+	ret
+
 	.area	_DATA
 _ticks::	.ds	2
 _ticks_high::	.ds	2
@@ -212,6 +247,7 @@ _kbd_head::	.ds	1
 _kbd_tail::	.ds	1
 _kbd_buf::	.ds	16
 _break_flag::	.ds	1
+_kbd_pending::	.ds	1
 _dos_op::	.ds	1
 _dos_b::	.ds	1
 _dos_a::	.ds	1

@@ -65,7 +65,12 @@ u16 read_ticks(void) {
     return a;
 }
 
-void key_flush(void) { kbd_tail = kbd_head; }
+// Drops the keys typed ahead, one waiting in the port included.
+void key_flush(void) {
+    kbd_tail = kbd_head;
+    kbd_take_pending();
+    kbd_tail = kbd_head;
+}
 
 // Waits for the next key press with the blinking cursor shown.
 u8 key_wait(void) {
@@ -74,6 +79,7 @@ u8 key_wait(void) {
     cursor_saved = *p;
     *p = cursor_saved | 0x80;
     while (kbd_head == kbd_tail) {
+        if (kbd_pending) kbd_take_pending();
     }
     c = kbd_buf[kbd_tail];
     kbd_tail = (kbd_tail + 1) & 15;
