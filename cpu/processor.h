@@ -131,15 +131,15 @@ void RestoreProcessorTiming(const ProcessorTiming& timing);
 
 // ---- Debugger support (system/debugger.h drives it) ----
 //
-// While DEBUG is set in ControlFlags every step takes the debug path. The loop looks first itself:
-// an instruction at an address not marked in DebugLooks, with DebugAttention zero and nothing
-// taken by a poll, it records in DebugPcHistory and executes (through the checked tables while
-// DebugChecked is set) without a call. Every other one goes to the debug hook, on the processor's
-// thread, after the poll (with any NMI or interrupt it took) and before the instruction at
-// CpuState.PC. Its verdict: execute the instruction as usual, execute it through the checked
-// tables (every watched data access of memory and ports reported to the access hook), or stop:
-// execute nothing (the hook has set PAUSE, which the next step obeys). With DEBUG clear neither
-// hook is ever called and the loop is exactly the plain one.
+// While DEBUG is set in ControlFlags every step takes the debug path. Most instructions never
+// reach the debugger: at full speed with no other ControlFlags bit set, an instruction at an
+// address not marked in DebugLooks while DebugAttention is zero is recorded in PcHistoryRing and
+// executed by the loop itself (through the checked tables while DebugChecked is set). Every other
+// one goes to the debug hook, on the processor's thread, after the poll (with any NMI or interrupt
+// it took) and before the instruction at CpuState.PC. Its verdict: execute the instruction as
+// usual, execute it through the checked tables (every watched data access of memory and ports
+// reported to the access hook), or stop: execute nothing (the hook has set PAUSE, which the next
+// step obeys). With DEBUG clear neither hook is ever called and the loop is exactly the plain one.
 enum class DebugVerdict : uint8_t { Execute, ExecuteChecked, Stop };
 // Bits of the hook's argument: what the poll of this step did before the instruction.
 constexpr uint32_t DebugTookNmi = 0x01;
