@@ -496,7 +496,7 @@ void DebugDetach() {
         PcHistoryCount = 0;
         if (Trace) std::fclose(Trace);
         Trace = nullptr;
-        UpdateAttention();
+        DebugAttention.store(0, std::memory_order_relaxed); // a pause asked for goes too
     }
     if (LastStop.reason != StopReason::None && SystemPaused()) SystemPause(false);
     LastStop = {};
