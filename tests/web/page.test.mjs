@@ -1,6 +1,7 @@
 // The page in headless Chromium (Debian's chromium and chromedriver) from a local static server:
 // it loads, a program in the address runs, keys typed on the screen reach the machine, a SAVEd
-// program and an upload survive a reload, and bad input gets a message while the machine runs on.
+// program and an upload survive a reload (and are downloaded and deleted), and bad input gets a
+// message while the machine runs on.
 // Usage: node page.test.mjs BUILD_WEB_FOLDER [SCREENSHOT.png]
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -85,6 +86,23 @@ test('a SAVEd program and an uploaded file stay in the browser across a reload',
   await load('?speed=max&type=' + encodeURIComponent('LOAD "KEEP"\nRUN\n'));
   await screenShows('the loaded program', /^KEPT$/m);
   assert.match(await text('files'), /NOTE\.TXT/);
+
+  // Download hands over the file's bytes; Delete, once confirmed, takes it out of storage too.
+  const button = (n) => `[...document.querySelectorAll('#files tr')]
+    .find((r) => r.cells[0]?.textContent === 'NOTE.TXT').querySelectorAll('button')[${n}].click()`;
+  await browser.run(`window.confirm = () => true;
+    URL.createObjectURL = ((make) => (blob) => {
+      blob.text().then((t) => { window.downloaded = t; });
+      return make(blob);
+    })(URL.createObjectURL);
+    ${button(0)}`);
+  await waitFor('the download', async () => (await browser.run('return window.downloaded')) === 'a note\n');
+  await browser.run(button(1));
+  await waitFor('NOTE.TXT out of storage', () => browser.run('return document.body.dataset.stored')
+    .then((kept) => !/NOTE\.TXT/.test(kept)));
+  await load();
+  assert.doesNotMatch(await text('files'), /NOTE\.TXT/);
+  assert.match(await text('files'), /KEEP\.BAS/);
 });
 
 test('bad input: a message, and the machine keeps running', async () => {
