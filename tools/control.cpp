@@ -558,6 +558,21 @@ Reply StateCommand(const JsonValue& req, Session& s, bool save) {
 Reply SaveState(const JsonValue& req, Session& s) { return StateCommand(req, s, true); }
 Reply LoadState(const JsonValue& req, Session& s) { return StateCommand(req, s, false); }
 
+// The Reset button: the processor starts again at 0 with memory as it is (typing under way is
+// dropped); it takes effect as the machine runs on.
+Reply Reset(const JsonValue&, Session&) {
+    SystemReset();
+    return {};
+}
+
+// Off and on: memory filled afresh, the images loaded again, the processor reset.
+Reply PowerCycle(const JsonValue&, Session&) {
+    const char* missing = nullptr;
+    if (!SystemPowerCycle(&missing))
+        return Error(std::string("cannot load ") + (missing ? missing : "the ROM images"));
+    return {};
+}
+
 Reply Quit(const JsonValue&, Session& s) {
     s.quit = true;
     return {};
@@ -595,6 +610,8 @@ const Command Commands[] = {
     {"trace", Trace},
     {"save_state", SaveState},
     {"load_state", LoadState},
+    {"reset", Reset},
+    {"power_cycle", PowerCycle},
     {"quit", Quit},
 };
 

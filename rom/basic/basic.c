@@ -10,8 +10,6 @@
 
 #include "basic.h"
 
-#define LINE_MAX     255
-#define MEM_SIZE     20000     // the banner says so
 #define NAMES        (26 * 11) // A-Z, A0-Z9
 #define FOR_DEPTH    112
 #define GOSUB_DEPTH  255
@@ -27,7 +25,7 @@ const char keywords[] =
     "OPEN\0CLOSE\0RANDOMIZE\0AND\0OR\0NOT\0FN\0ASC\0AS\0FILE\0TAB\0CUR\0"
     "ABS\0INT\0SGN\0SQR\0SIN\0COS\0ATN\0LOG\0EXP\0TAN\0PEEK\0LEN\0VAL\0"
     "RND\0CHR$\0LEFT$\0RIGHT$\0MID$\0NUM$\0SPACE$\0INSTR\0MOD\0CLS\0TIME\0ERROR\0ERL\0ERR\0"
-    "RESUME\0";
+    "RESUME\0INP\0OUT\0";
 enum {
     T_PRINT = 0x80,
     T_INPUT,
@@ -100,10 +98,11 @@ enum {
     T_ERL,
     T_ERR,
     T_RESUME,
+    T_INP,
+    T_OUT,
     T_LAST
 };
 
-static u8 mem[MEM_SIZE]; // program, then variables
 static u8* prog_end;     // the zero length that ends the program
 static u8* heap_top;     // end of the variables
 static char line_buf[LINE_MAX + 1];
@@ -238,8 +237,6 @@ static u8 is_zero(void) {
     return !(b[0] | b[1] | b[2] | (b[3] & 0x7F));
 }
 
-// v without its fraction (toward 0); ILLEGAL VALUE outside -32768 to 32767 (float.s).
-i16 to_int(float v);
 
 // Multiplies fac by 10 to the power e, through one product or quotient of a power of ten (exact
 // up to 1E10), so that a constant is rounded as few times as possible.
@@ -600,6 +597,21 @@ static i16 int_arg(void) {
     return int_expr();
 }
 
+// v as a byte, 0-255.
+static u8 byte_value(i16 v) {
+    if ((u16)v > 255) fail(E_VALUE);
+    return v;
+}
+
+// (n) at tp, a whole number.
+static i16 paren_int(void) {
+    i16 v;
+    expect('(');
+    v = int_expr();
+    expect(')');
+    return v;
+}
+
 static u8 primary(void);
 static u8 text_number(void);
 static u8 unary(void);
@@ -724,7 +736,7 @@ static u8 primary(void) {
         expect('(');
         num_expr();
         expect(')');
-        fac = c == T_PEEK ? *(u8*)to_int(fac) : functions[c - T_ABS](fac);
+        fac = c == T_PEEK ? *address(fac) : functions[c - T_ABS](fac);
         return 0;
     }
     switch (c) {
@@ -752,11 +764,7 @@ static u8 primary(void) {
         fac = (i32)rnd_next() * (1.0f / 65536);
         return 0;
     case T_CHR: {
-        i16 v;
-        expect('(');
-        v = int_expr();
-        expect(')');
-        if ((u16)v > 255) fail(E_VALUE);
+        u8 v = byte_value(paren_int());
         sp = tmp_alloc(1);
         *sp = v;
         sl = 1;
@@ -801,13 +809,9 @@ static u8 primary(void) {
         return 1;
     }
     case T_SPACE: {
-        i16 n;
-        expect('(');
-        n = int_expr();
-        expect(')');
-        if ((u16)n > 255) fail(E_VALUE);
+        u8 n = byte_value(paren_int());
         sp = tmp_alloc(n);
-        for (sl = 0; sl < (u8)n; sl++)
+        for (sl = 0; sl < n; sl++)
             sp[sl] = ' ';
         return 1;
     }
@@ -838,6 +842,7 @@ static u8 primary(void) {
         }
         return 0;
     }
+    case T_INP: fac = inp(paren_int()); return 0;
     case T_FN: return call_fn();
     case T_TIME: return time_now();
     case T_ERR: fac = err_num; return 0;
@@ -1770,9 +1775,12 @@ static void other_statement(u8 c) {
     case T_DATA: to_line_end(); return;
     case T_END: end_program(); return;
     case T_STOP: fail(E_STOP);
-    case T_POKE: {
-        u8* a = (u8*)int_expr();
-        *a = int_arg();
+    case T_POKE:
+    case T_OUT: {
+        float a;
+        num_expr();
+        a = fac;
+        poke(c == T_OUT, a, int_arg());
         break;
     }
     case T_LIST:
@@ -1878,8 +1886,14 @@ void main(void) {
     scr_clear();
     rnd_state = 0x2545;
     out = scr_putc;
-    scr_puts("LUNABRIK FREE BASIC 2.0\r20000 BYTES FREE\r"); // MEM_SIZE
-    new_program();
+    prog_end = program_check();
+    if (prog_end) { // a Reset: the program stays, its variables go
+        clear_vars();
+    } else {
+        scr_puts("LUNABRIK FREE BASIC 2.0\r20000 BYTES FREE\r"); // MEM_SIZE
+        new_program();
+        mem_sig = PROGRAM_SIGNATURE;
+    }
     if (setjmp(on_error)) {
         out = scr_putc;
         if (trap_line && curline && !in_trap && err_code != E_BREAK && err_code != E_STOP) {

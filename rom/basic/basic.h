@@ -53,5 +53,17 @@ float f_cos(float x);
 float f_tan(float x);
 float f_atn(float x);
 float f_pow(float a, float b);
+i16 to_int(float v); // v without its fraction (toward 0); ILLEGAL VALUE outside -32768 to 32767
+
+// memory.c
+#define LINE_MAX          255
+#define MEM_SIZE          20000 // for the program and its variables; the banner says so
+#define PROGRAM_SIGNATURE 0x4C42
+extern u8 __at(0x8000) mem[MEM_SIZE]; // the program, then variables, kept across a Reset
+extern u16 __at(0x8000 + MEM_SIZE) mem_sig;
+u8* address(float v); // PEEK's and POKE's address: 0-65535, or -32768 to -1 for the upper half
+float inp(i16 port);
+void poke(u8 port, float a, i16 v); // OUT a,v (port 1) or POKE a,v (port 0)
+u8* program_check(void);
 
 #endif
