@@ -7,6 +7,7 @@ set -u
 case_name=$1
 headless=$2
 run_dir=$3
+samples=$(cd "$(dirname "$0")/../samples" && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -665,6 +666,95 @@ state_split)
     (cd split && "$headless" --force-state --load-state mid.lbs --screen >/dev/null) || fail "--force-state did not load"
     (cd split && "$headless" --load-state font.bin 2>err.txt)
     [ $? -eq 6 ] && grep -q "not a Lunabrik state" split/err.txt || fail "font.bin loaded as a state: $(cat split/err.txt)"
+    ;;
+
+ports)
+    # PEEK and POKE reach every byte by 0-65535 or, for the upper half, -32768 to -1; INP and OUT
+    # reach the ports (58 latches the bits written to it; OUT 255 starts the file service on slot
+    # 0 with no file name, so an open fails). LIST shows the new words as typed.
+    table <<'EOF'
+POKE 65534,171:POKE -3,205:PRINT PEEK(-2);PEEK(65533);PEEK(65534.9)| 171 205 171
+POKE 32768,7:PRINT PEEK(-32768)=PEEK(32768);PEEK(32767)=PEEK(-32767)|-1 0
+PRINT PEEK(-32769)|ILLEGAL VALUE
+PRINT PEEK(65536)|ILLEGAL VALUE
+POKE -32769,1|ILLEGAL VALUE
+POKE 60000,256|ILLEGAL VALUE
+POKE 60000,-1|ILLEGAL VALUE
+OUT 58,255:PRINT INP(58):OUT 58,135:PRINT INP(58)| 120
+OUT 256,0|ILLEGAL VALUE
+PRINT INP(-1)|ILLEGAL VALUE
+PRINT INP(56) AND 127| 13
+OUT 255,0:PRINT INP(255)| 1
+EOF
+    run --type '10 OUT 57,1:A=INP(56):POKE -1,INP(57)\rLIST\r' --ticks 10 --screen
+    [ "$(after_line LIST)" = "10 OUT 57,1:A=INP(56):POKE -1,INP(57)" ] || fail "LIST gave '$(after_line LIST)'"
+    # A loop that reads the keyboard port without waiting sees the key, and the key does not
+    # also turn up at the next prompt.
+    run --type '10 IF (INP(56) AND 95)<>88 THEN 10\r20 PRINT "GOT";INP(56)\rRUN\r' --ticks 20 \
+        --key x --wait-for "GOT" --ticks 10 --screen
+    expect_line "GOT 120"
+    [ "$(after_line 'GOT 120' | head -n1)" = "" ] || fail "the key also waited at the prompt"
+    ;;
+
+warm_start)
+    # A Reset keeps the program and clears its variables; a power cycle, or a program area that
+    # no longer holds sound lines, starts cold. Each case: the program typed and run, the command,
+    # the machine reset (or power cycled), LIST and PRINT A. The first line is the 11 bytes from
+    # 32768: its length, the number 10, then PRINT ' "HI"' and a zero byte; the signature word
+    # behind the program area is at 52768.
+    while IFS='|' read -r command reset listing start; do
+        {
+            echo "{\"cmd\":\"type\",\"text\":\"${command}\\\\r\"}"
+            echo '{"cmd":"run","ticks":10}'
+            echo "{\"cmd\":\"$reset\"}"
+            echo '{"cmd":"run","ticks":10}'
+            echo '{"cmd":"type","text":"LIST\\rPRINT A\\r"}'
+            echo '{"cmd":"run","ticks":10}'
+            echo '{"cmd":"screen"}'
+        } >script.txt
+        run --type '10 PRINT "HI"\r20 A=5\rRUN\r' --ticks 10 --script script.txt
+        # The screen from the script's last answer, a line each.
+        out=$(tail -n1 <<<"$out" | sed -e 's/^{"ok":true,"lines":\["//' -e 's/"\]}$//' \
+            -e 's/","/\n/g' -e 's/\\"/"/g')
+        got=$(after_line LIST | tr '\n' '/')
+        [ "$got" = "$listing" ] || fail "$command, $reset: LIST gave '$got', expected '$listing'"
+        [ "$(after_line 'PRINT A')" = " 0" ] || fail "$command, $reset: A is '$(after_line 'PRINT A')'"
+        if grep -qxF "20000 BYTES FREE" <<<"$out"; then got=cold; else got=warm; fi
+        [ "$got" = "$start" ] || fail "$command, $reset: a $got start, expected $start"
+    done <<'EOF'
+REM NOTHING|reset|10 PRINT "HI"/20 A=5/|warm
+POKE 32775,74|reset|10 PRINT "JI"/20 A=5/|warm
+POKE 32779,0:POKE 32780,0|reset|10 PRINT "HI"/|warm
+NEW|reset||warm
+REM NOTHING|power_cycle||cold
+POKE 32768,255:POKE 32769,255|reset||cold
+POKE 32768,3|reset||cold
+POKE 32778,65|reset||cold
+POKE 32774,0|reset||cold
+POKE 32770,0|reset||cold
+POKE 32781,5:POKE 32782,0|reset||cold
+POKE 32779,245:POKE 32780,0|reset||cold
+POKE 52768,0|reset||cold
+EOF
+    ;;
+
+snake)
+    # The sample game at a real ABC80's pace (waitstates -1): W turns the snake up, so it hits
+    # the top wall (and shows in the top row, beside the two side walls); N at the question ends
+    # the game.
+    cp "$samples/SNAKE.BAS" Files/
+    {
+        printf '\377\377\377\377Files/'
+        head -c 250 /dev/zero
+    } >Lunabrik.cfg
+    run --type 'LOAD "SNAKE"\rRUN\r' --wait-for SCORE --ticks 10 --key w --timeout 1000 \
+        --wait-for "GAME OVER" --screen
+    expect_line " GAME OVER! SCORE 0 - AGAIN (Y/N)?"
+    [ "$(sed -n 2p <<<"$out" | grep -o '█' | wc -l)" = 3 ] ||
+        fail "the snake did not go up:$(printf '\n%s' "$out")"
+    run --type 'LOAD "SNAKE"\rRUN\r' --wait-for SCORE --timeout 1000 --wait-for "GAME OVER" \
+        --type 'N' --ticks 20 --screen
+    [ "$(head -n1 <<<"$out")" = "READY" ] || fail "N did not end the game:$(printf '\n%s' "$out")"
     ;;
 
 *)
