@@ -726,6 +726,7 @@ REM NOTHING|reset|10 PRINT "HI"/20 A=5/|warm
 POKE 32775,74|reset|10 PRINT "JI"/20 A=5/|warm
 POKE 32779,0:POKE 32780,0|reset|10 PRINT "HI"/|warm
 NEW|reset||warm
+FOR I=1 TO 30000:NEXT I|reset|10 PRINT "HI"/20 A=5/|warm
 REM NOTHING|power_cycle||cold
 POKE 32768,255:POKE 32769,255|reset||cold
 POKE 32768,3|reset||cold

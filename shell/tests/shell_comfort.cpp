@@ -287,7 +287,8 @@ TEST(ShellComfort, TelevisionAspectScalesEachAxisWhole) {
 TEST(ShellComfort, HelpShowsTheReadmesBasic) {
     const std::string basic = BasicHelpText().toStdString();
     EXPECT_EQ(basic.rfind("## The free BASIC", 0), 0u) << basic.substr(0, 80);
-    for (const char* word : {"PRINT", "GOSUB", "INPUT", "SAVE", "LOAD", "floating point"})
+    for (const char* word : {"PRINT", "GOSUB", "INPUT", "SAVE", "LOAD", "floating point",
+                             "Mosaic graphics", "INP(56)"})
         EXPECT_NE(basic.find(word), std::string::npos) << word;
     EXPECT_EQ(basic.find("\n## "), std::string::npos) << "no other section";
     QWidget parent;
