@@ -148,12 +148,23 @@ Reply Type(const JsonValue& req, Session& s) {
     return Keys(s);
 }
 
+// With "hold_ticks" the key stays down that many ticks, as a held host key would (host key 0,
+// which no host key is), then goes up.
 Reply Key(const JsonValue& req, Session& s) {
     std::string name, error;
-    if (!Str(req, "key", name, error)) return Error(error);
+    int64_t hold;
+    if (!Str(req, "key", name, error) ||
+        !Int(req, "hold_ticks", 1, MaxRequestTicks, hold, error, false, 0))
+        return Error(error);
     KeyStroke key;
     if (!ParseKey(name, key)) return Error("unknown key: " + name);
-    PacerStroke(key);
+    if (!hold) {
+        PacerStroke(key);
+        return Keys(s);
+    }
+    PacerNaturalPress(0, key);
+    if (!s.Run(long(hold), [] { return false; })) return Error("the run ended");
+    PacerNaturalRelease(0);
     return Keys(s);
 }
 
