@@ -103,8 +103,8 @@ enum {
     T_LAST
 };
 
-static u8* prog_end;     // the zero length that ends the program
-static u8* heap_top;     // end of the variables
+static u8* prog_end; // the zero length that ends the program
+static u8* heap_top; // end of the variables
 static char line_buf[LINE_MAX + 1];
 static u8 direct[LINE_MAX + 4];
 u8 packed[LINE_MAX + 4];
@@ -236,7 +236,6 @@ static u8 is_zero(void) {
     u8* b = (u8*)&fac;
     return !(b[0] | b[1] | b[2] | (b[3] & 0x7F));
 }
-
 
 // Multiplies fac by 10 to the power e, through one product or quotient of a power of ten (exact
 // up to 1E10), so that a constant is rounded as few times as possible.
