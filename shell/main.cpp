@@ -6,9 +6,13 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) makes a write fail with EFBIG instead of killing the program
+    // with the machine in it: saves then fail the ordinary way and say so.
+    std::signal(SIGXFSZ, SIG_IGN);
     CommandLine line;
     if (int code = ParseCommandLine(argc, argv, line); code >= 0) return code;
     DataFolderReport folder;

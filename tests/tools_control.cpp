@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -58,9 +59,10 @@ class Control : public ::testing::Test {
     }
 
     // Runs the runner with args, standard input from the file "in.txt" when there is one.
-    Outcome Start(const std::string& args) {
-        const std::string command = "timeout 120 '" + std::string(LUNABRIK_HEADLESS) + "' " + args +
-                                    " <in.txt >out.txt 2>err.txt";
+    // before is shell text run first (a ulimit).
+    Outcome Start(const std::string& args, const std::string& before = {}) {
+        const std::string command = before + "timeout 120 '" + std::string(LUNABRIK_HEADLESS) +
+                                    "' " + args + " <in.txt >out.txt 2>err.txt";
         if (access("in.txt", F_OK) != 0) folder.WriteFile("in.txt", "");
         const int status = std::system(command.c_str());
         Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, folder.ReadFile("err.txt")};
@@ -211,6 +213,74 @@ TEST_F(Control, ControlEndsAtEndOfInputAndWaitsAreBounded) {
     run = Start("--script wait.txt");
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_EQ(Start("--script missing.txt").exit_code, 2);
+}
+
+// A trace writes only a plain file or a new one: the ROM image, a link (and what it points to), a
+// FIFO (which would block) and a device are refused and stay as they were. Its size is bounded
+// (said in the answer when reached) and a failed write ends it with an error answer.
+TEST_F(Control, TraceWritesOnlyItsOwnFileAndSaysHowItEnded) {
+    Install(ProgramRom());
+    folder.WriteFile("outside.txt", "kept");
+    ASSERT_EQ(symlink("outside.txt", "link"), 0);
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    const struct {
+        const char* file;
+        const char* said; // in the error answer
+    } refused[] = {{"basic.rom", "basic.rom"},
+                   {"link", "symbolic link"},
+                   {"fifo", "FIFO"},
+                   {"/dev/full", "device"}};
+    std::string script;
+    for (const auto& r : refused)
+        script += std::string(R"({"cmd":"trace","file":")") + r.file + "\"}\n";
+    script += R"({"cmd":"trace","file":"small.txt","max_bytes":100})"
+              "\n"
+              R"({"cmd":"run","ticks":1})"
+              "\n"
+              R"({"cmd":"trace","file":"big.txt"})"
+              "\n"
+              R"({"cmd":"run","ticks":3})"
+              "\n";
+    folder.WriteFile("in.txt", script);
+    // 64 blocks: far less than three ticks of trace.
+    Outcome run = Start("--control", "ulimit -f 64; ");
+    ASSERT_EQ(run.lines.size(), std::size(refused) + 4) << run.err;
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        EXPECT_EQ(run.lines[i].rfind(R"({"ok":false,"error":)", 0), 0u) << run.lines[i];
+        EXPECT_NE(run.lines[i].find(refused[i].said), std::string::npos) << run.lines[i];
+    }
+    EXPECT_EQ(ReadAll("basic.rom"), ProgramRom());
+    EXPECT_EQ(ReadAll("outside.txt"), "kept");
+    const std::string small = ReadAll("small.txt");
+    EXPECT_GT(small.size(), 0u);
+    EXPECT_LE(small.size(), 100u);
+    EXPECT_EQ(small.back(), '\n') << "whole lines only";
+    const std::string limit = run.lines[std::size(refused) + 1];
+    EXPECT_EQ(limit.rfind(R"({"ok":true,"trace_end":)", 0), 0u) << limit;
+    EXPECT_NE(limit.find(R"("bytes":)" + std::to_string(small.size())), std::string::npos) << limit;
+    EXPECT_NE(limit.find("max_bytes"), std::string::npos) << limit;
+    const std::string failed = run.lines.back();
+    EXPECT_EQ(failed.rfind(R"({"ok":false,"error":"the trace to )", 0), 0u) << failed;
+    EXPECT_NE(failed.find("File too large"), std::string::npos) << failed;
+    EXPECT_NE(failed.find(R"("bytes":)" + std::to_string(ReadAll("big.txt").size())),
+              std::string::npos)
+        << failed;
+}
+
+// Lines that are nearly empty: a whitespace-only request is answered (a client waiting for its
+// answer would wait for ever), a byte order mark before a script's first line is not part of it.
+TEST_F(Control, WhitespaceAndByteOrderMark) {
+    Install(ProgramRom());
+    folder.WriteFile("in.txt", " \t\n\n{\"cmd\":\"peek\",\"addr\":64}\n");
+    Outcome run = Start("--control");
+    ASSERT_EQ(run.lines.size(), 2u) << run.err;
+    EXPECT_EQ(run.lines[0], R"({"ok":false,"error":"an empty request"})");
+    EXPECT_EQ(run.lines[1], R"({"ok":true,"hex":"01"})");
+    folder.WriteFile("bom.txt", "\xEF\xBB\xBF{\"cmd\":\"peek\",\"addr\":65}\n  \n");
+    run = Start("--script bom.txt");
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 1u) << run.err;
+    EXPECT_EQ(run.lines[0], R"({"ok":true,"hex":"02"})");
 }
 
 // The free BASIC built here: a breakpoint on a program line stops it there, with the variables

@@ -28,12 +28,14 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <functional>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -176,13 +178,14 @@ int WritePicture(const Action& a) {
     const bool ok = a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str(), frame)
                                               : WriteFramePng(a.text.c_str(), frame);
     if (ok) return -1;
+    const int error = errno; // before OutputRefusal's lstat can change it
     const std::string refusal = OutputRefusal(a.text.c_str());
     if (!refusal.empty())
         std::fprintf(stderr, "lunabrik-headless: not writing %s: it is %s, not a plain file\n",
                      a.text.c_str(), refusal.c_str());
     else
         std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
-                     std::strerror(errno));
+                     std::strerror(error));
     return ExitUsage;
 }
 
@@ -292,6 +295,14 @@ int MissingFile(const char* name, const DataFolderReport& folder) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) makes a write fail with EFBIG instead of killing the run: the
+    // output's own error path then says so and removes its temporary file.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A standard stream the run was started without gets a descriptor that takes nothing: the
+    // files the run opens never land on it, and answers and messages written to it fail.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDONLY | O_CLOEXEC) != fd)
+            return ExitUsage;
     int rc = ParseArguments(argc, argv, Opts);
     if (rc >= 0) return rc;
 
