@@ -167,6 +167,44 @@ TEST(HeadlessOutputs, AFileSizeLimitIsAWriteError) {
     }
 }
 
+// A slot a loaded state had open but whose file is gone: the program's write and close on it are
+// host file failures (said on standard error, exit code 4), not silently lost.
+TEST(HeadlessOutputs, WritingToASlotLostByALoadIsAWarning) {
+    ScratchFolder folder;
+    // Creates LOG.TXT in slot 2, waits for 9000h to be set, then writes a block and closes.
+    std::string rom(16384, '\xFF');
+    const uint8_t code[] = {
+        0x31, 0x00, 0xF0,       // LD SP,F000h
+        0x3E, 0x00,             // LD A,0
+        0x32, 0x00, 0x90,       // LD (9000h),A
+        0x11, 0x40, 0x00,       // LD DE,0040h: the name record
+        0x06, 0x02,             // LD B,2
+        0x3E, 0x01, 0xD3, 0xFF, // LD A,1 / OUT (FFh),A: create
+        0x3A, 0x00, 0x90,       // 0011: LD A,(9000h)
+        0xB7,                   // OR A
+        0x28, 0xFA,             // JR Z,0011h
+        0x3E, 0x04, 0xD3, 0xFF, // LD A,4 / OUT (FFh),A: write a block
+        0x3E, 0x02, 0xD3, 0xFF, // LD A,2 / OUT (FFh),A: close
+        0x76, 0x18, 0xFD,       // HALT / JR back to it
+    };
+    rom.replace(0, sizeof code, reinterpret_cast<const char*>(code), sizeof code);
+    rom.replace(0x40, 11, "LOG     TXT");
+    rom.replace(0x66, 2, "\xED\x45");
+    InstallImages(folder, rom);
+    folder.WriteFile("Lunabrik.cfg", std::string(260, '\0')); // files in the folder itself
+    Spawned run = Spawn({"--dir", folder.path(), "--ticks", "2", "--save-state", "s.lbs"}, -1);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_EQ(unlink("LOG.TXT"), 0);
+    folder.WriteFile("script.txt", "{\"cmd\":\"load_state\",\"file\":\"s.lbs\"}\n"
+                                   "{\"cmd\":\"poke\",\"addr\":36864,\"hex\":\"01\"}\n"
+                                   "{\"cmd\":\"run\",\"ticks\":2}\n");
+    run = Spawn({"--dir", folder.path(), "--script", folder.path() + "/script.txt"}, -1);
+    EXPECT_EQ(run.exit_code, 4) << run.err;
+    EXPECT_NE(run.err.find("LOG.TXT"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("closed when a state was loaded"), std::string::npos) << run.err;
+    EXPECT_NE(access("LOG.TXT", F_OK), 0) << "nothing is created";
+}
+
 // An answer that cannot be written ends the session with exit code 2 and a message: the commands
 // after it are not carried out (the state is never saved), whether standard output was closed
 // or is a pipe nobody reads.
