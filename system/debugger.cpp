@@ -945,6 +945,14 @@ void AddSymbol(const std::string& name, uint16_t address) {
 
 } // namespace
 
+// A plain file opened for reading as a stream; null for anything else (a FIFO would block).
+FILE* OpenPlainText(const std::string& path) {
+    const int fd = OpenPlainFileForReading(path.c_str());
+    FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (fd >= 0 && !f) close(fd);
+    return f;
+}
+
 bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report) {
     SymbolLoadReport r;
     struct stat info;
@@ -955,8 +963,9 @@ bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report) {
         r.error = "cannot read " + path + ": not a plain file";
     else if (info.st_size > MaxSymbolFileSize)
         r.error = "cannot read " + path + ": larger than a symbol file can be";
-    else if (!(f = std::fopen(path.c_str(), "r")))
-        r.error = "cannot read " + path + ": " + std::strerror(errno);
+    else if (!(f = OpenPlainText(path))) // swapped for something else since the stat: refused
+        r.error =
+            "cannot read " + path + ": " + (errno ? std::strerror(errno) : "not a plain file");
     if (!f) {
         if (report) *report = r;
         return false;
@@ -1027,11 +1036,11 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
     };
     // The first line names the basic.rom the symbols belong to: "; basic.rom fnv1a 0x12345678".
     std::string sym_path = dir + "basic.rom.sym";
-    FILE* sym = std::fopen(sym_path.c_str(), "r");
+    FILE* sym = OpenPlainText(sym_path);
 #ifdef LUNABRIK_SHARE_DIR
     if (!sym) { // a per-user folder holds the images only: the installed symbols, if they fit
         sym_path = std::string(LUNABRIK_SHARE_DIR) + "/basic.rom.sym";
-        sym = std::fopen(sym_path.c_str(), "r");
+        sym = OpenPlainText(sym_path);
     }
 #endif
     if (!sym) return fail("no basic.rom.sym in " + dir);
@@ -1039,7 +1048,7 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
     const int got = std::fscanf(sym, "; basic.rom fnv1a %x", &expected);
     std::fclose(sym);
     if (got != 1) return fail("basic.rom.sym does not name its basic.rom");
-    FILE* rom = std::fopen((dir + "basic.rom").c_str(), "rb");
+    FILE* rom = OpenPlainText(dir + "basic.rom");
     if (!rom) return fail("no basic.rom in " + dir);
     uint32_t h = 2166136261u; // FNV-1a, as the ROM build computes it
     for (int c; (c = std::fgetc(rom)) != EOF;)

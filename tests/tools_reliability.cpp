@@ -78,7 +78,7 @@ Spawned Spawn(const std::vector<std::string>& args, long size_limit, Output outp
             const rlimit limit{rlim_t(size_limit), rlim_t(size_limit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        const int in = open("in.txt", O_RDONLY | O_CREAT, 0600);
+        const int in = open("in.txt", O_RDWR | O_CREAT, 0600); // a FIFO: read for ever
         dup2(in, 0);
         if (output == Output::File) dup2(open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         if (output == Output::Closed) close(1);
@@ -203,6 +203,48 @@ TEST(HeadlessOutputs, WritingToASlotLostByALoadIsAWarning) {
     EXPECT_NE(run.err.find("LOG.TXT"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("closed when a state was loaded"), std::string::npos) << run.err;
     EXPECT_NE(access("LOG.TXT", F_OK), 0) << "nothing is created";
+}
+
+// What the runner reads besides its images is a plain file, opened without blocking, and
+// --time-limit bounds every wait: a folder or a FIFO as the script is refused at once, a FIFO as
+// basic.rom.sym is passed over, and a session waiting for input that never comes ends in time.
+TEST(HeadlessInputs, OnlyPlainFilesAndEveryWaitBounded) {
+    const struct {
+        const char* name;
+        const char* script; // made as: "dir", "fifo", "file"
+        bool fifo_symbols;
+        bool fifo_input;
+        int exit_code;
+        const char* said;
+    } cases[] = {
+        {"script is a folder", "dir", false, false, 2, "not a plain file"},
+        {"script is a FIFO", "fifo", false, false, 2, "not a plain file"},
+        {"symbols are a FIFO", "file", true, false, 0, ""},
+        {"input never ends", nullptr, false, true, 5, "time limit"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        InstallImages(folder);
+        const std::string script = folder.path() + "/script";
+        const std::string kind = c.script ? c.script : "";
+        bool made = true;
+        if (kind == "dir") made = mkdir("script", 0700) == 0;
+        if (kind == "fifo") made = mkfifo("script", 0600) == 0;
+        if (kind == "file") folder.WriteFile("script", "{\"cmd\":\"run\",\"ticks\":1}\n");
+        if (c.fifo_symbols) made = made && mkfifo("basic.rom.sym", 0600) == 0;
+        if (c.fifo_input) made = made && mkfifo("in.txt", 0600) == 0;
+        ASSERT_TRUE(made);
+        std::vector<std::string> args{"--dir", folder.path(), "--time-limit", "1"};
+        if (c.script)
+            args.insert(args.end(), {"--script", script});
+        else
+            args.push_back("--control");
+        const Spawned run = Spawn(args, -1);
+        EXPECT_TRUE(run.exited) << "ended by signal " << run.exit_code;
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    }
 }
 
 // An answer that cannot be written ends the session with exit code 2 and a message: the commands
