@@ -5,6 +5,7 @@
 #include "tools/json.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -265,6 +266,46 @@ TEST_F(Control, TraceWritesOnlyItsOwnFileAndSaysHowItEnded) {
     EXPECT_NE(failed.find(R"("bytes":)" + std::to_string(ReadAll("big.txt").size())),
               std::string::npos)
         << failed;
+}
+
+// Every answer is UTF-8, whatever bytes a file gave it: a state whose host file slot names a file
+// in another encoding answers with that byte as the character of its value.
+TEST_F(Control, AnswersStayUtf8WithForeignNames) {
+    std::string rom(16384, '\xFF');
+    const char code[] = "\x31\x00\xF0"     // LD SP,F000h
+                        "\x11\x40\x00"     // LD DE,0040h: the name record
+                        "\x06\x02"         // LD B,2
+                        "\x3E\x01\xD3\xFF" // LD A,1 / OUT (FFh),A: create
+                        "\x76\x18\xFD";    // HALT / JR back to it
+    rom.replace(0, sizeof code - 1, code, sizeof code - 1);
+    rom.replace(0x40, 11, "LOG     TXT");
+    rom.replace(0x66, 2, "\xED\x45");
+    Install(rom);
+    folder.WriteFile("Lunabrik.cfg", std::string(260, '\0')); // files in the folder itself
+    folder.WriteFile("in.txt", R"({"cmd":"run","ticks":2}
+{"cmd":"save_state","file":"s.lbs"}
+)");
+    ASSERT_EQ(Start("--control").exit_code, 0);
+    std::string state = ReadAll("s.lbs");
+    const size_t name = state.find("LOG.TXT");
+    ASSERT_NE(name, std::string::npos);
+    state[name + 3] = '\xE9'; // Latin-1 e acute: not UTF-8 on its own
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(state.data()), uInt(state.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        state[state.size() - 4 + size_t(i)] = char(crc >> 8 * i);
+    folder.WriteFile("s.lbs", state);
+    folder.WriteFile("in.txt", R"({"cmd":"load_state","file":"s.lbs"}
+)");
+    const Outcome run = Start("--control");
+    ASSERT_EQ(run.lines.size(), 1u) << run.err;
+    EXPECT_NE(run.lines[0].find(R"("closed":["slot 2 LOG\u00E9TXT: gone"])"), std::string::npos)
+        << run.lines[0];
+    JsonValue answer;
+    std::string error;
+    EXPECT_TRUE(ParseJson(run.lines[0], answer, error)) << error;
+    for (size_t i = 0; i < run.lines[0].size(); ++i)
+        EXPECT_LT(uint8_t(run.lines[0][i]), 0x80) << "at " << i;
 }
 
 // Lines that are nearly empty: a whitespace-only request is answered (a client waiting for its

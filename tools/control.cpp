@@ -624,34 +624,10 @@ const Command Commands[] = {
     {"quit", Quit},
 };
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF): what JSON text is.
+// Strict UTF-8: what JSON text is.
 bool ValidUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const uint8_t c = uint8_t(s[i]);
-        int n;
-        uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 1, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + n >= s.size()) return false; // cut short
-        for (int k = 1; k <= n; ++k) {
-            const uint8_t b = uint8_t(s[i + k]);
-            if ((b & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (b & 0x3F);
-        }
-        static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
-        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-        i += size_t(n) + 1;
-    }
+    for (size_t i = 0, n; i < s.size(); i += n)
+        if ((n = Utf8SequenceLength(s, i)) == 0) return false;
     return true;
 }
 
