@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
                 QMessageBox::critical(nullptr, "Lunabrik",
                                       QString::fromLocal8Bit(folder.error.c_str()));
         }
-        return 1;
+        return DataFolderRefused;
     }
     SetFoldersLookedIn(folder.looked_in);
     // Without a display Qt would abort before any message: check the ROM images first, so the

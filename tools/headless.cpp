@@ -317,7 +317,7 @@ int StartUp() {
     DataFolderReport folder;
     if (!EnterDataFolder(Opts.dir, folder)) {
         std::fprintf(stderr, "lunabrik-headless: %s\n", folder.error.c_str());
-        return ExitUsage;
+        return DataFolderRefused;
     }
     SystemSeedRefresh(Opts.seed); // LD A,R repeats from run to run
     BootReport report;
