@@ -247,6 +247,21 @@ TEST(HeadlessInputs, OnlyPlainFilesAndEveryWaitBounded) {
     }
 }
 
+// Any name the folder takes can be written: the temporary file beside it has a short name of its
+// own, not the target's name with more added.
+TEST(HeadlessOutputs, NamesNearTheLimitCanBeWritten) {
+    ScratchFolder folder;
+    InstallImages(folder);
+    for (const char* option : {"--save-state", "--png", "--pbm"}) {
+        SCOPED_TRACE(option);
+        const std::string name = std::string(251, 'n') + "." + std::string(option).substr(2, 3);
+        ASSERT_EQ(name.size(), 255u);
+        const Spawned run = Spawn({"--dir", folder.path(), "--ticks", "1", option, name}, -1);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(access(name.c_str(), F_OK), 0);
+    }
+}
+
 // An answer that cannot be written ends the session with exit code 2 and a message: the commands
 // after it are not carried out (the state is never saved), whether standard output was closed
 // or is a pipe nobody reads.
