@@ -837,7 +837,17 @@ bool DebugTraceTo(const std::string& path, std::string* error, uint64_t max_byte
         }
     }
     Hold hold;
-    CloseTrace(); // a trace that ran until now ends without a word: the front end asked for it
+    // The trace that ran until now ends here; its last lines failing to go out is said.
+    const bool was_open = TraceOut.fd >= 0;
+    CloseTrace();
+    if (was_open && TraceOut.error) {
+        if (error)
+            *error = "the trace to " + TraceOut.path + " ended: " + std::strerror(TraceOut.error);
+        TraceOut.error = 0;
+        if (fd >= 0) close(fd);
+        UpdateAttention();
+        return false;
+    }
     TraceEnded.store(false, std::memory_order_relaxed);
     TraceOut.path = path;
     TraceOut.fd = fd;

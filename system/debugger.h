@@ -166,8 +166,9 @@ std::vector<uint16_t> DebugPcHistory();
 // A line per executed instruction while attached ("0x1234  3E 05        LD A,0x05"); an empty
 // path ends it. The file is a plain file or a new one, opened without following a link or
 // blocking, and never one of the program's own files (ROM images, font, settings); it is emptied
-// once accepted. False, with error saying why, when it is refused or cannot be opened. The trace
-// ends by itself when a write fails or when the next line would take it past max_bytes.
+// once accepted. False, with error saying why, when it is refused or cannot be opened, or when the
+// last lines of the trace it ends could not be written (the new one is not started then). The
+// trace ends by itself when a write fails or when the next line would take it past max_bytes.
 constexpr uint64_t DefaultTraceBytes = 256ull << 20;
 bool DebugTraceTo(const std::string& path, std::string* error = nullptr,
                   uint64_t max_bytes = DefaultTraceBytes);

@@ -696,6 +696,11 @@ int RunControlSession(std::FILE* in, std::FILE* out, const ControlRunner& runner
         }
         if (r.failure) code = r.failure;
     }
+    std::string error;
+    if (!DebugTraceTo("", &error)) { // the trace's last lines did not go out
+        std::fprintf(stderr, "lunabrik-headless: %s\n", error.c_str());
+        code = FailedInput;
+    }
     DebugDetach();
     if (s.stop_code >= 0) return s.stop_code;
     return script ? code : 0;
