@@ -179,7 +179,8 @@ struct TraceFile {
     char buffer[1 << 16];
 };
 TraceFile TraceOut;
-bool Trace = false; // a trace is being written (read by the hook)
+// A trace is being written: read by the hook, ended by it (processor thread) or by the front end.
+std::atomic<bool> Trace{false};
 std::atomic<bool> TraceEnded{false};
 
 // The processor's DebugAttention: the hook sees every instruction while a goal, a skip or a trace
@@ -192,7 +193,8 @@ constexpr uint32_t AttentionPause = 0x02;
 bool PauseRequested() { return DebugAttention.load(std::memory_order_relaxed) & AttentionPause; }
 
 void UpdateAttention() {
-    const bool want = Run.goal != Goal::None || Run.skip_armed || Trace;
+    const bool want =
+        Run.goal != Goal::None || Run.skip_armed || Trace.load(std::memory_order_relaxed);
     if (want == bool(DebugAttention.load(std::memory_order_relaxed) & AttentionRun)) return;
     if (want)
         DebugAttention.fetch_or(AttentionRun, std::memory_order_relaxed);
@@ -364,7 +366,7 @@ void CloseTrace() {
         ok = false;
     }
     t.fd = -1;
-    Trace = false;
+    Trace.store(false, std::memory_order_relaxed);
 }
 
 // Ends the trace from the hook (a failed write, the limit reached); the front end is told.
@@ -403,7 +405,7 @@ void TraceLine(uint16_t pc) {
 // What the hook does for an instruction that runs.
 inline DebugVerdict Executes(uint16_t pc) {
     RecordDebugPc(pc);
-    if (Trace) TraceLine(pc);
+    if (Trace.load(std::memory_order_relaxed)) TraceLine(pc);
     return DebugChecked ? DebugVerdict::ExecuteChecked : DebugVerdict::Execute;
 }
 
@@ -855,7 +857,7 @@ bool DebugTraceTo(const std::string& path, std::string* error, uint64_t max_byte
     TraceOut.written = 0;
     TraceOut.error = 0;
     TraceOut.full = false;
-    Trace = fd >= 0;
+    Trace.store(fd >= 0, std::memory_order_relaxed);
     UpdateAttention();
     return true;
 }
@@ -871,9 +873,9 @@ bool DebugTraceEnded(TraceEnd& end) {
 }
 
 void DebugTraceFlush() {
-    if (!Trace) return;
+    if (!Trace.load(std::memory_order_relaxed)) return;
     Hold hold;
-    if (Trace && !FlushTrace()) EndTrace();
+    if (Trace.load(std::memory_order_relaxed) && !FlushTrace()) EndTrace();
 }
 
 // ---- Disassembly and symbols --------------------------------------------------------------------
