@@ -81,8 +81,19 @@ bool CopyImage(const std::string& from, const std::string& to) {
     return ok;
 }
 
+// Whether a folder's mode lets others than user put or replace files in it: writable by all, or by
+// a group other than the user's own primary group (a private group, as many systems give every
+// user, is the user alone), without the sticky bit that keeps each user to their own files.
+bool OthersMayReplace(const struct stat& st, uid_t user) {
+    if (st.st_mode & S_ISVTX) return false;
+    if (st.st_mode & S_IWOTH) return true;
+    const passwd* pw = getpwuid(user);
+    return (st.st_mode & S_IWGRP) && !(pw && pw->pw_gid == st.st_gid);
+}
+
 // Why the folder just entered cannot be trusted as the per-user folder: it belongs to another
-// user, or others may write into it (and so put images or a Lunabrik.cfg of theirs there).
+// user, others may write into it (and so put images or a Lunabrik.cfg of theirs there), others may
+// rename it away in its parent folder, or an image or the settings in it may be written by others.
 // Empty when it is the user's own.
 std::string Untrusted(const std::string& folder, uid_t user) {
     struct stat st;
@@ -99,6 +110,24 @@ std::string Untrusted(const std::string& folder, uid_t user) {
     if (st.st_mode & (S_IWGRP | S_IWOTH))
         return "the per-user folder " + folder + " can be written by other users (mode " + mode +
                ")" + advice;
+    const size_t slash = folder.rfind('/');
+    const std::string parent = slash == 0 ? "/" : folder.substr(0, slash);
+    struct stat up;
+    if (stat("..", &up) != 0)
+        return "cannot examine the folder " + parent + ": " + std::strerror(errno);
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(up.st_mode & 07777));
+    if ((up.st_uid != user && up.st_uid != 0) || OthersMayReplace(up, user))
+        return "the folder " + parent + " that holds the per-user folder can be written by other " +
+               "users (mode " + mode + ", uid " + std::to_string(long(up.st_uid)) +
+               "), who could put a folder of theirs in its place" + advice;
+    for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin", SettingsFileName}) {
+        struct stat image;
+        if (stat(name, &image) != 0) continue; // missing: copied in or said later
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(image.st_mode & 07777));
+        if ((image.st_uid != user && image.st_uid != 0) || (image.st_mode & (S_IWGRP | S_IWOTH)))
+            return folder + "/" + name + " in the per-user folder can be written by other users " +
+                   "(mode " + mode + ", uid " + std::to_string(long(image.st_uid)) + ")" + advice;
+    }
     return {};
 }
 

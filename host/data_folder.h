@@ -17,6 +17,10 @@
 #include <unistd.h>
 #include <vector>
 
+// The exit code of both programs when the data folder cannot be used (refused, or it cannot be
+// made or entered).
+constexpr int DataFolderRefused = 2;
+
 struct DataFolderReport {
     std::string folder;                 // the working directory in use (absolute)
     std::vector<std::string> looked_in; // the folders looked in, for the missing-ROM message
@@ -34,7 +38,9 @@ struct DataFolderChecks {
 
 // Chooses the folder (explicit_folder may be null) and enters it. False, with report.error set,
 // when it cannot be created or entered, or when it is the per-user folder and does not belong to
-// checks.user or others may write it (the error names it).
+// checks.user, others may write it, its parent folder lets others replace it (writable by others
+// without the sticky bit), or an image or the settings in it may be written by others (the error
+// names what).
 bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report,
                      const DataFolderChecks& checks = {});
 

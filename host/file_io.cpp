@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <fcntl.h>
 #include <sys/random.h>
@@ -55,14 +56,46 @@ int CreateTemporaryBeside(const std::string& path, std::string& temp, unsigned m
         if (getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random)
             random =
                 uint32_t(std::chrono::steady_clock::now().time_since_epoch().count()) + attempt;
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", unsigned(random));
-        temp = path + "." + std::to_string(long(getpid())) + "." + suffix + ".tmp";
+        // A short hidden name in the same folder: any name the folder takes can be written,
+        // however close to the system's limit of 255 bytes.
+        char name[24];
+        std::snprintf(name, sizeof name, ".lb%08x.tmp", unsigned(random));
+        const size_t slash = path.rfind('/');
+        temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
         int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
                       mode_t(mode));
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
+}
+
+int OpenPlainFileForWriting(const char* path, std::string& why) {
+    const int fd =
+        open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    // A link gives ELOOP, a FIFO nobody reads ENXIO, a folder EISDIR: say what is there instead.
+    why = OutputRefusal(path);
+    if (!why.empty()) {
+        errno = EEXIST;
+        return -1;
+    }
+    why = std::strerror(error);
+    errno = error;
+    return -1;
+}
+
+const char* ProgramFileOf(int fd) {
+    static const char* const names[] = {"basic.rom", "dev_dos.rom", "font.bin", "Lunabrik.cfg",
+                                        "basic.rom.sym"};
+    struct stat file, named;
+    if (fstat(fd, &file) != 0) return nullptr;
+    for (const char* name : names)
+        if (stat(name, &named) == 0 && named.st_dev == file.st_dev && named.st_ino == file.st_ino)
+            return name;
+    return nullptr;
 }
 
 std::string OutputRefusal(const char* path) {

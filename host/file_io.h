@@ -16,10 +16,21 @@ size_t ReadUpTo(int fd, void* buffer, size_t size);
 // why (part of the data may have been written).
 bool WriteAll(int fd, const void* data, size_t size);
 
-// Creates a new file for writing beside path, named path.<pid>.<random>.tmp, with O_EXCL: a name
-// no other process (or earlier run) uses, and never an existing file, link or FIFO. Returns the
+// Creates a new file for writing beside path (in its folder), named .lb<random>.tmp, with O_EXCL:
+// a name no other process (or earlier run) uses, and never an existing file, link or FIFO. The name
+// is short, so it fits wherever path's own name does. Returns the
 // descriptor and sets temp to its name; -1 on failure.
 int CreateTemporaryBeside(const std::string& path, std::string& temp, unsigned mode);
+
+// Opens path for writing in place (a trace, a log): an existing plain file or a new one (mode
+// 0666 before the umask), never through a symbolic link and without blocking on a FIFO; nothing is
+// emptied yet. A folder, FIFO, device or socket is refused (-1, errno EEXIST, why says what it is);
+// -1 with errno and why set on any other failure.
+int OpenPlainFileForWriting(const char* path, std::string& why);
+
+// The program's own file in the working directory that fd is (the ROM images, the font, the
+// settings, the ROM's symbols), or null: an output never replaces one of these.
+const char* ProgramFileOf(int fd);
 
 // Why path may not be written as an output of the programs: empty when it is missing or a plain
 // file, else what is there ("a FIFO", "a device", "a socket", "a folder", "a symbolic link").

@@ -19,8 +19,9 @@
 #include <unistd.h>
 
 FileSlot FileSlots[FileSlotCount] = {
-    {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}},
-    {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}}, {-1, false, 0, 0, {}},
+    {-1, false, 0, 0, {}, nullptr}, {-1, false, 0, 0, {}, nullptr}, {-1, false, 0, 0, {}, nullptr},
+    {-1, false, 0, 0, {}, nullptr}, {-1, false, 0, 0, {}, nullptr}, {-1, false, 0, 0, {}, nullptr},
+    {-1, false, 0, 0, {}, nullptr}, {-1, false, 0, 0, {}, nullptr},
 };
 
 namespace {
@@ -80,7 +81,17 @@ void RecordWarning(const char* path, const char* reason, int error) {
     WarningCount.store(LatestWarning.number, std::memory_order_release);
 }
 
+// A write or the close of a written file on a slot a state load could not open again: nothing
+// reaches the file, and the user is told.
+void ReportLostSlot(const FileSlot& slot, const char* what) {
+    char reason[HostFileWarningTextSize];
+    std::snprintf(reason, sizeof reason, "%s, but it was closed when a state was loaded (%s)", what,
+                  slot.lost);
+    RecordWarning(slot.path, reason, 0);
+}
+
 void CloseSlot(FileSlot& slot) {
+    slot.lost = nullptr;
     if (slot.fd < 0) return;
     // Also drops the flock. A written file can report a late write error here (network folders).
     if (close(slot.fd) != 0 && slot.writable && errno != EINTR)
@@ -287,7 +298,9 @@ bool HostNameFromRecord(uint16_t address, char out[HostNameSize]) {
 uint16_t HostFileOpenRead(PortRegisters r) { return OpenSlot(false, r); }
 uint16_t HostFileCreate(PortRegisters r) { return OpenSlot(true, r); }
 uint16_t HostFileClose(PortRegisters r) {
-    CloseSlot(SelectedSlot(r.B));
+    FileSlot& slot = SelectedSlot(r.B);
+    if (slot.lost && slot.writable) ReportLostSlot(slot, "the program closed the file");
+    CloseSlot(slot);
     return r.HL;
 }
 
@@ -304,6 +317,10 @@ uint16_t HostFileReadBlock(PortRegisters r) {
 
 uint16_t HostFileWriteBlock(PortRegisters r) {
     FileSlot& slot = SelectedSlot(r.B);
+    if (slot.lost) {
+        ReportLostSlot(slot, "the program wrote to the file");
+        return r.HL;
+    }
     if (slot.fd < 0 || !slot.writable) return r.HL;
     uint8_t block[BlockSize];
     for (size_t i = 0; i < sizeof block; ++i)
@@ -347,19 +364,23 @@ const char* ReopenFileSlot(int slot_number, const FileSlotRecord& record) {
     int fd = OpenInFolder(folder, name, record.writable, st, refusal, false);
     if (fd >= 0 && std::strcmp(name, record.name) != 0) {
         close(fd);
-        return "gone";
+        fd = -1;
+        refusal = "gone";
     }
-    if (fd < 0) return refusal ? refusal : errno == ENOENT ? "gone" : "cannot be opened";
     const char* why = nullptr;
+    if (fd < 0) why = refusal ? refusal : errno == ENOENT ? "gone" : "cannot be opened";
     for (const FileSlot& other : FileSlots)
-        if (other.fd >= 0 && other.device == st.st_dev && other.inode == st.st_ino)
+        if (!why && other.fd >= 0 && other.device == st.st_dev && other.inode == st.st_ino)
             why = "refused: already open in another file slot";
     if (!why && flock(fd, LOCK_EX | LOCK_NB) != 0) why = "in use by another program";
     if (!why && uint64_t(st.st_size) < record.position) why = "shorter than when saved";
     if (!why && (fcntl(fd, F_SETFL, 0) != 0 || lseek(fd, off_t(record.position), SEEK_SET) < 0))
         why = "cannot be opened";
     if (why) {
-        close(fd);
+        if (fd >= 0) close(fd);
+        slot.lost = why;
+        slot.writable = record.writable;
+        JoinPath(slot.path, folder, name);
         return why;
     }
     slot.fd = fd;

@@ -55,6 +55,10 @@ struct FileSlot {
     dev_t device;  // identity of the open file, for the exclusive-use check
     ino_t inode;
     char path[HostPathSize]; // folder and name as opened, for warnings
+    // A slot a loaded state had open whose file could not be opened again: the program still
+    // thinks it open, so its writes and its close are failures the user is told of (path and
+    // writable then describe the file as saved, fd stays -1).
+    const char* lost; // why it could not be opened again, or null
 };
 // Touched by the ProcessorThread only, and by a saved state's taking and restoring while the
 // processor is stopped (system/state.h).
@@ -81,7 +85,9 @@ bool ReadFileSlot(int slot, FileSlotRecord& out);
 // (no link, no folder or device, no second hard link, not another slot's file, not the program's
 // own files for writing) but never creating, emptying or writing it, and moves to the position.
 // Null when done; otherwise the slot is left closed and the reason is returned ("gone", "shorter
-// than when saved", "refused: a symbolic link", ...). Closes whatever the slot had open first.
+// than when saved", "refused: a symbolic link", ...), and a later write to the slot, or its close
+// when it was opened for writing, is recorded as a warning. Closes whatever the slot had open
+// first.
 const char* ReopenFileSlot(int slot, const FileSlotRecord& record);
 
 // Host write failures. The emulated program is not told (InPorts[255] keeps the status of the last

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 alignas(64) uint8_t MachineMemory[MemorySize];
+uint8_t LoadedBasicRom[BasicRomSize];
+uint8_t LoadedDevDosRom[DevDosRomSize];
 
 namespace {
 
@@ -25,12 +27,12 @@ bool LoadAddressSpace(const char** missing_file) {
     std::memset(MachineMemory, 0xFF, sizeof MachineMemory);
     std::memset(MachineMemory + ScreenMemoryAddress, 0x20, ScreenMemorySize);
     std::memset(MachineMemory + 0x5800, 0x20, 0x800);
-    if (!LoadImage("basic.rom", BasicRomAddress, BasicRomSize)) {
-        if (missing_file) *missing_file = "basic.rom";
-        return false;
-    }
-    if (!LoadImage("dev_dos.rom", DevDosRomAddress, DevDosRomSize)) {
-        if (missing_file) *missing_file = "dev_dos.rom";
+    const bool basic = LoadImage("basic.rom", BasicRomAddress, BasicRomSize);
+    const bool dev_dos = basic && LoadImage("dev_dos.rom", DevDosRomAddress, DevDosRomSize);
+    std::memcpy(LoadedBasicRom, MachineMemory + BasicRomAddress, BasicRomSize);
+    std::memcpy(LoadedDevDosRom, MachineMemory + DevDosRomAddress, DevDosRomSize);
+    if (!basic || !dev_dos) {
+        if (missing_file) *missing_file = basic ? "dev_dos.rom" : "basic.rom";
         return false;
     }
     return true;

@@ -28,6 +28,11 @@ constexpr uint32_t DevDosRomSize = 4096;
 constexpr uint16_t ScreenMemoryAddress = 0x7C00;
 constexpr uint32_t ScreenMemorySize = 1024;
 
+// The ROM areas as the loader last filled them (fill bytes included where an image is short): what
+// a saved state records its ROM areas against, so a state never holds the images themselves.
+extern uint8_t LoadedBasicRom[BasicRomSize];
+extern uint8_t LoadedDevDosRom[DevDosRomSize];
+
 // Fills memory and loads basic.rom and dev_dos.rom from the working directory. True when both
 // images were read; on false, *missing_file (when given) names the image that could not be opened.
 bool LoadAddressSpace(const char** missing_file = nullptr);

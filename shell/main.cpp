@@ -6,9 +6,13 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) makes a write fail with EFBIG instead of killing the program
+    // with the machine in it: saves then fail the ordinary way and say so.
+    std::signal(SIGXFSZ, SIG_IGN);
     CommandLine line;
     if (int code = ParseCommandLine(argc, argv, line); code >= 0) return code;
     DataFolderReport folder;
@@ -21,7 +25,7 @@ int main(int argc, char** argv) {
                 QMessageBox::critical(nullptr, "Lunabrik",
                                       QString::fromLocal8Bit(folder.error.c_str()));
         }
-        return 1;
+        return DataFolderRefused;
     }
     SetFoldersLookedIn(folder.looked_in);
     // Without a display Qt would abort before any message: check the ROM images first, so the

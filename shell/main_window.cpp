@@ -214,6 +214,15 @@ void MainWindow::SetFullScreen(bool on) {
     display_->setFocus();
 }
 
+// Whether a saved geometry is whole: a scratch widget takes it, and it is as long as this Qt
+// writes one. A cut or foreign one restored into the window itself would leave it half changed
+// (at the smallest size), so it counts as none saved.
+static bool WholeGeometry(const QByteArray& geometry) {
+    QWidget probe;
+    return !geometry.isEmpty() && geometry.size() >= probe.saveGeometry().size() &&
+           probe.restoreGeometry(geometry);
+}
+
 void MainWindow::RestoreWindowState() {
     const QByteArray geometry = SavedGeometry();
     int scale = SavedScale();
@@ -238,7 +247,7 @@ void MainWindow::RestoreWindowState() {
             scale_ = 0;
             display_->SetMaxFactor(0);
         }
-    } else if (!geometry.isEmpty() && restoreGeometry(geometry) &&
+    } else if (WholeGeometry(geometry) && restoreGeometry(geometry) &&
                !(fitted = FitWindowToScreen(this->geometry(), available)).isEmpty()) {
         setGeometry(fitted);
         scale_ = scale;
@@ -296,7 +305,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         SaveWindowState(saveGeometry(), isFullScreen());
         SaveScale(scale_);
     }
-    if (!shut_down_ && SystemRunning()) SaveForResume();
+    if (!shut_down_ && SystemRunning() && !SaveForResume()) {
+        event->ignore(); // the machine keeps running, its program kept
+        return;
+    }
     Shutdown();
     event->accept();
 }

@@ -141,7 +141,7 @@ class MainWindow : public QMainWindow {
     void ShowQuickSlots();
     void ChooseStateToSave();
     void ChooseStateToLoad();
-    void SaveForResume();
+    bool SaveForResume();
     // Machine > Debugger: the debugger window, made at the first use.
     void ShowDebugger();
 

@@ -11,6 +11,9 @@
 #include "system/rewind.h"
 #include "system/system.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <QActionGroup>
 #include <QBuffer>
 #include <QDesktopServices>
@@ -225,8 +228,21 @@ void MainWindow::OpenFilesFolder() {
         ShowMessage(notice_label_, QString("The files folder %1 does not exist").arg(path));
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        ShowMessage(notice_label_, QString("No file manager could show %1").arg(path));
+    // Without a program that opens folders (xdg-open) nothing would show: the path is given in a
+    // box instead, where it can be copied.
+    if (QStandardPaths::findExecutable("xdg-open").isEmpty() ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        auto* box = new QMessageBox(QMessageBox::Information, "Lunabrik",
+                                    QString("No program to show folders is installed here. The "
+                                            "files folder is:\n\n%1")
+                                        .arg(QDir::toNativeSeparators(path)),
+                                    QMessageBox::Ok, this);
+        box->setObjectName("filesFolderPath");
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QDialog::finished, this, [this] { ReturnFocus(); });
+        box->open();
+    }
 }
 
 void MainWindow::ShowContextMenu(const QPoint& global) {
@@ -280,16 +296,23 @@ bool MainWindow::WriteScreenshot(const QString& path) {
     QByteArray png;
     QBuffer buffer(&png);
     const QByteArray name = QFile::encodeName(path);
-    return buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG") &&
-           WriteFileReplacing(name.constData(), png.constData(), size_t(png.size()));
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) {
+        errno = 0; // nothing the system said: the picture could not be made
+        return false;
+    }
+    return WriteFileReplacing(name.constData(), png.constData(), size_t(png.size()));
 }
 
-// Why a screenshot could not be written at path, for the user.
-static QString ScreenshotProblem(const QString& path) {
+// Why a screenshot could not be written at path, for the user; error is the errno of the failed
+// write, taken before anything else could change it.
+static QString ScreenshotProblem(const QString& path, int error) {
     const std::string refusal = OutputRefusal(QFile::encodeName(path).constData());
-    return refusal.empty() ? QString("Cannot write the screenshot %1").arg(path)
-                           : QString("Not writing the screenshot %1: it is %2, not a plain file")
-                                 .arg(path, QString::fromStdString(refusal));
+    if (!refusal.empty())
+        return QString("Not writing the screenshot %1: it is %2, not a plain file")
+            .arg(path, QString::fromStdString(refusal));
+    return error ? QString("Cannot write the screenshot %1: %2")
+                       .arg(path, QString::fromLocal8Bit(std::strerror(error)))
+                 : QString("Cannot write the screenshot %1").arg(path);
 }
 
 QString MainWindow::ScreenshotFolder() {
@@ -316,13 +339,23 @@ void MainWindow::SaveScreenshot() {
     if (WriteScreenshot(path))
         ShowMessage(notice_label_, QString("Screenshot saved as %1").arg(path));
     else
-        ShowMessage(notice_label_, ScreenshotProblem(path));
+        ShowMessage(notice_label_, ScreenshotProblem(path, errno));
 }
 
+// A name typed without an extension gets .png (the dialog asks before replacing that file too).
 void MainWindow::SaveScreenshotAs() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, "Save screenshot", ScreenshotFolder() + "/lunabrik.png", "PNG images (*.png)");
+    QFileDialog dialog(this, "Save screenshot", ScreenshotFolder() + "/lunabrik.png",
+                       "PNG images (*.png)");
+    dialog.setObjectName("saveScreenshotDialog");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix("png");
+    const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     ReturnFocus();
-    if (path.isEmpty()) return;
-    if (!WriteScreenshot(path)) ShowProblem(ScreenshotProblem(path) + ".");
+    if (!chosen) return;
+    QString path = dialog.selectedFiles().first();
+    if (QFileInfo(path).suffix().isEmpty()) path += ".png"; // a dialog that ignored the suffix
+    if (WriteScreenshot(path))
+        ShowMessage(notice_label_, QString("Screenshot saved as %1").arg(path));
+    else
+        ShowProblem(ScreenshotProblem(path, errno) + ".");
 }

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPixmap>
 #include <QProxyStyle>
 
@@ -224,10 +225,26 @@ void MainWindow::ResumeIfWanted() {
     if (SavedResume() && QFileInfo::exists(path)) LoadStateFrom(path);
 }
 
-void MainWindow::SaveForResume() {
-    if (!SavedResume()) return;
+// At Quit, with "Resume where I left off" on. A save that fails (a full disk, a size limit) says
+// why and asks before quitting, since the machine in memory would be lost: true to quit.
+bool MainWindow::SaveForResume() {
+    if (!SavedResume()) return true;
     const QString path = StatesFolder() + "/" + ResumeFile;
     QDir().mkpath(StatesFolder());
     const StateResult r = SystemSaveState(Path(path));
-    if (!r.ok) std::fprintf(stderr, "Lunabrik: %s\n", r.message.c_str());
+    if (r.ok) return true;
+    std::fprintf(stderr, "Lunabrik: %s\n", r.message.c_str());
+    ShowMessage(notice_label_, ResultText(r, path));
+    QMessageBox box(QMessageBox::Warning, "Lunabrik",
+                    QString("The machine could not be saved for the next start:\n%1\n\nQuit "
+                            "anyway? What is in the machine now will be lost.")
+                        .arg(Native(r.message)),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName("resumeSaveFailed");
+    box.button(QMessageBox::Yes)->setText("Quit anyway");
+    box.button(QMessageBox::No)->setText("Keep running");
+    box.setDefaultButton(QMessageBox::No);
+    const bool quit = box.exec() == QMessageBox::Yes;
+    ReturnFocus();
+    return quit;
 }

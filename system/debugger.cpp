@@ -4,16 +4,19 @@
 #include "cpu/cpu_state.h"
 #include "cpu/processor.h"
 #include "system/system.h"
+#include "host/file_io.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -160,7 +163,25 @@ struct {
 
 StopInfo LastStop;
 std::atomic<uint64_t> StopSerial{0};
-FILE* Trace = nullptr;
+
+// The trace: lines gathered in a buffer and written straight to the file when it fills, on the
+// processor thread. A failed write or the size limit ends it there; the front end learns of it
+// through TraceEnded (release store after the fields).
+struct TraceFile {
+    int fd = -1;
+    std::string path;
+    uint64_t limit = 0;   // bytes the trace may hold
+    uint64_t written = 0; // bytes given to the file (or buffered) so far; after a failed write,
+                          // what the file holds
+    int error = 0;        // errno of a failed write
+    bool full = false;    // ended at the limit
+    size_t used = 0;
+    char buffer[1 << 16];
+};
+TraceFile TraceOut;
+// A trace is being written: read by the hook, ended by it (processor thread) or by the front end.
+std::atomic<bool> Trace{false};
+std::atomic<bool> TraceEnded{false};
 
 // The processor's DebugAttention: the hook sees every instruction while a goal, a skip or a trace
 // needs it (written while the machine stands still or by the hook), or a pause is asked for (from
@@ -172,7 +193,8 @@ constexpr uint32_t AttentionPause = 0x02;
 bool PauseRequested() { return DebugAttention.load(std::memory_order_relaxed) & AttentionPause; }
 
 void UpdateAttention() {
-    const bool want = Run.goal != Goal::None || Run.skip_armed || Trace;
+    const bool want =
+        Run.goal != Goal::None || Run.skip_armed || Trace.load(std::memory_order_relaxed);
     if (want == bool(DebugAttention.load(std::memory_order_relaxed) & AttentionRun)) return;
     if (want)
         DebugAttention.fetch_or(AttentionRun, std::memory_order_relaxed);
@@ -319,6 +341,41 @@ bool IsReturn(uint16_t pc) {
     return op == 0xED && (ReadByte(uint16_t(pc + 1)) & 0xC7) == 0x45;
 }
 
+// Writes the buffered lines; false, with the errno kept, on a failure.
+bool FlushTrace() {
+    TraceFile& t = TraceOut;
+    if (t.used == 0) return true;
+    const bool ok = WriteAll(t.fd, t.buffer, t.used);
+    if (!ok) {
+        t.error = errno ? errno : EIO;
+        const off_t at = lseek(t.fd, 0, SEEK_CUR); // what the file holds: part may have gone in
+        t.written = at >= 0 ? uint64_t(at) : t.written - t.used;
+    }
+    t.used = 0;
+    return ok;
+}
+
+// Ends the trace: what is buffered is written and the file closed. A failure of either ends it
+// as a failed write.
+void CloseTrace() {
+    TraceFile& t = TraceOut;
+    if (t.fd < 0) return;
+    bool ok = FlushTrace();
+    if (close(t.fd) != 0 && ok) {
+        t.error = errno;
+        ok = false;
+    }
+    t.fd = -1;
+    Trace.store(false, std::memory_order_relaxed);
+}
+
+// Ends the trace from the hook (a failed write, the limit reached); the front end is told.
+void EndTrace() {
+    CloseTrace();
+    TraceEnded.store(true, std::memory_order_release);
+    UpdateAttention();
+}
+
 void TraceLine(uint16_t pc) {
     uint8_t bytes[4];
     for (int i = 0; i < 4; ++i)
@@ -327,13 +384,28 @@ void TraceLine(uint16_t pc) {
     char hex[16] = {};
     for (int i = 0; i < d.length; ++i)
         std::snprintf(hex + 3 * i, sizeof hex - 3 * i, "%02X ", bytes[i]);
-    std::fprintf(Trace, "0x%04X  %-12s %s\n", pc, hex, d.text);
+    TraceFile& t = TraceOut;
+    char line[96];
+    const int n = std::snprintf(line, sizeof line, "0x%04X  %-12s %s\n", pc, hex, d.text);
+    const size_t length = size_t(std::clamp(n, 0, int(sizeof line) - 1));
+    if (t.written + length > t.limit) {
+        t.full = true;
+        EndTrace();
+        return;
+    }
+    if (t.used + length > sizeof t.buffer && !FlushTrace()) {
+        EndTrace();
+        return;
+    }
+    std::memcpy(t.buffer + t.used, line, length);
+    t.used += length;
+    t.written += length;
 }
 
 // What the hook does for an instruction that runs.
 inline DebugVerdict Executes(uint16_t pc) {
     RecordDebugPc(pc);
-    if (Trace) TraceLine(pc);
+    if (Trace.load(std::memory_order_relaxed)) TraceLine(pc);
     return DebugChecked ? DebugVerdict::ExecuteChecked : DebugVerdict::Execute;
 }
 
@@ -494,8 +566,7 @@ void DebugDetach() {
         UpdateArming();
         Run = {};
         PcHistoryCount = 0;
-        if (Trace) std::fclose(Trace);
-        Trace = nullptr;
+        CloseTrace();
         DebugAttention.store(0, std::memory_order_relaxed); // a pause asked for goes too
     }
     if (LastStop.reason != StopReason::None && SystemPaused()) SystemPause(false);
@@ -746,20 +817,65 @@ std::vector<uint16_t> DebugPcHistory() {
     return list;
 }
 
-bool DebugTraceTo(const std::string& path, std::string* error) {
-    FILE* f = nullptr;
+bool DebugTraceTo(const std::string& path, std::string* error, uint64_t max_bytes) {
+    int fd = -1;
     if (!path.empty()) {
-        f = std::fopen(path.c_str(), "w");
-        if (!f) {
-            if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+        std::string why;
+        fd = OpenPlainFileForWriting(path.c_str(), why);
+        const char* own = fd >= 0 ? ProgramFileOf(fd) : nullptr;
+        if (fd < 0 || own) {
+            if (error)
+                *error = own ? "not writing " + path + ": it is the program's " + own
+                         : errno == EEXIST
+                             ? "not writing " + path + ": it is " + why + ", not a plain file"
+                             : "cannot open " + path + ": " + why;
+            if (fd >= 0) close(fd);
+            return false;
+        }
+        if (ftruncate(fd, 0) != 0) {
+            if (error) *error = "cannot empty " + path + ": " + std::strerror(errno);
+            close(fd);
             return false;
         }
     }
     Hold hold;
-    if (Trace) std::fclose(Trace);
-    Trace = f;
+    // The trace that ran until now ends here; its last lines failing to go out is said.
+    const bool was_open = TraceOut.fd >= 0;
+    CloseTrace();
+    if (was_open && TraceOut.error) {
+        if (error)
+            *error = "the trace to " + TraceOut.path + " ended: " + std::strerror(TraceOut.error);
+        TraceOut.error = 0;
+        if (fd >= 0) close(fd);
+        UpdateAttention();
+        return false;
+    }
+    TraceEnded.store(false, std::memory_order_relaxed);
+    TraceOut.path = path;
+    TraceOut.fd = fd;
+    TraceOut.limit = max_bytes;
+    TraceOut.written = 0;
+    TraceOut.error = 0;
+    TraceOut.full = false;
+    Trace.store(fd >= 0, std::memory_order_relaxed);
     UpdateAttention();
     return true;
+}
+
+bool DebugTraceEnded(TraceEnd& end) {
+    if (!TraceEnded.load(std::memory_order_acquire)) return false;
+    TraceEnded.store(false, std::memory_order_relaxed);
+    end.path = TraceOut.path;
+    end.bytes = TraceOut.written;
+    end.error = TraceOut.error;
+    end.full = TraceOut.full && TraceOut.error == 0;
+    return true;
+}
+
+void DebugTraceFlush() {
+    if (!Trace.load(std::memory_order_relaxed)) return;
+    Hold hold;
+    if (Trace.load(std::memory_order_relaxed) && !FlushTrace()) EndTrace();
 }
 
 // ---- Disassembly and symbols --------------------------------------------------------------------
@@ -841,6 +957,14 @@ void AddSymbol(const std::string& name, uint16_t address) {
 
 } // namespace
 
+// A plain file opened for reading as a stream; null for anything else (a FIFO would block).
+FILE* OpenPlainText(const std::string& path) {
+    const int fd = OpenPlainFileForReading(path.c_str());
+    FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (fd >= 0 && !f) close(fd);
+    return f;
+}
+
 bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report) {
     SymbolLoadReport r;
     struct stat info;
@@ -851,8 +975,9 @@ bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report) {
         r.error = "cannot read " + path + ": not a plain file";
     else if (info.st_size > MaxSymbolFileSize)
         r.error = "cannot read " + path + ": larger than a symbol file can be";
-    else if (!(f = std::fopen(path.c_str(), "r")))
-        r.error = "cannot read " + path + ": " + std::strerror(errno);
+    else if (!(f = OpenPlainText(path))) // swapped for something else since the stat: refused
+        r.error =
+            "cannot read " + path + ": " + (errno ? std::strerror(errno) : "not a plain file");
     if (!f) {
         if (report) *report = r;
         return false;
@@ -923,11 +1048,11 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
     };
     // The first line names the basic.rom the symbols belong to: "; basic.rom fnv1a 0x12345678".
     std::string sym_path = dir + "basic.rom.sym";
-    FILE* sym = std::fopen(sym_path.c_str(), "r");
+    FILE* sym = OpenPlainText(sym_path);
 #ifdef LUNABRIK_SHARE_DIR
     if (!sym) { // a per-user folder holds the images only: the installed symbols, if they fit
         sym_path = std::string(LUNABRIK_SHARE_DIR) + "/basic.rom.sym";
-        sym = std::fopen(sym_path.c_str(), "r");
+        sym = OpenPlainText(sym_path);
     }
 #endif
     if (!sym) return fail("no basic.rom.sym in " + dir);
@@ -935,7 +1060,7 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
     const int got = std::fscanf(sym, "; basic.rom fnv1a %x", &expected);
     std::fclose(sym);
     if (got != 1) return fail("basic.rom.sym does not name its basic.rom");
-    FILE* rom = std::fopen((dir + "basic.rom").c_str(), "rb");
+    FILE* rom = OpenPlainText(dir + "basic.rom");
     if (!rom) return fail("no basic.rom in " + dir);
     uint32_t h = 2166136261u; // FNV-1a, as the ROM build computes it
     for (int c; (c = std::fgetc(rom)) != EOF;)

@@ -164,8 +164,27 @@ constexpr size_t PcHistorySize = 256;
 std::vector<uint16_t> DebugPcHistory();
 
 // A line per executed instruction while attached ("0x1234  3E 05        LD A,0x05"); an empty
-// path ends it. False when the file cannot be opened.
-bool DebugTraceTo(const std::string& path, std::string* error = nullptr);
+// path ends it. The file is a plain file or a new one, opened without following a link or
+// blocking, and never one of the program's own files (ROM images, font, settings); it is emptied
+// once accepted. False, with error saying why, when it is refused or cannot be opened, or when the
+// last lines of the trace it ends could not be written (the new one is not started then). The
+// trace ends by itself when a write fails or when the next line would take it past max_bytes.
+constexpr uint64_t DefaultTraceBytes = 256ull << 20;
+bool DebugTraceTo(const std::string& path, std::string* error = nullptr,
+                  uint64_t max_bytes = DefaultTraceBytes);
+
+// How a trace ended by itself: after its last whole line within the limit (full), or on a write
+// error (error, an errno value). True once per such end, the end then taken.
+struct TraceEnd {
+    std::string path;
+    uint64_t bytes = 0; // lines written before the end
+    int error = 0;
+    bool full = false;
+};
+bool DebugTraceEnded(TraceEnd& end);
+
+// Writes the trace's buffered lines to its file, so it can be read while the trace goes on.
+void DebugTraceFlush();
 
 // ---- Disassembly and symbols --------------------------------------------------------------------
 

@@ -24,7 +24,9 @@ namespace {
 // The file: Magic, a 16-bit version and 16 reserved bits, tagged blocks (4-byte tag, 32-bit
 // length, payload), and the CRC-32 of everything before it. All numbers little-endian.
 constexpr uint8_t Magic[8] = {'L', 'B', 'S', 'T', 'A', 'T', 'E', 0x1A};
-constexpr uint16_t FormatVersion = 1;
+// Format 1 kept the ROM areas in MEM byte for byte; format 2 keeps only their differences from
+// the images loaded (ROMD).
+constexpr uint16_t FormatVersion = 2;
 constexpr size_t HeaderSize = sizeof Magic + 4;
 constexpr size_t TrailerSize = 4;
 // A state is about 80 KB; a file far beyond that is not one of ours.
@@ -34,6 +36,17 @@ constexpr uint32_t MaxQueuedKeys = 1u << 16;
 constexpr uint64_t MaxTextBytes = 1u << 20;
 // How long a save or load waits for a running machine to stop at an instruction boundary.
 constexpr auto PauseLimit = std::chrono::seconds(10);
+
+// The ROM areas: a state holds how they differ from the images loaded, never their bytes.
+struct RomArea {
+    uint16_t address;
+    uint32_t size;
+    const uint8_t* loaded;
+};
+const RomArea RomAreas[] = {{BasicRomAddress, BasicRomSize, LoadedBasicRom},
+                            {DevDosRomAddress, DevDosRomSize, LoadedDevDosRom}};
+// Differing bytes closer than this are kept as one run: a run's header costs 4 bytes.
+constexpr uint32_t RunJoinGap = 4;
 
 // Control flags a state keeps; KEY travels with the keyboard (the pacer's snapshot).
 constexpr uint8_t SavedTick = 0x01, SavedHalted = 0x02;
@@ -46,6 +59,10 @@ struct Staged {
     uint8_t flags = 0;           // SavedTick | SavedHalted
     uint32_t frame_count = 0;    // frames drawn: the blink phase
     std::vector<uint8_t> memory; // the 64 KB address space
+    // Format 2 and later: the ROM areas are the images loaded with these runs written over them
+    // (address, bytes); format 1 files hold the ROM areas in memory itself.
+    bool rom_differences = true;
+    std::vector<std::pair<uint16_t, std::vector<uint8_t>>> rom_runs;
     uint8_t in_ports[256] = {};  // what IN reads
     uint8_t out_ports[256] = {}; // what OUT last wrote
     PacerSnapshot pacer;         // keyboard, key pacer, port 56, the bus byte, KEY
@@ -145,7 +162,20 @@ std::vector<uint8_t> Encode(const Staged& s) {
         w.U8(s.flags);
         w.U32(s.frame_count);
     });
-    w.Block("MEM ", [&] { w.Bytes(s.memory.data(), s.memory.size()); });
+    w.Block("MEM ", [&] {
+        std::vector<uint8_t> memory = s.memory;
+        for (const RomArea& area : RomAreas)
+            std::fill_n(memory.begin() + area.address, area.size, uint8_t(0));
+        w.Bytes(memory.data(), memory.size());
+    });
+    if (!s.rom_runs.empty())
+        w.Block("ROMD", [&] {
+            for (const auto& [address, bytes] : s.rom_runs) {
+                w.U16(address);
+                w.U16(uint16_t(bytes.size()));
+                w.Bytes(bytes.data(), bytes.size());
+            }
+        });
     w.Block("PORT", [&] {
         w.Bytes(s.in_ports, 256);
         w.Bytes(s.out_ports, 256);
@@ -363,6 +393,23 @@ bool ParseKeys(Reader& r, Staged& s) {
     return r.ok && PacerSnapshotValid(p);
 }
 
+// Runs of ROM bytes that differ from the images loaded: address, length, bytes; each inside one
+// ROM area.
+bool ParseRomRuns(Reader& r, Staged& s) {
+    while (r.ok && r.at < r.size) {
+        const uint16_t address = r.U16(), length = r.U16();
+        bool inside = false;
+        for (const RomArea& area : RomAreas)
+            inside = inside || (length > 0 && address >= area.address &&
+                                uint32_t(address) + length <= area.address + area.size);
+        if (!r.ok || !inside || !r.Need(length)) return false;
+        std::vector<uint8_t> bytes(length);
+        r.Bytes(bytes.data(), length);
+        s.rom_runs.emplace_back(address, std::move(bytes));
+    }
+    return r.ok;
+}
+
 bool ParseFiles(Reader& r, Staged& s, std::string& why) {
     const uint8_t count = r.U8();
     if (count > FileSlotCount) return false;
@@ -396,6 +443,13 @@ bool Decode(const uint8_t* data, size_t size, Staged& s, std::string& error) {
         error = "not a Lunabrik state file";
         return false;
     }
+    // The checksum first: the version of a damaged or cut file is as likely damaged as the rest.
+    if (size < HeaderSize + TrailerSize ||
+        StateCrc32(data, size - TrailerSize) !=
+            Reader{data + size - TrailerSize, TrailerSize}.U32()) {
+        error = "the file is damaged or cut short (its checksum does not match)";
+        return false;
+    }
     Reader head{data + sizeof Magic, 4};
     const uint16_t version = head.U16();
     if (version > FormatVersion) {
@@ -407,12 +461,7 @@ bool Decode(const uint8_t* data, size_t size, Staged& s, std::string& error) {
         error = "not a Lunabrik state file (format 0)";
         return false;
     }
-    if (size < HeaderSize + TrailerSize ||
-        StateCrc32(data, size - TrailerSize) !=
-            Reader{data + size - TrailerSize, TrailerSize}.U32()) {
-        error = "the file is damaged or cut short (its checksum does not match)";
-        return false;
-    }
+    s.rom_differences = version >= 2;
     Reader file{data, size - TrailerSize, HeaderSize};
     bool seen_cpu = false, seen_time = false, seen_mem = false, seen_port = false,
          seen_keys = false;
@@ -438,6 +487,8 @@ bool Decode(const uint8_t* data, size_t size, Staged& s, std::string& error) {
         } else if (t == "MEM ") {
             good = seen_mem = length == MemorySize;
             if (good) s.memory.assign(r.p, r.p + length);
+        } else if (t == "ROMD") {
+            good = s.rom_differences && ParseRomRuns(r, s);
         } else if (t == "PORT") {
             r.Bytes(s.in_ports, 256);
             r.Bytes(s.out_ports, 256);
@@ -548,6 +599,21 @@ Staged Capture(bool with_picture) {
     s.memory.resize(MemorySize);
     for (uint32_t a = 0; a < MemorySize; ++a)
         s.memory[a] = ReadMemoryShared(uint16_t(a));
+    for (const RomArea& area : RomAreas) {
+        const uint8_t* now = &s.memory[area.address];
+        for (uint32_t i = 0; i < area.size;) {
+            if (now[i] == area.loaded[i]) {
+                ++i;
+                continue;
+            }
+            uint32_t end = i + 1; // past the last differing byte of the run
+            for (uint32_t j = end; j < area.size && j < end + RunJoinGap; ++j)
+                if (now[j] != area.loaded[j]) end = j + 1;
+            s.rom_runs.emplace_back(uint16_t(area.address + i),
+                                    std::vector<uint8_t>(now + i, now + end));
+            i = end;
+        }
+    }
     for (int p = 0; p < 256; ++p) {
         s.in_ports[p] = ReadInPort(uint8_t(p));
         s.out_ports[p] = std::atomic_ref<uint8_t>(OutPorts[p]).load(std::memory_order_relaxed);
@@ -580,6 +646,14 @@ Staged Capture(bool with_picture) {
 void Apply(const Staged& s, bool files, std::vector<std::string>& closed) {
     for (uint32_t a = 0; a < MemorySize; ++a)
         WriteByte(uint16_t(a), s.memory[a]);
+    if (s.rom_differences) {
+        for (const RomArea& area : RomAreas)
+            for (uint32_t i = 0; i < area.size; ++i)
+                WriteByte(uint16_t(area.address + i), area.loaded[i]);
+        for (const auto& [address, bytes] : s.rom_runs)
+            for (size_t i = 0; i < bytes.size(); ++i)
+                WriteByte(uint16_t(address + i), bytes[i]);
+    }
     for (int p = 0; p < 256; ++p) {
         WriteInPort(uint8_t(p), s.in_ports[p]);
         std::atomic_ref<uint8_t>(OutPorts[p]).store(s.out_ports[p], std::memory_order_relaxed);

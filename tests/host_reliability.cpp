@@ -47,7 +47,9 @@ uid_t UnknownUser() {
 }
 
 // A per-user folder that is not the user's own is refused, named in the message, and nothing
-// is copied into it; the user's own is used.
+// is copied into it: another user's, one others may write, one in a folder others may write
+// without the sticky bit (they could swap it), one holding an image others may write. The user's
+// own is used, in a sticky shared folder too.
 TEST(DataFolder, PerUserFolderMustBeTheUsersOwn) {
     ScratchFolder scratch;
     EnvironmentVariable xdg("XDG_DATA_HOME", scratch.path() + "/xdg");
@@ -56,12 +58,18 @@ TEST(DataFolder, PerUserFolderMustBeTheUsersOwn) {
         const char* what;
         uid_t user; // the user the folder must belong to
         mode_t mode;
+        mode_t parent_mode;
+        mode_t image_mode; // of a basic.rom put there, 0 for none
         bool used;
+        const char* named; // in the message
     } cases[] = {
-        {"another user's", geteuid() + 1, 0755, false},
-        {"writable by the group", geteuid(), 0775, false},
-        {"writable by all", geteuid(), 0777, false},
-        {"the user's own", geteuid(), 0755, true},
+        {"another user's", geteuid() + 1, 0755, 0755, 0, false, folder.c_str()},
+        {"writable by the group", geteuid(), 0775, 0755, 0, false, folder.c_str()},
+        {"writable by all", geteuid(), 0777, 0755, 0, false, folder.c_str()},
+        {"in a folder all may write", geteuid(), 0755, 0777, 0, false, "/xdg "},
+        {"an image all may write", geteuid(), 0755, 0755, 0666, false, "/basic.rom"},
+        {"the user's own", geteuid(), 0755, 0755, 0644, true, ""},
+        {"the user's own in a sticky folder", geteuid(), 0700, 01777, 0, true, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -69,14 +77,20 @@ TEST(DataFolder, PerUserFolderMustBeTheUsersOwn) {
         ASSERT_EQ(std::system(("rm -rf '" + scratch.path() + "/xdg'").c_str()), 0);
         ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
         ASSERT_EQ(chmod(folder.c_str(), c.mode), 0);
+        ASSERT_EQ(chmod((scratch.path() + "/xdg").c_str(), c.parent_mode), 0);
+        if (c.image_mode) {
+            const std::string image = folder + "/basic.rom";
+            ASSERT_EQ(std::system(("echo rom > '" + image + "'").c_str()), 0);
+            ASSERT_EQ(chmod(image.c_str(), c.image_mode), 0);
+        }
         DataFolderReport report;
         DataFolderChecks checks;
         checks.user = c.user;
-        EXPECT_EQ(EnterDataFolder(nullptr, report, checks), c.used);
+        EXPECT_EQ(EnterDataFolder(nullptr, report, checks), c.used) << report.error;
         if (c.used) {
             EXPECT_EQ(report.folder, folder);
         } else {
-            EXPECT_NE(report.error.find(folder), std::string::npos) << report.error;
+            EXPECT_NE(report.error.find(c.named), std::string::npos) << report.error;
             EXPECT_NE(access((folder + "/Files").c_str(), F_OK), 0) << "nothing made in it";
         }
     }

@@ -653,10 +653,14 @@ state_split)
         cmp -s <(body whole/end.lbs) <(body split/end.lbs) || fail "seed $seed, $n+$m ticks: the machines differ"
         cmp -s whole/Files/LOG.DAT split/Files/LOG.DAT || fail "seed $seed, $n+$m ticks: LOG.DAT differs"
     done
-    # The data file gone: its slot is closed and named, the program runs on, nothing is recreated.
+    # The data file gone: its slot is closed and named, the program runs on, its writes to the
+    # file that is gone are said and end the run with exit code 4, nothing is recreated.
     rm split/Files/LOG.DAT
-    (cd split && "$headless" --load-state mid.lbs --ticks 20 2>err.txt) || fail "loading without LOG.DAT failed"
+    (cd split && "$headless" --load-state mid.lbs --ticks 20 2>err.txt)
+    [ $? -eq 4 ] || fail "writing to the lost LOG.DAT did not exit 4: $(cat split/err.txt)"
     grep -q "LOG.DAT: gone" split/err.txt || fail "the closed slot was not named: $(cat split/err.txt)"
+    grep -q "LOG.DAT: the program wrote" split/err.txt ||
+        fail "the writes to the lost LOG.DAT were not said: $(cat split/err.txt)"
     [ -e split/Files/LOG.DAT ] && fail "LOG.DAT was made again by a load"
     # Other ROM images: refused unless forced; a file that is no state: refused.
     printf 'X' | dd of=split/dev_dos.rom conv=notrunc status=none

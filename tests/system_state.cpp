@@ -94,7 +94,7 @@ void StartBusyMachine(const ScratchFolder& folder, uint32_t seed, int32_t pace) 
     folder.WriteFile("basic.rom", std::string(image.begin(), image.end()));
     folder.WriteFile("dev_dos.rom", "");
     ResetMachineForTest();
-    std::memcpy(MachineMemory, image.data(), image.size());
+    ASSERT_TRUE(LoadAddressSpace());
     SetWaitstates(pace);
     SetFilesFolder("Files/");
     fs::create_directory("Files");
@@ -216,6 +216,7 @@ TEST(StateRoundTrip, BadFilesChangeNothing) {
     struct Case {
         const char* what;
         Bytes bytes;
+        const char* said = ""; // in the message
     } cases[] = {
         {"empty", {}},
         {"foreign", changed([](Bytes& b) { std::memcpy(b.data(), "GIF89a", 6); })},
@@ -223,9 +224,15 @@ TEST(StateRoundTrip, BadFilesChangeNothing) {
         {"cut in the header", Bytes(good.begin(), good.begin() + 10)},
         {"a byte changed", changed([](Bytes& b) { b[b.size() / 3] ^= 0x10; })},
         {"a newer version", changed([](Bytes& b) {
-             b[8] = 2;
+             b[8] = 0x7F;
              Reseal(b);
-         })},
+         }),
+         "newer"},
+        {"cut after a damaged header", changed([](Bytes& b) {
+             b.resize(12);
+             b[8] = 0xC7, b[9] = 0x84;
+         }),
+         "cut short"},
         {"an impossible block length", changed([](Bytes& b) {
              b[BlockAt(b, "MEM ") + 7] = 0x7F;
              Reseal(b);
@@ -249,12 +256,62 @@ TEST(StateRoundTrip, BadFilesChangeNothing) {
         const StateResult r = SystemLoadState("bad.lbs", true);
         EXPECT_FALSE(r.ok);
         EXPECT_NE(r.message.find("bad.lbs"), std::string::npos) << r.message;
+        EXPECT_NE(r.message.find(c.said), std::string::npos) << r.message;
         EXPECT_TRUE(Look() == before);
     }
     EXPECT_FALSE(SystemLoadState("missing.lbs", true).ok);
     EXPECT_FALSE(SystemLoadState(".", true).ok);
     EXPECT_FALSE(fs::exists("X.TXT"));
     CloseAllFileSlots();
+}
+
+// A state holds how the ROM areas differ from the images loaded, never the images: no stretch of
+// them is in the file, a program's writes into them come back exactly, and a state loaded over
+// other images (forced) gets those images with its own writes on top.
+TEST(StateRoundTrip, RomAreasAreKeptAsDifferences) {
+    ScratchFolder folder;
+    std::mt19937 random(31);
+    auto image = [&](size_t size) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes)
+            c = char(random());
+        return bytes;
+    };
+    const std::string basic = image(BasicRomSize), dev_dos = image(DevDosRomSize);
+    folder.WriteFile("basic.rom", basic);
+    folder.WriteFile("dev_dos.rom", dev_dos);
+    ResetMachineForTest();
+    ASSERT_TRUE(LoadAddressSpace());
+    const struct {
+        uint16_t address;
+        std::vector<uint8_t> bytes;
+    } writes[] = {{0x0000, {0x11}}, {0x0100, {1, 2, 3}}, {0x0108, {4}},     {0x3FFF, {5}},
+                  {0x6000, {6, 7}}, {0x6FFE, {8, 9}},    {0x9000, {10, 11}}};
+    for (const auto& w : writes)
+        std::copy(w.bytes.begin(), w.bytes.end(), MachineMemory + w.address);
+    const std::string saved(reinterpret_cast<const char*>(MachineMemory), MemorySize);
+    ASSERT_TRUE(SystemSaveState("s.lbs").ok);
+    const std::string file = folder.ReadFile("s.lbs");
+    for (const std::string* rom : {&basic, &dev_dos})
+        for (size_t at = 0; at + 16 <= rom->size(); at += 64)
+            ASSERT_EQ(file.find(rom->substr(at, 16)), std::string::npos) << "image bytes at " << at;
+
+    ResetMachineForTest();
+    ASSERT_TRUE(LoadAddressSpace());
+    ASSERT_TRUE(SystemLoadState("s.lbs", false).ok);
+    EXPECT_TRUE(std::memcmp(MachineMemory, saved.data(), MemorySize) == 0);
+
+    const std::string other = image(BasicRomSize);
+    folder.WriteFile("basic.rom", other);
+    ResetMachineForTest();
+    ASSERT_TRUE(LoadAddressSpace());
+    EXPECT_TRUE(SystemLoadState("s.lbs", false).other_roms);
+    ASSERT_TRUE(SystemLoadState("s.lbs", true).ok);
+    std::string expected = saved;
+    expected.replace(0, BasicRomSize, other);
+    for (const auto& w : writes)
+        std::copy(w.bytes.begin(), w.bytes.end(), expected.begin() + w.address);
+    EXPECT_TRUE(std::memcmp(MachineMemory, expected.data(), MemorySize) == 0);
 }
 
 // Damage that keeps the checksum right (bytes changed, then resealed) is either refused, with the
@@ -432,9 +489,9 @@ TEST(StateCompatibility, EarlierFilesStillLoad) {
         PacerType(LongText());
         host_file_calls::Open(host_file_calls::Create, 0, "LOG     TXT");
         RunTicks(17);
-        const std::string file = std::string(out) + "/busy-1.lbs";
+        const std::string file = std::string(out) + "/busy-2.lbs";
         ASSERT_TRUE(SystemSaveState(file).ok);
-        std::ofstream(std::string(out) + "/busy-1.screen") << SystemScreenText();
+        std::ofstream(std::string(out) + "/busy-2.screen") << SystemScreenText();
         CloseAllFileSlots();
         SetWaitstates(0);
     }

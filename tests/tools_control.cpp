@@ -5,12 +5,14 @@
 #include "tools/json.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -58,9 +60,10 @@ class Control : public ::testing::Test {
     }
 
     // Runs the runner with args, standard input from the file "in.txt" when there is one.
-    Outcome Start(const std::string& args) {
-        const std::string command = "timeout 120 '" + std::string(LUNABRIK_HEADLESS) + "' " + args +
-                                    " <in.txt >out.txt 2>err.txt";
+    // before is shell text run first (a ulimit).
+    Outcome Start(const std::string& args, const std::string& before = {}) {
+        const std::string command = before + "timeout 120 '" + std::string(LUNABRIK_HEADLESS) +
+                                    "' " + args + " <in.txt >out.txt 2>err.txt";
         if (access("in.txt", F_OK) != 0) folder.WriteFile("in.txt", "");
         const int status = std::system(command.c_str());
         Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, folder.ReadFile("err.txt")};
@@ -211,6 +214,114 @@ TEST_F(Control, ControlEndsAtEndOfInputAndWaitsAreBounded) {
     run = Start("--script wait.txt");
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_EQ(Start("--script missing.txt").exit_code, 2);
+}
+
+// A trace writes only a plain file or a new one: the ROM image, a link (and what it points to), a
+// FIFO (which would block) and a device are refused and stay as they were. Its size is bounded
+// (said in the answer when reached) and a failed write ends it with an error answer.
+TEST_F(Control, TraceWritesOnlyItsOwnFileAndSaysHowItEnded) {
+    Install(ProgramRom());
+    folder.WriteFile("outside.txt", "kept");
+    ASSERT_EQ(symlink("outside.txt", "link"), 0);
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    const struct {
+        const char* file;
+        const char* said; // in the error answer
+    } refused[] = {{"basic.rom", "basic.rom"},
+                   {"link", "symbolic link"},
+                   {"fifo", "FIFO"},
+                   {"/dev/full", "device"}};
+    std::string script;
+    for (const auto& r : refused)
+        script += std::string(R"({"cmd":"trace","file":")") + r.file + "\"}\n";
+    script += R"({"cmd":"trace","file":"small.txt","max_bytes":100})"
+              "\n"
+              R"({"cmd":"run","ticks":1})"
+              "\n"
+              R"({"cmd":"trace","file":"big.txt"})"
+              "\n"
+              R"({"cmd":"run","ticks":3})"
+              "\n";
+    folder.WriteFile("in.txt", script);
+    // 64 blocks: far less than three ticks of trace.
+    Outcome run = Start("--control", "ulimit -f 64; ");
+    ASSERT_EQ(run.lines.size(), std::size(refused) + 4) << run.err;
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        EXPECT_EQ(run.lines[i].rfind(R"({"ok":false,"error":)", 0), 0u) << run.lines[i];
+        EXPECT_NE(run.lines[i].find(refused[i].said), std::string::npos) << run.lines[i];
+    }
+    EXPECT_EQ(ReadAll("basic.rom"), ProgramRom());
+    EXPECT_EQ(ReadAll("outside.txt"), "kept");
+    const std::string small = ReadAll("small.txt");
+    EXPECT_GT(small.size(), 0u);
+    EXPECT_LE(small.size(), 100u);
+    EXPECT_EQ(small.back(), '\n') << "whole lines only";
+    const std::string limit = run.lines[std::size(refused) + 1];
+    EXPECT_EQ(limit.rfind(R"({"ok":true,"trace_end":)", 0), 0u) << limit;
+    EXPECT_NE(limit.find(R"("bytes":)" + std::to_string(small.size())), std::string::npos) << limit;
+    EXPECT_NE(limit.find("max_bytes"), std::string::npos) << limit;
+    const std::string failed = run.lines.back();
+    EXPECT_EQ(failed.rfind(R"({"ok":false,"error":"the trace to )", 0), 0u) << failed;
+    EXPECT_NE(failed.find("File too large"), std::string::npos) << failed;
+    EXPECT_NE(failed.find(R"("bytes":)" + std::to_string(ReadAll("big.txt").size())),
+              std::string::npos)
+        << failed;
+}
+
+// Every answer is UTF-8, whatever bytes a file gave it: a state whose host file slot names a file
+// in another encoding answers with that byte as the character of its value.
+TEST_F(Control, AnswersStayUtf8WithForeignNames) {
+    std::string rom(16384, '\xFF');
+    const char code[] = "\x31\x00\xF0"     // LD SP,F000h
+                        "\x11\x40\x00"     // LD DE,0040h: the name record
+                        "\x06\x02"         // LD B,2
+                        "\x3E\x01\xD3\xFF" // LD A,1 / OUT (FFh),A: create
+                        "\x76\x18\xFD";    // HALT / JR back to it
+    rom.replace(0, sizeof code - 1, code, sizeof code - 1);
+    rom.replace(0x40, 11, "LOG     TXT");
+    rom.replace(0x66, 2, "\xED\x45");
+    Install(rom);
+    folder.WriteFile("Lunabrik.cfg", std::string(260, '\0')); // files in the folder itself
+    folder.WriteFile("in.txt", R"({"cmd":"run","ticks":2}
+{"cmd":"save_state","file":"s.lbs"}
+)");
+    ASSERT_EQ(Start("--control").exit_code, 0);
+    std::string state = ReadAll("s.lbs");
+    const size_t name = state.find("LOG.TXT");
+    ASSERT_NE(name, std::string::npos);
+    state[name + 3] = '\xE9'; // Latin-1 e acute: not UTF-8 on its own
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(state.data()), uInt(state.size() - 4));
+    for (int i = 0; i < 4; ++i)
+        state[state.size() - 4 + size_t(i)] = char(crc >> 8 * i);
+    folder.WriteFile("s.lbs", state);
+    folder.WriteFile("in.txt", R"({"cmd":"load_state","file":"s.lbs"}
+)");
+    const Outcome run = Start("--control");
+    ASSERT_EQ(run.lines.size(), 1u) << run.err;
+    EXPECT_NE(run.lines[0].find(R"("closed":["slot 2 LOG\u00E9TXT: gone"])"), std::string::npos)
+        << run.lines[0];
+    JsonValue answer;
+    std::string error;
+    EXPECT_TRUE(ParseJson(run.lines[0], answer, error)) << error;
+    for (size_t i = 0; i < run.lines[0].size(); ++i)
+        EXPECT_LT(uint8_t(run.lines[0][i]), 0x80) << "at " << i;
+}
+
+// Lines that are nearly empty: a whitespace-only request is answered (a client waiting for its
+// answer would wait for ever), a byte order mark before a script's first line is not part of it.
+TEST_F(Control, WhitespaceAndByteOrderMark) {
+    Install(ProgramRom());
+    folder.WriteFile("in.txt", " \t\n\n{\"cmd\":\"peek\",\"addr\":64}\n");
+    Outcome run = Start("--control");
+    ASSERT_EQ(run.lines.size(), 2u) << run.err;
+    EXPECT_EQ(run.lines[0], R"({"ok":false,"error":"an empty request"})");
+    EXPECT_EQ(run.lines[1], R"({"ok":true,"hex":"01"})");
+    folder.WriteFile("bom.txt", "\xEF\xBB\xBF{\"cmd\":\"peek\",\"addr\":65}\n  \n");
+    run = Start("--script bom.txt");
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 1u) << run.err;
+    EXPECT_EQ(run.lines[0], R"({"ok":true,"hex":"02"})");
 }
 
 // The free BASIC built here: a breakpoint on a program line stops it there, with the variables

@@ -9,6 +9,7 @@
 #include "tools/json.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -23,6 +24,7 @@ constexpr int64_t MaxSteps = 10000000;
 constexpr int64_t MaxDisasmCount = 4096;
 constexpr long DefaultStepTicks = 5000; // step_over, step_out and type without max_ticks
 constexpr size_t MaxLineLength = 1 << 20;
+constexpr int64_t MaxTraceBytes = int64_t(1) << 50;
 
 constexpr int FailedWait = 1;  // a wait that did not see what it waited for
 constexpr int FailedInput = 2; // an error answer
@@ -533,11 +535,35 @@ Reply BasicVars(const JsonValue&, Session&) {
     return r;
 }
 
+// A trace to "file" ("" ends it), of at most "max_bytes"; the answer says the limit in use.
 Reply Trace(const JsonValue& req, Session& s) {
     std::string file, error;
-    if (!FileField(req, s.runner.start_folder, file, error)) return Error(error);
-    if (!DebugTraceTo(file, &error)) return Error(error);
-    return {};
+    int64_t max_bytes;
+    if (!FileField(req, s.runner.start_folder, file, error) ||
+        !Int(req, "max_bytes", 1, MaxTraceBytes, max_bytes, error, false,
+             int64_t(DefaultTraceBytes)))
+        return Error(error);
+    if (!DebugTraceTo(file, &error, uint64_t(max_bytes))) return Error(error);
+    Reply r;
+    if (!file.empty()) r.fields.Num("max_bytes", max_bytes);
+    return r;
+}
+
+// A trace that ended by itself during a command is said in that command's answer: reaching its
+// limit as "trace_end", a failed write as an error answer.
+void NoteTraceEnd(Reply& r) {
+    DebugTraceFlush();
+    TraceEnd end;
+    if (!DebugTraceEnded(end)) return;
+    JsonObjectWriter w;
+    w.Str("file", end.path).Num("bytes", int64_t(end.bytes));
+    w.Str("reason", end.error ? "write error" : "max_bytes");
+    r.fields.Raw("trace_end", w.Done());
+    if (!end.error) return;
+    const std::string why = "the trace to " + end.path + " ended: " + std::strerror(end.error);
+    r.error = r.ok ? why : r.error + "; " + why;
+    r.ok = false;
+    r.failure = FailedInput;
 }
 
 // save_state / load_state: the whole machine to a file and back. "force": true loads a state saved
@@ -626,34 +652,10 @@ const Command Commands[] = {
     {"quit", Quit},
 };
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF): what JSON text is.
+// Strict UTF-8: what JSON text is.
 bool ValidUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const uint8_t c = uint8_t(s[i]);
-        int n;
-        uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 1, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + n >= s.size()) return false; // cut short
-        for (int k = 1; k <= n; ++k) {
-            const uint8_t b = uint8_t(s[i + k]);
-            if ((b & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (b & 0x3F);
-        }
-        static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
-        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-        i += size_t(n) + 1;
-    }
+    for (size_t i = 0, n; i < s.size(); i += n)
+        if ((n = Utf8SequenceLength(s, i)) == 0) return false;
     return true;
 }
 
@@ -693,20 +695,39 @@ int RunControlSession(std::FILE* in, std::FILE* out, const ControlRunner& runner
     Session s{runner};
     int code = 0;
     std::string line;
+    bool first_line = true;
     while (!s.quit && s.stop_code < 0 && ReadLine(in, line)) {
-        size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos) continue;   // blank lines pass
-        if (script && line[first] == '#') continue; // a comment in a script
-        Reply r = Handle(line, s);
+        // A byte order mark some editors put at the start of a UTF-8 file is not part of it.
+        if (first_line && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        first_line = false;
+        if (line.empty()) continue; // an empty line passes
+        const size_t first = line.find_first_not_of(" \t");
+        if (script && (first == std::string::npos || line[first] == '#'))
+            continue; // a blank line or a comment in a script
+        Reply r = first == std::string::npos ? Error("an empty request") : Handle(line, s);
+        NoteTraceEnd(r);
         JsonObjectWriter answer;
         answer.Bool("ok", r.ok);
         if (!r.ok) answer.Str("error", r.error);
         std::string json = answer.Done();
         const std::string fields = r.fields.Done();
         if (fields.size() > 2) json = json.substr(0, json.size() - 1) + "," + fields.substr(1);
-        std::fprintf(out, "%s\n", json.c_str());
-        std::fflush(out);
+        json += '\n';
+        // An answer nobody gets ends the session: the commands after it are not carried out.
+        if (std::fwrite(json.data(), 1, json.size(), out) != json.size() || std::fflush(out) != 0) {
+            std::fprintf(stderr,
+                         "lunabrik-headless: cannot write the answer to standard output: "
+                         "%s; the session ends\n",
+                         std::strerror(errno));
+            s.stop_code = ExitUsage;
+            break;
+        }
         if (r.failure) code = r.failure;
+    }
+    std::string error;
+    if (!DebugTraceTo("", &error)) { // the trace's last lines did not go out
+        std::fprintf(stderr, "lunabrik-headless: %s\n", error.c_str());
+        code = FailedInput;
     }
     DebugDetach();
     if (s.stop_code >= 0) return s.stop_code;

@@ -28,12 +28,15 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <functional>
 #include <thread>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -58,12 +61,14 @@ void ReportHostFileWarnings() {
 }
 
 // --time-limit: a watchdog quits the machine when the wall-clock limit passes, which ends even a
-// step stuck in a huge pacing wait; the run then ends with ExitTimeLimit.
+// step stuck in a huge pacing wait; the run then ends with ExitTimeLimit. It runs from the start,
+// so start-up and every wait of the run are bounded too.
 std::thread Watchdog;
 std::mutex WatchdogMutex;
 std::condition_variable WatchdogWake;
 bool WatchdogStop = false;
 std::atomic<bool> TimeUp{false};
+constexpr auto HardStopGrace = std::chrono::seconds(2);
 
 void StartWatchdog() {
     if (Opts.time_limit <= 0) return;
@@ -73,6 +78,13 @@ void StartWatchdog() {
         if (WatchdogWake.wait_until(lock, deadline, [] { return WatchdogStop; })) return;
         TimeUp.store(true, std::memory_order_release);
         SystemQuit();
+        // A run that does not end by itself soon after is stuck where the machine is not asked
+        // (waiting for standard input, an open or read that blocks): it ends here.
+        if (WatchdogWake.wait_for(lock, HardStopGrace, [] { return WatchdogStop; })) return;
+        std::fprintf(stderr, "lunabrik-headless: the time limit of %ld s ran out\n",
+                     Opts.time_limit);
+        std::fflush(stderr);
+        _exit(ExitTimeLimit);
     });
 }
 
@@ -176,13 +188,14 @@ int WritePicture(const Action& a) {
     const bool ok = a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str(), frame)
                                               : WriteFramePng(a.text.c_str(), frame);
     if (ok) return -1;
+    const int error = errno; // before OutputRefusal's lstat can change it
     const std::string refusal = OutputRefusal(a.text.c_str());
     if (!refusal.empty())
         std::fprintf(stderr, "lunabrik-headless: not writing %s: it is %s, not a plain file\n",
                      a.text.c_str(), refusal.c_str());
     else
         std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
-                     std::strerror(errno));
+                     std::strerror(error));
     return ExitUsage;
 }
 
@@ -272,10 +285,18 @@ int RunSession() {
                          },
                          StartFolder};
     if (Opts.script.empty()) return RunControlSession(stdin, stdout, runner, false);
-    std::FILE* in = std::fopen(Opts.script.c_str(), "r");
+    // A plain file only, opened without blocking: a folder would read as nothing, a FIFO would
+    // wait for a writer for ever.
+    const int fd = open(Opts.script.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    const bool plain = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const int error = errno;
+    std::FILE* in = plain ? fdopen(fd, "r") : nullptr;
     if (!in) {
-        std::fprintf(stderr, "lunabrik-headless: cannot read %s: %s\n", Opts.script.c_str(),
-                     std::strerror(errno));
+        if (fd >= 0) close(fd);
+        std::fprintf(stderr, "lunabrik-headless: cannot read the script %s: %s\n",
+                     Opts.script.c_str(),
+                     fd >= 0 && !plain ? "not a plain file" : std::strerror(error));
         return ExitUsage;
     }
     const int rc = RunControlSession(in, stdout, runner, true);
@@ -289,21 +310,16 @@ int MissingFile(const char* name, const DataFolderReport& folder) {
     return ExitUsage;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    int rc = ParseArguments(argc, argv, Opts);
-    if (rc >= 0) return rc;
-
+// Enters the data folder and boots the machine: -1, or the exit code of a start that failed.
+int StartUp() {
     char here[4096];
     if (getcwd(here, sizeof here)) StartFolder = here;
     DataFolderReport folder;
     if (!EnterDataFolder(Opts.dir, folder)) {
         std::fprintf(stderr, "lunabrik-headless: %s\n", folder.error.c_str());
-        return ExitUsage;
+        return DataFolderRefused;
     }
     SystemSeedRefresh(Opts.seed); // LD A,R repeats from run to run
-    const auto started = std::chrono::steady_clock::now();
     BootReport report;
     if (!SystemBoot(BootOptions{}, report)) return MissingFile(report.missing_rom, folder);
     if (!report.font_loaded) return MissingFile("font.bin", folder);
@@ -312,8 +328,30 @@ int main(int argc, char** argv) {
         "set a speed with the desktop program's Config > Speed (or write -1, a real ABC80, or 0, "
         "full speed, as the file's first 4 bytes, little-endian)");
     if (!slow.empty()) std::fprintf(stderr, "lunabrik-headless: %s\n", slow.c_str());
+    return -1;
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    // A file size limit (ulimit -f) makes a write fail with EFBIG instead of killing the run: the
+    // output's own error path then says so and removes its temporary file.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A standard stream the run was started without gets a descriptor that takes nothing: the
+    // files the run opens never land on it, and answers and messages written to it fail.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDONLY | O_CLOEXEC) != fd)
+            return ExitUsage;
+    int rc = ParseArguments(argc, argv, Opts);
+    if (rc >= 0) return rc;
     StartWatchdog();
+    const auto started = std::chrono::steady_clock::now();
+    rc = StartUp();
+    if (rc >= 0) {
+        StopWatchdog();
+        return rc;
+    }
+
     SystemWatchStalls(true);
     if (Opts.realtime) SystemStart(nullptr, nullptr);
     rc = RunActions();

@@ -50,9 +50,10 @@ const char* const HelpText =
     "The speed is Lunabrik.cfg's waitstates, as in the desktop program: 0 as fast as possible,\n"
     "N idle iterations before each instruction, -1 a real ABC80 (at most 60,000 T-states, 3 MHz,\n"
     "per tick; with --realtime that is the real pace).\n"
-    "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file or an output that\n"
-    "cannot be written, 3 stalled, 4 a host file could not be written or created (said on\n"
-    "standard error), 5 time limit reached, 6 a state could not be saved or loaded.\n";
+    "Exit codes: 0 done, 1 wait timed out, 2 bad arguments, a missing file, a data folder that\n"
+    "cannot be used or an output that cannot be written (the control output included),\n"
+    "3 stalled, 4 a host file could not be written or created (said on standard error), 5 time\n"
+    "limit reached, 6 a state could not be saved or loaded.\n";
 
 } // namespace
 

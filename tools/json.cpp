@@ -233,9 +233,49 @@ bool ParseJson(const std::string& text, JsonValue& out, std::string& error) {
     return Parser(text).Parse(out, error);
 }
 
+size_t Utf8SequenceLength(const std::string& s, size_t at) {
+    const uint8_t c = uint8_t(s[at]);
+    if (c < 0x80) return 1;
+    size_t n;
+    uint32_t cp;
+    if ((c & 0xE0) == 0xC0)
+        n = 1, cp = c & 0x1F;
+    else if ((c & 0xF0) == 0xE0)
+        n = 2, cp = c & 0x0F;
+    else if ((c & 0xF8) == 0xF0)
+        n = 3, cp = c & 0x07;
+    else
+        return 0;
+    if (at + n >= s.size()) return 0; // cut short
+    for (size_t k = 1; k <= n; ++k) {
+        const uint8_t b = uint8_t(s[at + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (b & 0x3F);
+    }
+    static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
+    return n + 1;
+}
+
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = uint8_t(s[i]);
+        if (c >= 0x80) {
+            // A valid character passes; a byte that is not part of one (a file name from a state
+            // file, a symbol file) is given as the character of its value, so the answer stays
+            // UTF-8 and the byte can still be told.
+            const size_t n = Utf8SequenceLength(s, i);
+            if (n > 0) {
+                out.append(s, i, n);
+                i += n - 1;
+            } else {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04X", c);
+                out += esc;
+            }
+            continue;
+        }
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;

@@ -31,7 +31,13 @@ bool ParseJson(const std::string& text, JsonValue& out, std::string& error);
 
 // Writes JSON: a string with its escapes ("\u00XX" for control characters), and an object built
 // member by member in the order given.
+// Bytes that are not UTF-8 are written as \u00XX, the character of the byte's value: the text
+// written is always valid UTF-8, whatever s holds.
 std::string JsonString(const std::string& s);
+
+// The length of the strict UTF-8 sequence (no overlong forms, no surrogates, nothing past
+// U+10FFFF) starting at s[at]; 0 when none starts there.
+size_t Utf8SequenceLength(const std::string& s, size_t at);
 
 class JsonObjectWriter {
   public:

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -162,6 +163,82 @@ TEST_F(ShellReliabilityWindow, SavedGeometryAndScaleAreClampedToTheScreen) {
         EXPECT_TRUE(inside(check.geometry())) << "saved again as it was";
         EXPECT_LE(SavedScale(), 8);
     }
+}
+
+// A saved geometry cut short or unreadable counts as none: the window opens at the default size for
+// the saved scale, as with no geometry saved at all.
+TEST_F(ShellReliabilityWindow, UnreadableGeometryGivesTheDefaultWindowAtTheSavedScale) {
+    SaveWindowState(QByteArray(), false);
+    SaveScale(2);
+    window = StartLunabrik();
+    ASSERT_TRUE(window);
+    const QSize expected = window->size();
+    window->close();
+    window.reset();
+    QWidget widget;
+    widget.setGeometry(QRect(50, 40, 700, 500));
+    const QByteArray whole = widget.saveGeometry();
+    for (const QByteArray& saved : {whole.left(whole.size() / 2), whole.left(whole.size() - 4),
+                                    QByteArray("\x01\xD9\xD0\xCB")}) {
+        SCOPED_TRACE(saved.toHex().toStdString());
+        SaveWindowState(saved, false);
+        SaveScale(2);
+        window = StartLunabrik();
+        ASSERT_TRUE(window);
+        EXPECT_EQ(window->size(), expected);
+        window->close();
+        window.reset();
+    }
+}
+
+// With "Resume where I left off" on, a save at Quit that fails asks first: keeping the program
+// leaves the window and the machine running; quitting anyway ends it.
+TEST_F(ShellReliabilityWindow, AFailedSaveAtQuitAsksBeforeTheMachineIsLost) {
+    qputenv("XDG_DATA_HOME", (folder.path() + "/data").c_str());
+    ASSERT_TRUE(QDir().mkpath(MainWindow::StatesFolder() + "/resume.lbs")); // a folder: refused
+    SaveResume(true);
+    Start();
+    for (bool quit : {false, true}) {
+        SCOPED_TRACE(quit);
+        bool asked = false;
+        OnModal<QMessageBox>([&](QMessageBox* box) {
+            asked = box->objectName() == "resumeSaveFailed";
+            box->done(quit ? QMessageBox::Yes : QMessageBox::No);
+        });
+        window->close();
+        EXPECT_TRUE(asked);
+        EXPECT_EQ(window->isVisible(), !quit);
+        EXPECT_EQ(SystemRunning(), !quit);
+    }
+    qunsetenv("XDG_DATA_HOME");
+}
+
+// Found as a new user would: with no program to open folders, Open files folder shows the folder's
+// path in a box; Save screenshot as... adds .png to a name typed without it.
+TEST_F(ShellReliabilityWindow, FilesFolderPathAndScreenshotName) {
+    Start();
+    ASSERT_TRUE(QDir().mkpath("Files"));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", folder.path().c_str()); // no xdg-open in it
+    window->Action("openFilesFolder")->trigger();
+    QMessageBox* box = nullptr;
+    EXPECT_TRUE(WaitFor([&] {
+        box = window->findChild<QMessageBox*>("filesFolderPath");
+        return box && box->isVisible();
+    }));
+    qputenv("PATH", path);
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->text().contains(QDir::current().absoluteFilePath("Files")))
+        << box->text().toStdString();
+    box->close();
+
+    OnModal<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(QString::fromStdString(folder.path() + "/shot"));
+        static_cast<QDialog*>(dialog)->accept(); // as the Save button does
+    });
+    window->Action("saveScreenshotAs")->trigger();
+    EXPECT_TRUE(QFile::exists("shot.png"));
+    EXPECT_FALSE(QFile::exists("shot"));
 }
 
 // Typing a FIFO from the window (command line, F3 and drops all come here) gives the message and
