@@ -487,6 +487,25 @@ type_ahead)
     run --type '10 GOTO 10\rRUN\r' --ticks 20 --type 'ABCDEFGHIJKLMNOPQRSTUVWXYZ\x03' \
         --wait-for "BREAK IN 10" --ticks 10 --screen
     expect_line "BREAK IN 10"
+    # Direct commands between the lines (loops, a number at the edge of the range, LIST) keep the
+    # BASIC busy while the next lines are typed far ahead; a long loop halfway holds more keys back
+    # than the BASIC queues. Every line is stored exactly as typed: SAVE writes the listing.
+    program=""
+    expected=""
+    for i in $(seq 1 60); do
+        line="$((i * 10)) PRINT \"LINE $i: ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789\";A;X*$i"
+        program+="$line\r"
+        expected+="$line/"
+        case $((i % 3)) in
+        0) program+='FOR I=1 TO 100:NEXT I\r' ;;
+        1) program+='X=1E30\r' ;;
+        2) [ $((i % 10)) -eq 2 ] && program+='LIST\r' ;;
+        esac
+        [ "$i" -eq 30 ] && program+='FOR I=1 TO 10000:NEXT I\r'
+    done
+    run --type "$program" --type 'SAVE "TYPED"\rPRINT "SA";"VED"\r' --wait-for SAVED --ticks 5
+    listing=$(sed 's/ *$//' Files/TYPED.BAS 2>/dev/null | grep -v '^$' | tr '\n' '/')
+    [ "$listing" = "$expected" ] || fail "typed program differs: $(diff <(tr '/' '\n' <<<"$expected") <(tr '/' '\n' <<<"$listing") | head -n 6)"
     ;;
 
 swedish)

@@ -202,9 +202,10 @@ void fail(u8 code) {
 }
 
 // Ctrl-C stops whatever runs: statements, LIST and long string work alike.
+// A key waiting in the port for room stays there: the program may read it later, or READY.
 static void check_break(void) {
-    if (break_flag & 0x80) kbd_take_pending(); // the ring is full: a Ctrl-C must still stop it
-    if (break_flag) {
+    if (break_flag & 0x80) kbd_take_pending();
+    if (break_flag & 3) {
         break_flag = 0;
         key_flush();
         fail(E_BREAK);
@@ -1918,7 +1919,7 @@ void main(void) {
         }
         move_bytes(direct, packed, pack(s) + 1);
         tp = direct;
-        break_flag = 0;
+        break_flag &= 0x80; // a Ctrl-C that ended a line is spent; a key waiting in the port is not
     run:
         execute();
     }
