@@ -506,6 +506,14 @@ type_ahead)
     run --type "$program" --type 'SAVE "TYPED"\rPRINT "SA";"VED"\r' --wait-for SAVED --ticks 5
     listing=$(sed 's/ *$//' Files/TYPED.BAS 2>/dev/null | grep -v '^$' | tr '\n' '/')
     [ "$listing" = "$expected" ] || fail "typed program differs: $(diff <(tr '/' '\n' <<<"$expected") <(tr '/' '\n' <<<"$listing") | head -n 6)"
+    # A program that reads no keys holds back what is typed past the BASIC's queue: the runner
+    # waits for the machine, and once it takes no key for --timeout ticks says how much was not
+    # typed and exits 1 (never 0, never for ever).
+    err=$("$headless" --timeout 100 --time-limit 60 --wait-for READY --type '10 GOTO 10\rRUN\r' \
+        --type "$(printf 'A%.0s' $(seq 1 600))" 2>&1 >/dev/null)
+    rc=$?
+    [ $rc -eq 1 ] || fail "typing into a program that reads no keys exited $rc: $err"
+    grep -q "characters were not typed" <<<"$err" || fail "no count of what was not typed: $err"
     ;;
 
 swedish)
