@@ -506,6 +506,13 @@ type_ahead)
     run --type "$program" --type 'SAVE "TYPED"\rPRINT "SA";"VED"\r' --wait-for SAVED --ticks 5
     listing=$(sed 's/ *$//' Files/TYPED.BAS 2>/dev/null | grep -v '^$' | tr '\n' '/')
     [ "$listing" = "$expected" ] || fail "typed program differs: $(diff <(tr '/' '\n' <<<"$expected") <(tr '/' '\n' <<<"$listing") | head -n 6)"
+    # LOAD leaves keys typed ahead of it waiting, and a Ctrl-C typed during it stops it at once.
+    for i in $(seq 10 10 6000); do printf '%s REM LINE %s OF A LONG FILE\n' "$i" "$i"; done >Files/BIG.BAS
+    run --type 'LOAD "BIG"\rPRINT "AF";"TER"\rLIST 6000\r' --wait-for 'LINE 6000 OF' --screen
+    expect_line 'AFTER'
+    run --type 'LOAD "BIG"\r\x03' --ticks 20 --type 'LIST 6000\r' --ticks 20 --screen
+    expect_line 'BREAK'
+    expect_no_line '6000 REM LINE 6000 OF A LONG FILE'
     # A program that reads no keys holds back what is typed past the BASIC's queue: the runner
     # waits for the machine, and once it takes no key for --timeout ticks says how much was not
     # typed and exits 1 (never 0, never for ever).

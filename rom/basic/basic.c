@@ -1223,6 +1223,7 @@ static void do_load(void) {
         const char* s = line_buf;
         const char* msg = 0;
         u16 n;
+        check_break(); // the lines read so far stay
         fline++;
         while (*s == ' ')
             s++;
@@ -1919,7 +1920,9 @@ void main(void) {
         }
         move_bytes(direct, packed, pack(s) + 1);
         tp = direct;
-        break_flag &= 0x80; // a Ctrl-C that ended a line is spent; a key waiting in the port is not
+        // A Ctrl-C that ended a line is spent; a key waiting in the port is not. One instruction
+        // per bit, so that the keyboard handler cannot come between a read and a write.
+        __asm__("ld hl, #_break_flag\n res 0, (hl)\n res 1, (hl)");
     run:
         execute();
     }
