@@ -284,11 +284,31 @@ void PacerStroke(const KeyStroke& key) {
     PushKey(item);
 }
 
-void PacerCancelText() {
+size_t PacerCancelText() {
     std::lock_guard lock(Mutex);
-    if (Texts.empty()) return;
+    if (Texts.empty()) return 0;
+    size_t left = Texts.front().size() - TextNext;
+    for (size_t i = 1; i < Texts.size(); ++i)
+        left += Texts[i].size();
+    if (Typed.down && TypedIsText && WaitingTake) ++left;
     DropText();
     ++Counts.texts_cancelled;
+    return left;
+}
+
+void PacerMachineReset() {
+    std::lock_guard lock(Mutex);
+    if (!Texts.empty()) {
+        DropText();
+        ++Counts.texts_cancelled;
+    }
+    if (WaitingTake) {
+        WaitingTake = false;
+        ++Counts.not_taken;
+        ReadyAt = Now() + KeyPace.hold_tstates;
+        AfterEnter = false;
+    }
+    Busy();
 }
 
 void PacerReleaseHeld() {

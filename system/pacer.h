@@ -67,8 +67,13 @@ void PacerType(const std::string& codes);
 // One key stroke pressed and released, as a text of one key would be but with the modifiers given.
 void PacerStroke(const KeyStroke& key);
 
-// Drops the text being typed and every text queued; typed keys stay in the queue.
-void PacerCancelText();
+// Drops the text being typed and every text queued; typed keys stay in the queue. Returns how
+// many codes of them the machine had not taken (a key of the text down and not yet taken counts).
+size_t PacerCancelText();
+// The processor is being reset: it drops a keyboard interrupt not yet accepted and the software
+// starts afresh, so a key still waiting to be taken never will be. It counts as not taken, and
+// the text is dropped as PacerCancelText does; typed keys still arrive.
+void PacerMachineReset();
 // The host keys are no longer down (focus lost, a menu or dialog took the keyboard): what the
 // pacer holds is let go of once the machine has taken it; queued keys stay, as presses and
 // releases.

@@ -315,7 +315,7 @@ bool SystemRunTick(long instructions) {
 }
 
 void SystemReset() {
-    PacerCancelText();
+    PacerMachineReset();
     SetControlFlags(RESET);
 }
 

@@ -125,8 +125,11 @@ KeyWatch WatchKey() {
 KeyTake CheckKeyTaken(const KeyWatch& watch) {
     // The ticks are read before the port count: a key read just before its limit is taken.
     const uint64_t ticks = ReadProcessorCounts().ticks;
-    if (!(ReadControlFlags() & KEY) &&
-        KeyboardPortReads.load(std::memory_order_relaxed) != watch.port_reads)
+    const bool accepted = !(ReadControlFlags() & KEY);
+    if (accepted && KeyboardPortReads.load(std::memory_order_relaxed) != watch.port_reads)
         return KeyTake::Taken;
+    // Accepted but not read yet: the software reads the port when it has room for the key (a
+    // busy BASIC with its queue full), however long that takes.
+    if (accepted) return KeyTake::Waiting;
     return ticks - watch.ticks >= KeyTakeTicks ? KeyTake::NotTaken : KeyTake::Waiting;
 }

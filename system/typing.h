@@ -51,8 +51,10 @@ void ReleaseKeyStroke(const KeyStroke& key, bool caps_toggled);
 // Whether the machine has taken a key that went down: the processor accepted the keyboard
 // interrupt (KEY cleared) and the emulated software has read port 56 since, so it saw the key
 // down. The wait is counted in clock ticks the processor took, not in host time: a busy host or
-// a slow speed setting delays a key but never loses it. A machine that keeps its interrupts off
-// for KeyTakeTicks ticks is not going to take it; the key then counts as not taken.
+// a slow speed setting delays a key but never loses it. Once the interrupt was accepted the wait
+// has no limit (software that queues keys reads the port only when it has room for the key); a
+// machine that keeps its interrupts off for KeyTakeTicks ticks is not going to take it, and the
+// key then counts as not taken.
 enum class KeyTake : uint8_t { Waiting, Taken, NotTaken };
 constexpr uint64_t KeyTakeTicks = 25; // half a second of the machine's time
 

@@ -488,6 +488,40 @@ type_ahead)
     run --type '10 GOTO 10\rRUN\r' --ticks 20 --type 'ABCDEFGHIJKLMNOPQRSTUVWXYZ\x03' \
         --wait-for "BREAK IN 10" --ticks 10 --screen
     expect_line "BREAK IN 10"
+    # Direct commands between the lines (loops, a number at the edge of the range, LIST) keep the
+    # BASIC busy while the next lines are typed far ahead; a long loop halfway holds more keys back
+    # than the BASIC queues. Every line is stored exactly as typed: SAVE writes the listing.
+    program=""
+    expected=""
+    for i in $(seq 1 60); do
+        line="$((i * 10)) PRINT \"LINE $i: ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789\";A;X*$i"
+        program+="$line\r"
+        expected+="$line/"
+        case $((i % 3)) in
+        0) program+='FOR I=1 TO 100:NEXT I\r' ;;
+        1) program+='X=1E30\r' ;;
+        2) [ $((i % 10)) -eq 2 ] && program+='LIST\r' ;;
+        esac
+        [ "$i" -eq 30 ] && program+='FOR I=1 TO 10000:NEXT I\r'
+    done
+    run --type "$program" --type 'SAVE "TYPED"\rPRINT "SA";"VED"\r' --wait-for SAVED --ticks 5
+    listing=$(sed 's/ *$//' Files/TYPED.BAS 2>/dev/null | grep -v '^$' | tr '\n' '/')
+    [ "$listing" = "$expected" ] || fail "typed program differs: $(diff <(tr '/' '\n' <<<"$expected") <(tr '/' '\n' <<<"$listing") | head -n 6)"
+    # LOAD leaves keys typed ahead of it waiting, and a Ctrl-C typed during it stops it at once.
+    for i in $(seq 10 10 6000); do printf '%s REM LINE %s OF A LONG FILE\n' "$i" "$i"; done >Files/BIG.BAS
+    run --type 'LOAD "BIG"\rPRINT "AF";"TER"\rLIST 6000\r' --wait-for 'LINE 6000 OF' --screen
+    expect_line 'AFTER'
+    run --type 'LOAD "BIG"\r\x03' --ticks 20 --type 'LIST 6000\r' --ticks 20 --screen
+    expect_line 'BREAK'
+    expect_no_line '6000 REM LINE 6000 OF A LONG FILE'
+    # A program that reads no keys holds back what is typed past the BASIC's queue: the runner
+    # waits for the machine, and once it takes no key for --timeout ticks says how much was not
+    # typed and exits 1 (never 0, never for ever).
+    err=$("$headless" --timeout 100 --time-limit 60 --wait-for READY --type '10 GOTO 10\rRUN\r' \
+        --type "$(printf 'A%.0s' $(seq 1 600))" 2>&1 >/dev/null)
+    rc=$?
+    [ $rc -eq 1 ] || fail "typing into a program that reads no keys exited $rc: $err"
+    grep -q "characters were not typed" <<<"$err" || fail "no count of what was not typed: $err"
     ;;
 
 swedish)

@@ -126,6 +126,34 @@ TEST(SystemPacer, KeysNotTakenAreCountedNotWaitedForEver) {
     EXPECT_EQ(PacerReadStatus().not_taken, 2u);
 }
 
+// A machine that accepts the keyboard interrupt but leaves the key in the port (a BASIC busy with
+// its queue full) keeps it waiting for as long as it is busy, and it counts as taken once read.
+// A reset drops the interrupt and starts the software afresh: a key waiting then is given up.
+TEST(SystemPacer, AcceptedKeysWaitUntilReadOrReset) {
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "read later");
+        LoadRecorder();
+        LoadCode(0x0038, {0xFB, 0xED, 0x4D});             // EI, RETI: the port stays unread
+        LoadCode(0x0100, {0xED, 0x56, 0xFB, 0x18, 0xFE}); // IM 1, EI, JR $
+        KeyStroke key;
+        ASSERT_TRUE(KeyStrokeForCode('a', key));
+        PacerStroke(key);
+        for (int i = 0; i < 200; ++i)
+            ASSERT_TRUE(SystemRunTick(40000));
+        EXPECT_TRUE(PacerBusy()) << "given up while the machine was busy";
+        if (reset) {
+            SystemReset();
+        } else {
+            MachineMemory[0x0103] = 0xDB; // the loop now reads port 56: IN A,(56), JR $
+            MachineMemory[0x0104] = 0x38;
+            MachineMemory[0x0105] = 0x18;
+            MachineMemory[0x0106] = 0xFE;
+        }
+        RunUntilIdle();
+        EXPECT_EQ(PacerReadStatus().not_taken, reset ? 1u : 0u);
+    }
+}
+
 // The threaded machine: the clock thread steps the pacer; a long text at full speed arrives whole
 // and in order. (How fast is the benchmark's business.)
 TEST(SystemPacerThread, TextArrivesWholeThroughTheClockThread) {

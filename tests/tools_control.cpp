@@ -356,6 +356,48 @@ TEST_F(Control, FreeBasicStopsAtALineAndShowsItsVariables) {
     EXPECT_EQ(run.exit_code, 2); // the refused line 0
 }
 
+// A type the machine does not take in time (a running program that reads no keys, its queue
+// full) drops what it had left and says how much; the next type starts clean: its Ctrl-C stops
+// the program at once, and a command typed then runs.
+TEST_F(Control, TypeThatTimesOutDropsItsRest) {
+    const std::string images = LUNABRIK_IMAGES;
+    if (access((images + "/basic.rom.sym").c_str(), F_OK) != 0)
+        GTEST_SKIP() << "the free ROM is not built";
+    for (const char* f : {"basic.rom", "dev_dos.rom", "font.bin"})
+        folder.WriteFile(f, ReadAll(images + "/" + f));
+    const size_t length = 600;
+    const std::string flood =
+        R"({"cmd":"type","timeout_ticks":100,"text":")" + std::string(length, 'A') + R"("})";
+    const std::vector<Exchange> script = {
+        {R"({"cmd":"wait_for","text":"READY","timeout_ticks":500})", R"({"ok":true,"found":true})"},
+        {R"({"cmd":"type","text":"10 GOTO 10\rRUN\r"})", R"({"ok":true})"},
+        {flood.c_str(), nullptr},
+        {R"({"cmd":"type","text":"\\x03","timeout_ticks":100})", R"({"ok":true})"},
+        {R"({"cmd":"wait_for","text":"BREAK IN 10","timeout_ticks":100})",
+         R"({"ok":true,"found":true})"},
+        {R"({"cmd":"type","text":"PRINT 6*7\r","timeout_ticks":100})", R"({"ok":true})"},
+        {R"({"cmd":"wait_for","text":" 42","timeout_ticks":100})", R"({"ok":true,"found":true})"},
+    };
+    folder.WriteFile("keys.txt", ScriptText(script));
+    const Outcome run = Start("--script keys.txt");
+    ASSERT_EQ(run.lines.size(), script.size()) << run.err;
+    const std::string& answer = run.lines[2];
+    EXPECT_NE(answer.find(R"("ok":false)"), std::string::npos) << answer;
+    const size_t at = answer.find(R"("not_typed":)");
+    ASSERT_NE(at, std::string::npos) << answer;
+    const long left = std::atol(answer.c_str() + at + 12);
+    EXPECT_GT(left, 0) << answer;
+    EXPECT_LT(left, long(length)) << answer << ": the machine took none";
+    EXPECT_NE(answer.find(std::to_string(left) + " characters not typed"), std::string::npos)
+        << answer;
+    std::vector<Exchange> rest(script.begin(), script.end());
+    rest.erase(rest.begin() + 2);
+    std::vector<std::string> lines = run.lines;
+    lines.erase(lines.begin() + 2);
+    ExpectAnswers({run.exit_code, lines, run.err}, rest);
+    EXPECT_EQ(run.exit_code, 2); // the timed-out type counts as a failed command
+}
+
 TEST(Json, ReaderIsStrict) {
     const char* valid[] = {
         R"({})",

@@ -125,49 +125,58 @@ void StopFields(Reply& r, bool stopped) {
     if (standing) r.fields.Num("pc", info.pc); // a machine running in real time has no pc to tell
 }
 
-// Keys go in until the pacer has let the last one go; a breakpoint that stops the machine on the
-// way ends the command there (answered as continue answers it; the rest of the keys follow once
-// the machine runs again).
-Reply Keys(Session& s) {
+// Keys go in until the pacer has let the last one go, for at most `ticks`; a breakpoint that
+// stops the machine on the way ends the command there (answered as continue answers it; the rest
+// of the keys follow once the machine runs again). Text the machine did not take in time is
+// dropped and counted, so the next command starts clean.
+Reply Keys(Session& s, int64_t ticks) {
     const uint64_t serial = DebugStopSerial();
-    if (!s.Run(DefaultStepTicks * 20,
-               [serial] { return !PacerBusy() || DebugStopSerial() != serial; }))
+    if (!s.Run(long(ticks), [serial] { return !PacerBusy() || DebugStopSerial() != serial; }))
         return Error("the run ended");
     Reply r;
     if (DebugStopSerial() != serial) {
         StopFields(r, true);
         return r;
     }
-    if (PacerBusy()) return Error("the machine did not take the keys");
+    if (!PacerBusy()) return r;
+    const size_t left = PacerCancelText();
+    if (!left) return Error("the machine did not take the keys");
+    r = Error("the machine did not take the keys: " + std::to_string(left) +
+              " characters not typed");
+    r.fields.Num("not_typed", int64_t(left));
     return r;
 }
 
 Reply Type(const JsonValue& req, Session& s) {
     std::string text, codes, error;
+    int64_t ticks;
     if (!Str(req, "text", text, error)) return Error(error);
+    if (!Int(req, "timeout_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks * 20))
+        return Error(error);
     if (!ParseTypedText(text, codes)) return Error("the text has a character no key types");
     PacerType(codes);
-    return Keys(s);
+    return Keys(s, ticks);
 }
 
 // With "hold_ticks" the key stays down that many ticks, as a held host key would (host key 0,
 // which no host key is), then goes up.
 Reply Key(const JsonValue& req, Session& s) {
     std::string name, error;
-    int64_t hold;
+    int64_t hold, ticks;
     if (!Str(req, "key", name, error) ||
-        !Int(req, "hold_ticks", 1, MaxRequestTicks, hold, error, false, 0))
+        !Int(req, "hold_ticks", 1, MaxRequestTicks, hold, error, false, 0) ||
+        !Int(req, "timeout_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks * 20))
         return Error(error);
     KeyStroke key;
     if (!ParseKey(name, key)) return Error("unknown key: " + name);
     if (!hold) {
         PacerStroke(key);
-        return Keys(s);
+        return Keys(s, ticks);
     }
     PacerNaturalPress(0, key);
     if (!s.Run(long(hold), [] { return false; })) return Error("the run ended");
     PacerNaturalRelease(0);
-    return Keys(s);
+    return Keys(s, ticks);
 }
 
 Reply RunTicks(const JsonValue& req, Session& s) {

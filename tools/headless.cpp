@@ -151,19 +151,45 @@ int RunTicks(long n) {
     return RunTicksUntil(n, [] { return false; });
 }
 
-// Typed keys go through the pacer; the action ends when the last key is released and its gap over.
-int TypeAndWait() {
-    return RunTicksUntil(MaxTicks, [] { return !PacerBusy(); });
+// Typed keys go through the pacer; the action ends when the last key is released and its gap over
+// (and, with --key-ticks, not before `until`). The machine may hold keys back for as long as it
+// is busy, but one that takes no key for --timeout ticks is not going to: the text left is
+// dropped and counted on standard error, and the run ends as a timed-out wait does.
+int TypeAndWait(long until = 0) {
+    PacerStatus last = PacerReadStatus();
+    long moved = TickCount;
+    const int rc = RunTicksUntil(MaxTicks, [&] {
+        if (!PacerBusy()) return TickCount >= until;
+        const PacerStatus s = PacerReadStatus();
+        if (s.text_done != last.text_done || s.texts_finished != last.texts_finished ||
+            s.keys_waiting != last.keys_waiting) {
+            last = s;
+            moved = TickCount;
+        }
+        return TickCount - moved >= Opts.timeout;
+    });
+    if (rc >= 0 || !PacerBusy()) return rc;
+    const size_t left = PacerCancelText();
+    if (left)
+        std::fprintf(stderr,
+                     "lunabrik-headless: the machine took no key for %ld ticks; %zu characters "
+                     "were not typed\n",
+                     Opts.timeout, left);
+    else
+        std::fprintf(stderr, "lunabrik-headless: the machine took no key for %ld ticks\n",
+                     Opts.timeout);
+    return ExitTimedOut;
 }
 
 // --key-ticks N: each key has 2N ticks of the machine's time to itself at least (pressed, taken,
 // released, then the wait), for scripts that type ahead of what the program in the machine reads.
 int TypeSpaced(const std::string& codes) {
-    for (char code : codes) {
-        PacerType(std::string(1, code));
-        const long until = TickCount + 2 * Opts.key_ticks;
-        const int rc =
-            RunTicksUntil(MaxTicks, [until] { return !PacerBusy() && TickCount >= until; });
+    for (size_t i = 0; i < codes.size(); ++i) {
+        PacerType(std::string(1, codes[i]));
+        const int rc = TypeAndWait(TickCount + 2 * Opts.key_ticks);
+        if (rc == ExitTimedOut)
+            std::fprintf(stderr, "lunabrik-headless: %zu more characters were not typed\n",
+                         codes.size() - i - 1);
         if (rc >= 0) return rc;
     }
     return -1;

@@ -201,9 +201,10 @@ void fail(u8 code) {
 }
 
 // Ctrl-C stops whatever runs: statements, LIST and long string work alike.
+// A key waiting in the port for room stays there: the program may read it later, or READY.
 static void check_break(void) {
-    if (break_flag & 0x80) kbd_take_pending(); // the ring is full: a Ctrl-C must still stop it
-    if (break_flag) {
+    if (break_flag & 0x80) kbd_take_pending();
+    if (break_flag & 3) {
         break_flag = 0;
         key_flush();
         fail(E_BREAK);
@@ -1226,6 +1227,7 @@ static void do_load(void) {
         const char* s = line_buf;
         const char* msg = 0;
         u16 n;
+        check_break(); // the lines read so far stay
         fline++;
         while (*s == ' ')
             s++;
@@ -1931,7 +1933,9 @@ void main(void) {
         }
         move_bytes(direct, packed, pack(s) + 1);
         tp = direct;
-        break_flag = 0;
+        // A Ctrl-C that ended a line is spent; a key waiting in the port is not. One instruction
+        // per bit, so that the keyboard handler cannot come between a read and a write.
+        __asm__("ld hl, #_break_flag\n res 0, (hl)\n res 1, (hl)");
     run:
         execute();
     }

@@ -6,13 +6,14 @@
 ;;   0x0066  NMI, every 20 ms: counts ticks (32 bits: _ticks, then _ticks_high), keeps every
 ;;           register
 ;;
-;; The keyboard handler reads port 56 and queues the code of each press in a 16-byte ring;
+;; The keyboard handler reads port 56 and queues the code of each press in a 256-byte ring;
 ;; codes with bit 7 clear are releases and are ignored. Ctrl-C (3) also raises _break_flag so a
-;; running program can be stopped without reading the queue. With the ring full the handler leaves
-;; the key in the port (_kbd_pending, and bit 7 of _break_flag for the statement loop's look):
-;; key_wait reads it once there is room, so a typist or a paste that runs ahead of the BASIC loses
-;; nothing; a running program's break check reads it at once (a Ctrl-C stops it, another key with
-;; the ring still full is dropped, as a running program reads no keys).
+;; running program can be stopped without reading the queue. A key is read only when the ring has
+;; room for it: with the ring full the handler leaves it in the port (_kbd_pending, and bit 7 of
+;; _break_flag for the statement loop's look) and it is read once there is room, so keys typed
+;; ahead of a busy BASIC wait on the keyboard and none is lost. A press that comes while a key
+;; still waits there means its sender gave that key up: the break check then reads the port once,
+;; for a Ctrl-C only.
 
 	.module crt0
 	.globl	_main
@@ -53,15 +54,17 @@ kbd_isr:
 	push	de
 	ld	a, (_kbd_head)
 	inc	a
-	and	a, #0x0F
 	ld	hl, #_kbd_tail
 	cp	a, (hl)
 	jr	z, kbd_full		; no room: the key stays in the port
 	call	kbd_read
 	jr	kbd_done
 kbd_full:
-	ld	a, #1
-	ld	(_kbd_pending), a
+	ld	hl, #_kbd_pending	; bit 0: a key waits; bit 1: a press came over it
+	ld	a, (hl)
+	add	a, a
+	or	a, #1
+	ld	(hl), a
 	ld	hl, #_break_flag
 	set	7, (hl)
 kbd_done:
@@ -194,49 +197,63 @@ dos_back:
 	pop	ix
 	ret
 
-;; Reads port 56 and queues a press (dropped when the ring is full). Uses A, D, E, H and L.
+;; Reads port 56 and queues a press; the caller has made sure the ring has room. The port's key is
+;; read, so none waits there any more. Uses A, D, E, H and L.
 kbd_read:
+	xor	a, a
+	ld	(_kbd_pending), a
+	ld	hl, #_break_flag
+	res	7, (hl)
 	in	a, (0x38)
 	or	a, a
 	ret	p			; release: bit 7 clear
 	and	a, #0x7F
 	cp	a, #3
 	jr	nz, 1$
-	ld	(_break_flag), a
+	ld	(hl), a
 1$:
 	ld	e, a
-	ld	a, (_kbd_head)
-	ld	l, a
-	inc	a
-	and	a, #0x0F
-	ld	d, a			; next head
-	ld	a, (_kbd_tail)
-	cp	a, d
-	ret	z			; no room
-	ld	a, l
+	ld	hl, #_kbd_head
+	ld	a, (hl)
+	inc	(hl)			; the code is stored before the interrupts come back on
 	ld	hl, #_kbd_buf
 	add	a, l
 	ld	l, a
 	adc	a, h
 	sub	a, l
 	ld	h, a
-	ld	(hl), e			; the code first, then publish the new head
-	ld	a, d
-	ld	(_kbd_head), a
+	ld	(hl), e
 	ret
 
-;; void kbd_take_pending(void): reads the key the handler left in the port for want of room.
+;; void kbd_take_pending(void): the key the handler left in port 56 for want of room goes into the
+;; ring once there is room. With the ring still full it stays there, unread, unless another press
+;; came over it: that one is read, and kept only as a Ctrl-C (the ring has no room for anything
+;; else, and its sender did not wait for the key before it).
 _kbd_take_pending::
 	di
-	ld	a, (_kbd_pending)
+	ld	hl, #_kbd_pending
+	ld	a, (hl)
 	or	a, a
+	jr	z, 2$
+	ld	a, (_kbd_head)
+	inc	a
+	ld	hl, #_kbd_tail
+	cp	a, (hl)
 	jr	z, 1$
-	xor	a, a
-	ld	(_kbd_pending), a
+	call	kbd_read		; room now
+	jr	2$
+1$:
+	ld	hl, #_kbd_pending
+	bit	1, (hl)
+	jr	z, 2$			; the key waits for room
+	ld	(hl), #0
 	ld	hl, #_break_flag
 	res	7, (hl)
-	call	kbd_read
-1$:
+	in	a, (0x38)
+	cp	a, #0x83		; Ctrl-C down
+	jr	nz, 2$
+	ld	(hl), #3
+2$:
 	ei
 	ret
 
@@ -245,7 +262,7 @@ _ticks::	.ds	2
 _ticks_high::	.ds	2
 _kbd_head::	.ds	1
 _kbd_tail::	.ds	1
-_kbd_buf::	.ds	16
+_kbd_buf::	.ds	256
 _break_flag::	.ds	1
 _kbd_pending::	.ds	1
 _dos_op::	.ds	1

@@ -16,10 +16,10 @@ extern volatile u16 ticks;      // 20 ms ticks since start, low 16 bits
 extern volatile u16 ticks_high; // and the high 16 bits
 extern volatile u8 kbd_head;    // keyboard ring: written by the interrupt handler
 extern volatile u8 kbd_tail;    // read position
-extern volatile u8 kbd_buf[16]; // key codes, bit 7 cleared
-extern volatile u8 break_flag;  // 3 when Ctrl-C was pressed; bit 7: a key waits, ring full
-extern volatile u8 kbd_pending; // a key waits in port 56 for room in the ring
-void kbd_take_pending(void);    // reads it into the ring (dropped if there is still no room)
+extern volatile u8 kbd_buf[256]; // key codes, bit 7 cleared
+extern volatile u8 break_flag;   // 3 when Ctrl-C was pressed; bit 7: a key waits, ring full
+extern volatile u8 kbd_pending;  // a key waits in port 56 for room in the ring
+void kbd_take_pending(void);     // reads it into the ring once there is room (see crt0.s)
 
 // Device ROM bridge: entry 0x6000 + dos_op with B, DE, HL; returns A and HL.
 extern u8 dos_op, dos_b, dos_a;

@@ -82,7 +82,7 @@ u8 key_wait(void) {
         if (kbd_pending) kbd_take_pending();
     }
     c = kbd_buf[kbd_tail];
-    kbd_tail = (kbd_tail + 1) & 15;
+    kbd_tail++;
     *p = cursor_saved;
     return c;
 }
