@@ -15,9 +15,9 @@
 #include "shell/window_menus.h"
 
 #include <QApplication>
-#include <QLayout>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
