@@ -3,27 +3,25 @@
 #include "display/display.h"
 #include "shell/about_dialog.h"
 #include "shell/config_dialog.h"
+#include "shell/debugger_window.h"
 #include "shell/display_widget.h"
+#include "shell/emulation_driver.h"
 #include "shell/preferences.h"
-#include "shell/status_sources.h"
-#include "system/system.h"
+#include "shell/screenshots.h"
+#include "shell/state_controller.h"
+#include "shell/status_fields.h"
+#include "shell/typing_controller.h"
+#include "shell/window_focus.h"
+#include "shell/window_menus.h"
 
-#include <QActionGroup>
 #include <QApplication>
-#include <QBuffer>
-#include <QLayout>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFrame>
-#include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <QUrl>
-
-#include <cmath>
 
 namespace {
 
@@ -35,8 +33,6 @@ constexpr int FrameX = 2, FrameY = 2;
 constexpr int ButtonColumn = 73; // from the frame's right edge to the window's
 constexpr int ButtonWidth = 64, ButtonHeight = 32, ButtonRight = 4;
 constexpr int FrameBorder = 2;
-constexpr int StatusMilliseconds = 250;
-constexpr int TypingStatusMilliseconds = 50;
 
 } // namespace
 
@@ -68,75 +64,48 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
     reset_ = button("Reset");
     quit_ = button("Quit");
 
-    // Messages share what the permanent fields leave and never widen the window.
-    auto field = [this](const char* name, bool permanent) {
-        auto* label = new QLabel(this);
-        label->setObjectName(name);
-        if (permanent) {
-            statusBar()->addPermanentWidget(label);
-        } else {
-            label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-            statusBar()->addWidget(label, 1);
-        }
-        return label;
-    };
-    notice_label_ = field("notice", false);
-    typing_label_ = field("typing", false);
-    warning_label_ = field("hostFileWarning", false);
-    speed_label_ = field("speed", true);
-    mode_label_ = field("keyboardMode", true);
-    typing_label_->hide();
-    warning_label_->hide();
-    speed_label_->hide();
-    notice_label_->hide();
-    if (!notice.isEmpty()) ShowMessage(notice_label_, notice);
-    statusBar()->setSizeGripEnabled(true);
-
+    emulation_ = new EmulationDriver(font_loaded, this);
+    status_ = new StatusFields(statusBar(), display_, emulation_);
+    if (!notice.isEmpty()) status_->Notice(notice);
+    typing_ = new TypingController(this, display_, status_);
+    states_ = new StateController(this, display_, status_, typing_, emulation_);
+    screenshots_ = new Screenshots(this, display_, status_);
     display_->SetKeyboardMode(SavedKeyboardMode());
-    BuildMenus();
+    menus_ = new WindowMenus(this);
     menuBar()->installEventFilter(this);
-    ShowKeyboardMode();
 
+    connect(emulation_, &EmulationDriver::PauseChanged, status_, &StatusFields::Update);
+    connect(emulation_, &EmulationDriver::PaceChanged, status_, [this] {
+        status_->RestartSpeed(); // the figure is for the new pace alone
+        status_->Update();
+    });
     connect(about_, &QPushButton::clicked, this,
             [this] { RunDialog([this] { RunAboutDialog(this); }); });
     connect(config_, &QPushButton::clicked, this, [this] {
         RunDialog([this] { RunConfigDialog(this); });
         display_->SetKeyboardMode(SavedKeyboardMode());
-        ShowKeyboardMode();
+        menus_->ShowKeyboardMode();
     });
     connect(reset_, &QPushButton::clicked, this, [this] {
-        CancelTyping();
-        SystemReset();
+        typing_->CancelTyping();
+        emulation_->Reset();
     });
     connect(quit_, &QPushButton::clicked, this, &QWidget::close);
-    connect(display_, &DisplayWidget::TurboHeld, this, [this](bool held) {
-        turbo_held_ = held;
-        ApplyTurbo();
-    });
-    connect(display_, &DisplayWidget::Selected, this, &MainWindow::CopySelection);
-    connect(display_, &DisplayWidget::MiddleClicked, this, &MainWindow::PasteSelection);
-    connect(display_, &DisplayWidget::ContextMenuWanted, this, &MainWindow::ShowContextMenu);
-    connect(display_, &DisplayWidget::FilesDropped, this, &MainWindow::DropFiles);
-    connect(display_, &DisplayWidget::TextDropped, this,
-            [this](const QString& text) { TypeText(text.toUtf8(), "Dropped text"); });
-
-    typing_timer_.setInterval(TypingStatusMilliseconds);
-    connect(&typing_timer_, &QTimer::timeout, this, &MainWindow::ShowTyping);
-
-    speed_source_ = ReadSpeedSample;
-    warning_source_ = ReadHostFileWarning;
-    clock_.start();
-    connect(&status_timer_, &QTimer::timeout, this, &MainWindow::UpdateStatus);
-    status_timer_.start(StatusMilliseconds);
+    connect(display_, &DisplayWidget::TurboHeld, emulation_, &EmulationDriver::SetTurboHeld);
+    connect(display_, &DisplayWidget::Selected, typing_, &TypingController::CopySelection);
+    connect(display_, &DisplayWidget::MiddleClicked, typing_, &TypingController::PasteSelection);
+    connect(display_, &DisplayWidget::ContextMenuWanted, menus_, &WindowMenus::ShowContextMenu);
+    connect(display_, &DisplayWidget::FilesDropped, typing_, &TypingController::DropFiles);
+    connect(display_, &DisplayWidget::TextDropped, typing_,
+            [this](const QString& text) { typing_->TypeText(text.toUtf8(), "Dropped text"); });
 
     LayoutClient();
-    SetUpDisplay(font_loaded);
     display_->setFocus(Qt::OtherFocusReason);
 }
 
 MainWindow::~MainWindow() { Shutdown(); }
 
-QAction* MainWindow::Action(const char* name) const { return findChild<QAction*>(name); }
+QAction* MainWindow::Action(const char* name) const { return menus_->Action(name); }
 
 // The frame fills the client area but for the button column; in full screen the display alone
 // fills it, on black.
@@ -161,12 +130,12 @@ void MainWindow::LayoutClient() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize) LayoutClient();
     // A menu closed with Esc leaves the menu bar holding the keyboard: the screen takes it back.
-    if (watched == menuBar() && event->type() == QEvent::FocusIn) ReturnFocus();
+    if (watched == menuBar() && event->type() == QEvent::FocusIn) ReturnFocus(display_);
     return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) ReturnFocus();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) ReturnFocus(display_);
     if (event->type() == QEvent::WindowStateChange) {
         const bool full = isFullScreen();
         menuBar()->setVisible(!full);
@@ -187,12 +156,16 @@ int MainWindow::FirstStartScale(int screen_device_height) {
     return scale;
 }
 
+// The View menu's entry for scale (Fit to window for 0 and the scales past the menu's).
+void MainWindow::CheckScaleEntry(int scale) {
+    const QByteArray name =
+        scale > 0 && scale <= MaxScale ? QString("scale%1").arg(scale).toLatin1() : "scaleFit";
+    if (QAction* a = Action(name.constData())) a->setChecked(true);
+}
+
 void MainWindow::SetScale(int scale) {
     scale_ = scale;
-    if (QAction* a = Action(scale > 0 && scale <= MaxScale
-                                ? QString("scale%1").arg(scale).toLatin1().constData()
-                                : "scaleFit"))
-        a->setChecked(true);
+    CheckScaleEntry(scale);
     if (isFullScreen()) return; // full screen shows the largest that fits; the choice waits
     display_->SetMaxFactor(scale);
     if (scale > 0) {
@@ -202,6 +175,18 @@ void MainWindow::SetScale(int scale) {
         LayoutClient();
         const QSize want = display_->SizeForFactor(scale);
         resize(size() + want - display_->size());
+    }
+}
+
+void MainWindow::SetTelevisionAspect(bool on) {
+    display_->SetTelevisionAspect(on);
+    if (on && !isFullScreen()) {
+        // At least 960 x 720, growing with the window.
+        display_->SetMaxFactor(0);
+        if (isMaximized()) showNormal();
+        resize(size() + display_->SizeForFactor(1) - display_->size());
+    } else {
+        SetScale(scale_);
     }
 }
 
@@ -252,10 +237,7 @@ void MainWindow::RestoreWindowState() {
         setGeometry(fitted);
         scale_ = scale;
         display_->SetMaxFactor(scale);
-        if (QAction* a = Action(scale > 0 && scale <= MaxScale
-                                    ? QString("scale%1").arg(scale).toLatin1().constData()
-                                    : "scaleFit"))
-            a->setChecked(true);
+        CheckScaleEntry(scale);
     } else {
         setGeometry(before);
         SetScale(scale);
@@ -263,38 +245,20 @@ void MainWindow::RestoreWindowState() {
     if (SavedFullScreen()) setWindowState(windowState() | Qt::WindowFullScreen);
 }
 
-// The machine's threads draw and tick only when start-up built the character generator; without
-// font.bin the window works and the display stays black.
-void MainWindow::SetUpDisplay(bool font_loaded) { font_loaded_ = font_loaded; }
+void MainWindow::StartProcessor() { emulation_->Start(display_); }
 
-void MainWindow::StartProcessor() {
-    if (!SystemRunning()) SystemStart(&DisplayWidget::FrameReady, display_);
-}
-
-bool MainWindow::ProcessorRunning() const { return SystemRunning(); }
-
-// The screen gets the keyboard back whenever a menu, a dialog or another window had it. Deferred:
-// a menu closed with Esc hands the keyboard to the menu bar after its own hide.
-void MainWindow::ReturnFocus() {
-    QTimer::singleShot(0, display_, [this] {
-        if (!QApplication::activeModalWidget() && !QApplication::activePopupWidget())
-            display_->setFocus(Qt::OtherFocusReason);
-    });
+void MainWindow::ShowDebugger() {
+    if (!debugger_) debugger_ = new DebuggerWindow(this);
+    debugger_->show();
+    debugger_->raise();
+    debugger_->activateWindow();
 }
 
 // Dialogs are modal; afterwards the keyboard belongs to the display again.
 void MainWindow::RunDialog(const std::function<void()>& run) {
     run();
     display_->setFocus(Qt::OtherFocusReason);
-    ReturnFocus();
-}
-
-void MainWindow::ShowProblem(const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::Warning, "Lunabrik", text, QMessageBox::Ok, this);
-    box->setObjectName("typingProblem");
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QDialog::finished, this, [this] { ReturnFocus(); });
-    box->open();
+    ReturnFocus(display_);
 }
 
 // --- Ending ------------------------------------------------------------------------------------
@@ -305,7 +269,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         SaveWindowState(saveGeometry(), isFullScreen());
         SaveScale(scale_);
     }
-    if (!shut_down_ && SystemRunning() && !SaveForResume()) {
+    if (!shut_down_ && emulation_->Running() && !states_->SaveForResume()) {
         event->ignore(); // the machine keeps running, its program kept
         return;
     }
@@ -313,14 +277,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// The system stops the machine's threads: the processor sees QUIT before every instruction and
-// during its pacing wait, so this is prompt whatever it is doing, HALT and stalls included.
+// The window's timers stop before the machine's threads, so none looks at a stopped machine.
 void MainWindow::Shutdown() {
     shut_down_ = true;
-    typing_timer_.stop();
-    ready_timer_.stop();
-    status_timer_.stop();
-    rewind_timer_.stop();
-    SystemStop();
-    SystemSetTurbo(false);
+    typing_->Stop();
+    status_->Stop();
+    states_->Stop();
+    emulation_->Stop();
 }

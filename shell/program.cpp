@@ -4,6 +4,8 @@
 #include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
+#include "shell/state_controller.h"
+#include "shell/typing_controller.h"
 
 #include <QApplication>
 #include <QDir>
@@ -102,9 +104,10 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
         box->open();
     }
     window->StartProcessor();
-    window->ResumeIfWanted();
+    window->States()->ResumeIfWanted();
     if (line && !line->program_file.empty())
-        window->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()), line->run);
+        window->Typist()->TypeFileWhenReady(QString::fromLocal8Bit(line->program_file.c_str()),
+                                            line->run);
     return window;
 }
 

@@ -72,7 +72,7 @@ TEST(ShellComfort, SpeedReadsSteadily) {
 
 class ShellComfortWindow : public WindowTest {
   protected:
-    std::string Speed() { return window->SpeedField()->text().toStdString(); }
+    std::string Speed() { return window->Status()->SpeedField()->text().toStdString(); }
 };
 
 // Turbo, held on F9 or toggled from the menu, runs past a real ABC80's pace and never touches the
@@ -95,9 +95,9 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
             window->Action("turbo")->trigger();
         EXPECT_TRUE(SystemTurbo()) << how;
         EXPECT_GT(tstates_per_second(), 12000000u) << how;
-        window->UpdateStatus();
+        window->Status()->Update();
         EXPECT_TRUE(WaitFor([&] {
-            window->UpdateStatus();
+            window->Status()->Update();
             return Speed().find("Turbo") != std::string::npos;
         })) << Speed();
         if (how == std::string("key")) {
@@ -128,7 +128,7 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
     QTest::qWait(300);
     EXPECT_EQ(SystemReadCounts().instructions, paused_at);
     EXPECT_EQ(window->Display()->Picture(), picture) << "the picture stays";
-    window->UpdateStatus();
+    window->Status()->Update();
     EXPECT_NE(Speed().find("Paused"), std::string::npos) << Speed();
     window->Action("pause")->trigger();
     EXPECT_FALSE(SystemPaused());
@@ -138,8 +138,8 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
 // Status messages go after a few seconds; a paste made of nothing the ABC80 has says so.
 TEST_F(ShellComfortWindow, MessagesFade) {
     Start();
-    window->TypeText(QByteArray("\xE2\x82\xAC\xE2\x98\x83"), "Paste"); // euro sign, snowman
-    QLabel* typing = window->TypingField();
+    window->Typist()->TypeText(QByteArray("\xE2\x82\xAC\xE2\x98\x83"), "Paste"); // euro sign, snowman
+    QLabel* typing = window->Status()->TypingField();
     EXPECT_TRUE(typing->isVisible());
     EXPECT_TRUE(typing->text().contains("nothing to type")) << typing->text().toStdString();
     EXPECT_TRUE(typing->text().contains("2 characters")) << typing->text().toStdString();
@@ -160,15 +160,15 @@ TEST_F(ShellComfortWindow, ScreenshotInOneKey) {
     QImage picture(shots.filePath(saved[0]));
     EXPECT_FALSE(picture.isNull());
     EXPECT_EQ(picture.width(), picture.height());
-    const QString said = window->NoticeField()->text();
+    const QString said = window->Status()->NoticeField()->text();
     EXPECT_TRUE(said.contains(shots.path())) << said.toStdString();
-    EXPECT_TRUE(window->NoticeField()->isVisible());
+    EXPECT_TRUE(window->Status()->NoticeField()->isVisible());
 
     folder.WriteFile("blocker", "not a folder");
     qputenv("XDG_PICTURES_DIR", (QDir::currentPath() + "/blocker").toUtf8());
     window->Action("saveScreenshot")->trigger();
-    EXPECT_TRUE(window->NoticeField()->text().startsWith("Cannot save the screenshot"))
-        << window->NoticeField()->text().toStdString();
+    EXPECT_TRUE(window->Status()->NoticeField()->text().startsWith("Cannot save the screenshot"))
+        << window->Status()->NoticeField()->text().toStdString();
     qunsetenv("XDG_PICTURES_DIR");
 }
 
@@ -307,18 +307,18 @@ TEST_F(ShellComfortWindow, RecentPrograms) {
     Start();
     for (int n = 1; n <= 10; ++n) {
         folder.WriteFile("P" + std::to_string(n) + ".BAS", std::to_string(n) + " REM\n");
-        ASSERT_TRUE(window->TypeFile(QString("P%1.BAS").arg(n)));
+        ASSERT_TRUE(window->Typist()->TypeFile(QString("P%1.BAS").arg(n)));
     }
-    ASSERT_TRUE(window->TypeFile("P4.BAS"));
+    ASSERT_TRUE(window->Typist()->TypeFile("P4.BAS"));
     QStringList names;
-    for (const QString& path : MainWindow::RecentPrograms())
+    for (const QString& path : TypingController::RecentPrograms())
         names << QFileInfo(path).fileName();
     EXPECT_EQ(names.join(" ").toStdString(),
               "P4.BAS P10.BAS P9.BAS P8.BAS P7.BAS P6.BAS P5.BAS P3.BAS");
-    EXPECT_TRUE(QFileInfo(MainWindow::RecentPrograms().value(0)).isAbsolute());
+    EXPECT_TRUE(QFileInfo(TypingController::RecentPrograms().value(0)).isAbsolute());
     auto* menu = window->findChild<QMenu*>("recentPrograms");
     ASSERT_TRUE(menu);
     emit menu->aboutToShow();
     EXPECT_EQ(menu->actions().size(), 8);
-    window->CancelTyping();
+    window->Typist()->CancelTyping();
 }

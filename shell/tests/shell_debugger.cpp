@@ -55,7 +55,7 @@ TEST_F(ShellDebuggerThreaded, StopsTheBasicAtALineStepsAndRunsOn) {
     ASSERT_EQ(breaks->count(), 1);
     EXPECT_TRUE(breaks->item(0)->text().contains("20"));
 
-    window->TypeText("10 A=7\r20 A=A+1\r30 GOTO 20\rRUN\r", "test");
+    window->Typist()->TypeText("10 A=7\r20 A=A+1\r30 GOTO 20\rRUN\r", "test");
     ASSERT_TRUE(WaitFor([&] { return Status(debugger).startsWith("Breakpoint"); }))
         << Status(debugger).toStdString();
     EXPECT_TRUE(Status(debugger).contains("BASIC line 20")) << Status(debugger).toStdString();

@@ -1,6 +1,11 @@
-// The shell's small parts on their own: the command line and the speed figure.
+// The shell's small parts on their own: the command line, the speed figure and the window's
+// emulation driver.
 #include "shell/command_line.h"
+#include "shell/emulation_driver.h"
 #include "shell/speed_meter.h"
+#include "system/system.h"
+
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -99,6 +104,47 @@ TEST(ShellSpeedMeter, PercentOfThreeMegahertzOverTheLastSecond) {
     meter.Add(3.5, 10, 10);
     ASSERT_TRUE(meter.Figure(f));
     EXPECT_EQ(f.percent, 0);
+}
+
+// Turbo runs while the menu's toggle or the held key asks for it, whichever let go first; the
+// speed figure is restarted on each change of pace and only then. Pause is reported as the
+// machine has it.
+TEST(ShellEmulationDriver, TurboAndPauseFollowEveryAsker) {
+    enum Who { Menu, Key };
+    const struct {
+        Who who;
+        bool on;
+        bool turbo;
+        int pace_changes; // so far
+    } steps[] = {
+        {Key, true, true, 1},    {Menu, true, true, 1},  {Key, false, true, 1},
+        {Menu, false, false, 2}, {Key, false, false, 2}, {Menu, true, true, 3},
+        {Menu, true, true, 3},   {Key, true, true, 3},   {Menu, false, true, 3},
+        {Key, false, false, 4},
+    };
+    {
+        EmulationDriver driver(true, nullptr);
+        QSignalSpy pace(&driver, &EmulationDriver::PaceChanged);
+        for (size_t i = 0; i < std::size(steps); ++i) {
+            if (steps[i].who == Menu)
+                driver.SetTurboChosen(steps[i].on);
+            else
+                driver.SetTurboHeld(steps[i].on);
+            EXPECT_EQ(driver.Turbo(), steps[i].turbo) << "step " << i;
+            EXPECT_EQ(SystemTurbo(), steps[i].turbo) << "step " << i;
+            EXPECT_EQ(pace.count(), steps[i].pace_changes) << "step " << i;
+        }
+
+        QSignalSpy pause(&driver, &EmulationDriver::PauseChanged);
+        for (bool paused : {true, true, false}) {
+            driver.SetPaused(paused);
+            EXPECT_EQ(SystemPaused(), paused);
+            ASSERT_FALSE(pause.isEmpty());
+            EXPECT_EQ(pause.takeLast().at(0).toBool(), paused);
+        }
+        driver.SetTurboChosen(true);
+    }
+    EXPECT_FALSE(SystemTurbo()) << "a stopped machine is left at its real pace";
 }
 
 } // namespace

@@ -142,7 +142,7 @@ TEST_F(ShellThread, DisplayWithAndWithoutFont) {
         std::filesystem::remove("font.bin");
         Start(CountingRom(), font);
         ASSERT_TRUE(WaitFor([] { return ReadMemoryShared(ScreenMemoryAddress) == 0x41; }));
-        EXPECT_EQ(window->DisplayRunning(), font);
+        EXPECT_EQ(window->Emulation()->DisplayRunning(), font);
         if (font) {
             EXPECT_TRUE(WaitFor([] { return Ticks() >= 3; }));
             ASSERT_TRUE(WaitFor(
@@ -167,7 +167,7 @@ TEST_F(ShellThread, DisplayWithAndWithoutFont) {
         }
         QTest::mouseClick(window->QuitButton(), Qt::LeftButton);
         EXPECT_FALSE(window->isVisible());
-        EXPECT_FALSE(window->ProcessorRunning());
+        EXPECT_FALSE(window->Emulation()->Running());
         window.reset();
     }
 }
@@ -255,7 +255,7 @@ TEST_F(ShellThread, ResetDuringHaltWithoutTicks) {
     EXPECT_EQ(ReadMemoryShared(StartCount), 0);
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
     EXPECT_TRUE(WaitFor([] { return ReadMemoryShared(StartCount) == 1; }));
-    EXPECT_TRUE(window->ProcessorRunning());
+    EXPECT_TRUE(window->Emulation()->Running());
 }
 
 // Quit and the close box end the program with exit code 0 whatever the processor is doing: in
@@ -282,12 +282,12 @@ TEST_F(ShellThread, QuitAndCloseBoxEndTheProgram) {
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 auto* main = dynamic_cast<MainWindow*>(w);
                 if (!main || !main->isVisible()) continue;
-                EXPECT_TRUE(main->ProcessorRunning());
+                EXPECT_TRUE(main->Emulation()->Running());
                 if (c.close_box)
                     main->close();
                 else
                     main->QuitButton()->click();
-                EXPECT_FALSE(main->ProcessorRunning());
+                EXPECT_FALSE(main->Emulation()->Running());
                 closed = true;
             }
         });

@@ -195,7 +195,7 @@ TEST_F(ShellReliabilityWindow, UnreadableGeometryGivesTheDefaultWindowAtTheSaved
 // leaves the window and the machine running; quitting anyway ends it.
 TEST_F(ShellReliabilityWindow, AFailedSaveAtQuitAsksBeforeTheMachineIsLost) {
     qputenv("XDG_DATA_HOME", (folder.path() + "/data").c_str());
-    ASSERT_TRUE(QDir().mkpath(MainWindow::StatesFolder() + "/resume.lbs")); // a folder: refused
+    ASSERT_TRUE(QDir().mkpath(StateController::StatesFolder() + "/resume.lbs")); // a folder: refused
     SaveResume(true);
     Start();
     for (bool quit : {false, true}) {
@@ -254,16 +254,16 @@ TEST_F(ShellReliabilityWindow, TypingAFifoOrAMixedFileFromTheWindow) {
     });
     {
         AlarmGuard guard(20);
-        EXPECT_FALSE(window->TypeFile("fifo.bas"));
+        EXPECT_FALSE(window->Typist()->TypeFile("fifo.bas"));
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return !message.isEmpty(); }, 30000));
     EXPECT_TRUE(message.contains("fifo.bas")) << message.toStdString();
 
     folder.WriteFile("mixed.bas", "REM \xC3\xA4 \xE9 \xF6\n");
-    ASSERT_TRUE(window->TypeFile("mixed.bas"));
-    EXPECT_TRUE(window->TypingField()->text().contains("2 bytes"))
-        << window->TypingField()->text().toStdString();
-    EXPECT_TRUE(window->TypingField()->text().contains("Latin-1"));
+    ASSERT_TRUE(window->Typist()->TypeFile("mixed.bas"));
+    EXPECT_TRUE(window->Status()->TypingField()->text().contains("2 bytes"))
+        << window->Status()->TypingField()->text().toStdString();
+    EXPECT_TRUE(window->Status()->TypingField()->text().contains("Latin-1"));
 }
 
 // Config > OK with the folder field untouched keeps the folder's bytes exactly, even when they are
@@ -299,13 +299,13 @@ TEST_F(ShellReliabilityWindow, HugeWaitstatesIsNamedWhenTheWindowOpens) {
     EXPECT_EQ(Waitstates(), int32_t(0x74696177)) << "the value is used as read";
     const QString value = QString::number(int32_t(0x74696177));
     const QString file = QDir::current().filePath(SettingsFileName);
-    for (const QString& text : {window->NoticeField()->text(), notice}) {
+    for (const QString& text : {window->Status()->NoticeField()->text(), notice}) {
         EXPECT_TRUE(text.contains(value)) << text.toStdString();
         EXPECT_TRUE(text.contains(file)) << text.toStdString();
         EXPECT_TRUE(text.contains("Config")) << text.toStdString();
     }
     window->close();
-    EXPECT_FALSE(window->ProcessorRunning());
+    EXPECT_FALSE(window->Emulation()->Running());
 }
 
 } // namespace

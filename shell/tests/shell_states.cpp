@@ -33,7 +33,7 @@ class ShellStates : public WindowTest {
     }
     // Types a line and waits until the screen shows what it printed.
     void Print(const std::string& text) {
-        window->TypeText(QByteArray::fromStdString("PRINT \"" + text + "\"\r"), "test");
+        window->Typist()->TypeText(QByteArray::fromStdString("PRINT \"" + text + "\"\r"), "test");
         ASSERT_TRUE(WaitFor([&] { return ScreenLines(text) >= 2; })) << SystemScreenText();
     }
     static int ScreenLines(const std::string& text) {
@@ -43,7 +43,7 @@ class ShellStates : public WindowTest {
             ++n;
         return n;
     }
-    std::string Notice() { return window->NoticeField()->text().toStdString(); }
+    std::string Notice() { return window->Status()->NoticeField()->text().toStdString(); }
 };
 
 // A quick slot saves the machine and its menu entries then show the time and a picture; loading
@@ -56,8 +56,8 @@ TEST_F(ShellStates, QuickSlotsSaveAndLoad) {
     Print("BEFORE");
     const std::string before = SystemScreenText();
     window->Action("quickSave2")->trigger();
-    EXPECT_TRUE(QFileInfo(MainWindow::StatesFolder() + "/quick-2.lbs").isFile());
-    EXPECT_TRUE(MainWindow::StatesFolder().startsWith(QString::fromStdString(folder.path())));
+    EXPECT_TRUE(QFileInfo(StateController::StatesFolder() + "/quick-2.lbs").isFile());
+    EXPECT_TRUE(StateController::StatesFolder().startsWith(QString::fromStdString(folder.path())));
     EXPECT_NE(Notice().find("Saved"), std::string::npos) << Notice();
     EXPECT_TRUE(load->isEnabled());
     EXPECT_FALSE(load->icon().isNull());
@@ -80,16 +80,16 @@ TEST_F(ShellStates, TypingGoesOnFromALoadedState) {
     Start();
     window->Action("pause")->trigger(); // so the text cannot be typed to the end before the save
     ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
-    window->TypeText("PRINT \"FROM THE STATE\"\r", "test");
+    window->Typist()->TypeText("PRINT \"FROM THE STATE\"\r", "test");
     window->Action("quickSave1")->trigger();
-    window->CancelTyping();
-    ASSERT_FALSE(window->Typing());
+    window->Typist()->CancelTyping();
+    ASSERT_FALSE(window->Typist()->Typing());
     window->Action("quickLoad1")->trigger();
-    EXPECT_TRUE(window->Typing());
+    EXPECT_TRUE(window->Typist()->Typing());
     EXPECT_TRUE(window->Action("cancelTyping")->isEnabled());
     window->Action("pause")->trigger();
     EXPECT_TRUE(WaitFor([&] { return ScreenLines("FROM THE STATE") >= 2; })) << SystemScreenText();
-    EXPECT_TRUE(WaitFor([&] { return !window->Typing(); }));
+    EXPECT_TRUE(WaitFor([&] { return !window->Typist()->Typing(); }));
 }
 
 // A state saved with other ROM images is loaded only when the user says yes.
@@ -97,7 +97,7 @@ TEST_F(ShellStates, OtherRomImagesAskFirst) {
     Start();
     Print("SAVED");
     const QString path = QString::fromStdString(folder.path()) + "/other.lbs";
-    ASSERT_TRUE(window->SaveStateTo(path));
+    ASSERT_TRUE(window->States()->SaveStateTo(path));
     Print("LATER");
     folder.WriteFile("dev_dos.rom", "not the image the state was saved with");
     for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
@@ -106,7 +106,7 @@ TEST_F(ShellStates, OtherRomImagesAskFirst) {
             asked = box->objectName() == "otherRoms";
             box->done(answer);
         });
-        EXPECT_EQ(window->LoadStateFrom(path), answer == QMessageBox::Yes);
+        EXPECT_EQ(window->States()->LoadStateFrom(path), answer == QMessageBox::Yes);
         EXPECT_TRUE(asked);
         EXPECT_EQ(SystemScreenText().find("LATER") == std::string::npos,
                   answer == QMessageBox::Yes);
@@ -123,7 +123,7 @@ TEST_F(ShellStates, ResumeWhereILeftOff) {
     Print("REMEMBER ME");
     window->close();
     window.reset();
-    EXPECT_TRUE(QFileInfo(MainWindow::StatesFolder() + "/resume.lbs").isFile());
+    EXPECT_TRUE(QFileInfo(StateController::StatesFolder() + "/resume.lbs").isFile());
     Start();
     EXPECT_TRUE(window->Action("resume")->isChecked());
     EXPECT_GE(ScreenLines("REMEMBER ME"), 2) << SystemScreenText();

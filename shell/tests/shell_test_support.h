@@ -2,7 +2,11 @@
 #pragma once
 
 #include "host/settings.h"
+#include "shell/emulation_driver.h"
 #include "shell/main_window.h"
+#include "shell/state_controller.h"
+#include "shell/status_fields.h"
+#include "shell/typing_controller.h"
 #include "shell/program.h"
 #include "system/pacer.h"
 #include "system/system.h"

@@ -316,22 +316,22 @@ class ShellWindow : public WindowTest {
   protected:
     // Types text and waits until it has all been typed and the machine is idle again.
     void Type(const std::string& text) {
-        window->TypeText(QByteArray::fromStdString(text), "Test");
+        window->Typist()->TypeText(QByteArray::fromStdString(text), "Test");
         ASSERT_TRUE(TypingEnds());
     }
     // Waits until typing has ended, for as long as it keeps going: a long paste may take minutes
     // on a loaded machine, but its progress in the status bar never stops for half a minute.
     bool TypingEnds() {
-        while (window->Typing()) {
-            const QString progress = window->TypingField()->text();
+        while (window->Typist()->Typing()) {
+            const QString progress = window->Status()->TypingField()->text();
             if (!WaitFor(
-                    [&] { return !window->Typing() || window->TypingField()->text() != progress; }))
+                    [&] { return !window->Typist()->Typing() || window->Status()->TypingField()->text() != progress; }))
                 return false;
         }
         return true;
     }
     std::string Copied() {
-        window->CopyScreen();
+        window->Typist()->CopyScreen();
         return QApplication::clipboard()->text().toStdString();
     }
 };
@@ -391,7 +391,7 @@ TEST_F(ShellWindow, NoKeyIsLostToAPasteADialogOrAMenu) {
     DisplayWidget* display = window->Display();
     display->SetKeyboardMode(KeyboardMode::Natural);
     QApplication::clipboard()->setText("10 REM PASTED FIRST\n20 REM AND SECOND\n");
-    window->Paste();
+    window->Typist()->Paste();
     TypeKeys(display, "PRINT 6*7\r");
     ASSERT_TRUE(WaitFor([&] { return Copied().find(" 42\n") != std::string::npos; }, 60000))
         << Copied();
@@ -462,7 +462,7 @@ TEST_F(ShellWindow, PasteWaitsForKeysTypedBeforeIt) {
             SendKey(display, QEvent::KeyRelease, k.scan, k.text, Qt::ShiftModifier);
         }
         SendKey(display, QEvent::KeyRelease, 42, {}, {}, Qt::Key_Shift);
-        window->TypeText(QByteArray::fromStdString(" 7" + n + "\r"), "Test");
+        window->Typist()->TypeText(QByteArray::fromStdString(" 7" + n + "\r"), "Test");
         ASSERT_TRUE(TypingEnds());
         ASSERT_TRUE(WaitFor([&] {
             return Copied().find("PRINT 7" + n + "\n 7" + n + "\nREADY\n") != std::string::npos;
@@ -478,7 +478,7 @@ TEST_F(ShellWindow, PasteAtRealSpeedListsBackIdentical) {
     const std::string program = "10 PRINT \"R\u00C4KNA \u00E5\u00E4\u00F6\"\n20 A=2*2+(3-1)/4\n"
                                 "30 REM #%&/()=?:;,.<>*-_'!\n";
     QApplication::clipboard()->setText(QString::fromStdString(program + "LIST\n"));
-    window->Paste();
+    window->Typist()->Paste();
     ASSERT_TRUE(TypingEnds());
     ASSERT_TRUE(WaitFor([&] {
         return Copied().find("LIST\n" + program + "READY\n") != std::string::npos;
@@ -501,11 +501,11 @@ TEST_F(ShellWindow, PasteOfAHundredLinesListsBackIdentical) {
         program += line + (n % 2 ? "\r\n" : "\n");
     }
     QApplication::clipboard()->setText(QString::fromStdString(program));
-    window->Paste();
-    EXPECT_TRUE(window->TypingField()->text().contains("Paste"));
-    ASSERT_TRUE(TypingEnds()) << window->TypingField()->text().toStdString() << "\n" << Copied();
-    EXPECT_TRUE(window->TypingField()->text().contains("typed"))
-        << window->TypingField()->text().toStdString();
+    window->Typist()->Paste();
+    EXPECT_TRUE(window->Status()->TypingField()->text().contains("Paste"));
+    ASSERT_TRUE(TypingEnds()) << window->Status()->TypingField()->text().toStdString() << "\n" << Copied();
+    EXPECT_TRUE(window->Status()->TypingField()->text().contains("typed"))
+        << window->Status()->TypingField()->text().toStdString();
     for (int first = 0; first < 100; first += 20) {
         Type("CLS\rLIST " + std::to_string((first + 1) * 10) + "-" +
              std::to_string((first + 20) * 10) + "\r");
@@ -520,26 +520,26 @@ TEST_F(ShellWindow, PasteOfAHundredLinesListsBackIdentical) {
 // Characters without an ABC80 code are skipped and counted; control characters never act.
 TEST_F(ShellWindow, PasteSkipsAndCounts) {
     Start();
-    window->TypeText("PRINT \"\u20AC\x03\tOK\u00A4\"\n", "Paste");
+    window->Typist()->TypeText("PRINT \"\u20AC\x03\tOK\u00A4\"\n", "Paste");
     ASSERT_TRUE(TypingEnds());
-    EXPECT_TRUE(window->TypingField()->text().contains("skipped 3"))
-        << window->TypingField()->text().toStdString();
+    EXPECT_TRUE(window->Status()->TypingField()->text().contains("skipped 3"))
+        << window->Status()->TypingField()->text().toStdString();
     ASSERT_TRUE(WaitFor([&] { return Copied().find("\nOK\u00A4\n") != std::string::npos; }));
 }
 
 // A long paste runs from the event loop and Esc cancels it; the key held is released.
 TEST_F(ShellWindow, LongPasteCanBeCancelled) {
     Start();
-    window->TypeText(QByteArray(1 << 20, 'x'), "Paste");
-    EXPECT_TRUE(window->Typing());
+    window->Typist()->TypeText(QByteArray(1 << 20, 'x'), "Paste");
+    EXPECT_TRUE(window->Typist()->Typing());
     // The window stays responsive meanwhile: the paste goes on from the event loop.
-    EXPECT_TRUE(WaitFor([&] { return !window->TypingField()->text().startsWith("Paste: 1 of"); }));
-    EXPECT_TRUE(window->Typing());
+    EXPECT_TRUE(WaitFor([&] { return !window->Status()->TypingField()->text().startsWith("Paste: 1 of"); }));
+    EXPECT_TRUE(window->Typist()->Typing());
     EXPECT_TRUE(window->Action("cancelTyping")->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_Escape);
-    EXPECT_FALSE(window->Typing());
+    EXPECT_FALSE(window->Typist()->Typing());
     EXPECT_EQ(KeyboardState.held_keys, 0);
-    EXPECT_TRUE(window->TypingField()->text().contains("cancelled"));
+    EXPECT_TRUE(window->Status()->TypingField()->text().contains("cancelled"));
 }
 
 // The screen as UTF-8: Swedish letters as themselves, mosaic as sextants, trailing blanks
@@ -573,10 +573,10 @@ TEST_F(ShellWindow, TypeInFile) {
                                                "ELF\0\0\1\2",
                                                8));
     std::filesystem::create_directory("folder");
-    ASSERT_TRUE(window->TypeFile("prog.bas"));
+    ASSERT_TRUE(window->Typist()->TypeFile("prog.bas"));
     ASSERT_TRUE(TypingEnds());
     EXPECT_TRUE(WaitFor([&] { return Copied().find("\nFIL\u00C5\n") != std::string::npos; }));
-    ASSERT_TRUE(window->TypeFile("latin1.bas"));
+    ASSERT_TRUE(window->Typist()->TypeFile("latin1.bas"));
     ASSERT_TRUE(TypingEnds());
     EXPECT_TRUE(
         WaitFor([&] { return Copied().find("\n\u00C5\u00C4\u00D6\n") != std::string::npos; }));
@@ -587,9 +587,9 @@ TEST_F(ShellWindow, TypeInFile) {
             message = box->text();
             box->accept();
         });
-        EXPECT_FALSE(window->TypeFile(bad));
+        EXPECT_FALSE(window->Typist()->TypeFile(bad));
         EXPECT_TRUE(WaitFor([&] { return !message.isEmpty(); }));
-        EXPECT_FALSE(window->Typing());
+        EXPECT_FALSE(window->Typist()->Typing());
         EXPECT_EQ(window->focusWidget(), window->Display());
     }
 }
@@ -706,27 +706,27 @@ TEST_F(ShellWindow, GeometryAndScaleAreRemembered) {
 
 TEST_F(ShellWindow, StatusBarFields) {
     Start();
-    EXPECT_TRUE(window->KeyboardField()->text().contains("as typed", Qt::CaseInsensitive));
+    EXPECT_TRUE(window->Status()->KeyboardField()->text().contains("as typed", Qt::CaseInsensitive));
     window->Action("naturalKeyboard")->trigger();
-    EXPECT_TRUE(window->KeyboardField()->text().contains("Swedish"));
+    EXPECT_TRUE(window->Status()->KeyboardField()->text().contains("Swedish"));
     EXPECT_EQ(SavedKeyboardMode(), KeyboardMode::Positional);
     EXPECT_EQ(window->Display()->Mode(), KeyboardMode::Positional);
-    EXPECT_TRUE(window->NoticeField()->text().contains("Created the files folder"));
+    EXPECT_TRUE(window->Status()->NoticeField()->text().contains("Created the files folder"));
     EXPECT_TRUE(std::filesystem::is_directory("Files"));
-    EXPECT_FALSE(window->WarningField()->isVisible());
+    EXPECT_FALSE(window->Status()->WarningField()->isVisible());
 
     // Sources that have nothing yet: no fields. (The real processor's speed may already have
     // been shown; a source without figures hides it.)
-    window->SetStatusSources([](uint64_t&, uint64_t&) { return false; },
+    window->Status()->SetSources([](uint64_t&, uint64_t&) { return false; },
                              [](uint32_t&, QString&) { return false; });
-    window->UpdateStatus();
-    EXPECT_FALSE(window->SpeedField()->isVisible());
+    window->Status()->Update();
+    EXPECT_FALSE(window->Status()->SpeedField()->isVisible());
 
     // A fake processor at 1.5 million T-states and 0.4 million instructions a second, on a clock
     // of the test's own: the figure does not depend on how fast this computer is.
     double now = 0;
     uint32_t warnings = 0;
-    window->SetStatusSources(
+    window->Status()->SetSources(
         [&](uint64_t& instructions, uint64_t& tstates) {
             instructions = uint64_t(400000 * now);
             tstates = uint64_t(1500000 * now);
@@ -739,15 +739,15 @@ TEST_F(ShellWindow, StatusBarFields) {
         },
         [&] { return now; });
     for (now = 0; now <= 1.25; now += 0.25)
-        window->UpdateStatus();
-    EXPECT_TRUE(window->SpeedField()->isVisible());
-    EXPECT_TRUE(window->SpeedField()->text().endsWith("50 %"))
-        << window->SpeedField()->text().toStdString();
-    EXPECT_FALSE(window->WarningField()->isVisible());
+        window->Status()->Update();
+    EXPECT_TRUE(window->Status()->SpeedField()->isVisible());
+    EXPECT_TRUE(window->Status()->SpeedField()->text().endsWith("50 %"))
+        << window->Status()->SpeedField()->text().toStdString();
+    EXPECT_FALSE(window->Status()->WarningField()->isVisible());
     warnings = 1;
-    window->UpdateStatus();
-    EXPECT_TRUE(window->WarningField()->isVisible());
-    EXPECT_TRUE(window->WarningField()->text().contains("DATA.TXT: No space left on device"));
+    window->Status()->Update();
+    EXPECT_TRUE(window->Status()->WarningField()->isVisible());
+    EXPECT_TRUE(window->Status()->WarningField()->text().contains("DATA.TXT: No space left on device"));
 }
 
 TEST(ShellStatus, StartupNotice) {

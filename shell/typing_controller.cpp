@@ -1,65 +1,78 @@
-// Typing into the machine from the window: paste, typed-in files and dropped text go to the key
-// pacer as text, behind every key typed before them; copy puts the screen on the clipboard.
-#include "shell/main_window.h"
+#include "shell/typing_controller.h"
 
-#include "display/display.h"
 #include "shell/display_widget.h"
+#include "shell/status_fields.h"
 #include "shell/typed_file.h"
+#include "shell/window_focus.h"
 #include "system/pacer.h"
 #include "system/system.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
+#include <QSettings>
+#include <QUrl>
 
 #include <memory>
 #include <string>
 
-void MainWindow::TypeText(const QByteArray& utf8, const QString& what) {
+namespace {
+constexpr int TypingStatusMilliseconds = 50;
+} // namespace
+
+TypingController::TypingController(QWidget* window, DisplayWidget* display, StatusFields* status)
+    : QObject(window), window_(window), display_(display), status_(status) {
+    timer_.setInterval(TypingStatusMilliseconds);
+    connect(&timer_, &QTimer::timeout, this, &TypingController::ShowTyping);
+}
+
+void TypingController::Stop() {
+    timer_.stop();
+    ready_timer_.stop();
+}
+
+void TypingController::TypeText(const QByteArray& utf8, const QString& what) {
     std::string codes;
     const size_t skipped = TextToCodes(utf8.constData(), size_t(utf8.size()), codes);
-    if (typing_jobs_.empty()) {
+    if (jobs_.empty()) {
         const PacerStatus s = PacerReadStatus();
         finished_seen_ = s.texts_finished;
         cancelled_seen_ = s.texts_cancelled;
         not_taken_seen_ = s.not_taken;
     }
     if (codes.empty()) {
-        ShowMessage(typing_label_,
-                    skipped ? QString("%1: nothing to type, %2 characters with no ABC80 character")
-                                  .arg(what)
-                                  .arg(skipped)
-                            : QString("%1: nothing to type").arg(what));
+        status_->TypingMessage(
+            skipped ? QString("%1: nothing to type, %2 characters with no ABC80 character")
+                          .arg(what)
+                          .arg(skipped)
+                    : QString("%1: nothing to type").arg(what));
         return;
     }
-    typing_jobs_.push_back({what, codes.size(), skipped});
+    jobs_.push_back({what, codes.size(), skipped});
     PacerType(codes);
-    Action("cancelTyping")->setEnabled(true);
+    emit TypingChanged(true);
     ShowTyping();
-    typing_timer_.start();
+    timer_.start();
 }
-
-bool MainWindow::Typing() const { return !typing_jobs_.empty(); }
 
 // The status bar follows the pacer: the text under way and the keys waiting behind it, then what
 // became of each text. A cancel ends every text handed over.
-void MainWindow::ShowTyping() {
+void TypingController::ShowTyping() {
     const PacerStatus s = PacerReadStatus();
     QString text;
-    for (; finished_seen_ < s.texts_finished && !typing_jobs_.empty(); ++finished_seen_) {
-        const TypingJob& job = typing_jobs_.front();
+    for (; finished_seen_ < s.texts_finished && !jobs_.empty(); ++finished_seen_) {
+        const Job& job = jobs_.front();
         text = QString("%1: typed %2 characters").arg(job.what).arg(job.total);
         if (job.skipped) text += QString(", skipped %1 with no ABC80 character").arg(job.skipped);
-        typing_jobs_.pop_front();
+        jobs_.pop_front();
     }
-    if (s.texts_cancelled != cancelled_seen_ && !typing_jobs_.empty()) {
+    if (s.texts_cancelled != cancelled_seen_ && !jobs_.empty()) {
         text = QString("%1: cancelled after %2 of %3 characters")
-                   .arg(typing_jobs_.front().what)
+                   .arg(jobs_.front().what)
                    .arg(done_seen_)
-                   .arg(typing_jobs_.front().total);
-        typing_jobs_.clear();
+                   .arg(jobs_.front().total);
+        jobs_.clear();
     }
     cancelled_seen_ = s.texts_cancelled;
     if (!text.isEmpty()) {
@@ -67,22 +80,22 @@ void MainWindow::ShowTyping() {
             text += QString(", %1 not taken by the machine").arg(s.not_taken - not_taken_seen_);
         not_taken_seen_ = s.not_taken;
     }
-    if (!typing_jobs_.empty() && s.typing) {
+    if (!jobs_.empty() && s.typing) {
         done_seen_ = s.text_done;
         text = QString("%1: %2 of %3 characters (Esc cancels)")
-                   .arg(typing_jobs_.front().what)
+                   .arg(jobs_.front().what)
                    .arg(s.text_done)
                    .arg(s.text_total);
         if (s.keys_waiting) text += QString(", %1 typed keys waiting").arg(s.keys_waiting);
     }
-    if (!text.isEmpty()) ShowMessage(typing_label_, text, !typing_jobs_.empty() && s.typing);
-    if (typing_jobs_.empty()) {
-        typing_timer_.stop();
-        Action("cancelTyping")->setEnabled(false);
+    if (!text.isEmpty()) status_->TypingMessage(text, !jobs_.empty() && s.typing);
+    if (jobs_.empty()) {
+        timer_.stop();
+        emit TypingChanged(false);
     }
 }
 
-void MainWindow::CancelTyping() {
+void TypingController::CancelTyping() {
     if (!Typing()) return;
     done_seen_ = PacerReadStatus().text_done;
     PacerCancelText();
@@ -92,28 +105,28 @@ void MainWindow::CancelTyping() {
 // A state was loaded: the text on its way is the state's (typing on from where it was saved), and
 // the status bar and Esc follow that one instead of what the window had handed over before. Keys
 // held in the state are let go of once the machine has taken them.
-void MainWindow::FollowLoadedTyping() {
+void TypingController::FollowLoadedTyping() {
     PacerReleaseHeld(); // keys the state holds down are not down on this keyboard now
     const PacerStatus s = PacerReadStatus();
-    typing_jobs_.clear();
+    jobs_.clear();
     finished_seen_ = s.texts_finished;
     cancelled_seen_ = s.texts_cancelled;
     not_taken_seen_ = s.not_taken;
     done_seen_ = s.text_done;
     if (s.typing) {
-        typing_jobs_.push_back({"Text from the state", s.text_total, 0});
-        typing_timer_.start();
+        jobs_.push_back({"Text from the state", s.text_total, 0});
+        timer_.start();
     }
-    Action("cancelTyping")->setEnabled(s.typing);
+    emit TypingChanged(s.typing);
     ShowTyping();
 }
 
-bool MainWindow::TypeFile(const QString& path) {
+bool TypingController::TypeFile(const QString& path) {
     QByteArray text;
     QString error;
     qsizetype latin1 = 0;
     if (!ReadTextForTyping(path, text, error, &latin1)) {
-        ShowProblem(error);
+        ShowProblem(window_, display_, error);
         return false;
     }
     QString what = QFileInfo(path).fileName();
@@ -128,7 +141,7 @@ bool MainWindow::TypeFile(const QString& path) {
 
 // The machine waits for input once its screen has stopped changing for half a second after
 // start-up (the ROM has printed its greeting and prompt); ten seconds at most.
-void MainWindow::TypeFileWhenReady(const QString& path, bool run) {
+void TypingController::TypeFileWhenReady(const QString& path, bool run) {
     auto last = std::make_shared<std::string>();
     auto steady = std::make_shared<int>(0);
     auto waited = std::make_shared<int>(0);
@@ -147,38 +160,73 @@ void MainWindow::TypeFileWhenReady(const QString& path, bool run) {
     ready_timer_.start();
 }
 
-void MainWindow::Paste() {
+void TypingController::Paste() {
     const QString text = QApplication::clipboard()->text();
     if (text.isEmpty()) {
-        ShowMessage(typing_label_, "Paste: the clipboard holds no text");
+        status_->TypingMessage("Paste: the clipboard holds no text");
         return;
     }
     TypeText(text.toUtf8(), "Paste");
 }
 
-void MainWindow::CopyScreen() {
+void TypingController::CopyScreen() {
     QApplication::clipboard()->setText(QString::fromStdString(SystemScreenText()));
 }
 
-void MainWindow::CopySelection(const QString& text) {
+void TypingController::CopySelection(const QString& text) {
     QClipboard* clipboard = QApplication::clipboard();
     clipboard->setText(text);
     if (clipboard->supportsSelection()) clipboard->setText(text, QClipboard::Selection);
     const qsizetype lines = text.count('\n') + 1;
-    ShowMessage(
-        typing_label_,
+    status_->TypingMessage(
         text.isEmpty()
             ? QString("Copied a blank selection")
             : QString("Copied %1 line%2 of the screen").arg(lines).arg(lines == 1 ? "" : "s"));
 }
 
-void MainWindow::PasteSelection() {
+void TypingController::PasteSelection() {
     QClipboard* clipboard = QApplication::clipboard();
     if (!clipboard->supportsSelection()) return;
     const QString text = clipboard->text(QClipboard::Selection);
     if (text.isEmpty()) {
-        ShowMessage(typing_label_, "Paste: the selection holds no text");
+        status_->TypingMessage("Paste: the selection holds no text");
         return;
     }
     TypeText(text.toUtf8(), "Paste");
+}
+
+// The files typed in lately, newest first, kept with the window's preferences.
+namespace {
+constexpr int RecentLimit = 8;
+constexpr const char* RecentKey = "recentPrograms";
+} // namespace
+
+QStringList TypingController::RecentPrograms() {
+    return QSettings("Lunabrik", "Lunabrik").value(RecentKey).toStringList();
+}
+
+void TypingController::RememberProgram(const QString& path) {
+    QStringList recent = RecentPrograms();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    recent.removeAll(absolute);
+    recent.prepend(absolute);
+    while (recent.size() > RecentLimit)
+        recent.removeLast();
+    QSettings("Lunabrik", "Lunabrik").setValue(RecentKey, recent);
+}
+
+void TypingController::ChooseFileToType() {
+    const QString path = QFileDialog::getOpenFileName(window_, "Type in file", QString(),
+                                                      "BASIC and text files (*.bas *.BAS *.txt "
+                                                      "*.TXT);;All files (*)");
+    ReturnFocus(display_);
+    if (!path.isEmpty()) TypeFile(path);
+}
+
+void TypingController::DropFiles(const QList<QUrl>& urls) {
+    if (urls.size() != 1 || !urls.first().isLocalFile()) {
+        ShowProblem(window_, display_, "Drop one text file from this computer to type it in.");
+        return;
+    }
+    TypeFile(urls.first().toLocalFile());
 }
