@@ -507,6 +507,7 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
         free_slot->b.address = statement;
     }
     free_slot->reg = reg;
+    if (reg) free_slot->b.condition.reg = reg->name; // "hl_" is listed as HL'
     free_slot->curline = curline;
     free_slot->tp = tp;
     free_slot->hits.store(0, std::memory_order_relaxed);

@@ -135,12 +135,18 @@ TEST_F(BreakpointText, AddsWhatItReads) {
     ASSERT_GT(line, 0) << error;
     ASSERT_TRUE(ParseBreakpoint("w buffer+4 if (buffer) != 0 [fill]", b, &error)) << error;
     ASSERT_GT(DebugAddBreakpoint(b, &error), 0) << error;
+    Breakpoint io; // as the protocol's JSON condition names a register
+    io.kind = BreakKind::PortOut;
+    io.address = 0xFF;
+    io.condition = {true, false, "af_", 0, CompareOp::GreaterEqual, 0x100};
+    ASSERT_GT(DebugAddBreakpoint(io, &error), 0) << error;
 
     const std::vector<Breakpoint> set = DebugBreakpoints();
-    ASSERT_EQ(set.size(), 2u);
+    ASSERT_EQ(set.size(), 3u);
     EXPECT_EQ(set[0].address, 0x3C10); // the statement routine
     EXPECT_EQ(DescribeBreakpoint(set[0]), "line 20");
     EXPECT_EQ(DescribeBreakpoint(set[1]), "watch w 0x9000+4 if (0x9000) != 0x00 [fill]");
+    EXPECT_EQ(DescribeBreakpoint(set[2]), "out 0xFF if AF' >= 0x100");
     for (const Breakpoint& listed : set) {
         Breakpoint again;
         ASSERT_TRUE(ParseBreakpoint(DescribeBreakpoint(listed), again, &error)) << error;
