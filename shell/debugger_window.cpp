@@ -216,7 +216,8 @@ void DebuggerWindow::BuildControls() {
     new_breakpoint_ = new QLineEdit(breaks_page);
     new_breakpoint_->setObjectName("newBreakpoint");
     new_breakpoint_->setPlaceholderText(
-        "1A2B or symbol · line 20 · w 8000+2 · r / rw ADDR · in 38 · out FF · int · nmi");
+        "1A2B or symbol · line 20 · w 8000+2 · r / rw ADDR · in 38 · out FF · int · nmi"
+        " · then: if A == 7");
     auto* add = new QPushButton("Add", breaks_page);
     auto add_typed = [this] {
         if (AddBreakpointFromText(new_breakpoint_->text())) new_breakpoint_->clear();
