@@ -29,34 +29,25 @@ constexpr int MemoryRows = 16;
 constexpr int PollMs = 50;
 constexpr int MemoryRefreshPolls = 5;
 
-// The registers the window shows, in its order; the names are the debugger's.
-const char* const ShownRegisters[] = {"AF", "BC", "DE",   "HL",   "IX",    "IY",
-                                      "SP", "PC", "AF'",  "BC'",  "DE'",   "HL'",
-                                      "I",  "IM", "IFF1", "IFF2", "HALTED"};
+// The registers the window shows: the table's listed ones, in its order.
+std::vector<const RegisterEntry*> ShownRegisters() {
+    std::vector<const RegisterEntry*> shown;
+    for (const RegisterEntry& r : RegisterTable())
+        if (r.listed) shown.push_back(&r);
+    return shown;
+}
 
 QString Hex(uint32_t value, int digits) {
     return QString("%1").arg(value, digits, 16, QChar('0')).toUpper();
 }
 
-// "0x1234", "$1234", "1234h" and a bare "1234" are hexadecimal, as in a machine-code monitor; a
-// symbol's name gives its address.
-bool ParseAddress(QString text, uint32_t& value) {
-    text = text.trimmed();
-    if (text.isEmpty()) return false;
-    uint16_t symbol = 0;
-    if (DebugSymbolAddress(text.toStdString(), symbol)) {
-        value = symbol;
-        return true;
-    }
-    if (text.startsWith("0x", Qt::CaseInsensitive))
-        text = text.mid(2);
-    else if (text.startsWith('$'))
-        text = text.mid(1);
-    else if (text.endsWith('h', Qt::CaseInsensitive))
-        text.chop(1);
-    bool ok = false;
-    value = text.toUInt(&ok, 16);
-    return ok && !text.isEmpty() && value <= 0xFFFF;
+// An address as the debugger reads one: a symbol's name, or hexadecimal as in a machine-code
+// monitor ("1234", "0x1234", "$1234", "1234h").
+bool ParseAddress(const QString& text, uint32_t& value) {
+    uint16_t address = 0;
+    if (!DebugParseAddress(text.toStdString(), address)) return false;
+    value = address;
+    return true;
 }
 
 QString FlagsText(uint8_t f) {
@@ -169,19 +160,21 @@ void DebuggerWindow::BuildControls() {
     });
     left_layout->addWidget(disassembly_);
 
-    registers_ = new QTableWidget(int(std::size(ShownRegisters)) + 1, 1, split);
+    shown_registers_ = ShownRegisters();
+    const int register_rows = int(shown_registers_.size());
+    registers_ = new QTableWidget(register_rows + 1, 1, split);
     registers_->setObjectName("registers");
     registers_->setFont(fixed);
     registers_->horizontalHeader()->hide();
     registers_->horizontalHeader()->setStretchLastSection(true);
     QStringList names;
-    for (const char* name : ShownRegisters)
-        names << name;
+    for (const RegisterEntry* r : shown_registers_)
+        names << r->name;
     names << "Flags";
     registers_->setVerticalHeaderLabels(names);
     connect(registers_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
-        if (filling_ || item->row() >= int(std::size(ShownRegisters))) return;
-        WriteRegister(ShownRegisters[item->row()], item->text());
+        if (filling_ || item->row() >= int(shown_registers_.size())) return;
+        WriteRegister(*shown_registers_[size_t(item->row())], item->text());
     });
     split->addWidget(left);
     split->addWidget(registers_);
@@ -223,7 +216,8 @@ void DebuggerWindow::BuildControls() {
     new_breakpoint_ = new QLineEdit(breaks_page);
     new_breakpoint_->setObjectName("newBreakpoint");
     new_breakpoint_->setPlaceholderText(
-        "1A2B or symbol · line 20 · w 8000+2 · r / rw ADDR · in 38 · out FF · int · nmi");
+        "1A2B or symbol · line 20 · w 8000+2 · r / rw ADDR · in 38 · out FF · int · nmi"
+        " · then: if A == 7");
     auto* add = new QPushButton("Add", breaks_page);
     auto add_typed = [this] {
         if (AddBreakpointFromText(new_breakpoint_->text())) new_breakpoint_->clear();
@@ -404,25 +398,24 @@ void DebuggerWindow::RefreshRegisters() {
     DebugRegisters r{};
     const bool standing = DebugReadRegisters(r);
     filling_ = true;
-    for (int row = 0; row < int(std::size(ShownRegisters)); ++row) {
+    const int rows = int(shown_registers_.size());
+    for (int row = 0; row < rows; ++row) {
+        const RegisterEntry& reg = *shown_registers_[size_t(row)];
         uint32_t value = 0;
         QString text = "-";
-        if (standing && DebugGetRegister(ShownRegisters[row], value)) {
-            const QString name = ShownRegisters[row];
-            text = name.length() >= 2 && name != "IM" && !name.startsWith("IFF") && name != "HALTED"
-                       ? "0x" + Hex(value, 4)
-                   : name == "I" ? "0x" + Hex(value, 2)
-                                 : QString::number(value);
-        }
+        if (standing && DebugGetRegister(reg.name, value))
+            text = reg.width == RegisterWidth::Word   ? "0x" + Hex(value, 4)
+                   : reg.width == RegisterWidth::Byte ? "0x" + Hex(value, 2)
+                                                      : QString::number(value);
         auto* item = registers_->item(row, 0);
         if (!item) registers_->setItem(row, 0, item = new QTableWidgetItem);
         item->setText(text);
     }
-    auto* flags = registers_->item(int(std::size(ShownRegisters)), 0);
+    auto* flags = registers_->item(rows, 0);
     if (!flags) {
         flags = new QTableWidgetItem;
         flags->setFlags(flags->flags() & ~Qt::ItemIsEditable);
-        registers_->setItem(int(std::size(ShownRegisters)), 0, flags);
+        registers_->setItem(rows, 0, flags);
     }
     flags->setText(standing ? FlagsText(uint8_t(r.af)) : "-");
     filling_ = false;
@@ -495,43 +488,10 @@ void DebuggerWindow::RefreshBasic() {
 }
 
 bool DebuggerWindow::AddBreakpointFromText(const QString& typed) {
-    const QStringList words = typed.trimmed().split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
-    if (words.isEmpty()) return false;
-    const QString head = words[0].toLower();
     std::string error;
-    int id = 0;
     Breakpoint b;
-    uint32_t value = 0;
-    if (head == "line" && words.size() == 2) {
-        bool ok = false;
-        const uint32_t line = words[1].toUInt(&ok);
-        id = ok ? DebugBasicBreak(line, &error) : 0;
-        if (!ok) error = "a BASIC line is a number";
-    } else if ((head == "r" || head == "w" || head == "rw") && words.size() == 2) {
-        const QStringList range = words[1].split('+');
-        uint32_t length = 1;
-        bool ok = range.size() <= 2 && ParseAddress(range[0], value);
-        if (ok && range.size() == 2) ok = ParseAddress(range[1], length);
-        b.kind = head == "r" ? BreakKind::Read : head == "w" ? BreakKind::Write : BreakKind::Access;
-        b.address = uint16_t(value);
-        b.length = length;
-        id = ok ? DebugAddBreakpoint(b, &error) : 0;
-        if (!ok) error = "a watch is r, w or rw, an address and +length";
-    } else if ((head == "in" || head == "out") && words.size() == 2) {
-        b.kind = head == "in" ? BreakKind::PortIn : BreakKind::PortOut;
-        const bool ok = ParseAddress(words[1], value) && value <= 0xFF;
-        b.address = uint16_t(value);
-        id = ok ? DebugAddBreakpoint(b, &error) : 0;
-        if (!ok) error = "a port is 0-FF";
-    } else if ((head == "int" || head == "nmi") && words.size() == 1) {
-        b.kind = head == "int" ? BreakKind::Interrupt : BreakKind::Nmi;
-        id = DebugAddBreakpoint(b, &error);
-    } else if (words.size() == 1 && ParseAddress(words[0], value)) {
-        b.address = uint16_t(value);
-        id = DebugAddBreakpoint(b, &error);
-    } else {
-        error = "not a breakpoint: try 1A2B, a symbol, line 20, w 8000+2, in 38, int or nmi";
-    }
+    const int id =
+        ParseBreakpoint(typed.toStdString(), b, &error) ? DebugAddBreakpoint(b, &error) : 0;
     if (id == 0) {
         Report(QString::fromStdString(error));
         return false;
@@ -543,16 +503,16 @@ bool DebuggerWindow::AddBreakpointFromText(const QString& typed) {
     return true;
 }
 
-void DebuggerWindow::WriteRegister(const QString& name, const QString& text) {
+void DebuggerWindow::WriteRegister(const RegisterEntry& reg, const QString& text) {
     uint32_t value = 0;
     bool ok = false;
     const QString t = text.trimmed();
-    if (name == "IM" || name.startsWith("IFF") || name == "HALTED")
+    if (reg.width == RegisterWidth::Flag || reg.width == RegisterWidth::Mode)
         value = t.toUInt(&ok, 10);
     else
         ok = ParseAddress(t, value);
-    if (!ok || !DebugSetRegister(name.toStdString(), value))
-        Report(QString("%1 cannot take %2").arg(name, t));
+    if (!ok || !DebugSetRegister(reg.name, value))
+        Report(QString("%1 cannot take %2").arg(reg.name, t));
     Refresh();
 }
 

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -16,6 +17,7 @@ class QPushButton;
 class QTableWidget;
 class QTabWidget;
 class QTimer;
+struct RegisterEntry;
 
 class DebuggerWindow : public QWidget {
   public:
@@ -45,7 +47,7 @@ class DebuggerWindow : public QWidget {
     void RefreshHistory();
     void RefreshBasic();
     void SetRunning(bool running);
-    void WriteRegister(const QString& name, const QString& text);
+    void WriteRegister(const RegisterEntry& reg, const QString& text);
     void WriteMemoryCell(int row, int column);
     void Report(const QString& text);
 
@@ -69,6 +71,7 @@ class DebuggerWindow : public QWidget {
     uint64_t seen_serial_ = 0;
     int polls_ = 0;
     bool standing_ = false;
+    std::vector<const RegisterEntry*> shown_registers_; // the rows of registers_, in order
     bool filling_ = false; // views being filled: edits are not the user's
     uint16_t memory_base_ = 0;
     QString message_;

@@ -1,122 +1,24 @@
+// Breakpoints, stepping and the trace: the processor's hook and the functions that arm it.
 #include "system/debugger.h"
 
 #include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 #include "cpu/processor.h"
-#include "system/system.h"
 #include "host/file_io.h"
+#include "system/registers.h"
+#include "system/system.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-// ---- Registers by name --------------------------------------------------------------------------
-
-struct RegisterInfo {
-    const char* name;
-    uint32_t max; // 0xFF, 0xFFFF or 1
-};
-const RegisterInfo Registers[] = {
-    {"A", 0xFF},     {"F", 0xFF},     {"B", 0xFF},     {"C", 0xFF},    {"D", 0xFF},
-    {"E", 0xFF},     {"H", 0xFF},     {"L", 0xFF},     {"I", 0xFF},    {"R", 0xFF},
-    {"IM", 2},       {"AF", 0xFFFF},  {"BC", 0xFFFF},  {"DE", 0xFFFF}, {"HL", 0xFFFF},
-    {"IX", 0xFFFF},  {"IY", 0xFFFF},  {"SP", 0xFFFF},  {"PC", 0xFFFF}, {"AF'", 0xFFFF},
-    {"BC'", 0xFFFF}, {"DE'", 0xFFFF}, {"HL'", 0xFFFF}, {"IFF1", 1},    {"IFF2", 1},
-    {"HALTED", 1},
-};
-constexpr int RegisterCount = int(sizeof Registers / sizeof Registers[0]);
-
-int RegisterIndex(const std::string& name) {
-    std::string upper = name;
-    for (auto& c : upper)
-        c = char(std::toupper(uint8_t(c)));
-    if (upper.size() > 1 && upper.back() == '_')
-        upper.back() = '\''; // "AF_" as the protocol names it
-    for (int i = 0; i < RegisterCount; ++i)
-        if (upper == Registers[i].name) return i;
-    return -1;
-}
-
-// Processor thread, or a front end while the machine stands still.
-uint32_t ReadRegister(int index) {
-    const auto& s = CpuState;
-    switch (index) {
-    case 0: return s.A;
-    case 1: return s.F;
-    case 2: return s.B;
-    case 3: return s.C;
-    case 4: return s.D;
-    case 5: return s.E;
-    case 6: return s.H;
-    case 7: return s.L;
-    case 8: return s.I;
-    case 9: return 0; // no refresh register
-    case 10: return s.IM;
-    case 11: return s.AF;
-    case 12: return s.BC;
-    case 13: return s.DE;
-    case 14: return s.HL;
-    case 15: return s.IX;
-    case 16: return s.IY;
-    case 17: return s.SP;
-    case 18: return s.PC;
-    case 19: return s.AF_;
-    case 20: return s.BC_;
-    case 21: return s.DE_;
-    case 22: return s.HL_;
-    case 23: return s.IFF1;
-    case 24: return s.IFF2;
-    default: return (ReadControlFlags() & HALTED) ? 1 : 0;
-    }
-}
-
-void WriteRegister(int index, uint32_t v) {
-    auto& s = CpuState;
-    const uint8_t b = uint8_t(v);
-    const uint16_t w = uint16_t(v);
-    switch (index) {
-    case 0: s.A = b; break;
-    case 1: s.F = b; break;
-    case 2: s.B = b; break;
-    case 3: s.C = b; break;
-    case 4: s.D = b; break;
-    case 5: s.E = b; break;
-    case 6: s.H = b; break;
-    case 7: s.L = b; break;
-    case 8: s.I = b; break;
-    case 9: break;
-    case 10: s.IM = b; break;
-    case 11: s.AF = w; break;
-    case 12: s.BC = w; break;
-    case 13: s.DE = w; break;
-    case 14: s.HL = w; break;
-    case 15: s.IX = w; break;
-    case 16: s.IY = w; break;
-    case 17: s.SP = w; break;
-    case 18: s.PC = w; break;
-    case 19: s.AF_ = w; break;
-    case 20: s.BC_ = w; break;
-    case 21: s.DE_ = w; break;
-    case 22: s.HL_ = w; break;
-    case 23: s.IFF1 = b; break;
-    case 24: s.IFF2 = b; break;
-    default:
-        if (v)
-            SetControlFlags(HALTED);
-        else
-            ClearControlFlags(HALTED);
-    }
-}
 
 // ---- Breakpoints --------------------------------------------------------------------------------
 //
@@ -127,8 +29,8 @@ void WriteRegister(int index, uint32_t v) {
 struct Slot {
     bool used = false;
     Breakpoint b;
-    int reg = -1;                 // the condition's register index
-    uint16_t curline = 0, tp = 0; // a BASIC line breakpoint: where the BASIC keeps them
+    const RegisterEntry* reg = nullptr; // the condition's register
+    uint16_t curline = 0, tp = 0;       // a BASIC line breakpoint: where the BASIC keeps them
     std::atomic<uint32_t> hits{0};
     std::atomic<bool> spent{false}; // a temporary breakpoint that fired
 };
@@ -201,10 +103,6 @@ void UpdateAttention() {
     else
         DebugAttention.fetch_and(~AttentionRun, std::memory_order_relaxed);
 }
-
-// Symbols: front end's thread only.
-std::vector<std::pair<uint16_t, std::string>> SymbolsByAddress; // sorted by address
-std::vector<std::pair<std::string, uint16_t>> SymbolsByName;    // sorted by name
 
 bool ProcessorStandsStill() { return !SystemRunning() || (SystemPaused() && ProcessorPaused()); }
 
@@ -293,7 +191,7 @@ bool ConditionHolds(const Slot& s) {
     if (s.b.basic_line >= 0 && !AtBasicLineStart(s)) return false;
     const BreakCondition& c = s.b.condition;
     if (!c.active) return true;
-    const uint32_t v = c.memory ? ReadByte(c.address) : ReadRegister(s.reg);
+    const uint32_t v = c.memory ? ReadByte(c.address) : s.reg->read();
     return Compare(c.op, v, c.value);
 }
 
@@ -537,12 +435,6 @@ bool Resume(Goal goal) {
     return true;
 }
 
-std::string Hex(uint32_t v, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, v);
-    return text;
-}
-
 } // namespace
 
 // ---- Attaching ----------------------------------------------------------------------------------
@@ -588,15 +480,18 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
         b.kind == BreakKind::Read || b.kind == BreakKind::Write || b.kind == BreakKind::Access;
     if (ranged && (b.length == 0 || b.length > MemorySize))
         return fail("a watched range is 1-65536 bytes");
-    int reg = -1;
+    const RegisterEntry* reg = nullptr;
     if (b.condition.active && !b.condition.memory) {
-        reg = RegisterIndex(b.condition.reg);
-        if (reg < 0) return fail("unknown register in the condition");
+        reg = FindRegister(b.condition.reg);
+        if (!reg) return fail("unknown register in the condition");
     }
-    uint16_t curline = 0, tp = 0;
-    if (b.basic_line >= 0 &&
-        (!DebugSymbolAddress("curline", curline) || !DebugSymbolAddress("tp", tp)))
-        return fail("the free BASIC's symbols (curline, tp) are not loaded");
+    // A BASIC line: the interpreter's statement routine, checked against where the BASIC stands.
+    uint16_t curline = 0, tp = 0, statement = 0;
+    if (b.basic_line == 0 || b.basic_line > 65535) return fail("a BASIC line is 1-65535");
+    if (b.basic_line > 0 &&
+        (!DebugSymbolAddress("curline", curline) || !DebugSymbolAddress("tp", tp) ||
+         !DebugSymbolAddress("statement", statement)))
+        return fail("the free BASIC's symbols are not loaded (load basic.rom.sym)");
     Hold hold;
     Slot* free_slot = nullptr;
     for (auto& s : Slots) {
@@ -607,7 +502,12 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
     free_slot->b = b;
     free_slot->b.id = NextId++;
     if (!ranged) free_slot->b.length = 1;
+    if (b.basic_line > 0) {
+        free_slot->b.kind = BreakKind::Execute;
+        free_slot->b.address = statement;
+    }
     free_slot->reg = reg;
+    if (reg) free_slot->b.condition.reg = reg->name; // "hl_" is listed as HL'
     free_slot->curline = curline;
     free_slot->tp = tp;
     free_slot->hits.store(0, std::memory_order_relaxed);
@@ -656,30 +556,6 @@ std::vector<Breakpoint> DebugBreakpoints() {
     std::sort(list.begin(), list.end(),
               [](const Breakpoint& a, const Breakpoint& b) { return a.id < b.id; });
     return list;
-}
-
-std::string DescribeBreakpoint(const Breakpoint& b) {
-    std::string text;
-    switch (b.kind) {
-    case BreakKind::Execute: text = "exec " + Hex(b.address, 4); break;
-    case BreakKind::Read: text = "watch r " + Hex(b.address, 4); break;
-    case BreakKind::Write: text = "watch w " + Hex(b.address, 4); break;
-    case BreakKind::Access: text = "watch rw " + Hex(b.address, 4); break;
-    case BreakKind::PortIn: text = "in " + Hex(b.address, 2); break;
-    case BreakKind::PortOut: text = "out " + Hex(b.address, 2); break;
-    case BreakKind::Interrupt: text = "interrupt"; break;
-    case BreakKind::Nmi: text = "nmi"; break;
-    }
-    if (b.length > 1) text += "+" + std::to_string(b.length);
-    if (b.condition.active) {
-        static const char* const ops[] = {"==", "!=", "<", "<=", ">", ">="};
-        text += " if " +
-                (b.condition.memory ? "(" + Hex(b.condition.address, 4) + ")" : b.condition.reg) +
-                " " + ops[int(b.condition.op)] + " " + Hex(b.condition.value, 2);
-    }
-    if (!b.enabled) text += " (off)";
-    if (!b.label.empty()) text += " [" + b.label + "]";
-    return text;
 }
 
 // ---- Running and stopping -----------------------------------------------------------------------
@@ -752,16 +628,6 @@ bool DebugStanding(StopInfo* info) {
 
 // ---- Registers and memory -----------------------------------------------------------------------
 
-const std::vector<std::string>& DebugRegisterNames() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> n;
-        for (const auto& r : Registers)
-            n.push_back(r.name);
-        return n;
-    }();
-    return names;
-}
-
 bool DebugReadRegisters(DebugRegisters& r) {
     if (!ProcessorStandsStill()) return false;
     const auto& s = CpuState;
@@ -778,21 +644,21 @@ bool DebugWriteRegisters(const DebugRegisters& r) {
     s.AF = r.af, s.BC = r.bc, s.DE = r.de, s.HL = r.hl, s.IX = r.ix, s.IY = r.iy, s.SP = r.sp;
     s.PC = r.pc, s.AF_ = r.af_, s.BC_ = r.bc_, s.DE_ = r.de_, s.HL_ = r.hl_, s.I = r.i;
     s.IFF1 = r.iff1, s.IFF2 = r.iff2, s.IM = r.im;
-    WriteRegister(25, r.halted);
+    FindRegister("HALTED")->write(r.halted);
     return true;
 }
 
 bool DebugGetRegister(const std::string& name, uint32_t& value) {
-    const int i = RegisterIndex(name);
-    if (i < 0 || !ProcessorStandsStill()) return false;
-    value = ReadRegister(i);
+    const RegisterEntry* r = FindRegister(name);
+    if (!r || !ProcessorStandsStill()) return false;
+    value = r->read();
     return true;
 }
 
 bool DebugSetRegister(const std::string& name, uint32_t value) {
-    const int i = RegisterIndex(name);
-    if (i < 0 || value > Registers[i].max || !ProcessorStandsStill()) return false;
-    WriteRegister(i, value);
+    const RegisterEntry* r = FindRegister(name);
+    if (!r || value > RegisterMax(r->width) || !ProcessorStandsStill()) return false;
+    r->write(value);
     return true;
 }
 
@@ -896,360 +762,4 @@ std::vector<DisassemblyLine> DebugDisassemble(uint16_t address, size_t count) {
         address = uint16_t(address + d.length);
     }
     return lines;
-}
-
-namespace {
-
-constexpr off_t MaxSymbolFileSize = 64 << 20; // far more than 65,536 addresses need
-
-bool IsNameChar(char c) { return std::isalnum(uint8_t(c)) || c == '_' || c == '.' || c == '$'; }
-
-// "0x1234", "1234H", "$1234", "4660" (decimal); false for anything else or past 0xFFFF.
-bool ParseAddress(std::string t, uint16_t& out) {
-    while (!t.empty() && std::isspace(uint8_t(t.back())))
-        t.pop_back();
-    if (t.empty()) return false;
-    int base = 10;
-    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-        t = t.substr(2);
-        base = 16;
-    } else if (t[0] == '$') {
-        t = t.substr(1);
-        base = 16;
-    } else if (t.back() == 'H' || t.back() == 'h') {
-        t.pop_back();
-        base = 16;
-    }
-    if (t.empty() || t.size() > 8) return false;
-    uint32_t v = 0;
-    for (char c : t) {
-        int digit;
-        if (std::isdigit(uint8_t(c)))
-            digit = c - '0';
-        else if (base == 16 && std::isxdigit(uint8_t(c)))
-            digit = std::toupper(uint8_t(c)) - 'A' + 10;
-        else
-            return false;
-        v = v * base + digit;
-    }
-    if (v > 0xFFFF) return false;
-    out = uint16_t(v);
-    return true;
-}
-
-void AddSymbol(const std::string& name, uint16_t address) {
-    auto by_name = std::lower_bound(SymbolsByName.begin(), SymbolsByName.end(),
-                                    std::make_pair(name, uint16_t(0)),
-                                    [](const auto& a, const auto& b) { return a.first < b.first; });
-    if (by_name != SymbolsByName.end() && by_name->first == name) {
-        const uint16_t old = by_name->second;
-        by_name->second = address;
-        auto it =
-            std::find(SymbolsByAddress.begin(), SymbolsByAddress.end(), std::make_pair(old, name));
-        if (it != SymbolsByAddress.end()) SymbolsByAddress.erase(it);
-    } else {
-        SymbolsByName.insert(by_name, {name, address});
-    }
-    auto at = std::upper_bound(SymbolsByAddress.begin(), SymbolsByAddress.end(),
-                               std::make_pair(address, name));
-    SymbolsByAddress.insert(at, {address, name});
-}
-
-} // namespace
-
-// A plain file opened for reading as a stream; null for anything else (a FIFO would block).
-FILE* OpenPlainText(const std::string& path) {
-    const int fd = OpenPlainFileForReading(path.c_str());
-    FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
-    if (fd >= 0 && !f) close(fd);
-    return f;
-}
-
-bool DebugLoadSymbols(const std::string& path, SymbolLoadReport* report) {
-    SymbolLoadReport r;
-    struct stat info;
-    FILE* f = nullptr;
-    if (stat(path.c_str(), &info) != 0)
-        r.error = "cannot read " + path + ": " + std::strerror(errno);
-    else if (!S_ISREG(info.st_mode))
-        r.error = "cannot read " + path + ": not a plain file";
-    else if (info.st_size > MaxSymbolFileSize)
-        r.error = "cannot read " + path + ": larger than a symbol file can be";
-    else if (!(f = OpenPlainText(path))) // swapped for something else since the stat: refused
-        r.error =
-            "cannot read " + path + ": " + (errno ? std::strerror(errno) : "not a plain file");
-    if (!f) {
-        if (report) *report = r;
-        return false;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, f)) {
-        std::string line = buffer;
-        if (line.size() == sizeof buffer - 1 && line.back() != '\n') { // too long: skip it whole
-            int c;
-            while ((c = std::fgetc(f)) != EOF && c != '\n') {
-            }
-            ++r.skipped;
-            continue;
-        }
-        size_t i = 0;
-        while (i < line.size() && std::isspace(uint8_t(line[i])))
-            ++i;
-        if (i == line.size() || line[i] == ';' || line[i] == '#' || line.compare(i, 2, "//") == 0)
-            continue;
-        size_t start = i;
-        while (i < line.size() && IsNameChar(line[i]))
-            ++i;
-        const std::string name = line.substr(start, i - start);
-        while (i < line.size() && std::isspace(uint8_t(line[i])))
-            ++i;
-        std::string rest;
-        if (i < line.size() && line[i] == '=') {
-            rest = line.substr(i + 1);
-        } else if (line.size() - i >= 3 && std::toupper(uint8_t(line[i])) == 'E' &&
-                   std::toupper(uint8_t(line[i + 1])) == 'Q' &&
-                   std::toupper(uint8_t(line[i + 2])) == 'U') {
-            rest = line.substr(i + 3);
-        } else {
-            ++r.skipped;
-            continue;
-        }
-        const size_t comment = rest.find(';');
-        if (comment != std::string::npos) rest.resize(comment);
-        size_t b = 0;
-        while (b < rest.size() && std::isspace(uint8_t(rest[b])))
-            ++b;
-        uint16_t address;
-        if (name.empty() || std::isdigit(uint8_t(name[0])) ||
-            !ParseAddress(rest.substr(b), address)) {
-            ++r.skipped;
-            continue;
-        }
-        AddSymbol(name, address);
-        ++r.loaded;
-    }
-    std::fclose(f);
-    if (report) *report = r;
-    return true;
-}
-
-void DebugClearSymbols() {
-    SymbolsByAddress.clear();
-    SymbolsByName.clear();
-}
-
-bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
-    const std::string dir = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    SymbolLoadReport r;
-    auto fail = [&](const std::string& why) {
-        r.error = why;
-        if (report) *report = r;
-        return false;
-    };
-    // The first line names the basic.rom the symbols belong to: "; basic.rom fnv1a 0x12345678".
-    std::string sym_path = dir + "basic.rom.sym";
-    FILE* sym = OpenPlainText(sym_path);
-#ifdef LUNABRIK_SHARE_DIR
-    if (!sym) { // a per-user folder holds the images only: the installed symbols, if they fit
-        sym_path = std::string(LUNABRIK_SHARE_DIR) + "/basic.rom.sym";
-        sym = OpenPlainText(sym_path);
-    }
-#endif
-    if (!sym) return fail("no basic.rom.sym in " + dir);
-    unsigned expected = 0;
-    const int got = std::fscanf(sym, "; basic.rom fnv1a %x", &expected);
-    std::fclose(sym);
-    if (got != 1) return fail("basic.rom.sym does not name its basic.rom");
-    FILE* rom = OpenPlainText(dir + "basic.rom");
-    if (!rom) return fail("no basic.rom in " + dir);
-    uint32_t h = 2166136261u; // FNV-1a, as the ROM build computes it
-    for (int c; (c = std::fgetc(rom)) != EOF;)
-        h = (h ^ uint8_t(c)) * 16777619u;
-    std::fclose(rom);
-    if (h != expected) return fail("basic.rom is not the free BASIC that basic.rom.sym describes");
-    return DebugLoadSymbols(sym_path, report);
-}
-
-bool DebugSymbolAddress(const std::string& name, uint16_t& address) {
-    auto it = std::lower_bound(SymbolsByName.begin(), SymbolsByName.end(),
-                               std::make_pair(name, uint16_t(0)),
-                               [](const auto& a, const auto& b) { return a.first < b.first; });
-    if (it == SymbolsByName.end() || it->first != name) return false;
-    address = it->second;
-    return true;
-}
-
-std::string DebugSymbolAt(uint16_t address) {
-    auto it = std::lower_bound(SymbolsByAddress.begin(), SymbolsByAddress.end(),
-                               std::make_pair(address, std::string()));
-    if (it == SymbolsByAddress.end() || it->first != address) return {};
-    return it->second;
-}
-
-std::string DebugSymbolize(uint16_t address) {
-    auto it = std::upper_bound(
-        SymbolsByAddress.begin(), SymbolsByAddress.end(), address,
-        [](uint16_t a, const std::pair<uint16_t, std::string>& s) { return a < s.first; });
-    if (it == SymbolsByAddress.begin()) return {};
-    --it;
-    const uint16_t offset = uint16_t(address - it->first);
-    if (offset >= 0x100) return {};
-    return offset ? it->second + "+" + Hex(offset, 2) : it->second;
-}
-
-size_t DebugSymbolCount() { return SymbolsByAddress.size(); }
-
-// ---- The free BASIC ---------------------------------------------------------------------------
-
-namespace {
-
-// The BASIC's variable tables, found through its symbols: one entry per name A-Z, A0-Z9.
-constexpr int BasicNames = 26 * 11;
-
-struct BasicLayout {
-    uint16_t curline, nums, ints, strs, arrays, mem, heap_top;
-};
-
-bool FindBasic(BasicLayout& l, std::string* error) {
-    const char* names[] = {"curline", "nums", "ints", "strs", "arrays", "mem", "heap_top"};
-    uint16_t* slots[] = {&l.curline, &l.nums, &l.ints, &l.strs, &l.arrays, &l.mem, &l.heap_top};
-    for (int i = 0; i < 7; ++i)
-        if (!DebugSymbolAddress(names[i], *slots[i])) {
-            if (error)
-                *error = std::string("the free BASIC's symbol ") + names[i] +
-                         " is not loaded (load basic.rom.sym)";
-            return false;
-        }
-    return true;
-}
-
-uint16_t PeekWord(uint16_t a) {
-    return uint16_t(ReadMemoryShared(a) | ReadMemoryShared(uint16_t(a + 1)) << 8);
-}
-
-std::string BasicName(int v) {
-    std::string name(1, char('A' + v / 11));
-    if (v % 11) name += char('0' + v % 11 - 1);
-    return name;
-}
-
-std::string FormatNumber(float f) {
-    char text[32];
-    if (f == float(int32_t(f)) && f > -1e7f && f < 1e7f)
-        std::snprintf(text, sizeof text, "%d", int(f));
-    else
-        std::snprintf(text, sizeof text, "%.7g", double(f));
-    return text;
-}
-
-float PeekFloat(uint16_t a) {
-    uint32_t bits = 0;
-    for (int i = 3; i >= 0; --i)
-        bits = bits << 8 | ReadMemoryShared(uint16_t(a + i));
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-// A string's text as the program would print it, in quotes; codes outside ASCII as \xHH.
-std::string QuoteBasicText(uint16_t a, uint8_t length) {
-    std::string text = "\"";
-    for (int i = 0; i < length; ++i) {
-        const uint8_t c = ReadMemoryShared(uint16_t(a + i));
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            text += char(c);
-        } else {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02X", c);
-            text += esc;
-        }
-    }
-    return text + "\"";
-}
-
-} // namespace
-
-int DebugBasicBreak(uint32_t line, std::string* error) {
-    if (line < 1 || line > 65535) {
-        if (error) *error = "a BASIC line is 1-65535";
-        return 0;
-    }
-    uint16_t statement;
-    if (!DebugSymbolAddress("statement", statement)) {
-        if (error) *error = "the free BASIC's symbol statement is not loaded (load basic.rom.sym)";
-        return 0;
-    }
-    Breakpoint b;
-    b.kind = BreakKind::Execute;
-    b.address = statement;
-    b.basic_line = int32_t(line);
-    b.label = "BASIC line " + std::to_string(line);
-    return DebugAddBreakpoint(b, error);
-}
-
-int32_t DebugBasicCurrentLine() {
-    uint16_t curline;
-    if (!DebugSymbolAddress("curline", curline)) return -1;
-    const uint16_t line = PeekWord(curline);
-    return line ? PeekWord(uint16_t(line + 2)) : -1;
-}
-
-bool DebugBasicVariables(std::vector<BasicVariable>& out, std::string* error) {
-    out.clear();
-    BasicLayout l;
-    if (!FindBasic(l, error)) return false;
-    const uint16_t heap_top = PeekWord(l.heap_top);
-    // A string or an array lies between the program's start and the end of the variables.
-    auto inside = [&](uint16_t a, uint32_t n) {
-        return a >= l.mem && uint32_t(a) + n <= heap_top && heap_top > l.mem;
-    };
-    auto damaged = [&](const std::string& name) {
-        if (error) *error = "the BASIC's variable " + name + " points outside its memory";
-        out.clear();
-        return false;
-    };
-    for (int v = 0; v < BasicNames; ++v) {
-        const std::string name = BasicName(v);
-        const float f = PeekFloat(uint16_t(l.nums + 4 * v));
-        if (f != 0) out.push_back({name, FormatNumber(f)});
-        const int16_t i = int16_t(PeekWord(uint16_t(l.ints + 2 * v)));
-        if (i) out.push_back({name + "%", std::to_string(i)});
-        const uint16_t s = PeekWord(uint16_t(l.strs + 2 * v));
-        if (s) {
-            // [room][length][text]
-            if (!inside(s, 2)) return damaged(name + "$");
-            const uint8_t room = ReadMemoryShared(s), length = ReadMemoryShared(uint16_t(s + 1));
-            if (length > room || !inside(s, 2u + room)) return damaged(name + "$");
-            out.push_back({name + "$", QuoteBasicText(uint16_t(s + 2), length)});
-        }
-        static const char* const suffix[3] = {"", "%", "$"};
-        for (int kind = 0; kind < 3; ++kind) {
-            const uint16_t a = PeekWord(uint16_t(l.arrays + 2 * (kind * BasicNames + v)));
-            if (!a) continue;
-            const std::string array = name + suffix[kind] + "()";
-            // [n1 (2)][n2 (2)][room] then n1 * n2 elements
-            if (!inside(a, 5)) return damaged(array);
-            const uint16_t n1 = PeekWord(a), n2 = PeekWord(uint16_t(a + 2));
-            const uint8_t room = ReadMemoryShared(uint16_t(a + 4));
-            const uint32_t size = kind == 0 ? 4 : kind == 1 ? 2 : room + 1u;
-            if (!n1 || !n2 || !inside(a, 5 + uint32_t(n1) * n2 * size)) return damaged(array);
-            std::string value = "(" + std::to_string(n1 - 1);
-            if (n2 > 1) value += "," + std::to_string(n2 - 1);
-            value += "):";
-            const uint32_t shown = std::min<uint32_t>(uint32_t(n1) * n2, 8);
-            for (uint32_t e = 0; e < shown; ++e) {
-                const uint16_t at = uint16_t(a + 5 + e * size);
-                value += e ? ", " : " ";
-                if (kind == 0)
-                    value += FormatNumber(PeekFloat(at));
-                else if (kind == 1)
-                    value += std::to_string(int16_t(PeekWord(at)));
-                else
-                    value += QuoteBasicText(uint16_t(at + 1), std::min(ReadMemoryShared(at), room));
-            }
-            if (uint32_t(n1) * n2 > shown) value += ", ...";
-            out.push_back({array, value});
-        }
-    }
-    return true;
 }

@@ -1,6 +1,9 @@
 // The debugger: breakpoints, stepping, registers, memory, a PC history, a trace, symbols, and the
 // free BASIC's lines and variables. Qt-free; the window and the headless runner's control protocol
-// are two front ends over these functions.
+// are two front ends over these functions. debugger.cpp holds the processor's hook (breakpoints,
+// stepping, the trace) and registers and memory; debugger_symbols.cpp the symbol files;
+// debugger_basic.cpp the free BASIC's lines and variables; breakpoint_text.cpp the breakpoint
+// text; registers.h the registers by name.
 //
 // How it runs. DebugAttach sets DEBUG in ControlFlags: from then on every processor step calls the
 // debugger's hook before the instruction (cpu/processor.h), which keeps the PC history, checks the
@@ -25,6 +28,7 @@
 #pragma once
 
 #include "system/disasm.h"
+#include "system/registers.h"
 
 #include <cstdint>
 #include <string>
@@ -57,7 +61,7 @@ enum class CompareOp : uint8_t { Equal, NotEqual, Less, LessEqual, Greater, Grea
 struct BreakCondition {
     bool active = false;
     bool memory = false; // true: the byte at address; false: the register named reg
-    std::string reg;     // "A", "BC", "HL", "SP", "IX", "F", ... (as DebugRegisterNames)
+    std::string reg;     // "A", "BC", "HL", "SP", "IX", "F", ... (a name of RegisterTable)
     uint16_t address = 0;
     CompareOp op = CompareOp::Equal;
     uint16_t value = 0;
@@ -72,21 +76,43 @@ struct Breakpoint {
     bool temporary = false; // removed once it fired (run to, BASIC line when asked so)
     BreakCondition condition;
     uint32_t hits = 0; // times it fired
-    std::string label; // what a front end shows beside it (e.g. "BASIC line 20"), may be empty
-    int32_t basic_line = -1; // set by DebugBasicBreak: fires only as the BASIC starts this line
+    std::string label; // what a front end shows beside it, may be empty
+    // 1-65535: fires only as the BASIC starts this program line (an Execute breakpoint on the
+    // interpreter's statement routine, placed by DebugAddBreakpoint); -1 for none.
+    int32_t basic_line = -1;
 };
 
 constexpr size_t MaxBreakpoints = 1024;
 
 // Returns the new id, or 0 with error set (a full list, a length of 0 or past 0xFFFF, a port
-// above 255, an unknown register in the condition).
+// above 255, an unknown register in the condition, a BASIC line without the BASIC's symbols).
 int DebugAddBreakpoint(const Breakpoint& b, std::string* error = nullptr);
 bool DebugRemoveBreakpoint(int id);
 bool DebugEnableBreakpoint(int id, bool enabled);
 void DebugClearBreakpoints();
 std::vector<Breakpoint> DebugBreakpoints(); // in the order they were added
-// "exec 0x1234", "watch rw 0x8000+2", "in 0x38", "nmi", ... with the condition and label.
+
+// The breakpoint as text, one grammar for reading and writing: what DescribeBreakpoint writes,
+// ParseBreakpoint reads back to the same breakpoint. Numbers are hexadecimal ("1A2B", "0x1A2B",
+// "$1A2B", "1A2BH"), BASIC lines decimal; an address may be a symbol's name; words in any case.
+//   [exec] ADDR                  before the instruction at ADDR
+//   line N                       as the free BASIC starts program line N
+//   [watch] r|w|rw ADDR[+LENGTH] a memory read, write or either, LENGTH bytes (1-10000)
+//   in PORT, out PORT            an IN or OUT on port 0-FF
+//   int (interrupt), nmi         the maskable interrupt, the NMI
+// then, each optional, in this order:
+//   if REG OP VALUE, if (ADDR) OP VALUE   OP one of == != < <= > >=; a register of RegisterTable
+//   once                         removed once it fired
+//   (off)                        disabled
+//   [LABEL]                      a label
+// DescribeBreakpoint writes "exec 0x1234", "watch rw 0x8000+2", "in 0x38", "line 20",
+// "nmi if A == 0x07 (off)", ...
 std::string DescribeBreakpoint(const Breakpoint& b);
+// False, with error saying why, for text outside the grammar (b is then unchanged); the id, the
+// hits and the address of a BASIC line are DebugAddBreakpoint's to set.
+bool ParseBreakpoint(const std::string& text, Breakpoint& b, std::string* error = nullptr);
+// An address as the grammar reads one: a symbol's name, else a hexadecimal number 0-FFFF.
+bool DebugParseAddress(const std::string& text, uint16_t& address);
 
 // ---- Running and stopping -----------------------------------------------------------------------
 
@@ -145,12 +171,10 @@ struct DebugRegisters {
     uint8_t im;
     bool halted;
 };
-// The names DebugSetRegister and conditions accept: 8-bit A F B C D E H L I R IM, 16-bit AF BC DE
-// HL IX IY SP PC AF' BC' DE' HL', flags IFF1 IFF2 HALTED. Case does not matter.
-const std::vector<std::string>& DebugRegisterNames();
 bool DebugReadRegisters(DebugRegisters& r);
 bool DebugWriteRegisters(const DebugRegisters& r);
-// One register by name; false for an unknown name, a value too wide for it, or a running machine.
+// One register by name (RegisterTable's, as FindRegister finds it); false for an unknown name, a
+// value too wide for it, or a running machine.
 bool DebugGetRegister(const std::string& name, uint32_t& value);
 bool DebugSetRegister(const std::string& name, uint32_t value);
 
@@ -227,8 +251,7 @@ size_t DebugSymbolCount();
 
 // Adds an execution breakpoint that fires when the BASIC starts to execute program line `line`:
 // the machine stops at the entry of the interpreter's statement routine, about to run the line's
-// first statement (again at every pass of a loop). Returns the id (label "BASIC line N"), or 0
-// with error.
+// first statement (again at every pass of a loop). Returns the id, or 0 with error.
 int DebugBasicBreak(uint32_t line, std::string* error = nullptr);
 // The line the BASIC is executing, or -1 (direct mode, not running, or unknown).
 int32_t DebugBasicCurrentLine();

@@ -217,59 +217,48 @@ Reply Screen(const JsonValue&, Session&) {
     return r;
 }
 
-// The protocol's register names: 16-bit pairs, I, R, the interrupt state and the halt.
-struct RegisterField {
-    const char* field;
-    const char* name; // as DebugGetRegister knows it
-    bool flag;
-};
-const RegisterField RegisterFields[] = {
-    {"pc", "PC", false},    {"sp", "SP", false},   {"af", "AF", false},
-    {"bc", "BC", false},    {"de", "DE", false},   {"hl", "HL", false},
-    {"ix", "IX", false},    {"iy", "IY", false},   {"af_", "AF'", false},
-    {"bc_", "BC'", false},  {"de_", "DE'", false}, {"hl_", "HL'", false},
-    {"i", "I", false},      {"r", "R", false},     {"iff1", "IFF1", true},
-    {"iff2", "IFF2", true}, {"im", "IM", false},   {"halted", "HALTED", true},
-};
+// The protocol's registers: the table's listed ones, named as fields ("pc", "af_"); the flags are
+// booleans.
+const RegisterEntry* RegisterField(const std::string& field) {
+    for (const RegisterEntry& r : RegisterTable())
+        if (r.listed && RegisterFieldName(r) == field) return &r;
+    return nullptr;
+}
 
 Reply Regs(const JsonValue&, Session&) {
     Reply r;
-    for (const auto& f : RegisterFields) {
+    for (const RegisterEntry& reg : RegisterTable()) {
+        if (!reg.listed) continue;
         uint32_t v = 0;
-        if (!DebugGetRegister(f.name, v)) return Error("the machine is running");
-        if (f.flag)
-            r.fields.Bool(f.field, v != 0);
+        if (!DebugGetRegister(reg.name, v)) return Error("the machine is running");
+        if (reg.width == RegisterWidth::Flag)
+            r.fields.Bool(RegisterFieldName(reg), v != 0);
         else
-            r.fields.Num(f.field, v);
+            r.fields.Num(RegisterFieldName(reg), v);
     }
     return r;
 }
 
 Reply SetRegs(const JsonValue& req, Session&) {
     // Every field is checked before any is written: a bad request changes nothing.
-    std::vector<std::pair<const char*, uint32_t>> writes;
+    std::vector<std::pair<const RegisterEntry*, uint32_t>> writes;
     for (const auto& [name, value] : req.object) {
         if (name == "cmd") continue;
-        const RegisterField* f = nullptr;
-        for (const auto& candidate : RegisterFields)
-            if (name == candidate.field) f = &candidate;
-        if (!f) return Error("unknown register \"" + name + "\"");
+        const RegisterEntry* reg = RegisterField(name);
+        if (!reg) return Error("unknown register \"" + name + "\"");
         int64_t v;
-        if (f->flag && value.type == JsonValue::Type::Bool) {
+        if (reg->width == RegisterWidth::Flag && value.type == JsonValue::Type::Bool) {
             v = value.boolean;
         } else {
-            const int64_t max = std::string(f->name) == "IM" ? 2
-                                : f->flag                    ? 1
-                                : std::strlen(f->name) == 1  ? 255
-                                                             : 65535;
+            const int64_t max = RegisterMax(reg->width);
             if (!value.Integer(0, max, v))
                 return Error("\"" + name + "\" must be from 0 to " + std::to_string(max));
         }
-        writes.emplace_back(f->name, uint32_t(v));
+        writes.emplace_back(reg, uint32_t(v));
     }
     if (writes.empty()) return Error("no register given");
     for (const auto& [reg, v] : writes)
-        if (!DebugSetRegister(reg, v)) return Error("the machine is running");
+        if (!DebugSetRegister(reg->name, v)) return Error("the machine is running");
     return {};
 }
 
@@ -353,10 +342,19 @@ Reply Add(const Breakpoint& b) {
     return r;
 }
 
+// {"pc":A} with an optional "if", or {"text":"w 8000+2 if A == 7"}: any breakpoint as the
+// debugger writes it (list_breaks' "text").
 Reply Break(const JsonValue& req, Session&) {
     Breakpoint b;
+    std::string text, error;
+    if (req.Find("text")) {
+        if (req.Find("pc") || req.Find("if"))
+            return Error("\"text\" comes without \"pc\" or \"if\"");
+        if (!Str(req, "text", text, error) || !ParseBreakpoint(text, b, &error))
+            return Error(error);
+        return Add(b);
+    }
     int64_t pc;
-    std::string error;
     if (!Int(req, "pc", 0, 0xFFFF, pc, error) || !Condition(req, b.condition, error))
         return Error(error);
     b.address = uint16_t(pc);
