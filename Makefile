@@ -19,7 +19,10 @@ build: deps
 web: deps
 	scripts/web.sh
 
-run: build
+# Only the program and its run folder: tests and benchmarks are built by make test and make bench.
+run: deps
+	cmake --preset release
+	cmake --build --preset release --target lunabrik lunabrik_run_folder
 	cd build/release/run && ../shell/lunabrik
 
 test: build web test-release test-asan test-tsan
