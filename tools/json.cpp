@@ -131,7 +131,8 @@ class Builder final : public nlohmann::json_sax<Json> {
     const char** read_;
     std::vector<JsonValue*> open_; // the arrays and objects being read, innermost last
     std::string key_;
-    bool twice_ = false;
+    bool twice_ = false;                  // the member being read has a name given before
+    std::vector<size_t> duplicate_depth_; // the open containers that are such a member's value
     bool failed_ = false;
 
     bool Fail(const std::string& why, const char* where) {
@@ -189,7 +190,6 @@ class Builder final : public nlohmann::json_sax<Json> {
         if (twice) return Fail("a member name given twice", *read_);
         return true;
     }
-    std::vector<size_t> duplicate_depth_; // the containers that are the value of a repeated name
 };
 
 } // namespace
