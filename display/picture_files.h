@@ -14,6 +14,6 @@ bool WriteFramePbm(const char* path, const uint8_t (*frame)[FrameLineBytes] = Fr
 bool WriteFramePng(const char* path, const uint8_t (*frame)[FrameLineBytes] = FrameBitmap);
 
 // Writes width x height pixels from rows of row_bytes bytes each (bit 7 of a byte is the leftmost
-// pixel, 1 = white) as a one-bit greyscale PNG, the image data in zlib stored blocks, so no
-// compression library is needed. False on any file error.
+// pixel, 1 = white) as a one-bit greyscale PNG, its image data compressed. False on any file
+// error.
 bool WritePng1Bit(const char* path, const uint8_t* rows, int width, int height, int row_bytes);

@@ -8,9 +8,9 @@
 // top, 2/3 middle, 4/6 bottom), shown in Unicode as the sextants of U+1FB00.
 #pragma once
 
-#include <cstddef>
+#include "common/utf8.h" // the host side of the map is UTF-8
+
 #include <cstdint>
-#include <string>
 
 constexpr uint32_t NoCharacter = 0xFFFFFFFF;
 
@@ -25,9 +25,3 @@ uint32_t TextCellCharacter(uint8_t code);
 // as sextants (space and U+2588 for the empty and full cells, the half blocks where Unicode has
 // them).
 uint32_t MosaicCellCharacter(uint8_t code);
-
-// Decodes one UTF-8 character from text[i..size); advances i past it. Returns false (i unchanged)
-// for a malformed sequence: a stray continuation byte, a truncated sequence, an overlong form, a
-// surrogate or a value above U+10FFFF.
-bool DecodeUtf8(const char* text, size_t size, size_t& i, uint32_t& cp);
-void AppendUtf8(std::string& out, uint32_t cp);

@@ -6,6 +6,8 @@
 // module's assembler symbol table (all its symbols, as offsets into its areas). A module's area
 // starts where a global symbol of that area lies, less the symbol's offset. The first line holds a
 // hash of ROM, so the debugger can tell that a basic.rom is the one these symbols describe.
+#include "common/fnv.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -17,14 +19,6 @@
 #include <vector>
 
 namespace {
-
-// FNV-1a, 32 bits: the debugger computes the same over the basic.rom it finds.
-uint32_t Fnv1a(const std::vector<uint8_t>& bytes) {
-    uint32_t h = 2166136261u;
-    for (uint8_t b : bytes)
-        h = (h ^ b) * 16777619u;
-    return h;
-}
 
 // The whitespace-separated fields of an indented line (none for a line that starts otherwise).
 std::vector<std::string> Fields(const std::string& line) {
@@ -119,7 +113,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lunabrik-rom-symbols: cannot write %s\n", argv[3]);
         return 1;
     }
-    std::fprintf(f, "; basic.rom fnv1a 0x%08X\n", Fnv1a(rom));
+    std::fprintf(f, "; basic.rom fnv1a 0x%08X\n",
+                 Fnv1a32(rom.data(), rom.size())); // the debugger checks it
     std::fprintf(f, "; the free BASIC's routines and variables, for the debugger\n");
     for (const auto& [address, names] : out)
         for (const auto& name : names) {

@@ -10,7 +10,7 @@ packages=(
   emscripten nodejs                               # make web: the browser build
   chromium chromium-driver                        # its page test in headless Chromium
   libz80ex-dev                                    # the reference interpreter for the benchmark
-  zlib1g-dev                                      # the PNG check of the headless runner
+  zlib1g-dev nlohmann-json3-dev                   # PNG and CRC-32; the control protocol's JSON
   desktop-file-utils appstream                    # the install test validates the menu entry
   dpkg-dev file fakeroot                          # make package: CPack's .deb, dpkg-shlibdeps
 )

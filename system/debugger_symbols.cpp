@@ -1,5 +1,6 @@
 // Symbol files: names for addresses, from the ROM build's basic.rom.sym or any file of
 // "NAME = ADDR" and "NAME EQU ADDR" lines.
+#include "common/fnv.h"
 #include "host/file_io.h"
 #include "system/debugger.h"
 #include "system/debugger_text.h"
@@ -147,9 +148,10 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
     if (got != 1) return fail("basic.rom.sym does not name its basic.rom");
     FILE* rom = OpenPlainText(dir + "basic.rom");
     if (!rom) return fail("no basic.rom in " + dir);
-    uint32_t h = 2166136261u; // FNV-1a, as the ROM build computes it
-    for (int c; (c = std::fgetc(rom)) != EOF;)
-        h = (h ^ uint8_t(c)) * 16777619u;
+    uint32_t h = Fnv1a32Basis; // as the ROM build computes it
+    uint8_t chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, rom)) > 0;)
+        h = Fnv1a32(chunk, n, h);
     std::fclose(rom);
     if (h != expected) return fail("basic.rom is not the free BASIC that basic.rom.sym describes");
     return DebugLoadSymbols(sym_path, report);

@@ -1,5 +1,6 @@
 #include "system/state.h"
 
+#include "common/fnv.h"
 #include "cpu/processor.h"
 #include "host/file_io.h"
 #include "host/settings.h"
@@ -9,7 +10,6 @@
 #include "system/system.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -691,31 +692,9 @@ std::string ClosedNote(const std::vector<std::string>& closed) {
 
 } // namespace
 
-uint64_t StateHash64(const uint8_t* data, size_t size) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    for (size_t i = 0; i < size; ++i) {
-        h ^= data[i];
-        h *= 0x100000001B3ull;
-    }
-    return h;
-}
+uint64_t StateHash64(const uint8_t* data, size_t size) { return Fnv1a64(data, size); }
 
-uint32_t StateCrc32(const uint8_t* data, size_t size) {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i)
-        c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
+uint32_t StateCrc32(const uint8_t* data, size_t size) { return uint32_t(crc32_z(0, data, size)); }
 
 StateResult SystemSaveState(const std::string& path) {
     std::vector<uint8_t> bytes;

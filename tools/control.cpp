@@ -4,6 +4,7 @@
 #include "system/debugger.h"
 #include "system/pacer.h"
 #include "system/state.h"
+#include "common/utf8.h"
 #include "system/system.h"
 #include "tools/headless_options.h"
 #include "tools/json.h"
@@ -32,8 +33,8 @@ constexpr int FailedInput = 2; // an error answer
 struct Reply {
     bool ok = true;
     std::string error;
-    JsonObjectWriter fields;
-    int failure = 0; // the exit code this command counts as, 0 for success
+    Json fields = Json::object(); // after "ok" and "error", in this order
+    int failure = 0;              // the exit code this command counts as, 0 for success
 };
 
 Reply Error(const std::string& why) {
@@ -115,14 +116,16 @@ void StopFields(Reply& r, bool stopped) {
     StopInfo info;
     const bool standing = DebugStanding(&info);
     if (!stopped) {
-        r.fields.Str("stopped", "ticks");
+        r.fields["stopped"] = "ticks";
     } else {
-        r.fields.Str("stopped", StopReasonName(info.reason));
-        if (info.id) r.fields.Num("id", info.id);
-        if (info.reason == StopReason::Watch || info.reason == StopReason::Io)
-            r.fields.Num("addr", info.address).Num("value", info.value);
+        r.fields["stopped"] = StopReasonName(info.reason);
+        if (info.id) r.fields["id"] = info.id;
+        if (info.reason == StopReason::Watch || info.reason == StopReason::Io) {
+            r.fields["addr"] = info.address;
+            r.fields["value"] = info.value;
+        }
     }
-    if (standing) r.fields.Num("pc", info.pc); // a machine running in real time has no pc to tell
+    if (standing) r.fields["pc"] = info.pc; // a machine running in real time has no pc to tell
 }
 
 // Keys go in until the pacer has let the last one go, for at most `ticks`; a breakpoint that
@@ -143,7 +146,7 @@ Reply Keys(Session& s, int64_t ticks) {
     if (!left) return Error("the machine did not take the keys");
     r = Error("the machine did not take the keys: " + std::to_string(left) +
               " characters not typed");
-    r.fields.Num("not_typed", int64_t(left));
+    r.fields["not_typed"] = int64_t(left);
     return r;
 }
 
@@ -197,23 +200,23 @@ Reply WaitFor(const JsonValue& req, Session& s) {
     if (!s.Run(long(ticks), seen)) return Error("the run ended");
     Reply r;
     const bool found = seen();
-    r.fields.Bool("found", found);
+    r.fields["found"] = found;
     if (!found) r.failure = FailedWait;
     return r;
 }
 
 Reply Screen(const JsonValue&, Session&) {
     const std::string text = SystemScreenText();
-    std::string lines;
+    Json lines = Json::array();
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        lines += (lines.empty() ? "" : ",") + JsonString(text.substr(start, end - start));
+        lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     Reply r;
-    r.fields.Raw("lines", "[" + lines + "]");
+    r.fields["lines"] = std::move(lines);
     return r;
 }
 
@@ -232,9 +235,9 @@ Reply Regs(const JsonValue&, Session&) {
         uint32_t v = 0;
         if (!DebugGetRegister(reg.name, v)) return Error("the machine is running");
         if (reg.width == RegisterWidth::Flag)
-            r.fields.Bool(RegisterFieldName(reg), v != 0);
+            r.fields[RegisterFieldName(reg)] = v != 0;
         else
-            r.fields.Num(RegisterFieldName(reg), v);
+            r.fields[RegisterFieldName(reg)] = v;
     }
     return r;
 }
@@ -271,7 +274,7 @@ Reply Peek(const JsonValue& req, Session&) {
     std::vector<uint8_t> bytes(static_cast<size_t>(len));
     DebugReadMemory(uint16_t(addr), bytes.data(), bytes.size());
     Reply r;
-    r.fields.Str("hex", HexBytes(bytes.data(), bytes.size()));
+    r.fields["hex"] = HexBytes(bytes.data(), bytes.size());
     return r;
 }
 
@@ -338,7 +341,7 @@ Reply Add(const Breakpoint& b) {
     const int id = DebugAddBreakpoint(b, &error);
     if (!id) return Error(error);
     Reply r;
-    r.fields.Num("id", id);
+    r.fields["id"] = id;
     return r;
 }
 
@@ -414,18 +417,19 @@ Reply Delete(const JsonValue& req, Session&) {
 }
 
 Reply ListBreaks(const JsonValue&, Session&) {
-    std::string list;
+    Json list = Json::array();
     static const char* const kinds[] = {"break", "watch_r", "watch_w", "watch_rw",
                                         "io_in", "io_out",  "int",     "nmi"};
-    for (const Breakpoint& b : DebugBreakpoints()) {
-        JsonObjectWriter w;
-        w.Num("id", b.id).Str("kind", kinds[int(b.kind)]).Num("addr", b.address);
-        w.Num("len", b.length).Bool("enabled", b.enabled).Num("hits", b.hits);
-        w.Str("text", DescribeBreakpoint(b));
-        list += (list.empty() ? "" : ",") + w.Done();
-    }
+    for (const Breakpoint& b : DebugBreakpoints())
+        list.push_back({{"id", b.id},
+                        {"kind", kinds[int(b.kind)]},
+                        {"addr", b.address},
+                        {"len", b.length},
+                        {"enabled", b.enabled},
+                        {"hits", b.hits},
+                        {"text", DescribeBreakpoint(b)}});
     Reply r;
-    r.fields.Raw("breaks", "[" + list + "]");
+    r.fields["breaks"] = std::move(list);
     return r;
 }
 
@@ -494,15 +498,14 @@ Reply Disasm(const JsonValue& req, Session&) {
     if (!Int(req, "addr", 0, 0xFFFF, addr, error) ||
         !Int(req, "count", 1, MaxDisasmCount, count, error, false, 1))
         return Error(error);
-    std::string lines;
+    Json lines = Json::array();
     for (const auto& l : DebugDisassemble(uint16_t(addr), size_t(count))) {
-        JsonObjectWriter w;
-        w.Num("addr", l.address).Str("hex", l.hex).Str("text", l.text);
-        if (!l.symbol.empty()) w.Str("symbol", l.symbol);
-        lines += (lines.empty() ? "" : ",") + w.Done();
+        Json line = {{"addr", l.address}, {"hex", l.hex}, {"text", l.text}};
+        if (!l.symbol.empty()) line["symbol"] = l.symbol;
+        lines.push_back(std::move(line));
     }
     Reply r;
-    r.fields.Raw("lines", "[" + lines + "]");
+    r.fields["lines"] = std::move(lines);
     return r;
 }
 
@@ -512,7 +515,8 @@ Reply Symbols(const JsonValue& req, Session& s) {
     SymbolLoadReport report;
     if (!DebugLoadSymbols(file, &report)) return Error(report.error);
     Reply r;
-    r.fields.Num("loaded", int64_t(report.loaded)).Num("skipped", int64_t(report.skipped));
+    r.fields["loaded"] = report.loaded;
+    r.fields["skipped"] = report.skipped;
     return r;
 }
 
@@ -523,7 +527,7 @@ Reply BasicBreak(const JsonValue& req, Session&) {
     const int id = DebugBasicBreak(uint32_t(line), &error);
     if (!id) return Error(error);
     Reply r;
-    r.fields.Num("id", id);
+    r.fields["id"] = id;
     return r;
 }
 
@@ -531,14 +535,13 @@ Reply BasicVars(const JsonValue&, Session&) {
     std::vector<BasicVariable> vars;
     std::string error;
     if (!DebugBasicVariables(vars, &error)) return Error(error);
-    std::string list;
+    Json list = Json::array();
     for (const auto& v : vars)
-        list += (list.empty() ? "" : ",") +
-                JsonObjectWriter().Str("name", v.name).Str("value", v.value).Done();
+        list.push_back({{"name", v.name}, {"value", v.value}});
     Reply r;
-    r.fields.Raw("vars", "[" + list + "]");
+    r.fields["vars"] = std::move(list);
     const int32_t line = DebugBasicCurrentLine();
-    if (line >= 0) r.fields.Num("line", line);
+    if (line >= 0) r.fields["line"] = line;
     return r;
 }
 
@@ -552,7 +555,7 @@ Reply Trace(const JsonValue& req, Session& s) {
         return Error(error);
     if (!DebugTraceTo(file, &error, uint64_t(max_bytes))) return Error(error);
     Reply r;
-    if (!file.empty()) r.fields.Num("max_bytes", max_bytes);
+    if (!file.empty()) r.fields["max_bytes"] = max_bytes;
     return r;
 }
 
@@ -562,10 +565,9 @@ void NoteTraceEnd(Reply& r) {
     DebugTraceFlush();
     TraceEnd end;
     if (!DebugTraceEnded(end)) return;
-    JsonObjectWriter w;
-    w.Str("file", end.path).Num("bytes", int64_t(end.bytes));
-    w.Str("reason", end.error ? "write error" : "max_bytes");
-    r.fields.Raw("trace_end", w.Done());
+    r.fields["trace_end"] = {{"file", end.path},
+                             {"bytes", end.bytes},
+                             {"reason", end.error ? "write error" : "max_bytes"}};
     if (!end.error) return;
     const std::string why = "the trace to " + end.path + " ended: " + std::strerror(end.error);
     r.error = r.ok ? why : r.error + "; " + why;
@@ -588,14 +590,12 @@ Reply StateCommand(const JsonValue& req, Session& s, bool save) {
     const StateResult result = save ? SystemSaveState(file) : SystemLoadState(file, force);
     if (!result.ok) {
         Reply r = Error(result.message);
-        if (result.other_roms) r.fields.Bool("other_roms", true);
+        if (result.other_roms) r.fields["other_roms"] = true;
         return r;
     }
-    std::string closed;
-    for (const std::string& slot : result.closed_slots)
-        closed += (closed.empty() ? "" : ",") + JsonString(slot);
     Reply r;
-    r.fields.Str("message", result.message).Raw("closed", "[" + closed + "]");
+    r.fields["message"] = result.message;
+    r.fields["closed"] = result.closed_slots;
     return r;
 }
 
@@ -659,13 +659,6 @@ const Command Commands[] = {
     {"quit", Quit},
 };
 
-// Strict UTF-8: what JSON text is.
-bool ValidUtf8(const std::string& s) {
-    for (size_t i = 0, n; i < s.size(); i += n)
-        if ((n = Utf8SequenceLength(s, i)) == 0) return false;
-    return true;
-}
-
 Reply Handle(const std::string& line, Session& s) {
     if (line.size() > MaxLineLength) return Error("the line is too long");
     if (!ValidUtf8(line)) return Error("the line is not UTF-8");
@@ -713,13 +706,10 @@ int RunControlSession(std::FILE* in, std::FILE* out, const ControlRunner& runner
             continue; // a blank line or a comment in a script
         Reply r = first == std::string::npos ? Error("an empty request") : Handle(line, s);
         NoteTraceEnd(r);
-        JsonObjectWriter answer;
-        answer.Bool("ok", r.ok);
-        if (!r.ok) answer.Str("error", r.error);
-        std::string json = answer.Done();
-        const std::string fields = r.fields.Done();
-        if (fields.size() > 2) json = json.substr(0, json.size() - 1) + "," + fields.substr(1);
-        json += '\n';
+        Json answer = {{"ok", r.ok}};
+        if (!r.ok) answer["error"] = r.error;
+        answer.update(r.fields);
+        const std::string json = JsonText(answer) + '\n';
         // An answer nobody gets ends the session: the commands after it are not carried out.
         if (std::fwrite(json.data(), 1, json.size(), out) != json.size() || std::fflush(out) != 0) {
             std::fprintf(stderr,

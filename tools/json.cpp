@@ -1,214 +1,194 @@
 #include "tools/json.h"
 
-#include "machine/charmap.h"
+#include "common/utf8.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <iterator>
 
 namespace {
 
-class Parser {
-  public:
-    explicit Parser(const std::string& t) : text_(t) {}
+// A character iterator that tells how far the parser has read, for the column of a member name
+// given twice (nlohmann tells where only for its own errors).
+struct ReadingIterator {
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
 
-    bool Parse(JsonValue& out, std::string& error) {
-        Space();
-        if (!Value(out, 0)) {
-            error = error_ + " at column " + std::to_string(pos_ + 1);
-            return false;
-        }
-        Space();
-        if (pos_ != text_.size()) {
-            error = "unexpected text after the value at column " + std::to_string(pos_ + 1);
-            return false;
-        }
+    const char* at;
+    const char** read;
+
+    reference operator*() const { return *at; }
+    ReadingIterator& operator++() {
+        *read = ++at;
+        return *this;
+    }
+    bool operator==(const ReadingIterator& o) const { return at == o.at; }
+    bool operator!=(const ReadingIterator& o) const { return at != o.at; }
+};
+
+// nlohmann's complaints as ours: the first entry whose words its message holds gives the words,
+// the second ones when the line ended there.
+struct Complaint {
+    const char* says;
+    const char* words;
+    const char* words_at_end;
+};
+const Complaint Complaints[] = {
+    {"number overflow", "a number out of range", nullptr},
+    {"after '-'", "a digit must follow the minus sign", nullptr},
+    {"after '.'", "a digit must follow the decimal point", nullptr},
+    {"after exponent", "a digit must follow the exponent", nullptr},
+    {"control character", "a control character in a string", nullptr},
+    {"surrogate", "a lone surrogate", nullptr},
+    {"'\\u' must be followed", "a bad \\u escape", "a short \\u escape"},
+    {"forbidden character after backslash", "an unknown escape", nullptr},
+    {"ill-formed UTF-8", "a string that is not UTF-8", nullptr},
+    {"missing closing quote", "a string without its closing quote", nullptr},
+    {"; expected end of input", "unexpected text after the value", nullptr},
+    {"; expected string literal", "a member name expected", nullptr},
+    {"; expected ':'", "a colon expected", nullptr},
+    {"; expected '}'", "a comma or } expected", "an object without its closing brace"},
+    {"; expected ']'", "a comma or ] expected", "an array without its closing bracket"},
+    {"invalid literal", "not a value", "a value is missing"},
+    {"; expected '[', '{', or a literal", "not a value", "a value is missing"},
+};
+
+// Builds the JsonValue as the parser reads, refusing what nlohmann lets pass: a member name given
+// twice (said at the end of the second one's value, as the member is complete) and nesting deeper
+// than MaxJsonDepth.
+class Builder final : public nlohmann::json_sax<Json> {
+  public:
+    Builder(const std::string& text, const char** read) : text_(text), read_(read) {}
+
+    JsonValue root;
+    std::string error;
+
+    bool null() override { return Scalar(JsonValue{}); }
+    bool boolean(bool b) override {
+        JsonValue v;
+        v.type = JsonValue::Type::Bool;
+        v.boolean = b;
+        return Scalar(v);
+    }
+    bool number_integer(number_integer_t n) override { return Number(double(n)); }
+    bool number_unsigned(number_unsigned_t n) override { return Number(double(n)); }
+    bool number_float(number_float_t n, const string_t&) override { return Number(n); }
+    bool string(string_t& s) override {
+        JsonValue v;
+        v.type = JsonValue::Type::String;
+        v.string = std::move(s);
+        return Scalar(v);
+    }
+    bool binary(binary_t&) override { return Fail("not a value", *read_); }
+    bool start_object(std::size_t) override { return Open(JsonValue::Type::Object); }
+    bool key(string_t& name) override {
+        twice_ = open_.back()->object.count(name) != 0;
+        key_ = std::move(name);
         return true;
+    }
+    bool end_object() override { return Close(); }
+    bool start_array(std::size_t) override { return Open(JsonValue::Type::Array); }
+    bool end_array() override { return Close(); }
+
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& e) override {
+        // position is the column of the character the parser stopped at, the end of the line
+        // counting as one; a bad number or a word it does not know is said where it starts.
+        const bool at_end = position > text_.size();
+        size_t start = position > 0 ? position - 1 : 0;
+        const std::string said = e.what();
+        const char* words = nullptr;
+        for (const Complaint& c : Complaints)
+            if (said.find(c.says) != std::string::npos) {
+                words = at_end && c.words_at_end ? c.words_at_end : c.words;
+                break;
+            }
+        if (said.find("invalid number") != std::string::npos ||
+            said.find("number overflow") != std::string::npos) {
+            while (start > 0 && std::strchr("0123456789+-.eE", text_[start - 1]))
+                --start;
+        }
+        if (said.find("invalid literal") != std::string::npos) {
+            while (start > 0 && std::isalpha(uint8_t(text_[start - 1])))
+                --start;
+            if (start < text_.size() && std::isalpha(uint8_t(text_[start]))) words = "unknown word";
+        }
+        if (!words) { // one we have no words for: nlohmann's own, after its position
+            const size_t colon = said.find(": ");
+            return Fail(colon == std::string::npos ? said : said.substr(colon + 2),
+                        text_.data() + start);
+        }
+        return Fail(words, text_.data() + start);
     }
 
   private:
     const std::string& text_;
-    size_t pos_ = 0;
-    std::string error_;
+    const char** read_;
+    std::vector<JsonValue*> open_; // the arrays and objects being read, innermost last
+    std::string key_;
+    bool twice_ = false;                  // the member being read has a name given before
+    std::vector<size_t> duplicate_depth_; // the open containers that are such a member's value
+    bool failed_ = false;
 
-    bool Fail(const char* why) {
-        error_ = why;
+    bool Fail(const std::string& why, const char* where) {
+        if (!failed_) error = why + " at column " + std::to_string(where - text_.data() + 1);
+        failed_ = true;
         return false;
     }
-    void Space() {
-        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
-                                       text_[pos_] == '\n' || text_[pos_] == '\r'))
-            ++pos_;
-    }
-    bool Literal(const char* word) {
-        const size_t n = std::char_traits<char>::length(word);
-        if (text_.compare(pos_, n, word) != 0) return Fail("unknown word");
-        pos_ += n;
-        return true;
-    }
 
-    bool Value(JsonValue& v, int depth) {
-        if (depth > MaxJsonDepth) return Fail("nested too deep");
-        if (pos_ >= text_.size()) return Fail("a value is missing");
-        const char c = text_[pos_];
-        if (c == '{') return Object(v, depth);
-        if (c == '[') return Array(v, depth);
-        if (c == '"') {
-            v.type = JsonValue::Type::String;
-            return String(v.string);
-        }
-        if (c == 't' || c == 'f') {
-            v.type = JsonValue::Type::Bool;
-            v.boolean = c == 't';
-            return Literal(c == 't' ? "true" : "false");
-        }
-        if (c == 'n') {
-            v.type = JsonValue::Type::Null;
-            return Literal("null");
-        }
-        return Number(v);
-    }
-
-    bool Number(JsonValue& v) {
-        const size_t start = pos_;
-        if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
-        auto digits = [this] {
-            const size_t from = pos_;
-            while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9')
-                ++pos_;
-            return pos_ - from;
-        };
-        const size_t int_start = pos_;
-        const size_t n = digits();
-        if (n == 0) return Fail("not a value");
-        if (n > 1 && text_[int_start] == '0') return Fail("a number with a leading zero");
-        if (pos_ < text_.size() && text_[pos_] == '.') {
-            ++pos_;
-            if (digits() == 0) return Fail("a digit must follow the decimal point");
-        }
-        if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-            ++pos_;
-            if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-            if (digits() == 0) return Fail("a digit must follow the exponent");
-        }
+    bool Number(double n) {
+        // The parser has read the character after the number too, unless the line ended.
+        const char* end = *read_;
+        if (end > text_.data() && !std::isdigit(uint8_t(end[-1]))) --end;
+        JsonValue v;
         v.type = JsonValue::Type::Number;
-        v.number = std::strtod(text_.substr(start, pos_ - start).c_str(), nullptr);
-        if (!std::isfinite(v.number)) return Fail("a number out of range");
+        v.number = n;
+        return Place(std::move(v), end) != nullptr;
+    }
+    bool Scalar(JsonValue v) { return Place(std::move(v), *read_) != nullptr; }
+
+    // Puts a value where the parser is: the root, the next element or the member just named.
+    JsonValue* Place(JsonValue v, const char* end) {
+        if (int(open_.size()) > MaxJsonDepth) {
+            Fail("nested too deep", end);
+            return nullptr;
+        }
+        if (open_.empty()) {
+            root = std::move(v);
+            return &root;
+        }
+        JsonValue& parent = *open_.back();
+        if (parent.type == JsonValue::Type::Array) {
+            parent.array.push_back(std::move(v));
+            return &parent.array.back();
+        }
+        if (twice_ && v.type != JsonValue::Type::Array && v.type != JsonValue::Type::Object) {
+            Fail("a member name given twice", end);
+            return nullptr;
+        }
+        return &(parent.object[key_] = std::move(v));
+    }
+    bool Open(JsonValue::Type type) {
+        JsonValue v;
+        v.type = type;
+        const bool twice = twice_;
+        twice_ = false; // its own members are checked on their own
+        JsonValue* placed = Place(std::move(v), *read_);
+        if (!placed) return false;
+        open_.push_back(placed);
+        if (twice) duplicate_depth_.push_back(open_.size());
         return true;
     }
-
-    bool Hex4(uint32_t& out) {
-        if (pos_ + 4 > text_.size()) return Fail("a short \\u escape");
-        out = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = text_[pos_++];
-            out <<= 4;
-            if (c >= '0' && c <= '9')
-                out |= uint32_t(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                out |= uint32_t(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                out |= uint32_t(c - 'A' + 10);
-            else
-                return Fail("a bad \\u escape");
-        }
+    bool Close() {
+        const bool twice = !duplicate_depth_.empty() && duplicate_depth_.back() == open_.size();
+        open_.pop_back();
+        if (twice) return Fail("a member name given twice", *read_);
         return true;
-    }
-
-    bool String(std::string& out) {
-        ++pos_; // the opening quote
-        out.clear();
-        while (pos_ < text_.size()) {
-            const unsigned char c = uint8_t(text_[pos_++]);
-            if (c == '"') return true;
-            if (c < 0x20) return Fail("a control character in a string");
-            if (c != '\\') {
-                out += char(c);
-                continue;
-            }
-            if (pos_ >= text_.size()) break;
-            const char e = text_[pos_++];
-            switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                uint32_t cp;
-                if (!Hex4(cp)) return false;
-                if (cp >= 0xD800 && cp < 0xDC00) { // a high surrogate wants its low half
-                    uint32_t low;
-                    if (text_.compare(pos_, 2, "\\u") != 0) return Fail("a lone surrogate");
-                    pos_ += 2;
-                    if (!Hex4(low)) return false;
-                    if (low < 0xDC00 || low > 0xDFFF) return Fail("a lone surrogate");
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                } else if (cp >= 0xDC00 && cp < 0xE000) {
-                    return Fail("a lone surrogate");
-                }
-                AppendUtf8(out, cp);
-                break;
-            }
-            default: return Fail("an unknown escape");
-            }
-        }
-        return Fail("a string without its closing quote");
-    }
-
-    bool Array(JsonValue& v, int depth) {
-        v.type = JsonValue::Type::Array;
-        ++pos_;
-        Space();
-        if (pos_ < text_.size() && text_[pos_] == ']') {
-            ++pos_;
-            return true;
-        }
-        for (;;) {
-            v.array.emplace_back();
-            Space();
-            if (!Value(v.array.back(), depth + 1)) return false;
-            Space();
-            if (pos_ >= text_.size()) return Fail("an array without its closing bracket");
-            if (text_[pos_] == ']') {
-                ++pos_;
-                return true;
-            }
-            if (text_[pos_++] != ',') return Fail("a comma or ] expected");
-        }
-    }
-
-    bool Object(JsonValue& v, int depth) {
-        v.type = JsonValue::Type::Object;
-        ++pos_;
-        Space();
-        if (pos_ < text_.size() && text_[pos_] == '}') {
-            ++pos_;
-            return true;
-        }
-        for (;;) {
-            Space();
-            if (pos_ >= text_.size() || text_[pos_] != '"') return Fail("a member name expected");
-            std::string name;
-            if (!String(name)) return false;
-            Space();
-            if (pos_ >= text_.size() || text_[pos_++] != ':') return Fail("a colon expected");
-            Space();
-            JsonValue member;
-            if (!Value(member, depth + 1)) return false;
-            if (!v.object.emplace(name, std::move(member)).second)
-                return Fail("a member name given twice");
-            Space();
-            if (pos_ >= text_.size()) return Fail("an object without its closing brace");
-            if (text_[pos_] == '}') {
-                ++pos_;
-                return true;
-            }
-            if (text_[pos_++] != ',') return Fail("a comma or } expected");
-        }
     }
 };
 
@@ -229,53 +209,36 @@ bool JsonValue::Integer(int64_t min, int64_t max, int64_t& out) const {
 }
 
 bool ParseJson(const std::string& text, JsonValue& out, std::string& error) {
-    out = JsonValue{};
-    return Parser(text).Parse(out, error);
-}
-
-size_t Utf8SequenceLength(const std::string& s, size_t at) {
-    const uint8_t c = uint8_t(s[at]);
-    if (c < 0x80) return 1;
-    size_t n;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0)
-        n = 1, cp = c & 0x1F;
-    else if ((c & 0xF0) == 0xE0)
-        n = 2, cp = c & 0x0F;
-    else if ((c & 0xF8) == 0xF0)
-        n = 3, cp = c & 0x07;
-    else
-        return 0;
-    if (at + n >= s.size()) return 0; // cut short
-    for (size_t k = 1; k <= n; ++k) {
-        const uint8_t b = uint8_t(s[at + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = cp << 6 | (b & 0x3F);
-    }
-    static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
-    return n + 1;
+    const char* read = text.data();
+    Builder builder(text, &read);
+    const ReadingIterator first{text.data(), &read}, last{text.data() + text.size(), &read};
+    const bool ok = Json::sax_parse(first, last, &builder) && builder.error.empty();
+    out = ok ? std::move(builder.root) : JsonValue{};
+    if (!ok) error = builder.error.empty() ? "not a value at column 1" : builder.error;
+    return ok;
 }
 
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
-    for (size_t i = 0; i < s.size(); ++i) {
+    for (size_t i = 0; i < s.size();) {
         const unsigned char c = uint8_t(s[i]);
         if (c >= 0x80) {
             // A valid character passes; a byte that is not part of one (a file name from a state
             // file, a symbol file) is given as the character of its value, so the answer stays
             // UTF-8 and the byte can still be told.
-            const size_t n = Utf8SequenceLength(s, i);
-            if (n > 0) {
-                out.append(s, i, n);
-                i += n - 1;
+            const size_t from = i;
+            uint32_t cp;
+            if (DecodeUtf8(s.data(), s.size(), i, cp)) {
+                out.append(s, from, i - from);
             } else {
                 char esc[8];
                 std::snprintf(esc, sizeof esc, "\\u%04X", c);
                 out += esc;
+                ++i;
             }
             continue;
         }
+        ++i;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -295,8 +258,14 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
-JsonObjectWriter& JsonObjectWriter::Raw(const std::string& name, const std::string& json) {
-    if (!body_.empty()) body_ += ",";
-    body_ += JsonString(name) + ":" + json;
-    return *this;
+std::string JsonText(const Json& v) {
+    if (v.is_string()) return JsonString(v.get_ref<const std::string&>());
+    if (!v.is_structured()) return v.dump();
+    std::string out;
+    for (auto it = v.begin(); it != v.end(); ++it) {
+        out += out.empty() ? "" : ",";
+        if (v.is_object()) out += JsonString(it.key()) + ":";
+        out += JsonText(it.value());
+    }
+    return v.is_object() ? "{" + out + "}" : "[" + out + "]";
 }
