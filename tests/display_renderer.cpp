@@ -236,12 +236,13 @@ TEST_F(Renderer, FailedPictureWriteKeepsTheOldFile) {
     ScratchFolder folder;
     folder.WriteFile("old.png", "previous picture");
     folder.WriteFile("old.pbm", "previous picture");
-    // Writes past 100 bytes fail (a file size limit, as a full disk would).
+    // Writes past 40 bytes fail (a file size limit, as a full disk would): less than any
+    // compressed picture.
     rlimit before;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = before;
-    small.rlim_cur = 100;
+    small.rlim_cur = 40;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool png = WriteFramePng("old.png");
     const bool pbm = WriteFramePbm("old.pbm");
