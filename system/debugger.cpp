@@ -3,6 +3,7 @@
 #include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 #include "cpu/processor.h"
+#include "system/hold.h"
 #include "system/system.h"
 #include "host/file_io.h"
 
@@ -120,7 +121,7 @@ void WriteRegister(int index, uint32_t v) {
 
 // ---- Breakpoints --------------------------------------------------------------------------------
 //
-// The list is changed only by the front end's thread while the processor is held (Hold below) or
+// The list is changed only by the front end's thread while the processor is held (MachineHold) or
 // stands still, and read by the processor's thread in its hook; what the processor changes in it
 // (hits, a temporary breakpoint spent) are atomics.
 
@@ -207,29 +208,6 @@ std::vector<std::pair<uint16_t, std::string>> SymbolsByAddress; // sorted by add
 std::vector<std::pair<std::string, uint16_t>> SymbolsByName;    // sorted by name
 
 bool ProcessorStandsStill() { return !SystemRunning() || (SystemPaused() && ProcessorPaused()); }
-
-// Keeps the processor paused for a moment while the front end changes what its hook reads.
-class Hold {
-  public:
-    Hold() {
-        if (ProcessorStandsStill()) return;
-        held_ = !SystemPaused(); // a pause of the user's that has not taken hold yet stays theirs
-        stops_ = StopSerial.load(std::memory_order_acquire);
-        if (held_) SystemPause(true);
-        for (int i = 0; i < 5000 && !ProcessorPaused() && SystemRunning(); ++i)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ~Hold() {
-        // A stop that came as the pause took hold keeps the machine standing.
-        if (held_ && StopSerial.load(std::memory_order_acquire) == stops_) SystemPause(false);
-    }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-  private:
-    bool held_ = false;
-    uint64_t stops_ = 0;
-};
 
 void RebuildMaps() {
     std::memset(ExecMap, 0, sizeof ExecMap);
@@ -548,7 +526,7 @@ std::string Hex(uint32_t v, int digits) {
 // ---- Attaching ----------------------------------------------------------------------------------
 
 void DebugAttach() {
-    Hold hold;
+    MachineHold hold;
     SetDebugHook(OnStep);
     SetAccessHook(OnAccess);
     Attached.store(true, std::memory_order_relaxed);
@@ -558,7 +536,7 @@ void DebugAttach() {
 void DebugDetach() {
     if (!Attached.load(std::memory_order_relaxed)) return;
     {
-        Hold hold;
+        MachineHold hold;
         for (auto& s : Slots)
             s.used = false;
         RebuildMaps();
@@ -597,7 +575,7 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
     if (b.basic_line >= 0 &&
         (!DebugSymbolAddress("curline", curline) || !DebugSymbolAddress("tp", tp)))
         return fail("the free BASIC's symbols (curline, tp) are not loaded");
-    Hold hold;
+    MachineHold hold;
     Slot* free_slot = nullptr;
     for (auto& s : Slots) {
         if (s.used && s.spent.load(std::memory_order_relaxed)) s.used = false; // fired, gone
@@ -618,7 +596,7 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
 }
 
 bool DebugRemoveBreakpoint(int id) {
-    Hold hold;
+    MachineHold hold;
     for (auto& s : Slots)
         if (s.used && s.b.id == id) {
             s.used = false;
@@ -629,7 +607,7 @@ bool DebugRemoveBreakpoint(int id) {
 }
 
 bool DebugEnableBreakpoint(int id, bool enabled) {
-    Hold hold;
+    MachineHold hold;
     for (auto& s : Slots)
         if (s.used && s.b.id == id) {
             s.b.enabled = enabled;
@@ -640,7 +618,7 @@ bool DebugEnableBreakpoint(int id, bool enabled) {
 }
 
 void DebugClearBreakpoints() {
-    Hold hold;
+    MachineHold hold;
     for (auto& s : Slots)
         s.used = false;
     RebuildMaps();
@@ -838,7 +816,7 @@ bool DebugTraceTo(const std::string& path, std::string* error, uint64_t max_byte
             return false;
         }
     }
-    Hold hold;
+    MachineHold hold;
     // The trace that ran until now ends here; its last lines failing to go out is said.
     const bool was_open = TraceOut.fd >= 0;
     CloseTrace();
@@ -874,7 +852,7 @@ bool DebugTraceEnded(TraceEnd& end) {
 
 void DebugTraceFlush() {
     if (!Trace.load(std::memory_order_relaxed)) return;
-    Hold hold;
+    MachineHold hold;
     if (Trace.load(std::memory_order_relaxed) && !FlushTrace()) EndTrace();
 }
 
