@@ -345,7 +345,9 @@ std::vector<uint8_t> EncodeState(const StagedState& state) {
     std::vector<uint8_t> out;
     out.reserve(MemorySize + 16384);
     out.insert(out.end(), Magic, Magic + sizeof Magic);
-    out.insert(out.end(), {uint8_t(StateFormatVersion), uint8_t(StateFormatVersion >> 8), 0, 0});
+    // A record read from a format 1 file holds the ROM areas in its memory, as that format did.
+    const uint16_t version = state.rom_differences ? StateFormatVersion : 1;
+    out.insert(out.end(), {uint8_t(version), uint8_t(version >> 8), 0, 0});
     // Writing only reads the record: the descriptions change it only when reading.
     StagedState& st = const_cast<StagedState&>(state);
     for (const Block& block : Blocks) {

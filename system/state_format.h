@@ -55,7 +55,8 @@ struct StagedState {
     std::vector<uint8_t> picture; // FrameLines lines of FramePixelBytes
 };
 
-// The file's bytes of a record (whose memory holds MemorySize bytes), in this build's version.
+// The file's bytes of a record (whose memory holds MemorySize bytes): in this build's version, or
+// in format 1 for a record read from a format 1 file (rom_differences false).
 std::vector<uint8_t> EncodeState(const StagedState& state);
 // Checks and reads a whole file into state (a fresh record). False, with error saying why, when
 // anything is wrong; state is then not to be used.

@@ -7,6 +7,7 @@
 #include "machine/control.h"
 #include "machine/host_files.h"
 #include "machine/memory.h"
+#include "system/hold.h"
 #include "system/pacer.h"
 #include "system/rewind.h"
 #include "system/state.h"
@@ -633,6 +634,42 @@ TEST(StateThreads, SaveAndLoadWhileTheMachineRuns) {
         again.resize(again.size() - 4);
         EXPECT_TRUE(first == again);
         EXPECT_TRUE(Look() == loaded) << "nothing ran while paused";
+        SystemPause(false);
+    }
+}
+
+// A hold stops the running machine and lets it go on; a pause taken while it is held (the user's,
+// or a debugger stop) outlives it, and a hold inside a user's pause leaves it paused.
+TEST(StateThreads, AHoldStopsTheMachineAndKeepsAPauseTakenMeanwhile) {
+    struct Case {
+        const char* what;
+        bool paused_before, paused_during, runs_after;
+    } cases[] = {{"plain", false, false, true},
+                 {"paused meanwhile", false, true, false},
+                 {"paused before", true, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder folder;
+        StartBusyMachine(folder, 4, 0);
+        SystemStart(nullptr, nullptr);
+        const auto moved = [](uint64_t from) {
+            for (int i = 0; i < 20000 && SystemReadCounts().instructions < from + 100000; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return SystemReadCounts().instructions >= from + 100000;
+        };
+        ASSERT_TRUE(moved(0));
+        if (c.paused_before) SystemPause(true);
+        {
+            MachineHold hold;
+            ASSERT_TRUE(hold.held());
+            ASSERT_TRUE(ProcessorPaused()); // stopped at an instruction boundary
+            if (c.paused_during) SystemPause(true);
+        }
+        EXPECT_EQ(SystemPaused(), !c.runs_after);
+        if (c.runs_after) {
+            EXPECT_TRUE(moved(SystemReadCounts().instructions));
+        }
+        SystemStop();
         SystemPause(false);
     }
 }
