@@ -4,6 +4,7 @@
 #include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 #include "cpu/processor.h"
+#include "system/hold.h"
 #include "host/file_io.h"
 #include "system/registers.h"
 #include "system/system.h"
@@ -22,7 +23,7 @@ namespace {
 
 // ---- Breakpoints --------------------------------------------------------------------------------
 //
-// The list is changed only by the front end's thread while the processor is held (Hold below) or
+// The list is changed only by the front end's thread while the processor is held (MachineHold) or
 // stands still, and read by the processor's thread in its hook; what the processor changes in it
 // (hits, a temporary breakpoint spent) are atomics.
 
@@ -105,29 +106,6 @@ void UpdateAttention() {
 }
 
 bool ProcessorStandsStill() { return !SystemRunning() || (SystemPaused() && ProcessorPaused()); }
-
-// Keeps the processor paused for a moment while the front end changes what its hook reads.
-class Hold {
-  public:
-    Hold() {
-        if (ProcessorStandsStill()) return;
-        held_ = !SystemPaused(); // a pause of the user's that has not taken hold yet stays theirs
-        stops_ = StopSerial.load(std::memory_order_acquire);
-        if (held_) SystemPause(true);
-        for (int i = 0; i < 5000 && !ProcessorPaused() && SystemRunning(); ++i)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ~Hold() {
-        // A stop that came as the pause took hold keeps the machine standing.
-        if (held_ && StopSerial.load(std::memory_order_acquire) == stops_) SystemPause(false);
-    }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-  private:
-    bool held_ = false;
-    uint64_t stops_ = 0;
-};
 
 void RebuildMaps() {
     std::memset(ExecMap, 0, sizeof ExecMap);
@@ -440,7 +418,7 @@ bool Resume(Goal goal) {
 // ---- Attaching ----------------------------------------------------------------------------------
 
 void DebugAttach() {
-    Hold hold;
+    MachineHold hold;
     SetDebugHook(OnStep);
     SetAccessHook(OnAccess);
     Attached.store(true, std::memory_order_relaxed);
@@ -450,7 +428,7 @@ void DebugAttach() {
 void DebugDetach() {
     if (!Attached.load(std::memory_order_relaxed)) return;
     {
-        Hold hold;
+        MachineHold hold;
         for (auto& s : Slots)
             s.used = false;
         RebuildMaps();
@@ -492,7 +470,7 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
         (!DebugSymbolAddress("curline", curline) || !DebugSymbolAddress("tp", tp) ||
          !DebugSymbolAddress("statement", statement)))
         return fail("the free BASIC's symbols are not loaded (load basic.rom.sym)");
-    Hold hold;
+    MachineHold hold;
     Slot* free_slot = nullptr;
     for (auto& s : Slots) {
         if (s.used && s.spent.load(std::memory_order_relaxed)) s.used = false; // fired, gone
@@ -518,7 +496,7 @@ int DebugAddBreakpoint(const Breakpoint& b, std::string* error) {
 }
 
 bool DebugRemoveBreakpoint(int id) {
-    Hold hold;
+    MachineHold hold;
     for (auto& s : Slots)
         if (s.used && s.b.id == id) {
             s.used = false;
@@ -529,7 +507,7 @@ bool DebugRemoveBreakpoint(int id) {
 }
 
 bool DebugEnableBreakpoint(int id, bool enabled) {
-    Hold hold;
+    MachineHold hold;
     for (auto& s : Slots)
         if (s.used && s.b.id == id) {
             s.b.enabled = enabled;
@@ -540,7 +518,7 @@ bool DebugEnableBreakpoint(int id, bool enabled) {
 }
 
 void DebugClearBreakpoints() {
-    Hold hold;
+    MachineHold hold;
     for (auto& s : Slots)
         s.used = false;
     RebuildMaps();
@@ -704,7 +682,7 @@ bool DebugTraceTo(const std::string& path, std::string* error, uint64_t max_byte
             return false;
         }
     }
-    Hold hold;
+    MachineHold hold;
     // The trace that ran until now ends here; its last lines failing to go out is said.
     const bool was_open = TraceOut.fd >= 0;
     CloseTrace();
@@ -740,7 +718,7 @@ bool DebugTraceEnded(TraceEnd& end) {
 
 void DebugTraceFlush() {
     if (!Trace.load(std::memory_order_relaxed)) return;
-    Hold hold;
+    MachineHold hold;
     if (Trace.load(std::memory_order_relaxed) && !FlushTrace()) EndTrace();
 }
 

@@ -9,9 +9,10 @@
 // in files, a picture of the screen. It never holds the ROM images' files themselves.
 //
 // A state is taken and restored at an instruction boundary with the processor stopped: between
-// SystemRunTick calls, or, with the machine's threads running, after stopping it here (PAUSE in
-// the control flags) and waiting until that has taken hold; the pause the user set stays as it
-// was. Call from the front end's thread, the one that pauses and resumes the machine.
+// SystemRunTick calls, or, with the machine's threads running, inside a MachineHold
+// (system/hold.h); the pause the user set stays as it was. Call from the front end's thread, the
+// one that pauses and resumes the machine. The file's format itself, apart from the machine, is
+// system/state_format.h.
 //
 // Loading reads and checks the whole file into a staging record first and changes nothing unless
 // all of it is good. Host files are opened again by name in the files folder with the host file

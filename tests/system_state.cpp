@@ -7,6 +7,7 @@
 #include "machine/control.h"
 #include "machine/host_files.h"
 #include "machine/memory.h"
+#include "system/hold.h"
 #include "system/pacer.h"
 #include "system/rewind.h"
 #include "system/state.h"
@@ -489,9 +490,13 @@ TEST(StateCompatibility, EarlierFilesStillLoad) {
         PacerType(LongText());
         host_file_calls::Open(host_file_calls::Create, 0, "LOG     TXT");
         RunTicks(17);
-        const std::string file = std::string(out) + "/busy-2.lbs";
+        // A program's writes into both ROM areas, kept as differences.
+        MachineMemory[0x2000] = 0x5A;
+        MachineMemory[0x3FFF] = 0xA5;
+        MachineMemory[0x6100] = 0x42;
+        const std::string file = std::string(out) + "/busy-2r.lbs";
         ASSERT_TRUE(SystemSaveState(file).ok);
-        std::ofstream(std::string(out) + "/busy-2.screen") << SystemScreenText();
+        std::ofstream(std::string(out) + "/busy-2r.screen") << SystemScreenText();
         CloseAllFileSlots();
         SetWaitstates(0);
     }
@@ -514,6 +519,36 @@ TEST(StateCompatibility, EarlierFilesStillLoad) {
         EXPECT_EQ(MachineMemory[0x9002], uint8_t(ticks + 5));
         EXPECT_NE(MachineMemory[0x9001], keys) << "the typing goes on";
         SetWaitstates(0);
+    }
+    EXPECT_GE(files, 1);
+}
+
+// A file of this format loaded and saved again is the same file, byte for byte, its save time
+// apart: nothing of the machine is lost or changed on the way through.
+TEST(StateCompatibility, TodaysFilesSaveAgainUnchanged) {
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(LUNABRIK_TEST_DATA) / "states")) {
+        if (entry.path().extension() != StateFileExtension) continue;
+        Bytes original = ReadAll(entry.path().string());
+        if (original.size() < 28 || original[8] != 2) continue; // earlier formats save as today's
+        SCOPED_TRACE(entry.path().string());
+        ++files;
+        ScratchFolder folder;
+        StartBusyMachine(folder, 1, RealSpeedWaitstates); // the settings they were saved with
+        folder.WriteFile("Files/LOG.TXT", "");            // so their host file slot reopens
+        const StateResult r = SystemLoadState(entry.path().string(), false);
+        ASSERT_TRUE(r.ok) << r.message;
+        EXPECT_TRUE(r.closed_slots.empty()) << r.message;
+        ASSERT_TRUE(SystemSaveState("again.lbs").ok);
+        CloseAllFileSlots();
+        SetWaitstates(0);
+        Bytes again = ReadAll("again.lbs");
+        ASSERT_EQ(again.size(), original.size());
+        for (Bytes* b : {&original, &again}) {
+            std::memset(b->data() + 20, 0, 8); // INFO: when it was saved
+            b->resize(b->size() - 4);          // and the checksum over it
+        }
+        EXPECT_TRUE(again == original);
     }
     EXPECT_GE(files, 1);
 }
@@ -599,6 +634,42 @@ TEST(StateThreads, SaveAndLoadWhileTheMachineRuns) {
         again.resize(again.size() - 4);
         EXPECT_TRUE(first == again);
         EXPECT_TRUE(Look() == loaded) << "nothing ran while paused";
+        SystemPause(false);
+    }
+}
+
+// A hold stops the running machine and lets it go on; a pause taken while it is held (the user's,
+// or a debugger stop) outlives it, and a hold inside a user's pause leaves it paused.
+TEST(StateThreads, AHoldStopsTheMachineAndKeepsAPauseTakenMeanwhile) {
+    struct Case {
+        const char* what;
+        bool paused_before, paused_during, runs_after;
+    } cases[] = {{"plain", false, false, true},
+                 {"paused meanwhile", false, true, false},
+                 {"paused before", true, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder folder;
+        StartBusyMachine(folder, 4, 0);
+        SystemStart(nullptr, nullptr);
+        const auto moved = [](uint64_t from) {
+            for (int i = 0; i < 20000 && SystemReadCounts().instructions < from + 100000; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return SystemReadCounts().instructions >= from + 100000;
+        };
+        ASSERT_TRUE(moved(0));
+        if (c.paused_before) SystemPause(true);
+        {
+            MachineHold hold;
+            ASSERT_TRUE(hold.held());
+            ASSERT_TRUE(ProcessorPaused()); // stopped at an instruction boundary
+            if (c.paused_during) SystemPause(true);
+        }
+        EXPECT_EQ(SystemPaused(), !c.runs_after);
+        if (c.runs_after) {
+            EXPECT_TRUE(moved(SystemReadCounts().instructions));
+        }
+        SystemStop();
         SystemPause(false);
     }
 }
