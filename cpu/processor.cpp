@@ -398,6 +398,110 @@ int ProcessorThreadBody(void*) {
     return 16;
 }
 
+RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
+    uint16_t pc = CpuState.PC;
+    uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
+    uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
+    // A step after a pause or a spent period clears what says so: the single-step driver does.
+    bool plain =
+        !Paused.load(std::memory_order_relaxed) && !WaitingForTick.load(std::memory_order_relaxed);
+    RunEnd end = RunEnd::Budget;
+    long i = 0;
+    while (i < steps) {
+        if (i % look_interval == 0) {
+            CpuState.PC = pc;
+            Publish({pc, instructions, tstates});
+            look();
+        }
+        const long stop = std::min(steps, i - i % look_interval + look_interval);
+        for (; i < stop; ++i) {
+            const int32_t waitstates = Pace();
+            const uint32_t flags = ReadControlFlags();
+            const uint32_t either = uint32_t(waitstates) | flags;
+            if (either == 0 && plain) [[likely]] {
+                ++instructions;
+                const uint8_t op = ReadByte(pc++);
+                MainTable::Execute(op, pc, tstates);
+                continue;
+            }
+            // The debugger alone, and nothing marked here nor asked for: the loop's own look.
+            if (either == DEBUG && plain &&
+                !(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) {
+                RecordDebugPc(pc);
+                ++instructions;
+                if (!DebugChecked) {
+                    const uint8_t op = ReadByte(pc++);
+                    MainTable::Execute(op, pc, tstates);
+                    continue;
+                }
+                Publish({pc, instructions - 1, tstates}); // as the access hook would see them
+                const CheckedStep c = ExecuteChecked(pc);
+                pc = c.pc;
+                tstates += c.tstates;
+                continue;
+            }
+            if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) {
+                end = RunEnd::Halted;
+                goto done;
+            }
+            if ((flags & PAUSE) && !(flags & (RESET | QUIT))) {
+                end = RunEnd::Paused;
+                goto done;
+            }
+            // Everything else (the poll, a pacing wait, real speed, the debug hook) takes the
+            // single-step driver itself, so its rules live in one place.
+            CpuState.PC = pc;
+            Publish({pc, instructions, tstates});
+            const StepResult r = StepOnce();
+            pc = CpuState.PC;
+            instructions = PublishedInstructions.load(std::memory_order_relaxed);
+            tstates = PublishedTstates.load(std::memory_order_relaxed);
+            if (r == Quit) {
+                end = RunEnd::Quit;
+                goto done;
+            }
+            const bool waiting = WaitingForTick.load(std::memory_order_relaxed);
+            plain = !waiting && !Paused.load(std::memory_order_relaxed);
+            if (waiting) {
+                ++i;
+                end = RunEnd::PeriodSpent;
+                goto done;
+            }
+        }
+    }
+done:
+    CpuState.PC = pc;
+    Publish({pc, instructions, tstates});
+    return {end, i};
+}
+
+namespace {
+// The stall being counted; stalled is set once, after stalled_pc.
+struct {
+    uint16_t pc = 0;
+    uint32_t count = 0;
+    std::atomic<bool> stalled{false};
+    uint16_t stalled_pc = 0;
+} Stall;
+} // namespace
+
+void NoteStall(uint16_t prefix) {
+    if (prefix != Stall.pc) {
+        Stall.pc = prefix;
+        Stall.count = 0;
+    }
+    if (++Stall.count == StallRepeats && !Stall.stalled.load(std::memory_order_relaxed)) {
+        Stall.stalled_pc = prefix;
+        Stall.stalled.store(true, std::memory_order_release);
+    }
+}
+
+bool ProcessorStalled(uint16_t& pc) {
+    if (!Stall.stalled.load(std::memory_order_acquire)) return false;
+    pc = Stall.stalled_pc;
+    return true;
+}
+
 ProcessorCounts ReadProcessorCounts() {
     return {PublishedInstructions.load(std::memory_order_relaxed),
             PublishedTstates.load(std::memory_order_relaxed),

@@ -81,6 +81,27 @@ void SetPeriodEndHook(void (*hook)());
 // once. Set before the thread starts; null for none.
 void SetPeriodicHook(void (*hook)());
 
+// Runs up to `steps` processor steps on the caller's thread exactly as as many ProcessorStep calls
+// would, but with PC and the counters in the loop's registers; look() is called before step 0,
+// look_interval, 2 * look_interval, ... (the key pacer's look), with the counts published. It ends
+// early, before the step, when the processor is halted with no TICK, RESET or QUIT pending
+// (Halted) or PAUSE is set with neither of those (Paused); after a step that found the real-speed
+// budget spent (PeriodSpent, see ProcessorWaitingForTick); or when QUIT was seen (Quit). Never
+// blocks. steps counts the steps taken (a debugger's stop is one that executed nothing).
+enum class RunEnd : uint8_t { Budget, Halted, Paused, PeriodSpent, Quit };
+struct RunResult {
+    RunEnd end;
+    long steps;
+};
+RunResult ProcessorRun(long steps, long look_interval, void (*look)());
+
+// An opcode the processor does not execute leaves PC on its prefix, so the same stall comes round
+// again and again (interrupts still taken). The table entries that stall count them: after
+// StallRepeats stalls in a row at one address, with no stall elsewhere between, the processor is
+// taken as stuck and ProcessorStalled says where (from then on).
+constexpr uint32_t StallRepeats = 1000;
+bool ProcessorStalled(uint16_t& pc);
+
 // Idle iterations of the pacing wait per second on this computer (measured once, a few ms).
 double PacingIterationsPerSecond();
 
