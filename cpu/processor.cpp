@@ -323,7 +323,12 @@ execute:
 
 } // namespace
 
+namespace {
+void ForgetStall();
+} // namespace
+
 void ProcessorReset() {
+    ForgetStall(); // a reset processor is no longer stuck
     auto& s = CpuState;
     s.PC = ResetAddress;
     s.I = 0;
@@ -495,6 +500,13 @@ void NoteStall(uint16_t prefix) {
         Stall.stalled.store(true, std::memory_order_release);
     }
 }
+
+namespace {
+void ForgetStall() {
+    Stall.count = 0;
+    Stall.stalled.store(false, std::memory_order_relaxed);
+}
+} // namespace
 
 bool ProcessorStalled(uint16_t& pc) {
     if (!Stall.stalled.load(std::memory_order_acquire)) return false;

@@ -41,7 +41,7 @@ constexpr uint32_t NmiTstates = 11;
 constexpr uint32_t Mode1Tstates = 13;
 constexpr uint32_t Mode2Tstates = 19;
 
-// PC, I, IFF1, IFF2, IM = 0; ControlFlags cleared except QUIT (a QUIT set meanwhile is never
+// PC, I, IFF1, IFF2, IM = 0; no stall reported; ControlFlags cleared except QUIT (a QUIT set meanwhile is never
 // lost), PAUSE (a reset while paused stays paused) and DEBUG; the LD A,R generator seeded (see
 // SetRefreshSeed). Counters are not reset.
 void ProcessorReset();
@@ -98,7 +98,7 @@ RunResult ProcessorRun(long steps, long look_interval, void (*look)());
 // An opcode the processor does not execute leaves PC on its prefix, so the same stall comes round
 // again and again (interrupts still taken). The table entries that stall count them: after
 // StallRepeats stalls in a row at one address, with no stall elsewhere between, the processor is
-// taken as stuck and ProcessorStalled says where (from then on).
+// taken as stuck and ProcessorStalled says where (until the next ProcessorReset).
 constexpr uint32_t StallRepeats = 1000;
 bool ProcessorStalled(uint16_t& pc);
 
