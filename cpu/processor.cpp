@@ -407,44 +407,54 @@ RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
     uint16_t pc = CpuState.PC;
     uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
     uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
-    // A step after a pause or a spent period clears what says so: the single-step driver does.
-    bool plain =
-        !Paused.load(std::memory_order_relaxed) && !WaitingForTick.load(std::memory_order_relaxed);
+    // Steps taken = instructions - offset: a plain step is one instruction; after a step of the
+    // single-step driver, which may execute none, the offset makes up the difference.
+    uint64_t offset = instructions;
+    // Non-zero after a pause or a spent period, which the next step clears as the single-step
+    // driver does: folded into the flags, so the plain path tests one word.
+    constexpr uint32_t Sticky = 0x80000000;
+    uint32_t sticky =
+        Paused.load(std::memory_order_relaxed) || WaitingForTick.load(std::memory_order_relaxed)
+            ? Sticky
+            : 0;
     RunEnd end = RunEnd::Budget;
-    long i = 0;
-    while (i < steps) {
-        if (i % look_interval == 0) {
+    long next_look = 0;
+    for (;;) {
+        const long i = long(instructions - offset);
+        if (i >= steps) break;
+        if (i == next_look) {
             CpuState.PC = pc;
             Publish({pc, instructions, tstates});
             look();
+            next_look += look_interval;
         }
-        const long stop = std::min(steps, i - i % look_interval + look_interval);
-        for (; i < stop; ++i) {
-            const int32_t waitstates = Pace();
-            const uint32_t flags = ReadControlFlags();
-            const uint32_t either = uint32_t(waitstates) | flags;
-            if (either == 0 && plain) [[likely]] {
+        uint64_t limit = offset + uint64_t(std::min(steps, next_look));
+        while (instructions != limit) {
+            const uint32_t either = uint32_t(Pace()) | ReadControlFlags() | sticky;
+            if (either == 0) [[likely]] {
                 ++instructions;
                 const uint8_t op = ReadByte(pc++);
                 MainTable::Execute(op, pc, tstates);
                 continue;
             }
             // The debugger alone, and nothing marked here nor asked for: the loop's own look.
-            if (either == DEBUG && plain &&
+            if (either == DEBUG &&
                 !(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) {
                 RecordDebugPc(pc);
-                ++instructions;
                 if (!DebugChecked) {
+                    ++instructions;
                     const uint8_t op = ReadByte(pc++);
                     MainTable::Execute(op, pc, tstates);
                     continue;
                 }
-                Publish({pc, instructions - 1, tstates}); // as the access hook would see them
+                Publish({pc, instructions, tstates}); // as the access hook would see them
+                ++instructions;
                 const CheckedStep c = ExecuteChecked(pc);
                 pc = c.pc;
                 tstates += c.tstates;
                 continue;
             }
+            const uint32_t flags = ReadControlFlags();
             if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) {
                 end = RunEnd::Halted;
                 goto done;
@@ -458,17 +468,20 @@ RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
             CpuState.PC = pc;
             Publish({pc, instructions, tstates});
             const StepResult r = StepOnce();
+            const uint64_t before = instructions;
             pc = CpuState.PC;
             instructions = PublishedInstructions.load(std::memory_order_relaxed);
             tstates = PublishedTstates.load(std::memory_order_relaxed);
             if (r == Quit) {
+                offset += instructions - before; // the step that saw QUIT is not counted
                 end = RunEnd::Quit;
                 goto done;
             }
+            offset += instructions - before - 1; // one step, whatever it executed
+            limit += instructions - before - 1;
             const bool waiting = WaitingForTick.load(std::memory_order_relaxed);
-            plain = !waiting && !Paused.load(std::memory_order_relaxed);
+            sticky = waiting || Paused.load(std::memory_order_relaxed) ? Sticky : 0;
             if (waiting) {
-                ++i;
                 end = RunEnd::PeriodSpent;
                 goto done;
             }
@@ -477,7 +490,7 @@ RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
 done:
     CpuState.PC = pc;
     Publish({pc, instructions, tstates});
-    return {end, i};
+    return {end, long(instructions - offset)};
 }
 
 namespace {
