@@ -1,8 +1,8 @@
 // One front end's speed on a saved machine, in millions of instructions a second, for
 // bench/frontends.sh: the processor's bare loop (ProcessorThreadBody on a thread of its own, no
 // clock, no hooks), the desktop's threads (SystemStart: the processor, render and clock threads,
-// with the key pacer's hooks), or the deterministic tick on this thread (SystemRunTick, as the
-// runner, the control protocol and the browser page drive it).
+// with the key pacer's hooks), or the deterministic tick on this thread (SystemRunTick with the
+// stall watch on, as the runner and its control protocol drive it; the browser page drives it too).
 //
 // Usage: lunabrik_frontends_bench bare|thread|tick STATE [SECONDS] [INSTRUCTIONS_PER_TICK]
 // Run in a folder holding basic.rom, dev_dos.rom, font.bin and Lunabrik.cfg (waitstates 0).
@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
         SystemStop();
         elapsed = SecondsSince(start);
     } else {
+        SystemWatchStalls(true); // as the runner and its control protocol have it
         do {
             for (int i = 0; i < 10; ++i)
                 if (!SystemRunTick(per_tick)) return 1;

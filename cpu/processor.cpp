@@ -430,8 +430,21 @@ RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
         }
         uint64_t limit = offset + uint64_t(std::min(steps, next_look));
         while (instructions != limit) {
-            const uint32_t either = uint32_t(Pace()) | ReadControlFlags() | sticky;
+            const int32_t waitstates = Pace();
+            const uint32_t flags = ReadControlFlags();
+            const uint32_t either = uint32_t(waitstates) | flags | sticky;
             if (either == 0) [[likely]] {
+                ++instructions;
+                const uint8_t op = ReadByte(pc++);
+                MainTable::Execute(op, pc, tstates);
+                continue;
+            }
+            // Real speed within the period's budget, nothing else to do: all the poll would do is
+            // note the time of its look.
+            if (waitstates == RealSpeedWaitstates && (flags | sticky) == 0 && RealSpeedPeriod &&
+                tstates - LastServiceTstates <= MaxStepTstates &&
+                tstates - TickStart < TstatesPerTick) {
+                LastServiceTstates = tstates;
                 ++instructions;
                 const uint8_t op = ReadByte(pc++);
                 MainTable::Execute(op, pc, tstates);
@@ -454,7 +467,6 @@ RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
                 tstates += c.tstates;
                 continue;
             }
-            const uint32_t flags = ReadControlFlags();
             if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) {
                 end = RunEnd::Halted;
                 goto done;
