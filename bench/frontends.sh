@@ -5,7 +5,9 @@
 # (when make web has built it), in millions of instructions a second and as a ratio to the bare
 # loop. Two machines: the free BASIC in a FOR loop, and a machine-code loop (block moves, indexed
 # and bit instructions, the stack) in RAM with the BASIC's tick handler under it. Rounds alternate
-# the front ends, so a busy host slows them alike; medians are reported.
+# the front ends, so a busy host slows them alike; medians are reported. Speeds are per second of
+# the front end's processor time (all its threads, so the desktop's render and clock threads
+# count), which a host shared with other work disturbs far less than wall time.
 #   bench/frontends.sh BUILD_FOLDER [ROUNDS] [SECONDS]
 # e.g. bench/frontends.sh build/release 3 2. Exit status 0 when every front end is within
 # RatioGoal of the bare loop (the browser within WebRatioGoal), 1 when one is not or a run failed.
@@ -48,14 +50,20 @@ SCRIPT
 "$headless" --script "$work/code.txt" >/dev/null || { echo "cannot make code.lbs" >&2; exit 1; }
 
 field() { awk -v k="$1" '$1 == k { print $2 }'; }
-# Instructions a second (millions) from a runner's --stats, less what the state had already run.
+# Instructions a second (millions) of the runner's processor time (user and system, less that of a
+# run that only loads the state), from its --stats, less what the state had already run.
 runner_mips() { # state, runner arguments...
-    local state=$1 base stats
+    local state=$1 base stats cpu0 cpu
     shift
-    base=$("$headless" --load-state "$state" --stats | field instructions)
-    stats=$("$headless" --load-state "$state" "$@" --stats) || return 1
-    awk -v i="$(field instructions <<<"$stats")" -v b="$base" -v s="$(field seconds <<<"$stats")" \
-        'BEGIN { printf "%.1f", (i - b) / s / 1e6 }'
+    TIMEFORMAT='%U %S'
+    { time "$headless" --load-state "$state" --stats >"$work/base.txt"; } 2>"$work/time0.txt"
+    base=$(field instructions <"$work/base.txt")
+    { time "$headless" --load-state "$state" "$@" --stats >"$work/stats.txt"; } 2>"$work/time.txt" ||
+        return 1
+    awk -v i="$(field instructions <"$work/stats.txt")" -v b="$base" \
+        -v t="$(cat "$work/time.txt")" -v t0="$(cat "$work/time0.txt")" 'BEGIN {
+        split(t, a, " "); split(t0, z, " "); s = a[1] + a[2] - z[1] - z[2]
+        printf "%.1f", (i - b) / s / 1e6 }'
 }
 
 fronts="bare thread tick runner realtime"

@@ -1,5 +1,6 @@
 // The browser build's core under Node on a saved machine, driven as the page drives it
-// (lb_run_tick at full speed): prints "mips N". Usage: node bench/frontends_web.mjs
+// (lb_run_tick at full speed): prints "mips N" per second of Node's processor time and
+// "wall_mips N" per second of wall time. Usage: node bench/frontends_web.mjs
 // BUILD_WEB_FOLDER STATE [SECONDS] [INSTRUCTIONS_PER_TICK]
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
@@ -18,11 +19,13 @@ const path = M._malloc(16);
 M.stringToUTF8('state.lbs', path, 16);
 if (M._lb_load_state(path) !== 0) throw new Error(`the state was refused: ${M.UTF8ToString(M._lb_text())}`);
 M._lb_set_speed(1);
-const before = M._lb_instructions(), start = performance.now();
+const before = M._lb_instructions(), start = performance.now(), cpu0 = process.cpuUsage();
 let elapsed = 0;
 do {
   for (let i = 0; i < 10; i++) M._lb_run_tick(Number(perTick));
   elapsed = (performance.now() - start) / 1000;
 } while (elapsed < Number(seconds));
 const executed = M._lb_instructions() - before;
-console.log(`instructions ${executed}\nseconds ${elapsed.toFixed(3)}\nmips ${(executed / elapsed / 1e6).toFixed(1)}`);
+const used = process.cpuUsage(cpu0), cpu = (used.user + used.system) / 1e6;
+console.log(`instructions ${executed}\nseconds ${elapsed.toFixed(3)}\ncpu_seconds ${cpu.toFixed(3)}`);
+console.log(`mips ${(executed / cpu / 1e6).toFixed(1)}\nwall_mips ${(executed / elapsed / 1e6).toFixed(1)}`);

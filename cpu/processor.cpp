@@ -403,106 +403,115 @@ int ProcessorThreadBody(void*) {
     return 16;
 }
 
-RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
-    uint16_t pc = CpuState.PC;
-    uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
-    uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
-    // Steps taken = instructions - offset: a plain step is one instruction; after a step of the
-    // single-step driver, which may execute none, the offset makes up the difference.
-    uint64_t offset = instructions;
-    // Non-zero after a pause or a spent period, which the next step clears as the single-step
-    // driver does: folded into the flags, so the plain path tests one word.
-    constexpr uint32_t Sticky = 0x80000000;
-    uint32_t sticky =
-        Paused.load(std::memory_order_relaxed) || WaitingForTick.load(std::memory_order_relaxed)
-            ? Sticky
-            : 0;
-    RunEnd end = RunEnd::Budget;
-    long next_look = 0;
+namespace {
+
+// ProcessorRun's plain steps, until the instruction count reaches limit or a step needs the
+// single-step driver, with the look when the count reaches look_at (then every interval). Its own
+// function, so that PC and the counts stay in registers as in the thread's loop: every plain step
+// is one instruction.
+[[gnu::noinline]] void RunPlain(LoopState& s, uint64_t limit, uint64_t& look_at, uint64_t interval,
+                                void (*look)()) {
+    uint16_t pc = s.pc;
+    uint64_t instructions = s.instructions;
+    uint64_t tstates = s.tstates;
+    uint64_t stop = std::min(limit, look_at);
     for (;;) {
-        const long i = long(instructions - offset);
-        if (i >= steps) break;
-        if (i == next_look) {
+        if (instructions == stop) [[unlikely]] {
+            if (instructions == limit) break;
             CpuState.PC = pc;
             Publish({pc, instructions, tstates});
             look();
-            next_look += look_interval;
+            look_at += interval;
+            stop = std::min(limit, look_at);
         }
-        uint64_t limit = offset + uint64_t(std::min(steps, next_look));
-        while (instructions != limit) {
-            const int32_t waitstates = Pace();
-            const uint32_t flags = ReadControlFlags();
-            const uint32_t either = uint32_t(waitstates) | flags | sticky;
-            if (either == 0) [[likely]] {
-                ++instructions;
-                const uint8_t op = ReadByte(pc++);
-                MainTable::Execute(op, pc, tstates);
-                continue;
-            }
-            // Real speed within the period's budget, nothing else to do: all the poll would do is
+        const int32_t waitstates = Pace();
+        const uint32_t flags = ReadControlFlags();
+        if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
+            // Real speed within the period's budget, nothing pending: all the poll would do is
             // note the time of its look.
-            if (waitstates == RealSpeedWaitstates && (flags | sticky) == 0 && RealSpeedPeriod &&
+            if (waitstates == RealSpeedWaitstates && flags == 0 && RealSpeedPeriod &&
                 tstates - LastServiceTstates <= MaxStepTstates &&
                 tstates - TickStart < TstatesPerTick) {
                 LastServiceTstates = tstates;
-                ++instructions;
-                const uint8_t op = ReadByte(pc++);
-                MainTable::Execute(op, pc, tstates);
-                continue;
-            }
-            // The debugger alone, and nothing marked here nor asked for: the loop's own look.
-            if (either == DEBUG &&
-                !(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) {
+            } else if ((uint32_t(waitstates) | flags) == DEBUG &&
+                       !(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) {
+                // The debugger alone, nothing marked here nor asked for: the loop's own look.
                 RecordDebugPc(pc);
-                if (!DebugChecked) {
+                if (DebugChecked) {
+                    Publish({pc, instructions, tstates}); // as the access hook would see them
                     ++instructions;
-                    const uint8_t op = ReadByte(pc++);
-                    MainTable::Execute(op, pc, tstates);
+                    const CheckedStep c = ExecuteChecked(pc);
+                    pc = c.pc;
+                    tstates += c.tstates;
                     continue;
                 }
-                Publish({pc, instructions, tstates}); // as the access hook would see them
-                ++instructions;
-                const CheckedStep c = ExecuteChecked(pc);
-                pc = c.pc;
-                tstates += c.tstates;
-                continue;
-            }
-            if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) {
-                end = RunEnd::Halted;
-                goto done;
-            }
-            if ((flags & PAUSE) && !(flags & (RESET | QUIT))) {
-                end = RunEnd::Paused;
-                goto done;
-            }
-            // Everything else (the poll, a pacing wait, real speed, the debug hook) takes the
-            // single-step driver itself, so its rules live in one place.
-            CpuState.PC = pc;
-            Publish({pc, instructions, tstates});
-            const StepResult r = StepOnce();
-            const uint64_t before = instructions;
-            pc = CpuState.PC;
-            instructions = PublishedInstructions.load(std::memory_order_relaxed);
-            tstates = PublishedTstates.load(std::memory_order_relaxed);
-            if (r == Quit) {
-                offset += instructions - before; // the step that saw QUIT is not counted
-                end = RunEnd::Quit;
-                goto done;
-            }
-            offset += instructions - before - 1; // one step, whatever it executed
-            limit += instructions - before - 1;
-            const bool waiting = WaitingForTick.load(std::memory_order_relaxed);
-            sticky = waiting || Paused.load(std::memory_order_relaxed) ? Sticky : 0;
-            if (waiting) {
-                end = RunEnd::PeriodSpent;
-                goto done;
+            } else {
+                break;
             }
         }
+        ++instructions;
+        const uint8_t op = ReadByte(pc++);
+        MainTable::Execute(op, pc, tstates);
     }
-done:
-    CpuState.PC = pc;
-    Publish({pc, instructions, tstates});
-    return {end, long(instructions - offset)};
+    s = {pc, instructions, tstates};
+}
+
+} // namespace
+
+RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
+    LoopState s{CpuState.PC, PublishedInstructions.load(std::memory_order_relaxed),
+                PublishedTstates.load(std::memory_order_relaxed)};
+    long taken = 0; // steps so far
+    long next_look = 0;
+    // A pause or a spent period is cleared by the next step, as the single-step driver does: that
+    // step goes to it.
+    bool sticky =
+        Paused.load(std::memory_order_relaxed) || WaitingForTick.load(std::memory_order_relaxed);
+    for (;;) {
+        if (!sticky && taken < steps) {
+            // Plain steps, each one instruction, with the looks on the way.
+            const uint64_t before = s.instructions;
+            uint64_t look_at = before + uint64_t(next_look - taken);
+            RunPlain(s, before + uint64_t(steps - taken), look_at, uint64_t(look_interval), look);
+            taken += long(s.instructions - before);
+            next_look = taken + long(look_at - s.instructions);
+        }
+        if (taken >= steps) {
+            CpuState.PC = s.pc;
+            Publish(s);
+            return {RunEnd::Budget, taken};
+        }
+        if (taken == next_look) {
+            CpuState.PC = s.pc;
+            Publish(s);
+            look();
+            next_look += look_interval;
+        }
+        // A step the plain path does not take.
+        const uint32_t flags = ReadControlFlags();
+        RunEnd end = RunEnd::Budget;
+        if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT)))
+            end = RunEnd::Halted;
+        else if ((flags & PAUSE) && !(flags & (RESET | QUIT)))
+            end = RunEnd::Paused;
+        if (end != RunEnd::Budget) {
+            CpuState.PC = s.pc;
+            Publish(s);
+            return {end, taken};
+        }
+        // The poll, a pacing wait, real speed, the debug hook, a step after a pause: the
+        // single-step driver itself, so its rules live in one place.
+        CpuState.PC = s.pc;
+        Publish(s);
+        const StepResult r = StepOnce();
+        s = {CpuState.PC, PublishedInstructions.load(std::memory_order_relaxed),
+             PublishedTstates.load(std::memory_order_relaxed)};
+        if (r == Quit) return {RunEnd::Quit, taken};
+        ++taken;
+        const bool waiting = WaitingForTick.load(std::memory_order_relaxed);
+        sticky = waiting || Paused.load(std::memory_order_relaxed);
+        if (waiting) return {RunEnd::PeriodSpent, taken};
+    }
 }
 
 namespace {

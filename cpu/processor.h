@@ -7,7 +7,8 @@
 // below; nothing else of it is shared. ProcessorThreadBody is the processor on a thread of its own:
 // other threads reach it only by setting ControlFlags bits (SetControlFlags, which also wakes it
 // when it waits) and reading the counters. ProcessorStep and ExecuteInstruction run it on the
-// caller's thread instead, one step or one instruction at a time; they never block.
+// caller's thread instead, one step or one instruction at a time, and ProcessorRun a budget of
+// steps in the loop's registers; they never block.
 //
 // Speed, read afresh at every step from Pace() (the settings' waitstates unless overridden):
 //   n >= 0  n idle iterations before each instruction (0 = as fast as the host allows); a halted
