@@ -42,9 +42,9 @@ constexpr uint32_t NmiTstates = 11;
 constexpr uint32_t Mode1Tstates = 13;
 constexpr uint32_t Mode2Tstates = 19;
 
-// PC, I, IFF1, IFF2, IM = 0; no stall reported; ControlFlags cleared except QUIT (a QUIT set meanwhile is never
-// lost), PAUSE (a reset while paused stays paused) and DEBUG; the LD A,R generator seeded (see
-// SetRefreshSeed). Counters are not reset.
+// PC, I, IFF1, IFF2, IM = 0; no stall reported; ControlFlags cleared except QUIT (a QUIT set
+// meanwhile is never lost), PAUSE (a reset while paused stays paused) and DEBUG; the LD A,R
+// generator seeded (see SetRefreshSeed). Counters are not reset.
 void ProcessorReset();
 // Every TICK: IFF2 = IFF1, IFF1 = 0, push PC, PC = 0x0066.
 void NmiEntry();

@@ -36,8 +36,8 @@ TEST(Repeat, RunsGiveTheRecordedScreensAndCounts) {
     for (const auto& entry : std::filesystem::directory_iterator(data)) {
         if (entry.path().extension() != ".out") continue;
         ++runs;
-        const std::string seen = ReadText(std::filesystem::path(folder.path()) /
-                                          entry.path().filename());
+        const std::string seen =
+            ReadText(std::filesystem::path(folder.path()) / entry.path().filename());
         EXPECT_EQ(seen, ReadText(entry.path())) << "run " << entry.path().stem();
     }
     EXPECT_GE(runs, 8);
