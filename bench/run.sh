@@ -3,7 +3,8 @@
 # builds the bench target first). Usage: bench/run.sh <build folder> [processor bench options]
 # e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and every
 # goal is met: both workloads against libz80ex, the frame time, real-speed accuracy and idle use,
-# the debugger's cost, and the WebAssembly core's speed when make web has built it.
+# the debugger's cost, every front end against the bare loop, and the WebAssembly core's speed
+# when make web has built it.
 set -uo pipefail
 build=${1:?usage: bench/run.sh <build folder> [--rounds N] [--passes N]}
 shift
@@ -58,6 +59,11 @@ else
 fi
 
 echo
+echo "== every front end on the same saved machine against the bare loop"
+"$(dirname "$0")/frontends.sh" "$build" | tee "$tmp/frontends.txt"
+frontends_status=${PIPESTATUS[0]}
+
+echo
 echo "== kernels"
 "$kernels_bench" --benchmark_out="$tmp/kernels.csv" --benchmark_out_format=csv
 kernels_status=$?
@@ -94,6 +100,7 @@ summarize paste "$paste_status" "" "$(grep -E '^paste: ' "$tmp/paste.txt")"
 summarize debugger "$debugger_status" "" "$(grep -E '^debugger: ' "$tmp/debugger.txt")"
 summarize "idle window" "$idle_window_status" "" "$(grep -E '^idle window: ' "$tmp/idle_window.txt")"
 summarize web "$web_status" "" "$(grep -E '^web: ' "$tmp/web.txt")"
+summarize "front ends" "$frontends_status" "front end, " "$(grep -E 'goal <=' "$tmp/frontends.txt")"
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then
   if [ "$frame_cpu_ns" -le "$frame_goal_ns" ]; then verdict=met; else verdict=MISSED; status=1; fi
   echo "frame: RenderFrame ${frame_cpu_ns} ns processor time (wall ${frame_wall_ns} ns);" \

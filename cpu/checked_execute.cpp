@@ -6,6 +6,7 @@
 #include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 #include "cpu/processor.h"
+#include "cpu/table.h" // before the tables below, so the stall count stays global
 
 #include <array>
 #include <atomic>

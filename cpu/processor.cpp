@@ -323,7 +323,12 @@ execute:
 
 } // namespace
 
+namespace {
+void ForgetStall();
+} // namespace
+
 void ProcessorReset() {
+    ForgetStall(); // a reset processor is no longer stuck
     auto& s = CpuState;
     s.PC = ResetAddress;
     s.I = 0;
@@ -396,6 +401,151 @@ int ProcessorThreadBody(void*) {
     CpuState.PC = pc;
     Publish({pc, instructions, tstates});
     return 16;
+}
+
+namespace {
+
+// ProcessorRun's plain steps, until the instruction count reaches limit or a step needs the
+// single-step driver, with the look when the count reaches look_at (then every interval). Its own
+// function, so that PC and the counts stay in registers as in the thread's loop: every plain step
+// is one instruction.
+[[gnu::noinline]] void RunPlain(LoopState& s, uint64_t limit, uint64_t& look_at, uint64_t interval,
+                                void (*look)()) {
+    uint16_t pc = s.pc;
+    uint64_t instructions = s.instructions;
+    uint64_t tstates = s.tstates;
+    uint64_t stop = std::min(limit, look_at);
+    for (;;) {
+        if (instructions == stop) [[unlikely]] {
+            if (instructions == limit) break;
+            CpuState.PC = pc;
+            Publish({pc, instructions, tstates});
+            look();
+            look_at += interval;
+            stop = std::min(limit, look_at);
+        }
+        const int32_t waitstates = Pace();
+        const uint32_t flags = ReadControlFlags();
+        if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
+            // Real speed within the period's budget, nothing pending: all the poll would do is
+            // note the time of its look.
+            if (waitstates == RealSpeedWaitstates && flags == 0 && RealSpeedPeriod &&
+                tstates - LastServiceTstates <= MaxStepTstates &&
+                tstates - TickStart < TstatesPerTick) {
+                LastServiceTstates = tstates;
+            } else if ((uint32_t(waitstates) | flags) == DEBUG &&
+                       !(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) {
+                // The debugger alone, nothing marked here nor asked for: the loop's own look.
+                RecordDebugPc(pc);
+                if (DebugChecked) {
+                    Publish({pc, instructions, tstates}); // as the access hook would see them
+                    ++instructions;
+                    const CheckedStep c = ExecuteChecked(pc);
+                    pc = c.pc;
+                    tstates += c.tstates;
+                    continue;
+                }
+            } else {
+                break;
+            }
+        }
+        ++instructions;
+        const uint8_t op = ReadByte(pc++);
+        MainTable::Execute(op, pc, tstates);
+    }
+    s = {pc, instructions, tstates};
+}
+
+} // namespace
+
+RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
+    LoopState s{CpuState.PC, PublishedInstructions.load(std::memory_order_relaxed),
+                PublishedTstates.load(std::memory_order_relaxed)};
+    long taken = 0; // steps so far
+    long next_look = 0;
+    // A pause or a spent period is cleared by the next step, as the single-step driver does: that
+    // step goes to it.
+    bool sticky =
+        Paused.load(std::memory_order_relaxed) || WaitingForTick.load(std::memory_order_relaxed);
+    for (;;) {
+        if (!sticky && taken < steps) {
+            // Plain steps, each one instruction, with the looks on the way.
+            const uint64_t before = s.instructions;
+            uint64_t look_at = before + uint64_t(next_look - taken);
+            RunPlain(s, before + uint64_t(steps - taken), look_at, uint64_t(look_interval), look);
+            taken += long(s.instructions - before);
+            next_look = taken + long(look_at - s.instructions);
+        }
+        if (taken >= steps) {
+            CpuState.PC = s.pc;
+            Publish(s);
+            return {RunEnd::Budget, taken};
+        }
+        if (taken == next_look) {
+            CpuState.PC = s.pc;
+            Publish(s);
+            look();
+            next_look += look_interval;
+        }
+        // A step the plain path does not take.
+        const uint32_t flags = ReadControlFlags();
+        RunEnd end = RunEnd::Budget;
+        if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT)))
+            end = RunEnd::Halted;
+        else if ((flags & PAUSE) && !(flags & (RESET | QUIT)))
+            end = RunEnd::Paused;
+        if (end != RunEnd::Budget) {
+            CpuState.PC = s.pc;
+            Publish(s);
+            return {end, taken};
+        }
+        // The poll, a pacing wait, real speed, the debug hook, a step after a pause: the
+        // single-step driver itself, so its rules live in one place.
+        CpuState.PC = s.pc;
+        Publish(s);
+        const StepResult r = StepOnce();
+        s = {CpuState.PC, PublishedInstructions.load(std::memory_order_relaxed),
+             PublishedTstates.load(std::memory_order_relaxed)};
+        if (r == Quit) return {RunEnd::Quit, taken};
+        ++taken;
+        const bool waiting = WaitingForTick.load(std::memory_order_relaxed);
+        sticky = waiting || Paused.load(std::memory_order_relaxed);
+        if (waiting) return {RunEnd::PeriodSpent, taken};
+    }
+}
+
+namespace {
+// The stall being counted; stalled is set once, after stalled_pc.
+struct {
+    uint16_t pc = 0;
+    uint32_t count = 0;
+    std::atomic<bool> stalled{false};
+    uint16_t stalled_pc = 0;
+} Stall;
+} // namespace
+
+void NoteStall(uint16_t prefix) {
+    if (prefix != Stall.pc) {
+        Stall.pc = prefix;
+        Stall.count = 0;
+    }
+    if (++Stall.count == StallRepeats && !Stall.stalled.load(std::memory_order_relaxed)) {
+        Stall.stalled_pc = prefix;
+        Stall.stalled.store(true, std::memory_order_release);
+    }
+}
+
+namespace {
+void ForgetStall() {
+    Stall.count = 0;
+    Stall.stalled.store(false, std::memory_order_relaxed);
+}
+} // namespace
+
+bool ProcessorStalled(uint16_t& pc) {
+    if (!Stall.stalled.load(std::memory_order_acquire)) return false;
+    pc = Stall.stalled_pc;
+    return true;
 }
 
 ProcessorCounts ReadProcessorCounts() {

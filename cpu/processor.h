@@ -7,7 +7,8 @@
 // below; nothing else of it is shared. ProcessorThreadBody is the processor on a thread of its own:
 // other threads reach it only by setting ControlFlags bits (SetControlFlags, which also wakes it
 // when it waits) and reading the counters. ProcessorStep and ExecuteInstruction run it on the
-// caller's thread instead, one step or one instruction at a time; they never block.
+// caller's thread instead, one step or one instruction at a time, and ProcessorRun a budget of
+// steps in the loop's registers; they never block.
 //
 // Speed, read afresh at every step from Pace() (the settings' waitstates unless overridden):
 //   n >= 0  n idle iterations before each instruction (0 = as fast as the host allows); a halted
@@ -41,9 +42,9 @@ constexpr uint32_t NmiTstates = 11;
 constexpr uint32_t Mode1Tstates = 13;
 constexpr uint32_t Mode2Tstates = 19;
 
-// PC, I, IFF1, IFF2, IM = 0; ControlFlags cleared except QUIT (a QUIT set meanwhile is never
-// lost), PAUSE (a reset while paused stays paused) and DEBUG; the LD A,R generator seeded (see
-// SetRefreshSeed). Counters are not reset.
+// PC, I, IFF1, IFF2, IM = 0; no stall reported; ControlFlags cleared except QUIT (a QUIT set
+// meanwhile is never lost), PAUSE (a reset while paused stays paused) and DEBUG; the LD A,R
+// generator seeded (see SetRefreshSeed). Counters are not reset.
 void ProcessorReset();
 // Every TICK: IFF2 = IFF1, IFF1 = 0, push PC, PC = 0x0066.
 void NmiEntry();
@@ -80,6 +81,27 @@ void SetPeriodEndHook(void (*hook)());
 // key pacer can follow the machine's own time closely at full speed). Cheap when it returns at
 // once. Set before the thread starts; null for none.
 void SetPeriodicHook(void (*hook)());
+
+// Runs up to `steps` processor steps on the caller's thread exactly as as many ProcessorStep calls
+// would, but with PC and the counters in the loop's registers; look() is called before step 0,
+// look_interval, 2 * look_interval, ... (the key pacer's look), with the counts published. It ends
+// early, before the step, when the processor is halted with no TICK, RESET or QUIT pending
+// (Halted) or PAUSE is set with neither of those (Paused); after a step that found the real-speed
+// budget spent (PeriodSpent, see ProcessorWaitingForTick); or when QUIT was seen (Quit). Never
+// blocks. steps counts the steps taken (a debugger's stop is one that executed nothing).
+enum class RunEnd : uint8_t { Budget, Halted, Paused, PeriodSpent, Quit };
+struct RunResult {
+    RunEnd end;
+    long steps;
+};
+RunResult ProcessorRun(long steps, long look_interval, void (*look)());
+
+// An opcode the processor does not execute leaves PC on its prefix, so the same stall comes round
+// again and again (interrupts still taken). The table entries that stall count them: after
+// StallRepeats stalls in a row at one address, with no stall elsewhere between, the processor is
+// taken as stuck and ProcessorStalled says where (until the next ProcessorReset).
+constexpr uint32_t StallRepeats = 1000;
+bool ProcessorStalled(uint16_t& pc);
 
 // Idle iterations of the pacing wait per second on this computer (measured once, a few ms).
 double PacingIterationsPerSecond();

@@ -18,10 +18,16 @@
 // selected the handler) and the loop's T-state count t by reference.
 #define LB_PC [[maybe_unused]] uint16_t &pc, [[maybe_unused]] uint64_t &t
 
+// Counts a stall at the prefix address (cpu/processor.cpp): out of line, so the loop pays
+// nothing for the watch on the instructions that do execute.
+[[gnu::noinline, gnu::cold]] void NoteStall(uint16_t prefix);
+
 // An opcode this machine does not execute: PC goes back onto the prefix byte, back bytes before
-// pc, and nothing else changes. The index tables pass their register or address too.
+// pc, and nothing else changes but the stall count. The index tables pass their register or
+// address too.
 template <int back, typename... Unused> LB_INLINE void STALL(LB_PC, Unused&...) {
     pc = uint16_t(pc - back);
+    NoteStall(pc);
 }
 
 // The handler call of one table line: handler<operands...>(arguments).

@@ -28,9 +28,6 @@ constexpr auto PacerPeriod = std::chrono::microseconds(100);
 constexpr auto MaxTickLag = std::chrono::milliseconds(200);
 // How many instructions a deterministic tick runs between steps of the pacer.
 constexpr long PacerInstructions = 64;
-// A stall repeats the same prefix at the same PC with nothing changed; this many in a row, without
-// the instruction ever executing in between, count as stuck.
-constexpr uint32_t StallSteps = 1000;
 
 bool FontLoaded = false;
 
@@ -59,41 +56,8 @@ std::mutex FrameMutex;
 uint8_t Frame[FrameLines][FrameLineBytes] = {};
 bool FrameChanged = false;
 
-// --- Stall watch ---
+// Whether stalls are reported (the processor counts them whatever this says).
 bool WatchStalls = false;
-struct {
-    uint16_t pc = 0;
-    uint32_t count = 0;
-    std::atomic<bool> stalled{false};
-    uint16_t stalled_pc = 0; // written before stalled is set
-} Stall;
-
-bool IsPrefix(uint8_t op) { return op == 0xCB || op == 0xDD || op == 0xED || op == 0xFD; }
-
-// One processor step with the stall check. Steps that take an interrupt (the flags say one is
-// due) neither count nor clear the count, so a stall survives the NMI handler of every tick.
-bool WatchedStep() {
-    // Paused, the step touches nothing and the machine is not ours to look at.
-    if (!WatchStalls || ProcessorPaused()) return ProcessorStep();
-    const uint32_t flags = ReadControlFlags();
-    const CpuRegisters before = CpuState;
-    if (!ProcessorStep()) return false;
-    if (ProcessorPaused()) return true; // the machine is not ours to look at until PAUSE clears
-    if (flags & (TICK | KEY | RESET)) return true;
-    const bool stuck = CpuState.PC == before.PC && IsPrefix(ReadByte(before.PC)) &&
-                       std::memcmp(&before, &CpuState, sizeof before) == 0;
-    if (stuck) {
-        if (Stall.pc != before.PC) Stall.count = 0;
-        Stall.pc = before.PC;
-        if (++Stall.count == StallSteps && !Stall.stalled.load(std::memory_order_relaxed)) {
-            Stall.stalled_pc = before.PC;
-            Stall.stalled.store(true, std::memory_order_release);
-        }
-    } else if (before.PC == Stall.pc) {
-        Stall.count = 0; // the instruction there did execute
-    }
-    return true;
-}
 
 // Keeps the frame for the front end when it differs from the one it has.
 void PublishFrame(const uint8_t (*bitmap)[FrameLineBytes]) {
@@ -108,32 +72,8 @@ void PublishFrame(const uint8_t (*bitmap)[FrameLineBytes]) {
 
 void PresentFrame(const uint8_t (*bitmap)[FrameLineBytes], void*) { PublishFrame(bitmap); }
 
-// The processor's thread: the plain loop, or single steps when stalls are watched.
-void ProcessorThreadMain() {
-    if (!WatchStalls) {
-        ProcessorThreadBody();
-        return;
-    }
-    bool period_ended = false;
-    for (;;) {
-        // Paused: the machine is another thread's to read or restore (a saved state) until PAUSE
-        // clears, so nothing of it is touched here, whatever other flag arrives meanwhile.
-        uint32_t flags = ReadControlFlags();
-        if (ProcessorPaused() && (flags & PAUSE) && !(flags & (RESET | QUIT))) {
-            ControlFlags.wait(flags, std::memory_order_acquire);
-            continue;
-        }
-        if (!WatchedStep()) break;
-        // Real speed with its budget spent: sleep until a flag changes, as the processor's own
-        // loop does.
-        const bool waiting = ProcessorWaitingForTick();
-        if (waiting && !period_ended) PacerPeriodEnd();
-        period_ended = waiting;
-        flags = ReadControlFlags();
-        if (ProcessorWaitingForTick() && !(flags & (TICK | RESET | QUIT)))
-            ControlFlags.wait(flags, std::memory_order_acquire);
-    }
-}
+// The processor's thread: its own loop (a stall is counted where it happens, at no cost here).
+void ProcessorThreadMain() { ProcessorThreadBody(); }
 
 // The clock thread: the 50 Hz tick (TICK and a frame), and the pacer's steps while keys are on
 // their way. A paused machine gets no ticks: its time stands still.
@@ -285,22 +225,18 @@ bool SystemRunTick(long instructions) {
     const long budget = CarriedInstructions ? CarriedInstructions : instructions;
     CarriedInstructions = 0;
     const uint64_t start = ReadProcessorCounts().instructions;
-    for (long i = 0; i < budget; i++) {
-        if (i % PacerInstructions == 0)
-            PacerProcessorLook(); // at once unless keys are on their way
-        // HALT waits for the tick: nothing runs for the rest of this period; nor while paused.
-        const uint32_t flags = ReadControlFlags();
-        if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) break;
-        if ((flags & PAUSE) && !(flags & (RESET | QUIT))) {
-            // By what ran: the step at which the debugger stopped executed nothing.
-            CarriedInstructions = budget - long(ReadProcessorCounts().instructions - start);
-            break;
-        }
-        if (!WatchedStep()) return false;
-        if (ProcessorWaitingForTick()) { // real speed: this tick's budget is spent
-            PacerPeriodEnd();
-            break;
-        }
+    // The pacer looks every PacerInstructions steps (at once unless keys are on their way); a HALT
+    // waits for the tick, so nothing runs for the rest of this period, nor while paused.
+    const RunResult run = ProcessorRun(budget, PacerInstructions, PacerProcessorLook);
+    switch (run.end) {
+    case RunEnd::Quit: return false;
+    case RunEnd::Paused:
+        // By what ran: the step at which the debugger stopped executed nothing.
+        CarriedInstructions = budget - long(ReadProcessorCounts().instructions - start);
+        break;
+    case RunEnd::PeriodSpent: PacerPeriodEnd(); break; // real speed: this tick's budget is spent
+    case RunEnd::Budget:
+    case RunEnd::Halted: break;
     }
     PacerStep();
     if (ReadControlFlags() & QUIT) return false;
@@ -392,11 +328,7 @@ uint8_t SystemPeek(uint16_t address) { return ReadMemoryShared(address); }
 
 void SystemSeedRefresh(uint32_t n) { SetRefreshSeed(n); }
 
-bool SystemStalled(uint16_t& pc) {
-    if (!Stall.stalled.load(std::memory_order_acquire)) return false;
-    pc = Stall.stalled_pc;
-    return true;
-}
+bool SystemStalled(uint16_t& pc) { return WatchStalls && ProcessorStalled(pc); }
 
 uint32_t SystemHostFileWarnings(std::string& latest) {
     const uint32_t count = HostFileWarningCount();

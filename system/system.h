@@ -54,7 +54,8 @@ void SystemStart(FrameReadyHook hook, void* context);
 // QUIT, then joins every thread; prompt whatever the processor is doing. Safe to call twice.
 void SystemStop();
 bool SystemRunning();
-// Watch for a processor that stalls on an instruction it cannot execute (before SystemStart).
+// Report a processor that stalls on an instruction it cannot execute (SystemStalled). The
+// processor counts stalls whatever this says, at no cost to the instructions that execute.
 void SystemWatchStalls(bool on);
 // Blocks until the clock has ticked since `seen` (a value SystemTicks returned) or the system
 // stops; returns the new count.
@@ -63,7 +64,8 @@ uint64_t SystemTicks();
 
 // --- Deterministic run, on the caller's thread ---
 // Runs up to `instructions` instructions (fewer when the processor halts, spends a real-speed
-// budget or quits), stepping the pacer between them, then the tick: TICK and a frame rendered.
+// budget or quits) in the processor's own loop, the pacer looking every 64 of them, then the
+// tick: TICK and a frame rendered.
 // A pause (or a debugger stop) ends the period early without the tick; the next call first runs
 // what was left of that period, then ticks. False once QUIT was seen.
 bool SystemRunTick(long instructions);

@@ -9,6 +9,7 @@
 #include "machine/charmap.h"
 #include "cpu/processor.h"
 #include "system/pacer.h"
+#include "system/state.h"
 #include "system/system.h"
 #include "system/typing.h"
 
@@ -127,6 +128,15 @@ EXPORT int lb_keys_busy() { return PacerBusy() ? 1 : 0; }
 // T-states executed since boot (a double holds them exactly for centuries of emulated time).
 EXPORT double lb_tstates() { return double(SystemReadCounts().tstates); }
 EXPORT double lb_ticks() { return double(SystemReadCounts().ticks); }
+EXPORT double lb_instructions() { return double(SystemReadCounts().instructions); }
+
+// A saved machine from a state file in the in-memory file system: 0 loaded, 1 refused (lb_text
+// says why).
+EXPORT int lb_load_state(const char* path) {
+    const StateResult r = SystemLoadState(path, false);
+    Text = r.message;
+    return r.ok ? 0 : 1;
+}
 
 // Host file writes that failed: the count; lb_text the latest.
 EXPORT int lb_host_file_warnings() { return int(SystemHostFileWarnings(Text)); }
