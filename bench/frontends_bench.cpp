@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     } else if (mode == "run") { // the tick's loop alone: looks every 64, no pacer, tick or frame
         std::thread processor([&] {
             do {
-                ProcessorRun(1000000, 64, [] {});
+                ProcessorRun(1000000, 64, [] { return true; });
                 elapsed = SecondsSince(start);
             } while (elapsed < seconds);
         });

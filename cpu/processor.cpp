@@ -405,12 +405,14 @@ int ProcessorThreadBody(void*) {
 
 namespace {
 
+constexpr uint64_t NoLook = UINT64_MAX; // no more looks in this run
+
 // ProcessorRun's plain steps, until the instruction count reaches limit or a step needs the
 // single-step driver, with the look when the count reaches look_at (then every interval). Its own
 // function, so that PC and the counts stay in registers as in the thread's loop: every plain step
 // is one instruction.
 [[gnu::noinline]] void RunPlain(LoopState& s, uint64_t limit, uint64_t& look_at, uint64_t interval,
-                                void (*look)()) {
+                                bool (*look)()) {
     uint16_t pc = s.pc;
     uint64_t instructions = s.instructions;
     uint64_t tstates = s.tstates;
@@ -420,8 +422,7 @@ namespace {
             if (instructions == limit) break;
             CpuState.PC = pc;
             Publish({pc, instructions, tstates});
-            look();
-            look_at += interval;
+            look_at = look() ? look_at + interval : NoLook;
             stop = std::min(limit, look_at);
         }
         const int32_t waitstates = Pace();
@@ -458,11 +459,12 @@ namespace {
 
 } // namespace
 
-RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
+RunResult ProcessorRun(long steps, long look_interval, bool (*look)()) {
     LoopState s{CpuState.PC, PublishedInstructions.load(std::memory_order_relaxed),
                 PublishedTstates.load(std::memory_order_relaxed)};
     long taken = 0; // steps so far
     long next_look = 0;
+    bool looking = true;
     // A pause or a spent period is cleared by the next step, as the single-step driver does: that
     // step goes to it.
     bool sticky =
@@ -471,20 +473,21 @@ RunResult ProcessorRun(long steps, long look_interval, void (*look)()) {
         if (!sticky && taken < steps) {
             // Plain steps, each one instruction, with the looks on the way.
             const uint64_t before = s.instructions;
-            uint64_t look_at = before + uint64_t(next_look - taken);
+            uint64_t look_at = looking ? before + uint64_t(next_look - taken) : NoLook;
             RunPlain(s, before + uint64_t(steps - taken), look_at, uint64_t(look_interval), look);
             taken += long(s.instructions - before);
-            next_look = taken + long(look_at - s.instructions);
+            looking = look_at != NoLook;
+            if (looking) next_look = taken + long(look_at - s.instructions);
         }
         if (taken >= steps) {
             CpuState.PC = s.pc;
             Publish(s);
             return {RunEnd::Budget, taken};
         }
-        if (taken == next_look) {
+        if (looking && taken == next_look) {
             CpuState.PC = s.pc;
             Publish(s);
-            look();
+            looking = look();
             next_look += look_interval;
         }
         // A step the plain path does not take.

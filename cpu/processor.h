@@ -84,7 +84,8 @@ void SetPeriodicHook(void (*hook)());
 
 // Runs up to `steps` processor steps on the caller's thread exactly as as many ProcessorStep calls
 // would, but with PC and the counters in the loop's registers; look() is called before step 0,
-// look_interval, 2 * look_interval, ... (the key pacer's look), with the counts published. It ends
+// look_interval, 2 * look_interval, ... (the key pacer's look), with the counts published, until
+// a look answers false: nothing more to look for in this run, so the loop runs on unbroken. It ends
 // early, before the step, when the processor is halted with no TICK, RESET or QUIT pending
 // (Halted) or PAUSE is set with neither of those (Paused); after a step that found the real-speed
 // budget spent (PeriodSpent, see ProcessorWaitingForTick); or when QUIT was seen (Quit). Never
@@ -94,7 +95,7 @@ struct RunResult {
     RunEnd end;
     long steps;
 };
-RunResult ProcessorRun(long steps, long look_interval, void (*look)());
+RunResult ProcessorRun(long steps, long look_interval, bool (*look)());
 
 // An opcode the processor does not execute leaves PC on its prefix, so the same stall comes round
 // again and again (interrupts still taken). The table entries that stall count them: after

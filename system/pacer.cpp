@@ -337,6 +337,8 @@ void PacerProcessorLook() {
     Step(false);
 }
 
+bool PacerArmed() { return Armed.load(std::memory_order_relaxed); }
+
 void PacerPeriodEnd() {
     std::lock_guard lock(Mutex);
     Step(true);

@@ -85,6 +85,9 @@ bool PacerStep();
 // A look from the processor's thread every so many instructions: returns at once unless keys are
 // on their way, so a paste at full speed goes as fast as the ROM takes keys.
 void PacerProcessorLook();
+// Whether keys are on their way, so that the looks matter (false: PacerProcessorLook returns at
+// once, until a front end gives the pacer something to do).
+bool PacerArmed();
 // The processor has spent its tick period at real speed and waits for the next tick (called on
 // its thread, or by a deterministic driver): what waits only for its time goes now.
 void PacerPeriodEnd();

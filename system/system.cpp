@@ -225,9 +225,13 @@ bool SystemRunTick(long instructions) {
     const long budget = CarriedInstructions ? CarriedInstructions : instructions;
     CarriedInstructions = 0;
     const uint64_t start = ReadProcessorCounts().instructions;
-    // The pacer looks every PacerInstructions steps (at once unless keys are on their way); a HALT
-    // waits for the tick, so nothing runs for the rest of this period, nor while paused.
-    const RunResult run = ProcessorRun(budget, PacerInstructions, PacerProcessorLook);
+    // The pacer looks every PacerInstructions steps while keys are on their way; only a front end
+    // gives it keys, between ticks, so once it has none the tick runs on unbroken. A HALT waits
+    // for the tick, so nothing runs for the rest of this period, nor while paused.
+    const RunResult run = ProcessorRun(budget, PacerInstructions, [] {
+        PacerProcessorLook();
+        return PacerArmed();
+    });
     switch (run.end) {
     case RunEnd::Quit: return false;
     case RunEnd::Paused:

@@ -25,12 +25,14 @@ struct LookSeen {
 };
 std::vector<LookSeen> Looks;
 std::vector<std::pair<size_t, uint32_t>> Inject; // at look number n, set these flags
+size_t LooksWanted = SIZE_MAX;                   // the look that answers "no more looks"
 
-void Look() {
+bool Look() {
     const ProcessorCounts c = ReadProcessorCounts();
     Looks.push_back({c.instructions, c.tstates, CpuState.PC});
     for (const auto& [n, bits] : Inject)
         if (n == Looks.size() - 1) SetControlFlags(bits);
+    return Looks.size() < LooksWanted;
 }
 
 // The debugger's side: a stop at 0x1006 (PAUSE set), every watched access recorded.
@@ -51,9 +53,10 @@ bool RecordAccess(uint16_t instruction, uint16_t address, uint8_t kind, uint8_t 
 }
 
 // The single steps ProcessorRun stands for.
-RunResult Stepped(long steps, long interval, void (*look)()) {
+RunResult Stepped(long steps, long interval, bool (*look)()) {
+    bool looking = true;
     for (long i = 0; i < steps; ++i) {
-        if (i % interval == 0) look();
+        if (looking && i % interval == 0) looking = look();
         const uint32_t flags = ReadControlFlags();
         if ((flags & HALTED) && !(flags & (TICK | RESET | QUIT))) return {RunEnd::Halted, i};
         if ((flags & PAUSE) && !(flags & (RESET | QUIT))) return {RunEnd::Paused, i};
@@ -114,6 +117,7 @@ Outcome RunCaseOnce(const RunCase& c, bool stepped) {
     Inject = c.inject;
     Looks.clear();
     Accesses.clear();
+    LooksWanted = SIZE_MAX;
     if (c.extra) c.extra();
     Outcome o;
     o.result = stepped ? Stepped(c.steps, 64, Look) : ProcessorRun(c.steps, 64, Look);
@@ -183,6 +187,15 @@ TEST(ProcessorRun, LeavesTheMachineAsTheSingleStepsDo) {
              WatchedAddresses[0x9000] = AccessWrite;
              SetControlFlags(DEBUG);
          }},
+        {"looks end after the fourth", 3000, 0, {{2, TICK}}, [] { LooksWanted = 4; }},
+        {"looks end in a halt",
+         3000,
+         0,
+         {},
+         [] {
+             LooksWanted = 2;
+             LoadCode(0x1006, {0x76});
+         }},
     };
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -212,6 +225,7 @@ TEST(ProcessorRun, LeavesTheMachineAsTheSingleStepsDo) {
     EXPECT_EQ(RunCaseOnce(cases[8], false).result.end, RunEnd::Quit);
     EXPECT_EQ(RunCaseOnce(cases[13], false).result.end, RunEnd::Paused);
     EXPECT_FALSE(RunCaseOnce(cases[14], false).accesses.empty());
+    EXPECT_EQ(RunCaseOnce(cases[15], false).looks.size(), 4u);
 }
 
 // A stall is counted where it happens: the thread's own loop, at full speed and taking its ticks,
