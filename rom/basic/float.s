@@ -19,6 +19,7 @@
 	.module float
 	.globl	_fail
 	.globl	_fac
+	.globl	_num_float
 
 E_VALUE = 8
 
@@ -800,3 +801,162 @@ exp_q_up:
 	ld	(exp_q), hl
 	pop	hl
 	ret
+;; Whole numbers for reading decimal numbers exactly (numbers.c): two of _bn_n bytes, the lowest
+;; first. They run from RAM with numbers.c.
+	.area	_HOME
+_bn_n::
+	.ds	1
+_bn_a::
+	.ds	58
+_bn_b::
+	.ds	58
+quot:
+	.ds	4
+
+;; void bn_mul(u8 *a, u16 k_c): a (HL) times k (E) plus c (D), by adding it k times a byte at a
+;; time. Changes AF, BC, DE, HL.
+_bn_mul::
+	ld	a, (_bn_n)
+	ld	b, a
+	ld	c, e			; C: k
+1$:
+	push	bc
+	ld	a, d			; D:A: the carry, plus k times the byte
+	ld	d, #0
+	ld	e, (hl)
+2$:
+	add	a, e
+	jr	nc, 3$
+	inc	d
+3$:
+	dec	c
+	jr	nz, 2$
+	ld	(hl), a
+	inc	hl
+	pop	bc
+	djnz	1$
+	ld	a, d
+	or	a, a
+	ret	z
+	ld	(hl), a			; one byte longer
+	ld	hl, #_bn_n
+	inc	(hl)
+	ret
+
+;; void bn_shl1(u8 *a): a (HL) times 2. Changes AF, B, HL.
+_bn_shl1::
+	ld	a, (_bn_n)
+	ld	b, a
+	or	a, a
+1$:
+	rl	(hl)
+	inc	hl
+	djnz	1$
+	ret	nc
+	ld	(hl), #1
+	ld	hl, #_bn_n
+	inc	(hl)
+	ret
+
+;; u8 bn_sub(u8 *a, const u8 *b): when a (HL) is at least b (DE), a less b and 1; else 0 and a
+;; as it was. Changes AF, BC, DE, HL.
+bn_sub:
+	push	hl
+	push	de
+	ld	a, (_bn_n)
+	ld	c, a
+	ld	b, #0
+	dec	bc
+	add	hl, bc
+	ex	de, hl
+	add	hl, bc			; the top bytes: a's at DE, b's at HL
+	ld	b, a
+1$:
+	ld	a, (de)
+	cp	a, (hl)
+	jr	nz, 2$
+	dec	hl
+	dec	de
+	djnz	1$
+2$:
+	pop	hl			; b
+	pop	de			; a
+	ld	a, #0
+	ret	c
+	ld	a, (_bn_n)
+	ld	b, a
+	or	a, a
+3$:
+	ld	a, (de)
+	sbc	a, (hl)
+	ld	(de), a
+	inc	de
+	inc	hl
+	djnz	3$
+	ld	a, #1
+	ret
+
+;; u16 bn_bits(const u8 *a): how many bits a (HL) has, in DE. Changes AF, DE, HL.
+_bn_bits::
+	ld	a, (_bn_n)
+	ld	e, a
+	ld	d, #0
+	add	hl, de
+1$:
+	dec	hl
+	ld	a, (hl)
+	or	a, a
+	jr	nz, 2$
+	dec	e
+	jr	nz, 1$
+	ret
+2$:
+	ex	de, hl			; the bytes times 8, less the top byte's leading zeros
+	add	hl, hl
+	add	hl, hl
+	add	hl, hl
+3$:
+	add	a, a
+	jr	c, 4$
+	dec	hl
+	jr	3$
+4$:
+	ex	de, hl
+	ret
+
+;; void bn_quot(void): bn_a over bn_b (a quotient from 2^25 to 2^27) into num_m, rounded to
+;; nearest once: 27 bits, the lowest also set when a remainder is left, then to 24 bits.
+;; bn_a is left with the remainder, shifted. Changes AF, BC, DE, HL.
+_bn_quot::
+	ld	hl, #0
+	ld	(quot), hl
+	ld	(quot + 2), hl
+	ld	b, #27
+1$:
+	push	bc
+	ld	hl, #_bn_a
+	ld	de, #_bn_b
+	call	bn_sub
+	rra				; the quotient's next bit
+	ld	hl, #quot
+	rl	(hl)
+	inc	hl
+	rl	(hl)
+	inc	hl
+	rl	(hl)
+	inc	hl
+	rl	(hl)
+	ld	hl, #_bn_a
+	call	_bn_shl1
+	pop	bc
+	djnz	1$
+	ld	hl, #_bn_a
+	call	_bn_bits
+	ld	a, d
+	or	a, e
+	ld	hl, (quot)
+	ld	bc, (quot + 2)
+	jr	z, 2$
+	set	0, l
+2$:
+	jp	_num_float
