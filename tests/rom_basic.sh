@@ -346,6 +346,44 @@ EOF
     expect_line "CHECKED $(head -n1 "$data_dir/numbers_read.txt") WRONG 0"
     ;;
 
+number_func)
+    # SQR, SIN, COS, TAN, ATN, LOG and EXP over tests/data/numbers_func.txt, each result against
+    # the float nearest the true value: per function the largest distance in units of that
+    # float's last place, and how many are more than one unit off. Arguments and results are
+    # exchanged as whole numbers times powers of two, exact both ways.
+    cp "$data_dir/numbers_func.txt" Files/FUNC.DAT
+    cat >Files/FUNC.BAS <<'EOF'
+10 ON ERROR GOTO 300
+20 DIM P(160),W(7),E(7):P(80)=1
+30 FOR I=81 TO 160:P(I)=P(I-1)*2:NEXT I
+40 FOR I=79 TO 0 STEP -1:P(I)=P(I+1)/2:NEXT I
+50 OPEN "FUNC" AS FILE 1:INPUT #1,C
+60 FOR N=1 TO C:INPUT #1,F,A,B,M,K
+70 X=A*P(80-INT(B/2))*P(80-B+INT(B/2))
+80 ON F GOSUB 101,102,103,104,105,106,107
+90 A=INT(K/2):D=ABS(Y*P(A+80)*P(K-A+80)-M)
+95 IF D>W(F) THEN W(F)=D
+96 IF D>1 THEN E(F)=E(F)+1
+97 NEXT N
+98 FOR F=1 TO 7:PRINT "F";F;W(F);E(F):NEXT F:PRINT "ALL";C:END
+101 Y=SQR(X):RETURN
+102 Y=SIN(X):RETURN
+103 Y=COS(X):RETURN
+104 Y=TAN(X):RETURN
+105 Y=ATN(X):RETURN
+106 Y=LOG(X):RETURN
+107 Y=EXP(X):RETURN
+300 E(F)=E(F)+1:W(F)=1E9:RESUME 97
+EOF
+    run --timeout 400000 --type 'LOAD "FUNC"\rRUN\r' --wait-for "ALL" --ticks 5 --screen
+    after_run
+    echo
+    for f in 1 2 3 4 5 6 7; do
+        line=$(grep "^F $f " <<<"$out")
+        [ "${line##* }" = 0 ] || fail "function $f: $line (largest distance, results more than 1 unit off)"
+    done
+    ;;
+
 host_files)
     # Written on the host: lower case, CRLF line ends, UTF-8 and 7-bit Swedish letters, no end
     # after the last line; lines the BASIC cannot take are reported with their line in the file.

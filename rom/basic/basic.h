@@ -44,8 +44,6 @@ void fail(u8 code);     // reports the error and returns to the prompt
 float chk(float v);     // v, or fails with OVERFLOW when it is not finite
 float f_floor(float x); // float.s
 float f_exp(float x);
-float poly(float x, const float* c, u8 n); // Horner's rule, highest power first
-extern const float sin_c[7], atn_c[7];
 float f_log(float x);
 extern float num_m; // scan.s: the digits of the number last scanned,
 extern i16 num_e;   // its power of ten

@@ -860,7 +860,7 @@ _bn_shl1::
 
 ;; u8 bn_sub(u8 *a, const u8 *b): when a (HL) is at least b (DE), a less b and 1; else 0 and a
 ;; as it was. Changes AF, BC, DE, HL.
-bn_sub:
+_bn_sub::
 	push	hl
 	push	de
 	ld	a, (_bn_n)
@@ -936,7 +936,7 @@ _bn_quot::
 	push	bc
 	ld	hl, #_bn_a
 	ld	de, #_bn_b
-	call	bn_sub
+	call	_bn_sub
 	rra				; the quotient's next bit
 	ld	hl, #quot
 	rl	(hl)
@@ -960,3 +960,220 @@ _bn_quot::
 	set	0, l
 2$:
 	jp	_num_float
+
+;; A small calculator for numbers.c: a straight run of float arithmetic as byte codes, a byte
+;; or five for each operation where compiled C takes twenty. Slots fv[0-6] hold floats, acc is
+;; the accumulator. A code is the operation (bits 7-3) and its operand (bits 2-0): slot 0-6, or
+;; 7 for a float in the four bytes that follow the code.
+;;   0 LD acc = operand     2 ADD acc += operand   4 MUL acc *= operand   6 RSUB acc = operand - acc
+;;   1 ST operand = acc     3 SUB acc -= operand   5 DIV acc /= operand   7 RDIV acc = operand / acc
+;; and 0xFD FLOOR acc = INT(acc); 0xFE POLY acc = Horner's rule at acc over the count byte and
+;; as many floats that follow (highest power first); 0xFF the end.
+;; float fcalc(const u8 *code): runs the codes at HL; acc in HL and DE.
+_fv::
+	.ds	28
+acc:
+	.ds	4
+vpc:
+	.ds	2
+px:
+	.ds	4
+pcount:
+	.ds	1
+
+_fcalc::
+	ld	(vpc), hl
+next:
+	ld	hl, (vpc)
+	ld	a, (hl)
+	inc	hl
+	cp	a, #0xFD
+	jr	nc, special
+	ld	c, a
+	and	a, #7
+	cp	a, #7
+	jr	nz, 1$
+	ld	d, h			; the float that follows
+	ld	e, l
+	inc	hl
+	inc	hl
+	inc	hl
+	inc	hl
+	jr	2$
+1$:
+	add	a, a
+	add	a, a
+	add	a, #<_fv
+	ld	e, a
+	ld	a, #>_fv
+	adc	a, #0
+	ld	d, a
+2$:
+	ld	(vpc), hl		; DE: the operand
+	ld	a, c
+	and	a, #0xF8
+	jr	nz, 3$
+	ex	de, hl			; LD
+	ld	de, #acc
+	jr	10$
+3$:
+	cp	a, #0x08
+	jr	nz, 4$
+	ld	hl, #acc		; ST
+10$:
+	ld	bc, #4
+	ldir
+	jr	next
+4$:
+	ld	iy, #___fsadd
+	cp	a, #0x10
+	jr	z, 5$
+	ld	iy, #___fssub
+	cp	a, #0x18
+	jr	z, 5$
+	cp	a, #0x30
+	jr	z, 6$
+	ld	iy, #___fsmul
+	cp	a, #0x20
+	jr	z, 5$
+	ld	iy, #___fsdiv
+	cp	a, #0x28
+	jr	z, 5$
+6$:
+	call	rev_op
+	jr	next
+5$:
+	call	fwd_op
+	jr	next
+special:
+	jr	nz, 7$
+	ld	(vpc), hl		; FLOOR
+	call	acc_in
+	call	_f_floor
+	call	acc_out
+	jr	next
+7$:
+	inc	a
+	jr	z, acc_in		; the end
+	ld	a, (hl)			; POLY
+	inc	hl
+	ld	(pcount), a
+	push	hl
+	ld	hl, #acc
+	ld	de, #px
+	ld	bc, #4
+	ldir				; x
+	pop	hl
+	ld	de, #acc
+	ld	c, #4
+	ldir				; the first coefficient
+8$:
+	ld	(vpc), hl
+	ld	hl, #pcount
+	dec	(hl)
+	jp	z, next
+	ld	de, #px
+	ld	iy, #___fsmul
+	call	fwd_op
+	ld	de, (vpc)
+	ld	iy, #___fsadd
+	call	fwd_op
+	ld	hl, (vpc)
+	ld	bc, #4
+	add	hl, bc
+	jr	8$
+
+;; acc = acc op (DE), op at IY.
+fwd_op:
+	ex	de, hl
+	call	load4
+	push	hl
+	push	de
+	call	acc_in
+	jr	call_op
+;; acc = (DE) op acc.
+rev_op:
+	ld	hl, (acc + 2)
+	push	hl
+	ld	hl, (acc)
+	push	hl
+	ex	de, hl
+	call	load4
+call_op:
+	call	jp_iy
+acc_out:
+	ld	(acc), de
+	ld	(acc + 2), hl
+	ret
+jp_iy:
+	jp	(iy)
+acc_in:
+	ld	de, (acc)
+	ld	hl, (acc + 2)
+	ret
+;; The float at HL into HL (high word) and DE.
+load4:
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	inc	hl
+	ld	a, (hl)
+	inc	hl
+	ld	h, (hl)
+	ld	l, a
+	ret
+
+E_OVERFLOW = 1
+
+;; float scale2(float x, i16 n): x (HL, DE) times 2^n (on the stack, taken off) by moving its
+;; exponent: 0 stays 0, below the smallest normal float is 0 (as sums and products are), past
+;; the largest is an OVERFLOW. Changes AF, BC and the alternate BC, HL.
+_scale2::
+	exx
+	pop	hl			; the return
+	pop	bc			; n
+	push	hl
+	exx
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; A: the exponent
+	or	a, a
+	ret	z
+	exx
+	ld	l, a
+	ld	h, #0
+	add	hl, bc
+	ld	a, h
+	or	a, a
+	jr	nz, 2$			; below 0 or past 255
+	ld	a, l
+	exx
+	or	a, a
+	jr	z, 3$
+	inc	a
+	jr	z, 4$
+	dec	a
+	ld	c, a
+	ld	a, l
+	rla
+	srl	c			; the new exponent's low bit
+	rra
+	ld	l, a
+	ld	a, h
+	and	a, #0x80
+	or	a, c
+	ld	h, a
+	ret
+2$:
+	bit	7, h
+	exx
+	jr	z, 4$
+3$:
+	ld	hl, #0
+	ld	d, h
+	ld	e, l
+	ret
+4$:
+	ld	a, #E_OVERFLOW
+	jp	_fail

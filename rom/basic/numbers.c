@@ -1,5 +1,4 @@
-// The functions of numbers: power series for the exponential function, the natural logarithm, the
-// sine and the arc tangent, and what is built on them. They are linked into the device ROM's free
+// The functions of numbers and the exact reading of decimal numbers. They are linked into the device ROM's free
 // space with the floating point routines (see rom/CMakeLists.txt).
 #include "basic.h"
 
@@ -7,36 +6,100 @@
 #define zero(p, n) memset(p, 0, n)
 
 // Horner's rule over n coefficients, highest power first.
-float poly(float x, const float* c, u8 n) {
+static float poly(float x, const float* c, u8 n) {
     float r = 0;
     while (n--)
         r = r * x + *c++;
     return r;
 }
 
-const float exp_c[] = {1.98412698e-4f,
-                       1.38888889e-3f,
-                       8.33333333e-3f,
-                       4.16666667e-2f,
-                       1.66666667e-1f,
-                       0.5f,
-                       1,
-                       1};                                                               // 1/k!
-const float log_c[] = {0.181818182f, 0.222222222f, 0.285714286f, 0.4f, 0.666666667f, 2}; // 2/(2k+1)
-const float sin_c[] = {1.60590438e-10f,
+static const float sin_c[] = {1.60590438e-10f,
                        -2.50521084e-8f,
                        2.75573192e-6f,
                        -1.98412698e-4f,
                        8.33333333e-3f,
                        -1.66666667e-1f,
                        1}; // (-1)^k/(2k+1)!
-const float atn_c[] = {0.0769230769f,
+static const float atn_c[] = {0.0769230769f,
                        -0.0909090909f,
                        0.111111111f,
                        -0.142857143f,
                        0.2f,
                        -0.333333333f,
                        1}; // (-1)^k/(2k+1)
+
+// ---- Functions ----
+// Each works in floats with the rounding error that matters kept apart (a reduced argument as
+// a high and a low part), so that the result is within a unit of the last place of the true
+// value, mostly the nearest float. The arithmetic runs as byte codes on float.s's calculator:
+// slots fv[0-6] and an accumulator; K stands for the float written after the code.
+extern float fv[7];
+float fcalc(const u8* code);
+#define LD    0x00
+#define ST    0x08
+#define ADD   0x10
+#define SUB   0x18
+#define MUL   0x20
+#define DIV   0x28
+#define RSUB  0x30
+#define RDIV  0x38
+#define K     7
+#define FLOOR 0xFD
+#define POLY  0xFE
+#define END   0xFF
+#define F(v)  (u8)(v##UL), (u8)(v##UL >> 8), (u8)(v##UL >> 16), (u8)(v##UL >> 24) // a float's bits
+
+// x times 2^n by moving its exponent: 0 below the smallest normal float, as sums and products
+// are; OVERFLOW past the largest. x is normal or 0. (float.s)
+float scale2(float x, i16 n);
+
+// e^x = 2^n e^r: n = INT(x / ln 2 + 0.5), r = x - n ln 2 (ln 2 in two parts, n times the first
+// exact) within +-0.35, e^r = 1 + r + r^2 (1/2! + r/3! + ... + r^6/8!).
+static const u8 exp_n[] = {LD | 0, MUL | K, F(0x3FB8AA3B), ADD | K, F(0x3F000000), FLOOR, END};
+static const u8 exp_r[] = {LD | 1, MUL | K, F(0x3F318000), RSUB | 0, ST | 2, LD | 1, MUL | K, F(0xB95E8083),
+                           RSUB | 2, ST | 2, POLY, 7, F(0x37D00D01), F(0x39500D01), F(0x3AB60B61), F(0x3C088889), F(0x3D2AAAAB), F(0x3E2AAAAB), F(0x3F000000),
+                           MUL | 2, MUL | 2, ADD | 2, ADD | K, F(0x3F800000), END};
+float f_exp(float x) {
+    i16 n;
+    if (x > 88.73f) fail(E_OVERFLOW);
+    if (x < -88.0f) return 0; // below the smallest normal float
+    fv[0] = x;
+    fv[1] = n = (i16)fcalc(exp_n);
+    return scale2(fcalc(exp_r), n);
+}
+
+// ln x = n ln 2 + ln m, m = 1 + f from 0.71 to 1.41. With s = f / (2 + f), z = s^2,
+// h = f^2/2 and R = 2z/3 + 2z^2/5 + ... + 2z^5/11: ln m = f - (h - s (h + R)).
+static const u8 log_m[] = {LD | 0, SUB | K, F(0x3F800000), ST | 2, ADD | K, F(0x40000000), RDIV | 2, ST | 3,
+                           MUL | 3, ST | 4, LD | 2, MUL | 2, MUL | K, F(0x3F000000), ST | 5, LD | 4,
+                           POLY, 5, F(0x3E3A2E8C), F(0x3E638E39), F(0x3E924925), F(0x3ECCCCCD), F(0x3F2AAAAB),
+                           MUL | 4, ADD | 5, MUL | 3, ST | 6, LD | 1, MUL | K, F(0xB95E8083), ADD | 6,
+                           RSUB | 5, SUB | 2, ST | 6, LD | 1, MUL | K, F(0x3F318000), SUB | 6, END};
+float f_log(float x) {
+    u8* b = (u8*)&x;
+    i16 n;
+    if (x <= 0) fail(E_VALUE);
+    n = (b[3] << 1 | b[2] >> 7) - 127;
+    b[3] = 0x3F; // the exponent of 1
+    b[2] |= 0x80;
+    if (((u16*)b)[1] >= 0x3FB5) { // from sqrt 2 on: the exponent of 1/2
+        b[2] &= 0x7F;
+        n++;
+    }
+    fv[0] = x;
+    fv[1] = n;
+    return fcalc(log_m);
+}
+
+// A guess from e^(ln x / 2), then a step of Newton's rule: (g + x/g) / 2.
+static const u8 sqr_step[] = {LD | 0, DIV | 1, ADD | 1, MUL | K, F(0x3F000000), END};
+float f_sqrt(float x) {
+    if (x < 0) fail(E_VALUE);
+    if (x == 0) return 0;
+    fv[1] = f_exp(f_log(x) * 0.5f); // (they use the slots too)
+    fv[0] = x;
+    return fcalc(sqr_step);
+}
 
 // ---- Reading numbers ----
 
@@ -56,7 +119,7 @@ void bn_quot(void);           // bn_a over bn_b into num_m, rounded to nearest (
 // between two floats has fewer. Above the largest float is an OVERFLOW; below the smallest
 // normal one is 0, as sums and products are.
 static float read_exact(const u8* s, const u8* end) {
-    u8 c, nd = 0, cut = 0, dot = 0, *b;
+    u8 c, nd = 0, cut = 0, dot = 0;
     i16 e = 0, x = 0, sh;
     bn_n = 1;
     zero(bn_a, BN);
@@ -103,13 +166,7 @@ static float read_exact(const u8* s, const u8* end) {
     for (x = sh < 0 ? 26 - sh : 26; x; x--)
         bn_shl1(bn_b);
     bn_quot();
-    b = (u8*)&num_m; // the quotient times 2^(e - sh): its exponent moves
-    e += (b[3] << 1 | b[2] >> 7) - sh;
-    if (e >= 255) fail(E_OVERFLOW);
-    if (e <= 0) return 0;
-    b[3] = e >> 1;
-    b[2] = (b[2] & 0x7F) | (u8)(e << 7);
-    return num_m;
+    return scale2(num_m, e - sh); // the quotient times 2^(e - sh)
 }
 
 // The number scan.s gathered from s-end. A whole number below 2^24 times or over a power of ten
@@ -124,43 +181,6 @@ float read_number(const u8* s, const u8* end) {
         if (e < 0 && e >= -10) return m / pow10_c[-e];
     }
     return read_exact(s, end);
-}
-
-float f_exp(float x) {
-    i16 n;
-    if (x > 88.7f) fail(E_OVERFLOW);
-    if (x < -86.0f) return 0;
-    n = (i16)f_floor(x * 1.44269504f + 0.5f);
-    x = x - n * 0.693359375f + n * 2.12194440e-4f; // ln 2 in two parts keeps the rest exact
-    x = poly(x, exp_c, 8);
-    for (; n > 0; n--)
-        x *= 2;
-    for (; n < 0; n++)
-        x *= 0.5f;
-    return x;
-}
-
-float f_log(float x) {
-    fbits b;
-    i16 e;
-    if (x <= 0) fail(E_VALUE);
-    b.f = x;
-    e = (i16)((b.l >> 23) & 255) - 127;
-    b.l = (b.l & 0x7FFFFFUL) | 0x3F800000UL;
-    if (b.f > 1.41421356f) {
-        b.f *= 0.5f;
-        e++;
-    }
-    x = (b.f - 1) / (b.f + 1);
-    return x * poly(x * x, log_c, 6) + e * 0.693147181f;
-}
-
-float f_sqrt(float x) {
-    float g;
-    if (x < 0) fail(E_VALUE);
-    if (x == 0) return 0;
-    g = f_exp(f_log(x) * 0.5f);
-    return (g + x / g) * 0.5f;
 }
 
 float f_sin(float x) {

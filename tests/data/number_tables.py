@@ -4,12 +4,16 @@
 reference instead of the code under test. Run once; the tables are kept beside this script.
 
   number_tables.py read   > numbers_read.txt
+  number_tables.py func   > numbers_func.txt
 Each line: the decimal text, then M and K with the number read times 2^K equal to M (M a whole
 number of at most 24 bits; 0 0 for a number read as 0; OVERFLOW for one past the largest
-float). The first line is the count. The BASIC has no subnormal numbers: a number whose
+float). The first line is the count. numbers_func.txt has lines "F,MX,KX,M,K": function F (1 SQR,
+2 SIN, 3 COS, 4 TAN, 5 ATN, 6 LOG, 7 EXP) of the float MX 2^-KX, whose nearest float is M 2^-K
+(worked out with mpmath at 200 bits). The BASIC has no subnormal numbers: a number whose
 24-bit rounding is below 2^-126 reads as 0.
 """
 import ctypes
+import math
 import random
 import struct
 import sys
@@ -151,7 +155,52 @@ def read_cases():
     return lines
 
 
+def func_cases():
+    import mpmath
+
+    mpmath.mp.prec = 200
+    random.seed(34)
+    names = [None, mpmath.sqrt, mpmath.sin, mpmath.cos, mpmath.tan, mpmath.atan, mpmath.log,
+             mpmath.exp]
+
+    def as_float(v):  # a float's (M, K) from a value already a float
+        return nearest(Fraction(v))
+
+    def rand_float(lo, hi, log=True):
+        v = math.exp(random.uniform(math.log(lo), math.log(hi))) if log else random.uniform(lo, hi)
+        return struct.unpack("f", struct.pack("f", v))[0]
+
+    args = {f: [] for f in range(1, 8)}
+    args[1] = [rand_float(1e-37, 3e38) for _ in range(900)]
+    args[1] += [float(n * n) for n in random.sample(range(1, 4096), 100)]
+    args[1] += [float(n * n) * 2.0**k for n, k in ((random.randrange(1, 4096),
+                                                     2 * random.randrange(-50, 50)) for _ in range(50))]
+    for f in (2, 3, 4):
+        args[f] = [rand_float(-10, 10, False) for _ in range(600)]
+        args[f] += [rand_float(1e-6, 512) * random.choice((1, -1)) for _ in range(300)]
+        args[f] += [struct.unpack("f", struct.pack("f", float(k * mpmath.pi / 2)))[0]
+                    for k in range(1, 101)]
+        args[f] += [0.0]
+    args[5] = [rand_float(1e-6, 1e6) * random.choice((1, -1)) for _ in range(900)]
+    args[5] += [rand_float(-3, 3, False) for _ in range(100)]
+    args[6] = [rand_float(1e-37, 3e38) for _ in range(800)]
+    args[6] += [rand_float(0.5, 2, False) for _ in range(150)]
+    args[6] += [1.0 + k * 2.0**-23 for k in range(-20, 30)] + [1.0]
+    args[7] = [rand_float(-87.3, 88.7, False) for _ in range(850)]
+    args[7] += [rand_float(1e-6, 1) * random.choice((1, -1)) for _ in range(150)]
+    args[7] += [0.0, -87.33, -87.336, -87.3365]
+    lines = []
+    for f in range(1, 8):
+        for x in args[f]:
+            mx, kx = as_float(x)
+            v = names[f](mpmath.mpf(x))
+            sign, man, exp, _ = mpmath.mpf(v)._mpf_
+            m, k = nearest((-1) ** sign * Fraction(int(man)) * Fraction(2) ** int(exp))
+            lines.append("%d,%d,%d,%d,%d" % (f, mx, kx, m, k))
+    return lines
+
+
 if __name__ == "__main__":
-    table = {"read": read_cases}[sys.argv[1]]()
+    table = {"read": read_cases, "func": func_cases}[sys.argv[1]]()
     print(len(table))
     print("\n".join(table))
