@@ -13,13 +13,7 @@ static float poly(float x, const float* c, u8 n) {
     return r;
 }
 
-static const float sin_c[] = {1.60590438e-10f,
-                       -2.50521084e-8f,
-                       2.75573192e-6f,
-                       -1.98412698e-4f,
-                       8.33333333e-3f,
-                       -1.66666667e-1f,
-                       1}; // (-1)^k/(2k+1)!
+ // (-1)^k/(2k+1)!
 static const float atn_c[] = {0.0769230769f,
                        -0.0909090909f,
                        0.111111111f,
@@ -101,6 +95,45 @@ float f_sqrt(float x) {
     return fcalc(sqr_step);
 }
 
+// ---- Sine, cosine, tangent ----
+// The argument less q quarter turns is r = fv[4] + fv[5] (a high and a low part) within +-pi/4
+// and a bit: q = INT(x 2/pi + 0.5) and r = x - q pi/2 with pi/2 in three parts, the first two
+// short enough that their products with q are exact, and the sums kept as two parts.
+static const u8 red_qr[] = {LD | 0, MUL | K, F(0x3F22F983), ADD | K, F(0x3F000000), FLOOR, ST | 1,
+                           LD | 1, MUL | K, F(0x3FC91000), RSUB | 0, ST | 2, LD | 1, MUL | K, F(0x36958000), ST | 3, END};
+// fv[2] + fv[3] as fv[4] + fv[5], exactly
+static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, ST | 6, LD | 4, SUB | 6, RSUB | 2, ST | 5,
+                             LD | 3, SUB | 6, ADD | 5, ST | 5, END};
+static const u8 red_p3[] = {LD | 1, MUL | K, F(0x30885A31), RSUB | 5, ST | 3, LD | 4, ST | 2, END};
+
+// sin r = hi + (hi z (-1/3! + z/5! - ...) + lo (1 - z/2)), z = hi^2
+static const u8 sin_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), RSUB | K, F(0x3F800000), MUL | 5, ST | 3,
+                           LD | 6, POLY, 4, F(0x3638EF1D), F(0xB9500D01), F(0x3C088889), F(0xBE2AAAAB),
+                           MUL | 6, MUL | 4, ADD | 3, ADD | 4, END};
+// cos r = w + (((1 - w) - z/2) + (z^2 (1/4! - z/6! + ...) - hi lo)), w = 1 - z/2
+static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), ST | 3, RSUB | K, F(0x3F800000), ST | 2,
+                           RSUB | K, F(0x3F800000), SUB | 3, ST | 3, LD | 6, POLY, 4, F(0xB493F27E), F(0x37D00D01), F(0xBAB60B61), F(0x3D2AAAAB),
+                           MUL | 6, MUL | 6, ST | 1, LD | 4, MUL | 5, RSUB | 1, ADD | 3, ADD | 2, END};
+
+// sin x, or cos x (c 1) as the sine a quarter turn on.
+static float sin_cos(float x, u8 c) {
+    u8 neg = !c && ((u8*)&x)[3] >> 7, q;
+    ((u8*)&x)[3] &= 0x7F;
+    fv[0] = x;
+    fcalc(red_qr);
+    fcalc(two_sum);
+    fcalc(red_p3);
+    fcalc(two_sum);
+    q = (u8)(i16)fv[1] + c;
+    x = fcalc(q & 1 ? cos_r : sin_r);
+    if ((q >> 1 ^ neg) & 1) ((u8*)&x)[3] ^= 0x80;
+    return x;
+}
+
+float f_sin(float x) { return sin_cos(x, 0); }
+float f_cos(float x) { return sin_cos(x, 1); }
+float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
+
 // ---- Reading numbers ----
 
 static const float pow10_c[] = {1, 10, 100, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f}; // exact
@@ -169,27 +202,14 @@ static float read_exact(const u8* s, const u8* end) {
     return scale2(num_m, e - sh); // the quotient times 2^(e - sh)
 }
 
-// The number scan.s gathered from s-end. A whole number below 2^24 times or over a power of ten
+// The number scan.s gathered from s-end. A whole number below 2^23 times or over a power of ten
 // up to 10^10 is both exact, so one rounding gives the nearest float: the usual case, and fast.
+// (The product is below 2^57: finite.)
 float read_number(const u8* s, const u8* end) {
-    float m = num_m;
     i16 e = num_e;
-    if (!num_cut && m < 16777216.0f) {
-        for (; e > 10 && m < 1677721.6f; e--)
-            m *= 10;
-        if (e >= 0 && e <= 10) return chk(m * pow10_c[e]);
-        if (e < 0 && e >= -10) return m / pow10_c[-e];
-    }
+    if (!num_cut && ((u8*)&num_m)[3] < 0x4B && (u16)(e + 10) <= 20) // below 2^23, 10^-10 to 10^10
+        return e < 0 ? num_m / pow10_c[-e] : num_m * pow10_c[e];
     return read_exact(s, end);
-}
-
-float f_sin(float x) {
-    x -= f_floor(x * 0.159154943f + 0.5f) * 6.28318531f;
-    if (x > 1.57079633f)
-        x = 3.14159265f - x;
-    else if (x < -1.57079633f)
-        x = -3.14159265f - x;
-    return x * poly(x * x, sin_c, 7);
 }
 
 float f_atn(float x) {
@@ -225,5 +245,3 @@ float f_pow(float a, float b) {
     return f_exp(b * f_log(a));
 }
 
-float f_cos(float x) { return f_sin(x + 1.57079633f); }
-float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }

@@ -192,6 +192,7 @@ def func_cases():
     lines = []
     for f in range(1, 8):
         for x in args[f]:
+            x = struct.unpack("f", struct.pack("f", x))[0]  # the argument is a float
             mx, kx = as_float(x)
             v = names[f](mpmath.mpf(x))
             sign, man, exp, _ = mpmath.mpf(v)._mpf_
