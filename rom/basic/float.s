@@ -1177,3 +1177,341 @@ _scale2::
 4$:
 	ld	a, #E_OVERFLOW
 	jp	_fail
+
+;; u8 bn_digits(const u8 *s, const u8 *end): the digits of the decimal number s-end (HL, DE:
+;; digits, a point, an exponent of one or two digits after E) into bn_a as a whole number (bn_a
+;; and bn_b cleared first, bn_n 1), with its power of ten in bn_e; returns how many digits it
+;; kept. Leading zeros are not kept; past 120 digits the rest only count as not being 0, which a
+;; 1 behind the kept ones stands for. Changes AF, BC, DE, HL.
+_bn_e::
+	.ds	2
+dg_end:
+	.ds	2
+dg_nd:
+	.ds	1
+dg_dot:
+	.ds	1
+dg_cut:
+	.ds	1
+
+_bn_digits::
+	ld	(dg_end), de
+	push	hl
+	ld	hl, #_bn_a
+	ld	de, #_bn_a + 1
+	ld	bc, #2 * 58 - 1
+	ld	(hl), #0
+	ldir
+	ld	hl, #0
+	ld	(_bn_e), hl
+	ld	(dg_nd), hl		; and dg_dot
+	ld	a, l
+	ld	(dg_cut), a
+	inc	a
+	ld	(_bn_n), a
+	pop	hl
+1$:
+	call	dg_at_end
+	jr	z, 6$
+	ld	a, (hl)
+	cp	a, #0x45		; 'E'
+	jr	z, 6$
+	inc	hl
+	cp	a, #0x2E		; '.'
+	jr	nz, 2$
+	ld	(dg_dot), a
+	jr	1$
+2$:
+	sub	a, #0x30
+	ld	c, a
+	push	hl
+	ld	a, (dg_nd)
+	cp	a, #120
+	jr	nc, 4$
+	or	a, c
+	jr	z, 3$			; a leading zero
+	call	dg_keep
+3$:
+	ld	a, (dg_dot)		; kept behind the point: one power of ten down
+	or	a, a
+	ld	bc, #-1
+	jr	nz, 5$
+	jr	7$
+4$:
+	ld	a, (dg_cut)		; dropped: seen when not 0, and before the point one up
+	or	a, c
+	ld	(dg_cut), a
+	ld	a, (dg_dot)
+	or	a, a
+	ld	bc, #1
+	jr	nz, 7$
+5$:
+	call	dg_move
+7$:
+	pop	hl
+	jr	1$
+6$:
+	push	hl
+	ld	a, (dg_cut)
+	or	a, a
+	jr	z, 8$
+	ld	c, #1			; a 1 behind the digits stands for the rest
+	call	dg_keep
+	ld	bc, #-1
+	call	dg_move
+8$:
+	pop	hl
+	call	dg_at_end
+	jr	z, 11$
+	inc	hl			; the exponent: E, a sign, its digits
+	ld	a, (hl)
+	ld	b, a			; B: the sign or the first digit
+	cp	a, #0x30
+	jr	nc, 9$
+	inc	hl
+9$:
+	ld	c, #0			; C: the exponent
+10$:
+	call	dg_at_end
+	jr	z, 12$
+	ld	a, c
+	add	a, a
+	add	a, a
+	add	a, c
+	add	a, a
+	add	a, (hl)
+	sub	a, #0x30
+	ld	c, a
+	inc	hl
+	jr	10$
+12$:
+	ld	a, b
+	cp	a, #0x2D		; '-'
+	ld	b, #0
+	jr	nz, 13$
+	xor	a, a
+	sub	a, c
+	ld	c, a
+	dec	b			; BC: -C
+13$:
+	call	dg_move
+11$:
+	ld	a, (dg_nd)
+	ret
+
+;; Z when HL is at dg_end. Changes AF, DE.
+dg_at_end:
+	ld	de, (dg_end)
+	ld	a, l
+	cp	a, e
+	ret	nz
+	ld	a, h
+	cp	a, d
+	ret
+
+;; bn_a times 10 plus C, one more digit kept. Changes AF, BC, DE, HL.
+dg_keep:
+	ld	hl, #dg_nd
+	inc	(hl)
+	ld	d, c
+	ld	e, #10
+	ld	hl, #_bn_a
+	jp	_bn_mul
+
+;; bn_e plus BC. Changes HL.
+dg_move:
+	ld	hl, (_bn_e)
+	add	hl, bc
+	ld	(_bn_e), hl
+	ret
+
+;; u8 bn_angle(float x): for x (HL, DE; positive, from pi/4 on) the remainder after whole
+;; quarter turns, exactly enough: x = m 2^e, and m 2^(e+f-1) less pi/2 (with f - 1 fraction
+;; bits, from 200) whenever it fits, doubling between, as in a long division, so that 64 bits stay
+;; below the units of x's last bit. Returns the quarter turns (their lowest bits); leaves in
+;; bn_a the remainder R doubled (f fraction bits, in bn_f), or, from pi/4 on, 2 (pi/2 - R) with
+;; bn_neg 1 and one more quarter turn. Changes AF, BC, DE, HL.
+pio2_bits:
+	.db	0xC9, 0x0F, 0xDA, 0xA2, 0x21, 0x68, 0xC2, 0x34, 0xC4, 0xC6, 0x62, 0x8B, 0x80
+	.db	0xDC, 0x1C, 0xD1, 0x29, 0x02, 0x4E, 0x08, 0x8A, 0x67, 0xCC, 0x74, 0x02
+_bn_f::
+	.ds	2
+_bn_neg::
+	.ds	1
+ang_x:
+	.ds	1
+
+_bn_angle::
+	push	de
+	push	hl
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; the exponent, e + 150
+	ld	(ang_x), a
+	sub	a, #54
+	rrca
+	rrca
+	rrca
+	and	a, #0x1F		; j = (e + 96) / 8 bytes of pi/2
+	push	af
+	ld	l, a
+	ld	h, #0
+	add	hl, hl
+	add	hl, hl
+	add	hl, hl
+	ld	(_bn_f), hl		; f = 8 j
+	ld	hl, #_bn_a
+	ld	de, #_bn_a + 1
+	ld	bc, #2 * 58 - 1
+	ld	(hl), #0
+	ldir
+	pop	af
+	ld	b, a
+	inc	a
+	ld	(_bn_n), a
+	ld	hl, #_bn_b - 1
+	ld	e, b
+	ld	d, #0
+	add	hl, de
+	ex	de, hl			; DE: bn_b + j - 1, for the table's first byte
+	ld	hl, #pio2_bits
+1$:
+	ld	a, (hl)
+	ld	(de), a
+	inc	hl
+	dec	de
+	djnz	1$
+	pop	hl			; m: the fraction and its leading one
+	pop	de
+	ld	(_bn_a), de
+	ld	a, l
+	or	a, #0x80
+	ld	(_bn_a + 2), a
+	ld	a, (ang_x)		; e + f - 1 doublings
+	ld	l, a
+	ld	h, #0
+	ld	bc, #-151
+	add	hl, bc
+	ld	bc, (_bn_f)
+	add	hl, bc
+	ld	c, #0			; C: the quarter turns
+2$:
+	push	hl
+	call	ang_step
+	pop	hl
+	dec	hl
+	ld	a, h
+	or	a, l
+	jr	nz, 2$
+	push	bc
+	call	ang_step		; 2R against pi/2
+	pop	bc
+	ld	(_bn_neg), a
+	or	a, a
+	jr	z, 3$
+	inc	c
+	push	bc
+	ld	hl, #_bn_b		; pi/2 - (2R - pi/2) into bn_a
+	ld	de, #_bn_a
+	push	de
+	push	hl
+	call	_bn_sub
+	pop	hl
+	pop	de
+	ld	bc, #58
+	ldir
+	pop	bc
+3$:
+	ld	a, c
+	ret
+
+;; bn_a doubled, less pi/2 (bn_b) when it fits; the bit into C, and A. Changes AF, DE, HL.
+ang_step:
+	push	bc
+	ld	hl, #_bn_a
+	call	_bn_shl1
+	ld	hl, #_bn_a
+	ld	de, #_bn_b
+	call	_bn_sub
+	pop	bc
+	push	af
+	rra
+	rl	c
+	pop	af
+	ret
+
+;; i16 bn_align(void): after bn_digits, the number bn_a 10^bn_e as a quotient: bn_a times 5^e
+;; over 1, or bn_a over 5^-e, the two shifted so that it is from 2^25 to 2^27; into num_m
+;; through bn_quot. Returns the shift s: the number is num_m 2^(e - s). Changes AF, BC, DE, HL.
+al_sh:
+	.ds	2
+
+_bn_align::
+	ld	a, #1
+	ld	(_bn_b), a
+	ld	hl, (_bn_e)
+	ld	de, #_bn_a
+	bit	7, h
+	jr	z, 1$
+	xor	a, a			; below 1: the divisor is 5^-e
+	sub	a, l
+	ld	l, a
+	ld	de, #_bn_b
+1$:
+	ld	b, l
+	inc	b
+	jr	3$
+2$:
+	push	bc
+	push	de
+	ex	de, hl
+	ld	de, #5
+	call	_bn_mul
+	pop	de
+	pop	bc
+3$:
+	djnz	2$
+	ld	hl, #_bn_b		; s = bits of b + 26 - bits of a
+	call	_bn_bits
+	push	de
+	ld	hl, #_bn_a
+	call	_bn_bits
+	pop	hl
+	ld	bc, #26
+	add	hl, bc
+	or	a, a
+	sbc	hl, de
+	ld	(al_sh), hl
+	ld	de, #_bn_a		; a up s places, or b up -s
+	bit	7, h
+	jr	z, 4$
+	xor	a, a
+	sub	a, l
+	ld	l, a
+	sbc	a, a
+	sub	a, h
+	ld	h, a
+	ld	de, #_bn_b
+4$:
+	call	al_shift
+	ld	hl, #26			; and b 26 more
+	ld	de, #_bn_b
+	call	al_shift
+	call	_bn_quot
+	ld	de, (al_sh)
+	ret
+
+;; The number at DE times 2^HL. Changes AF, BC, HL.
+al_shift:
+	ld	a, h
+	or	a, l
+	ret	z
+	push	hl
+	push	de
+	ex	de, hl
+	call	_bn_shl1
+	pop	de
+	pop	hl
+	dec	hl
+	jr	al_shift

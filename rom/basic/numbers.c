@@ -5,22 +5,18 @@
 #include <string.h>
 #define zero(p, n) memset(p, 0, n)
 
-// Horner's rule over n coefficients, highest power first.
-static float poly(float x, const float* c, u8 n) {
-    float r = 0;
-    while (n--)
-        r = r * x + *c++;
-    return r;
-}
-
- // (-1)^k/(2k+1)!
-static const float atn_c[] = {0.0769230769f,
-                       -0.0909090909f,
-                       0.111111111f,
-                       -0.142857143f,
-                       0.2f,
-                       -0.333333333f,
-                       1}; // (-1)^k/(2k+1)
+// Whole numbers for exact reading and exact angles, in float.s: bn_n bytes each, the lowest first;
+// bn_b follows bn_a.
+#define BN 58
+extern u8 bn_n, bn_a[BN], bn_b[BN];
+void bn_mul(u8* a, u16 k_c);  // a times k (low byte) plus c (high byte), k 1-255
+void bn_shl1(u8* a);          // a times 2
+u16 bn_bits(const u8* a);     // how many bits a has
+u8 bn_sub(u8* a, const u8* b); // a - b and 1 when a >= b, else 0
+void bn_quot(void);           // bn_a over bn_b into num_m, rounded to nearest (bn_a is changed)
+u8 bn_digits(const u8* s, const u8* end); // the digits of s-end into bn_a, the power of ten
+extern i16 bn_e;                          // into bn_e; how many digits were kept
+i16 bn_align(void); // bn_a 10^bn_e as num_m 2^(bn_e - the result)
 
 // ---- Functions ----
 // Each works in floats with the rounding error that matters kept apart (a reduced argument as
@@ -115,16 +111,46 @@ static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), ST |
                            RSUB | K, F(0x3F800000), SUB | 3, ST | 3, LD | 6, POLY, 4, F(0xB493F27E), F(0x37D00D01), F(0xBAB60B61), F(0x3D2AAAAB),
                            MUL | 6, MUL | 6, ST | 1, LD | 4, MUL | 5, RSUB | 1, ADD | 3, ADD | 2, END};
 
+// From 512 on, or when r comes out below 2^-13, exactly (bn_angle in float.s).
+u8 bn_angle(float x);
+extern i16 bn_f;
+extern u8 bn_neg;
+
+// Bytes i, i-1, i-2 of bn_a as a float times 2^(8 (i - 2) - bn_f).
+static float take3(u8 i) { return scale2((float)(*(u32*)(bn_a + i - 2) & 0xFFFFFFUL), 8 * (i - 2) - bn_f); }
+
+static u8 reduce_big(float x) {
+    u8 q = bn_angle(x), j = (bn_bits(bn_a) - 1) >> 3; // the top byte
+    if (j < 5) j = 5;
+    fv[2] = take3(j);
+    fv[3] = take3(j - 3);
+    fcalc(two_sum);
+    if (bn_neg) {
+        ((u8*)fv)[19] ^= 0x80;
+        ((u8*)fv)[23] ^= 0x80;
+    }
+    return q;
+}
+
+// q for x, not negative, and r in fv[4] + fv[5].
+static u8 reduce(float x) {
+    fv[0] = x;
+    if (((u8*)&x)[3] < 0x44) { // below 512
+        fcalc(red_qr);
+        fcalc(two_sum);
+        fcalc(red_p3);
+        fcalc(two_sum);
+        if (!((u8*)fv)[7] || (((u8*)fv)[19] & 0x7F) >= 0x39) // q is 0, or r at least 2^-13
+            return (u8)(i16)fv[1];
+    }
+    return reduce_big(x);
+}
+
 // sin x, or cos x (c 1) as the sine a quarter turn on.
 static float sin_cos(float x, u8 c) {
     u8 neg = !c && ((u8*)&x)[3] >> 7, q;
     ((u8*)&x)[3] &= 0x7F;
-    fv[0] = x;
-    fcalc(red_qr);
-    fcalc(two_sum);
-    fcalc(red_p3);
-    fcalc(two_sum);
-    q = (u8)(i16)fv[1] + c;
+    q = reduce(x) + c;
     x = fcalc(q & 1 ? cos_r : sin_r);
     if ((q >> 1 ^ neg) & 1) ((u8*)&x)[3] ^= 0x80;
     return x;
@@ -138,13 +164,6 @@ float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
 
 static const float pow10_c[] = {1, 10, 100, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f}; // exact
 
-// Whole numbers for the exact reading, in float.s: bn_n bytes each, the lowest first.
-#define BN 58
-extern u8 bn_n, bn_a[BN], bn_b[BN];
-void bn_mul(u8* a, u16 k_c);  // a times k (low byte) plus c (high byte), k 1-255
-void bn_shl1(u8* a);          // a times 2
-u16 bn_bits(const u8* a);     // how many bits a has
-void bn_quot(void);           // bn_a over bn_b into num_m, rounded to nearest (bn_a is changed)
 
 // The decimal number s-end (digits, point, exponent; no sign) as the nearest float, ties to
 // even: the quotient of two whole numbers, digits times 5^e over 1 or digits over 5^-e, worked
@@ -152,54 +171,12 @@ void bn_quot(void);           // bn_a over bn_b into num_m, rounded to nearest (
 // between two floats has fewer. Above the largest float is an OVERFLOW; below the smallest
 // normal one is 0, as sums and products are.
 static float read_exact(const u8* s, const u8* end) {
-    u8 c, nd = 0, cut = 0, dot = 0;
-    i16 e = 0, x = 0, sh;
-    bn_n = 1;
-    zero(bn_a, BN);
-    zero(bn_b, BN);
-    for (; s < end; s++) {
-        c = *s;
-        if (c == '.') {
-            dot = 1;
-            continue;
-        }
-        if (c == 'E') break;
-        c -= '0';
-        if (nd < 120) {
-            if (nd || c) {
-                bn_mul(bn_a, 10 | c << 8);
-                nd++;
-            }
-            e -= dot;
-        } else {
-            cut |= c;
-            e += !dot;
-        }
-    }
-    if (cut) { // a 1 behind the digits stands for the rest
-        bn_mul(bn_a, 10 | 1 << 8);
-        nd++;
-        e--;
-    }
-    if (s < end) { // the exponent: scan.s made sure it has one or two digits
-        c = *++s;
-        if (c == '+' || c == '-') s++;
-        while (s < end)
-            x = x * 10 + *s++ - '0';
-        e += c == '-' ? -x : x;
-    }
+    u8 nd = bn_digits(s, end);
+    i16 e = bn_e, sh;
     if (nd + e > 39) fail(E_OVERFLOW); // 10^39 or more
     if (nd + e < -37) return 0;       // below 10^-38
-    bn_b[0] = 1;
-    for (x = e < 0 ? -e : e; x; x--)
-        bn_mul(e < 0 ? bn_b : bn_a, 5);
-    sh = bn_bits(bn_b) + 26 - bn_bits(bn_a); // a over b from 2^25 to 2^27
-    for (x = sh; x > 0; x--)
-        bn_shl1(bn_a);
-    for (x = sh < 0 ? 26 - sh : 26; x; x--)
-        bn_shl1(bn_b);
-    bn_quot();
-    return scale2(num_m, e - sh); // the quotient times 2^(e - sh)
+    sh = bn_align();
+    return scale2(num_m, e - sh);
 }
 
 // The number scan.s gathered from s-end. A whole number below 2^23 times or over a power of ten
@@ -212,9 +189,13 @@ float read_number(const u8* s, const u8* end) {
     return read_exact(s, end);
 }
 
+// atan x = pi/2 - atan(1/x) above 1; atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3)) above
+// 2 - sqrt 3; then x - x^3/3 + x^5/5 - ... + x^13/13.
+static const u8 atn_r[] = {LD | 0, MUL | 0, POLY, 7, F(0x3D9D89D9), F(0xBDBA2E8C), F(0x3DE38E39), F(0xBE124925), F(0x3E4CCCCD), F(0xBEAAAAAB), F(0x3F800000),
+                           MUL | 0, ADD | 1, END};
 float f_atn(float x) {
-    float r = 0;
     u8 neg = 0, inv = 0;
+    fv[1] = 0;
     if (x < 0) {
         x = -x;
         neg = 1;
@@ -223,11 +204,12 @@ float f_atn(float x) {
         x = 1 / x;
         inv = 1;
     }
-    if (x > 0.267949192f) { // atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3))
+    if (x > 0.267949192f) {
         x = (x * 1.73205081f - 1) / (x + 1.73205081f);
-        r = 0.523598776f;
+        fv[1] = 0.523598776f;
     }
-    x = x * poly(x * x, atn_c, 7) + r;
+    fv[0] = x;
+    x = fcalc(atn_r);
     if (inv) x = 1.57079633f - x;
     return neg ? -x : x;
 }

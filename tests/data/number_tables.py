@@ -180,6 +180,7 @@ def func_cases():
         args[f] += [rand_float(1e-6, 512) * random.choice((1, -1)) for _ in range(300)]
         args[f] += [struct.unpack("f", struct.pack("f", float(k * mpmath.pi / 2)))[0]
                     for k in range(1, 101)]
+        args[f] += [rand_float(512, 3e38) * random.choice((1, -1)) for _ in range(150)]
         args[f] += [0.0]
     args[5] = [rand_float(1e-6, 1e6) * random.choice((1, -1)) for _ in range(900)]
     args[5] += [rand_float(-3, 3, False) for _ in range(100)]
