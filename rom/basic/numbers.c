@@ -1,5 +1,5 @@
-// The functions of numbers and the exact reading of decimal numbers. They are linked into the device ROM's free
-// space with the floating point routines (see rom/CMakeLists.txt).
+// The functions of numbers and the exact reading of decimal numbers. They are linked into the
+// device ROM's free space with the floating point routines (see rom/CMakeLists.txt).
 #include "basic.h"
 
 #include <string.h>
@@ -9,14 +9,14 @@
 // bn_b follows bn_a.
 #define BN 58
 extern u8 bn_n, bn_a[BN], bn_b[BN];
-void bn_mul(u8* a, u16 k_c);  // a times k (low byte) plus c (high byte), k 1-255
-void bn_shl1(u8* a);          // a times 2
-u16 bn_bits(const u8* a);     // how many bits a has
+void bn_mul(u8* a, u16 k_c);   // a times k (low byte) plus c (high byte), k 1-255
+void bn_shl1(u8* a);           // a times 2
+u16 bn_bits(const u8* a);      // how many bits a has
 u8 bn_sub(u8* a, const u8* b); // a - b and 1 when a >= b, else 0
-void bn_quot(void);           // bn_a over bn_b into num_m, rounded to nearest (bn_a is changed)
+void bn_quot(void);            // bn_a over bn_b into num_m, rounded to nearest (bn_a is changed)
 u8 bn_digits(const u8* s, const u8* end); // the digits of s-end into bn_a, the power of ten
 extern i16 bn_e;                          // into bn_e; how many digits were kept
-i16 bn_align(void); // bn_a 10^bn_e as num_m 2^(bn_e - the result)
+i16 bn_align(void);                       // bn_a 10^bn_e as num_m 2^(bn_e - the result)
 
 // ---- Functions ----
 // Each works in floats with the rounding error that matters kept apart (a reduced argument as
@@ -45,10 +45,15 @@ float scale2(float x, i16 n);
 
 // e^x = 2^n e^r: n = INT(x / ln 2 + 0.5), r = x - n ln 2 (ln 2 in two parts, n times the first
 // exact) within +-0.35, e^r = 1 + r + r^2 (1/2! + r/3! + ... + r^6/8!).
+// clang-format off
 static const u8 exp_n[] = {LD | 0, MUL | K, F(0x3FB8AA3B), ADD | K, F(0x3F000000), FLOOR, END};
-static const u8 exp_r[] = {LD | 1, MUL | K, F(0x3F318000), RSUB | 0, ST | 2, LD | 1, MUL | K, F(0xB95E8083),
-                           RSUB | 2, ST | 2, POLY, 7, F(0x37D00D01), F(0x39500D01), F(0x3AB60B61), F(0x3C088889), F(0x3D2AAAAB), F(0x3E2AAAAB), F(0x3F000000),
-                           MUL | 2, MUL | 2, ADD | 2, ADD | K, F(0x3F800000), END};
+// clang-format on
+// clang-format off
+static const u8 exp_r[] = {LD | 1, MUL | K, F(0x3F318000), RSUB | 0, ST | 2, LD | 1, MUL | K,
+                           F(0xB95E8083), RSUB | 2, ST | 2, POLY, 7, F(0x37D00D01), F(0x39500D01),
+                           F(0x3AB60B61), F(0x3C088889), F(0x3D2AAAAB), F(0x3E2AAAAB),
+                           F(0x3F000000), MUL | 2, MUL | 2, ADD | 2, ADD | K, F(0x3F800000), END};
+// clang-format on
 float f_exp(float x) {
     i16 n;
     if (x > 88.73f) fail(E_OVERFLOW);
@@ -60,11 +65,14 @@ float f_exp(float x) {
 
 // ln x = n ln 2 + ln m, m = 1 + f from 0.71 to 1.41. With s = f / (2 + f), z = s^2,
 // h = f^2/2 and R = 2z/3 + 2z^2/5 + ... + 2z^5/11: ln m = f - (h - s (h + R)).
-static const u8 log_m[] = {LD | 0, SUB | K, F(0x3F800000), ST | 2, ADD | K, F(0x40000000), RDIV | 2, ST | 3,
-                           MUL | 3, ST | 4, LD | 2, MUL | 2, MUL | K, F(0x3F000000), ST | 5, LD | 4,
-                           POLY, 5, F(0x3E3A2E8C), F(0x3E638E39), F(0x3E924925), F(0x3ECCCCCD), F(0x3F2AAAAB),
-                           MUL | 4, ADD | 5, MUL | 3, ST | 6, LD | 1, MUL | K, F(0xB95E8083), ADD | 6,
-                           RSUB | 5, SUB | 2, ST | 6, LD | 1, MUL | K, F(0x3F318000), SUB | 6, END};
+// clang-format off
+static const u8 log_m[] = {LD | 0, SUB | K, F(0x3F800000), ST | 2, ADD | K, F(0x40000000), RDIV | 2,
+                           ST | 3, MUL | 3, ST | 4, LD | 2, MUL | 2, MUL | K, F(0x3F000000), ST | 5,
+                           LD | 4, POLY, 5, F(0x3E3A2E8C), F(0x3E638E39), F(0x3E924925),
+                           F(0x3ECCCCCD), F(0x3F2AAAAB), MUL | 4, ADD | 5, MUL | 3, ST | 6, LD | 1,
+                           MUL | K, F(0xB95E8083), ADD | 6, RSUB | 5, SUB | 2, ST | 6, LD | 1,
+                           MUL | K, F(0x3F318000), SUB | 6, END};
+// clang-format on
 float f_log(float x) {
     u8* b = (u8*)&x;
     i16 n;
@@ -82,7 +90,9 @@ float f_log(float x) {
 }
 
 // A guess from e^(ln x / 2), then a step of Newton's rule: (g + x/g) / 2.
+// clang-format off
 static const u8 sqr_step[] = {LD | 0, DIV | 1, ADD | 1, MUL | K, F(0x3F000000), END};
+// clang-format on
 float f_sqrt(float x) {
     if (x < 0) fail(E_VALUE);
     if (x == 0) return 0;
@@ -95,21 +105,34 @@ float f_sqrt(float x) {
 // The argument less q quarter turns is r = fv[4] + fv[5] (a high and a low part) within +-pi/4
 // and a bit: q = INT(x 2/pi + 0.5) and r = x - q pi/2 with pi/2 in three parts, the first two
 // short enough that their products with q are exact, and the sums kept as two parts.
+// clang-format off
 static const u8 red_qr[] = {LD | 0, MUL | K, F(0x3F22F983), ADD | K, F(0x3F000000), FLOOR, ST | 1,
-                           LD | 1, MUL | K, F(0x3FC91000), RSUB | 0, ST | 2, LD | 1, MUL | K, F(0x36958000), ST | 3, END};
+                            LD | 1, MUL | K, F(0x3FC91000), RSUB | 0, ST | 2, LD | 1, MUL | K,
+                            F(0x36958000), ST | 3, END};
+// clang-format on
 // fv[2] + fv[3] as fv[4] + fv[5], exactly
-static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, ST | 6, LD | 4, SUB | 6, RSUB | 2, ST | 5,
-                             LD | 3, SUB | 6, ADD | 5, ST | 5, END};
+// clang-format off
+static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, ST | 6, LD | 4, SUB | 6, RSUB | 2,
+                             ST | 5, LD | 3, SUB | 6, ADD | 5, ST | 5, END};
+// clang-format on
+// clang-format off
 static const u8 red_p3[] = {LD | 1, MUL | K, F(0x30885A31), RSUB | 5, ST | 3, LD | 4, ST | 2, END};
+// clang-format on
 
 // sin r = hi + (hi z (-1/3! + z/5! - ...) + lo (1 - z/2)), z = hi^2
-static const u8 sin_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), RSUB | K, F(0x3F800000), MUL | 5, ST | 3,
-                           LD | 6, POLY, 4, F(0x3638EF1D), F(0xB9500D01), F(0x3C088889), F(0xBE2AAAAB),
-                           MUL | 6, MUL | 4, ADD | 3, ADD | 4, END};
+// clang-format off
+static const u8 sin_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), RSUB | K, F(0x3F800000),
+                           MUL | 5, ST | 3, LD | 6, POLY, 4, F(0x3638EF1D), F(0xB9500D01),
+                           F(0x3C088889), F(0xBE2AAAAB), MUL | 6, MUL | 4, ADD | 3, ADD | 4, END};
+// clang-format on
 // cos r = w + (((1 - w) - z/2) + (z^2 (1/4! - z/6! + ...) - hi lo)), w = 1 - z/2
-static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), ST | 3, RSUB | K, F(0x3F800000), ST | 2,
-                           RSUB | K, F(0x3F800000), SUB | 3, ST | 3, LD | 6, POLY, 4, F(0xB493F27E), F(0x37D00D01), F(0xBAB60B61), F(0x3D2AAAAB),
-                           MUL | 6, MUL | 6, ST | 1, LD | 4, MUL | 5, RSUB | 1, ADD | 3, ADD | 2, END};
+// clang-format off
+static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), ST | 3, RSUB | K,
+                           F(0x3F800000), ST | 2, RSUB | K, F(0x3F800000), SUB | 3, ST | 3, LD | 6,
+                           POLY, 4, F(0xB493F27E), F(0x37D00D01), F(0xBAB60B61), F(0x3D2AAAAB),
+                           MUL | 6, MUL | 6, ST | 1, LD | 4, MUL | 5, RSUB | 1, ADD | 3, ADD | 2,
+                           END};
+// clang-format on
 
 // From 512 on, or when r comes out below 2^-13, exactly (bn_angle in float.s).
 u8 bn_angle(float x);
@@ -117,7 +140,9 @@ extern i16 bn_f;
 extern u8 bn_neg;
 
 // Bytes i, i-1, i-2 of bn_a as a float times 2^(8 (i - 2) - bn_f).
-static float take3(u8 i) { return scale2((float)(*(u32*)(bn_a + i - 2) & 0xFFFFFFUL), 8 * (i - 2) - bn_f); }
+static float take3(u8 i) {
+    return scale2((float)(*(u32*)(bn_a + i - 2) & 0xFFFFFFUL), 8 * (i - 2) - bn_f);
+}
 
 static u8 reduce_big(float x) {
     u8 q = bn_angle(x), j = (bn_bits(bn_a) - 1) >> 3; // the top byte
@@ -162,8 +187,8 @@ float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
 
 // ---- Reading numbers ----
 
-static const float pow10_c[] = {1, 10, 100, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f}; // exact
-
+static const float pow10_c[] = {1,    10,   100,  1e3f, 1e4f, 1e5f,
+                                1e6f, 1e7f, 1e8f, 1e9f, 1e10f}; // exact
 
 // The decimal number s-end (digits, point, exponent; no sign) as the nearest float, ties to
 // even: the quotient of two whole numbers, digits times 5^e over 1 or digits over 5^-e, worked
@@ -174,7 +199,7 @@ static float read_exact(const u8* s, const u8* end) {
     u8 nd = bn_digits(s, end);
     i16 e = bn_e, sh;
     if (nd + e > 39) fail(E_OVERFLOW); // 10^39 or more
-    if (nd + e < -37) return 0;       // below 10^-38
+    if (nd + e < -37) return 0;        // below 10^-38
     sh = bn_align();
     return scale2(num_m, e - sh);
 }
@@ -191,8 +216,11 @@ float read_number(const u8* s, const u8* end) {
 
 // atan x = pi/2 - atan(1/x) above 1; atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3)) above
 // 2 - sqrt 3; then x - x^3/3 + x^5/5 - ... + x^13/13.
-static const u8 atn_r[] = {LD | 0, MUL | 0, POLY, 7, F(0x3D9D89D9), F(0xBDBA2E8C), F(0x3DE38E39), F(0xBE124925), F(0x3E4CCCCD), F(0xBEAAAAAB), F(0x3F800000),
-                           MUL | 0, ADD | 1, END};
+// clang-format off
+static const u8 atn_r[] = {LD | 0, MUL | 0, POLY, 7, F(0x3D9D89D9), F(0xBDBA2E8C), F(0x3DE38E39),
+                           F(0xBE124925), F(0x3E4CCCCD), F(0xBEAAAAAB), F(0x3F800000), MUL | 0,
+                           ADD | 1, END};
+// clang-format on
 float f_atn(float x) {
     u8 neg = 0, inv = 0;
     fv[1] = 0;
@@ -226,4 +254,3 @@ float f_pow(float a, float b) {
     if (a == 0) return 0;
     return f_exp(b * f_log(a));
 }
-
