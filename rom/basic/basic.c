@@ -246,12 +246,12 @@ i16 to_int(float v);
 // read_number (numbers.c) rounds the decimal number to the nearest float.
 const u8* scan_number(const u8* s); // scan.s
 static const u8* parse_float(const u8* s) {
-    const u8* e = scan_number(s);
-    if (e) {
+    s = scan_number(s);
+    if (s) {
         fac = num_m;
-        if ((num_e || num_cut) && fac != 0) fac = read_number(s, e);
+        if ((num_e || num_cut) && fac != 0) fac = read_number(s);
     }
-    return e;
+    return s;
 }
 
 // Writes the decimal digits of n backwards from end; returns where they start.

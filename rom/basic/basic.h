@@ -45,10 +45,11 @@ float chk(float v);     // v, or fails with OVERFLOW when it is not finite
 float f_floor(float x); // float.s
 float f_exp(float x);
 float f_log(float x);
-extern float num_m; // scan.s: the digits of the number last scanned,
-extern i16 num_e;   // its power of ten
-extern u8 num_cut;  // nonzero when a digit other than 0 was dropped
-float read_number(const u8* s, const u8* end); // the decimal number s-end rounded to nearest
+extern float num_m;               // scan.s: the digits of the number last scanned,
+extern i16 num_e;                 // its power of ten
+extern u8 num_cut;                // nonzero when a digit other than 0 was dropped
+extern const u8* num_s;           // and where it starts
+float read_number(const u8* end); // the decimal number num_s-end rounded to nearest
 float f_sqrt(float x);
 float f_sin(float x);
 float f_cos(float x);

@@ -204,14 +204,14 @@ static float read_exact(const u8* s, const u8* end) {
     return scale2(num_m, e - sh);
 }
 
-// The number scan.s gathered from s-end. A whole number below 2^23 times or over a power of ten
-// up to 10^10 is both exact, so one rounding gives the nearest float: the usual case, and fast.
-// (The product is below 2^57: finite.)
-float read_number(const u8* s, const u8* end) {
+// The number scan.s gathered from num_s-end. A whole number below 2^23 times or over a power of
+// ten up to 10^10 is both exact, so one rounding gives the nearest float: the usual case, and
+// fast. (The product is below 2^57: finite.)
+float read_number(const u8* end) {
     i16 e = num_e;
     if (!num_cut && ((u8*)&num_m)[3] < 0x4B && (u16)(e + 10) <= 20) // below 2^23, 10^-10 to 10^10
         return e < 0 ? num_m / pow10_c[-e] : num_m * pow10_c[e];
-    return read_exact(s, end);
+    return read_exact(num_s, end);
 }
 
 // atan x = pi/2 - atan(1/x) above 1; atan x = pi/6 + atan((x sqrt 3 - 1) / (x + sqrt 3)) above

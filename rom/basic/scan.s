@@ -5,7 +5,7 @@
 ;; as a whole number and a power of ten. s comes in HL. Returns the position behind the number in
 ;; DE (0 when no digit stands there) with num_m (the digits, nine or ten significant ones, more
 ;; only move the point, as a float rounded to nearest, ties to even), num_e (the power of ten)
-;; and num_cut (nonzero when a digit other than 0 was dropped). An exponent of three digits or
+;; num_cut (nonzero when a digit other than 0 was dropped) and num_s (s). An exponent of three digits or
 ;; more is an OVERFLOW. Changes AF, BC, DE, HL.
 
 	.module scan
@@ -20,6 +20,8 @@ _num_m::
 	.ds	4
 _num_e::
 	.ds	2
+_num_s::
+	.ds	2			; where the number starts
 seen:
 	.ds	1			; a digit was seen
 dot:
@@ -30,6 +32,7 @@ _num_cut::
 	.area	_CODE
 
 _scan_number::
+	ld	(_num_s), hl
 	ex	de, hl			; DE: the text
 	ld	hl, #0
 	ld	(_num_e), hl
