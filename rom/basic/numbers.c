@@ -110,13 +110,14 @@ static const u8 red_qr[] = {LD | 0, MUL | K, F(0x3F22F983), ADD | K, F(0x3F00000
                             LD | 1, MUL | K, F(0x3FC91000), RSUB | 0, ST | 2, LD | 1, MUL | K,
                             F(0x36958000), ST | 3, END};
 // clang-format on
-// fv[2] + fv[3] as fv[4] + fv[5], exactly
+// fv[2] + fv[3] as fv[4] + fv[5], exactly: the sum and what its rounding lost. That is so when
+// fv[2] is the larger; here also when not, as then both are on a grid of 2^-27 below 2^-8, and
+// their sum is exact.
 // clang-format off
-static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, ST | 6, LD | 4, SUB | 6, RSUB | 2,
-                             ST | 5, LD | 3, SUB | 6, ADD | 5, ST | 5, END};
+static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, RSUB | 3, ST | 5, END};
 // clang-format on
 // clang-format off
-static const u8 red_p3[] = {LD | 1, MUL | K, F(0x30885A31), RSUB | 5, ST | 3, LD | 4, ST | 2, END};
+static const u8 red_p3[] = {LD | 1, MUL | K, F(0x30885A31), RSUB | 5, ST | 5, END}; // lo less q p3
 // clang-format on
 
 // sin r = hi + (hi z (-1/3! + z/5! - ...) + lo (1 - z/2)), z = hi^2
@@ -164,7 +165,6 @@ static u8 reduce(float x) {
         fcalc(red_qr);
         fcalc(two_sum);
         fcalc(red_p3);
-        fcalc(two_sum);
         if (!((u8*)fv)[7] || (((u8*)fv)[19] & 0x7F) >= 0x39) // q is 0, or r at least 2^-13
             return (u8)(i16)fv[1];
     }
