@@ -60,6 +60,7 @@ args:
 
 ___fsadd::
 	call	args
+fsadd_fab:
 	ld	bc, #fa
 	call	unpack
 	ld	b, a
@@ -383,6 +384,7 @@ key:
 
 ___fsdiv::
 	call	args
+fsdiv_fab:
 	ld	bc, #fb
 	call	unpack
 	ld	(exp_b), a
@@ -671,6 +673,7 @@ _to_int::
 
 ___fsmul::
 	call	args
+fsmul_fab:
 	ld	a, (fa + 3)		; the sign
 	ld	b, a
 	ld	a, (fb + 3)
@@ -967,13 +970,11 @@ _bn_quot::
 ;; 7 for a float in the four bytes that follow the code.
 ;;   0 LD acc = operand     2 ADD acc += operand   4 MUL acc *= operand   6 RSUB acc = operand - acc
 ;;   1 ST operand = acc     3 SUB acc -= operand   5 DIV acc /= operand   7 RDIV acc = operand / acc
-;; and 0xFD FLOOR acc = INT(acc); 0xFE POLY acc = Horner's rule at acc over the count byte and
+;; and 0xFD FLOOR acc = INT(fa); 0xFE POLY acc = Horner's rule at acc over the count byte and
 ;; as many floats that follow (highest power first); 0xFF the end.
 ;; float fcalc(const u8 *code): runs the codes at HL; acc in HL and DE.
 _fv::
 	.ds	28
-acc:
-	.ds	4
 vpc:
 	.ds	2
 px:
@@ -1014,36 +1015,18 @@ next:
 	and	a, #0xF8
 	jr	nz, 3$
 	ex	de, hl			; LD
-	ld	de, #acc
+	ld	de, #fa
 	jr	10$
 3$:
 	cp	a, #0x08
 	jr	nz, 4$
-	ld	hl, #acc		; ST
+	ld	hl, #fa		; ST
 10$:
 	ld	bc, #4
 	ldir
 	jr	next
 4$:
-	ld	iy, #___fsadd
-	cp	a, #0x10
-	jr	z, 5$
-	ld	iy, #___fssub
-	cp	a, #0x18
-	jr	z, 5$
-	cp	a, #0x30
-	jr	z, 6$
-	ld	iy, #___fsmul
-	cp	a, #0x20
-	jr	z, 5$
-	ld	iy, #___fsdiv
-	cp	a, #0x28
-	jr	z, 5$
-6$:
-	call	rev_op
-	jr	next
-5$:
-	call	fwd_op
+	call	binop
 	jr	next
 special:
 	jr	nz, 7$
@@ -1054,17 +1037,17 @@ special:
 	jr	next
 7$:
 	inc	a
-	jr	z, acc_in		; the end
+	jp	z, acc_in		; the end
 	ld	a, (hl)			; POLY
 	inc	hl
 	ld	(pcount), a
 	push	hl
-	ld	hl, #acc
+	ld	hl, #fa
 	ld	de, #px
 	ld	bc, #4
 	ldir				; x
 	pop	hl
-	ld	de, #acc
+	ld	de, #fa
 	ld	c, #4
 	ldir				; the first coefficient
 8$:
@@ -1073,54 +1056,65 @@ special:
 	dec	(hl)
 	jp	z, next
 	ld	de, #px
-	ld	iy, #___fsmul
-	call	fwd_op
+	ld	a, #0x20		; MUL
+	call	binop
 	ld	de, (vpc)
-	ld	iy, #___fsadd
-	call	fwd_op
+	ld	a, #0x10		; ADD
+	call	binop
 	ld	hl, (vpc)
 	ld	bc, #4
 	add	hl, bc
 	jr	8$
 
-;; acc = acc op (DE), op at IY.
-fwd_op:
-	ex	de, hl
-	call	load4
-	push	hl
+;; acc = acc op (DE), or (DE) op acc for RSUB and RDIV; the op in A. The accumulator is fa, the
+;; routines' first argument, and the operand goes straight into fb, behind their own taking of
+;; arguments.
+binop:
+	cp	a, #0x30
+	jr	c, 1$
+	push	af			; RSUB, RDIV: acc to fb, the operand to fa
 	push	de
-	call	acc_in
-	jr	call_op
-;; acc = (DE) op acc.
-rev_op:
-	ld	hl, (acc + 2)
-	push	hl
-	ld	hl, (acc)
-	push	hl
-	ex	de, hl
-	call	load4
-call_op:
-	call	jp_iy
+	ld	hl, #fa
+	ld	de, #fb
+	ld	bc, #4
+	ldir
+	pop	hl
+	ld	de, #fa
+	ld	c, #4
+	ldir
+	pop	af
+	jr	3$
+1$:
+	ex	de, hl			; the operand to fb
+	ld	de, #fb
+	ld	bc, #4
+	ldir
+3$:
+	ld	hl, #fsmul_fab
+	cp	a, #0x20
+	jr	z, 2$
+	ld	hl, #fsdiv_fab
+	cp	a, #0x28
+	jr	z, 2$
+	cp	a, #0x38
+	jr	z, 2$
+	ld	hl, #fsadd_fab
+	cp	a, #0x10
+	jr	z, 2$
+	ld	a, (fb + 3)		; SUB, RSUB: a + -b
+	xor	a, #0x80
+	ld	(fb + 3), a
+2$:
+	call	jp_hl
 acc_out:
-	ld	(acc), de
-	ld	(acc + 2), hl
+	ld	(fa), de
+	ld	(fa + 2), hl
 	ret
-jp_iy:
-	jp	(iy)
+jp_hl:
+	jp	(hl)
 acc_in:
-	ld	de, (acc)
-	ld	hl, (acc + 2)
-	ret
-;; The float at HL into HL (high word) and DE.
-load4:
-	ld	e, (hl)
-	inc	hl
-	ld	d, (hl)
-	inc	hl
-	ld	a, (hl)
-	inc	hl
-	ld	h, (hl)
-	ld	l, a
+	ld	de, (fa)
+	ld	hl, (fa + 2)
 	ret
 
 E_OVERFLOW = 1
