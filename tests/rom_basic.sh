@@ -119,6 +119,9 @@ PRINT 3<4;3=4;3>4;3<>4;3<=3;4>=5|-1 0 0-1-1 0
 PRINT 6 AND 3;6 OR 3;NOT 0;NOT 1=2| 2 7-1-1
 PRINT 1=1 AND 2=2;1=2 OR 2=3|-1 0
 PRINT 2+3*4^2;NOT 1=2 AND 3<4;-2^2;2*-3;7 MOD 3*2;10-4-3;1 OR 2 AND 0| 50-1-4-6 2 3 1
+PRINT 16777217-16777216;16777219-16777216;1E38/1E37=10;1.00000006-1| 0 4-1 1.19209E-07
+PRINT COS(0)=1;SIN(0);EXP(0)=1;LOG(1);EXP(-87.3)>1E-38;EXP(-88);1E-38|-1 0-1 0-1 0 0
+PRINT SIN(1E7);COS(1E8);TAN(1E20);SIN(3E38)| .420548-.363385 .870492 .874905
 PRINT 1<2<3|SYNTAX ERROR
 PRINT ABS(-9.5);INT(3.7);INT(-3.2);SGN(-4);SGN(0);SGN(2)| 9.5 3-4-1 0 1
 PRINT INT(-3);INT(-0.5);INT(-123456.7);INT(65535.5);INT(-1E-30);INT(1E10)|-3-1-123457 65535-1 1E+10
@@ -387,6 +390,10 @@ EOF
     line=$(grep "^F 4 " <<<"$out")
     line=${line#F 4 }
     [ "${line%% *}" = 1 ] || [ "${line%% *}" = 2 ] || fail "TAN: largest distance ${line%% *}"
+    # The square root of every square of a whole number below 4096 is that number.
+    run --timeout 20000 --type 'B=0:FOR X=1 TO 4095:B=B-(SQR(X*X)<>X):NEXT X:PRINT "ROOTS";B\r' \
+        --wait-for "ROOTS " --screen
+    expect_line "ROOTS 0"
     ;;
 
 host_files)
