@@ -102,22 +102,12 @@ float f_sqrt(float x) {
 }
 
 // ---- Sine, cosine, tangent ----
-// The argument less q quarter turns is r = fv[4] + fv[5] (a high and a low part) within +-pi/4
-// and a bit: q = INT(x 2/pi + 0.5) and r = x - q pi/2 with pi/2 in three parts, the first two
-// short enough that their products with q are exact, and the sums kept as two parts.
-// clang-format off
-static const u8 red_qr[] = {LD | 0, MUL | K, F(0x3F22F983), ADD | K, F(0x3F000000), FLOOR, ST | 1,
-                            LD | 1, MUL | K, F(0x3FC91000), RSUB | 0, ST | 2, LD | 1, MUL | K,
-                            F(0x36958000), ST | 3, END};
-// clang-format on
-// fv[2] + fv[3] as fv[4] + fv[5], exactly: the sum and what its rounding lost. That is so when
-// fv[2] is the larger; here also when not, as then both are on a grid of 2^-27 below 2^-8, and
-// their sum is exact.
+// The argument less q quarter turns is r = fv[4] + fv[5] (a high and a low part) within +-pi/4.
+
+// fv[2] + fv[3] as fv[4] + fv[5], exactly: the sum and what its rounding lost (fv[2] is the
+// larger).
 // clang-format off
 static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, RSUB | 3, ST | 5, END};
-// clang-format on
-// clang-format off
-static const u8 red_p3[] = {LD | 1, MUL | K, F(0x30885A31), RSUB | 5, ST | 5, END}; // lo less q p3
 // clang-format on
 
 // sin r = hi + (hi z (-1/3! + z/5! - ...) + lo (1 - z/2)), z = hi^2
@@ -135,7 +125,8 @@ static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), ST |
                            END};
 // clang-format on
 
-// From 512 on, or when r comes out below 2^-13, exactly (bn_angle in float.s).
+// From pi/4 on, exactly (bn_angle in float.s): on the Z80 the long division by pi/2 in whole
+// numbers takes less time than a reduction in floats that is exact enough.
 u8 bn_angle(float x);
 extern i16 bn_f;
 extern u8 bn_neg;
@@ -160,13 +151,10 @@ static u8 reduce_big(float x) {
 
 // q for x, not negative, and r in fv[4] + fv[5].
 static u8 reduce(float x) {
-    fv[0] = x;
-    if (((u8*)&x)[3] < 0x44) { // below 512
-        fcalc(red_qr);
-        fcalc(two_sum);
-        fcalc(red_p3);
-        if (!((u8*)fv)[7] || (((u8*)fv)[19] & 0x7F) >= 0x39) // q is 0, or r at least 2^-13
-            return (u8)(i16)fv[1];
+    if (((u16*)&x)[1] < 0x3F49) { // below pi/4: as it is
+        fv[4] = x;
+        fv[5] = 0;
+        return 0;
     }
     return reduce_big(x);
 }
