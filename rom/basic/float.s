@@ -970,8 +970,9 @@ _bn_quot::
 ;; 7 for a float in the four bytes that follow the code.
 ;;   0 LD acc = operand     2 ADD acc += operand   4 MUL acc *= operand   6 RSUB acc = operand - acc
 ;;   1 ST operand = acc     3 SUB acc -= operand   5 DIV acc /= operand   7 RDIV acc = operand / acc
-;; and 0xFD FLOOR acc = INT(fa); 0xFE POLY acc = Horner's rule at acc over the count byte and
-;; as many floats that follow (highest power first); 0xFF the end.
+;; and 0xFC HALF acc = acc / 2 (by its exponent), 0xFD FLOOR acc = INT(acc), 0xFE POLY acc =
+;; Horner's rule at acc over the count byte and as many floats that follow (highest power
+;; first), 0xFF the end.
 ;; float fcalc(const u8 *code): runs the codes at HL; acc in HL and DE.
 _fv::
 	.ds	28
@@ -988,7 +989,7 @@ next:
 	ld	hl, (vpc)
 	ld	a, (hl)
 	inc	hl
-	cp	a, #0xFD
+	cp	a, #0xFC
 	jr	nc, special
 	ld	c, a
 	and	a, #7
@@ -1029,13 +1030,22 @@ next:
 	call	binop
 	jr	next
 special:
-	jr	nz, 7$
-	ld	(vpc), hl		; FLOOR
+	ld	(vpc), hl
 	call	acc_in
-	call	_f_floor
+	jr	nz, 6$
+	ld	bc, #-1			; HALF
+	push	bc
+	call	_scale2
+	jr	9$
+6$:
+	cp	a, #0xFD
+	jr	nz, 7$
+	call	_f_floor		; FLOOR
+9$:
 	call	acc_out
 	jr	next
 7$:
+	ld	hl, (vpc)
 	inc	a
 	jp	z, acc_in		; the end
 	ld	a, (hl)			; POLY

@@ -34,6 +34,7 @@ float fcalc(const u8* code);
 #define RSUB  0x30
 #define RDIV  0x38
 #define K     7
+#define HALF  0xFC
 #define FLOOR 0xFD
 #define POLY  0xFE
 #define END   0xFF
@@ -64,11 +65,11 @@ float f_exp(float x) {
 }
 
 // ln x = n ln 2 + ln m, m = 1 + f from 0.71 to 1.41. With s = f / (2 + f), z = s^2,
-// h = f^2/2 and R = 2z/3 + 2z^2/5 + ... + 2z^5/11: ln m = f - (h - s (h + R)).
+// h = f^2/2 and R = 2z/3 + 2z^2/5 + ... + 2z^4/9: ln m = f - (h - s (h + R)).
 // clang-format off
 static const u8 log_m[] = {LD | 0, SUB | K, F(0x3F800000), ST | 2, ADD | K, F(0x40000000), RDIV | 2,
-                           ST | 3, MUL | 3, ST | 4, LD | 2, MUL | 2, MUL | K, F(0x3F000000), ST | 5,
-                           LD | 4, POLY, 5, F(0x3E3A2E8C), F(0x3E638E39), F(0x3E924925),
+                           ST | 3, MUL | 3, ST | 4, LD | 2, MUL | 2, HALF, ST | 5,
+                           LD | 4, POLY, 4, F(0x3E638E39), F(0x3E924925),
                            F(0x3ECCCCCD), F(0x3F2AAAAB), MUL | 4, ADD | 5, MUL | 3, ST | 6, LD | 1,
                            MUL | K, F(0xB95E8083), ADD | 6, RSUB | 5, SUB | 2, ST | 6, LD | 1,
                            MUL | K, F(0x3F318000), SUB | 6, END};
@@ -91,7 +92,7 @@ float f_log(float x) {
 
 // A guess from e^(ln x / 2), then a step of Newton's rule: (g + x/g) / 2.
 // clang-format off
-static const u8 sqr_step[] = {LD | 0, DIV | 1, ADD | 1, MUL | K, F(0x3F000000), END};
+static const u8 sqr_step[] = {LD | 0, DIV | 1, ADD | 1, HALF, END};
 // clang-format on
 float f_sqrt(float x) {
     if (x < 0) fail(E_VALUE);
@@ -112,13 +113,13 @@ static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, RSUB | 3, ST | 5,
 
 // sin r = hi + (hi z (-1/3! + z/5! - ...) + lo (1 - z/2)), z = hi^2
 // clang-format off
-static const u8 sin_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), RSUB | K, F(0x3F800000),
+static const u8 sin_r[] = {LD | 4, MUL | 4, ST | 6, HALF, RSUB | K, F(0x3F800000),
                            MUL | 5, ST | 3, LD | 6, POLY, 4, F(0x3638EF1D), F(0xB9500D01),
                            F(0x3C088889), F(0xBE2AAAAB), MUL | 6, MUL | 4, ADD | 3, ADD | 4, END};
 // clang-format on
 // cos r = w + (((1 - w) - z/2) + (z^2 (1/4! - z/6! + ...) - hi lo)), w = 1 - z/2
 // clang-format off
-static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, MUL | K, F(0x3F000000), ST | 3, RSUB | K,
+static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, HALF, ST | 3, RSUB | K,
                            F(0x3F800000), ST | 2, RSUB | K, F(0x3F800000), SUB | 3, ST | 3, LD | 6,
                            POLY, 4, F(0xB493F27E), F(0x37D00D01), F(0xBAB60B61), F(0x3D2AAAAB),
                            MUL | 6, MUL | 6, ST | 1, LD | 4, MUL | 5, RSUB | 1, ADD | 3, ADD | 2,
