@@ -8,6 +8,7 @@ case_name=$1
 headless=$2
 run_dir=$3
 samples=$(cd "$(dirname "$0")/../samples" && pwd)
+data_dir=$(cd "$(dirname "$0")/data" && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -119,6 +120,9 @@ PRINT 3<4;3=4;3>4;3<>4;3<=3;4>=5|-1 0 0-1-1 0
 PRINT 6 AND 3;6 OR 3;NOT 0;NOT 1=2| 2 7-1-1
 PRINT 1=1 AND 2=2;1=2 OR 2=3|-1 0
 PRINT 2+3*4^2;NOT 1=2 AND 3<4;-2^2;2*-3;7 MOD 3*2;10-4-3;1 OR 2 AND 0| 50-1-4-6 2 3 1
+PRINT 16777217-16777216;16777219-16777216;1E38/1E37=10;1.00000006-1| 0 4-1 1.19209E-07
+PRINT COS(0)=1;SIN(0);EXP(0)=1;LOG(1);EXP(-87.3)>1E-38;EXP(-88);1E-38|-1 0-1 0-1 0 0
+PRINT SIN(1E7);COS(1E8);TAN(1E20);SIN(3E38)| .420548-.363385 .870492 .874905
 PRINT 1<2<3|SYNTAX ERROR
 PRINT ABS(-9.5);INT(3.7);INT(-3.2);SGN(-4);SGN(0);SGN(2)| 9.5 3-4-1 0 1
 PRINT INT(-3);INT(-0.5);INT(-123456.7);INT(65535.5);INT(-1E-30);INT(1E10)|-3-1-123457 65535-1 1E+10
@@ -319,6 +323,78 @@ save_load)
     grep -q "Files/BIG2.BAS: File too large" err.txt || fail "no host file warning: $(cat err.txt)"
     expect_line "CANNOT SAVE"
     expect_line "600 REM A LINE TO PASS 1 KB"
+    ;;
+
+number_read)
+    # Decimal numbers read through VAL, each against the float nearest it (ties to even) worked
+    # out by tests/data/number_tables.py: the number times 2^K must be M exactly (M and K are
+    # whole numbers below 2^24, which need no rounding). K 999 stands for OVERFLOW.
+    awk -F, 'NR > 1 && $2 == "OVERFLOW" { $2 = 0; $3 = 999 } { OFS = ","; $1 = $1; print }' \
+        "$data_dir/numbers_read.txt" >Files/READ.DAT
+    cat >Files/READ.BAS <<'EOF'
+10 ON ERROR GOTO 200
+20 DIM P(140):P(60)=1
+30 FOR I=61 TO 140:P(I)=P(I-1)*2:NEXT I
+40 FOR I=59 TO 0 STEP -1:P(I)=P(I+1)/2:NEXT I
+50 OPEN "READ" AS FILE 1:INPUT #1,C:B=0
+60 FOR N=1 TO C:INPUT #1,S$,M,K
+70 X=VAL(S$):IF K=999 THEN 100
+80 A=INT(K/2):IF X*P(A+60)*P(K-A+60)<>M THEN 100
+90 NEXT N:PRINT "CHECKED";C;" WRONG";B:END
+100 B=B+1:IF B<11 THEN PRINT "ROW";N+1
+110 GOTO 90
+200 IF ERR=2 AND K=999 THEN RESUME 90
+210 RESUME 100
+EOF
+    run --timeout 200000 --type 'LOAD "READ"\rRUN\r' --wait-for "WRONG" --ticks 5 --screen
+    expect_line "CHECKED $(head -n1 "$data_dir/numbers_read.txt") WRONG 0"
+    ;;
+
+number_func)
+    # SQR, SIN, COS, TAN, ATN, LOG and EXP over tests/data/numbers_func.txt, each result against
+    # the float nearest the true value: per function the largest distance in units of that
+    # float's last place, and how many are more than one unit off. Arguments and results are
+    # exchanged as whole numbers times powers of two, exact both ways.
+    cp "$data_dir/numbers_func.txt" Files/FUNC.DAT
+    cat >Files/FUNC.BAS <<'EOF'
+10 ON ERROR GOTO 300
+20 DIM P(160),W(7),E(7):P(80)=1
+30 FOR I=81 TO 160:P(I)=P(I-1)*2:NEXT I
+40 FOR I=79 TO 0 STEP -1:P(I)=P(I+1)/2:NEXT I
+50 OPEN "FUNC" AS FILE 1:INPUT #1,C
+60 FOR N=1 TO C:INPUT #1,F,A,B,M,K
+70 X=A*P(80-INT(B/2))*P(80-B+INT(B/2))
+80 ON F GOSUB 101,102,103,104,105,106,107
+90 A=INT(K/2):D=ABS(Y*P(A+80)*P(K-A+80)-M)
+95 IF D>W(F) THEN W(F)=D
+96 IF D>1 THEN E(F)=E(F)+1
+97 NEXT N
+98 FOR F=1 TO 7:PRINT "F";F;W(F);E(F):NEXT F:PRINT "ALL";C:END
+101 Y=SQR(X):RETURN
+102 Y=SIN(X):RETURN
+103 Y=COS(X):RETURN
+104 Y=TAN(X):RETURN
+105 Y=ATN(X):RETURN
+106 Y=LOG(X):RETURN
+107 Y=EXP(X):RETURN
+300 E(F)=E(F)+1:W(F)=1E9:RESUME 97
+EOF
+    run --timeout 400000 --type 'LOAD "FUNC"\rRUN\r' --wait-for "ALL" --ticks 5 --screen
+    after_run
+    echo
+    # TAN is the quotient of the sine and the cosine, each within half a unit and a bit, so it
+    # may be up to two units off; the others within one.
+    for f in 1 2 3 5 6 7; do
+        line=$(grep "^F $f " <<<"$out")
+        [ "${line##* }" = 0 ] || fail "function $f: $line (largest distance, results more than 1 unit off)"
+    done
+    line=$(grep "^F 4 " <<<"$out")
+    line=${line#F 4 }
+    [ "${line%% *}" = 1 ] || [ "${line%% *}" = 2 ] || fail "TAN: largest distance ${line%% *}"
+    # The square root of every square of a whole number below 4096 is that number.
+    run --timeout 20000 --type 'B=0:FOR X=1 TO 4095:B=B-(SQR(X*X)<>X):NEXT X:PRINT "ROOTS";B\r' \
+        --wait-for "ROOTS " --screen
+    expect_line "ROOTS 0"
     ;;
 
 host_files)

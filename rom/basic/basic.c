@@ -238,31 +238,18 @@ static u8 is_zero(void) {
     return !(b[0] | b[1] | b[2] | (b[3] & 0x7F));
 }
 
-// Multiplies fac by 10 to the power e, through one product or quotient of a power of ten (exact
-// up to 1E10), so that a constant is rounded as few times as possible.
-static void scale(i16 e) {
-    float p = 1;
-    u8 neg = e < 0;
-    if (neg) e = -e;
-    for (; e; e--) {
-        p *= 10;
-        if (neg && p > 1e30f) { // tiny numbers in steps, so that the power stays finite
-            fac /= p;
-            p = 1;
-        }
-    }
-    fac = neg ? fac / p : chk(fac * p);
-}
+// v without its fraction (toward 0); ILLEGAL VALUE outside -32768 to 32767 (float.s).
+i16 to_int(float v);
 
-// Reads a number (digits, point, exponent) at s into fac; 0 when there is none.
+// Reads a number (digits, point, exponent) at s into fac; 0 when there is none. The digits
+// gathered by scan.s are the number itself when it is whole and none were dropped; otherwise
+// read_number (numbers.c) rounds the decimal number to the nearest float.
 const u8* scan_number(const u8* s); // scan.s
-extern float num_m;
-extern i16 num_e;
 static const u8* parse_float(const u8* s) {
     s = scan_number(s);
     if (s) {
         fac = num_m;
-        if (num_e && fac != 0) scale(num_e);
+        if ((num_e || num_cut) && fac != 0) fac = read_number(s);
     }
     return s;
 }
