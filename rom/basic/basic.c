@@ -115,10 +115,10 @@ static jmp_buf on_error;
 
 // Variables: numbers and integers in tables, strings and arrays allocated behind the program.
 // A string is [room][length][text]; an array is [n1 (2)][n2 (2)][room][-] then the elements.
-static float nums[NAMES];
-static i16 ints[NAMES];
+float nums[NAMES]; // vars.s knows these three
+i16 ints[NAMES];
 static u8* strs[NAMES];
-static u8* arrays[3][NAMES];
+u8* arrays[3][NAMES];
 #define NO_PARAM 0xFFFF
 static struct fn_s {
     u16 name, param; // param NO_PARAM: none
@@ -176,8 +176,8 @@ static u16 tmp_top;
 
 // The variable var_ref found: its kind (0 number, 1 integer, 2 string), its value's address and,
 // for a string, its room.
-static u8 vkind, vroom;
-static u8* vaddr;
+u8 vkind, vroom;
+u8* vaddr;
 
 // The error messages in the order of the codes, each ended by a zero byte.
 static const char messages[] =
@@ -415,9 +415,16 @@ static void restore_data(void) {
 // cleared, so a jump taken again needs neither the number read nor the line looked for.
 #define JUMPS 16
 static struct { u8 *at, *line, *after; } jumps[JUMPS];
+#define CONSTS 32
+typedef struct {
+    u8 *at, *after;
+    float value;
+} const_t;
+static const_t consts[CONSTS];
 
 static void clear_vars(void) {
     zero(jumps, sizeof jumps);
+    zero(consts, sizeof consts);
     zero(nums, sizeof nums);
     zero(ints, sizeof ints);
     zero(strs, sizeof strs);
@@ -490,7 +497,7 @@ static void str_expr(void) {
     if (!expression()) fail(E_TYPE);
 }
 
-static i16 int_expr(void) {
+i16 int_expr(void) {
     num_expr();
     return to_int(fac);
 }
@@ -514,8 +521,10 @@ static u8* dim_array(u8 kind, u16 name, u16 n1, u16 n2, u8 room) {
     return a;
 }
 
-// Parses a variable (with subscripts) at tp into vkind, vaddr and vroom.
-static void var_ref(void) {
+// Parses a variable (with subscripts) at tp into vkind, vaddr and vroom. vars.s does this for
+// numbers, integers and arrays that have their room, and comes here for the rest.
+void var_ref(void);
+void var_ref_slow(void) {
     u16 name = var_name();
     u8 kind = 0, *a;
     if (*tp == '%') {
@@ -688,6 +697,27 @@ static u8 time_now(void) {
 
 static const float digit_values[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
+// A number written in the program text at tp into fac, tp behind it. A running program's
+// constants are remembered by where they stand (until the program or its variables are cleared),
+// so one read again costs a look in consts[] instead of its digits read and scaled.
+static u8 constant(void) {
+    u8* at = tp;
+    const_t* k = &consts[(u8)(u16)at & (CONSTS - 1)];
+    if (curline && k->at == at) {
+        fac = k->value;
+        tp = k->after;
+        return 0;
+    }
+    tp = (u8*)parse_float(at);
+    if (!tp) fail(E_SYNTAX);
+    if (curline) {
+        k->at = at;
+        k->after = tp;
+        k->value = fac;
+    }
+    return 0;
+}
+
 static u8 primary(void) {
     u8 c = peek_char();
     if (is_digit(c) || c == '.') {
@@ -697,9 +727,7 @@ static u8 primary(void) {
             tp++;
             return 0;
         }
-        tp = (u8*)parse_float(tp);
-        if (!tp) fail(E_SYNTAX);
-        return 0;
+        return constant();
     }
     if (c == '"') {
         sp = ++tp;
@@ -849,20 +877,12 @@ static u8 primary(void) {
 
 // The binary operators' levels: OR 1, AND 2, comparisons 4, + and - 5, *, / and MOD 6; NOT (3)
 // is a prefix that binds below the comparisons and above AND. 0: not an operator.
+static const u8 sign_levels['>' - '*' + 1] = {6, 5, 0, 5, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0, 0, 0, 0, 4, 4, 4}; // '*' to '>'
 static u8 level(u8 c) {
-    switch (c) {
-    case T_OR: return 1;
-    case T_AND: return 2;
-    case '<':
-    case '=':
-    case '>': return 4;
-    case '+':
-    case '-': return 5;
-    case '*':
-    case '/':
-    case T_MOD: return 6;
-    }
-    return 0;
+    u8 i = c - '*';
+    if (i <= '>' - '*') return sign_levels[i];
+    return c == T_OR ? 1 : c == T_AND ? 2 : c == T_MOD ? 6 : 0;
 }
 
 // An expression whose operators are of level min or above, read by precedence climbing: one call
@@ -1558,10 +1578,10 @@ static void do_for(void) {
     vkind = kind;
     load_var();
     f->whole = whole16(fac) && whole16(step) && whole16(limit);
-    if (f->whole) {
-        f->count = fac;
-        f->istep = step;
-        f->ilimit = limit;
+    if (f->whole) { // whole16 made sure the conversions cannot fail
+        f->count = to_int(fac);
+        f->istep = to_int(step);
+        f->ilimit = to_int(limit);
         f->bits = *(u32*)addr;
     }
     f->kind = kind;

@@ -1,0 +1,158 @@
+;; void var_ref(void): the variable at tp (a name, maybe % or $, maybe subscripts) into vkind,
+;; vaddr and vroom, tp behind it (see basic.c). Every statement and most operands look one up,
+;; so numbers, integers and their arrays are found here in assembly; a string, or an array not
+;; yet given its room, goes to var_ref_slow in basic.c, which reads the variable again from the
+;; start. Runs from RAM (the _HOME area). Changes AF, BC, DE, HL.
+
+	.module vars
+	.globl	_var_name
+	.globl	_var_ref_slow
+	.globl	_int_expr
+	.globl	_accept
+	.globl	_expect
+	.globl	_fail
+	.globl	__mulint
+	.globl	_tp
+	.globl	_nums
+	.globl	_ints
+	.globl	_arrays
+	.globl	_vkind
+	.globl	_vaddr
+	.globl	_vroom
+
+E_SUBSCRIPT = 16
+NAMES = 286				; A-Z and A0-Z9
+
+	.area	_HOME
+
+_var_ref::
+	ld	hl, (_tp)
+	push	hl			; where the name starts, for var_ref_slow
+	call	_var_name		; DE: the name; HL: tp behind it
+	ld	c, #0			; C: the kind
+	ld	a, (hl)
+	cp	a, #0x25		; '%'
+	jr	nz, 1$
+	inc	c
+	inc	hl
+	ld	a, (hl)
+	jr	2$
+1$:
+	cp	a, #0x24		; '$': a string
+	jr	z, slow
+2$:
+	cp	a, #0x28		; '('
+	jr	z, array
+	ld	(_tp), hl
+	pop	hl
+	ld	a, c
+	ld	(_vkind), a
+	ex	de, hl
+	add	hl, hl			; an integer: ints + 2 * name
+	ld	de, #_ints
+	dec	a
+	jr	z, 3$
+	add	hl, hl			; a number: nums + 4 * name
+	ld	de, #_nums
+3$:
+	add	hl, de
+	ld	(_vaddr), hl
+	ret
+slow:
+	pop	hl
+	ld	(_tp), hl
+	jp	_var_ref_slow
+array:
+	inc	hl
+	ld	(_tp), hl		; behind '('
+	ex	de, hl
+	add	hl, hl			; HL: arrays[kind] + 2 * name
+	ld	de, #_arrays
+	add	hl, de
+	ld	de, #NAMES * 2
+	ld	a, c
+	or	a, a
+	jr	z, 4$
+	add	hl, de
+4$:
+	ld	a, (hl)
+	inc	hl
+	or	a, (hl)
+	jr	nz, 5$
+	pop	hl			; no array yet: var_ref_slow gives it its room
+	ld	(_tp), hl
+	jp	_var_ref_slow
+5$:
+	pop	de			; the start is no longer needed
+	push	bc			; the kind
+	push	hl			; where the array's address is (its high byte)
+	call	_int_expr		; the first subscript
+	push	de
+	ld	a, #0x2C		; ','
+	call	_accept
+	ld	de, #0
+	or	a, a
+	jr	z, 6$
+	call	_int_expr		; the second
+6$:
+	push	de
+	ld	a, #0x29		; ')'
+	call	_expect
+	pop	bc			; BC: the second subscript
+	pop	de			; DE: the first
+	pop	hl
+	ld	a, (hl)			; the array (the subscripts may not move it, but read it again)
+	dec	hl
+	ld	l, (hl)
+	ld	h, a			; HL: the array: n1, n2, room, then the elements
+	push	hl
+	ld	a, e			; the first below n1 (unsigned: a negative one is far above)
+	sub	a, (hl)
+	inc	hl
+	ld	a, d
+	sbc	a, (hl)
+	jr	nc, bad
+	inc	hl
+	ld	a, c			; the second below n2
+	sub	a, (hl)
+	inc	hl
+	ld	a, b
+	sbc	a, (hl)
+	jr	nc, bad
+	inc	hl
+	ld	a, (hl)
+	ld	(_vroom), a
+	dec	hl
+	ld	a, (hl)			; n2 = 1: one subscript, no product
+	dec	hl
+	ld	l, (hl)
+	ld	h, a
+	dec	l
+	or	a, l
+	jr	z, 7$
+	inc	l
+	push	bc
+	ex	de, hl
+	call	__mulint		; DE: first * n2
+	pop	hl
+	add	hl, de			; plus the second
+	ex	de, hl
+7$:
+	ex	de, hl			; HL: the element's number
+	pop	de			; the array
+	pop	bc			; C: the kind
+	ld	a, c
+	ld	(_vkind), a
+	add	hl, hl			; two bytes an integer, four a number
+	or	a, a
+	jr	nz, 8$
+	add	hl, hl
+8$:
+	add	hl, de
+	ld	de, #5
+	add	hl, de
+	ld	(_vaddr), hl
+	ret
+bad:
+	ld	a, #E_SUBSCRIPT
+	jp	_fail
