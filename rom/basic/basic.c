@@ -700,7 +700,7 @@ static const float digit_values[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 // A number written in the program text at tp into fac, tp behind it. A running program's
 // constants are remembered by where they stand (until the program or its variables are cleared),
 // so one read again costs a look in consts[] instead of its digits read and scaled.
-static u8 constant(void) {
+u8 constant(void) { // also for expr.s
     u8* at = tp;
     const_t* k = &consts[(u8)(u16)at & (CONSTS - 1)];
     if (curline && k->at == at) {
@@ -964,7 +964,10 @@ static u8 expression_from(u8 min) {
     }
 }
 
-static u8 expression(void) { return expression_from(1); }
+// expr.s reads the expressions loops compute most, and knows these operators only by this table.
+u8 fast_expr(void);
+const u8 operator_tokens[3] = {T_AND, T_OR, T_MOD};
+static u8 expression(void) { return fast_expr() ? 0 : expression_from(1); }
 
 // ---- Files ----
 // Channel 0 serves SAVE and LOAD, channels 1-7 the files a program opens; each uses the device
