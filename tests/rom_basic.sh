@@ -667,6 +667,29 @@ state_split)
     [ $? -eq 6 ] && grep -q "not a Lunabrik state" split/err.txt || fail "font.bin loaded as a state: $(cat split/err.txt)"
     ;;
 
+expressions)
+    # Expressions in a running program, read twice (the second time from remembered constants),
+    # must give what the same expression gives with a function in it (+ABS(0)), which is read
+    # the long way; errors name the line.
+    exprs='A+B*C%-K/4|(A+B)*(A-B)/3|-A*2+-B|2*-3-(-A)|10-4-3|1.5E3+.25-K|A/3*3|C%*C%*C%/7|A<B|A>=B|A<>B|B<=A|-(A<B)*5+2|K<1000|K<=1000|A+1=4|(A=3)*(B=-2.5)|M(2)+A|A*M(1)'
+    program='10 A=3:B=-2.5:C%=7:K=1000:DIM M(2):M(1)=5:M(2)=-0.125\r'
+    n=0
+    IFS='|' read -ra list <<<"$exprs"
+    for e in "${list[@]}"; do
+        n=$((n + 1))
+        program+="$((100 + n)) X=$e:Y=$e+ABS(0):IF X<>Y THEN PRINT \"DIFFER\";$n;X;Y\r"
+    done
+    run --type "${program}200 P=P+1:IF P<2 THEN 101\r210 PRINT \"DO\";\"NE\"\rRUN\r" --wait-for DONE \
+        --ticks 2 --screen
+    [ "$(after_run)" = "DONE/" ] || fail "the two ways of reading differ: '$(after_run)'"
+    run --type '10 A=0:X=2*3+1/A\rRUN\r' --ticks 20 --screen
+    expect_line "DIVISION BY ZERO IN 10"
+    run --type '10 A=1E30:FOR I=1 TO 2:X=A*A:NEXT I\rRUN\r' --ticks 20 --screen
+    expect_line "OVERFLOW IN 10"
+    run --type '10 A=1:IF A<2<3 THEN 10\rRUN\r' --ticks 20 --screen
+    expect_line "SYNTAX ERROR IN 10"
+    ;;
+
 *)
     echo "unknown case $case_name"
     exit 2
