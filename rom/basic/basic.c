@@ -109,7 +109,7 @@ static u8* heap_top;     // end of the variables
 static char line_buf[LINE_MAX + 1];
 static u8 direct[LINE_MAX + 4];
 u8 packed[LINE_MAX + 4];
-static u8* curline; // line being run, 0 for a direct command
+u8* curline; // line being run, 0 for a direct command
 u8* tp;             // next byte of text to execute
 static jmp_buf on_error;
 
@@ -148,9 +148,9 @@ u8 next_whole(for_t* f); // loop.s, which knows the offsets
 typedef char loop_s_knows_for_t[sizeof(for_t) == 26 && offsetof(for_t, count) == 16 ? 1 : -1];
 // The FOR stack lives in RAM that the machine leaves unused (0x7000-0x7BFF), so loops can nest
 // deep without taking room from programs.
-static for_t __at(0x7000) fors[FOR_DEPTH];
+for_t __at(0x7000) fors[FOR_DEPTH];
 typedef char for_stack_ends_below_the_screen[FOR_DEPTH * sizeof(for_t) <= 0xC00 ? 1 : -1];
-static u8 for_top;
+u8 for_top; // loop.s knows it and fors
 static struct { u8 *line, *text; } gosubs[GOSUB_DEPTH];
 static u8 gosub_top;
 
@@ -1550,7 +1550,8 @@ static void do_dim(void) {
     } while (accept(','));
 }
 
-static u8 whole16(float x) { return x == f_floor(x) && f_abs(x) < 32768.0f; }
+u8 whole_int(const float* x); // loop.s: 1 when *x is whole, within 16 bits; it goes to whole_value
+extern i16 whole_value;
 
 static void do_for(void) {
     u8 i, kind, *addr;
@@ -1580,12 +1581,17 @@ static void do_for(void) {
     vaddr = addr;
     vkind = kind;
     load_var();
-    f->whole = whole16(fac) && whole16(step) && whole16(limit);
-    if (f->whole) { // whole16 made sure the conversions cannot fail
-        f->count = to_int(fac);
-        f->istep = to_int(step);
-        f->ilimit = to_int(limit);
-        f->bits = *(u32*)addr;
+    f->whole = 0;
+    if (whole_int(&fac)) {
+        f->count = whole_value;
+        if (whole_int(&step)) {
+            f->istep = whole_value;
+            if (whole_int(&limit)) {
+                f->ilimit = whole_value;
+                f->bits = *(u32*)addr;
+                f->whole = 1;
+            }
+        }
     }
     f->kind = kind;
     f->addr = addr;
@@ -1596,7 +1602,7 @@ static void do_for(void) {
 }
 
 // NEXT in floating point: 1 when the loop goes round again.
-static u8 step_float(for_t* f) {
+u8 step_float(for_t* f) { // for loop.s
     float v;
     load_var();
     v = fac = chk(fac + f->step);
@@ -1605,31 +1611,9 @@ static u8 step_float(for_t* f) {
     return 1;
 }
 
-static void do_next(void) {
-    do {
-        u8 i = for_top, c;
-        for_t* f;
-        if (!at_end()) {
-            var_ref();
-            while (i && fors[i - 1].addr != vaddr)
-                i--;
-        }
-        if (!i) fail(E_NEXT);
-        for_top = i--;
-        f = &fors[i];
-        vaddr = f->addr;
-        vkind = f->kind;
-        c = next_whole(f);
-        if (c == 2) c = step_float(f);
-        if (!c) {
-            for_top = i; // done: on behind NEXT
-            continue;
-        }
-        curline = f->line;
-        tp = f->text;
-        return;
-    } while (accept(','));
-}
+// NEXT (loop.s): for each variable named (or the innermost loop), next_whole or step_float, then
+// back behind its FOR, or on when it is done.
+void do_next(void);
 
 static void do_gosub(u8* line) {
     if (gosub_top == GOSUB_DEPTH) fail(E_GOSUBS);

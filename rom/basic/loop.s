@@ -8,6 +8,17 @@
 ;; Changes AF, BC, DE, HL.
 
 	.module loop
+	.globl	_for_top
+	.globl	_fors
+	.globl	_vaddr
+	.globl	_vkind
+	.globl	_curline
+	.globl	_tp
+	.globl	_at_end
+	.globl	_accept
+	.globl	_var_ref
+	.globl	_step_float
+	.globl	_fail
 
 F_KIND = 0
 F_WHOLE = 1
@@ -20,90 +31,114 @@ F_BITS = 22
 	.area	_CODE
 
 _next_whole::
-	push	ix
-	push	hl
-	pop	ix
-	ld	a, F_WHOLE(ix)
+	inc	hl
+	ld	a, (hl)			; f->whole
 	or	a, a
 	jr	z, floating
-	ld	l, F_ADDR(ix)
-	ld	h, F_ADDR+1(ix)
-	ld	a, F_KIND(ix)
-	or	a, a
-	jr	nz, integer
-	ld	a, (hl)			; a number: still what NEXT put there?
-	cp	a, F_BITS(ix)
-	jr	nz, changed
+	dec	hl
+	push	hl			; f
+	ld	c, (hl)			; C: the kind
 	inc	hl
-	ld	a, (hl)
-	cp	a, F_BITS+1(ix)
-	jr	nz, changed
 	inc	hl
-	ld	a, (hl)
-	cp	a, F_BITS+2(ix)
-	jr	nz, changed
-	inc	hl
-	ld	a, (hl)
-	cp	a, F_BITS+3(ix)
-	jr	nz, changed
-	ld	e, F_COUNT(ix)
-	ld	d, F_COUNT+1(ix)
-	jr	step
-changed:
-	ld	F_WHOLE(ix), #0
-floating:
-	ld	a, #2
-	jp	back
-integer:
 	ld	e, (hl)
 	inc	hl
-	ld	d, (hl)
-step:
-	ld	l, F_ISTEP(ix)
-	ld	h, F_ISTEP+1(ix)
-	ld	c, h			; bit 7: the step's sign
+	ld	d, (hl)			; DE: the variable
+	ld	a, c
 	or	a, a
-	adc	hl, de			; the next value; past 16 bits it is past any limit
+	jr	nz, integer
+	ld	bc, #F_BITS - F_ADDR - 1
+	add	hl, bc
+	ld	b, #4			; a number: still what NEXT put there?
+1$:
+	ld	a, (de)
+	cp	a, (hl)
+	jr	nz, changed
+	inc	de
+	inc	hl
+	djnz	1$
+	ld	bc, #F_COUNT - F_BITS - 4
+	add	hl, bc
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)			; DE: the count
+	jr	step
+changed:
+	pop	hl
+	inc	hl
+	ld	(hl), #0		; f->whole: no longer
+floating:
+	ld	a, #2
+	ret
+integer:
+	ex	de, hl
+	ld	a, (hl)
+	inc	hl
+	ld	h, (hl)
+	ld	l, a
+	ex	de, hl			; DE: the value
+	ld	bc, #F_COUNT + 1 - F_ADDR - 1
+	add	hl, bc
+step:					; DE: the value, HL: f + F_COUNT + 1
+	inc	hl
+	ld	c, (hl)
+	inc	hl
+	ld	b, (hl)			; BC: the step
+	inc	hl
+	ld	a, (hl)
+	inc	hl
+	ld	h, (hl)
+	ld	l, a
+	push	hl			; the limit
+	ex	de, hl
+	or	a, a
+	adc	hl, bc			; HL: the next value; past 16 bits it is past any limit
+	pop	de
 	jp	pe, done
-	ex	de, hl			; DE: the next value
-	ld	a, F_ILIMIT+1(ix)	; compare as unsigned numbers with the sign bits flipped
+	push	hl
+	bit	7, b
+	jr	nz, 2$
+	ex	de, hl			; a step of 0 or up: on while limit - next >= 0
+2$:					; down: on while next - limit >= 0
+	or	a, a
+	sbc	hl, de
+	jp	po, 3$
+	ld	a, h			; the difference overflowed: its sign is the other way
 	xor	a, #0x80
 	ld	h, a
-	ld	l, F_ILIMIT(ix)
-	ld	a, d
-	xor	a, #0x80
-	ld	b, a
-	ld	a, l
-	sub	a, e
-	ld	a, h
-	sbc	a, b			; carry: limit < next; A | (L - E): zero when equal
-	jr	c, above
-	bit	7, c			; next <= limit
-	jr	z, round
-	ld	a, l			; a negative step ends below the limit: equal goes on
-	cp	a, e
+3$:
+	pop	de			; DE: the next value
+	bit	7, h
 	jr	nz, done
-	ld	a, h
-	cp	a, b
-	jr	nz, done
-	jr	round
-above:
-	bit	7, c			; next > limit: ends a positive step, goes on for a negative one
-	jr	z, done
-round:
-	ld	a, F_KIND(ix)
+	pop	hl			; f
+	ld	a, (hl)
+	inc	hl
+	inc	hl
+	ld	c, (hl)
+	inc	hl
+	ld	b, (hl)			; BC: the variable
 	or	a, a
 	jr	z, number
-	ld	l, F_ADDR(ix)
-	ld	h, F_ADDR+1(ix)
+	ld	a, e
+	ld	(bc), a
+	inc	bc
+	ld	a, d
+	ld	(bc), a
+	ld	a, #1
+	ret
+done:
+	pop	hl
+	xor	a, a
+	ret
+number:
+	push	bc
+	ld	bc, #F_COUNT - F_ADDR - 1
+	add	hl, bc
 	ld	(hl), e
 	inc	hl
 	ld	(hl), d
-	ld	a, #1
-	jp	back
-number:
-	ld	F_COUNT(ix), e
-	ld	F_COUNT+1(ix), d
+	ld	bc, #F_BITS - F_COUNT - 1
+	add	hl, bc
+	push	hl			; where the bits are kept
 	ex	de, hl			; HL: the count
 	ld	a, h			; the count as a float: bytes B, C, D, E from low to high
 	or	a, l
@@ -125,6 +160,12 @@ number:
 	ld	h, a
 7$:
 	ld	a, #127 + 16		; the exponent once the leading one is shifted out of 16 bits
+	inc	h
+	dec	h
+	jr	nz, 8$
+	ld	h, l			; below 256: a byte at once
+	ld	l, b
+	ld	a, #127 + 8
 8$:
 	dec	a
 	add	hl, hl
@@ -138,8 +179,7 @@ number:
 	ld	d, h
 	ld	c, l
 9$:
-	ld	l, F_ADDR(ix)
-	ld	h, F_ADDR+1(ix)
+	pop	hl
 	ld	(hl), b
 	inc	hl
 	ld	(hl), c
@@ -147,14 +187,191 @@ number:
 	ld	(hl), d
 	inc	hl
 	ld	(hl), e
-	ld	F_BITS(ix), b
-	ld	F_BITS+1(ix), c
-	ld	F_BITS+2(ix), d
-	ld	F_BITS+3(ix), e
+	pop	hl
+	ld	(hl), b
+	inc	hl
+	ld	(hl), c
+	inc	hl
+	ld	(hl), d
+	inc	hl
+	ld	(hl), e
 	ld	a, #1
-	jp	back
-done:
-	xor	a, a
-back:
-	pop	ix
 	ret
+
+;; void do_next(void): NEXT at tp, with or without variables (see basic.c). Changes AF, BC,
+;; DE, HL.
+F_SIZE = 26
+F_LINE = 12
+E_NEXT = 5
+
+_do_next::
+	ld	a, (_for_top)
+	ld	b, a			; B: the loops open
+	push	bc
+	call	_at_end
+	pop	bc
+	ld	l, b			; HL: behind the innermost loop, fors + 26 * B
+	ld	h, #0
+	ld	d, h
+	ld	e, l
+	add	hl, hl
+	add	hl, de
+	add	hl, hl
+	add	hl, hl
+	add	hl, de
+	add	hl, hl
+	ld	de, #_fors
+	add	hl, de
+	ld	de, #-F_SIZE
+	or	a, a			; at the end: no variable
+	jr	nz, 2$
+	push	hl			; a variable: its loop, leaving those inside it
+	push	bc
+	call	_var_ref
+	pop	bc
+	pop	hl
+1$:
+	ld	a, b
+	or	a, a
+	jr	z, no_for
+	ld	de, #-F_SIZE
+	add	hl, de			; HL: fors[B - 1]
+	inc	hl
+	inc	hl
+	ld	a, (_vaddr)
+	cp	a, (hl)
+	inc	hl
+	jr	nz, 11$
+	ld	a, (_vaddr + 1)
+	cp	a, (hl)
+	jr	z, 12$
+11$:
+	dec	hl
+	dec	hl
+	dec	hl
+	dec	b
+	jr	1$
+12$:
+	dec	hl
+	dec	hl
+	dec	hl
+	jr	3$
+2$:
+	ld	a, b			; no variable: the innermost loop
+	or	a, a
+	jr	z, no_for
+	add	hl, de
+3$:					; HL: the loop, B: its number + 1
+	ld	a, b
+	ld	(_for_top), a
+	dec	b
+	push	bc
+	push	hl
+	ld	a, (hl)
+	ld	(_vkind), a
+	inc	hl
+	inc	hl
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	ld	(_vaddr), de
+	pop	hl
+	push	hl
+	call	_next_whole
+	cp	a, #2
+	jr	nz, 4$
+	pop	hl
+	push	hl
+	call	_step_float
+4$:
+	pop	hl
+	pop	bc
+	or	a, a
+	jr	z, 5$
+	ld	de, #F_LINE		; round again: behind its FOR
+	add	hl, de
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	inc	hl
+	ld	(_curline), de
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	ld	(_tp), de
+	ret
+5$:
+	ld	a, b			; done: on behind NEXT, or with the next variable
+	ld	(_for_top), a
+	ld	a, #0x2C		; ','
+	call	_accept
+	or	a, a
+	jp	nz, _do_next
+	ret
+no_for:
+	ld	a, #E_NEXT
+	jp	_fail
+
+;; u8 whole_int(const float *x): 1 when *x (HL) is a whole number from -32767 to 32767, which
+;; goes to whole_value; else 0. A number with a zero exponent counts as 0. Changes AF, BC, DE,
+;; HL.
+_whole_int::
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	inc	hl
+	ld	c, (hl)
+	inc	hl
+	ld	a, (hl)
+	push	af			; the sign
+	ld	b, a
+	ld	a, c
+	rla
+	ld	a, b
+	rla				; A: the exponent
+	ld	hl, #0
+	or	a, a
+	jr	z, 2$
+	sub	a, #127
+	jr	c, 3$			; below 1
+	cp	a, #15
+	jr	nc, 3$			; 32768 and above
+	ld	b, a
+	ld	a, e			; 9 or more bits go behind the point: the low byte must be 0
+	or	a, a
+	jr	nz, 3$
+	ld	a, c
+	or	a, #0x80
+	ld	h, a
+	ld	l, d
+	ld	a, #15
+	sub	a, b
+	jr	z, 2$
+	ld	b, a
+1$:
+	srl	h
+	rr	l
+	jr	c, 3$			; a bit behind the point
+	djnz	1$
+2$:
+	pop	af
+	or	a, a
+	jp	p, 4$
+	xor	a, a
+	sub	a, l
+	ld	l, a
+	sbc	a, a
+	sub	a, h
+	ld	h, a
+4$:
+	ld	(_whole_value), hl
+	ld	a, #1
+	ret
+3$:
+	pop	af
+	xor	a, a
+	ret
+
+	.area	_DATA
+_whole_value::
+	.ds	2
