@@ -73,26 +73,27 @@ from:
 next_op:
 	push	hl
 	push	de
-	call	_peek_char		; A: what follows, HL: tp
-	ld	b, #5
-	cp	a, #0x2B		; '+'
-	jr	z, 1$
-	cp	a, #0x2D		; '-'
-	jr	z, 1$
-	inc	b
-	cp	a, #0x2A		; '*'
-	jr	z, 1$
-	cp	a, #0x2F		; '/'
-	jr	z, 1$
-	ld	b, #4
-	cp	a, #0x3C		; '<'
-	jr	z, 1$
-	cp	a, #0x3D		; '='
-	jr	z, 1$
-	cp	a, #0x3E		; '>'
-	jr	z, 1$
+	ld	hl, (_tp)
+	ld	a, (hl)
+	cp	a, #0x20
+	call	z, _peek_char		; A: what follows, HL: tp
+	sub	a, #0x2A		; '*' to '>': from the table
+	cp	a, #0x3E - 0x2A + 1
+	jr	nc, 8$
+	ld	c, a
+	ld	b, #0
+	ld	hl, #levels
+	add	hl, bc
+	ld	b, (hl)
+	add	a, #0x2A
+	jr	1$
+8$:
+	add	a, #0x2A
+	ld	b, #0
 	cp	a, #0x5E		; '^'
 	jr	z, give_up
+	cp	a, #0x80
+	jr	c, 1$			; no operator
 	ld	hl, #_operator_tokens	; AND, OR, MOD
 	ld	b, #3
 2$:
@@ -106,9 +107,9 @@ next_op:
 	add	hl, sp			; the level asked for, then the comparison flag
 	ld	a, b
 	cp	a, (hl)
-	jr	c, done			; below the level asked for (0 always is)
+	jp	c, done			; below the level asked for (0 always is)
 	cp	a, #4
-	jr	z, compare
+	jp	z, compare
 	ld	hl, (_tp)
 	inc	hl
 	ld	(_tp), hl
@@ -132,9 +133,68 @@ next_op:
 	or	a, l
 	or	a, d
 	or	a, e
-	jr	nz, 4$
+	jr	nz, 9$
 	ld	a, #E_DIV0
 	jp	_fail
+9$:
+	ld	a, l			; by a power of two: the exponents' difference, when the
+	and	a, #0x7F		; quotient is a normal number (it is then exact)
+	or	a, d
+	or	a, e
+	jr	nz, 4$
+	ld	a, l
+	rla
+	ld	a, h
+	rla
+	ld	c, a			; C: the divisor's exponent
+	ld	b, h			; B: its sign (bit 7)
+	pop	de
+	pop	hl			; HL:DE: the dividend
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; A: its exponent
+	or	a, a
+	jr	z, 12$			; 0: the long way
+	sub	a, c
+	jr	c, 10$
+	cp	a, #128
+	jr	nc, 12$			; past the largest float
+	add	a, #127
+	jr	11$
+10$:
+	add	a, #127
+	jr	z, 12$			; below the smallest normal number
+	jr	nc, 12$
+11$:					; A: the quotient's exponent
+	ld	c, a
+	ld	a, l
+	and	a, #0x7F
+	srl	c
+	jr	nc, 13$
+	or	a, #0x80
+13$:
+	ld	l, a
+	ld	a, h
+	xor	a, b
+	and	a, #0x80
+	or	a, c
+	ld	h, a
+	jp	next_op
+12$:
+	push	hl			; back as they were
+	push	de
+	srl	c
+	ld	a, #0
+	rra
+	ld	l, a
+	ld	a, b
+	and	a, #0x80
+	or	a, c
+	ld	h, a
+	xor	a, a
+	ld	d, a
+	ld	e, a
 4$:
 	ex	de, hl			; the left operand to HL:DE, the right onto the stack
 	ex	(sp), hl
@@ -338,5 +398,7 @@ number:
 	ld	hl, (_fac + 2)
 	ret
 
+levels:					; of the characters '*' to '>' as operators
+	.db	6, 5, 0, 5, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 4, 4
 digits:					; the high words of 0-9 as floats (the low ones are 0)
 	.dw	0x0000, 0x3F80, 0x4000, 0x4040, 0x4080, 0x40A0, 0x40C0, 0x40E0, 0x4100, 0x4110
