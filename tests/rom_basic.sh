@@ -244,6 +244,12 @@ for_loop)
         fail "LIST 20-40 gave '$(after_line "LIST 20-40")'"
     # A jump taken once and again after its target line was replaced by another line in the
     # same place: the program changed, so the jump looks for its line anew.
+    # Loops in a program: NEXT names its variable, a FOR ends its line, a line is replaced.
+    run --type '10 FOR I=1 TO 2\r20 FOR J=1 TO 2\r30 PRINT I*10+J;\r40 NEXT J\r50 NEXT I\r60 FOR I=1 TO 2\r70 NEXT I\r' \
+        --type '80 PRINT I\rRUN\r' --wait-for READY --ticks 2 --type '70 NEXT J\rRUN\r' --wait-for READY \
+        --ticks 2 --screen
+    [ "$(after_line RUN | head -n2 | tr "\n" /)" = " 11 12 21 22 2/" ] || fail "the loops in lines printed '$(after_line RUN)'"
+    [ "$(after_run)" = " 11 12 21 22/NEXT WITHOUT FOR IN 70/" ] || fail "NEXT J after line 70 changed printed '$(after_run)'"
     run --type '10 GOTO 30\r20 END\r30 PRINT "B";:GOTO 20\rRUN\r' --wait-for READY --ticks 2 \
         --type '30\r31 PRINT "C";:GOTO 20\rRUN\r' --wait-for "IN 10" --ticks 2 --screen
     [ "$(after_line "RUN" | head -n1)" = "B" ] || fail "GOTO 30 printed '$(after_line "RUN" | head -n1)'"
@@ -276,6 +282,7 @@ FOR I=-32768 TO -32766:PRINT I;:NEXT:FOR I=255 TO 257:PRINT I;:NEXT|-32768-32767
 FOR I=1 TO 2:FOR J=1 TO 5:PRINT J;:NEXT I:PRINT J| 1 1 1
 FOR I=1 TO 2:NEXT J|NEXT WITHOUT FOR
 FOR I%=1 TO 2:NEXT:NEXT|NEXT WITHOUT FOR
+DIM A(2):FOR A(1)=1 TO 2:FOR A(2)=1 TO 2:PRINT A(1);A(2);:NEXT A(2):NEXT A(1)| 1 1 1 2 2 1 2 2
 EOF
     ;;
 

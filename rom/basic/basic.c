@@ -421,10 +421,12 @@ typedef struct {
     float value;
 } const_t;
 static const_t consts[CONSTS];
+extern u8* next_at; // the variable of the NEXT read last, remembered by its place in the text
 
 static void clear_vars(void) {
     zero(jumps, sizeof jumps);
     zero(consts, sizeof consts);
+    next_at = 0;
     zero(nums, sizeof nums);
     zero(ints, sizeof ints);
     zero(strs, sizeof strs);
@@ -1599,6 +1601,13 @@ static void do_for(void) {
     f->step = step;
     f->line = curline;
     f->text = tp;
+    if (curline && !peek_char()) { // at the line's end: the loop goes round from the next line
+        u8* next = curline + rec_len(curline);
+        if (rec_len(next)) {
+            f->line = next;
+            f->text = next + 4;
+        }
+    }
 }
 
 // NEXT in floating point: 1 when the loop goes round again.

@@ -48,15 +48,25 @@ _next_whole::
 	jr	nz, integer
 	ld	bc, #F_BITS - F_ADDR - 1
 	add	hl, bc
-	ld	b, #4			; a number: still what NEXT put there?
-1$:
+	ld	a, (de)			; a number: still what NEXT put there?
+	cp	a, (hl)
+	jr	nz, changed
+	inc	de
+	inc	hl
 	ld	a, (de)
 	cp	a, (hl)
 	jr	nz, changed
 	inc	de
 	inc	hl
-	djnz	1$
-	ld	bc, #F_COUNT - F_BITS - 4
+	ld	a, (de)
+	cp	a, (hl)
+	jr	nz, changed
+	inc	de
+	inc	hl
+	ld	a, (de)
+	cp	a, (hl)
+	jr	nz, changed
+	ld	bc, #F_COUNT - F_BITS - 3
 	add	hl, bc
 	ld	e, (hl)
 	inc	hl
@@ -226,9 +236,41 @@ _do_next::
 	or	a, a			; at the end: no variable
 	jr	nz, 2$
 	push	hl			; a variable: its loop, leaving those inside it
+	ex	de, hl
+	ld	hl, (_tp)		; the NEXT read last in the program names the same one
+	ld	a, (_next_at)
+	cp	a, l
+	jr	nz, 13$
+	ld	a, (_next_at + 1)
+	cp	a, h
+	jr	nz, 13$
+	ld	hl, (_next_addr)
+	ld	(_vaddr), hl
+	ld	hl, (_next_after)
+	ld	(_tp), hl
+	jr	14$
+13$:
+	push	hl
 	push	bc
 	call	_var_ref
 	pop	bc
+	pop	de			; where the name starts
+	ld	hl, (_curline)		; a running program's, without subscripts: remembered
+	ld	a, h
+	or	a, l
+	jr	z, 14$
+	ld	hl, (_tp)
+	or	a, a
+	sbc	hl, de
+	ld	a, l
+	cp	a, #4
+	jr	nc, 14$
+	ld	(_next_at), de
+	ld	hl, (_tp)
+	ld	(_next_after), hl
+	ld	hl, (_vaddr)
+	ld	(_next_addr), hl
+14$:
 	pop	hl
 1$:
 	ld	a, b
@@ -374,4 +416,10 @@ _whole_int::
 
 	.area	_DATA
 _whole_value::
+	.ds	2
+_next_at::				; where the NEXT read last names its variable (0: none),
+	.ds	2			; what follows the name, and the variable
+_next_after:
+	.ds	2
+_next_addr:
 	.ds	2
