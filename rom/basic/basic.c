@@ -1755,8 +1755,7 @@ static void do_return(void) {
 static void other_statement(u8 c);
 
 // The statements that loops run most often are told apart first; the rest by a longer search.
-static void statement(void) {
-    u8 c = peek_char();
+static void statement(u8 c) { // c: the character at tp
     if (c >= 'A' && c <= 'Z') {
         do_let();
         return;
@@ -1867,7 +1866,7 @@ static void execute(void) {
         } else if (c) {
             stmt_line = curline;
             stmt_tp = tp;
-            statement();
+            statement(c);
         } else {
             if (!curline) return;
             curline += rec_len(curline);

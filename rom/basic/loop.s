@@ -217,10 +217,16 @@ E_NEXT = 5
 _do_next::
 	ld	a, (_for_top)
 	ld	b, a			; B: the loops open
-	push	bc
-	call	_at_end
-	pop	bc
-	ld	l, b			; HL: behind the innermost loop, fors + 26 * B
+	ld	hl, (_tp)
+	ld	a, (hl)
+	cp	a, #0x20
+	call	z, _peek_char
+	ld	c, a			; C: what follows NEXT
+	ld	a, (top_count)		; HL: behind the innermost loop, fors + 26 * B
+	cp	a, b
+	ld	hl, (top_end)
+	jr	z, 15$
+	ld	l, b
 	ld	h, #0
 	ld	d, h
 	ld	e, l
@@ -232,9 +238,16 @@ _do_next::
 	add	hl, hl
 	ld	de, #_fors
 	add	hl, de
+	ld	(top_end), hl
+	ld	a, b
+	ld	(top_count), a
+15$:
 	ld	de, #-F_SIZE
-	or	a, a			; at the end: no variable
-	jr	nz, 2$
+	ld	a, c			; the statement's end: no variable
+	or	a, a
+	jr	z, 2$
+	cp	a, #0x3A		; ':'
+	jr	z, 2$
 	push	hl			; a variable: its loop, leaving those inside it
 	ex	de, hl
 	ld	hl, (_tp)		; the NEXT read last in the program names the same one
@@ -422,4 +435,8 @@ _next_at::				; where the NEXT read last names its variable (0: none),
 _next_after:
 	.ds	2
 _next_addr:
+	.ds	2
+top_count:				; fors + 26 * top_count, worked out last
+	.ds	1
+top_end:
 	.ds	2
