@@ -681,8 +681,8 @@ expressions)
     # Expressions in a running program, read twice (the second time from remembered constants),
     # must give what the same expression gives with a function in it (+ABS(0)), which is read
     # the long way; errors name the line.
-    exprs='A+B*C%-K/4|(A+B)*(A-B)/3|-A*2+-B|2*-3-(-A)|10-4-3|1.5E3+.25-K|A/3*3|C%*C%*C%/7|A<B|A>=B|A<>B|B<=A|-(A<B)*5+2|K<1000|K<=1000|A+1=4|(A=3)*(B=-2.5)|M(2)+A|A*M(1)|K/2*3+4-5|-A/4|A/-8|B/0.5|A/2/2/2|T/1024|T/8E-30|K/K*K+K-K'
-    program='10 A=3:B=-2.5:C%=7:K=1000:T=1E-37:DIM M(2):M(1)=5:M(2)=-0.125\r'
+    exprs='A+B*C%-K/4|(A+B)*(A-B)/3|-A*2+-B|2*-3-(-A)|10-4-3|1.5E3+.25-K|A/3*3|C%*C%*C%/7|A<B|A>=B|A<>B|B<=A|-(A<B)*5+2|K<1000|K<=1000|A+1=4|(A=3)*(B=-2.5)|M(2)+A|A*M(1)|K/2*3+4-5|-A/4|A/-8|B/0.5|A/2/2/2|T/1024|T/8E-30|K/K*K+K-K|A1-Z9*C1%|((((A+1)*2)-3)/4)|- -A+ +B'
+    program='10 A=3:B=-2.5:C%=7:K=1000:T=1E-37:A1=0.5:Z9=-4:C1%=-3:DIM M(2):M(1)=5:M(2)=-0.125\r'
     n=0
     IFS='|' read -ra list <<<"$exprs"
     for e in "${list[@]}"; do
@@ -698,6 +698,8 @@ expressions)
     expect_line "OVERFLOW IN 10"
     run --type '10 A=1E38:X=A/0.125\rRUN\r' --ticks 20 --screen
     expect_line "OVERFLOW IN 10"
+    run --type '10 A=1:X=2*A+AB\rRUN\r' --ticks 20 --screen
+    expect_line "SYNTAX ERROR IN 10"
     run --type '10 A=1:IF A<2<3 THEN 10\rRUN\r' --ticks 20 --screen
     expect_line "SYNTAX ERROR IN 10"
     ;;

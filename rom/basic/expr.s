@@ -62,12 +62,6 @@ give_up:
 from:
 	ld	c, a
 	ld	b, #0			; B: a comparison was made at this level
-	ld	hl, #0
-	add	hl, sp
-	ld	de, #_data_end + 512	; nested too deep: expression_from reports it
-	or	a, a
-	sbc	hl, de
-	jr	c, give_up
 	push	bc
 	call	operand
 next_op:
@@ -291,57 +285,60 @@ compare:
 5$:
 	jp	next_op
 
+;; Gives up when the stack nears the data (an expression nested too deep: expression_from
+;; reports it). Changes DE, HL.
+deep:
+	ld	hl, #2
+	add	hl, sp
+	ld	de, #_data_end + 512
+	or	a, a
+	sbc	hl, de
+	ret	nc
+	jp	give_up
+
 ;; One operand into HL:DE, tp behind it.
 operand:
-	call	_peek_char		; A: the character, HL: tp
-	cp	a, #0x2D		; '-'
-	jr	nz, 1$
-	inc	hl
-	ld	(_tp), hl
-	call	operand
-	ld	a, h
-	xor	a, #0x80
-	ld	h, a
-	ret
-1$:
-	cp	a, #0x2B		; '+'
-	jr	nz, 2$
-	inc	hl
-	ld	(_tp), hl
-	jr	operand
-2$:
-	cp	a, #0x28		; '('
-	jr	nz, 3$
-	inc	hl
-	ld	(_tp), hl
-	ld	a, #1
-	call	from
-	push	hl
-	call	_peek_char
-	cp	a, #0x29		; ')'
-	jp	nz, give_up
-	inc	hl
-	ld	(_tp), hl
-	pop	hl
-	ret
-3$:
+	ld	hl, (_tp)
+	ld	a, (hl)
+	cp	a, #0x20
+	call	z, _peek_char		; A: the character, HL: tp
+	sub	a, #0x41		; 'A'
+	cp	a, #26
+	jr	nc, not_name
+	inc	hl			; a variable: A-Z times 11, then maybe a digit (plus it and 1)
+	ld	e, l
+	ld	d, h
+	ld	l, a
+	ld	h, #0
+	ld	c, l
+	ld	b, h
+	add	hl, hl
+	add	hl, hl
+	add	hl, bc
+	add	hl, hl
+	add	hl, bc
+	ld	a, (de)
 	sub	a, #0x30
 	cp	a, #10
-	jr	c, digit
-	cp	a, #0xFE		; '.'
-	jr	z, number
-	sub	a, #0x11		; 'A'
+	jr	nc, 1$
+	inc	a
+	ld	c, a
+	add	hl, bc
+	inc	de
+	ld	a, (de)
+	sub	a, #0x30
+1$:
+	sub	a, #0x11		; a letter behind the name: expression_from reports it
 	cp	a, #26
-	jp	nc, give_up
-	call	_var_name		; DE: the name, HL: tp behind it
-	ld	a, (hl)
+	jp	c, give_up
+	add	a, #0x41		; what follows the name
+	ld	(_tp), de
 	cp	a, #0x25		; '%'
 	jr	z, integer
 	cp	a, #0x24		; '$'
 	jp	z, give_up
 	cp	a, #0x28		; '(': an array
 	jp	z, give_up
-	ex	de, hl
 	add	hl, hl
 	add	hl, hl
 	ld	de, #_nums
@@ -356,12 +353,11 @@ operand:
 	ld	l, a
 	ret
 integer:
-	inc	hl
-	ld	a, (hl)
+	inc	de
+	ld	a, (de)
 	cp	a, #0x28
 	jp	z, give_up
-	ld	(_tp), hl
-	ex	de, hl
+	ld	(_tp), de
 	add	hl, hl
 	ld	de, #_ints
 	add	hl, de
@@ -370,6 +366,42 @@ integer:
 	ld	h, (hl)
 	ld	l, a
 	jp	___sint2fs
+not_name:
+	add	a, #0x41 - 0x30
+	cp	a, #10
+	jr	c, digit
+	cp	a, #0xFE		; '.'
+	jr	z, number
+	inc	hl
+	cp	a, #0xFD		; '-'
+	jr	nz, 4$
+	ld	(_tp), hl
+	call	deep
+	call	operand
+	ld	a, h
+	xor	a, #0x80
+	ld	h, a
+	ret
+4$:
+	cp	a, #0xFB		; '+'
+	jr	nz, 5$
+	ld	(_tp), hl
+	jp	operand
+5$:
+	cp	a, #0xF8		; '('
+	jp	nz, give_up
+	ld	(_tp), hl
+	call	deep
+	ld	a, #1
+	call	from
+	push	hl
+	call	_peek_char
+	cp	a, #0x29		; ')'
+	jp	nz, give_up
+	inc	hl
+	ld	(_tp), hl
+	pop	hl
+	ret
 digit:					; one digit standing alone: from the table
 	ld	c, a
 	inc	hl
