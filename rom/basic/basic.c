@@ -420,7 +420,8 @@ typedef struct {
     u8 *at, *after;
     float value;
 } const_t;
-static const_t consts[CONSTS];
+typedef char expr_s_knows_const_t[sizeof(const_t) == 8 && CONSTS == 32 ? 1 : -1];
+const_t consts[CONSTS]; // expr.s knows its layout
 extern u8* next_at; // the variable of the NEXT read last, remembered by its place in the text
 
 static void clear_vars(void) {

@@ -16,6 +16,8 @@
 	.globl	_peek_char
 	.globl	_var_name
 	.globl	_constant
+	.globl	_consts
+	.globl	_curline
 	.globl	_fail
 	.globl	_fac_cmp
 	.globl	_nums
@@ -27,6 +29,7 @@
 	.globl	___sint2fs
 
 E_OVERFLOW = 1
+CONSTS = 32				; entries of consts (basic.c): where, what follows, the value
 E_DIV0 = 2
 
 	.area	_DATA
@@ -424,7 +427,44 @@ digit:					; one digit standing alone: from the table
 	ld	l, a
 	ld	de, #0
 	ret
-number:
+number:					; a running program's constant read before: from consts
+	ld	hl, (_curline)
+	ld	a, h
+	or	a, l
+	jr	z, 1$
+	ld	de, (_tp)
+	ld	a, e
+	and	a, #CONSTS - 1
+	ld	l, a
+	ld	h, #0
+	add	hl, hl
+	add	hl, hl
+	add	hl, hl
+	ld	bc, #_consts
+	add	hl, bc
+	ld	a, (hl)
+	cp	a, e
+	jr	nz, 1$
+	inc	hl
+	ld	a, (hl)
+	cp	a, d
+	jr	nz, 1$
+	inc	hl
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	inc	hl
+	ld	(_tp), de
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	inc	hl
+	ld	a, (hl)
+	inc	hl
+	ld	h, (hl)
+	ld	l, a
+	ret
+1$:
 	call	_constant		; tp still on its first character
 	ld	de, (_fac)
 	ld	hl, (_fac + 2)

@@ -5,7 +5,7 @@
 ;; start. Runs from RAM (the _HOME area). Changes AF, BC, DE, HL.
 
 	.module vars
-	.globl	_var_name
+	.globl	_peek_char
 	.globl	_var_ref_slow
 	.globl	_int_expr
 	.globl	_accept
@@ -20,6 +20,7 @@
 	.globl	_vaddr
 	.globl	_vroom
 
+E_SYNTAX = 0
 E_SUBSCRIPT = 16
 NAMES = 286				; A-Z and A0-Z9
 
@@ -27,8 +28,39 @@ NAMES = 286				; A-Z and A0-Z9
 
 _var_ref::
 	ld	hl, (_tp)
+	ld	a, (hl)
+	cp	a, #0x20
+	call	z, _peek_char
 	push	hl			; where the name starts, for var_ref_slow
-	call	_var_name		; DE: the name; HL: tp behind it
+	sub	a, #0x41		; the name: A-Z times 11, then maybe a digit (plus it and 1)
+	cp	a, #26
+	jp	nc, syntax
+	inc	hl
+	ex	de, hl
+	ld	l, a
+	ld	h, #0
+	ld	c, l
+	ld	b, h
+	add	hl, hl
+	add	hl, hl
+	add	hl, bc
+	add	hl, hl
+	add	hl, bc
+	ld	a, (de)
+	sub	a, #0x30
+	cp	a, #10
+	jr	nc, 9$
+	inc	a
+	ld	c, a
+	add	hl, bc
+	inc	de
+	ld	a, (de)
+	sub	a, #0x30
+9$:
+	sub	a, #0x11		; a letter behind it: a word the BASIC does not know
+	cp	a, #26
+	jp	c, syntax
+	ex	de, hl			; DE: the name; HL: tp behind it
 	ld	c, #0			; C: the kind
 	ld	a, (hl)
 	cp	a, #0x25		; '%'
@@ -155,4 +187,7 @@ array:
 	ret
 bad:
 	ld	a, #E_SUBSCRIPT
+	jp	_fail
+syntax:
+	ld	a, #E_SYNTAX
 	jp	_fail
