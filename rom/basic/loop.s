@@ -403,6 +403,17 @@ _whole_int::
 	sub	a, b
 	jr	z, 2$
 	ld	b, a
+	cp	a, #8			; 8 places or more: a byte at once
+	jr	c, 1$
+	ld	a, l
+	or	a, a
+	jr	nz, 3$
+	ld	l, h
+	ld	h, a
+	ld	a, b
+	sub	a, #8
+	jr	z, 2$
+	ld	b, a
 1$:
 	srl	h
 	rr	l

@@ -8,6 +8,7 @@
 	.globl	_peek_char
 	.globl	_var_ref_slow
 	.globl	_int_expr
+	.globl	_to_int
 	.globl	_accept
 	.globl	_expect
 	.globl	_fail
@@ -118,14 +119,14 @@ array:
 	pop	de			; the start is no longer needed
 	push	bc			; the kind
 	push	hl			; where the array's address is (its high byte)
-	call	_int_expr		; the first subscript
+	call	subscript		; the first subscript
 	push	de
 	ld	a, #0x2C		; ','
 	call	_accept
 	ld	de, #0
 	or	a, a
 	jr	z, 6$
-	call	_int_expr		; the second
+	call	subscript		; the second
 6$:
 	push	de
 	ld	a, #0x29		; ')'
@@ -191,3 +192,44 @@ bad:
 syntax:
 	ld	a, #E_SYNTAX
 	jp	_fail
+
+;; A subscript into DE, as int_expr reads it; one of a single letter (a number variable)
+;; followed by ')' or ',' is taken from the variable here.
+subscript:
+	ld	hl, (_tp)
+	ld	a, (hl)
+	sub	a, #0x41
+	cp	a, #26
+	jp	nc, _int_expr
+	ld	c, a
+	inc	hl
+	ld	a, (hl)
+	cp	a, #0x29		; ')'
+	jr	z, 1$
+	cp	a, #0x2C		; ','
+	jp	nz, _int_expr
+1$:
+	ld	(_tp), hl
+	ld	l, c			; nums + 4 * 11 * letter
+	ld	h, #0
+	add	hl, hl
+	add	hl, hl
+	ld	d, h
+	ld	e, l
+	add	hl, hl
+	add	hl, hl
+	add	hl, hl
+	add	hl, de
+	add	hl, de
+	add	hl, de
+	ld	de, #_nums
+	add	hl, de
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	inc	hl
+	ld	a, (hl)
+	inc	hl
+	ld	h, (hl)
+	ld	l, a
+	jp	_to_int			; whole numbers of 16 bits, else ILLEGAL VALUE
