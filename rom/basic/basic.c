@@ -492,7 +492,7 @@ u8 at_end(void);
 static u8 expression(void);
 extern u8 data_end; // crt0.s
 
-static void num_expr(void) {
+void num_expr(void) { // also for loop.s
     if (expression()) fail(E_TYPE);
 }
 
@@ -1553,63 +1553,10 @@ static void do_dim(void) {
     } while (accept(','));
 }
 
-u8 whole_int(const float* x); // loop.s: 1 when *x is whole, within 16 bits; it goes to whole_value
-extern i16 whole_value;
-
-static void do_for(void) {
-    u8 i, kind, *addr;
-    for_t* f;
-    float limit, step = 1;
-    var_ref();
-    kind = vkind;
-    addr = vaddr;
-    if (kind == 2) fail(E_TYPE);
-    expect('=');
-    num_expr();
-    store_var(kind, addr, 0);
-    expect(T_TO);
-    num_expr();
-    limit = fac;
-    if (accept(T_STEP)) {
-        num_expr();
-        step = fac;
-    }
-    for (i = 0; i < for_top; i++)
-        if (fors[i].addr == addr) {
-            for_top = i;
-            break;
-        }
-    if (for_top == FOR_DEPTH) fail(E_FORS);
-    f = &fors[for_top++];
-    vaddr = addr;
-    vkind = kind;
-    load_var();
-    f->whole = 0;
-    if (whole_int(&fac)) {
-        f->count = whole_value;
-        if (whole_int(&step)) {
-            f->istep = whole_value;
-            if (whole_int(&limit)) {
-                f->ilimit = whole_value;
-                f->bits = *(u32*)addr;
-                f->whole = 1;
-            }
-        }
-    }
-    f->kind = kind;
-    f->addr = addr;
-    f->limit = limit;
-    f->step = step;
-    f->line = curline;
-    f->text = tp;
-    if (curline && !peek_char()) { // at the line's end: the loop goes round from the next line
-        u8* next = curline + rec_len(curline);
-        if (rec_len(next)) {
-            f->line = next;
-            f->text = next + 4;
-        }
-    }
-}
+// FOR (loop.s), which knows these tokens.
+void do_for(void);
+const u8 for_tokens[2] = {T_TO, T_STEP};
+typedef char loop_s_knows_the_depth[FOR_DEPTH == 112 ? 1 : -1];
 
 // NEXT in floating point: 1 when the loop goes round again.
 u8 step_float(for_t* f) { // for loop.s

@@ -19,6 +19,13 @@
 	.globl	_var_ref
 	.globl	_step_float
 	.globl	_fail
+	.globl	_expect
+	.globl	_num_expr
+	.globl	_to_int
+	.globl	_fac
+	.globl	_for_tokens
+	.globl	_peek_char
+	.globl	___sint2fs
 
 F_KIND = 0
 F_WHOLE = 1
@@ -367,6 +374,233 @@ no_for:
 	ld	a, #E_NEXT
 	jp	_fail
 
+;; void do_for(void): FOR v = start TO limit [STEP step] at tp: the start into the variable, a
+;; loop of the same variable and those inside it ended, the loop record filled (see for_t in
+;; basic.c). Changes AF, BC, DE, HL.
+E_FORS = 10
+E_TYPE = 15
+FOR_DEPTH = 112
+
+_do_for::
+	call	_var_ref
+	ld	a, (_vkind)
+	cp	a, #2
+	ld	a, #E_TYPE
+	jp	z, _fail
+	ld	hl, (_vaddr)
+	ld	(for_addr), hl
+	ld	a, (_vkind)
+	ld	(for_kind), a
+	ld	a, #0x3D		; '='
+	call	_expect
+	call	_num_expr
+	ld	hl, (for_addr)		; the start into the variable
+	ld	a, (for_kind)
+	or	a, a
+	jr	nz, 1$
+	ex	de, hl
+	ld	hl, #_fac
+	ld	bc, #4
+	ldir
+	jr	2$
+1$:
+	ld	de, (_fac)
+	ld	hl, (_fac + 2)
+	call	_to_int
+	ld	hl, (for_addr)
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+2$:
+	ld	a, (_for_tokens)	; TO
+	call	_expect
+	call	_num_expr
+	ld	hl, (_fac)
+	ld	(for_limit), hl
+	ld	hl, (_fac + 2)
+	ld	(for_limit + 2), hl
+	ld	hl, #0			; STEP 1 unless given
+	ld	(for_step), hl
+	ld	hl, #0x3F80
+	ld	(for_step + 2), hl
+	ld	a, (_for_tokens + 1)	; STEP
+	call	_accept
+	or	a, a
+	jr	z, 3$
+	call	_num_expr
+	ld	hl, (_fac)
+	ld	(for_step), hl
+	ld	hl, (_fac + 2)
+	ld	(for_step + 2), hl
+3$:
+	ld	a, (_for_top)		; a loop of this variable ends, with those inside it
+	ld	b, a
+	ld	c, #0
+	ld	hl, #_fors + F_ADDR
+	ld	de, (for_addr)
+4$:
+	ld	a, c
+	cp	a, b
+	jr	nc, 6$
+	ld	a, (hl)
+	cp	a, e
+	jr	nz, 5$
+	inc	hl
+	ld	a, (hl)
+	dec	hl
+	cp	a, d
+	jr	nz, 5$
+	ld	a, c
+	ld	(_for_top), a
+	jr	6$
+5$:
+	ld	a, l
+	add	a, #F_SIZE
+	ld	l, a
+	jr	nc, 7$
+	inc	h
+7$:
+	inc	c
+	jr	4$
+6$:
+	ld	a, (_for_top)
+	cp	a, #FOR_DEPTH
+	ld	a, #E_FORS
+	jp	z, _fail
+	ld	a, (_for_top)		; the record: fors[for_top++]
+	ld	l, a
+	inc	a
+	ld	(_for_top), a
+	ld	h, #0
+	ld	d, h
+	ld	e, l
+	add	hl, hl
+	add	hl, de
+	add	hl, hl
+	add	hl, hl
+	add	hl, de
+	add	hl, hl
+	ld	de, #_fors
+	add	hl, de
+	ld	(for_record), hl
+	ld	hl, (for_addr)		; the variable's value into fac, as NEXT finds it
+	ld	(_vaddr), hl
+	ld	a, (for_kind)
+	ld	(_vkind), a
+	or	a, a
+	jr	nz, 8$
+	ld	de, #_fac
+	ld	bc, #4
+	ldir
+	jr	9$
+8$:
+	ld	a, (hl)
+	inc	hl
+	ld	h, (hl)
+	ld	l, a
+	call	___sint2fs
+	ld	(_fac), de
+	ld	(_fac + 2), hl
+9$:
+	ld	hl, (for_record)
+	ld	a, (for_kind)
+	ld	(hl), a			; kind
+	inc	hl
+	ld	(hl), #0		; whole: not yet
+	inc	hl
+	ld	de, (for_addr)
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+	inc	hl
+	ex	de, hl
+	ld	hl, #for_limit		; limit and step
+	ld	bc, #8
+	ldir
+	ex	de, hl
+	ld	de, (_curline)
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+	inc	hl
+	ld	de, (_tp)
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+	ld	hl, #_fac		; start, step and limit whole numbers of 16 bits: counted
+	call	_whole_int
+	or	a, a
+	jr	z, 10$
+	ld	bc, #F_COUNT
+	call	put_whole
+	ld	hl, #for_step
+	call	_whole_int
+	or	a, a
+	jr	z, 10$
+	ld	bc, #F_ISTEP
+	call	put_whole
+	ld	hl, #for_limit
+	call	_whole_int
+	or	a, a
+	jr	z, 10$
+	ld	bc, #F_ILIMIT
+	call	put_whole
+	ld	hl, (for_record)
+	ld	bc, #F_BITS
+	add	hl, bc
+	ex	de, hl
+	ld	hl, (for_addr)
+	ld	bc, #4
+	ldir
+	ld	hl, (for_record)
+	inc	hl
+	ld	(hl), #1		; whole
+10$:
+	ld	hl, (_curline)		; at the line's end: the loop goes round from the next line
+	ld	a, h
+	or	a, l
+	ret	z
+	call	_peek_char
+	or	a, a
+	ret	nz
+	ld	hl, (_curline)
+	ld	e, (hl)
+	inc	hl
+	ld	d, (hl)
+	dec	hl
+	add	hl, de
+	ld	a, (hl)
+	inc	hl
+	or	a, (hl)
+	dec	hl
+	ret	z
+	ex	de, hl			; DE: the next line
+	ld	hl, (for_record)
+	ld	bc, #F_LINE
+	add	hl, bc
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+	inc	hl
+	ex	de, hl
+	ld	bc, #4
+	add	hl, bc
+	ex	de, hl
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+	ret
+
+;; whole_value into the loop record at offset BC.
+put_whole:
+	ld	hl, (for_record)
+	add	hl, bc
+	ld	de, (_whole_value)
+	ld	(hl), e
+	inc	hl
+	ld	(hl), d
+	ret
+
 ;; u8 whole_int(const float *x): 1 when *x (HL) is a whole number from -32767 to 32767, which
 ;; goes to whole_value; else 0. A number with a zero exponent counts as 0. Changes AF, BC, DE,
 ;; HL.
@@ -447,6 +681,16 @@ _next_after:
 	.ds	2
 _next_addr:
 	.ds	2
+for_addr:				; FOR's variable, its kind, its record, its limit and step
+	.ds	2
+for_kind:
+	.ds	1
+for_record:
+	.ds	2
+for_limit:
+	.ds	4
+for_step:				; behind for_limit: both are copied at once
+	.ds	4
 top_count:				; fors + 26 * top_count, worked out last
 	.ds	1
 top_end:
