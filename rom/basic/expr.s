@@ -86,18 +86,22 @@ next_op:
 	jr	1$
 8$:
 	add	a, #0x2A
-	ld	b, #0
-	cp	a, #0x5E		; '^'
-	jr	z, give_up
 	cp	a, #0x80
-	jr	c, 1$			; no operator
-	ld	hl, #_operator_tokens	; AND, OR, MOD
-	ld	b, #3
+	jr	nc, 2$
+	cp	a, #0x5E		; '^'
+	jp	z, give_up
+	jp	done			; no operator: the expression ends
 2$:
+	ld	hl, #_operator_tokens	; AND, OR, MOD
 	cp	a, (hl)
-	jr	z, give_up
+	jp	z, give_up
 	inc	hl
-	djnz	2$			; B: 0, not an operator
+	cp	a, (hl)
+	jp	z, give_up
+	inc	hl
+	cp	a, (hl)
+	jp	z, give_up
+	jp	done			; a word that is no operator: the expression ends
 1$:
 	ld	c, a			; C: the operator
 	ld	hl, #4
