@@ -16,6 +16,7 @@
 	.globl	_peek_char
 	.globl	_var_name
 	.globl	_constant
+	.globl	_num_expr
 	.globl	_consts
 	.globl	_curline
 	.globl	_fail
@@ -51,6 +52,59 @@ _fast_expr::
 	ld	(_fac), de
 	ld	(_fac + 2), hl
 	ld	a, #1
+	ret
+
+;; void num_expr_quick(void): num_expr (basic.c), with one digit standing alone as the whole
+;; expression (FOR I=1 TO 9) read at once. Changes AF, BC, DE, HL.
+_num_expr_quick::
+	ld	hl, (_tp)
+	ld	a, (hl)
+	sub	a, #0x30
+	cp	a, #10
+	jp	nc, _num_expr
+	ld	c, a
+1$:
+	inc	hl
+	ld	a, (hl)
+	cp	a, #0x20
+	jr	z, 1$
+	or	a, a			; what ends it: the statement's end, ',', ')', ';' or a word
+	jr	z, 3$			; that is no operator
+	cp	a, #0x3A
+	jr	z, 3$
+	cp	a, #0x2C
+	jr	z, 3$
+	cp	a, #0x29
+	jr	z, 3$
+	cp	a, #0x3B
+	jr	z, 3$
+	cp	a, #0x80
+	jp	c, _num_expr
+	push	hl
+	ld	hl, #_operator_tokens
+	cp	a, (hl)
+	jr	z, 2$
+	inc	hl
+	cp	a, (hl)
+	jr	z, 2$
+	inc	hl
+	cp	a, (hl)
+2$:
+	pop	hl
+	jp	z, _num_expr
+3$:
+	ld	(_tp), hl
+	ld	b, #0
+	ld	hl, #digits
+	add	hl, bc
+	add	hl, bc
+	ld	a, (hl)
+	inc	hl
+	ld	h, (hl)
+	ld	l, a
+	ld	(_fac + 2), hl
+	ld	hl, #0
+	ld	(_fac), hl
 	ret
 
 ;; Anything this code does not read: back to the start, from wherever it stands.

@@ -20,7 +20,7 @@
 	.globl	_step_float
 	.globl	_fail
 	.globl	_expect
-	.globl	_num_expr
+	.globl	_num_expr_quick
 	.globl	_to_int
 	.globl	_fac
 	.globl	_for_tokens
@@ -393,7 +393,7 @@ _do_for::
 	ld	(for_kind), a
 	ld	a, #0x3D		; '='
 	call	_expect
-	call	_num_expr
+	call	_num_expr_quick
 	ld	hl, (for_addr)		; the start into the variable
 	ld	a, (for_kind)
 	or	a, a
@@ -414,7 +414,7 @@ _do_for::
 2$:
 	ld	a, (_for_tokens)	; TO
 	call	_expect
-	call	_num_expr
+	call	_num_expr_quick
 	ld	hl, (_fac)
 	ld	(for_limit), hl
 	ld	hl, (_fac + 2)
@@ -427,7 +427,7 @@ _do_for::
 	call	_accept
 	or	a, a
 	jr	z, 3$
-	call	_num_expr
+	call	_num_expr_quick
 	ld	hl, (_fac)
 	ld	(for_step), hl
 	ld	hl, (_fac + 2)
@@ -626,33 +626,24 @@ _whole_int::
 	cp	a, #15
 	jr	nc, 3$			; 32768 and above
 	ld	b, a
+	inc	b			; B: the bits before the point
 	ld	a, e			; 9 or more bits go behind the point: the low byte must be 0
 	or	a, a
 	jr	nz, 3$
 	ld	a, c
 	or	a, #0x80
 	ld	h, a
-	ld	l, d
-	ld	a, #15
-	sub	a, b
-	jr	z, 2$
-	ld	b, a
-	cp	a, #8			; 8 places or more: a byte at once
-	jr	c, 1$
-	ld	a, l
-	or	a, a
-	jr	nz, 3$
-	ld	l, h
-	ld	h, a
-	ld	a, b
-	sub	a, #8
-	jr	z, 2$
-	ld	b, a
+	ld	l, d			; HL: the fraction's top 16 bits, the leading one included
+	ld	de, #0
 1$:
-	srl	h
-	rr	l
-	jr	c, 3$			; a bit behind the point
+	add	hl, hl			; the bits before the point go to DE
+	rl	e
+	rl	d
 	djnz	1$
+	ld	a, h			; none may be left behind it
+	or	a, l
+	jr	nz, 3$
+	ex	de, hl
 2$:
 	pop	af
 	or	a, a
