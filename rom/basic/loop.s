@@ -157,6 +157,24 @@ number:
 	add	hl, bc
 	push	hl			; where the bits are kept
 	ex	de, hl			; HL: the count
+	ld	a, l			; 0-15: from the table
+	and	a, #0xF0
+	or	a, h
+	jr	nz, 6$
+	ld	b, a
+	ld	c, a
+	ld	a, l
+	add	a, a
+	add	a, #<small
+	ld	l, a
+	ld	a, h
+	adc	a, #>small
+	ld	h, a
+	ld	d, (hl)
+	inc	hl
+	ld	e, (hl)
+	jr	9$
+6$:
 	ld	a, h			; the count as a float: bytes B, C, D, E from low to high
 	or	a, l
 	ld	b, a
@@ -214,6 +232,10 @@ number:
 	ld	(hl), e
 	ld	a, #1
 	ret
+
+small:					; the high words of 0-15 as floats (the low ones are 0)
+	.dw	0x0000, 0x3F80, 0x4000, 0x4040, 0x4080, 0x40A0, 0x40C0, 0x40E0
+	.dw	0x4100, 0x4110, 0x4120, 0x4130, 0x4140, 0x4150, 0x4160, 0x4170
 
 ;; void do_next(void): NEXT at tp, with or without variables (see basic.c). Changes AF, BC,
 ;; DE, HL.
