@@ -1674,7 +1674,10 @@ static void do_let(void) {
     addr = vaddr;
     expect('=');
     if (expression() != (kind == 2)) fail(E_TYPE);
-    store_var(kind, addr, room);
+    if (!kind) // a number, the most common: at once
+        *(float*)addr = fac;
+    else
+        store_var(kind, addr, room);
     if (!at_end()) fail(E_SYNTAX);
 }
 
