@@ -247,6 +247,11 @@ for_loop)
         fail "LIST 20-40 gave '$(after_line "LIST 20-40")'"
     # A jump taken once and again after its target line was replaced by another line in the
     # same place: the program changed, so the jump looks for its line anew.
+    # 112 loops open at once, and not one more.
+    run --type '10 DIM V(120)\r20 N=N+1:FOR V(N)=1 TO 1:GOTO 20\rRUN\r' --wait-for "IN 20" --ticks 2 \
+        --type 'PRINT N\r' --ticks 10 --screen
+    expect_line "TOO MANY FORS IN 20"
+    [ "$(after_line "PRINT N" | head -n1)" = " 113" ] || fail "the loops ran out at N=$(after_line "PRINT N")"
     # Loops in a program: NEXT names its variable, a FOR ends its line, a line is replaced.
     run --type '10 FOR I=1 TO 2\r20 FOR J=1 TO 2\r30 PRINT I*10+J;\r40 NEXT J\r50 NEXT I\r60 FOR I=1 TO 2\r70 NEXT I\r' \
         --type '80 PRINT I\rRUN\r' --wait-for READY --ticks 2 --type '70 NEXT J\rRUN\r' --wait-for READY \
@@ -286,6 +291,9 @@ FOR I=1 TO 2:FOR J=1 TO 5:PRINT J;:NEXT I:PRINT J| 1 1 1
 FOR I=1 TO 2 AND 3:PRINT I;:NEXT:FOR I=0.5 TO 2:PRINT I;:NEXT| 1 2 .5 1.5
 FOR I=16383 TO 16385 STEP 2:PRINT I;:NEXT| 16383 16385
 FOR I=3 TO 1E3 STEP 996:PRINT I;:NEXT| 3 999
+FOR A$=1 TO 2|TYPE MISMATCH
+FOR I=1 TO "A"|TYPE MISMATCH
+FOR I=1 STEP 2|SYNTAX ERROR
 FOR I=1 TO 2:NEXT J|NEXT WITHOUT FOR
 FOR I%=1 TO 2:NEXT:NEXT|NEXT WITHOUT FOR
 DIM A(2):FOR A(1)=1 TO 2:FOR A(2)=1 TO 2:PRINT A(1);A(2);:NEXT A(2):NEXT A(1)| 1 1 1 2 2 1 2 2
