@@ -192,6 +192,9 @@ E(11)=1|BAD SUBSCRIPT
 DIM F$(2)=3:F$(1)="ABC":PRINT F$(1)|ABC
 DIM F$(2)=3:F$(1)="ABCD"|STRING TOO LONG
 FOR I=1 TO 2:FOR J=1 TO 2:PRINT I*J;:NEXT J,I| 1 2 2 4
+DIM A(3),B(2,3):I=2.7:J=1:A(I)=5:B(I,J)=7:B(J,I)=8:PRINT A(2);B(2,1);B(1,2)| 5 7 8
+DIM A(3):J=-1:PRINT A(J)|BAD SUBSCRIPT
+DIM A(3):I=40000:PRINT A(I)|ILLEGAL VALUE
 EOF
     ;;
 
@@ -249,6 +252,17 @@ for_loop)
         fail "LIST 20-40 gave '$(after_line "LIST 20-40")'"
     # A jump taken once and again after its target line was replaced by another line in the
     # same place: the program changed, so the jump looks for its line anew.
+    # 112 loops open at once, and not one more.
+    run --type '10 DIM V(120)\r20 N=N+1:FOR V(N)=1 TO 1:GOTO 20\rRUN\r' --wait-for "IN 20" --ticks 2 \
+        --type 'PRINT N\r' --ticks 10 --screen
+    expect_line "TOO MANY FORS IN 20"
+    [ "$(after_line "PRINT N" | head -n1)" = " 113" ] || fail "the loops ran out at N=$(after_line "PRINT N")"
+    # Loops in a program: NEXT names its variable, a FOR ends its line, a line is replaced.
+    run --type '10 FOR I=1 TO 2\r20 FOR J=1 TO 2\r30 PRINT I*10+J;\r40 NEXT J\r50 NEXT I\r60 FOR I=1 TO 2\r70 NEXT I\r' \
+        --type '80 PRINT I\rRUN\r' --wait-for READY --ticks 2 --type '70 NEXT J\rRUN\r' --wait-for READY \
+        --ticks 2 --screen
+    [ "$(after_line RUN | head -n2 | tr "\n" /)" = " 11 12 21 22 2/" ] || fail "the loops in lines printed '$(after_line RUN)'"
+    [ "$(after_run)" = " 11 12 21 22/NEXT WITHOUT FOR IN 70/" ] || fail "NEXT J after line 70 changed printed '$(after_run)'"
     run --type '10 GOTO 30\r20 END\r30 PRINT "B";:GOTO 20\rRUN\r' --wait-for READY --ticks 2 \
         --type '30\r31 PRINT "C";:GOTO 20\rRUN\r' --wait-for "IN 10" --ticks 2 --screen
     [ "$(after_line "RUN" | head -n1)" = "B" ] || fail "GOTO 30 printed '$(after_line "RUN" | head -n1)'"
@@ -278,6 +292,16 @@ FOR I%=5 TO 1:PRINT "X";:NEXT:PRINT I%|X 5
 FOR I=-3 TO 3:PRINT I;:NEXT I|-3-2-1 0 1 2 3
 FOR I=32760 TO 32767 STEP 3:PRINT I;:NEXT:PRINT I| 32760 32763 32766 32766
 FOR I=-32768 TO -32766:PRINT I;:NEXT:FOR I=255 TO 257:PRINT I;:NEXT|-32768-32767-32766 255 256 257
+FOR I=1 TO 2:FOR J=1 TO 5:PRINT J;:NEXT I:PRINT J| 1 1 1
+FOR I=1 TO 2 AND 3:PRINT I;:NEXT:FOR I=0.5 TO 2:PRINT I;:NEXT| 1 2 .5 1.5
+FOR I=16383 TO 16385 STEP 2:PRINT I;:NEXT| 16383 16385
+FOR I=3 TO 1E3 STEP 996:PRINT I;:NEXT| 3 999
+FOR A$=1 TO 2|TYPE MISMATCH
+FOR I=1 TO "A"|TYPE MISMATCH
+FOR I=1 STEP 2|SYNTAX ERROR
+FOR I=1 TO 2:NEXT J|NEXT WITHOUT FOR
+FOR I%=1 TO 2:NEXT:NEXT|NEXT WITHOUT FOR
+DIM A(2):FOR A(1)=1 TO 2:FOR A(2)=1 TO 2:PRINT A(1);A(2);:NEXT A(2):NEXT A(1)| 1 1 1 2 2 1 2 2
 EOF
     ;;
 
@@ -872,6 +896,33 @@ snake)
     run --type 'LOAD "SNAKE"\rRUN\r' --wait-for SCORE --timeout 1000 --wait-for "GAME OVER" \
         --type 'N' --ticks 20 --screen
     [ "$(head -n1 <<<"$out")" = "READY" ] || fail "N did not end the game:$(printf '\n%s' "$out")"
+    ;;
+
+expressions)
+    # Expressions in a running program, read twice (the second time from remembered constants),
+    # must give what the same expression gives with a function in it (+ABS(0)), which is read
+    # the long way; errors name the line.
+    exprs='A+B*C%-K/4|(A+B)*(A-B)/3|-A*2+-B|2*-3-(-A)|10-4-3|1.5E3+.25-K|A/3*3|C%*C%*C%/7|A<B|A>=B|A<>B|B<=A|-(A<B)*5+2|K<1000|K<=1000|A+1=4|(A=3)*(B=-2.5)|M(2)+A|A*M(1)|K/2*3+4-5|-A/4|A/-8|B/0.5|A/2/2/2|T/1024|T/8E-30|K/K*K+K-K|A1-Z9*C1%|((((A+1)*2)-3)/4)|- -A+ +B'
+    program='10 A=3:B=-2.5:C%=7:K=1000:T=1E-37:A1=0.5:Z9=-4:C1%=-3:DIM M(2):M(1)=5:M(2)=-0.125\r'
+    n=0
+    IFS='|' read -ra list <<<"$exprs"
+    for e in "${list[@]}"; do
+        n=$((n + 1))
+        program+="$((100 + n)) X=$e:Y=$e+ABS(0):IF X<>Y THEN PRINT \"DIFFER\";$n;X;Y\r"
+    done
+    run --type "${program}200 P=P+1:IF P<2 THEN 101\r210 PRINT \"DO\";\"NE\"\rRUN\r" --wait-for DONE \
+        --ticks 2 --screen
+    [ "$(after_run)" = "DONE/" ] || fail "the two ways of reading differ: '$(after_run)'"
+    run --type '10 A=0:X=2*3+1/A\rRUN\r' --ticks 20 --screen
+    expect_line "DIVISION BY ZERO IN 10"
+    run --type '10 A=1E30:FOR I=1 TO 2:X=A*A:NEXT I\rRUN\r' --ticks 20 --screen
+    expect_line "OVERFLOW IN 10"
+    run --type '10 A=1E38:X=A/0.125\rRUN\r' --ticks 20 --screen
+    expect_line "OVERFLOW IN 10"
+    run --type '10 A=1:X=2*A+AB\rRUN\r' --ticks 20 --screen
+    expect_line "SYNTAX ERROR IN 10"
+    run --type '10 A=1:IF A<2<3 THEN 10\rRUN\r' --ticks 20 --screen
+    expect_line "SYNTAX ERROR IN 10"
     ;;
 
 *)
