@@ -889,7 +889,7 @@ snake)
         head -c 250 /dev/zero
     } >Lunabrik.cfg
     run --type 'LOAD "SNAKE"\rRUN\r' --wait-for SCORE --ticks 10 --key w --timeout 1000 \
-        --wait-for "GAME OVER" --screen
+        --wait-for "(Y/N)?" --screen
     expect_line " GAME OVER! SCORE 0 - AGAIN (Y/N)?"
     [ "$(sed -n 2p <<<"$out" | grep -o '█' | wc -l)" = 3 ] ||
         fail "the snake did not go up:$(printf '\n%s' "$out")"

@@ -113,51 +113,62 @@ init:
 3$:
 	jr	3$
 
-;; Unpacks the records at HL to DE (the packer is rom/pack_lz.cpp): a byte n below 0x80 and n + 1
-;; literal bytes; 0x80 + length - 2 and a byte distance - 1; 0xC0 + length - 3 and a 16-bit
-;; distance: a copy of what was unpacked that far back, forward; 0xFF ends. Changes AF, BC, DE, HL.
+;; Unpacks the stream at HL to DE (the packer, rom/pack_lz.cpp, describes it): bits from the top
+;; of a byte down, A holding those left above a marker bit; whole bytes between them. 0 and a byte:
+;; a literal; 1, gamma(length - 1), gamma(high byte of distance - 1, plus 1), low byte: a copy of
+;; what lies that far back, forward (back past 0x4000 it reaches into this ROM); a high part of
+;; 256 ends. Changes AF, BC, DE, HL.
 unpack:
-	ld	a, (hl)
-	inc	hl
-	cp	a, #0xFF
-	ret	z
-	ld	b, #0
-	bit	7, a
-	jr	nz, 4$
-	ld	c, a			; literal bytes
-	inc	c
-	ldir
-	jr	unpack
+	ld	a, #0x80		; no bits left
 4$:
-	bit	6, a
-	jr	nz, 5$
-	and	a, #0x3F		; a near copy
-	add	a, #2
-	ld	c, a
-	push	bc			; the length
-	ld	c, (hl)
-	inc	bc			; the distance, 1-256
-	jr	6$
+	call	unpack_bit
+	jr	c, 5$
+	ldi				; a literal
+	jr	4$
 5$:
-	and	a, #0x3F		; a far copy
-	add	a, #3
-	ld	c, a
+	call	unpack_gamma
+	inc	bc			; the length
 	push	bc
-	ld	c, (hl)
-	inc	hl
-	ld	b, (hl)
-6$:
+	call	unpack_gamma		; the high part, plus 1
+	dec	b
+	jr	z, 6$			; 256: the end
+	ld	b, c
+	dec	b
+	ld	c, (hl)			; the low part
 	inc	hl
 	ex	(sp), hl		; the source position kept, HL the length
 	push	hl
 	ld	h, d
 	ld	l, e
-	or	a, a
+	scf
 	sbc	hl, bc			; where the copy starts
 	pop	bc
 	ldir
 	pop	hl
-	jr	unpack
+	jr	4$
+6$:
+	pop	bc
+	ret
+
+;; The value of an Elias gamma code into BC: from 1, while a 0 comes, twice it plus the next bit.
+unpack_gamma:
+	ld	bc, #1
+7$:
+	call	unpack_bit
+	ret	c
+	call	unpack_bit
+	rl	c
+	rl	b
+	jr	7$
+
+;; The next bit into the carry.
+unpack_bit:
+	add	a, a
+	ret	nz
+	ld	a, (hl)			; the next 8, the marker behind them
+	inc	hl
+	rla
+	ret
 
 	;; Ordering of segments for the linker.
 	.area	_CODE
