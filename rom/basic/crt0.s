@@ -80,7 +80,7 @@ init:
 	;; The routines that run from RAM at 0x4000, packed in the device ROM from 0x60C8.
 	ld	hl, #0x60C8
 	ld	de, #0x4000
-	call	unpack
+	call	unpack_lz
 	;; Zero the uninitialised globals, copy the initialised ones.
 	ld	bc, #l__DATA
 	ld	a, b
@@ -118,18 +118,18 @@ init:
 ;; a literal; 1, gamma(length - 1), gamma(high byte of distance - 1, plus 1), low byte: a copy of
 ;; what lies that far back, forward (back past 0x4000 it reaches into this ROM); a high part of
 ;; 256 ends. Changes AF, BC, DE, HL.
-unpack:
+unpack_lz:
 	ld	a, #0x80		; no bits left
 4$:
-	call	unpack_bit
+	call	unpack_lz_bit
 	jr	c, 5$
 	ldi				; a literal
 	jr	4$
 5$:
-	call	unpack_gamma
+	call	unpack_lz_gamma
 	inc	bc			; the length
 	push	bc
-	call	unpack_gamma		; the high part, plus 1
+	call	unpack_lz_gamma		; the high part, plus 1
 	dec	b
 	jr	z, 6$			; 256: the end
 	ld	b, c
@@ -151,18 +151,18 @@ unpack:
 	ret
 
 ;; The value of an Elias gamma code into BC: from 1, while a 0 comes, twice it plus the next bit.
-unpack_gamma:
+unpack_lz_gamma:
 	ld	bc, #1
 7$:
-	call	unpack_bit
+	call	unpack_lz_bit
 	ret	c
-	call	unpack_bit
+	call	unpack_lz_bit
 	rl	c
 	rl	b
 	jr	7$
 
 ;; The next bit into the carry.
-unpack_bit:
+unpack_lz_bit:
 	add	a, a
 	ret	nz
 	ld	a, (hl)			; the next 8, the marker behind them

@@ -673,96 +673,6 @@ _to_int::
 	ld	a, #E_VALUE
 	jp	_fail
 
-;; The compiler's conversions of whole numbers to floats, rounded to nearest (ties to even):
-;;   float __ulong2fs(u32 v), __slong2fs(i32 v)   v in HL (high word) and DE
-;;   float __sint2fs(i16 v)                       v in HL
-;;   float __uchar2fs(u8 v)                       v in A
-;; The result in HL and DE. Changes AF, BC, DE, HL.
-___uchar2fs::
-	ld	e, a
-	ld	d, #0
-	ld	h, d
-	ld	l, d
-	jr	___ulong2fs
-___sint2fs::
-	ex	de, hl
-	ld	a, d
-	rla
-	sbc	a, a			; the sign, spread over the high word
-	ld	h, a
-	ld	l, a
-___slong2fs::
-	bit	7, h
-	jr	z, ___ulong2fs
-	xor	a, a			; -v, which fits the unsigned routine
-	sub	a, e
-	ld	e, a
-	ld	a, #0
-	sbc	a, d
-	ld	d, a
-	ld	a, #0
-	sbc	a, l
-	ld	l, a
-	ld	a, #0
-	sbc	a, h
-	ld	h, a
-	call	___ulong2fs
-	set	7, h
-	ret
-___ulong2fs::
-	ld	a, h
-	or	a, l
-	or	a, d
-	or	a, e
-	ret	z			; 0.0
-	ld	c, #127 + 31		; the exponent while the top bit is bit 31
-1$:
-	ld	a, h			; whole bytes up first
-	or	a, a
-	jr	nz, 2$
-	ld	h, l
-	ld	l, d
-	ld	d, e
-	ld	e, a
-	ld	a, c
-	sub	a, #8
-	ld	c, a
-	jr	1$
-2$:
-	bit	7, h
-	jr	nz, 3$
-	sla	e
-	rl	d
-	adc	hl, hl
-	dec	c
-	jr	2$
-3$:
-	ld	a, e			; the bits below the 24 kept: round
-	add	a, a
-	jr	nc, 5$			; below a half
-	jr	nz, 4$			; above a half
-	bit	0, d			; a half: to even
-	jr	z, 5$
-4$:
-	inc	d
-	jr	nz, 5$
-	inc	l
-	jr	nz, 5$
-	inc	h
-	jr	nz, 5$
-	ld	h, #0x80		; rounded up to the next power of two
-	inc	c
-5$:
-	ld	e, d
-	ld	d, l
-	ld	a, h
-	add	a, a			; the top bit goes, the exponent's lowest comes in
-	srl	c
-	rra
-	ld	l, a
-	ld	h, c
-	ret
-
 ___fsmul::
 	call	args
 fsmul_fab:
@@ -1611,6 +1521,96 @@ al_shift:
 	pop	hl
 	dec	hl
 	jr	al_shift
+
+;; The compiler's conversions of whole numbers to floats, rounded to nearest (ties to even):
+;;   float __ulong2fs(u32 v), __slong2fs(i32 v)   v in HL (high word) and DE
+;;   float __sint2fs(i16 v)                       v in HL
+;;   float __uchar2fs(u8 v)                       v in A
+;; The result in HL and DE. Changes AF, BC, DE, HL.
+___uchar2fs::
+	ld	e, a
+	ld	d, #0
+	ld	h, d
+	ld	l, d
+	jr	___ulong2fs
+___sint2fs::
+	ex	de, hl
+	ld	a, d
+	rla
+	sbc	a, a			; the sign, spread over the high word
+	ld	h, a
+	ld	l, a
+___slong2fs::
+	bit	7, h
+	jr	z, ___ulong2fs
+	xor	a, a			; -v, which fits the unsigned routine
+	sub	a, e
+	ld	e, a
+	ld	a, #0
+	sbc	a, d
+	ld	d, a
+	ld	a, #0
+	sbc	a, l
+	ld	l, a
+	ld	a, #0
+	sbc	a, h
+	ld	h, a
+	call	___ulong2fs
+	set	7, h
+	ret
+___ulong2fs::
+	ld	a, h
+	or	a, l
+	or	a, d
+	or	a, e
+	ret	z			; 0.0
+	ld	c, #127 + 31		; the exponent while the top bit is bit 31
+1$:
+	ld	a, h			; whole bytes up first
+	or	a, a
+	jr	nz, 2$
+	ld	h, l
+	ld	l, d
+	ld	d, e
+	ld	e, a
+	ld	a, c
+	sub	a, #8
+	ld	c, a
+	jr	1$
+2$:
+	bit	7, h
+	jr	nz, 3$
+	sla	e
+	rl	d
+	adc	hl, hl
+	dec	c
+	jr	2$
+3$:
+	ld	a, e			; the bits below the 24 kept: round
+	add	a, a
+	jr	nc, 5$			; below a half
+	jr	nz, 4$			; above a half
+	bit	0, d			; a half: to even
+	jr	z, 5$
+4$:
+	inc	d
+	jr	nz, 5$
+	inc	l
+	jr	nz, 5$
+	inc	h
+	jr	nz, 5$
+	ld	h, #0x80		; rounded up to the next power of two
+	inc	c
+5$:
+	ld	e, d
+	ld	d, l
+	ld	a, h
+	add	a, a			; the top bit goes, the exponent's lowest comes in
+	srl	c
+	rra
+	ld	l, a
+	ld	h, c
+	ret
 
 ;; The compiler's a - b: a + (-b), b on the stack as for __fsadd.
 ___fssub::
