@@ -114,30 +114,27 @@ init:
 	jr	3$
 
 ;; Unpacks the stream at HL to DE (the packer, rom/pack_lz.cpp, describes it): bits from the top
-;; of a byte down, A holding those left above a marker bit; whole bytes between them. 0 and a byte:
-;; a literal; 1, gamma(length - 1), gamma(high byte of distance - 1, plus 1), low byte: a copy of
-;; what lies that far back, forward (back past 0x4000 it reaches into this ROM); a high part of
-;; 256 ends. Changes AF, BC, DE, HL.
+;; of a byte down, A holding those left above a marker bit; whole bytes between them. After a copy
+;; or at the start, 0: gamma(count) literal bytes; after those, 0: gamma(length) bytes from the
+;; last distance, kept in IX less 1. Either way 1: gamma(high part of distance - 1, plus 1; 256
+;; ends), its low byte, gamma(length - 1). A copy takes what lies that far back, forward (back
+;; past 0x4000 it reaches into this ROM). Changes AF, BC, DE, HL, IX.
 unpack_lz:
 	ld	a, #0x80		; no bits left
+	ld	ix, #0			; the distance before the first copy: 1
 4$:
-	call	unpack_lz_bit
-	jr	c, 5$
-	ldi				; a literal
-	jr	4$
-5$:
+	call	unpack_lz_bit		; after a copy
+	jr	c, 6$
 	call	unpack_lz_gamma
-	inc	bc			; the length
+	ldir				; literals
+	call	unpack_lz_bit		; after literals
+	jr	c, 6$
+	call	unpack_lz_gamma		; the length, from the last distance
+5$:
+	push	hl			; the source position kept
 	push	bc
-	call	unpack_lz_gamma		; the high part, plus 1
-	dec	b
-	jr	z, 6$			; 256: the end
-	ld	b, c
-	dec	b
-	ld	c, (hl)			; the low part
-	inc	hl
-	ex	(sp), hl		; the source position kept, HL the length
-	push	hl
+	push	ix
+	pop	bc
 	ld	h, d
 	ld	l, e
 	scf
@@ -147,8 +144,18 @@ unpack_lz:
 	pop	hl
 	jr	4$
 6$:
-	pop	bc
-	ret
+	call	unpack_lz_gamma		; the high part of a new distance, plus 1
+	dec	b
+	ret	z			; 256: the end
+	ld	b, c
+	dec	b
+	ld	c, (hl)			; the low part
+	inc	hl
+	push	bc
+	pop	ix
+	call	unpack_lz_gamma
+	inc	bc			; the length
+	jr	5$
 
 ;; The value of an Elias gamma code into BC: from 1, while a 0 comes, twice it plus the next bit.
 unpack_lz_gamma:
