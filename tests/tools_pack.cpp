@@ -1,7 +1,8 @@
 // The free BASIC's packer (rom/pack_lz.cpp) against the unpacker in the basic.rom built here, run
 // on the processor: what comes out at 0x4000 must be what went in, for streams with the cases the
 // real library seldom has (copies longer than 256 bytes, distances far past 256, copies from
-// basic.rom below the output).
+// basic.rom below the output). And the ROM's own conversions between whole numbers and floats,
+// which the compiled C calls, against the host's.
 #include "cpu/bus.h"
 #include "cpu/processor.h"
 #include "machine/control.h"
@@ -11,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -42,6 +44,18 @@ int Pack(size_t room) {
                                 std::to_string(room) + " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Calls the routine at address with the registers as set; false when it does not return.
+bool Call(uint16_t address) {
+    LoadCode(0xF000, {0xCD, uint8_t(address), uint8_t(address >> 8), 0x76}); // CALL; HALT
+    CpuState.SP = 0xF500;
+    ClearControlFlags(HALTED);
+    for (int i = 0; i < 2000000; i++) {
+        ExecuteInstruction();
+        if (ReadControlFlags() & HALTED) return true;
+    }
+    return false;
 }
 
 TEST(PackLz, UnpackerOnTheProcessorGivesBackWhatWasPacked) {
@@ -83,17 +97,10 @@ TEST(PackLz, UnpackerOnTheProcessorGivesBackWhatWasPacked) {
         ResetMachineForTest();
         std::copy(rom.begin(), rom.end(), MachineMemory);
         std::copy(packed.begin(), packed.end(), MachineMemory + 0x6000);
-        LoadCode(0xF000, {0xCD, uint8_t(unpack), uint8_t(unpack >> 8), 0x76}); // CALL; HALT
         MachineMemory[0x4000 + c.data.size()] = 0xA5;
-        CpuState.SP = 0xF500;
         CpuState.HL = 0x6000;
         CpuState.DE = 0x4000;
-        bool halted = false;
-        for (int i = 0; i < 2000000 && !halted; i++) {
-            ExecuteInstruction();
-            halted = ReadControlFlags() & HALTED;
-        }
-        ASSERT_TRUE(halted) << c.what;
+        ASSERT_TRUE(Call(unpack)) << c.what;
         EXPECT_EQ(CpuState.DE, 0x4000 + c.data.size()) << c.what;
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(MachineMemory) + 0x4000, c.data.size()),
                   c.data)
@@ -103,6 +110,52 @@ TEST(PackLz, UnpackerOnTheProcessorGivesBackWhatWasPacked) {
     // Noise does not pack: a room too small for it fails the build.
     folder.WriteFile("in.bin", noise(500));
     EXPECT_EQ(Pack(400), 1);
+}
+
+// The floats the ROM makes of whole numbers: the nearest, ties to even, as the host's; and whole
+// floats back to the number.
+TEST(PackLz, RomConvertsWholeNumbersAsTheHostDoes) {
+    const std::string images = LUNABRIK_IMAGES;
+    if (access((images + "/basic.rom.sym").c_str(), F_OK) != 0)
+        GTEST_SKIP() << "the free ROM is not built";
+    const std::string rom = ReadAll(images + "/basic.rom"), dos = ReadAll(images + "/dev_dos.rom");
+    const std::string sym = ReadAll(images + "/basic.rom.sym");
+    ResetMachineForTest();
+    std::copy(rom.begin(), rom.end(), MachineMemory);
+    std::copy(dos.begin(), dos.end(), MachineMemory + 0x6000);
+    CpuState.HL = 0x60C8; // the library, as start-up unpacks it
+    CpuState.DE = 0x4000;
+    ASSERT_TRUE(Call(SymbolAddress(sym, "unpack_lz")));
+    const uint16_t slong = SymbolAddress(sym, "__slong2fs"), sint = SymbolAddress(sym, "__sint2fs"),
+                   uchar = SymbolAddress(sym, "__uchar2fs"),
+                   to_int = SymbolAddress(sym, "__fs2sint");
+    ASSERT_TRUE(slong && sint && uchar && to_int);
+    auto result = [] { return std::bit_cast<float>(uint32_t(CpuState.HL) << 16 | CpuState.DE); };
+
+    const int32_t longs[] = {0,          1,          -1,         255,        256,
+                             32767,      -32768,     0x7FFFFF,   0xFFFFFF,   0x1000000,
+                             0x1000001,  0x1000003,  -0x1000003, 0x2FFFFFF0, 0x12345678,
+                             0x7FFFFFBF, 0x7FFFFFC0, 0x7FFFFFFF, INT32_MIN,  -123456789};
+    for (int32_t v : longs) {
+        CpuState.HL = uint16_t(uint32_t(v) >> 16);
+        CpuState.DE = uint16_t(v);
+        ASSERT_TRUE(Call(slong)) << v;
+        EXPECT_EQ(result(), float(v)) << v;
+    }
+    for (int v : {0, 1, -1, 7, 1000, -1000, 32767, -32768, 0x1234, -0x4321}) {
+        CpuState.HL = uint16_t(v);
+        ASSERT_TRUE(Call(sint)) << v;
+        EXPECT_EQ(result(), float(v)) << v;
+        CpuState.HL = uint16_t(std::bit_cast<uint32_t>(float(v)) >> 16);
+        CpuState.DE = uint16_t(std::bit_cast<uint32_t>(float(v)));
+        ASSERT_TRUE(Call(to_int)) << v;
+        EXPECT_EQ(int16_t(CpuState.DE), v);
+    }
+    for (int v : {0, 1, 128, 255}) {
+        CpuState.A = uint8_t(v);
+        ASSERT_TRUE(Call(uchar)) << v;
+        EXPECT_EQ(result(), float(v)) << v;
+    }
 }
 
 } // namespace
