@@ -3,8 +3,8 @@
 # builds the bench target first). Usage: bench/run.sh <build folder> [processor bench options]
 # e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and every
 # goal is met: both workloads against libz80ex, the frame time, real-speed accuracy and idle use,
-# the debugger's cost, every front end against the bare loop, and the WebAssembly core's speed
-# when make web has built it.
+# the debugger's cost, every front end against the bare loop, the free BASIC's PCW benchmark
+# times and loop rates, and the WebAssembly core's speed when make web has built it.
 set -uo pipefail
 build=${1:?usage: bench/run.sh <build folder> [--rounds N] [--passes N]}
 shift
@@ -62,6 +62,14 @@ echo
 echo "== every front end on the same saved machine against the bare loop"
 "$(dirname "$0")/frontends.sh" "$build" | tee "$tmp/frontends.txt"
 frontends_status=${PIPESTATUS[0]}
+echo "== the free BASIC at a real ABC80's pace: PCW benchmarks (emulated seconds), loop rates"
+here=$(dirname "$0")
+"$here/pcw_basic.sh" "$build/tools/lunabrik-headless" "$build/images" "$build/images/font.bin" \
+  "$here/pcw_basic.goals" | tee "$tmp/pcw.txt"
+pcw_status=${PIPESTATUS[0]}
+"$here/basic_loops.sh" "$build/tools/lunabrik-headless" "$build/images" "$build/images/font.bin" \
+  "$here/basic_loops.goals" | tee "$tmp/loops.txt"
+loops_status=${PIPESTATUS[0]}
 
 echo
 echo "== kernels"
@@ -99,6 +107,8 @@ summarize "real speed" "$realspeed_status" "real speed, " \
 summarize paste "$paste_status" "" "$(grep -E '^paste: ' "$tmp/paste.txt")"
 summarize debugger "$debugger_status" "" "$(grep -E '^debugger: ' "$tmp/debugger.txt")"
 summarize "idle window" "$idle_window_status" "" "$(grep -E '^idle window: ' "$tmp/idle_window.txt")"
+summarize "PCW benchmarks" "$pcw_status" "free BASIC, PCW " "$(grep -E '^bm[1-8] ' "$tmp/pcw.txt")"
+summarize "loop rates" "$loops_status" "free BASIC, loop " "$(grep -E '^[a-z_]+ +[0-9]+ ' "$tmp/loops.txt")"
 summarize web "$web_status" "" "$(grep -E '^web: ' "$tmp/web.txt")"
 summarize "front ends" "$frontends_status" "front end, " "$(grep -E 'goal <=' "$tmp/frontends.txt")"
 if [ -n "${frame_cpu_ns:-}" ] && [ "$kernels_status" -eq 0 ]; then

@@ -8,6 +8,7 @@ case_name=$1
 headless=$2
 run_dir=$3
 samples=$(cd "$(dirname "$0")/../samples" && pwd)
+data_dir=$(cd "$(dirname "$0")/data" && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -119,6 +120,9 @@ PRINT 3<4;3=4;3>4;3<>4;3<=3;4>=5|-1 0 0-1-1 0
 PRINT 6 AND 3;6 OR 3;NOT 0;NOT 1=2| 2 7-1-1
 PRINT 1=1 AND 2=2;1=2 OR 2=3|-1 0
 PRINT 2+3*4^2;NOT 1=2 AND 3<4;-2^2;2*-3;7 MOD 3*2;10-4-3;1 OR 2 AND 0| 50-1-4-6 2 3 1
+PRINT 16777217-16777216;16777219-16777216;1E38/1E37=10;1.00000006-1| 0 4-1 1.19209E-07
+PRINT COS(0)=1;SIN(0);EXP(0)=1;LOG(1);EXP(-87.3)>1E-38;EXP(-88);1E-38|-1 0-1 0-1 0 0
+PRINT SIN(1E7);COS(1E8);TAN(1E20);SIN(3E38)| .420548-.363385 .870492 .874905
 PRINT 1<2<3|SYNTAX ERROR
 PRINT ABS(-9.5);INT(3.7);INT(-3.2);SGN(-4);SGN(0);SGN(2)| 9.5 3-4-1 0 1
 PRINT INT(-3);INT(-0.5);INT(-123456.7);INT(65535.5);INT(-1E-30);INT(1E10)|-3-1-123457 65535-1 1E+10
@@ -188,6 +192,9 @@ E(11)=1|BAD SUBSCRIPT
 DIM F$(2)=3:F$(1)="ABC":PRINT F$(1)|ABC
 DIM F$(2)=3:F$(1)="ABCD"|STRING TOO LONG
 FOR I=1 TO 2:FOR J=1 TO 2:PRINT I*J;:NEXT J,I| 1 2 2 4
+DIM A(3),B(2,3):I=2.7:J=1:A(I)=5:B(I,J)=7:B(J,I)=8:PRINT A(2);B(2,1);B(1,2)| 5 7 8
+DIM A(3):J=-1:PRINT A(J)|BAD SUBSCRIPT
+DIM A(3):I=40000:PRINT A(I)|ILLEGAL VALUE
 EOF
     ;;
 
@@ -245,6 +252,17 @@ for_loop)
         fail "LIST 20-40 gave '$(after_line "LIST 20-40")'"
     # A jump taken once and again after its target line was replaced by another line in the
     # same place: the program changed, so the jump looks for its line anew.
+    # 112 loops open at once, and not one more.
+    run --type '10 DIM V(120)\r20 N=N+1:FOR V(N)=1 TO 1:GOTO 20\rRUN\r' --wait-for "IN 20" --ticks 2 \
+        --type 'PRINT N\r' --ticks 10 --screen
+    expect_line "TOO MANY FORS IN 20"
+    [ "$(after_line "PRINT N" | head -n1)" = " 113" ] || fail "the loops ran out at N=$(after_line "PRINT N")"
+    # Loops in a program: NEXT names its variable, a FOR ends its line, a line is replaced.
+    run --type '10 FOR I=1 TO 2\r20 FOR J=1 TO 2\r30 PRINT I*10+J;\r40 NEXT J\r50 NEXT I\r60 FOR I=1 TO 2\r70 NEXT I\r' \
+        --type '80 PRINT I\rRUN\r' --wait-for READY --ticks 2 --type '70 NEXT J\rRUN\r' --wait-for READY \
+        --ticks 2 --screen
+    [ "$(after_line RUN | head -n2 | tr "\n" /)" = " 11 12 21 22 2/" ] || fail "the loops in lines printed '$(after_line RUN)'"
+    [ "$(after_run)" = " 11 12 21 22/NEXT WITHOUT FOR IN 70/" ] || fail "NEXT J after line 70 changed printed '$(after_run)'"
     run --type '10 GOTO 30\r20 END\r30 PRINT "B";:GOTO 20\rRUN\r' --wait-for READY --ticks 2 \
         --type '30\r31 PRINT "C";:GOTO 20\rRUN\r' --wait-for "IN 10" --ticks 2 --screen
     [ "$(after_line "RUN" | head -n1)" = "B" ] || fail "GOTO 30 printed '$(after_line "RUN" | head -n1)'"
@@ -274,6 +292,16 @@ FOR I%=5 TO 1:PRINT "X";:NEXT:PRINT I%|X 5
 FOR I=-3 TO 3:PRINT I;:NEXT I|-3-2-1 0 1 2 3
 FOR I=32760 TO 32767 STEP 3:PRINT I;:NEXT:PRINT I| 32760 32763 32766 32766
 FOR I=-32768 TO -32766:PRINT I;:NEXT:FOR I=255 TO 257:PRINT I;:NEXT|-32768-32767-32766 255 256 257
+FOR I=1 TO 2:FOR J=1 TO 5:PRINT J;:NEXT I:PRINT J| 1 1 1
+FOR I=1 TO 2 AND 3:PRINT I;:NEXT:FOR I=0.5 TO 2:PRINT I;:NEXT| 1 2 .5 1.5
+FOR I=16383 TO 16385 STEP 2:PRINT I;:NEXT| 16383 16385
+FOR I=3 TO 1E3 STEP 996:PRINT I;:NEXT| 3 999
+FOR A$=1 TO 2|TYPE MISMATCH
+FOR I=1 TO "A"|TYPE MISMATCH
+FOR I=1 STEP 2|SYNTAX ERROR
+FOR I=1 TO 2:NEXT J|NEXT WITHOUT FOR
+FOR I%=1 TO 2:NEXT:NEXT|NEXT WITHOUT FOR
+DIM A(2):FOR A(1)=1 TO 2:FOR A(2)=1 TO 2:PRINT A(1);A(2);:NEXT A(2):NEXT A(1)| 1 1 1 2 2 1 2 2
 EOF
     ;;
 
@@ -319,6 +347,78 @@ save_load)
     grep -q "Files/BIG2.BAS: File too large" err.txt || fail "no host file warning: $(cat err.txt)"
     expect_line "CANNOT SAVE"
     expect_line "600 REM A LINE TO PASS 1 KB"
+    ;;
+
+number_read)
+    # Decimal numbers read through VAL, each against the float nearest it (ties to even) worked
+    # out by tests/data/number_tables.py: the number times 2^K must be M exactly (M and K are
+    # whole numbers below 2^24, which need no rounding). K 999 stands for OVERFLOW.
+    awk -F, 'NR > 1 && $2 == "OVERFLOW" { $2 = 0; $3 = 999 } { OFS = ","; $1 = $1; print }' \
+        "$data_dir/numbers_read.txt" >Files/READ.DAT
+    cat >Files/READ.BAS <<'EOF'
+10 ON ERROR GOTO 200
+20 DIM P(140):P(60)=1
+30 FOR I=61 TO 140:P(I)=P(I-1)*2:NEXT I
+40 FOR I=59 TO 0 STEP -1:P(I)=P(I+1)/2:NEXT I
+50 OPEN "READ" AS FILE 1:INPUT #1,C:B=0
+60 FOR N=1 TO C:INPUT #1,S$,M,K
+70 X=VAL(S$):IF K=999 THEN 100
+80 A=INT(K/2):IF X*P(A+60)*P(K-A+60)<>M THEN 100
+90 NEXT N:PRINT "CHECKED";C;" WRONG";B:END
+100 B=B+1:IF B<11 THEN PRINT "ROW";N+1
+110 GOTO 90
+200 IF ERR=2 AND K=999 THEN RESUME 90
+210 RESUME 100
+EOF
+    run --timeout 200000 --type 'LOAD "READ"\rRUN\r' --wait-for "WRONG" --ticks 5 --screen
+    expect_line "CHECKED $(head -n1 "$data_dir/numbers_read.txt") WRONG 0"
+    ;;
+
+number_func)
+    # SQR, SIN, COS, TAN, ATN, LOG and EXP over tests/data/numbers_func.txt, each result against
+    # the float nearest the true value: per function the largest distance in units of that
+    # float's last place, and how many are more than one unit off. Arguments and results are
+    # exchanged as whole numbers times powers of two, exact both ways.
+    cp "$data_dir/numbers_func.txt" Files/FUNC.DAT
+    cat >Files/FUNC.BAS <<'EOF'
+10 ON ERROR GOTO 300
+20 DIM P(160),W(7),E(7):P(80)=1
+30 FOR I=81 TO 160:P(I)=P(I-1)*2:NEXT I
+40 FOR I=79 TO 0 STEP -1:P(I)=P(I+1)/2:NEXT I
+50 OPEN "FUNC" AS FILE 1:INPUT #1,C
+60 FOR N=1 TO C:INPUT #1,F,A,B,M,K
+70 X=A*P(80-INT(B/2))*P(80-B+INT(B/2))
+80 ON F GOSUB 101,102,103,104,105,106,107
+90 A=INT(K/2):D=ABS(Y*P(A+80)*P(K-A+80)-M)
+95 IF D>W(F) THEN W(F)=D
+96 IF D>1 THEN E(F)=E(F)+1
+97 NEXT N
+98 FOR F=1 TO 7:PRINT "F";F;W(F);E(F):NEXT F:PRINT "ALL";C:END
+101 Y=SQR(X):RETURN
+102 Y=SIN(X):RETURN
+103 Y=COS(X):RETURN
+104 Y=TAN(X):RETURN
+105 Y=ATN(X):RETURN
+106 Y=LOG(X):RETURN
+107 Y=EXP(X):RETURN
+300 E(F)=E(F)+1:W(F)=1E9:RESUME 97
+EOF
+    run --timeout 400000 --type 'LOAD "FUNC"\rRUN\r' --wait-for "ALL" --ticks 5 --screen
+    after_run
+    echo
+    # TAN is the quotient of the sine and the cosine, each within half a unit and a bit, so it
+    # may be up to two units off; the others within one.
+    for f in 1 2 3 5 6 7; do
+        line=$(grep "^F $f " <<<"$out")
+        [ "${line##* }" = 0 ] || fail "function $f: $line (largest distance, results more than 1 unit off)"
+    done
+    line=$(grep "^F 4 " <<<"$out")
+    line=${line#F 4 }
+    [ "${line%% *}" = 1 ] || [ "${line%% *}" = 2 ] || fail "TAN: largest distance ${line%% *}"
+    # The square root of every square of a whole number below 4096 is that number.
+    run --timeout 20000 --type 'B=0:FOR X=1 TO 4095:B=B-(SQR(X*X)<>X):NEXT X:PRINT "ROOTS";B\r' \
+        --wait-for "ROOTS " --screen
+    expect_line "ROOTS 0"
     ;;
 
 host_files)
@@ -789,13 +889,40 @@ snake)
         head -c 250 /dev/zero
     } >Lunabrik.cfg
     run --type 'LOAD "SNAKE"\rRUN\r' --wait-for SCORE --ticks 10 --key w --timeout 1000 \
-        --wait-for "GAME OVER" --screen
+        --wait-for "(Y/N)?" --screen
     expect_line " GAME OVER! SCORE 0 - AGAIN (Y/N)?"
     [ "$(sed -n 2p <<<"$out" | grep -o '█' | wc -l)" = 3 ] ||
         fail "the snake did not go up:$(printf '\n%s' "$out")"
     run --type 'LOAD "SNAKE"\rRUN\r' --wait-for SCORE --timeout 1000 --wait-for "GAME OVER" \
         --type 'N' --ticks 20 --screen
     [ "$(head -n1 <<<"$out")" = "READY" ] || fail "N did not end the game:$(printf '\n%s' "$out")"
+    ;;
+
+expressions)
+    # Expressions in a running program, read twice (the second time from remembered constants),
+    # must give what the same expression gives with a function in it (+ABS(0)), which is read
+    # the long way; errors name the line.
+    exprs='A+B*C%-K/4|(A+B)*(A-B)/3|-A*2+-B|2*-3-(-A)|10-4-3|1.5E3+.25-K|A/3*3|C%*C%*C%/7|A<B|A>=B|A<>B|B<=A|-(A<B)*5+2|K<1000|K<=1000|A+1=4|(A=3)*(B=-2.5)|M(2)+A|A*M(1)|K/2*3+4-5|-A/4|A/-8|B/0.5|A/2/2/2|T/1024|T/8E-30|K/K*K+K-K|A1-Z9*C1%|((((A+1)*2)-3)/4)|- -A+ +B'
+    program='10 A=3:B=-2.5:C%=7:K=1000:T=1E-37:A1=0.5:Z9=-4:C1%=-3:DIM M(2):M(1)=5:M(2)=-0.125\r'
+    n=0
+    IFS='|' read -ra list <<<"$exprs"
+    for e in "${list[@]}"; do
+        n=$((n + 1))
+        program+="$((100 + n)) X=$e:Y=$e+ABS(0):IF X<>Y THEN PRINT \"DIFFER\";$n;X;Y\r"
+    done
+    run --type "${program}200 P=P+1:IF P<2 THEN 101\r210 PRINT \"DO\";\"NE\"\rRUN\r" --wait-for DONE \
+        --ticks 2 --screen
+    [ "$(after_run)" = "DONE/" ] || fail "the two ways of reading differ: '$(after_run)'"
+    run --type '10 A=0:X=2*3+1/A\rRUN\r' --ticks 20 --screen
+    expect_line "DIVISION BY ZERO IN 10"
+    run --type '10 A=1E30:FOR I=1 TO 2:X=A*A:NEXT I\rRUN\r' --ticks 20 --screen
+    expect_line "OVERFLOW IN 10"
+    run --type '10 A=1E38:X=A/0.125\rRUN\r' --ticks 20 --screen
+    expect_line "OVERFLOW IN 10"
+    run --type '10 A=1:X=2*A+AB\rRUN\r' --ticks 20 --screen
+    expect_line "SYNTAX ERROR IN 10"
+    run --type '10 A=1:IF A<2<3 THEN 10\rRUN\r' --ticks 20 --screen
+    expect_line "SYNTAX ERROR IN 10"
     ;;
 
 *)

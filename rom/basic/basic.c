@@ -108,16 +108,16 @@ static u8* heap_top; // end of the variables
 static char line_buf[LINE_MAX + 1];
 static u8 direct[LINE_MAX + 4];
 u8 packed[LINE_MAX + 4];
-static u8* curline; // line being run, 0 for a direct command
+u8* curline; // line being run, 0 for a direct command
 u8* tp;             // next byte of text to execute
 static jmp_buf on_error;
 
 // Variables: numbers and integers in tables, strings and arrays allocated behind the program.
 // A string is [room][length][text]; an array is [n1 (2)][n2 (2)][room][-] then the elements.
-static float nums[NAMES];
-static i16 ints[NAMES];
+float nums[NAMES]; // vars.s knows these three
+i16 ints[NAMES];
 static u8* strs[NAMES];
-static u8* arrays[3][NAMES];
+u8* arrays[3][NAMES];
 #define NO_PARAM 0xFFFF
 static struct fn_s {
     u16 name, param; // param NO_PARAM: none
@@ -147,9 +147,9 @@ u8 next_whole(for_t* f); // loop.s, which knows the offsets
 typedef char loop_s_knows_for_t[sizeof(for_t) == 26 && offsetof(for_t, count) == 16 ? 1 : -1];
 // The FOR stack lives in RAM that the machine leaves unused (0x7000-0x7BFF), so loops can nest
 // deep without taking room from programs.
-static for_t __at(0x7000) fors[FOR_DEPTH];
+for_t __at(0x7000) fors[FOR_DEPTH];
 typedef char for_stack_ends_below_the_screen[FOR_DEPTH * sizeof(for_t) <= 0xC00 ? 1 : -1];
-static u8 for_top;
+u8 for_top; // loop.s knows it and fors
 static struct { u8 *line, *text; } gosubs[GOSUB_DEPTH];
 static u8 gosub_top;
 
@@ -175,8 +175,8 @@ static u16 tmp_top;
 
 // The variable var_ref found: its kind (0 number, 1 integer, 2 string), its value's address and,
 // for a string, its room.
-static u8 vkind, vroom;
-static u8* vaddr;
+u8 vkind, vroom;
+u8* vaddr;
 
 // The error messages in the order of the codes, each ended by a zero byte.
 static const char messages[] =
@@ -238,31 +238,18 @@ static u8 is_zero(void) {
     return !(b[0] | b[1] | b[2] | (b[3] & 0x7F));
 }
 
-// Multiplies fac by 10 to the power e, through one product or quotient of a power of ten (exact
-// up to 1E10), so that a constant is rounded as few times as possible.
-static void scale(i16 e) {
-    float p = 1;
-    u8 neg = e < 0;
-    if (neg) e = -e;
-    for (; e; e--) {
-        p *= 10;
-        if (neg && p > 1e30f) { // tiny numbers in steps, so that the power stays finite
-            fac /= p;
-            p = 1;
-        }
-    }
-    fac = neg ? fac / p : chk(fac * p);
-}
+// v without its fraction (toward 0); ILLEGAL VALUE outside -32768 to 32767 (float.s).
+i16 to_int(float v);
 
-// Reads a number (digits, point, exponent) at s into fac; 0 when there is none.
+// Reads a number (digits, point, exponent) at s into fac; 0 when there is none. The digits
+// gathered by scan.s are the number itself when it is whole and none were dropped; otherwise
+// read_number (numbers.c) rounds the decimal number to the nearest float.
 const u8* scan_number(const u8* s); // scan.s
-extern float num_m;
-extern i16 num_e;
 static const u8* parse_float(const u8* s) {
     s = scan_number(s);
     if (s) {
         fac = num_m;
-        if (num_e && fac != 0) scale(num_e);
+        if ((num_e || num_cut) && fac != 0) fac = read_number(s);
     }
     return s;
 }
@@ -412,9 +399,19 @@ static void restore_data(void) {
 // cleared, so a jump taken again needs neither the number read nor the line looked for.
 #define JUMPS 16
 static struct { u8 *at, *line, *after; } jumps[JUMPS];
+#define CONSTS 32
+typedef struct {
+    u8 *at, *after;
+    float value;
+} const_t;
+typedef char expr_s_knows_const_t[sizeof(const_t) == 8 && CONSTS == 32 ? 1 : -1];
+const_t consts[CONSTS]; // expr.s knows its layout
+extern u8* next_at; // the variable of the NEXT read last, remembered by its place in the text
 
 static void clear_vars(void) {
     zero(jumps, sizeof jumps);
+    zero(consts, sizeof consts);
+    next_at = 0;
     zero(nums, sizeof nums);
     zero(ints, sizeof ints);
     zero(strs, sizeof strs);
@@ -479,7 +476,7 @@ u8 at_end(void);
 static u8 expression(void);
 extern u8 data_end; // crt0.s
 
-static void num_expr(void) {
+void num_expr(void) { // also for loop.s
     if (expression()) fail(E_TYPE);
 }
 
@@ -487,7 +484,7 @@ static void str_expr(void) {
     if (!expression()) fail(E_TYPE);
 }
 
-static i16 int_expr(void) {
+i16 int_expr(void) {
     num_expr();
     return to_int(fac);
 }
@@ -511,8 +508,10 @@ static u8* dim_array(u8 kind, u16 name, u16 n1, u16 n2, u8 room) {
     return a;
 }
 
-// Parses a variable (with subscripts) at tp into vkind, vaddr and vroom.
-static void var_ref(void) {
+// Parses a variable (with subscripts) at tp into vkind, vaddr and vroom. vars.s does this for
+// numbers, integers and arrays that have their room, and comes here for the rest.
+void var_ref(void);
+void var_ref_slow(void) {
     u16 name = var_name();
     u8 kind = 0, *a;
     if (*tp == '%') {
@@ -700,6 +699,27 @@ static u8 time_now(void) {
 
 static const float digit_values[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
+// A number written in the program text at tp into fac, tp behind it. A running program's
+// constants are remembered by where they stand (until the program or its variables are cleared),
+// so one read again costs a look in consts[] instead of its digits read and scaled.
+u8 constant(void) { // also for expr.s
+    u8* at = tp;
+    const_t* k = &consts[(u8)(u16)at & (CONSTS - 1)];
+    if (curline && k->at == at) {
+        fac = k->value;
+        tp = k->after;
+        return 0;
+    }
+    tp = (u8*)parse_float(at);
+    if (!tp) fail(E_SYNTAX);
+    if (curline) {
+        k->at = at;
+        k->after = tp;
+        k->value = fac;
+    }
+    return 0;
+}
+
 static u8 primary(void) {
     u8 c = peek_char();
     if (is_digit(c) || c == '.') {
@@ -709,9 +729,7 @@ static u8 primary(void) {
             tp++;
             return 0;
         }
-        tp = (u8*)parse_float(tp);
-        if (!tp) fail(E_SYNTAX);
-        return 0;
+        return constant();
     }
     if (c == '"') {
         sp = ++tp;
@@ -854,20 +872,12 @@ static u8 primary(void) {
 
 // The binary operators' levels: OR 1, AND 2, comparisons 4, + and - 5, *, / and MOD 6; NOT (3)
 // is a prefix that binds below the comparisons and above AND. 0: not an operator.
+static const u8 sign_levels['>' - '*' + 1] = {6, 5, 0, 5, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0, 0, 0, 0, 4, 4, 4}; // '*' to '>'
 static u8 level(u8 c) {
-    switch (c) {
-    case T_OR: return 1;
-    case T_AND: return 2;
-    case '<':
-    case '=':
-    case '>': return 4;
-    case '+':
-    case '-': return 5;
-    case '*':
-    case '/':
-    case T_MOD: return 6;
-    }
-    return 0;
+    u8 i = c - '*';
+    if (i <= '>' - '*') return sign_levels[i];
+    return c == T_OR ? 1 : c == T_AND ? 2 : c == T_MOD ? 6 : 0;
 }
 
 // An expression whose operators are of level min or above, read by precedence climbing: one call
@@ -949,7 +959,10 @@ static u8 expression_from(u8 min) {
     }
 }
 
-static u8 expression(void) { return expression_from(1); }
+// expr.s reads the expressions loops compute most, and knows these operators only by this table.
+u8 fast_expr(void);
+const u8 operator_tokens[3] = {T_AND, T_OR, T_MOD};
+static u8 expression(void) { return fast_expr() ? 0 : expression_from(1); }
 
 // ---- Files ----
 // Channel 0 serves SAVE and LOAD, channels 1-7 the files a program opens; each uses the device
@@ -1533,53 +1546,13 @@ static void do_dim(void) {
     } while (accept(','));
 }
 
-static u8 whole16(float x) { return x == f_floor(x) && f_abs(x) < 32768.0f; }
-
-static void do_for(void) {
-    u8 i, kind, *addr;
-    for_t* f;
-    float limit, step = 1;
-    var_ref();
-    kind = vkind;
-    addr = vaddr;
-    if (kind == 2) fail(E_TYPE);
-    expect('=');
-    num_expr();
-    store_var(kind, addr, 0);
-    expect(T_TO);
-    num_expr();
-    limit = fac;
-    if (accept(T_STEP)) {
-        num_expr();
-        step = fac;
-    }
-    for (i = 0; i < for_top; i++)
-        if (fors[i].addr == addr) {
-            for_top = i;
-            break;
-        }
-    if (for_top == FOR_DEPTH) fail(E_FORS);
-    f = &fors[for_top++];
-    vaddr = addr;
-    vkind = kind;
-    load_var();
-    f->whole = whole16(fac) && whole16(step) && whole16(limit);
-    if (f->whole) {
-        f->count = fac;
-        f->istep = step;
-        f->ilimit = limit;
-        f->bits = *(u32*)addr;
-    }
-    f->kind = kind;
-    f->addr = addr;
-    f->limit = limit;
-    f->step = step;
-    f->line = curline;
-    f->text = tp;
-}
+// FOR (loop.s), which knows these tokens.
+void do_for(void);
+const u8 for_tokens[2] = {T_TO, T_STEP};
+typedef char loop_s_knows_the_depth[FOR_DEPTH == 112 ? 1 : -1];
 
 // NEXT in floating point: 1 when the loop goes round again.
-static u8 step_float(for_t* f) {
+u8 step_float(for_t* f) { // for loop.s
     float v;
     load_var();
     v = fac = chk(fac + f->step);
@@ -1588,31 +1561,9 @@ static u8 step_float(for_t* f) {
     return 1;
 }
 
-static void do_next(void) {
-    do {
-        u8 i = for_top, c;
-        for_t* f;
-        if (!at_end()) {
-            var_ref();
-            while (i && fors[i - 1].addr != vaddr)
-                i--;
-        }
-        if (!i) fail(E_NEXT);
-        for_top = i--;
-        f = &fors[i];
-        vaddr = f->addr;
-        vkind = f->kind;
-        c = next_whole(f);
-        if (c == 2) c = step_float(f);
-        if (!c) {
-            for_top = i; // done: on behind NEXT
-            continue;
-        }
-        curline = f->line;
-        tp = f->text;
-        return;
-    } while (accept(','));
-}
+// NEXT (loop.s): for each variable named (or the innermost loop), next_whole or step_float, then
+// back behind its FOR, or on when it is done.
+void do_next(void);
 
 static void do_gosub(u8* line) {
     if (gosub_top == GOSUB_DEPTH) fail(E_GOSUBS);
@@ -1716,7 +1667,10 @@ static void do_let(void) {
     addr = vaddr;
     expect('=');
     if (expression() != (kind == 2)) fail(E_TYPE);
-    store_var(kind, addr, room);
+    if (!kind) // a number, the most common: at once
+        *(float*)addr = fac;
+    else
+        store_var(kind, addr, room);
     if (!at_end()) fail(E_SYNTAX);
 }
 
@@ -1745,8 +1699,7 @@ static void do_return(void) {
 static void other_statement(u8 c);
 
 // The statements that loops run most often are told apart first; the rest by a longer search.
-static void statement(void) {
-    u8 c = peek_char();
+static void statement(u8 c) { // c: the character at tp
     if (c >= 'A' && c <= 'Z') {
         do_let();
         return;
@@ -1860,7 +1813,7 @@ static void execute(void) {
         } else if (c) {
             stmt_line = curline;
             stmt_tp = tp;
-            statement();
+            statement(c);
         } else {
             if (!curline) return;
             curline += rec_len(curline);

@@ -44,9 +44,12 @@ void fail(u8 code);     // reports the error and returns to the prompt
 float chk(float v);     // v, or fails with OVERFLOW when it is not finite
 float f_floor(float x); // float.s
 float f_exp(float x);
-float poly(float x, const float* c, u8 n); // Horner's rule, highest power first
-extern const float sin_c[7], atn_c[7];
 float f_log(float x);
+extern float num_m;               // scan.s: the digits of the number last scanned,
+extern i16 num_e;                 // its power of ten
+extern u8 num_cut;                // nonzero when a digit other than 0 was dropped
+extern const u8* num_s;           // and where it starts
+float read_number(const u8* end); // the decimal number num_s-end rounded to nearest
 float f_sqrt(float x);
 float f_sin(float x);
 float f_cos(float x);

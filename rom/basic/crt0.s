@@ -80,7 +80,7 @@ init:
 	;; The routines that run from RAM at 0x4000, packed in the device ROM from 0x60C8.
 	ld	hl, #0x60C8
 	ld	de, #0x4000
-	call	unpack
+	call	unpack_lz
 	;; Zero the uninitialised globals, copy the initialised ones.
 	ld	bc, #l__DATA
 	ld	a, b
@@ -113,51 +113,69 @@ init:
 3$:
 	jr	3$
 
-;; Unpacks the records at HL to DE (the packer is rom/pack_lz.cpp): a byte n below 0x80 and n + 1
-;; literal bytes; 0x80 + length - 2 and a byte distance - 1; 0xC0 + length - 3 and a 16-bit
-;; distance: a copy of what was unpacked that far back, forward; 0xFF ends. Changes AF, BC, DE, HL.
-unpack:
-	ld	a, (hl)
-	inc	hl
-	cp	a, #0xFF
-	ret	z
-	ld	b, #0
-	bit	7, a
-	jr	nz, 4$
-	ld	c, a			; literal bytes
-	inc	c
-	ldir
-	jr	unpack
+;; Unpacks the stream at HL to DE (the packer, rom/pack_lz.cpp, describes it): bits from the top
+;; of a byte down, A holding those left above a marker bit; whole bytes between them. After a copy
+;; or at the start, 0: gamma(count) literal bytes; after those, 0: gamma(length) bytes from the
+;; last distance, kept in IX less 1. Either way 1: gamma(high part of distance - 1, plus 1; 256
+;; ends), its low byte, gamma(length - 1). A copy takes what lies that far back, forward (back
+;; past 0x4000 it reaches into this ROM). Changes AF, BC, DE, HL, IX.
+unpack_lz:
+	ld	a, #0x80		; no bits left
+	ld	ix, #0			; the distance before the first copy: 1
 4$:
-	bit	6, a
-	jr	nz, 5$
-	and	a, #0x3F		; a near copy
-	add	a, #2
-	ld	c, a
-	push	bc			; the length
-	ld	c, (hl)
-	inc	bc			; the distance, 1-256
-	jr	6$
+	call	unpack_lz_bit		; after a copy
+	jr	c, 6$
+	call	unpack_lz_gamma
+	ldir				; literals
+	call	unpack_lz_bit		; after literals
+	jr	c, 6$
+	call	unpack_lz_gamma		; the length, from the last distance
 5$:
-	and	a, #0x3F		; a far copy
-	add	a, #3
-	ld	c, a
+	push	hl			; the source position kept
 	push	bc
-	ld	c, (hl)
-	inc	hl
-	ld	b, (hl)
-6$:
-	inc	hl
-	ex	(sp), hl		; the source position kept, HL the length
-	push	hl
+	push	ix
+	pop	bc
 	ld	h, d
 	ld	l, e
-	or	a, a
+	scf
 	sbc	hl, bc			; where the copy starts
 	pop	bc
 	ldir
 	pop	hl
-	jr	unpack
+	jr	4$
+6$:
+	call	unpack_lz_gamma		; the high part of a new distance, plus 1
+	dec	b
+	ret	z			; 256: the end
+	ld	b, c
+	dec	b
+	ld	c, (hl)			; the low part
+	inc	hl
+	push	bc
+	pop	ix
+	call	unpack_lz_gamma
+	inc	bc			; the length
+	jr	5$
+
+;; The value of an Elias gamma code into BC: from 1, while a 0 comes, twice it plus the next bit.
+unpack_lz_gamma:
+	ld	bc, #1
+7$:
+	call	unpack_lz_bit
+	ret	c
+	call	unpack_lz_bit
+	rl	c
+	rl	b
+	jr	7$
+
+;; The next bit into the carry.
+unpack_lz_bit:
+	add	a, a
+	ret	nz
+	ld	a, (hl)			; the next 8, the marker behind them
+	inc	hl
+	rla
+	ret
 
 	;; Ordering of segments for the linker.
 	.area	_CODE

@@ -4,8 +4,9 @@
 ;; const u8 *scan_number(const u8 *s): the digits, point and exponent of a number at s, gathered
 ;; as a whole number and a power of ten. s comes in HL. Returns the position behind the number in
 ;; DE (0 when no digit stands there) with num_m (the digits, nine or ten significant ones, more
-;; only move the point, as a float rounded to nearest) and num_e (the power of ten). An exponent
-;; of three digits or more is an OVERFLOW. Changes AF, BC, DE, HL.
+;; only move the point, as a float rounded to nearest, ties to even), num_e (the power of ten)
+;; num_cut (nonzero when a digit other than 0 was dropped) and num_s (s). An exponent of three digits or
+;; more is an OVERFLOW. Changes AF, BC, DE, HL.
 
 	.module scan
 	.globl	_fail
@@ -19,18 +20,24 @@ _num_m::
 	.ds	4
 _num_e::
 	.ds	2
+_num_s::
+	.ds	2			; where the number starts
 seen:
 	.ds	1			; a digit was seen
 dot:
 	.ds	1			; the point was seen
+_num_cut::
+	.ds	2			; and a spare byte, cleared with it
 
 	.area	_CODE
 
 _scan_number::
+	ld	(_num_s), hl
 	ex	de, hl			; DE: the text
 	ld	hl, #0
 	ld	(_num_e), hl
 	ld	(seen), hl		; and dot
+	ld	(_num_cut), hl
 	ld	b, h
 	ld	c, l			; BC:HL: the digits so far
 digit:
@@ -85,6 +92,10 @@ digit:
 	jr	power
 full:
 	pop	af			; a digit past the precision: dropped, the point moves
+	or	a, a
+	jr	z, 2$
+	ld	(_num_cut), a
+2$:
 	ld	a, (dot)
 	or	a, a
 	jr	nz, digit
@@ -175,7 +186,9 @@ overflow:
 	jp	_fail
 
 ;; BC:HL as a float into num_m: shifted until its top bit is set, then rounded to 24 bits.
+;; (numbers.c's exact reading calls it as num_float.)
 to_float:
+_num_float::
 	ld	a, b
 	or	a, c
 	or	a, h
@@ -207,9 +220,13 @@ to_float:
 	dec	e
 	jr	3$
 4$:
-	ld	a, l			; round: half of the last place up
-	add	a, #0x80
-	jr	nc, 5$
+	ld	a, l			; round to nearest: the byte below the last place against half
+	cp	a, #0x80
+	jr	c, 5$
+	jr	nz, 6$
+	bit	0, h			; just half: to the even neighbour
+	jr	z, 5$
+6$:
 	inc	h
 	jr	nz, 5$
 	inc	c
