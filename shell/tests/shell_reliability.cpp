@@ -195,7 +195,8 @@ TEST_F(ShellReliabilityWindow, UnreadableGeometryGivesTheDefaultWindowAtTheSaved
 // leaves the window and the machine running; quitting anyway ends it.
 TEST_F(ShellReliabilityWindow, AFailedSaveAtQuitAsksBeforeTheMachineIsLost) {
     qputenv("XDG_DATA_HOME", (folder.path() + "/data").c_str());
-    ASSERT_TRUE(QDir().mkpath(StateController::StatesFolder() + "/resume.lbs")); // a folder: refused
+    ASSERT_TRUE(
+        QDir().mkpath(StateController::StatesFolder() + "/resume.lbs")); // a folder: refused
     SaveResume(true);
     Start();
     for (bool quit : {false, true}) {
@@ -233,7 +234,11 @@ TEST_F(ShellReliabilityWindow, FilesFolderPathAndScreenshotName) {
     box->close();
 
     OnModal<QFileDialog>([&](QFileDialog* dialog) {
-        dialog->selectFile(QString::fromStdString(folder.path() + "/shot"));
+        // The name typed into the dialog's name field, as a user would, then Save.
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_TRUE(name);
+        dialog->setDirectory(QString::fromStdString(folder.path()));
+        name->setText("shot");
         static_cast<QDialog*>(dialog)->accept(); // as the Save button does
     });
     window->Action("saveScreenshotAs")->trigger();
