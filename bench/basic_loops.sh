@@ -17,16 +17,8 @@ font=${3:?}
 goals=${4:-}
 headless=$(realpath "$headless") || exit 1
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cp "$images/basic.rom" "$images/dev_dos.rom" "$work/" || exit 1
-cp "$font" "$work/font.bin" || exit 1
-mkdir "$work/Files"
-# Lunabrik.cfg: waitstates -1 (a real ABC80), then the 256-byte folder field (empty: Files/).
-{
-    printf '\377\377\377\377'
-    head -c 256 /dev/zero
-} >"$work/Lunabrik.cfg"
+. "$(dirname "$0")/real_pace_folder.sh"
+make_real_pace_folder "$images" "$font"
 
 # The programs print DONE in two parts, so the typed text never shows the word itself.
 # name|iterations|program (lines separated by \r; # stands for the iteration count)

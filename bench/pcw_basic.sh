@@ -15,16 +15,8 @@ goals=${4:-}
 headless=$(realpath "$headless") || exit 1
 programs=$(dirname "$(realpath "$0")")/pcw
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cp "$images/basic.rom" "$images/dev_dos.rom" "$work/" || exit 1
-cp "$font" "$work/font.bin" || exit 1
-mkdir "$work/Files"
-# Lunabrik.cfg: waitstates -1 (a real ABC80), then the 256-byte folder field (empty: Files/).
-{
-    printf '\377\377\377\377'
-    head -c 256 /dev/zero
-} >"$work/Lunabrik.cfg"
+. "$(dirname "$0")/real_pace_folder.sh"
+make_real_pace_folder "$images" "$font"
 
 status=0
 printf '%-5s %9s   %s\n' program seconds "(goal)"
