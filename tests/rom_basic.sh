@@ -421,6 +421,33 @@ EOF
     expect_line "ROOTS 0"
     ;;
 
+number_arith)
+    # + - * / over tests/data/numbers_arith.txt (random operands, whole numbers, ties, the ends
+    # of the range): each result must be exactly the correctly rounded one.
+    cp "$data_dir/numbers_arith.txt" Files/ARITH.DAT
+    cat >Files/ARITH.BAS <<'EOF'
+10 ON ERROR GOTO 300
+20 DIM P(160),E(4):P(80)=1
+30 FOR I=81 TO 160:P(I)=P(I-1)*2:NEXT I
+40 FOR I=79 TO 0 STEP -1:P(I)=P(I+1)/2:NEXT I
+50 OPEN "ARITH" AS FILE 1:INPUT #1,C
+60 FOR N=1 TO C:INPUT #1,O,A,B,F,G,M,K
+70 X=A*P(80-INT(B/2))*P(80-B+INT(B/2)):Z=F*P(80-INT(G/2))*P(80-G+INT(G/2))
+80 ON O GOSUB 101,102,103,104
+90 A=INT(K/2):IF Y*P(A+80)*P(K-A+80)<>M THEN E(O)=E(O)+1:PRINT "CASE";N
+97 NEXT N
+98 PRINT "WRONG";E(1);E(2);E(3);E(4):PRINT "OF";C:END
+101 Y=X+Z:RETURN
+102 Y=X-Z:RETURN
+103 Y=X*Z:RETURN
+104 Y=X/Z:RETURN
+300 E(O)=E(O)+1:PRINT "ERROR";N:RESUME 97
+EOF
+    run --timeout 100000 --type 'LOAD "ARITH"\rRUN\r' --wait-for "WRONG" --ticks 5 --screen
+    expect_line "WRONG 0 0 0 0"
+    expect_line "OF $(head -n1 "$data_dir/numbers_arith.txt")"
+    ;;
+
 host_files)
     # Written on the host: lower case, CRLF line ends, UTF-8 and 7-bit Swedish letters, no end
     # after the last line; lines the BASIC cannot take are reported with their line in the file.

@@ -31,15 +31,11 @@ fb:
 sign_y:
 	.ds	1			; the smaller's sign
 sign_x:
-	.ds	1			; the result's sign, 0 or 0xFF
+	.ds	1			; the result's sign (bit 7)
 exp_x:
 	.ds	1			; and its exponent
-exp_b:
-	.ds	1			; the divisor's exponent
 exp_q:
 	.ds	2			; the quotient's, before it is checked
-mb:
-	.ds	4			; the divisor's 24 bits, the leading one at bit 30
 
 	.area	_CODE
 
@@ -385,148 +381,138 @@ key:
 ___fsdiv::
 	call	args
 fsdiv_fab:
-	ld	bc, #fb
-	call	unpack
-	ld	(exp_b), a
-	sbc	a, a
-	ld	(sign_y), a
-	ld	(mb), hl
-	ld	(mb + 2), de
-	ld	bc, #fa
-	call	unpack
-	ld	c, a
-	sbc	a, a
-	ld	b, a
-	ld	a, (sign_y)
-	xor	a, b
-	ld	(sign_x), a
-	ld	a, (exp_b)
+	ld	hl, (fa + 2)
+	ld	de, (fb + 2)
+	ld	a, h
+	xor	a, d
+	ld	(sign_x), a		; bit 7: the quotient's sign
+	ld	a, e
+	rla
+	ld	a, d
+	rla				; A: b's exponent
 	or	a, a
 	jp	z, infinity		; by 0
-	ld	a, c
+	ld	c, a
+	ld	a, l
+	rla
+	ld	a, h
+	rla				; A: a's exponent
 	or	a, a
 	jp	z, zero
-	push	hl			; the exponent: a's - b's + 127
-	ld	l, c
-	ld	h, #0
+	sub	a, c			; the quotient's: a's - b's + 127, in 16 bits
+	ld	l, a
+	sbc	a, a
+	ld	h, a
 	ld	bc, #127
 	add	hl, bc
-	ld	a, (exp_b)
+	ld	(exp_q), hl
+	ld	a, (fb + 2)
+	or	a, #0x80
 	ld	c, a
-	ld	b, #0
-	sbc	hl, bc
+	ld	de, (fb)		; C, D, E: b's 24 bits
+	ld	a, (fa + 2)
+	or	a, #0x80
+	ld	hl, (fa)		; A, H, L: a's
+	sbc	hl, de			; (the OR cleared the carry)
+	sbc	a, c			; the remainder: a - b, the leading one of the quotient
+	jr	nc, 1$
+	add	hl, hl			; a below b: 2a - b, one power of two less
+	rla
+	add	hl, de
+	adc	a, c
+	push	hl
+	ld	hl, (exp_q)
+	dec	hl
 	ld	(exp_q), hl
 	pop	hl
-	push	de			; a's bits below b's: twice them, one power of two less
-	push	hl
-	ld	bc, (mb)
-	or	a, a
-	sbc	hl, bc
-	ex	de, hl
-	ld	bc, (mb + 2)
-	sbc	hl, bc
-	pop	hl
-	pop	de
-	jr	nc, 1$
-	add	hl, hl
-	rl	e
-	rl	d
-	ld	bc, (exp_q)
-	dec	bc
-	ld	(exp_q), bc
 1$:
-	exx				; the quotient, in the other registers
-	ld	hl, #0
-	ld	d, h
-	ld	e, l
-	exx
-	ld	b, #25			; 24 bits and one more for rounding
-2$:
+	ld	b, #1			; 23 bits below the leading one and one more for rounding,
+	call	div_bits		; 8 at a time
 	push	bc
-	push	de
-	push	hl
-	ld	bc, (mb)		; the remainder against the divisor
-	or	a, a
-	sbc	hl, bc
-	ex	de, hl
-	ld	bc, (mb + 2)
-	sbc	hl, bc
-	ex	de, hl
-	jr	c, 3$
-	pop	bc			; it goes: the remainder less it, a one
-	pop	bc
-	scf
-	jr	4$
-3$:
-	pop	hl			; it does not: a zero
-	pop	de
-	or	a, a
-4$:
-	exx
-	adc	hl, hl
-	rl	e
-	rl	d
-	exx
-	add	hl, hl
-	rl	e
-	rl	d
-	pop	bc
-	djnz	2$
-	ld	a, d			; A: nonzero when a remainder is left
-	or	a, e
+	ld	b, #1
+	call	div_bits
+	push	bc
+	ld	b, #1
+	call	div_bits
 	or	a, h
 	or	a, l
-	exx
-	bit	0, l			; the bit below the last place
-	jr	z, 6$
-	or	a, a
-	jr	nz, 5$			; above half
-	bit	1, l			; just half: to the even neighbour
-	jr	z, 6$
-5$:
-	ld	bc, #2
-	add	hl, bc
-	jr	nc, 51$
-	inc	de
-51$:
-	bit	1, d			; carried to 2: one more power of two
-	jr	z, 6$
-	srl	d
-	rr	e
-	rr	h
-	rr	l
-	ld	bc, (exp_q)
-	inc	bc
-	ld	(exp_q), bc
-6$:
-	srl	d			; E, H, L: the 24 bits
-	rr	e
-	rr	h
-	rr	l
-	ld	bc, (exp_q)
-	bit	7, b
-	jp	nz, zero		; below the smallest normal number
+	ld	c, a			; C: nonzero when a remainder is left
 	ld	a, b
+	cpl
+	ld	e, a
+	pop	hl
+	ld	a, h
+	cpl
+	ld	d, a
+	pop	hl
+	ld	a, h
+	cpl
+	ld	l, a			; L, D, E: the 24 bits
+	ld	a, (exp_q + 1)
 	or	a, a
-	jp	nz, infinity
-	ld	a, c
-	or	a, a
-	jp	z, zero
+	jr	z, 2$
+	rla
+	jp	c, zero			; below the smallest normal number
+	jp	infinity
+2$:
+	ld	a, (exp_q)
 	inc	a
 	jp	z, infinity
-	ld	a, e
-	add	a, a			; the leading one goes
-	srl	c
-	rra
-	ld	b, a
+	dec	a
+	srl	a			; the exponent's high 7 bits, its lowest above the 23
+	rr	l
+	rr	d
+	rr	e			; carry: the bit below the last place
+	ld	h, a
+	jr	nc, 4$
+	ld	a, c
+	or	a, a
+	jr	nz, 3$			; above half
+	bit	0, e			; just half: to the even neighbour
+	jr	z, 4$
+3$:
+	inc	e			; up, carrying into the exponent (to infinity past the
+	jr	nz, 4$			; largest)
+	inc	d
+	jr	nz, 4$
+	inc	l
+	jr	nz, 4$
+	inc	h
+4$:
+	ld	a, l
+	rla
+	ld	a, h
+	rla
+	or	a, a
+	jp	z, zero			; below the smallest normal number
 	ld	a, (sign_x)
 	and	a, #0x80
-	or	a, c
-	ld	e, l
-	ld	d, h
+	or	a, h
 	ld	h, a
-	ld	l, b
 	ret
+
+;; The quotient's next bits into B, one for each place B's lowest one is from the top (B 1: 8),
+;; each inverted (the borrow): the remainder A, H, L (below C, D, E) doubled, less C, D, E when
+;; it goes. Changes F, B.
+div_bits:
+	add	hl, hl
+	rla
+	jr	c, 2$			; 2^24 or more: it goes
+	sbc	hl, de
+	sbc	a, c
+	jr	nc, 1$
+	add	hl, de			; it does not: back (which carries)
+	adc	a, c
+1$:
+	rl	b
+	jr	nc, div_bits
+	ret
+2$:
+	or	a, a
+	sbc	hl, de
+	sbc	a, c
+	or	a, a
+	jr	1$
 
 _f_floor::
 	ld	a, l
@@ -710,6 +696,18 @@ fsmul_fab:
 	ld	b, a
 	ld	c, #24
 	ld	de, #0
+0$:
+	ld	a, l			; whole zero bytes at the bottom of b (whole numbers have
+	or	a, a			; them) add nothing to the product, still 0: skipped
+	jr	nz, 8$
+	ld	l, h
+	ld	h, b
+	ld	b, a
+	ld	a, c
+	sub	a, #8
+	ld	c, a
+	jr	0$
+8$:
 	exx
 	ld	de, (fa)		; a's 24 bits in B, D, E
 	ld	a, (fa + 2)

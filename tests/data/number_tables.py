@@ -5,11 +5,14 @@ reference instead of the code under test. Run once; the tables are kept beside t
 
   number_tables.py read   > numbers_read.txt
   number_tables.py func   > numbers_func.txt
+  number_tables.py arith  > numbers_arith.txt
 Each line: the decimal text, then M and K with the number read times 2^K equal to M (M a whole
 number of at most 24 bits; 0 0 for a number read as 0; OVERFLOW for one past the largest
 float). The first line is the count. numbers_func.txt has lines "F,MX,KX,M,K": function F (1 SQR,
 2 SIN, 3 COS, 4 TAN, 5 ATN, 6 LOG, 7 EXP) of the float MX 2^-KX, whose nearest float is M 2^-K
-(worked out with mpmath at 200 bits). The BASIC has no subnormal numbers: a number whose
+(worked out with mpmath at 200 bits). numbers_arith.txt has lines "O,MA,KA,MB,KB,M,K": a op b
+(O 1 +, 2 -, 3 *, 4 /) of the floats MA 2^-KA and MB 2^-KB, exactly M 2^-K rounded (M,K
+OVERFLOW,0 past the largest float). The BASIC has no subnormal numbers: a number whose
 24-bit rounding is below 2^-126 reads as 0.
 """
 import ctypes
@@ -202,7 +205,60 @@ def func_cases():
     return lines
 
 
+def arith_cases():
+    random.seed(35)
+
+    def rand_float():
+        kind = random.randrange(5)
+        if kind == 0:  # a whole number of few bits, as loops count
+            v = float(random.randrange(1, 1 << random.choice((4, 8, 12, 16))))
+        elif kind == 1:  # all ones or a power of two, and their neighbours
+            v = float(random.choice(((1 << 24) - 1, 1 << 23, (1 << 23) + 1, (1 << 24) - 2)))
+            v *= 2.0 ** random.randrange(-30, 10)
+        else:
+            v = math.exp(random.uniform(math.log(1e-18), math.log(1e18)))
+        v *= random.choice((1, -1))
+        return struct.unpack("f", struct.pack("f", v))[0]
+
+    def exact(op, a, b):
+        a, b = Fraction(a), Fraction(b)
+        return (a + b, a - b, a * b, a / b)[op - 1]
+
+    pairs = [(op, rand_float(), rand_float()) for op in (1, 2, 3, 4) for _ in range(250)]
+    ties = 0
+    while ties < 80:  # exactly halfway between two floats: to the even one
+        op = random.choice((1, 3))
+        a = float(random.randrange(1, 1 << 24)) * 2.0 ** random.randrange(-8, 8)
+        b = float(random.randrange(1, 1 << 16)) * 2.0 ** random.randrange(-30, 8)
+        v = exact(op, a, b)
+        e = v.numerator.bit_length() - v.denominator.bit_length()
+        if Fraction(2) ** e > v:
+            e -= 1
+        m = v / Fraction(2) ** (e - 23)
+        if m - m.numerator // m.denominator == Fraction(1, 2):
+            pairs.append((op, a, b))
+            ties += 1
+    for k in (-126, -127, -128, 127, 126):  # near the ends of the range
+        for _ in range(6):
+            a = rand_float()
+            b = a / 2.0 ** k / random.choice((1, 0.999999, 1.0000001, 1.5))
+            c = 2.0 ** k / a * random.choice((1, 0.999999, 1.0000001))
+            for op, v in ((4, b), (3, c)):
+                if 1e-38 < abs(v) < 3e38:
+                    pairs.append((op, a, struct.unpack("f", struct.pack("f", v))[0]))
+    lines = []
+    for op, a, b in pairs:
+        ma, ka = nearest(Fraction(a))
+        mb, kb = nearest(Fraction(b))
+        if (ma, ka) == (0, 0) or (mb, kb) == (0, 0) or abs(ka) > 149 or abs(kb) > 149:
+            continue  # only normal operands, and none the BASIC cannot write down exactly
+        mk = nearest(exact(op, Fraction(ma) / Fraction(2) ** ka, Fraction(mb) / Fraction(2) ** kb))
+        lines.append("%d,%d,%d,%d,%d,%s" % (op, ma, ka, mb, kb,
+                                             "OVERFLOW,0" if mk is None else "%d,%d" % mk))
+    return lines
+
+
 if __name__ == "__main__":
-    table = {"read": read_cases, "func": func_cases}[sys.argv[1]]()
+    table = {"read": read_cases, "func": func_cases, "arith": arith_cases}[sys.argv[1]]()
     print(len(table))
     print("\n".join(table))
