@@ -111,19 +111,22 @@ float f_sqrt(float x) {
 static const u8 two_sum[] = {LD | 2, ADD | 3, ST | 4, SUB | 2, RSUB | 3, ST | 5, END};
 // clang-format on
 
-// sin r = hi + (hi z (-1/3! + z/5! - ...) + lo (1 - z/2)), z = hi^2
+// sin r = hi + (hi z (-1/3! + z/5! - ...) + lo (1 - z/2)), z = hi^2; the part in parentheses
+// is left in fv[0]
 // clang-format off
 static const u8 sin_r[] = {LD | 4, MUL | 4, ST | 6, HALF, RSUB | K, F(0x3F800000),
                            MUL | 5, ST | 3, LD | 6, POLY, 4, F(0x3638EF1D), F(0xB9500D01),
-                           F(0x3C088889), F(0xBE2AAAAB), MUL | 6, MUL | 4, ADD | 3, ADD | 4, END};
+                           F(0x3C088889), F(0xBE2AAAAB), MUL | 6, MUL | 4, ADD | 3, ST | 0,
+                           ADD | 4, END};
 // clang-format on
-// cos r = w + (((1 - w) - z/2) + (z^2 (1/4! - z/6! + ...) - hi lo)), w = 1 - z/2
+// cos r = w + (((1 - w) - z/2) + (z^2 (1/4! - z/6! + ...) - hi lo)), w = 1 - z/2; w is left
+// in fv[2], the part in parentheses in fv[3]
 // clang-format off
 static const u8 cos_r[] = {LD | 4, MUL | 4, ST | 6, HALF, ST | 3, RSUB | K,
                            F(0x3F800000), ST | 2, RSUB | K, F(0x3F800000), SUB | 3, ST | 3, LD | 6,
                            POLY, 4, F(0xB493F27E), F(0x37D00D01), F(0xBAB60B61), F(0x3D2AAAAB),
-                           MUL | 6, MUL | 6, ST | 1, LD | 4, MUL | 5, RSUB | 1, ADD | 3, ADD | 2,
-                           END};
+                           MUL | 6, MUL | 6, ST | 1, LD | 4, MUL | 5, RSUB | 1, ADD | 3, ST | 3,
+                           ADD | 2, END};
 // clang-format on
 
 // From pi/4 on, exactly (bn_angle in float.s): on the Z80 the long division by pi/2 in whole
@@ -172,7 +175,27 @@ static float sin_cos(float x, u8 c) {
 
 float f_sin(float x) { return sin_cos(x, 0); }
 float f_cos(float x) { return sin_cos(x, 1); }
-float f_tan(float x) { return chk(f_sin(x) / f_cos(x)); }
+// tan r = s / c for the sine s = S + Sl and the cosine c = C + Cl, each a sum rounded and what
+// its rounding lost (sin_r and cos_r leave their parts); then t = S / C rounded, corrected by
+// (Sl - t Cl) / C, so that the error of two roundings of s and c does not add to the quotient's.
+// A quarter turn on it is -c / s.
+// clang-format off
+static const u8 tan_parts[] = {LD | 2, ADD | 3, ST | 1, SUB | 2, RSUB | 3, ST | 3, LD | 4, ADD | 0,
+                               ST | 2, SUB | 4, RSUB | 0, ST | 0, END};
+static const u8 tan_even[] = {LD | 2, DIV | 1, ST | 4, MUL | 3, RSUB | 0, DIV | 1, ADD | 4, END};
+static const u8 tan_odd[] = {LD | 1, DIV | 2, ST | 4, MUL | 0, RSUB | 3, DIV | 2, ADD | 4, END};
+// clang-format on
+float f_tan(float x) {
+    u8 neg = ((u8*)&x)[3] >> 7, q;
+    ((u8*)&x)[3] &= 0x7F;
+    q = reduce(x);
+    fcalc(sin_r);
+    fcalc(cos_r);
+    fcalc(tan_parts);
+    x = fcalc(q & 1 ? tan_odd : tan_even);
+    if ((q ^ neg) & 1) ((u8*)&x)[3] ^= 0x80;
+    return chk(x);
+}
 
 // ---- Reading numbers ----
 
