@@ -14,7 +14,7 @@
 ;;   float f_floor(float x)            the largest whole number not above x
 ;;   i16 to_int(float v)               v toward 0, ILLEGAL VALUE outside -32768 to 32767
 ;;   i8 fac_cmp(const float *a)        -1, 0 or 1 as *a is below, equal to or above fac Numbers with a zero exponent count as 0.
-;; Changes AF, BC, DE, HL and the alternate BC, DE, HL.
+;; Changes AF, BC, DE, HL and the alternate AF, BC, DE, HL.
 
 	.module float
 	.globl	_fail
@@ -689,61 +689,32 @@ fsmul_fab:
 	ld	bc, #-127
 	add	hl, bc
 	ld	(exp_q), hl
-	exx				; the other registers: b's 24 bits in B, H, L to shift
-	ld	hl, (fb)		; out low first, C the count, D the product's bits
-	ld	a, (fb + 2)		; shifted out of the top 24, E nonzero when more
-	or	a, #0x80		; fell out below them
-	ld	b, a
-	ld	c, #24
-	ld	de, #0
-0$:
-	ld	a, l			; whole zero bytes at the bottom of b (whole numbers have
-	or	a, a			; them) add nothing to the product, still 0: skipped
-	jr	nz, 8$
-	ld	l, h
-	ld	h, b
-	ld	b, a
-	ld	a, c
-	sub	a, #8
-	ld	c, a
-	jr	0$
-8$:
-	exx
-	ld	de, (fa)		; a's 24 bits in B, D, E
+	push	ix
+	ld	ix, #fb
 	ld	a, (fa + 2)
 	or	a, #0x80
-	ld	b, a
-	xor	a, a			; the product's top 24 bits in C, H, L
 	ld	c, a
+	ld	de, (fa)		; C, D, E: a's 24 bits
+	xor	a, a
 	ld	h, a
-	ld	l, a
-1$:
-	exx
-	srl	b
-	rr	h
-	rr	l
-	exx
-	jr	nc, 2$
-	add	hl, de			; a one of b: plus a
-	ld	a, c
-	adc	a, b
-	ld	c, a
-2$:
-	rr	c			; the product one place down
-	rr	h
-	rr	l
-	exx
-	rr	d
-	jr	nc, 3$
-	inc	e
-3$:
-	dec	c
-	exx
-	jr	nz, 1$
-	exx
-	push	de
-	exx
-	pop	de			; D: the next 8 bits, E: nonzero when any below
+	ld	l, a			; A, H, L: the product's top 24 bits, as b's bytes come
+	ld	b, 0 (ix)
+	call	mul_byte
+	ld	0 (ix), b		; the product's lowest 16 bits, for rounding
+	ld	b, 1 (ix)
+	call	mul_byte
+	ld	1 (ix), b
+	ld	b, 2 (ix)
+	set	7, b
+	call	mul_byte
+	pop	ix
+	ld	c, a			; C, H, L: the product's top 24 bits
+	ld	d, b			; D: the next 8
+	ld	a, (fb)
+	ld	e, a
+	ld	a, (fb + 1)
+	or	a, e
+	ld	e, a			; E: nonzero when any below them
 	bit	7, c
 	jr	nz, 4$
 	sla	d			; below 2: one place up
@@ -795,6 +766,40 @@ fsmul_fab:
 	ld	e, l
 	ld	h, a
 	ld	l, b
+	ret
+
+;; A, H, L plus C, D, E times B, the sum moved down 8 places, the bits moved out of it into B:
+;; one place a bit of B, from its lowest. Changes F, B and the other AF.
+mul_byte:
+	inc	b
+	dec	b
+	jr	z, 4$			; 0: only the move
+	ex	af, af'
+	ld	a, #8			; the count, in the other A
+	ex	af, af'
+	rr	b			; the first bit to the carry
+1$:
+	jr	nc, 2$
+	add	hl, de
+	adc	a, c
+2$:
+	rra				; the sum one place down, its lowest bit into B's top as
+	rr	h			; the next bit of B comes out
+	rr	l
+	rr	b
+	ex	af, af'
+	dec	a
+	jr	z, 3$
+	ex	af, af'
+	jp	1$
+3$:
+	ex	af, af'
+	ret
+4$:
+	ld	b, l
+	ld	l, h
+	ld	h, a
+	xor	a, a
 	ret
 
 exp_q_up:
