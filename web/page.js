@@ -15,7 +15,7 @@ if (typeof document !== 'undefined') (() => {
 
   // The page's other features, in scripts appended after this one, register here; each is
   // called with the page's interface once the machine first runs.
-  const addons = globalThis.lunabrikPage = { addons: [], frame: [] };
+  const addons = globalThis.lunabrikPage = { addons: [] };
   const $ = (id) => document.getElementById(id);
   const canvas = $('screen'), status = $('status'), screenText = $('screen-text');
   let M = null;                     // the emscripten module
@@ -122,7 +122,6 @@ if (typeof document !== 'undefined') (() => {
       typeText(t, 'The address');
     }
     $('cancel').disabled = !M._lb_keys_busy();
-    for (const f of addons.frame) f(text);
     showStatus(now);
   }
 

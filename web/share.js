@@ -59,7 +59,9 @@ if (typeof document !== 'undefined') (() => {
 
     button.onclick = async () => {
       if (M._lb_program_text() !== 0) {
-        page.say(`Cannot make a link: ${M.UTF8ToString(M._lb_text())}.`);
+        const why = M.UTF8ToString(M._lb_text());
+        page.say('Cannot make a link: ' + (/symbols/.test(why)
+          ? 'the program can be read from the free BASIC only, and other ROM images are in use.' : `${why}.`));
         return;
       }
       const text = M.UTF8ToString(M._lb_text());
