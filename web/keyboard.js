@@ -98,9 +98,11 @@ if (typeof document !== 'undefined') (() => {
     showKeyboard(matchMedia('(pointer: coarse)').matches || navigator.maxTouchPoints > 0);
 
     // --- The device's own keyboard, through a text field ---
-    // The field stays empty: what arrives is typed at once, what an input method is still
-    // composing waits for its end.
-    let composing = false;
+    // The field stays empty: what arrives is typed at once. What an input method composes (a
+    // phone's keyboard composes every word) is mirrored as it changes: characters added are typed,
+    // those taken back deleted with Backspace, and the end of the composition settles it.
+    const Typable = /[\x20-\x7e¤ÅÄÖÉÜåäöéü]/u;
+    let composing = false, mirrored = '';
     const strokes = (text) => {
       const size = M.lengthBytesUTF8(text), p = M._malloc(size + 1);
       M.stringToUTF8(text, p, size + 1);
@@ -111,14 +113,25 @@ if (typeof document !== 'undefined') (() => {
       if (text.length > 64) page.typeText(text, 'The text'); // a paste into the field
       else if (!strokes(text) && M._lb_skipped()) page.say(`The ABC80 has no key for ${text}.`);
     }
-    field.addEventListener('compositionstart', () => { composing = true; });
-    field.addEventListener('compositionend', (e) => {
+    function mirror(text) {
+      if (!page.running) return;
+      const want = [...text].filter((c) => Typable.test(c));
+      const had = [...mirrored];
+      let same = 0;
+      while (same < had.length && same < want.length && had[same] === want[same]) same++;
+      for (let n = had.length - same; n > 0; n--) M._lb_stroke(14, 0, 0);
+      if (want.length > same) strokes(want.slice(same).join(''));
+      mirrored = want.join('');
+    }
+    field.addEventListener('compositionstart', () => { composing = true; mirrored = ''; });
+    field.addEventListener('compositionend', () => {
+      mirror(field.value);
       composing = false;
-      send(e.data);
+      mirrored = '';
       field.value = '';
     });
     field.addEventListener('beforeinput', (e) => {
-      if (!page.running) return;
+      if (!page.running || composing) return;
       switch (e.inputType) {
         case 'deleteContentBackward':
           e.preventDefault();
@@ -133,7 +146,7 @@ if (typeof document !== 'undefined') (() => {
       }
     });
     field.addEventListener('input', (e) => {
-      if (composing || e.isComposing) return;
+      if (composing || e.isComposing) { mirror(field.value); return; }
       if (e.inputType === 'insertText' || e.inputType === 'insertFromPaste' || e.inputType === 'insertReplacementText')
         send(e.data ?? field.value);
       field.value = '';

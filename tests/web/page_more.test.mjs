@@ -66,16 +66,23 @@ test('a phone: the on-screen keyboard and the device\'s own keyboard type, the p
   await tap('Ctrl-C');
   await shows(phone, 'the break', /BREAK IN 10/);
 
-  // The device's keyboard through the text field: plain text, Backspace, Enter, and what an
-  // input method composed (its text in the making is not typed).
+  // The device's keyboard through the text field: what an input method composes, mirrored as
+  // it changes (a word corrected at its end, a dead key's accent not typed on its own), plain
+  // text, Backspace and Enter.
   const field = await phone.find('#type-in');
-  await phone.keys(field, 'PRINT 5+4X\uE003');
-  await phone.run(`const f = document.getElementById('type-in');
+  const compose = (...steps) => phone.run(`const f = document.getElementById('type-in');
     f.dispatchEvent(new CompositionEvent('compositionstart', { data: '' }));
-    f.dispatchEvent(new InputEvent('input', { data: '´', inputType: 'insertCompositionText', isComposing: true }));
-    f.dispatchEvent(new CompositionEvent('compositionend', { data: ';"É"' }));`);
-  await phone.keys(field, `\uE007`);
-  await shows(phone, 'the field\'s line', /^ 9É$/m);
+    for (const step of arguments[0].slice(0, -1)) {
+      f.value = step;
+      f.dispatchEvent(new InputEvent('input', { data: step, inputType: 'insertCompositionText', isComposing: true }));
+    }
+    f.value = arguments[0].at(-1);
+    f.dispatchEvent(new CompositionEvent('compositionend', { data: f.value }));`, steps);
+  await compose('P', 'PR', 'PRI', 'PRX', 'PRINT');
+  await phone.keys(field, ' 5+4X\uE003;"');
+  await compose('´', 'É');
+  await phone.keys(field, '"\uE007');
+  await shows(phone, 'the field\'s line and its result', /^PRINT 5\+4;"É" *\n 9É$/m);
   if (shots) writeFileSync(join(shots, 'web-phone.png'), await phone.screenshot());
 });
 
