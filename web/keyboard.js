@@ -95,7 +95,10 @@ if (typeof document !== 'undefined') (() => {
     }
     toggle.onclick = () => showKeyboard(board.hidden);
     toggle.disabled = false;
-    showKeyboard(matchMedia('(pointer: coarse)').matches || navigator.maxTouchPoints > 0);
+    const touch = matchMedia('(pointer: coarse)').matches || navigator.maxTouchPoints > 0;
+    showKeyboard(touch);
+    // A phone shows the picture and the keys together; the controls are a scroll up.
+    if (touch && innerHeight < document.documentElement.scrollHeight) page.canvas.scrollIntoView({ block: 'start' });
 
     // --- The device's own keyboard, through a text field ---
     // The field stays empty: what arrives is typed at once. What an input method composes (a
