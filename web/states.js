@@ -65,6 +65,8 @@ if (typeof document !== 'undefined') (() => {
         const kept = db ? await request('readonly', (s) => s.get(n)).catch(() => undefined) : undefined;
         const row = table.insertRow();
         row.insertCell().textContent = `Slot ${n}`;
+        const seen = row.insertCell();
+        if (kept?.picture) seen.append(Object.assign(document.createElement('img'), { src: kept.picture, alt: '' }));
         row.insertCell().textContent = kept ? new Date(kept.at).toLocaleString('sv') : 'empty';
         const put = document.createElement('button'), get = document.createElement('button');
         put.textContent = 'Save'; put.title = `Shift+F${n + 4}`; put.onclick = () => saveSlot(n);
@@ -76,7 +78,11 @@ if (typeof document !== 'undefined') (() => {
     async function saveSlot(n) {
       try {
         if (!db) throw new Error('this browser keeps no data for the page');
-        await request('readwrite', (s) => s.put({ bytes: save(), at: Date.now() }, n));
+        // The screen then, as the desktop program's slot menu shows it.
+        const thumb = Object.assign(document.createElement('canvas'), { width: 64, height: 64 });
+        thumb.getContext('2d').drawImage(page.canvas, 0, 0, 64, 64);
+        const bytes = save();
+        await request('readwrite', (s) => s.put({ bytes, at: Date.now(), picture: thumb.toDataURL() }, n));
         page.say(`Saved the machine in slot ${n}.`);
       } catch (err) {
         page.say(`Cannot save in slot ${n}: ${err.message || err}`);
