@@ -78,6 +78,7 @@ if (typeof document !== 'undefined') (() => {
       M._lb_key_up(k.host);
     };
     for (const type of ['pointerup', 'pointercancel', 'pointerleave']) board.addEventListener(type, letGo);
+    board.addEventListener('contextmenu', (e) => e.preventDefault()); // a key held long is still a key
     // Keyboard users: Enter or Space on a focused key presses it once.
     board.addEventListener('click', (e) => {
       if (e.detail !== 0) return; // a pointer's click: pressed already
