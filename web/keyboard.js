@@ -94,7 +94,10 @@ if (typeof document !== 'undefined') (() => {
       document.body.classList.toggle('with-keyboard', on);
       window.dispatchEvent(new Event('resize')); // the picture makes room
     }
-    toggle.onclick = () => showKeyboard(board.hidden);
+    toggle.onclick = () => {
+      showKeyboard(board.hidden);
+      if (!board.hidden) board.scrollIntoView({ block: 'nearest' });
+    };
     toggle.disabled = false;
     const touch = matchMedia('(pointer: coarse)').matches || navigator.maxTouchPoints > 0;
     showKeyboard(touch);
