@@ -1,6 +1,7 @@
 // Mouse selection: a drag over the screen marks a rectangle of character cells, copied as text
 // when the button goes up (the same text as the desktop program's selection: Swedish letters as
-// themselves, mosaic cells as sextants). A click elsewhere on the screen, or a key, takes it away.
+// themselves, mosaic cells as sextants). A click elsewhere on the screen, or a key, takes it away;
+// the middle button types the latest selection, as in the desktop program.
 'use strict';
 if (typeof document !== 'undefined') (() => {
   globalThis.lunabrikPage.addons.push((page) => {
@@ -10,7 +11,7 @@ if (typeof document !== 'undefined') (() => {
     mark.id = 'selection';
     mark.hidden = true;
     document.body.append(mark);
-    let anchor = null, current = null, dragging = false, selected = false;
+    let anchor = null, current = null, dragging = false, selected = false, latest = '';
 
     function cellAt(e) {
       const r = canvas.getBoundingClientRect();
@@ -52,6 +53,11 @@ if (typeof document !== 'undefined') (() => {
     }
 
     canvas.addEventListener('pointerdown', (e) => {
+      if (e.pointerType === 'mouse' && e.button === 1 && page.running) {
+        e.preventDefault(); // no scrolling by the middle button here
+        if (latest) page.typeText(latest, 'The selection');
+        return;
+      }
       if (e.pointerType !== 'mouse' || e.button !== 0 || !page.running) return;
       clear();
       dragging = true;
@@ -71,8 +77,10 @@ if (typeof document !== 'undefined') (() => {
       dragging = false;
       if (!selected) return;
       const c = cells();
-      copy(M.UTF8ToString(M._lb_screen_text_rect(c.top, c.left, c.bottom, c.right)));
+      latest = M.UTF8ToString(M._lb_screen_text_rect(c.top, c.left, c.bottom, c.right));
+      copy(latest);
     });
+    canvas.addEventListener('mousedown', (e) => { if (e.button === 1) e.preventDefault(); }); // autoscroll
     canvas.addEventListener('keydown', clear);
     window.addEventListener('resize', clear);
   });

@@ -176,7 +176,7 @@ test('quick slots keep a machine across a reload; rewind steps back paused', asy
   await waitFor('the counter going on', async () => (await count()) > back);
 });
 
-test('a mouse drag copies the rectangle of the screen as text', async () => {
+test('a mouse drag copies the rectangle of the screen as text; the middle button types it', async () => {
   await load(desk, '?speed=max&type=' + encodeURIComponent('PRINT "ÅÄÖ";CHR$(151);CHR$(127)\n'));
   await shows(desk, 'the printed line', /^ÅÄÖ █$/m);
   await desk.run(`window.copied = null; navigator.clipboard.writeText = async (t) => { window.copied = t; }`);
@@ -195,6 +195,15 @@ test('a mouse drag copies the rectangle of the screen as text', async () => {
     await desk.drag(screen, at(...c.from), at(...c.to));
     assert.equal(await waitFor('the copy', () => desk.run('return window.copied')), c.want.replace(/ +$/gm, ''));
   }
+  // The command line, selected whole, typed again by the middle button.
+  await desk.run('window.copied = null');
+  await desk.drag(screen, at(row - 1, 0), at(row - 1, 39));
+  await waitFor('the command copied', () => desk.run('return window.copied'));
+  await desk.middleClick(screen);
+  await waitFor('the command typed again', async () =>
+    (await text(desk, 'screen-text')).match(/^PRINT "ÅÄÖ"/gm)?.length === 2);
+  await onScreen(desk, Enter);
+  await shows(desk, 'the command run again', /^ÅÄÖ █\nREADY\nPRINT "ÅÄÖ";CHR¤\(151\);CHR¤\(127\)\nÅÄÖ █$/m);
   if (shots) writeFileSync(join(shots, 'web-desktop.png'), await desk.screenshot());
 });
 

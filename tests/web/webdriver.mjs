@@ -89,6 +89,10 @@ export async function startBrowser({ width = 1200, height = 1000, mobile = false
         { type: 'pointerDown', button: 0 },
         { type: 'pointerMove', duration: 50, origin: { 'element-6066-11e4-a52e-4f735466cecf': element }, x: x1, y: y1 },
         { type: 'pointerUp', button: 0 }] }] }),
+    middleClick: (element) => call('POST', `${s}/actions`, { actions: [{
+      type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' }, actions: [
+        { type: 'pointerMove', duration: 0, origin: { 'element-6066-11e4-a52e-4f735466cecf': element }, x: 0, y: 0 },
+        { type: 'pointerDown', button: 1 }, { type: 'pointerUp', button: 1 }] }] }),
     upload: (element, path) => call('POST', `${s}/element/${element}/value`, { text: path }),
     screenshot: () => call('GET', `${s}/screenshot`).then((b) => Buffer.from(b, 'base64')),
     async stop() {
