@@ -91,7 +91,6 @@ if (typeof document !== 'undefined') (() => {
     function showKeyboard(on) {
       board.hidden = !on;
       toggle.setAttribute('aria-pressed', on);
-      document.body.classList.toggle('with-keyboard', on);
       window.dispatchEvent(new Event('resize')); // the picture makes room
     }
     toggle.onclick = () => {
