@@ -40,8 +40,16 @@ fi
 cmake --build "$work"
 
 # One script: emscripten's loader followed by the page's own code.
-cat "$work/lunabrik.js" web/page.js >"$out/lunabrik.js.new"
+cat "$work/lunabrik.js" web/page.js web/keyboard.js web/share.js web/states.js web/selection.js \
+  web/help.js >"$out/lunabrik.js.new"
 mv "$out/lunabrik.js.new" "$out/lunabrik.js"
 cp "$work/lunabrik.wasm" web/index.html "$out/"
-for f in basic.rom dev_dos.rom font.bin; do cp "build/release/images/$f" "$out/"; done
+for f in basic.rom basic.rom.sym dev_dos.rom font.bin; do cp "build/release/images/$f" "$out/"; done
+# Help: the desktop program's texts (the key map, the README's section on the free BASIC) and the
+# sample programs.
+mkdir -p "$out/help" "$out/samples"
+cp docs/help/keyboard.md "$out/help/"
+awk '/^## The free BASIC/ { on = 1; print; next } on && /^## / { exit } on' README.md >"$out/help/basic.md"
+cp samples/*.BAS "$out/samples/"
+(cd samples && ls *.BAS) >"$out/samples/list.txt"
 echo "web.sh: the page is in build/web; serve it with: python3 -m http.server -d build/web 8080"

@@ -265,3 +265,8 @@ struct BasicVariable {
 // number, integer, string. False with error when the BASIC's symbols are not loaded or its tables
 // look damaged (nothing is read past the variable area).
 bool DebugBasicVariables(std::vector<BasicVariable>& out, std::string* error = nullptr);
+// The program in memory as LIST shows it, as UTF-8 text, a line end after each line (the
+// currency sign as `$`, the Swedish letters as themselves, as in a program file). False with error
+// when the symbols are not loaded or a line record is out of place (nothing is read past the
+// program area).
+bool DebugBasicProgram(std::string& out, std::string* error = nullptr);

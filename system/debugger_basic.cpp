@@ -1,6 +1,7 @@
 // The free BASIC seen from outside: the line it runs, a breakpoint on a program line, its
 // variables, all read from its own tables through its symbols.
 #include "cpu/bus.h"
+#include "machine/charmap.h"
 #include "system/debugger.h"
 
 #include <algorithm>
@@ -150,4 +151,48 @@ bool DebugBasicVariables(std::vector<BasicVariable>& out, std::string* error) {
         }
     }
     return true;
+}
+
+// Lines are kept as [length (2)][number (2)][packed text][0] from `mem` up, a zero length after
+// the last; the packed text has the keywords as tokens from 0x80 up, in the order of the
+// zero-ended names at `keywords`.
+bool DebugBasicProgram(std::string& out, std::string* error) {
+    uint16_t mem = 0, end = 0, keywords = 0;
+    if (!DebugSymbolAddress("mem", mem) || !DebugSymbolAddress("mem_sig", end) ||
+        !DebugSymbolAddress("keywords", keywords) || end <= mem) {
+        if (error) *error = "the free BASIC's symbols are not loaded (load basic.rom.sym)";
+        return false;
+    }
+    std::vector<std::string> names;
+    for (uint16_t a = keywords; names.size() < 0x7F;) {
+        std::string name;
+        for (uint8_t c; (c = ReadMemoryShared(a++)) != 0 && name.size() < 16;)
+            name += char(c);
+        if (name.empty()) break;
+        names.push_back(name);
+    }
+    out.clear();
+    uint32_t last = 0;
+    for (uint32_t p = mem;;) {
+        if (p + 2 > end) break;
+        const uint16_t length = PeekWord(uint16_t(p));
+        if (!length) return true;
+        const uint16_t number = PeekWord(uint16_t(p + 2));
+        if (length < 6 || p + length > end || number <= last) break;
+        last = number;
+        out += std::to_string(number) + ' ';
+        for (uint32_t t = p + 4; t < p + length - 1u; ++t) {
+            const uint8_t c = ReadMemoryShared(uint16_t(t));
+            if (c >= 0x80 && c - 0x80u < names.size())
+                out += names[c - 0x80];
+            else if (c == 0x24)
+                out += '$';
+            else
+                AppendUtf8(out, TextCellCharacter(c & 0x7F));
+        }
+        out += '\n';
+        p += length;
+    }
+    if (error) *error = "the program area does not hold a program the BASIC stored";
+    return false;
 }

@@ -8,7 +8,9 @@
 #include "display/display.h"
 #include "machine/charmap.h"
 #include "cpu/processor.h"
+#include "system/debugger.h"
 #include "system/pacer.h"
+#include "system/rewind.h"
 #include "system/state.h"
 #include "system/system.h"
 #include "system/typing.h"
@@ -33,6 +35,10 @@ EXPORT int lb_boot() {
     const bool ok = SystemBoot(BootOptions{}, report);
     Text = ok ? "" : report.missing_rom;
     if (ok && !report.font_loaded) Text = "font.bin";
+    RewindClear(); // the machine before is gone
+    // The free BASIC's symbols, for its program as text; another basic.rom has none.
+    DebugClearSymbols();
+    if (ok) DebugLoadRomSymbols(".");
     return ok && report.font_loaded ? 0 : 1;
 }
 
@@ -40,6 +46,7 @@ EXPORT int lb_boot() {
 EXPORT int lb_power_cycle() {
     const char* missing = nullptr;
     const bool ok = SystemPowerCycle(&missing);
+    RewindClear();
     Text = missing ? missing : "";
     return ok ? 0 : 1;
 }
@@ -48,7 +55,12 @@ EXPORT void lb_reset() { SystemReset(); }
 
 // One tick period: at a real ABC80's pace the processor stops when the period's budget is spent;
 // as fast as possible it runs `instructions`.
-EXPORT int lb_run_tick(int instructions) { return SystemRunTick(instructions) ? 1 : 0; }
+// Rewind keeps a state once a second of the machine's time.
+EXPORT int lb_run_tick(int instructions) {
+    const bool on = SystemRunTick(instructions);
+    if (!SystemPaused()) RewindPoll();
+    return on ? 1 : 0;
+}
 
 // 0 a real ABC80's pace, 1 as fast as possible.
 EXPORT void lb_set_speed(int max) { SystemSetRunPace(true, max ? 0 : RealSpeedWaitstates); }
@@ -130,13 +142,77 @@ EXPORT double lb_tstates() { return double(SystemReadCounts().tstates); }
 EXPORT double lb_ticks() { return double(SystemReadCounts().ticks); }
 EXPORT double lb_instructions() { return double(SystemReadCounts().instructions); }
 
-// A saved machine from a state file in the in-memory file system: 0 loaded, 1 refused (lb_text
-// says why).
+// A saved machine from a state file in the in-memory file system: 0 loaded, 1 refused, 2 refused
+// only because it was saved with other ROM images (lb_load_state_anyway takes it); lb_text says
+// why.
 EXPORT int lb_load_state(const char* path) {
     const StateResult r = SystemLoadState(path, false);
     Text = r.message;
-    return r.ok ? 0 : 1;
+    if (r.ok) RewindClear();
+    return r.ok ? 0 : r.other_roms ? 2 : 1;
 }
 
 // Host file writes that failed: the count; lb_text the latest.
 EXPORT int lb_host_file_warnings() { return int(SystemHostFileWarnings(Text)); }
+
+EXPORT int lb_load_state_anyway(const char* path) {
+    const StateResult r = SystemLoadState(path, true);
+    Text = r.message;
+    if (r.ok) RewindClear();
+    return r.ok ? 0 : 1;
+}
+
+// The machine into a state file in the in-memory file system, in the desktop program's format:
+// 0 saved, 1 not (lb_text says why).
+EXPORT int lb_save_state(const char* path) {
+    const StateResult r = SystemSaveState(path);
+    Text = r.message;
+    return r.ok ? 0 : 1;
+}
+
+// One second of the machine's time back: 1 done, 0 nothing earlier kept. The page pauses first.
+EXPORT int lb_rewind() { return RewindStepBack() ? 1 : 0; }
+// How far back rewind reaches now, in seconds of the machine's time.
+EXPORT double lb_rewind_seconds() { return double(RewindSpanTicks()) / 50.0; }
+
+// The cells of rows top-bottom and columns left-right as UTF-8 text, a line between rows (what a
+// mouse selection copies).
+EXPORT const char* lb_screen_text_rect(int top, int left, int bottom, int right) {
+    Text = ScreenTextRect(top, left, bottom, right);
+    return Text.c_str();
+}
+EXPORT int lb_screen_rows() { return ScreenRows; }
+EXPORT int lb_screen_columns() { return ScreenColumns; }
+
+// The program in memory as LIST shows it: 0 and lb_text the text, or 1 and lb_text why not (the
+// free BASIC's symbols are needed).
+EXPORT int lb_program_text() {
+    std::string error;
+    if (DebugBasicProgram(Text, &error)) return 0;
+    Text = error;
+    return 1;
+}
+// Loads basic.rom.sym from the working folder when it describes the basic.rom there: 1 loaded.
+EXPORT int lb_load_rom_symbols() { return DebugLoadRomSymbols(".") ? 1 : 0; }
+
+// What an input method or the device's own keyboard gave: each character as the key stroke that
+// gives it, after the keys before it. Returns the strokes queued (lb_skipped: what has no key).
+EXPORT int lb_strokes(const char* utf8, int size) {
+    std::string codes;
+    Skipped = TextToCodes(utf8, size_t(size), codes);
+    int queued = 0;
+    for (const char code : codes) {
+        KeyStroke key;
+        if (KeyStrokeForCode(uint8_t(code), key)) {
+            PacerStroke(key);
+            ++queued;
+        }
+    }
+    return queued;
+}
+// One key of the ABC80 keyboard by its set-1 scan code, pressed and released in turn.
+EXPORT int lb_stroke(int scan_code, int shift, int control) {
+    if (!IsCountedKey(unsigned(scan_code))) return 0;
+    PacerStroke(KeyStroke{uint8_t(scan_code), shift != 0, control != 0});
+    return 1;
+}

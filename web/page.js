@@ -13,6 +13,9 @@ if (typeof document !== 'undefined') (() => {
   const RomSizes = { 'basic.rom': 16384, 'dev_dos.rom': 4096, 'font.bin': 2560 };
   const Home = '/lunabrik', Files = '/lunabrik/Files', UserRoms = '/roms';
 
+  // The page's other features, in scripts appended after this one, register here; each is
+  // called with the page's interface once the machine first runs.
+  const addons = globalThis.lunabrikPage = { addons: [] };
   const $ = (id) => document.getElementById(id);
   const canvas = $('screen'), status = $('status'), screenText = $('screen-text');
   let M = null;                     // the emscripten module
@@ -430,6 +433,13 @@ if (typeof document !== 'undefined') (() => {
     setInterval(watchFiles, 1000);
     canvas.focus();
     requestAnimationFrame(frame);
+    const page = {
+      M, canvas, say, typeText, setPaused,
+      get paused() { return paused; }, get running() { return running; },
+      get screenText() { return lastText; },
+      typeAtReady(text) { pendingType = text; },
+    };
+    for (const add of addons.addons) add(page);
   }
   start();
 })();

@@ -282,8 +282,8 @@ TEST(ShellComfort, TelevisionAspectScalesEachAxisWhole) {
     EXPECT_EQ(display.AxisFactors().width(), display.AxisFactors().height());
 }
 
-// Help > The free BASIC shows the README's own section on it, whole and alone; both help
-// windows open without stopping the machine.
+// Help > The free BASIC shows the README's own section on it, whole and alone, and Help > Keyboard
+// the key map; both help windows open without stopping the machine.
 TEST(ShellComfort, HelpShowsTheReadmesBasic) {
     const std::string basic = BasicHelpText().toStdString();
     EXPECT_EQ(basic.rfind("## The free BASIC", 0), 0u) << basic.substr(0, 80);
@@ -291,6 +291,10 @@ TEST(ShellComfort, HelpShowsTheReadmesBasic) {
                              "Mosaic graphics", "INP(56)"})
         EXPECT_NE(basic.find(word), std::string::npos) << word;
     EXPECT_EQ(basic.find("\n## "), std::string::npos) << "no other section";
+    // The key map comes from docs/help/keyboard.md, the file the browser page shows too.
+    const std::string keys = KeyboardHelpText().toStdString();
+    for (const char* words : {"## Keyboard as typed", "Ctrl-C stops", "| `$` | ¤ |"})
+        EXPECT_NE(keys.find(words), std::string::npos) << words;
     QWidget parent;
     for (const QString& text : {KeyboardHelpText(), BasicHelpText()}) {
         ShowHelp(&parent, "Help", text);

@@ -48,7 +48,9 @@ export async function startServer(folder) {
   return { base, stop: server.stop };
 }
 
-export async function startBrowser({ width = 1200, height = 1000 } = {}) {
+// mobile: a phone's screen of width x height CSS pixels with touch, as Chromium's device
+// emulation gives it.
+export async function startBrowser({ width = 1200, height = 1000, mobile = false } = {}) {
   const port = await freePort();
   const driver = run('chromedriver', [`--port=${port}`]);
   const url = `http://127.0.0.1:${port}`;
@@ -69,6 +71,7 @@ export async function startBrowser({ width = 1200, height = 1000 } = {}) {
       args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
         '--disable-background-networking', '--disable-component-update', '--disable-sync',
         '--disable-dev-shm-usage', `--window-size=${width},${height}`, `--user-data-dir=${profile}`],
+      ...(mobile ? { mobileEmulation: { deviceMetrics: { width, height, pixelRatio: 3, touch: true } } } : {}),
     } } },
   });
   const s = `/session/${session.sessionId}`;
@@ -78,6 +81,18 @@ export async function startBrowser({ width = 1200, height = 1000 } = {}) {
     find: (css) => call('POST', `${s}/element`, { using: 'css selector', value: css })
       .then((e) => Object.values(e)[0]),
     keys: (element, text) => call('POST', `${s}/element/${element}/value`, { text }),
+    click: (element) => call('POST', `${s}/element/${element}/click`, {}),
+    // A mouse drag between two points given from an element's centre.
+    drag: (element, [x0, y0], [x1, y1]) => call('POST', `${s}/actions`, { actions: [{
+      type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' }, actions: [
+        { type: 'pointerMove', duration: 0, origin: { 'element-6066-11e4-a52e-4f735466cecf': element }, x: x0, y: y0 },
+        { type: 'pointerDown', button: 0 },
+        { type: 'pointerMove', duration: 50, origin: { 'element-6066-11e4-a52e-4f735466cecf': element }, x: x1, y: y1 },
+        { type: 'pointerUp', button: 0 }] }] }),
+    middleClick: (element) => call('POST', `${s}/actions`, { actions: [{
+      type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' }, actions: [
+        { type: 'pointerMove', duration: 0, origin: { 'element-6066-11e4-a52e-4f735466cecf': element }, x: 0, y: 0 },
+        { type: 'pointerDown', button: 1 }, { type: 'pointerUp', button: 1 }] }] }),
     upload: (element, path) => call('POST', `${s}/element/${element}/value`, { text: path }),
     screenshot: () => call('GET', `${s}/screenshot`).then((b) => Buffer.from(b, 'base64')),
     async stop() {
