@@ -10,6 +10,7 @@
 
 uint8_t FontImage[FontFileSize];
 alignas(64) uint8_t GlyphTable[GlyphRows][GlyphColumns];
+uint32_t glyph_generation = 0;
 
 namespace {
 
@@ -41,5 +42,6 @@ bool BuildCharacterGenerator() {
 
     ExpandSet(FontImage, TextBase, TextPlainCopies);
     ExpandSet(FontImage + GlyphSetBytes, MosaicBase, MosaicPlainCopies);
+    ++glyph_generation;
     return true;
 }

@@ -41,8 +41,9 @@ constexpr int FrameLineBytes = 32; // 30 bytes of pixels, 2 of fill never writte
 constexpr int FramePixelBytes = 30;
 constexpr int BlinkFrameBit = 0x08; // frame_count bit: set = blinking bytes shown inverse
 
-extern uint8_t FontImage[FontFileSize];                 // font.bin as read; zeros past its end
-extern uint8_t GlyphTable[GlyphRows][GlyphColumns];     // expanded glyphs, see above
+extern uint8_t FontImage[FontFileSize];             // font.bin as read; zeros past its end
+extern uint8_t GlyphTable[GlyphRows][GlyphColumns]; // expanded glyphs, see above
+extern uint32_t glyph_generation; // raised whenever BuildCharacterGenerator fills GlyphTable
 extern const uint16_t RowAddressTable[ScreenRows];      // first screen byte of each text row
 extern uint8_t FrameBitmap[FrameLines][FrameLineBytes]; // 1 white, 0 black; line 0 at the top
 extern uint32_t frame_count;                            // frames drawn; RenderThread only

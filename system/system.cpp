@@ -8,6 +8,7 @@
 #include "machine/host_files.h"
 #include "machine/memory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -71,6 +72,37 @@ void PublishFrame(const uint8_t (*bitmap)[FrameLineBytes]) {
 }
 
 void PresentFrame(const uint8_t (*bitmap)[FrameLineBytes], void*) { PublishFrame(bitmap); }
+
+// What the frame last published from this thread was drawn from: the screen memory, the blink
+// phase and the font. A frame is a function of these, so a tick that finds them unchanged would
+// draw the very frame the front end has and publishes nothing; the blink phase counts only while
+// some byte blinks. Forgotten whenever another thread may have published since (the render
+// thread of a started machine).
+struct {
+    uint8_t screen[ScreenMemorySize];
+    uint32_t glyphs; // glyph_generation
+    bool blink_phase;
+    bool blinking; // some byte of screen has bit 7 set
+    bool valid = false;
+} Shown;
+
+// Draws and publishes the frame of the screen as it is now, unless it is the one last published.
+void PublishScreen() {
+    const uint8_t* screen = MachineMemory + ScreenMemoryAddress;
+    const bool phase = (frame_count & BlinkFrameBit) != 0;
+    if (Shown.valid && Shown.glyphs == glyph_generation &&
+        (phase == Shown.blink_phase || !Shown.blinking) &&
+        std::memcmp(Shown.screen, screen, ScreenMemorySize) == 0)
+        return;
+    RenderFrame();
+    PublishFrame(FrameBitmap);
+    std::memcpy(Shown.screen, screen, ScreenMemorySize);
+    Shown.glyphs = glyph_generation;
+    Shown.blink_phase = phase;
+    Shown.blinking = std::any_of(Shown.screen, Shown.screen + ScreenMemorySize,
+                                 [](uint8_t b) { return (b & 0x80) != 0; });
+    Shown.valid = true;
+}
 
 // The processor's thread: its own loop (a stall is counted where it happens, at no cost here).
 void ProcessorThreadMain() { ProcessorThreadBody(); }
@@ -175,6 +207,7 @@ void SystemStart(FrameReadyHook hook, void* context) {
         ClockStop = false;
     }
     ClearControlFlags(QUIT); // a machine stopped before runs again
+    Shown.valid = false;     // the render thread publishes from now on
     Render = std::make_unique<RenderEvent>();
     RenderThread = std::thread(RenderThreadBody, std::ref(*Render), PresentFrame, nullptr);
     SetPeriodEndHook(PacerPeriodEnd);
@@ -246,8 +279,7 @@ bool SystemRunTick(long instructions) {
     if (ReadControlFlags() & QUIT) return false;
     if (Paused.load(std::memory_order_relaxed) || CarriedInstructions) return true;
     SetControlFlags(TICK);
-    RenderFrame();
-    PublishFrame(FrameBitmap);
+    PublishScreen();
     ++frame_count;
     std::lock_guard lock(ClockMutex);
     ++TickCount;
@@ -315,8 +347,7 @@ void SystemRedraw() {
         if (Render) Render->Signal();
         return;
     }
-    RenderFrame();
-    PublishFrame(FrameBitmap);
+    PublishScreen();
 }
 
 std::string SystemScreenText() { return ScreenAsText(); }

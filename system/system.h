@@ -65,7 +65,8 @@ uint64_t SystemTicks();
 // --- Deterministic run, on the caller's thread ---
 // Runs up to `instructions` instructions (fewer when the processor halts, spends a real-speed
 // budget or quits) in the processor's own loop, the pacer looking every 64 of them, then the
-// tick: TICK and a frame rendered.
+// tick: TICK and the frame of the screen as it stands (drawn only when screen memory or the blink
+// phase changed since the last one: an unchanged screen has nothing new to show).
 // A pause (or a debugger stop) ends the period early without the tick; the next call first runs
 // what was left of that period, then ticks. False once QUIT was seen.
 bool SystemRunTick(long instructions);
