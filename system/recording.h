@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,22 @@ ReplayStatus ReplayReadStatus();
 // generator's seeding go back to what they were. A message naming how it went.
 std::string ReplayFinish();
 bool Replaying();
+
+// A replay's frames as an animated GIF for sharing (display/gif_file.h; not in the browser
+// build): AddFrame after each SystemReplayTick that ticked, Write at the end.
+struct GifAnimation;
+class ReplayGif {
+  public:
+    ReplayGif();
+    ~ReplayGif();
+    ReplayGif(const ReplayGif&) = delete;
+    ReplayGif& operator=(const ReplayGif&) = delete;
+    void AddFrame(); // the frame the last tick drew
+    bool Write(const std::string& path, std::string& error);
+
+  private:
+    std::unique_ptr<GifAnimation> gif_;
+};
 
 // The deterministic tick of a replay: ReplayRunTick, then the frame rendered and handed on as
 // SystemRunTick does. Defined in system.cpp.

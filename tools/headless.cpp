@@ -14,7 +14,6 @@
 // With --control or --script the commands of the control protocol follow the actions
 // (tools/control.h).
 #include "display/display.h"
-#include "display/gif_file.h"
 #include "display/picture_files.h"
 #include "host/data_folder.h"
 #include "host/file_io.h"
@@ -253,17 +252,13 @@ int ReplayAction(const Action& a) {
                      begun.other_roms ? " Give --force-state to play it anyway." : "");
         return ExitState;
     }
-    GifAnimation gif;
-    uint8_t frame[FrameLines][FrameLineBytes];
+    ReplayGif gif;
     int rc = -1;
     for (;;) {
         const ReplayTick t = SystemReplayTick();
         if (t != ReplayTick::Ticked) break;
         ++TickCount;
-        if (!Opts.gif.empty()) {
-            SystemTakeFrame(frame);
-            GifAddFrame(gif, frame);
-        }
+        if (!Opts.gif.empty()) gif.AddFrame();
         if (TimeUp.load(std::memory_order_acquire)) {
             std::fprintf(stderr,
                          "lunabrik-headless: the time limit of %ld s ran out after %ld ticks\n",
@@ -278,7 +273,7 @@ int ReplayAction(const Action& a) {
     ReportHostFileWarnings();
     if (rc >= 0 || Opts.gif.empty()) return rc;
     std::string error;
-    if (!GifWrite(gif, Opts.gif.c_str(), error)) {
+    if (!gif.Write(Opts.gif, error)) {
         std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", Opts.gif.c_str(),
                      error.c_str());
         return ExitUsage;
