@@ -81,9 +81,11 @@ TEST_F(Replay, RecordedSessionsReplayToTheSameScreenAndTick) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> args = c.how;
+        // Ctrl-C, then typing once the BASIC has said where it broke off, as a user would.
         const std::vector<std::string> session = {
-            "--record", "s.lbr",  "--type",       Program,   "--ticks", "40",       "--key",
-            "ctrl+c",   "--type", "PRINT 6*7\\n", "--ticks", "10",      "--screen", "--stats"};
+            "--record", "s.lbr",        "--type",     Program,    "--ticks",  "40",
+            "--key",    "ctrl+c",       "--wait-for", "BREAK IN", "--ticks",  "5",
+            "--type",   "PRINT 6*7\\n", "--ticks",    "10",       "--screen", "--stats"};
         args.insert(args.end(), session.begin(), session.end());
         const Outcome recorded = Run(args);
         ASSERT_EQ(recorded.exit_code, 0) << recorded.err;
