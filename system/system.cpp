@@ -325,7 +325,11 @@ void SystemReset() {
     PacerMachineReset();
     // Recorded, the reset goes in while the machine stands at a boundary, so the recording notes
     // it where the machine took it (the first thing its next poll does).
-    MachineHold hold;
+    if (Recording()) {
+        MachineHold hold;
+        SetControlFlags(RESET);
+        return;
+    }
     SetControlFlags(RESET);
 }
 
