@@ -89,6 +89,7 @@ constexpr uint64_t MaxStepTstates = 1000;
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
+void (*MachineEventHook)(uint32_t, uint64_t) = nullptr;
 // Never null: DEBUG may be set before a debugger sets its own.
 DebugVerdict NoDebugger(uint32_t) { return DebugVerdict::Execute; }
 DebugHook DebugHookFn = NoDebugger;
@@ -113,13 +114,17 @@ void Publish(const LoopState& s) {
 // Counts the instruction about to run; the thread's loop publishes fresh counts now and then and
 // gives the key pacer, which measures in T-states, a look.
 template <bool thread_loop>
-LB_INLINE void CountInstruction(uint16_t pc, uint64_t& instructions, uint64_t tstates) {
+LB_INLINE void CountInstruction(uint16_t, uint64_t& instructions, uint64_t) {
     ++instructions;
-    if constexpr (thread_loop) {
-        if ((instructions & PublishInterval) == 0) [[unlikely]] {
-            Publish({pc, instructions, tstates});
-            if (PeriodicHook) PeriodicHook();
-        }
+}
+
+// The thread loop's look every PublishInterval + 1 instructions, at the boundary before the poll
+// (as the deterministic driver's looks are): a key the pacer puts down here is seen by this
+// step's poll, so a recorded session replays with the interrupt at the same instruction.
+LB_INLINE void PeriodicLook(uint16_t pc, uint64_t instructions, uint64_t tstates) {
+    if (((instructions + 1) & PublishInterval) == 0) [[unlikely]] {
+        Publish({pc, instructions, tstates});
+        if (PeriodicHook) PeriodicHook();
     }
 }
 
@@ -155,8 +160,9 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
 // The poll, taken when waitstates is not 0 or a ControlFlags bit other than DEBUG is set: the
 // pacing wait, then the poll, which acts on the first bit that applies in the order QUIT, RESET,
 // PAUSE, TICK, HALTED (or, at real speed, a spent budget), KEY, and looks again until nothing is
-// left but a KEY that cannot be taken yet. PAUSE comes before TICK: a paused machine takes no NMI
-// either. With DEBUG set the debug hook then has its say on the instruction about to run.
+// left but a KEY that cannot be taken yet, or an interrupt was accepted. PAUSE comes before TICK: a
+// paused machine takes no NMI either. With DEBUG set the debug hook then has its say on the
+// instruction about to run.
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
@@ -184,6 +190,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             break;
         }
         if (flags & RESET) {
+            if (MachineEventHook) MachineEventHook(MachineEventReset, s.tstates);
             ProcessorReset();
             if (real) { // a fresh period
                 TickStart = s.tstates;
@@ -205,6 +212,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             s.tstates = PublishedTstates.load(std::memory_order_relaxed);
             paused = false;
         } else if (flags & TICK) {
+            if (MachineEventHook) MachineEventHook(MachineEventTick, s.tstates);
             StartTickPeriod(s, real);
             Publish(s);
             NmiEntry();
@@ -213,6 +221,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             TicksTaken.store(TicksTaken.load(std::memory_order_relaxed) + 1,
                              std::memory_order_relaxed);
             ClearControlFlags(TICK | HALTED);
+            break; // one TICK a poll, and none after another entry (see the KEY below)
         } else if ((flags & HALTED) || spent) {
             if (!real) {
                 SpinPause();
@@ -238,6 +247,10 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             if (CpuState.IM) events |= DebugTookInterrupt; // mode 0 drops the request
             s.tstates += InterruptAcceptance();
             ClearControlFlags(KEY);
+            // The poll ends with an accepted interrupt: a TICK raised meanwhile by another thread
+            // is taken at the next step's poll, so every event of a poll happens at one T-state
+            // count (what a recorded session notes of it).
+            break;
         }
         raw = ReadControlFlags();
         flags = raw & ~DEBUG;
@@ -265,6 +278,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
 // One processor step on the loop's own pc and counters. Only the thread's loop may block.
 template <bool thread_loop>
 LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
+    if constexpr (thread_loop) PeriodicLook(pc, instructions, tstates);
     const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
@@ -396,6 +410,8 @@ void SetPeriodEndHook(void (*hook)()) { PeriodEndHook = hook; }
 
 void SetPeriodicHook(void (*hook)()) { PeriodicHook = hook; }
 
+void SetMachineEventHook(void (*hook)(uint32_t, uint64_t)) { MachineEventHook = hook; }
+
 void SetDebugHook(DebugHook hook) { DebugHookFn = hook ? hook : NoDebugger; }
 
 bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
@@ -420,14 +436,21 @@ constexpr uint64_t NoLook = UINT64_MAX; // no more looks in this run
 // ProcessorRun's plain steps, until the instruction count reaches limit or a step needs the
 // single-step driver, with the look when the count reaches look_at (then every interval). Its own
 // function, so that PC and the counts stay in registers as in the thread's loop: every plain step
-// is one instruction.
+// is one instruction. With `until`, it also ends at the first boundary where the T-state count
+// has reached until_tstates (ProcessorRunTo); the plain run has no such look.
+template <bool until>
 [[gnu::noinline]] LB_HOT_LOOP void RunPlain(LoopState& s, uint64_t limit, uint64_t& look_at,
-                                            uint64_t interval, bool (*look)()) {
+                                            uint64_t interval, bool (*look)(),
+                                            uint64_t until_tstates) {
     uint16_t pc = s.pc;
     uint64_t instructions = s.instructions;
     uint64_t tstates = s.tstates;
     uint64_t stop = std::min(limit, look_at);
     for (;;) {
+        if constexpr (until) {
+            if (tstates >= until_tstates) [[unlikely]]
+                break;
+        }
         if (instructions == stop) [[unlikely]] {
             if (instructions == limit) break;
             CpuState.PC = pc;
@@ -467,9 +490,8 @@ constexpr uint64_t NoLook = UINT64_MAX; // no more looks in this run
     s = {pc, instructions, tstates};
 }
 
-} // namespace
-
-RunResult ProcessorRun(long steps, long look_interval, bool (*look)()) {
+template <bool until>
+RunResult RunSteps(long steps, long look_interval, bool (*look)(), uint64_t until_tstates) {
     LoopState s{CpuState.PC, PublishedInstructions.load(std::memory_order_relaxed),
                 PublishedTstates.load(std::memory_order_relaxed)};
     long taken = 0; // steps so far
@@ -484,10 +506,18 @@ RunResult ProcessorRun(long steps, long look_interval, bool (*look)()) {
             // Plain steps, each one instruction, with the looks on the way.
             const uint64_t before = s.instructions;
             uint64_t look_at = looking ? before + uint64_t(next_look - taken) : NoLook;
-            RunPlain(s, before + uint64_t(steps - taken), look_at, uint64_t(look_interval), look);
+            RunPlain<until>(s, before + uint64_t(steps - taken), look_at, uint64_t(look_interval),
+                            look, until_tstates);
             taken += long(s.instructions - before);
             looking = look_at != NoLook;
             if (looking) next_look = taken + long(look_at - s.instructions);
+        }
+        if constexpr (until) {
+            if (s.tstates >= until_tstates) {
+                CpuState.PC = s.pc;
+                Publish(s);
+                return {RunEnd::Reached, taken};
+            }
         }
         if (taken >= steps) {
             CpuState.PC = s.pc;
@@ -525,6 +555,17 @@ RunResult ProcessorRun(long steps, long look_interval, bool (*look)()) {
         sticky = waiting || Paused.load(std::memory_order_relaxed);
         if (waiting) return {RunEnd::PeriodSpent, taken};
     }
+}
+
+} // namespace
+
+RunResult ProcessorRun(long steps, long look_interval, bool (*look)()) {
+    return RunSteps<false>(steps, look_interval, look, 0);
+}
+
+RunResult ProcessorRunTo(uint64_t tstates, long steps) {
+    constexpr auto no_look = [] { return false; };
+    return RunSteps<true>(steps, 1, no_look, tstates);
 }
 
 namespace {
@@ -597,6 +638,16 @@ void SetRefreshSeed(uint32_t seed) {
 }
 
 void UseTimeRefreshSeed() { RefreshSeedFixed = false; }
+
+bool ReadRefreshSeed(uint32_t& seed) {
+    seed = RefreshSeed;
+    return RefreshSeedFixed;
+}
+
+void SetResetRefreshSeed(bool fixed, uint32_t seed) {
+    RefreshSeedFixed = fixed;
+    RefreshSeed = seed;
+}
 
 // A linear congruential generator; A gets bits 24-30 of the state, its best-mixed bits.
 uint8_t NextRefreshValue() {

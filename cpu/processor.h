@@ -90,12 +90,22 @@ void SetPeriodicHook(void (*hook)());
 // (Halted) or PAUSE is set with neither of those (Paused); after a step that found the real-speed
 // budget spent (PeriodSpent, see ProcessorWaitingForTick); or when QUIT was seen (Quit). Never
 // blocks. steps counts the steps taken (a debugger's stop is one that executed nothing).
-enum class RunEnd : uint8_t { Budget, Halted, Paused, PeriodSpent, Quit };
+enum class RunEnd : uint8_t { Budget, Halted, Paused, PeriodSpent, Quit, Reached };
 struct RunResult {
     RunEnd end;
     long steps;
 };
 RunResult ProcessorRun(long steps, long look_interval, bool (*look)());
+// The same without looks, ending also (Reached) at the first instruction boundary where the
+// T-state count has reached `tstates`, before that step's poll: where a recorded event happened.
+RunResult ProcessorRunTo(uint64_t tstates, long steps);
+
+// Called on the processor's thread when its poll takes a TICK (the NMI) or a RESET, with the
+// T-state count at that moment (a recorded session notes them). Set while the processor does not
+// run; null for none. Every event of one poll happens at one T-state count.
+constexpr uint32_t MachineEventTick = 1;
+constexpr uint32_t MachineEventReset = 2;
+void SetMachineEventHook(void (*hook)(uint32_t event, uint64_t tstates));
 
 // An opcode the processor does not execute leaves PC on its prefix, so the same stall comes round
 // again and again (interrupts still taken). The table entries that stall count them: after
@@ -132,6 +142,10 @@ ProcessorCounts ReadProcessorCounts();
 // to the default. Call either before the ProcessorThread starts (or while it is stopped).
 void SetRefreshSeed(uint32_t seed);
 void UseTimeRefreshSeed();
+// What a reset seeds the generator with: true and the seed when fixed, false for the time. And
+// setting that alone, leaving the generator's state as it is.
+bool ReadRefreshSeed(uint32_t& seed);
+void SetResetRefreshSeed(bool fixed, uint32_t seed);
 // The next value of the generator (used by LD A,R).
 uint8_t NextRefreshValue();
 

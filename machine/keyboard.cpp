@@ -129,7 +129,10 @@ constexpr unsigned ControlScanCode = 29;
 constexpr uint8_t CapsLockIndex = 19;
 constexpr uint8_t KeyDown = 0x80;
 
+void (*KeyboardObserver)(unsigned scan_code, bool pressed) = nullptr;
+
 void KeyEvent(unsigned scan_code, bool pressed) {
+    if (KeyboardObserver) KeyboardObserver(scan_code, pressed);
     KeyboardRecord& kb = KeyboardState;
     // Either shift key sets or clears both shift bits, even while the other is still down.
     if (scan_code == LeftShiftScanCode || scan_code == RightShiftScanCode)
@@ -173,6 +176,7 @@ void KeyEvent(unsigned scan_code, bool pressed) {
 }
 
 void ReleaseKeyboard() {
+    if (KeyboardObserver) KeyboardObserver(ReleaseAllKeys, false);
     KeyboardState.held_keys = 0;
     KeyboardState.key_code &= ~KeyDown;
     WriteInPort(KeyboardPort, KeyboardState.key_code);

@@ -34,6 +34,12 @@ void KeyEvent(unsigned scan_code, bool pressed);
 // The display lost the keyboard focus: no key is held any more.
 void ReleaseKeyboard();
 
+// Told of every event that reaches the model, before it acts on it: a key event, or
+// ReleaseAllKeys (with pressed false) for ReleaseKeyboard. A recorded session keeps them. Set
+// while no key event is under way; null for none.
+constexpr unsigned ReleaseAllKeys = 256;
+extern void (*KeyboardObserver)(unsigned scan_code, bool pressed);
+
 // For typing text into the machine: the key and the modifiers (with CAPS off) that produce this
 // 7-bit ABC80 code, the first match over the plain, shift, control and control+shift planes in
 // scan code order. False when no key gives the code.

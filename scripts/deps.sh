@@ -11,6 +11,7 @@ packages=(
   chromium chromium-driver                        # its page test in headless Chromium
   libz80ex-dev                                    # the reference interpreter for the benchmark
   zlib1g-dev nlohmann-json3-dev                   # PNG and CRC-32; the control protocol's JSON
+  libgif-dev                                      # replays written as animated GIFs
   desktop-file-utils appstream                    # the install test validates the menu entry
   dpkg-dev file fakeroot                          # make package: CPack's .deb, dpkg-shlibdeps
 )

@@ -6,6 +6,7 @@
 #include "shell/help_texts.h"
 #include "shell/main_window.h"
 #include "shell/preferences.h"
+#include "shell/recording_controller.h"
 #include "shell/screenshots.h"
 #include "shell/state_controller.h"
 #include "shell/status_fields.h"
@@ -119,6 +120,14 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
     // One second back per press, paused there; held, the key repeats.
     Add(machine, "rewind", "Re&wind one second (hold F4; host files are not rewound)",
         {QKeySequence(Qt::Key_F4)}, [w] { w->States()->Rewind(); });
+    // Recorded sessions: each entry starts, or stops what is under way.
+    auto* recordings = new RecordingController(w, display, w->Status(), typing);
+    recordings->setObjectName("recordings");
+    QAction* record = Add(machine, "record", "R&ecord...", {},
+                          [recordings] { recordings->ToggleRecording(); });
+    QAction* play = Add(machine, "playRecording", "P&lay recording...", {},
+                        [recordings] { recordings->TogglePlaying(); });
+    recordings->SetActions(record, play);
     // Turbo: the menu's toggle, or the turbo key (F9) held on the screen.
     QAction* turbo = Add(machine, "turbo", "&Turbo (as fast as possible, or hold F9)",
                          {QKeySequence(Qt::CTRL | Qt::Key_F9)}, [this, emulation] {

@@ -51,6 +51,10 @@ bool AfterEnter = false; // ReadyAt ends the pause after Enter
 PacerStatus Counts;      // the all-time counts
 std::atomic<bool> Armed{
     false}; // Busy() as of the last change: the processor's hook looks only then
+// Keys go down and up only from the processor's own looks (PacerKeysFromProcessor).
+bool ProcessorOnly = false;
+bool Replaying = false; // a recorded session presses the keys: the queue takes none and stands
+bool LetGoTypedPending = false; // a cancelled text's key, let go at the processor's next look
 
 uint64_t Now() { return ReadProcessorCounts().tstates; }
 
@@ -79,6 +83,7 @@ void PressHeld(Held& held, const KeyStroke& key) {
 }
 
 void PushKey(const Item& item) {
+    if (Replaying) return;
     size_t keys = Queue.size();
     if (!Texts.empty()) keys -= Texts.size();
     if (keys >= PacerQueueLimit) {
@@ -90,7 +95,9 @@ void PushKey(const Item& item) {
 }
 
 void DropText() {
-    if (Typed.down && TypedIsText) {
+    if (Typed.down && TypedIsText && ProcessorOnly) {
+        LetGoTypedPending = true;
+    } else if (Typed.down && TypedIsText) {
         LetGo(Typed);
         WaitingTake = false;
         ReadyAt = Now() + KeyPace.gap_tstates;
@@ -101,7 +108,7 @@ void DropText() {
 }
 
 bool Busy() {
-    bool busy = !Queue.empty() || WaitingTake || Typed.down;
+    bool busy = !Queue.empty() || WaitingTake || Typed.down || LetGoTypedPending;
     for (const Held& h : Natural)
         busy = busy || (h.down && h.host_up);
     Armed.store(busy, std::memory_order_relaxed);
@@ -176,7 +183,16 @@ bool Advance(uint64_t now) {
 // next tick; it gets no more time before then, so holds and gaps (but not the pause after Enter)
 // count as done, and a key released now and the next pressed go in the same pause.
 bool Step(bool period_over) {
+    if (Replaying) return false;
     const uint64_t now = Now();
+    if (LetGoTypedPending) {
+        LetGoTypedPending = false;
+        if (Typed.down) {
+            LetGo(Typed);
+            WaitingTake = false;
+            ReadyAt = now + KeyPace.gap_tstates;
+        }
+    }
     if (WaitingTake) {
         switch (CheckKeyTaken(Watch)) {
         case KeyTake::Waiting: return true;
@@ -227,6 +243,7 @@ void PacerReset() {
         if (PositionalDown[s]) KeyEvent(unsigned(s), false);
     std::fill(std::begin(PositionalDown), std::end(PositionalDown), false);
     WaitingTake = false;
+    LetGoTypedPending = false;
     ReadyAt = 0;
     AfterEnter = false;
     KeyPace = {};
@@ -272,6 +289,7 @@ void PacerNaturalRelease(uint32_t host) {
 void PacerType(const std::string& codes) {
     if (codes.empty()) return;
     std::lock_guard lock(Mutex);
+    if (Replaying) return;
     Texts.push_back(codes);
     Queue.push_back(Item{Kind::Text});
     Armed.store(true, std::memory_order_relaxed);
@@ -322,13 +340,48 @@ void PacerReleaseHeld() {
         positional = positional || down;
     for (const Item& i : Queue)
         positional = positional || (i.kind == Kind::Positional && i.pressed);
-    if (positional) Queue.push_back(Item{Kind::ReleaseKeyboard});
+    if (positional && !Replaying) Queue.push_back(Item{Kind::ReleaseKeyboard});
     Busy();
 }
 
 bool PacerStep() {
     std::lock_guard lock(Mutex);
-    return Step(false);
+    return ProcessorOnly ? Busy() : Step(false);
+}
+
+void PacerReplay(bool on) {
+    std::lock_guard lock(Mutex);
+    if (on) {
+        Queue.clear();
+        Texts.clear();
+        TextNext = 0;
+        for (Held& h : Natural)
+            h = {};
+        Typed = {};
+        std::fill(std::begin(PositionalDown), std::end(PositionalDown), false);
+        WaitingTake = false;
+        LetGoTypedPending = false;
+        ReadyAt = 0;
+        AfterEnter = false;
+    } else if (Replaying) {
+        ReleaseKeyboard(); // what the session held down is let go of
+    }
+    Replaying = on;
+    Busy();
+}
+
+void PacerReplayKey(unsigned scan_code, bool pressed) {
+    std::lock_guard lock(Mutex);
+    if (scan_code == ReleaseAllKeys)
+        ReleaseKeyboard();
+    else
+        KeyEvent(scan_code, pressed);
+}
+
+void PacerRecordKeys(void (*observer)(unsigned scan_code, bool pressed), bool from_processor) {
+    std::lock_guard lock(Mutex);
+    KeyboardObserver = observer;
+    ProcessorOnly = observer && from_processor;
 }
 
 void PacerProcessorLook() {
@@ -436,6 +489,7 @@ void PacerRestore(const PacerSnapshot& s) {
     for (uint8_t c : s.positional_down)
         PositionalDown[c] = true;
     WaitingTake = s.waiting_take;
+    LetGoTypedPending = false;
     Watch = s.watch;
     ReadyAt = s.ready_at;
     AfterEnter = s.after_enter;

@@ -82,6 +82,18 @@ void PacerReleaseHeld();
 // Advances the queue; call often (every 100 microseconds or so of host time while PacerBusy, or
 // between instructions in a deterministic driver). Returns PacerBusy().
 bool PacerStep();
+// A recorded session: observer hears of every event that reaches the keyboard model (see
+// KeyboardObserver), null for none. With from_processor, keys go down and up only in
+// PacerProcessorLook and PacerPeriodEnd, on the processor's own thread at an instruction boundary,
+// never from another thread (PacerStep then only reports), so a session recorded while the
+// machine's threads run notes each key at the T-state count where the machine saw it.
+void PacerRecordKeys(void (*observer)(unsigned scan_code, bool pressed), bool from_processor);
+// A recorded session being replayed presses the keys itself: on empties the queue and what the
+// pacer holds (the keyboard model stays as it is) and ignores every key and text handed in until
+// off, which lets go of every key the session left down.
+void PacerReplay(bool on);
+// A recorded key event, put to the keyboard model as it was recorded (ReleaseAllKeys: every key).
+void PacerReplayKey(unsigned scan_code, bool pressed);
 // A look from the processor's thread every so many instructions: returns at once unless keys are
 // on their way, so a paste at full speed goes as fast as the ROM takes keys.
 void PacerProcessorLook();

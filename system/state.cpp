@@ -6,6 +6,7 @@
 #include "machine/host_files.h"
 #include "machine/memory.h"
 #include "system/pacer.h"
+#include "system/recording.h"
 #include "system/hold.h"
 #include "system/state_format.h"
 #include "system/system.h"
@@ -193,10 +194,25 @@ StateResult SystemSaveState(const std::string& path) {
 }
 
 StateResult SystemLoadState(const std::string& path, bool force_other_roms) {
+    RecordingInterrupt(); // a recording cannot follow the machine into another state
     std::vector<uint8_t> bytes;
     std::string error;
+    if (!ReadStateFile(path, bytes, error))
+        return Failure("Cannot load the state " + path + ": " + error + ".");
+    return LoadStateBytes(bytes, force_other_roms, path);
+}
+
+std::vector<uint8_t> CaptureStateFileBytes() {
+    MachineHold hold;
+    if (!hold.held()) return {};
+    return EncodeState(Capture(true));
+}
+
+StateResult LoadStateBytes(const std::vector<uint8_t>& bytes, bool force_other_roms,
+                           const std::string& path) {
+    std::string error;
     StagedState s;
-    if (!ReadStateFile(path, bytes, error) || !DecodeState(bytes.data(), bytes.size(), s, error))
+    if (!DecodeState(bytes.data(), bytes.size(), s, error))
         return Failure("Cannot load the state " + path + ": " + error + ".");
     if (s.have_roms && !force_other_roms &&
         (s.basic_hash != HashImageFile("basic.rom", BasicRomSize) ||
@@ -225,6 +241,7 @@ std::vector<uint8_t> CaptureStateBytes() {
 }
 
 StateResult RestoreStateBytes(const std::vector<uint8_t>& bytes) {
+    RecordingInterrupt();
     StagedState s;
     std::string error;
     if (!DecodeState(bytes.data(), bytes.size(), s, error))

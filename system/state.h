@@ -44,6 +44,13 @@ StateResult SystemSaveState(const std::string& path);
 // Loads the state in path into the machine.
 StateResult SystemLoadState(const std::string& path, bool force_other_roms);
 
+// A state file's bytes, taken from the machine as SystemSaveState takes them (empty when the
+// machine did not stop), and loading such bytes as SystemLoadState loads a file (path names them
+// in messages): a recorded session starts from one.
+std::vector<uint8_t> CaptureStateFileBytes();
+StateResult LoadStateBytes(const std::vector<uint8_t>& bytes, bool force_other_roms,
+                           const std::string& path);
+
 // The same in memory: the encoded state (without the picture), and its restoring. Host files are
 // left as they are by RestoreStateBytes (they are not rewound), and ROM images are not compared.
 std::vector<uint8_t> CaptureStateBytes();

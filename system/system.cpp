@@ -1,5 +1,8 @@
 #include "system/system.h"
 
+#include "system/hold.h"
+#include "system/recording.h"
+
 #include "cpu/processor.h"
 #include "display/render_event.h"
 #include "host/data_folder.h"
@@ -47,10 +50,15 @@ std::atomic<bool> Paused{false};
 
 // The speed for this run: turbo over the run's pace over the settings' waitstates. Changed by the
 // front end's thread only.
-bool Turbo = false;
-int32_t RunPace = NoPaceOverride;
+std::atomic<bool> Turbo{false};
+std::atomic<int32_t> RunPace{NoPaceOverride};
 
-void ApplyPace() { SetPaceOverride(Turbo ? 0 : RunPace); }
+// A recording replayed on the machine's threads: the processor's thread runs the replay, and the
+// clock raises no TICK of its own (the recorded ones come from the replay).
+std::atomic<bool> PlayOn{false};
+std::atomic<bool> PlayStopAsked{false};
+std::mutex PlayMutex;
+std::condition_variable PlayWake;
 
 // The frame handed to the front end, and whether it changed since it was last taken.
 std::mutex FrameMutex;
@@ -124,7 +132,8 @@ void ClockThreadMain() {
         if (now >= next) {
             next += TickPeriod;
             if (now - next > MaxTickLag) next = now + TickPeriod;
-            if (FontLoaded && !Paused.load(std::memory_order_relaxed)) {
+            if (FontLoaded && !Paused.load(std::memory_order_relaxed) &&
+                !PlayOn.load(std::memory_order_acquire)) {
                 SetControlFlags(TICK);
                 Render->Signal();
                 ticked = true;
@@ -136,6 +145,60 @@ void ClockThreadMain() {
             ClockWake.notify_all();
         }
     }
+}
+
+// The pace the user set for this run, turbo aside: the run's or the settings'.
+int32_t PaceInForce() {
+    const int32_t run = RunPace.load(std::memory_order_relaxed);
+    return run == NoPaceOverride ? Waitstates() : run;
+}
+
+// A replay ends on the processor's thread: the machine is given back, and a word for the front end.
+void FinishPlay() {
+    RecordPostNotice(ReplayFinish());
+    PlayOn.store(false, std::memory_order_release);
+}
+
+// The processor's thread while a recording is replayed: one recorded tick every tick period (at
+// once with turbo or as fast as possible), each run to its T-state and its frame drawn by the
+// RenderThread meanwhile. Paused (a hold, the debugger, the user) it shows the machine standing
+// at its boundary and waits. At the end, or asked to stop, it becomes the processor's own loop.
+void PlayThreadMain() {
+    auto next = Clock::now();
+    for (;;) {
+        if (PlayStopAsked.load(std::memory_order_acquire)) break;
+        const uint32_t flags = ReadControlFlags();
+        if (flags & QUIT) return; // SystemStop gives the machine back after the join
+        if (flags & PAUSE) {
+            ProcessorStep(); // executes nothing: the machine is the holder's from now on
+            std::unique_lock lock(PlayMutex);
+            PlayWake.wait_for(lock, TickPeriod,
+                              [] { return PlayStopAsked.load(std::memory_order_acquire); });
+            next = Clock::now();
+            continue;
+        }
+        if (!Turbo.load(std::memory_order_relaxed) && PaceInForce() != 0) {
+            std::unique_lock lock(PlayMutex);
+            if (PlayWake.wait_until(lock, next,
+                                    [] { return PlayStopAsked.load(std::memory_order_acquire); }))
+                break;
+        }
+        const ReplayTick t = ReplayRunTick();
+        if (t == ReplayTick::Quit) return;
+        if (t == ReplayTick::Paused) continue;
+        if (t == ReplayTick::Ended) break;
+        Render->Signal();
+        {
+            std::lock_guard lock(ClockMutex);
+            ++TickCount;
+        }
+        ClockWake.notify_all();
+        next += TickPeriod;
+        const auto now = Clock::now();
+        if (now - next > MaxTickLag) next = now;
+    }
+    FinishPlay();
+    ProcessorThreadBody();
 }
 
 // The default folder is created one level deep, only when nothing by that name exists.
@@ -217,6 +280,7 @@ void SystemStart(FrameReadyHook hook, void* context) {
 }
 
 void SystemStop() {
+    if (Recording()) RecordingInterrupt(); // written where the machine stops
     if (ProcessorThread.joinable()) {
         SetControlFlags(QUIT);
         ProcessorThread.join();
@@ -233,6 +297,7 @@ void SystemStop() {
         Render->Close();
         RenderThread.join();
     }
+    if (PlayOn.load(std::memory_order_acquire)) FinishPlay(); // stopped in the middle
 }
 
 bool SystemRunning() { return ProcessorThread.joinable(); }
@@ -273,7 +338,8 @@ bool SystemRunTick(long instructions) {
         break;
     case RunEnd::PeriodSpent: PacerPeriodEnd(); break; // real speed: this tick's budget is spent
     case RunEnd::Budget:
-    case RunEnd::Halted: break;
+    case RunEnd::Halted:
+    case RunEnd::Reached: break;
     }
     PacerStep();
     if (ReadControlFlags() & QUIT) return false;
@@ -287,11 +353,20 @@ bool SystemRunTick(long instructions) {
 }
 
 void SystemReset() {
+    if (Replaying()) return; // a replay's resets are the recorded ones
     PacerMachineReset();
+    // Recorded, the reset goes in while the machine stands at a boundary, so the recording notes
+    // it where the machine took it (the first thing its next poll does).
+    if (Recording()) {
+        MachineHold hold;
+        SetControlFlags(RESET);
+        return;
+    }
     SetControlFlags(RESET);
 }
 
 bool SystemPowerCycle(const char** missing) {
+    RecordingInterrupt();
     const bool running = SystemRunning();
     if (running) SystemStop();
     SystemPause(false);
@@ -312,16 +387,18 @@ void SystemPause(bool paused) {
 
 bool SystemPaused() { return Paused.load(std::memory_order_relaxed); }
 
+void SystemApplyPace() { SetPaceOverride(Replaying() || Turbo.load() ? 0 : RunPace.load()); }
+
 void SystemSetTurbo(bool on) {
     Turbo = on;
-    ApplyPace();
+    SystemApplyPace();
 }
 
 bool SystemTurbo() { return Turbo; }
 
 void SystemSetRunPace(bool on, int32_t waitstates) {
     RunPace = on ? waitstates : NoPaceOverride;
-    ApplyPace();
+    SystemApplyPace();
 }
 
 bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]) {
@@ -372,3 +449,50 @@ uint32_t SystemHostFileWarnings(std::string& latest) {
         latest = std::string("Cannot write ") + w.path + ": " + w.reason;
     return count;
 }
+
+ReplayTick SystemReplayTick() {
+    const ReplayTick t = ReplayRunTick();
+    if (t != ReplayTick::Ticked) return t;
+    RenderFrame();
+    PublishFrame(FrameBitmap);
+    ++frame_count;
+    std::lock_guard lock(ClockMutex);
+    ++TickCount;
+    return t;
+}
+
+ReplayResult SystemPlay(const std::string& path, bool force_other_roms) {
+    const bool running = SystemRunning();
+    if (PlayOn.load() || !running) {
+        ReplayResult r;
+        r.message =
+            running ? "A recorded session is replayed already." : "The machine is not running.";
+        return r;
+    }
+    // The processor's thread ends at a boundary; the clock (raising no TICK meanwhile) and the
+    // RenderThread go on.
+    PlayOn.store(true, std::memory_order_release);
+    SetControlFlags(QUIT);
+    ProcessorThread.join();
+    ClearControlFlags(QUIT);
+    ReplayResult r = ReplayBegin(path, force_other_roms);
+    PlayStopAsked.store(false);
+    PlayOn.store(r.ok, std::memory_order_release);
+    ProcessorThread = std::thread(r.ok ? PlayThreadMain : ProcessorThreadMain);
+    return r;
+}
+
+void SystemStopPlaying() {
+    if (!PlayOn.load(std::memory_order_acquire)) return;
+    {
+        std::lock_guard lock(PlayMutex);
+        PlayStopAsked.store(true, std::memory_order_release);
+    }
+    PlayWake.notify_all();
+    // The replay thread looks between ticks: within a tick period of the machine's time.
+    const auto limit = Clock::now() + std::chrono::seconds(10);
+    while (PlayOn.load(std::memory_order_acquire) && Clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool SystemPlaying() { return PlayOn.load(std::memory_order_acquire); }

@@ -90,6 +90,9 @@ bool SystemTurbo();
 // on: a pace in place of the settings' waitstates (the same values: -1 a real ABC80, 0 as fast
 // as possible, N idle iterations); off: the settings' again. Turbo goes over it.
 void SystemSetRunPace(bool on, int32_t waitstates = 0);
+// Puts the pace in force again: as fast as possible while a recorded session is replayed (its
+// ticks decide when the machine runs), else turbo, the run's pace or the settings'.
+void SystemApplyPace();
 
 // --- What the machine shows ---
 // Copies the latest frame (FrameBitmap lines); true when it changed since the last call.

@@ -2,7 +2,7 @@
 //
 // It boots the machine as the desktop program does (Lunabrik.cfg, basic.rom, dev_dos.rom and
 // font.bin from its folder) and executes its options in order: typing, waiting for screen text,
-// running ticks, dumping the screen as text, PBM or PNG.
+// running ticks, dumping the screen as text, PBM or PNG, replaying a recorded session.
 //
 // Time: by default one tick (TICK raised, the NMI every 20 ms of the real machine, and one frame
 // rendered) follows every N executed instructions, all on this thread, so a run is repeatable.
@@ -19,6 +19,7 @@
 #include "host/file_io.h"
 #include "host/settings.h"
 #include "system/debugger.h"
+#include "system/recording.h"
 #include "system/state.h"
 #include "system/system.h"
 #include "tools/control.h"
@@ -241,6 +242,45 @@ int StateAction(const Action& a) {
     return -1;
 }
 
+// --replay: the recorded session from its state to its end, each tick's frame into the GIF when
+// --gif names one. Said on standard error how it went; a replay that left the recording (a host
+// file changed since) still ends as done.
+int ReplayAction(const Action& a) {
+    const ReplayResult begun = ReplayBegin(a.text, Opts.force_state);
+    if (!begun.ok) {
+        std::fprintf(stderr, "lunabrik-headless: %s%s\n", begun.message.c_str(),
+                     begun.other_roms ? " Give --force-state to play it anyway." : "");
+        return ExitState;
+    }
+    ReplayGif gif;
+    int rc = -1;
+    for (;;) {
+        const ReplayTick t = SystemReplayTick();
+        if (t != ReplayTick::Ticked) break;
+        ++TickCount;
+        if (!Opts.gif.empty()) gif.AddFrame();
+        if (TimeUp.load(std::memory_order_acquire)) {
+            std::fprintf(stderr,
+                         "lunabrik-headless: the time limit of %ld s ran out after %ld ticks\n",
+                         Opts.time_limit, TickCount);
+            rc = ExitTimeLimit;
+            break;
+        }
+    }
+    const ReplayStatus status = ReplayReadStatus();
+    const std::string said = ReplayFinish();
+    if (status.left_recording) std::fprintf(stderr, "lunabrik-headless: %s\n", said.c_str());
+    ReportHostFileWarnings();
+    if (rc >= 0 || Opts.gif.empty()) return rc;
+    std::string error;
+    if (!gif.Write(Opts.gif, error)) {
+        std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", Opts.gif.c_str(),
+                     error.c_str());
+        return ExitUsage;
+    }
+    return -1;
+}
+
 int OutputFailed(const char* what) {
     std::fprintf(stderr, "lunabrik-headless: cannot write %s to standard output: %s\n", what,
                  std::strerror(errno));
@@ -273,6 +313,7 @@ int RunActions() {
         case ActionKind::Png: rc = WritePicture(a); break;
         case ActionKind::SaveState:
         case ActionKind::LoadState: rc = StateAction(a); break;
+        case ActionKind::Replay: rc = ReplayAction(a); break;
         }
         if (rc >= 0) return rc;
     }
@@ -380,8 +421,19 @@ int main(int argc, char** argv) {
 
     SystemWatchStalls(true);
     if (Opts.realtime) SystemStart(nullptr, nullptr);
+    std::string said;
+    if (!Opts.record.empty() && !RecordStart(Opts.record, said)) {
+        std::fprintf(stderr, "lunabrik-headless: %s\n", said.c_str());
+        SystemStop();
+        StopWatchdog();
+        return ExitState;
+    }
     rc = RunActions();
     if (rc == ExitDone && (Opts.control || !Opts.script.empty())) rc = RunSession();
+    if (Recording() && !RecordStop(said)) {
+        std::fprintf(stderr, "lunabrik-headless: %s\n", said.c_str());
+        if (rc == ExitDone) rc = ExitState;
+    }
     SystemStop();
     StopWatchdog();
     ReportHostFileWarnings();

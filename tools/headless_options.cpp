@@ -29,6 +29,9 @@ const char* const HelpText =
     "  --save-state FILE save the whole machine to FILE (.lbs)\n"
     "  --load-state FILE load a saved machine; its host files are opened again by name (a\n"
     "                    slot whose file is gone or shorter is closed and named)\n"
+    "  --replay FILE     replay a recorded session (.lbr): the machine starts from its state\n"
+    "                    and runs it to its end, keys and ticks where they were recorded (exit\n"
+    "                    6 when it cannot be played, a damaged file included)\n"
     "  --control         then take commands, one JSON object a line, from standard input and\n"
     "                    answer each with one JSON line (see docs/debugger.md)\n"
     "  --script FILE     then run the commands of FILE the same way (exit: the last failed\n"
@@ -46,7 +49,10 @@ const char* const HelpText =
     "  --seed N          seed of the LD A,R generator (default 0), so runs repeat\n"
     "  --stats           at the end print instructions, T-states, ticks and wall-clock seconds\n"
     "  --time-limit S    end the run after S seconds of wall-clock time (exit 5)\n"
-    "  --force-state     load states saved with other ROM images (refused otherwise)\n"
+    "  --force-state     load states (and replay recordings) made with other ROM images\n"
+    "  --record FILE     record the run after start-up, every key and tick at its T-state,\n"
+    "                    to FILE (.lbr), written when the actions are done\n"
+    "  --gif FILE        write each --replay as an animated GIF (480 x 480, a frame a tick)\n"
     "  --help            this text\n"
     "The speed is Lunabrik.cfg's waitstates, as in the desktop program: 0 as fast as possible,\n"
     "N idle iterations before each instruction, -1 a real ABC80 (at most 60,000 T-states, 3 MHz,\n"
@@ -269,20 +275,36 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
             char here[4096];
             if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
             Opts.script = path;
-        } else if (a == "--pbm" || a == "--png" || a == "--save-state" || a == "--load-state") {
+        } else if (a == "--pbm" || a == "--png" || a == "--save-state" || a == "--load-state" ||
+                   a == "--replay" || a == "--record" || a == "--gif") {
             if (!value(v) || !*v) return Usage("missing file name after", a.c_str());
             // Named from where the user started the runner, whichever folder it then works in.
             std::string path = v;
             char here[4096];
             if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
+            if (a == "--record") {
+                Opts.record = path;
+                continue;
+            }
+            if (a == "--gif") {
+                Opts.gif = path;
+                continue;
+            }
             const ActionKind kind = a == "--pbm"          ? ActionKind::Pbm
                                     : a == "--png"        ? ActionKind::Png
                                     : a == "--save-state" ? ActionKind::SaveState
+                                    : a == "--replay"     ? ActionKind::Replay
                                                           : ActionKind::LoadState;
             Opts.actions.push_back({kind, path, 0, {}});
         } else {
             return Usage("unknown option", a.c_str());
         }
     }
+    bool replay = false;
+    for (const Action& act : Opts.actions)
+        replay = replay || act.kind == ActionKind::Replay;
+    if (replay && Opts.realtime)
+        return Usage("--replay runs the recorded ticks itself; leave out --realtime");
+    if (!Opts.gif.empty() && !replay) return Usage("--gif writes a --replay; give one");
     return -1;
 }

@@ -16,7 +16,7 @@ constexpr int ExitState = 6;
 
 constexpr long MaxTicks = 100000000; // about 23 days of 20 ms ticks
 
-enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png, SaveState, LoadState };
+enum class ActionKind { Type, Key, WaitFor, Ticks, Screen, Pbm, Png, SaveState, LoadState, Replay };
 
 struct Action {
     ActionKind kind;
@@ -38,6 +38,8 @@ struct Options {
     const char* dir = nullptr; // --dir
     bool control = false;      // --control: commands from standard input after the actions
     std::string script;        // --script FILE (an absolute path), the same from a file
+    std::string record;        // --record FILE: the run recorded to FILE
+    std::string gif;           // --gif FILE: a --replay written as an animated GIF
     std::vector<Action> actions;
 };
 

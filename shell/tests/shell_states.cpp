@@ -3,7 +3,9 @@
 #include "host/settings.h"
 #include "machine/keyboard.h"
 #include "shell/main_window.h"
+#include "shell/recording_controller.h"
 #include "cpu/processor.h"
+#include "system/recording.h"
 #include "system/rewind.h"
 #include "system/state.h"
 #include "system/system.h"
@@ -147,6 +149,34 @@ TEST_F(ShellStates, RewindStepsBackPaused) {
     window->Action("pause")->trigger();
     EXPECT_FALSE(SystemPaused());
     EXPECT_TRUE(WaitFor([&] { return SystemReadCounts().ticks > second + 5; }));
+}
+
+} // namespace
+
+namespace {
+
+// Machine > Record and Play: a session recorded in the window plays back in it (what was typed
+// after the recording is gone again), the entries say how to stop what is under way, and the
+// machine runs on afterwards.
+TEST_F(ShellStates, RecordAndPlayInTheWindow) {
+    Start();
+    auto* recordings = static_cast<RecordingController*>(window->findChild<QObject*>("recordings"));
+    ASSERT_TRUE(recordings);
+    const QString path = QString::fromStdString(folder.path()) + "/s.lbr";
+    ASSERT_TRUE(recordings->StartRecording(path)) << Notice();
+    EXPECT_EQ(window->Action("record")->text(), "Stop r&ecording");
+    EXPECT_FALSE(window->Action("playRecording")->isEnabled());
+    Print("RECORDED");
+    window->Action("record")->trigger();
+    EXPECT_TRUE(QFileInfo(path).isFile()) << Notice();
+    EXPECT_TRUE(window->Action("playRecording")->isEnabled());
+    Print("LATER");
+    ASSERT_TRUE(recordings->Play(path)) << Notice();
+    EXPECT_EQ(window->Action("playRecording")->text(), "Stop p&laying");
+    ASSERT_TRUE(WaitFor([] { return !SystemPlaying(); }));
+    EXPECT_EQ(ScreenLines("RECORDED"), 2) << SystemScreenText();
+    EXPECT_EQ(ScreenLines("LATER"), 0) << SystemScreenText();
+    Print("AFTER");
 }
 
 } // namespace
