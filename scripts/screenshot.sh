@@ -83,7 +83,7 @@ xdotool type --delay 40 '20 FOR I=1 TO 3: PRINT I*I: NEXT I'
 xdotool key Return
 xdotool type --delay 40 'RUN'
 xdotool key Return
-sleep 1
+sleep 3 # the program runs, and the speed shown settles over a second of its own
 
 mkdir -p "$(dirname "$out")"
 import -window root "$out"
