@@ -82,3 +82,6 @@ std::string ScreenAsText();
 // The cells of rows top-bottom and columns left-right (inclusive, clamped to the screen) in the
 // same form, trailing blanks of each row dropped, a newline between rows (none after the last).
 std::string ScreenTextRect(int top, int left, int bottom, int right);
+// Row r's cells left-right of a screen ReadScreenText read, in the same form.
+std::string ScreenRowText(const char (&text)[ScreenRows][ScreenColumns + 1], int r, int left,
+                          int right);

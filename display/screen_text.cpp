@@ -14,6 +14,19 @@ void ReadScreenText(char text[ScreenRows][ScreenColumns + 1]) {
     }
 }
 
+std::string ScreenRowText(const char (&text)[ScreenRows][ScreenColumns + 1], int r, int left,
+                          int right) {
+    std::string row;
+    bool mosaic = false; // a row's set follows its control codes from its first column
+    for (int c = 0; c <= right; c++) {
+        uint8_t m = uint8_t(text[r][c]);
+        if (IsControlCode(m)) mosaic = (m & 0x10) != 0;
+        if (c >= left) AppendUtf8(row, mosaic ? MosaicCellCharacter(m) : TextCellCharacter(m));
+    }
+    row.erase(row.find_last_not_of(' ') + 1);
+    return row;
+}
+
 std::string ScreenTextRect(int top, int left, int bottom, int right) {
     top = std::clamp(top, 0, ScreenRows - 1);
     bottom = std::clamp(bottom, top, ScreenRows - 1);
@@ -23,15 +36,7 @@ std::string ScreenTextRect(int top, int left, int bottom, int right) {
     ReadScreenText(text);
     std::string out;
     for (int r = top; r <= bottom; r++) {
-        std::string row;
-        bool mosaic = false; // a row's set follows its control codes from its first column
-        for (int c = 0; c <= right; c++) {
-            uint8_t m = uint8_t(text[r][c]);
-            if (IsControlCode(m)) mosaic = (m & 0x10) != 0;
-            if (c >= left) AppendUtf8(row, mosaic ? MosaicCellCharacter(m) : TextCellCharacter(m));
-        }
-        row.erase(row.find_last_not_of(' ') + 1);
-        out += row;
+        out += ScreenRowText(text, r, left, right);
         if (r < bottom) out += '\n';
     }
     return out;

@@ -46,15 +46,64 @@ bool MakeFolders(const std::string& path, mode_t last_mode) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The folder holding the running program, or empty.
+std::string ProgramFolder() {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    exe[n] = 0;
+    std::string dir(exe);
+    dir.erase(dir.rfind('/'));
+    return dir;
+}
+
+// The source folder a build was configured from, as its CMakeCache.txt names it, or empty.
+std::string BuildSourceFolder(const std::string& build) {
+    const int fd = OpenPlainFileForReading((build + "/CMakeCache.txt").c_str());
+    if (fd < 0) return {};
+    std::string cache(1 << 20, '\0');
+    cache.resize(ReadUpTo(fd, cache.data(), cache.size()));
+    close(fd);
+    const std::string key = "\nCMAKE_HOME_DIRECTORY:INTERNAL=";
+    const size_t at = cache.find(key);
+    if (at == std::string::npos) return {};
+    const size_t from = at + key.size();
+    return cache.substr(from, cache.find('\n', from) - from);
+}
+
+// Whether path is folder or lies below it (both absolute, without links).
+bool Within(const std::string& path, const std::string& folder) {
+    return !folder.empty() && path.compare(0, folder.size(), folder) == 0 &&
+           (path.size() == folder.size() || path[folder.size()] == '/' || folder == "/");
+}
+
+std::string Resolved(const std::string& path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+// A program of a build (build/release/shell/lunabrik, build/release/tools/lunabrik-headless)
+// started from anywhere in the source tree or the build folder works in that build's run folder,
+// as make run starts it: the folder above the program's holds the build's CMakeCache.txt and the
+// run folder run/ with basic.rom. Empty for an installed program, and for one started elsewhere
+// (which goes on to the per-user folder).
+std::string BuildRunFolder() {
+    const std::string dir = ProgramFolder();
+    const size_t slash = dir.rfind('/');
+    if (dir.empty() || slash == std::string::npos || slash == 0) return {};
+    const std::string build = dir.substr(0, slash);
+    if (!Exists(build + "/run/basic.rom")) return {};
+    const std::string here = CurrentFolder();
+    const std::string source = Resolved(BuildSourceFolder(build));
+    if (source.empty()) return {};
+    if (!Within(here, source) && !Within(here, Resolved(build))) return {};
+    return build + "/run";
+}
+
 // The installed free images: beside the program (bin/../share/lunabrik, so a relocated install
 // works) or where the build was configured to install them.
 std::string InstalledImageFolder() {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = 0;
-        std::string dir(exe);
-        dir.erase(dir.rfind('/'));
+    if (const std::string dir = ProgramFolder(); !dir.empty()) {
         std::string share = dir + "/../share/lunabrik";
         if (Exists(share + "/basic.rom")) return share;
     }
@@ -193,6 +242,16 @@ bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report,
     } else {
         report.looked_in.push_back(CurrentFolder());
         if (Exists("basic.rom")) {
+            report.folder = CurrentFolder();
+            return true;
+        }
+        if (const std::string run = BuildRunFolder(); !run.empty()) {
+            report.looked_in.push_back(run);
+            if (chdir(run.c_str()) != 0) {
+                report.error =
+                    "cannot enter the build's run folder " + run + ": " + std::strerror(errno);
+                return false;
+            }
             report.folder = CurrentFolder();
             return true;
         }

@@ -3,6 +3,9 @@
 //
 //   --dir FOLDER given         that folder
 //   else basic.rom in the working directory   the working directory, as it is (nothing created)
+//   else a program of a build (its folder's parent holds CMakeCache.txt and run/basic.rom)
+//        started in that build's source tree or build folder
+//                              that build's run folder, as it is, as make run starts it
 //   else                       the per-user folder $XDG_DATA_HOME/lunabrik
 //   (~/.local/share/lunabrik), used only when it belongs to the user and others cannot write it
 //

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshot check under a real X server: starts Xvfb (with openbox when it is installed), runs
-# lunabrik in a copy of the run folder with fresh preferences, types a BASIC program into its
+# lunabrik in a copy of the run folder (at its real ABC80 pace) with fresh preferences and no
+# saved machine to resume, types a BASIC program into its
 # window with xdotool on a US keyboard layout (the natural keyboard mode types what the layout
 # gives), and saves a picture of the screen.
 #
@@ -33,8 +34,10 @@ runtime=$(mktemp -d)
 chmod 700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime
 export XDG_CONFIG_HOME=$runtime/config # first start: no remembered window or scale
+export XDG_DATA_HOME=$runtime/data     # and no machine of the user's to resume
 mkdir -p "$runtime/run/Files"
 cp "$run/basic.rom" "$run/dev_dos.rom" "$run/font.bin" "$runtime/run/"
+[ -f "$run/Lunabrik.cfg" ] && cp "$run/Lunabrik.cfg" "$runtime/run/"
 xvfb_pid=""
 wm_pid=""
 app_pid=""
@@ -80,7 +83,7 @@ xdotool type --delay 40 '20 FOR I=1 TO 3: PRINT I*I: NEXT I'
 xdotool key Return
 xdotool type --delay 40 'RUN'
 xdotool key Return
-sleep 1
+sleep 3 # the program runs, and the speed shown settles over a second of its own
 
 mkdir -p "$(dirname "$out")"
 import -window root "$out"

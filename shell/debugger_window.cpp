@@ -1,5 +1,6 @@
 #include "shell/debugger_window.h"
 
+#include "shell/preferences.h"
 #include "system/debugger.h"
 
 #include <QCloseEvent>
@@ -277,6 +278,7 @@ void DebuggerWindow::showEvent(QShowEvent* event) {
 }
 
 void DebuggerWindow::closeEvent(QCloseEvent* event) {
+    SaveDebuggerGeometry(geometry());
     poll_->stop();
     DebugDetach();
     QWidget::closeEvent(event);

@@ -2,7 +2,9 @@
 
 #include "machine/charmap.h"
 #include "shell/scan_code.h"
+#include "system/crt_look.h"
 #include "system/pacer.h"
+#include "system/screen_copy.h"
 #include "system/system.h"
 
 #include <QInputMethodEvent>
@@ -67,9 +69,8 @@ void DisplayWidget::FrameReady(void* widget) {
 }
 
 void DisplayWidget::TakeFrame() {
-    uint8_t frame[FrameLines][FrameLineBytes];
-    if (!SystemTakeFrame(frame)) return;
-    frame_ = MonoImage(frame);
+    if (!SystemTakeFrame(bits_)) return;
+    frame_ = MonoImage(bits_);
     scaled_ = QImage();
     update(PictureRect().toAlignedRect());
 }
@@ -94,6 +95,12 @@ QSize DisplayWidget::AxisFactors() const {
         std::floor(std::min(width() * dpr / (4 * FramePixels), height() * dpr / (3 * FrameLines))));
     const int k = std::max(1, max_factor_ > 0 ? std::min(fits, max_factor_) : fits);
     return QSize(4 * k, 3 * k);
+}
+
+void DisplayWidget::SetCrtLook(bool on) {
+    crt_ = on;
+    scaled_ = QImage();
+    update();
 }
 
 void DisplayWidget::SetTelevisionAspect(bool on) {
@@ -124,8 +131,15 @@ void DisplayWidget::paintEvent(QPaintEvent* event) {
     const QSize f = AxisFactors();
     if (scaled_.isNull() || scaled_.width() != FramePixels * f.width() ||
         scaled_.height() != FrameLines * f.height()) {
-        scaled_ = frame_.scaled(FramePixels * f.width(), FrameLines * f.height(),
-                                Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        if (crt_) {
+            scaled_ =
+                QImage(FramePixels * f.width(), FrameLines * f.height(), QImage::Format_RGB32);
+            CrtCompose(bits_, f.width(), f.height(), reinterpret_cast<uint32_t*>(scaled_.bits()),
+                       size_t(scaled_.bytesPerLine()) / sizeof(uint32_t));
+        } else {
+            scaled_ = frame_.scaled(FramePixels * f.width(), FrameLines * f.height(),
+                                    Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        }
         scaled_.setDevicePixelRatio(devicePixelRatioF());
     }
     // Black around the picture only where the repaint reaches past it.
@@ -238,15 +252,19 @@ QPoint DisplayWidget::CellAt(const QPointF& pos) const {
 QRect DisplayWidget::SelectedCells() const {
     if (!selected_) return {};
     // Not QRect::normalized(), which moves swapped edges by a cell.
-    return QRect(QPoint(std::min(anchor_.x(), current_.x()), std::min(anchor_.y(), current_.y())),
-                 QPoint(std::max(anchor_.x(), current_.x()), std::max(anchor_.y(), current_.y())));
+    const int left = std::min(anchor_.x(), current_.x()),
+              right = std::max(anchor_.x(), current_.x());
+    int top = std::min(anchor_.y(), current_.y()), bottom = std::max(anchor_.y(), current_.y());
+    // Whole rows take in the whole of each line the ROM wrapped over several rows.
+    if (left == 0 && right == ScreenColumns - 1) SystemLogicalRows(top, bottom);
+    return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 QString DisplayWidget::SelectedText() const {
     const QRect cells = SelectedCells();
     if (cells.isNull()) return {};
     return QString::fromStdString(
-        ScreenTextRect(cells.top(), cells.left(), cells.bottom(), cells.right()));
+        SystemCopyText(cells.top(), cells.left(), cells.bottom(), cells.right()));
 }
 
 void DisplayWidget::ClearSelection() {

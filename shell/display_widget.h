@@ -47,6 +47,11 @@ class DisplayWidget : public QWidget {
     // 4:3 as a television showed it, instead of square pixels.
     void SetTelevisionAspect(bool on);
     bool TelevisionAspect() const { return television_; }
+    // Scanlines and the phosphor's glow, as a monitor of 1978 showed the picture.
+    void SetCrtLook(bool on);
+    bool CrtLook() const { return crt_; }
+    // The picture as painted now, at the scale shown (for the CRT look's check).
+    QImage Painted() const { return scaled_; }
     // The widget size, in logical pixels, that shows the picture at this factor exactly.
     QSize SizeForFactor(int factor) const;
 
@@ -90,14 +95,16 @@ class DisplayWidget : public QWidget {
   private:
     bool PassKey(QKeyEvent* event, bool pressed);
 
-    QImage frame_;  // the latest frame, one bit per pixel
-    QImage scaled_; // frame_ at Factor(), made when either changes
+    QImage frame_;                                  // the latest frame, one bit per pixel
+    uint8_t bits_[FrameLines][FrameLineBytes] = {}; // the same as FrameBitmap lines
+    QImage scaled_;                                 // frame_ at Factor(), made when either changes
     std::atomic<bool> frame_pending_{false};
     int max_factor_ = 0;
     uint64_t paints_ = 0;
     KeyboardMode mode_ = KeyboardMode::Natural;
     bool turbo_held_ = false;
     bool television_ = false;
+    bool crt_ = false;
     QPoint CellAt(const QPointF& pos) const; // column, row; clamped to the screen
     QRect SelectedCells() const;             // columns x, rows y
     bool dragging_ = false;

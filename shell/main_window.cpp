@@ -248,10 +248,32 @@ void MainWindow::RestoreWindowState() {
 void MainWindow::StartProcessor() { emulation_->Start(display_); }
 
 void MainWindow::ShowDebugger() {
-    if (!debugger_) debugger_ = new DebuggerWindow(this);
+    if (!debugger_) {
+        debugger_ = new DebuggerWindow(this);
+        PlaceDebugger();
+    }
     debugger_->show();
     debugger_->raise();
     debugger_->activateWindow();
+}
+
+// Where it was last; the first time beside the main window, so it covers no part of the picture
+// where the screen has room for both.
+void MainWindow::PlaceDebugger() {
+    const QRect available = screen()->availableGeometry();
+    if (const QRect fitted = FitWindowToScreen(SavedDebuggerGeometry(), available);
+        !fitted.isEmpty()) {
+        debugger_->setGeometry(fitted);
+        return;
+    }
+    debugger_->adjustSize();
+    // The frame the window manager adds is about what it adds to the main window.
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    const QRect outer =
+        PlaceBeside(frameGeometry(), debugger_->size() + decoration,
+                    debugger_->minimumSizeHint().width() + decoration.width(), available);
+    debugger_->move(outer.topLeft());
+    debugger_->resize(outer.size() - decoration);
 }
 
 // Dialogs are modal; afterwards the keyboard belongs to the display again.
@@ -268,6 +290,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (!shut_down_ && isVisible()) {
         SaveWindowState(saveGeometry(), isFullScreen());
         SaveScale(scale_);
+        if (debugger_ && debugger_->isVisible()) SaveDebuggerGeometry(debugger_->geometry());
     }
     if (!shut_down_ && emulation_->Running() && !states_->SaveForResume()) {
         event->ignore(); // the machine keeps running, its program kept

@@ -74,6 +74,7 @@ class MainWindow : public QMainWindow {
     void CheckScaleEntry(int scale);
     void RunDialog(const std::function<void()>& run);
     void Shutdown();
+    void PlaceDebugger();
 
     QWidget* client_;
     QFrame* frame_;

@@ -72,7 +72,40 @@ int SavedScale() {
 
 void SaveScale(int scale) { SetValue("view/scale", scale); }
 
+bool SavedCrtLook() { return Value("view/crt").toBool(); }
+
+void SaveCrtLook(bool on) { SetValue("view/crt", on); }
+
 bool SavedResume() { return Value("states/resume").toBool(); }
+
+void PrepareNewPreferences() {
+    if (!PreferenceFilesUsable(false) || !PreferenceFilesUsable(true)) return;
+    QSettings settings(Organisation, Application);
+    if (settings.allKeys().isEmpty()) settings.setValue("states/resume", true);
+}
+
+QRect SavedDebuggerGeometry() { return Value("debugger/rect").toRect(); }
+
+void SaveDebuggerGeometry(const QRect& geometry) { SetValue("debugger/rect", geometry); }
+
+QRect PlaceBeside(const QRect& main, QSize size, int least_width, const QRect& available) {
+    size = size.boundedTo(available.size());
+    const int room_right = available.right() - main.right();
+    const int room_left = main.left() - available.left();
+    // Narrower, down to the least width it can take, rather than over the main window.
+    if (size.width() > std::max(room_right, room_left) &&
+        std::max(room_right, room_left) >= least_width)
+        size.setWidth(std::max(room_right, room_left));
+    int x;
+    if (room_right >= size.width())
+        x = main.right() + 1;
+    else if (room_left >= size.width())
+        x = main.left() - size.width();
+    else // no room either side: against the edge with more, over as little of the window as can be
+        x = room_right >= room_left ? available.right() - size.width() + 1 : available.left();
+    const int y = std::clamp(main.top(), available.top(), available.bottom() - size.height() + 1);
+    return QRect(QPoint(x, y), size);
+}
 
 void SaveResume(bool on) { SetValue("states/resume", on); }
 

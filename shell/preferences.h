@@ -1,6 +1,6 @@
 // The desktop program's own preferences, kept with QSettings (never in Lunabrik.cfg, whose
-// 260-byte record other installations may share): keyboard mode, scale, window geometry and
-// full screen.
+// 260-byte record other installations may share): keyboard mode, scale, the CRT look,
+// window geometry, full screen, resuming, and the debugger window's place.
 //
 // Only plain files are read or written: a FIFO, device or folder where a preferences file belongs
 // gives the defaults at once, and nothing is saved over it.
@@ -18,9 +18,26 @@ void SaveKeyboardMode(KeyboardMode mode);
 int SavedScale();
 void SaveScale(int scale);
 
-// "Resume where I left off": a state saved at Quit and loaded at the next start. Off by default.
+// View > CRT look: off unless chosen.
+bool SavedCrtLook();
+void SaveCrtLook(bool on);
+
+// "Resume where I left off": a state saved at Quit and loaded at the next start. On for a new
+// user: PrepareNewPreferences (at start) turns it on when there are no preferences yet; a user
+// who had preferences before keeps what they had (off unless chosen).
 bool SavedResume();
 void SaveResume(bool on);
+void PrepareNewPreferences();
+
+// Where the debugger window was last, its geometry without the frame (empty: never opened).
+QRect SavedDebuggerGeometry();
+void SaveDebuggerGeometry(const QRect& geometry);
+
+// Where a window of this size goes beside the main window (its frame): to the right where the
+// available rectangle has room, else to the left, else (made narrower, down to least_width, when
+// that fits) against the edge with more room; level with the main window's top as far as the
+// screen lets it.
+QRect PlaceBeside(const QRect& main, QSize size, int least_width, const QRect& available);
 
 QByteArray SavedGeometry();
 bool SavedFullScreen();

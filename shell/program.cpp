@@ -4,6 +4,7 @@
 #include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
+#include "shell/preferences.h"
 #include "shell/state_controller.h"
 #include "shell/typing_controller.h"
 
@@ -89,6 +90,7 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
         std::fprintf(stderr, "Lunabrik: %s\n", slow.toLocal8Bit().constData());
         notice = notice.isEmpty() ? slow : notice + "; " + slow;
     }
+    PrepareNewPreferences(); // before any preference is read or written
     auto window = std::make_unique<MainWindow>(report.font_loaded, notice);
     window->RestoreWindowState();
     if (line && line->full_screen)

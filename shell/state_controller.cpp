@@ -27,6 +27,7 @@ namespace {
 
 constexpr int RewindPollMs = 20; // how often the window looks whether a second has passed
 constexpr const char* ResumeFile = "resume.lbs";
+constexpr const char* NotResumedFile = "not-resumed.lbs"; // a resume state that could not be loaded
 
 QString Native(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
 
@@ -146,10 +147,7 @@ bool StateController::LoadStateFrom(const QString& path) {
     }
     status_->Notice(ResultText(r, path), Native(r.message));
     if (!r.ok) return false;
-    typing_->FollowLoadedTyping();
-    RewindClear();
-    status_->RestartSpeed();
-    status_->Update();
+    AfterLoad();
     return true;
 }
 
@@ -169,9 +167,35 @@ void StateController::Rewind() {
     status_->Update();
 }
 
+// The machine saved at the last Quit goes on where it was. One that cannot be resumed (saved with
+// other ROM images, damaged, unreadable) never stops the start: the machine starts afresh, the
+// status bar says why, and the file is kept aside (never loaded again by itself) for a load by
+// hand.
 void StateController::ResumeIfWanted() {
     const QString path = StatesFolder() + "/" + ResumeFile;
-    if (SavedResume() && QFileInfo::exists(path)) LoadStateFrom(path);
+    if (!SavedResume() || !QFileInfo(path).isFile()) return;
+    const StateResult r = SystemLoadState(Path(path), false);
+    if (r.ok) {
+        AfterLoad();
+        status_->Notice("Resumed where you left off (Machine > Power off and on starts afresh)",
+                        Native(r.message));
+        return;
+    }
+    const QString aside = StatesFolder() + "/" + NotResumedFile;
+    QFile::remove(aside);
+    const bool kept = QFile::rename(path, aside);
+    const QString why =
+        r.other_roms ? "it was saved with other ROM images" : "the saved machine cannot be read";
+    const QString where = kept ? QString(" (kept as %1)").arg(NotResumedFile) : QString();
+    std::fprintf(stderr, "Lunabrik: not resumed: %s\n", r.message.c_str());
+    status_->Notice(QString("Started afresh: %1%2").arg(why, where), Native(r.message));
+}
+
+void StateController::AfterLoad() {
+    typing_->FollowLoadedTyping();
+    RewindClear();
+    status_->RestartSpeed();
+    status_->Update();
 }
 
 // At Quit, with "Resume where I left off" on. A save that fails (a full disk, a size limit) says

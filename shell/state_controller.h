@@ -47,7 +47,7 @@ class StateController : public QObject {
     static Slot QuickSlot(int slot);
 
     // "Resume where I left off": loads the state saved at the last Quit (call after the machine
-    // started).
+    // started); one that cannot be loaded gives a fresh start and says why, never a question.
     void ResumeIfWanted();
     // At Quit, with "Resume where I left off" on: true to quit (saved, or the user said so).
     bool SaveForResume();
@@ -58,6 +58,8 @@ class StateController : public QObject {
     void SlotsChanged();
 
   private:
+    void AfterLoad(); // the window follows a machine just loaded
+
     QWidget* window_;
     DisplayWidget* display_;
     StatusFields* status_;

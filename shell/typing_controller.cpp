@@ -5,6 +5,7 @@
 #include "shell/typed_file.h"
 #include "shell/window_focus.h"
 #include "system/pacer.h"
+#include "system/screen_copy.h"
 #include "system/system.h"
 
 #include <QApplication>
@@ -170,7 +171,7 @@ void TypingController::Paste() {
 }
 
 void TypingController::CopyScreen() {
-    QApplication::clipboard()->setText(QString::fromStdString(SystemScreenText()));
+    QApplication::clipboard()->setText(QString::fromStdString(SystemCopyScreen()));
 }
 
 void TypingController::CopySelection(const QString& text) {

@@ -105,6 +105,15 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
         w->SetTelevisionAspect(Action("television")->isChecked());
     });
     television->setCheckable(true);
+    QAction* crt = Add(view, "crtLook", "&CRT look", {}, [this, w] {
+        const bool on = Action("crtLook")->isChecked();
+        w->Display()->SetCrtLook(on);
+        SaveCrtLook(on);
+    });
+    crt->setCheckable(true);
+    crt->setChecked(SavedCrtLook());
+    crt->setToolTip("Scanlines and the glow of a 1978 monitor");
+    w->Display()->SetCrtLook(crt->isChecked());
     view->addSeparator();
     QAction* full = Add(view, "fullScreen", "F&ull screen", {QKeySequence(Qt::Key_F11)},
                         [w] { w->SetFullScreen(!w->isFullScreen()); });

@@ -4,6 +4,7 @@
 #include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 #include "cpu/processor.h"
+#include "machine/memory.h"
 #include "system/hold.h"
 #include "host/file_io.h"
 #include "system/registers.h"
@@ -62,6 +63,12 @@ struct {
     bool skip_armed = false; // the instruction the machine stopped at runs without firing again
     uint16_t skip_pc = 0;
     bool skip_held = false; // an interrupt came first: the skip waits for its handler's return
+    // Step over: an interrupt taken on the way runs through its handler unseen, back to where
+    // it struck (the word it pushed) with the stack popped again.
+    bool over_interrupts = false;
+    bool in_handler = false;
+    uint16_t handler_return = 0;
+    uint16_t handler_sp = 0; // SP once the handler has returned
 } Run;
 
 StopInfo LastStop;
@@ -324,6 +331,19 @@ DebugVerdict OnStep(uint32_t events) {
             return DebugVerdict::Stop;
         }
     }
+    if (Run.over_interrupts) {
+        if (events && !Run.in_handler) {
+            Run.in_handler = true;
+            Run.handler_return = ReadWord(CpuState.SP);
+            Run.handler_sp = uint16_t(CpuState.SP + 2);
+        }
+        if (Run.in_handler) {
+            // SP at or above where the handler leaves it, in the stack's own wrapping order.
+            if (pc != Run.handler_return || uint16_t(CpuState.SP - Run.handler_sp) >= 0x8000)
+                return Executes(pc);
+            Run.in_handler = false;
+        }
+    }
     switch (Run.goal) {
     case Goal::None: break;
     case Goal::Step:
@@ -395,9 +415,11 @@ void UpdateArming() {
 }
 
 // Starts a goal from a machine that stands still.
-bool Resume(Goal goal) {
+bool Resume(Goal goal, bool over_interrupts = false) {
     if (!Attached.load(std::memory_order_relaxed) || !ProcessorStandsStill()) return false;
     Run.goal = goal;
+    Run.over_interrupts = over_interrupts;
+    Run.in_handler = false;
     Run.started = false;
     Run.prev_return = false;
     // The instruction the machine stands at runs first without firing its execution breakpoint
@@ -565,11 +587,14 @@ bool DebugStepOver() {
     if (!ProcessorStandsStill()) return false;
     const uint16_t pc = CpuState.PC;
     const DisassembledInstruction d = Disassemble(pc);
-    if (d.flow != FlowKind::Call && d.flow != FlowKind::Restart && d.flow != FlowKind::BlockRepeat)
-        return DebugStep(1);
+    if (d.flow != FlowKind::Call && d.flow != FlowKind::Restart &&
+        d.flow != FlowKind::BlockRepeat) {
+        Run.steps_left = 1;
+        return Resume(Goal::Step, true);
+    }
     Run.pc = uint16_t(pc + d.length);
     Run.sp = CpuState.SP;
-    return Resume(Goal::StepOver);
+    return Resume(Goal::StepOver, true);
 }
 
 bool DebugStepOut() {
@@ -647,8 +672,14 @@ void DebugReadMemory(uint16_t address, uint8_t* out, size_t length) {
 
 bool DebugWriteMemory(uint16_t address, const uint8_t* data, size_t length) {
     if (!ProcessorStandsStill()) return false;
-    for (size_t i = 0; i < length; ++i)
-        WriteByte(uint16_t(address + i), data[i]);
+    bool screen = false;
+    for (size_t i = 0; i < length; ++i) {
+        const uint16_t at = uint16_t(address + i);
+        WriteByte(at, data[i]);
+        screen |= uint32_t(at - ScreenMemoryAddress) < ScreenMemorySize;
+    }
+    // A machine that stands still draws no frame of its own: the picture shows the edit now.
+    if (screen) SystemRedraw();
     return true;
 }
 

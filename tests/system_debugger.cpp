@@ -3,6 +3,7 @@
 // calls, and a stop followed by a resume leaves the run as it would have been.
 #include "cpu/cpu_state.h"
 #include "cpu/bus.h"
+#include "display/display.h"
 #include "machine/control.h"
 #include "system/debugger.h"
 #include "system/system.h"
@@ -163,6 +164,61 @@ TEST_F(Debugger, ResumingIntoAnInterruptDoesNotFireTheSameStopAgain) {
         EXPECT_EQ(CpuState.HL, uint16_t(hl + 1)) << (interrupt ? "after an NMI" : "plain");
         ASSERT_TRUE(DebugContinue());
     }
+}
+
+// Step over, whether of a plain instruction or of a call, runs an interrupt taken on the way
+// through its handler and stops behind the instruction, with the stack as it was.
+TEST_F(Debugger, StepOverRunsAnInterruptThrough) {
+    // Both handlers count their runs at 0xB100: PUSH AF / LD A,(0xB100) / INC A / LD (0xB100),A /
+    // POP AF, then RETN for the NMI and EI / RET for the mode 1 interrupt.
+    LoadCode(0x0066, {0xF5, 0x3A, 0x00, 0xB1, 0x3C, 0x32, 0x00, 0xB1, 0xF1, 0xED, 0x45});
+    LoadCode(0x0038, {0xF5, 0x3A, 0x00, 0xB1, 0x3C, 0x32, 0x00, 0xB1, 0xF1, 0xFB, 0xC9});
+    // 0400 IM 1 / EI / NOP / CALL 0x0300 / NOP / JR $
+    LoadCode(0x0400, {0xED, 0x56, 0xFB, 0x00, 0xCD, 0x00, 0x03, 0x00, 0x18, 0xFE});
+    CpuState.SP = 0xF000;
+    const int at = DebugAddBreakpoint(Make(BreakKind::Execute, 0x0403));
+    ASSERT_TRUE(RunUntilStop());
+    ASSERT_TRUE(DebugRemoveBreakpoint(at));
+    const struct {
+        const char* what;
+        uint16_t pc, behind;
+        uint32_t flag;
+    } cases[] = {
+        {"NOP, the tick's NMI", 0x0403, 0x0404, TICK},
+        {"NOP, a key's interrupt", 0x0403, 0x0404, KEY},
+        {"CALL, the tick's NMI", 0x0404, 0x0407, TICK},
+        {"CALL, a key's interrupt", 0x0404, 0x0407, KEY},
+        {"NOP, no interrupt", 0x0403, 0x0404, 0},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(DebugSetRegister("PC", c.pc));
+        const uint8_t runs = ReadMemoryShared(0xB100);
+        if (c.flag) SetControlFlags(c.flag);
+        ASSERT_TRUE(DebugStepOver()) << c.what;
+        ASSERT_TRUE(RunUntilStop()) << c.what;
+        DebugRegisters r;
+        ASSERT_TRUE(DebugReadRegisters(r));
+        EXPECT_EQ(r.pc, c.behind) << c.what;
+        EXPECT_EQ(r.sp, 0xF000) << c.what;
+        EXPECT_EQ(ReadMemoryShared(0xB100), uint8_t(runs + (c.flag ? 1 : 0))) << c.what;
+    }
+}
+
+// A byte written into screen memory while the machine stands still reaches the picture at once,
+// without waiting for the machine to draw its next frame.
+TEST_F(Debugger, ScreenEditsShowAtOnce) {
+    GlyphTable[0]['A'] = 0xFC; // a glyph with a lit top row, whatever font the test has
+    uint8_t frame[FrameLines][FrameLineBytes];
+    SystemTakeFrame(frame);
+    const uint8_t a = 'A';
+    ASSERT_TRUE(DebugWriteMemory(RowAddressTable[0], &a, 1));
+    ASSERT_TRUE(SystemTakeFrame(frame));
+    EXPECT_EQ(frame[0][0] & 0xFC, 0xFC);
+    const uint8_t blank = ' ';
+    ASSERT_TRUE(DebugWriteMemory(RowAddressTable[0], &blank, 1));
+    ASSERT_TRUE(SystemTakeFrame(frame));
+    EXPECT_EQ(frame[0][0] & 0xFC, 0);
+    GlyphTable[0]['A'] = 0;
 }
 
 TEST_F(Debugger, StepIntoOverAndOut) {

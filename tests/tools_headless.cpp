@@ -277,6 +277,25 @@ TEST_F(Headless, MissingFilesAreNamed) {
     }
 }
 
+// Started anywhere in the source tree, where no images lie, the build's runner works in the
+// build's run folder, as make run starts the window there; the per-user folder is left alone.
+TEST_F(Headless, StartedInTheSourceTreeUsesTheRunFolder) {
+    if (access(LUNABRIK_RUN_DIR "/basic.rom", F_OK) != 0)
+        GTEST_SKIP() << "the free images are not in the run folder";
+    for (const std::string where : {"", "/tests/data"}) {
+        const std::string command =
+            "cd " + Quote(LUNABRIK_SOURCE_DIR + where) +
+            " && XDG_DATA_HOME=" + Quote(folder.path() + "/xdg") + " timeout 60 " +
+            Quote(LUNABRIK_HEADLESS) + " --wait-for READY --screen >" +
+            Quote(folder.path() + "/out.txt") + " 2>" + Quote(folder.path() + "/err.txt");
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << where << ": " << folder.ReadFile("err.txt");
+        EXPECT_NE(folder.ReadFile("out.txt").find("READY"), std::string::npos) << where;
+        EXPECT_NE(access("xdg/lunabrik", F_OK), 0) << "the per-user folder was made";
+    }
+}
+
 // --dir names the folder: created, given a Files/ folder, and used for every file.
 TEST_F(Headless, DirChoosesTheFolder) {
     Install(HelloRom());

@@ -37,6 +37,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 
 namespace {
@@ -236,6 +237,50 @@ TEST_F(ShellComfortWindow, MouseSelectionCopiesARectangle) {
     QTest::mouseClick(display, Qt::LeftButton, {}, cell(1, 1).toPoint());
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "before");
     EXPECT_TRUE(display->SelectedText().isEmpty());
+}
+
+// View > CRT look paints the picture with scanlines and glow (in the phosphor's colour, no longer
+// two-tone), is remembered for the next start, and turned off paints it plain again.
+TEST_F(ShellComfortWindow, CrtLookIsChosenAndRemembered) {
+    Start();
+    DisplayWidget* display = window->Display();
+    QAction* crt = window->Action("crtLook");
+    ASSERT_TRUE(crt && crt->isCheckable());
+    EXPECT_FALSE(crt->isChecked()) << "off for a new user";
+    auto colours_in = [](const QImage& picture) {
+        const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+        std::set<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                colours.insert(image.pixel(x, y));
+        return colours.size();
+    };
+    auto painted_colours = [&] {
+        const uint64_t paints = display->Paints();
+        display->update();
+        EXPECT_TRUE(WaitFor([&] { return display->Paints() > paints; }));
+        return colours_in(display->Painted());
+    };
+    // The picture shows the screen's text; paused, no new frame comes in between.
+    ASSERT_TRUE(WaitFor([&] { return colours_in(display->Picture()) == 2; }));
+    window->Action("pause")->trigger();
+    ASSERT_TRUE(WaitFor([] { return SystemPaused(); }));
+    EXPECT_LE(painted_colours(), 2);
+    crt->trigger();
+    EXPECT_TRUE(display->CrtLook());
+    EXPECT_GT(painted_colours(), 2);
+    window->Action("pause")->trigger();
+    window->close();
+    window.reset();
+    Start();
+    EXPECT_TRUE(window->Action("crtLook")->isChecked());
+    EXPECT_TRUE(window->Display()->CrtLook());
+    window->Action("pause")->trigger();
+    ASSERT_TRUE(WaitFor([] { return SystemPaused(); }));
+    window->Action("crtLook")->trigger();
+    display = window->Display();
+    EXPECT_LE(painted_colours(), 2);
+    window->Action("pause")->trigger();
 }
 
 // Power off and on loads the images afresh, so what a program wrote into the ROM area is gone,

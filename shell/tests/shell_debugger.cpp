@@ -2,6 +2,7 @@
 // stepping and running go on from there, the views show the stopped machine, and closing the
 // window lets the machine run on.
 #include "shell/debugger_window.h"
+#include "shell/display_widget.h"
 #include "system/debugger.h"
 
 #include "shell_test_support.h"
@@ -125,6 +126,27 @@ TEST_F(ShellDebuggerThreaded, MemoryAndRegisterEditsReachTheStoppedMachine) {
     uint32_t hl = 0;
     ASSERT_TRUE(DebugGetRegister("HL", hl));
     EXPECT_EQ(hl, 0x1234u);
+
+    // A byte written into screen memory shows on the picture while the machine stands still.
+    const QImage before = window->Display()->Picture();
+    at->setText("7C00");
+    QTest::keyClick(at, Qt::Key_Return);
+    memory->item(0, 0)->setText(SystemPeek(0x7C00) == 0x7F ? "20" : "7F");
+    EXPECT_TRUE(WaitFor([&] { return window->Display()->Picture() != before; }));
+    EXPECT_TRUE(DebugStanding());
+
+    // Where the window was is where it opens at the next start.
+    debugger->resize(300, 200);
+    debugger->move(17, 11);
+    QApplication::processEvents();
+    const QRect place = debugger->geometry();
+    debugger->close();
+    window->close();
+    window.reset();
+    Start();
+    debugger = Open();
+    ASSERT_TRUE(debugger);
+    EXPECT_EQ(debugger->geometry(), place);
     debugger->close();
 }
 

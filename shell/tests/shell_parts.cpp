@@ -1,7 +1,8 @@
-// The shell's small parts on their own: the command line, the speed figure and the window's
-// emulation driver.
+// The shell's small parts on their own: the command line, the speed figure, the window's
+// emulation driver and where the debugger window goes.
 #include "shell/command_line.h"
 #include "shell/emulation_driver.h"
+#include "shell/preferences.h"
 #include "shell/speed_meter.h"
 #include "system/system.h"
 
@@ -145,6 +146,35 @@ TEST(ShellEmulationDriver, TurboAndPauseFollowEveryAsker) {
         driver.SetTurboChosen(true);
     }
     EXPECT_FALSE(SystemTurbo()) << "a stopped machine is left at its real pace";
+}
+
+// The debugger window goes beside the main window where the screen has room (narrower if it must),
+// else over as little of it as can be, and always on the screen.
+TEST(ShellPlaceBeside, RightLeftOrTheRoomierEdge) {
+    const QRect screen(0, 0, 1920, 1080);
+    const struct {
+        const char* what;
+        QRect main;
+        QSize size;
+        int least;
+        QRect placed;
+    } cases[] = {
+        {"room on the right", {0, 0, 800, 700}, {600, 500}, 400, {800, 0, 600, 500}},
+        {"room on the left only", {1200, 100, 700, 700}, {600, 500}, 400, {600, 100, 600, 500}},
+        {"narrower beside it", {100, 50, 1400, 700}, {600, 500}, 400, {1500, 50, 420, 500}},
+        {"room on neither: the roomier edge",
+         {100, 50, 1400, 700},
+         {600, 500},
+         500,
+         {1320, 50, 600, 500}},
+        {"kept on the screen below", {0, 900, 800, 170}, {600, 500}, 400, {800, 580, 600, 500}},
+        {"larger than the screen", {0, 0, 800, 700}, {3000, 2000}, 400, {800, 0, 1120, 1080}},
+    };
+    for (const auto& c : cases) {
+        const QRect placed = PlaceBeside(c.main, c.size, c.least, screen);
+        EXPECT_EQ(placed, c.placed) << c.what;
+        EXPECT_TRUE(screen.contains(placed)) << c.what;
+    }
 }
 
 } // namespace

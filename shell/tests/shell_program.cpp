@@ -9,6 +9,7 @@
 #include "shell/config_dialog.h"
 #include "shell/display_widget.h"
 #include "shell/main_window.h"
+#include "shell/preferences.h"
 #include "shell/program.h"
 #include "system/pacer.h"
 #include "shell_test_support.h"
@@ -77,6 +78,7 @@ class ShellThread : public testing::Test {
     void SetUp() override {
         ResetMachineForTest();
         KeyboardState = {};
+        SaveResume(false); // each start here is a first start, whatever the one before quit
     }
     void TearDown() override { window.reset(); }
 

@@ -4,6 +4,7 @@
 #include "machine/keyboard.h"
 #include "shell/main_window.h"
 #include "shell/recording_controller.h"
+#include "shell/preferences.h"
 #include "cpu/processor.h"
 #include "system/recording.h"
 #include "system/rewind.h"
@@ -19,20 +20,13 @@
 #include <QMessageBox>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace {
 
 class ShellStates : public WindowTest {
   protected:
-    void SetUp() override {
-        WindowTest::SetUp();
-        qputenv("XDG_DATA_HOME", (folder.path() + "/data").c_str());
-    }
-    void TearDown() override {
-        WindowTest::TearDown();
-        qunsetenv("XDG_DATA_HOME");
-    }
     // Types a line and waits until the screen shows what it printed.
     void Print(const std::string& text) {
         window->Typist()->TypeText(QByteArray::fromStdString("PRINT \"" + text + "\"\r"), "test");
@@ -115,20 +109,71 @@ TEST_F(ShellStates, OtherRomImagesAskFirst) {
     }
 }
 
-// "Resume where I left off": off by default; when on, Quit saves and the next start loads.
+// "Resume where I left off": on for a new user, so Quit keeps the machine and the next start goes
+// on with it, and says so. A state that cannot be resumed gives a fresh start that says why and
+// keeps the file aside; it never asks or stops the start.
 TEST_F(ShellStates, ResumeWhereILeftOff) {
+    const std::string dev_dos = ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/dev_dos.rom"));
+    const QString resume = StateController::StatesFolder() + "/resume.lbs";
+    const struct {
+        const char* what;
+        std::function<void()> spoil;
+        bool resumed;
+        const char* says;
+    } cases[] = {
+        {"a good state", [] {}, true, "Resumed"},
+        {"other ROM images",
+         [&] { folder.WriteFile("dev_dos.rom", dev_dos.substr(0, dev_dos.size() - 1) + "\x5A"); },
+         false, "other ROM images"},
+        {"a damaged state",
+         [&] {
+             QFile file(resume);
+             ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+             file.seek(file.size() / 2);
+             file.write("damage");
+         },
+         false, "cannot be read"},
+    };
+    for (const auto& c : cases) {
+        ClearPreferences();
+        folder.WriteFile("dev_dos.rom", dev_dos);
+        Start();
+        EXPECT_TRUE(window->Action("resume")->isChecked()) << c.what;
+        Print("REMEMBER ME");
+        window->close();
+        window.reset();
+        ASSERT_TRUE(QFileInfo(resume).isFile()) << c.what;
+        c.spoil();
+        bool asked = false; // a question at start would wait for an answer: none may come
+        QTimer watch;
+        watch.setInterval(10);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                asked = true;
+                modal->close();
+            }
+        });
+        watch.start();
+        Start();
+        watch.stop();
+        EXPECT_EQ(ScreenLines("REMEMBER ME") >= 2, c.resumed) << c.what << "\n"
+                                                              << SystemScreenText();
+        EXPECT_NE(Notice().find(c.says), std::string::npos) << c.what << ": " << Notice();
+        EXPECT_FALSE(asked) << c.what;
+        EXPECT_EQ(QFileInfo(StateController::StatesFolder() + "/not-resumed.lbs").isFile(),
+                  !c.resumed)
+            << c.what;
+        Print("RUNS ON"); // the machine takes keys, resumed or fresh
+        window.reset();
+        QDir(StateController::StatesFolder()).removeRecursively();
+    }
+    // Turned off, Quit keeps nothing.
     Start();
-    QAction* resume = window->Action("resume");
-    ASSERT_TRUE(resume);
-    EXPECT_FALSE(resume->isChecked());
-    resume->trigger();
-    Print("REMEMBER ME");
+    window->Action("resume")->trigger();
+    EXPECT_FALSE(SavedResume());
     window->close();
     window.reset();
-    EXPECT_TRUE(QFileInfo(StateController::StatesFolder() + "/resume.lbs").isFile());
-    Start();
-    EXPECT_TRUE(window->Action("resume")->isChecked());
-    EXPECT_GE(ScreenLines("REMEMBER ME"), 2) << SystemScreenText();
+    EXPECT_FALSE(QFileInfo(resume).exists());
 }
 
 // Rewind steps back a second of the machine's time per press and leaves it paused there.

@@ -72,6 +72,9 @@ class WindowTest : public testing::Test {
         ResetMachineForTest();
         KeyboardState = {};
         ClearPreferences();
+        // States (the one kept for resuming at the next start among them) in the test's own folder.
+        data_home_ = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", (folder.path() + "/data").c_str());
         if (!QFile::exists(LUNABRIK_TEST_RUN_DIR "/basic.rom"))
             GTEST_SKIP() << "the free ROM images are not built";
         for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"})
@@ -81,6 +84,7 @@ class WindowTest : public testing::Test {
         window.reset();
         ClearPreferences();
         SetWaitstates(0);
+        qputenv("XDG_DATA_HOME", data_home_);
     }
     void Start() {
         window = StartLunabrik();
@@ -94,4 +98,7 @@ class WindowTest : public testing::Test {
     }
     ScratchFolder folder;
     std::unique_ptr<MainWindow> window;
+
+  private:
+    QByteArray data_home_;
 };

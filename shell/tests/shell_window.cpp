@@ -517,6 +517,37 @@ TEST_F(ShellWindow, PasteOfAHundredLinesListsBackIdentical) {
     }
 }
 
+// A listing whose lines wrap over two and three rows (and one of exactly 40 characters) copies
+// from the screen with each program line as one line, and pasted back after NEW it lists the same.
+TEST_F(ShellWindow, CopiedListingPastesBackAsTheSameProgram) {
+    Start();
+    const std::string program =
+        "10 PRINT \"A LINE LONG ENOUGH TO WRAP OVER TWO ROWS\"\n"
+        "20 REM THIS LINE IS 40 CHARACTERS LONG!!\n"
+        "30 PRINT \"THREE ROWS: ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZ\"\n"
+        "40 END\n";
+    ASSERT_EQ(std::string("20 REM THIS LINE IS 40 CHARACTERS LONG!!").size(), 40u);
+    auto listing = [&] {
+        Type("CLS\rLIST\r");
+        std::string screen;
+        EXPECT_TRUE(WaitFor([&] {
+            screen = Copied();
+            return screen.find("LIST\n") != std::string::npos &&
+                   screen.find("READY", screen.find("LIST\n")) != std::string::npos;
+        })) << screen;
+        const size_t from = screen.find("LIST\n") + 5;
+        return screen.substr(from, screen.find("READY", from) - from);
+    };
+    Type(program);
+    const std::string copied = listing();
+    EXPECT_EQ(copied, program);
+    Type("NEW\r");
+    QApplication::clipboard()->setText(QString::fromStdString(copied));
+    window->Typist()->Paste();
+    ASSERT_TRUE(TypingEnds());
+    EXPECT_EQ(listing(), program);
+}
+
 // Characters without an ABC80 code are skipped and counted; control characters never act.
 TEST_F(ShellWindow, PasteSkipsAndCounts) {
     Start();
