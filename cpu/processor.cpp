@@ -68,14 +68,21 @@ std::atomic<uint64_t> PublishedInstructions{0};
 std::atomic<uint64_t> PublishedTstates{0};
 std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the processor
 
-// Processor thread only: the T-state count at which the current tick period began, and whether
-// that period runs at real speed.
+// Processor thread only: the T-state count at which the current tick period began, whether that
+// period runs at real speed, and its budget.
 uint64_t TickStart = 0;
 bool RealSpeedPeriod = false;
-// The T-state count at the last look at the flags and the pace, and the most a step (an
-// instruction with an interrupt's entry) can take, with room to spare.
+uint64_t PeriodBudget = TstatesPerTick;
+// The T-state count at the last look at the flags and the pace (kept with a saved machine), and
+// the pace changes seen by then: another change means a fresh period at the new pace.
 uint64_t LastServiceTstates = 0;
-constexpr uint64_t MaxStepTstates = 1000;
+uint32_t PaceChangesSeen = 0;
+// The thread's slices: when its period began on the host's clock, and the T-states it may run
+// before it looks at the clock again.
+using Clock = std::chrono::steady_clock;
+Clock::time_point PeriodWallStart;
+uint64_t SliceAllowance = 0;
+constexpr auto TickTime = std::chrono::milliseconds(20);
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
@@ -113,15 +120,55 @@ LB_INLINE void CountInstruction(uint16_t pc, uint64_t& instructions, uint64_t ts
     }
 }
 
+// The first slice of a period that begins now on the host's clock.
+void StartSlices(bool may_block) {
+    if (!may_block) return;
+    PeriodWallStart = Clock::now();
+    SliceAllowance = 2 * PeriodBudget / TickSlices;
+}
+
+// A period that begins now, not at a TICK: after a reset, or at a new pace.
+void FreshPeriod(const LoopState& s, bool real, bool may_block) {
+    TickStart = s.tstates;
+    RealSpeedPeriod = real;
+    PeriodBudget = PaceBudget();
+    StartSlices(may_block);
+}
+
 // A TICK begins a new period. At real speed the T-states run past the budget are carried into it
 // (a long block instruction may use up several periods); otherwise it starts afresh.
-void StartTickPeriod(const LoopState& s, bool real) {
+void StartTickPeriod(const LoopState& s, bool real, bool may_block) {
     uint64_t used = s.tstates - TickStart;
-    if (real && RealSpeedPeriod && used >= TstatesPerTick)
-        TickStart += TstatesPerTick;
+    if (real && RealSpeedPeriod && used >= PeriodBudget)
+        TickStart += PeriodBudget;
     else
         TickStart = s.tstates;
     RealSpeedPeriod = real;
+    PeriodBudget = PaceBudget();
+    StartSlices(may_block);
+}
+
+// The thread at a real pace, within its period's budget but past what its slices allow so far:
+// true when it napped (or took more T-states) and the poll should look again, false to run on.
+// Two slices' T-states are free when the period begins and one more each TickSlices-th of the
+// tick after, a slice ahead of the host's clock, so that a thread the host runs late still spends
+// the whole budget before the next tick; a change of ControlFlags (a key, a TICK) ends the nap,
+// and its event gets a further slice at once.
+bool SliceNap(const LoopState& s, uint32_t raw) {
+    const uint64_t used = s.tstates - TickStart;
+    const uint64_t slice = PeriodBudget / TickSlices;
+    const auto elapsed = Clock::now() - PeriodWallStart;
+    const auto slice_time = TickTime / TickSlices;
+    const long k = long(elapsed / slice_time) + 1; // slices free
+    if (k >= TickSlices - 1) {
+        SliceAllowance = PeriodBudget; // the last slice: the rest of the budget
+        return false;
+    }
+    SliceAllowance = slice * uint64_t(k + 1);
+    if (used < SliceAllowance) return false;
+    if (NapWhileFlags(raw, PeriodWallStart + slice_time * k))
+        SliceAllowance = std::min(PeriodBudget, used + slice);
+    return true;
 }
 
 enum StepResult { Run, Skip, Quit };
@@ -150,14 +197,13 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
-    // Switched to or from real speed: a fresh period. At real speed every step comes here, so a
-    // gap of more than a few instructions' T-states since the last means the processor ran at
-    // another pace meanwhile (turbo for a moment) without a tick to see it: a fresh period too,
-    // or the machine would sit out all that time before it ran again.
-    if (real != RealSpeedPeriod || (real && s.tstates - LastServiceTstates > MaxStepTstates)) {
-        TickStart = s.tstates;
-        RealSpeedPeriod = real;
-    }
+    // Switched to or from real speed, or to another budget: a fresh period. A change of the pace
+    // and back between two looks (turbo for a moment) counts too, or the machine would sit out
+    // all the T-states run meanwhile before it ran again.
+    const uint32_t changes = PaceChanges();
+    if (real != RealSpeedPeriod || (real && changes != PaceChangesSeen))
+        FreshPeriod(s, real, may_block);
+    PaceChangesSeen = changes;
     LastServiceTstates = s.tstates;
     CpuState.PC = s.pc;
     StepResult result = Run;
@@ -167,18 +213,21 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
     uint32_t events = 0;
     for (;;) {
         // Not looked at while paused: the timing may be restored meanwhile (a saved state).
-        const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= TstatesPerTick;
-        if (!flags && !spent) break;
+        const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= PeriodBudget;
+        if (!flags && !spent) {
+            if (!(real && may_block && s.tstates - TickStart >= SliceAllowance && SliceNap(s, raw)))
+                break;
+            raw = ReadControlFlags();
+            flags = raw & ~DEBUG;
+            continue;
+        }
         if (flags & QUIT) {
             result = Quit;
             break;
         }
         if (flags & RESET) {
             ProcessorReset();
-            if (real) { // a fresh period
-                TickStart = s.tstates;
-                RealSpeedPeriod = true;
-            }
+            if (real) FreshPeriod(s, true, may_block);
         } else if (flags & PAUSE) {
             paused = true;
             // The counts stand still while paused: show them as they are, once; from then on
@@ -195,7 +244,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             s.tstates = PublishedTstates.load(std::memory_order_relaxed);
             paused = false;
         } else if (flags & TICK) {
-            StartTickPeriod(s, real);
+            StartTickPeriod(s, real, may_block);
             Publish(s);
             NmiEntry();
             events |= DebugTookNmi;
@@ -216,7 +265,9 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
                     result = Skip;
                     break;
                 }
-                ControlFlags.wait(raw, std::memory_order_acquire);
+                // A nap rather than an atomic wait, which spins and yields before it sleeps:
+                // an idle machine waits here 50 times a second.
+                NapWhileFlags(raw, Clock::now() + std::chrono::seconds(1));
                 if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
                     WaitingForTick.store(false, std::memory_order_relaxed);
                     result = Skip;
@@ -224,7 +275,15 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
                 }
             }
         } else { // KEY
-            if (!CpuState.IFF1) break;
+            if (!CpuState.IFF1) {
+                // Waits for IFF1 while the program runs: the slices still hold.
+                if (!(real && may_block && s.tstates - TickStart >= SliceAllowance &&
+                      SliceNap(s, raw)))
+                    break;
+                raw = ReadControlFlags();
+                flags = raw & ~DEBUG;
+                continue;
+            }
             if (CpuState.IM) events |= DebugTookInterrupt; // mode 0 drops the request
             s.tstates += InterruptAcceptance();
             ClearControlFlags(KEY);
@@ -258,6 +317,15 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
     if ((uint32_t(waitstates) | flags) != 0) [[unlikely]] {
+        if constexpr (thread_loop) {
+            // A real pace within what the slices allow, nothing pending: all the poll would do is
+            // note the time of its look (an idle machine at a real pace runs this way).
+            if (waitstates == RealSpeedWaitstates && flags == 0 && RealSpeedPeriod &&
+                PaceChanges() == PaceChangesSeen && tstates - TickStart < SliceAllowance) {
+                LastServiceTstates = tstates;
+                goto execute;
+            }
+        }
         if ((uint32_t(waitstates) | flags) == DEBUG) { // the debugger alone: no poll
             // Most instructions: nothing marked here and nothing asked for, so no hook.
             if (!(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) [[likely]] {
@@ -431,8 +499,7 @@ constexpr uint64_t NoLook = UINT64_MAX; // no more looks in this run
             // Real speed within the period's budget, nothing pending: all the poll would do is
             // note the time of its look.
             if (waitstates == RealSpeedWaitstates && flags == 0 && RealSpeedPeriod &&
-                tstates - LastServiceTstates <= MaxStepTstates &&
-                tstates - TickStart < TstatesPerTick) {
+                PaceChanges() == PaceChangesSeen && tstates - TickStart < PeriodBudget) {
                 LastServiceTstates = tstates;
             } else if ((uint32_t(waitstates) | flags) == DEBUG &&
                        !(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) {
@@ -576,6 +643,9 @@ void RestoreProcessorTiming(const ProcessorTiming& t) {
     TickStart = t.tick_start;
     LastServiceTstates = t.last_service;
     RealSpeedPeriod = t.real_speed_period;
+    PeriodBudget = PaceBudget();
+    PaceChangesSeen = PaceChanges();
+    SliceAllowance = 0; // the slices look at the clock afresh
     WaitingForTick.store(t.waiting_for_tick, std::memory_order_relaxed);
     RefreshState = t.refresh_state;
 }

@@ -52,6 +52,9 @@ PacerStatus Counts;      // the all-time counts
 std::atomic<bool> Armed{
     false}; // Busy() as of the last change: the processor's hook looks only then
 
+void (*CameHook)() = nullptr;
+void (*TakeHook)() = nullptr;
+
 uint64_t Now() { return ReadProcessorCounts().tstates; }
 
 bool AnyNaturalDown() {
@@ -87,6 +90,7 @@ void PushKey(const Item& item) {
     }
     Queue.push_back(item);
     Armed.store(true, std::memory_order_relaxed);
+    if (CameHook) CameHook();
 }
 
 void DropText() {
@@ -181,7 +185,9 @@ bool Step(bool period_over) {
         switch (CheckKeyTaken(Watch)) {
         case KeyTake::Waiting: return true;
         case KeyTake::NotTaken: ++Counts.not_taken; break; // interrupts off: go on, never hang
-        case KeyTake::Taken: break;
+        case KeyTake::Taken:
+            if (TakeHook) TakeHook();
+            break;
         }
         WaitingTake = false;
         ReadyAt = now + KeyPace.hold_tstates;
@@ -275,6 +281,7 @@ void PacerType(const std::string& codes) {
     Texts.push_back(codes);
     Queue.push_back(Item{Kind::Text});
     Armed.store(true, std::memory_order_relaxed);
+    if (CameHook) CameHook();
 }
 
 void PacerStroke(const KeyStroke& key) {
@@ -449,4 +456,10 @@ void PacerRestore(const PacerSnapshot& s) {
     else
         ControlFlags.fetch_and(~KEY, std::memory_order_acq_rel);
     Busy();
+}
+
+void SetPacerHooks(void (*came)(), void (*taken)()) {
+    std::lock_guard lock(Mutex);
+    CameHook = came;
+    TakeHook = taken;
 }
