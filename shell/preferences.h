@@ -22,6 +22,11 @@ void SaveScale(int scale);
 bool SavedResume();
 void SaveResume(bool on);
 
+// The speed of a real pace in percent of a real ABC80 (Speed menu, Config): 100 when none saved.
+// Lunabrik.cfg's waitstates says whether the pace is real (-1); this says how fast it runs.
+int SavedSpeedPercent();
+void SaveSpeedPercent(int percent);
+
 QByteArray SavedGeometry();
 bool SavedFullScreen();
 void SaveWindowState(const QByteArray& geometry, bool full_screen);

@@ -4,6 +4,7 @@
 #include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
+#include "shell/speed_choice.h"
 #include "shell/state_controller.h"
 #include "shell/typing_controller.h"
 
@@ -94,6 +95,11 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     if (line && line->full_screen)
         window->setWindowState(window->windowState() | Qt::WindowFullScreen);
     // The command line's pace holds for this run only; Config changes Lunabrik.cfg as ever.
+    // The preferences say how fast a real pace runs; --speed real is a real ABC80.
+    if (line && line->speed_given)
+        SystemSetPacePercent(100);
+    else
+        ApplySavedSpeed();
     SystemSetRunPace(line && line->speed_given, line ? line->speed : 0);
     window->show();
     if (!slow.isEmpty()) {
