@@ -73,6 +73,7 @@ std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the
 uint64_t TickStart = 0;
 bool RealSpeedPeriod = false;
 uint64_t PeriodBudget = TstatesPerTick;
+uint64_t PeriodExtra = 0; // T-states a key borrowed from the next period (the thread only)
 // The T-state count at the last look at the flags and the pace (kept with a saved machine), and
 // the pace changes seen by then: another change means a fresh period at the new pace.
 uint64_t LastServiceTstates = 0;
@@ -132,6 +133,7 @@ void FreshPeriod(const LoopState& s, bool real, bool may_block) {
     TickStart = s.tstates;
     RealSpeedPeriod = real;
     PeriodBudget = PaceBudget();
+    PeriodExtra = 0;
     StartSlices(may_block);
 }
 
@@ -145,6 +147,7 @@ void StartTickPeriod(const LoopState& s, bool real, bool may_block) {
         TickStart = s.tstates;
     RealSpeedPeriod = real;
     PeriodBudget = PaceBudget();
+    PeriodExtra = 0;
     StartSlices(may_block);
 }
 
@@ -161,7 +164,7 @@ bool SliceNap(const LoopState& s, uint32_t raw) {
     const auto slice_time = TickTime / TickSlices;
     const long k = long(elapsed / slice_time) + 1; // slices free
     if (k >= TickSlices - 1) {
-        SliceAllowance = PeriodBudget; // the last slice: the rest of the budget
+        SliceAllowance = PeriodBudget + PeriodExtra; // the last slice: the rest of the budget
         return false;
     }
     SliceAllowance = slice * uint64_t(k + 1);
@@ -213,7 +216,8 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
     uint32_t events = 0;
     for (;;) {
         // Not looked at while paused: the timing may be restored meanwhile (a saved state).
-        const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= PeriodBudget;
+        const bool spent =
+            real && !(flags & PAUSE) && s.tstates - TickStart >= PeriodBudget + PeriodExtra;
         if (!flags && !spent) {
             if (!(real && may_block && s.tstates - TickStart >= SliceAllowance && SliceNap(s, raw)))
                 break;
@@ -265,13 +269,21 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
                     result = Skip;
                     break;
                 }
-                // A nap rather than an atomic wait, which spins and yields before it sleeps:
-                // an idle machine waits here 50 times a second.
-                NapWhileFlags(raw, Clock::now() + std::chrono::seconds(1));
-                if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
-                    WaitingForTick.store(false, std::memory_order_relaxed);
-                    result = Skip;
-                    break;
+                if ((flags & KEY) && !(flags & HALTED) && CpuState.IFF1 && PeriodExtra == 0) {
+                    // A key that comes when the budget is spent is answered at once, as a real
+                    // processor would: a slice of the next period's T-states, which that period
+                    // then runs the fewer (the average stays exact).
+                    PeriodExtra = PeriodBudget / TickSlices;
+                    SliceAllowance = PeriodBudget + PeriodExtra;
+                } else {
+                    // A nap rather than an atomic wait, which spins and yields before it sleeps:
+                    // an idle machine waits here 50 times a second.
+                    NapWhileFlags(raw, Clock::now() + std::chrono::seconds(1));
+                    if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
+                        WaitingForTick.store(false, std::memory_order_relaxed);
+                        result = Skip;
+                        break;
+                    }
                 }
             }
         } else { // KEY
@@ -646,6 +658,7 @@ void RestoreProcessorTiming(const ProcessorTiming& t) {
     PeriodBudget = PaceBudget();
     PaceChangesSeen = PaceChanges();
     SliceAllowance = 0; // the slices look at the clock afresh
+    PeriodExtra = 0;
     WaitingForTick.store(t.waiting_for_tick, std::memory_order_relaxed);
     RefreshState = t.refresh_state;
 }

@@ -21,8 +21,9 @@
 //           of a period overruns the budget are taken from the next period, so the average is
 //           exactly the budget. ProcessorThreadBody spreads the budget over the tick as a real
 //           processor runs, in TickSlices slices of the tick's time, and naps between them; a
-//           ControlFlags change (a key) ends the nap and gets the next slice's T-states at once.
-//           What runs in a tick, and so the machine's behaviour, is the same as without slices.
+//           ControlFlags change (a key) ends the nap and gets the next slice's T-states at once,
+//           and a key that comes when the budget is spent borrows a slice of the next period's.
+//           What runs in a tick is the same as without slices (but for such a key).
 //   other negative values count as 0.
 // PAUSE stops all of it in every mode (see ProcessorThreadBody). QUIT and RESET are seen within
 // milliseconds in every mode, paused or not.
@@ -41,7 +42,7 @@ constexpr uint16_t Mode1Address = 0x0038;
 
 constexpr int32_t RealSpeedWaitstates = -1;
 constexpr uint64_t TstatesPerTick = RealAbc80TstatesPerTick; // 3 MHz / 50 Hz
-constexpr int TickSlices = 5;
+constexpr int TickSlices = 4;
 
 // T-states of the interrupt entries: NMI, mode 1, mode 2 (a dropped mode 0 request costs none).
 constexpr uint32_t NmiTstates = 11;

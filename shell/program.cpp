@@ -95,9 +95,9 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     if (line && line->full_screen)
         window->setWindowState(window->windowState() | Qt::WindowFullScreen);
     // The command line's pace holds for this run only; Config changes Lunabrik.cfg as ever.
-    // The preferences say how fast a real pace runs; --speed real is a real ABC80.
+    // The preferences say how fast a real pace runs, unless --speed says it for this run.
     if (line && line->speed_given)
-        SystemSetPacePercent(100);
+        SystemSetPacePercent(line->speed_percent);
     else
         ApplySavedSpeed();
     SystemSetRunPace(line && line->speed_given, line ? line->speed : 0);
