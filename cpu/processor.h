@@ -19,11 +19,8 @@
 //           machine costs almost no host time) and SetControlFlags wakes it; ProcessorStep never
 //           blocks (see ProcessorWaitingForTick). The few T-states by which the last instruction
 //           of a period overruns the budget are taken from the next period, so the average is
-//           exactly the budget. ProcessorThreadBody spreads the budget over the tick as a real
-//           processor runs, in TickSlices slices of the tick's time, and naps between them; a
-//           ControlFlags change (a key) ends the nap and gets the next slice's T-states at once,
-//           and a key that comes when the budget is spent borrows a slice of the next period's.
-//           What runs in a tick is the same as without slices (but for such a key).
+//           exactly the budget. (Spreading the budget over the tick in TickSlices slices, a key
+//           borrowing a slice, is written in processor.cpp but switched off: see SlicesOn.)
 //   other negative values count as 0.
 // PAUSE stops all of it in every mode (see ProcessorThreadBody). QUIT and RESET are seen within
 // milliseconds in every mode, paused or not.
