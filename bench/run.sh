@@ -48,6 +48,16 @@ echo "== the window, idle"
 idle_window_status=${PIPESTATUS[0]}
 
 echo
+echo "== the window's key-to-screen latency"
+if [ -x "$build/bench/lunabrik_key_latency" ]; then
+  "$(dirname "$0")/key_latency.sh" "$build" 35 1 | tee "$tmp/key_latency.txt"
+  latency_status=${PIPESTATUS[0]}
+else
+  echo "key latency: not built (no X11 headers)" | tee "$tmp/key_latency.txt"
+  latency_status=0
+fi
+
+echo
 echo "== the WebAssembly core under Node (make web)"
 web=$(dirname "$0")/../build/web
 if [ -f "$web/lunabrik.js" ] && command -v node >/dev/null; then
@@ -107,6 +117,7 @@ summarize "real speed" "$realspeed_status" "real speed, " \
 summarize paste "$paste_status" "" "$(grep -E '^paste: ' "$tmp/paste.txt")"
 summarize debugger "$debugger_status" "" "$(grep -E '^debugger: ' "$tmp/debugger.txt")"
 summarize "idle window" "$idle_window_status" "" "$(grep -E '^idle window: ' "$tmp/idle_window.txt")"
+summarize "key latency" "$latency_status" "" "$(grep -E '^key latency' "$tmp/key_latency.txt")"
 summarize "PCW benchmarks" "$pcw_status" "free BASIC, PCW " "$(grep -E '^bm[1-8] ' "$tmp/pcw.txt")"
 summarize "loop rates" "$loops_status" "free BASIC, loop " "$(grep -E '^[a-z_]+ +[0-9]+ ' "$tmp/loops.txt")"
 summarize web "$web_status" "" "$(grep -E '^web: ' "$tmp/web.txt")"

@@ -36,6 +36,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 // ---- memory ------------------------------------------------------------------------------------
@@ -120,16 +121,28 @@ extern std::atomic<uint32_t> ControlFlags; // defined by machine/control.cpp
 // acceptance. Accessed through the two functions below from any thread.
 extern uint8_t InterruptBusByte;
 
-// Also wakes a ProcessorThread that waits (for the next TICK at real speed, or while paused);
-// cheap when none waits.
+// Non-zero while the ProcessorThread naps between the slices of a tick at a real pace (see
+// NapWhileFlags); a setter of ControlFlags then wakes it.
+extern std::atomic<uint32_t> ProcessorNapping;
+void WakeNappingProcessor();
+// The ProcessorThread's nap: returns once ControlFlags differs from `seen` (true) or at `deadline`
+// (false). Defined by machine/control.cpp with the flags.
+bool NapWhileFlags(uint32_t seen, std::chrono::steady_clock::time_point deadline);
+
+// Also wakes a ProcessorThread that waits (for the next TICK at real speed, or while paused) or
+// naps; cheap when none does.
 inline void SetControlFlags(uint32_t bits) {
-    ControlFlags.fetch_or(bits, std::memory_order_release);
+    ControlFlags.fetch_or(bits, std::memory_order_seq_cst);
     ControlFlags.notify_all();
+    if (ProcessorNapping.load(std::memory_order_seq_cst)) WakeNappingProcessor();
 }
 // Also wakes a waiting ProcessorThread, so clearing PAUSE resumes it.
 inline void ClearControlFlags(uint32_t bits) {
     ControlFlags.fetch_and(~bits, std::memory_order_acq_rel);
-    if (bits & PAUSE) ControlFlags.notify_all();
+    if (bits & PAUSE) {
+        ControlFlags.notify_all();
+        if (ProcessorNapping.load(std::memory_order_seq_cst)) WakeNappingProcessor();
+    }
 }
 inline uint32_t ReadControlFlags() { return ControlFlags.load(std::memory_order_acquire); }
 
@@ -148,12 +161,19 @@ inline void WriteInterruptBusByte(uint8_t v) {
 //
 // The processor follows the pace, read before every instruction: the settings' waitstates, or
 // while a front end overrides it for the run (turbo, a speed named on the command line) the
-// override, which never reaches the settings file. The setters are called from one thread at a time
-// (the front end's); the processor only reads.
+// override, which never reaches the settings file. At a real pace (-1) it runs PaceBudget()
+// T-states per tick: 60,000 is a real ABC80's 3 MHz, other budgets a share or a multiple of it (the
+// run's speed in percent, which never reaches the settings file either). Every change of what the
+// processor follows is counted in PaceChanges, so that the processor starts a fresh tick period
+// at a new pace. The setters are called from one thread at a time (the front end's); the
+// processor only reads.
 extern int32_t WaitstatesSetting;
-extern int32_t PaceSetting;  // what the processor follows
-extern int32_t PaceOverride; // NoPaceOverride, or the pace for this run
+extern int32_t PaceSetting;        // what the processor follows
+extern int32_t PaceOverride;       // NoPaceOverride, or the pace for this run
+extern uint32_t PaceBudgetSetting; // T-states per tick at a real pace
+extern uint32_t PaceChangeCount;
 constexpr int32_t NoPaceOverride = INT32_MIN;
+constexpr uint32_t RealAbc80TstatesPerTick = 60000; // 3 MHz / 50 Hz
 
 inline int32_t Waitstates() {
     return std::atomic_ref<int32_t>(WaitstatesSetting).load(std::memory_order_relaxed);
@@ -161,14 +181,30 @@ inline int32_t Waitstates() {
 inline int32_t Pace() {
     return std::atomic_ref<int32_t>(PaceSetting).load(std::memory_order_relaxed);
 }
+inline uint32_t PaceBudget() {
+    return std::atomic_ref<uint32_t>(PaceBudgetSetting).load(std::memory_order_relaxed);
+}
+inline uint32_t PaceChanges() {
+    return std::atomic_ref<uint32_t>(PaceChangeCount).load(std::memory_order_acquire);
+}
+inline void StorePace(int32_t n) {
+    if (std::atomic_ref<int32_t>(PaceSetting).exchange(n, std::memory_order_relaxed) != n)
+        std::atomic_ref<uint32_t>(PaceChangeCount).fetch_add(1, std::memory_order_release);
+}
 inline void SetWaitstates(int32_t n) {
     std::atomic_ref<int32_t>(WaitstatesSetting).store(n, std::memory_order_relaxed);
     if (std::atomic_ref<int32_t>(PaceOverride).load(std::memory_order_relaxed) == NoPaceOverride)
-        std::atomic_ref<int32_t>(PaceSetting).store(n, std::memory_order_relaxed);
+        StorePace(n);
 }
 // n: the pace for this run, or NoPaceOverride to follow the settings' waitstates again.
 inline void SetPaceOverride(int32_t n) {
     std::atomic_ref<int32_t>(PaceOverride).store(n, std::memory_order_relaxed);
-    std::atomic_ref<int32_t>(PaceSetting)
-        .store(n == NoPaceOverride ? Waitstates() : n, std::memory_order_relaxed);
+    StorePace(n == NoPaceOverride ? Waitstates() : n);
+}
+// T-states per tick at a real pace (at least 1).
+inline void SetPaceBudget(uint32_t tstates) {
+    if (tstates == 0) tstates = 1;
+    if (std::atomic_ref<uint32_t>(PaceBudgetSetting).exchange(tstates, std::memory_order_relaxed) !=
+        tstates)
+        std::atomic_ref<uint32_t>(PaceChangeCount).fetch_add(1, std::memory_order_release);
 }

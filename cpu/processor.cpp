@@ -78,14 +78,25 @@ std::atomic<uint64_t> PublishedInstructions{0};
 std::atomic<uint64_t> PublishedTstates{0};
 std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the processor
 
-// Processor thread only: the T-state count at which the current tick period began, and whether
-// that period runs at real speed.
+// Processor thread only: the T-state count at which the current tick period began, whether that
+// period runs at real speed, and its budget.
 uint64_t TickStart = 0;
 bool RealSpeedPeriod = false;
-// The T-state count at the last look at the flags and the pace, and the most a step (an
-// instruction with an interrupt's entry) can take, with room to spare.
+uint64_t PeriodBudget = TstatesPerTick;
+uint64_t PeriodExtra = 0; // T-states a key borrowed from the next period (the thread only)
+// The T-state count at the last look at the flags and the pace (kept with a saved machine), and
+// the pace changes seen by then: another change means a fresh period at the new pace.
 uint64_t LastServiceTstates = 0;
-constexpr uint64_t MaxStepTstates = 1000;
+uint32_t PaceChangesSeen = 0;
+// The thread's slices: when its period began on the host's clock, and the T-states it may run
+// before it looks at the clock again.
+using Clock = std::chrono::steady_clock;
+Clock::time_point PeriodWallStart;
+uint64_t SliceAllowance = 0;
+constexpr auto TickTime = std::chrono::milliseconds(20);
+// Slices, and a key's borrowing, are off: a long paste at a real pace in the window stopped taking
+// keys with them, which is not understood yet. The thread spends the budget in one burst.
+constexpr bool SlicesOn = false;
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
@@ -128,15 +139,57 @@ LB_INLINE void PeriodicLook(uint16_t pc, uint64_t instructions, uint64_t tstates
     }
 }
 
+// The first slice of a period that begins now on the host's clock.
+void StartSlices(bool may_block) {
+    if (!may_block) return;
+    PeriodWallStart = Clock::now();
+    SliceAllowance = 2 * PeriodBudget / TickSlices;
+}
+
+// A period that begins now, not at a TICK: after a reset, or at a new pace.
+void FreshPeriod(const LoopState& s, bool real, bool may_block) {
+    TickStart = s.tstates;
+    RealSpeedPeriod = real;
+    PeriodBudget = PaceBudget();
+    PeriodExtra = 0;
+    StartSlices(may_block);
+}
+
 // A TICK begins a new period. At real speed the T-states run past the budget are carried into it
 // (a long block instruction may use up several periods); otherwise it starts afresh.
-void StartTickPeriod(const LoopState& s, bool real) {
+void StartTickPeriod(const LoopState& s, bool real, bool may_block) {
     uint64_t used = s.tstates - TickStart;
-    if (real && RealSpeedPeriod && used >= TstatesPerTick)
-        TickStart += TstatesPerTick;
+    if (real && RealSpeedPeriod && used >= PeriodBudget)
+        TickStart += PeriodBudget;
     else
         TickStart = s.tstates;
     RealSpeedPeriod = real;
+    PeriodBudget = PaceBudget();
+    PeriodExtra = 0;
+    StartSlices(may_block);
+}
+
+// The thread at a real pace, within its period's budget but past what its slices allow so far:
+// true when it napped (or took more T-states) and the poll should look again, false to run on.
+// Two slices' T-states are free when the period begins and one more each TickSlices-th of the
+// tick after, a slice ahead of the host's clock, so that a thread the host runs late still spends
+// the whole budget before the next tick; a change of ControlFlags (a key, a TICK) ends the nap,
+// and its event gets a further slice at once.
+bool SliceNap(const LoopState& s, uint32_t raw) {
+    const uint64_t used = s.tstates - TickStart;
+    const uint64_t slice = PeriodBudget / TickSlices;
+    const auto elapsed = Clock::now() - PeriodWallStart;
+    const auto slice_time = TickTime / TickSlices;
+    const long k = long(elapsed / slice_time) + 1; // slices free
+    if (k >= TickSlices - 1) {
+        SliceAllowance = PeriodBudget + PeriodExtra; // the last slice: the rest of the budget
+        return false;
+    }
+    SliceAllowance = slice * uint64_t(k + 1);
+    if (used < SliceAllowance) return false;
+    if (NapWhileFlags(raw, PeriodWallStart + slice_time * k))
+        SliceAllowance = std::min(PeriodBudget, used + slice);
+    return true;
 }
 
 enum StepResult { Run, Skip, Quit };
@@ -166,14 +219,13 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
 [[gnu::noinline]] StepResult Service(LoopState& s, int32_t waitstates, bool may_block) {
     if (waitstates > 0) PacingWait(waitstates);
     const bool real = waitstates == RealSpeedWaitstates;
-    // Switched to or from real speed: a fresh period. At real speed every step comes here, so a
-    // gap of more than a few instructions' T-states since the last means the processor ran at
-    // another pace meanwhile (turbo for a moment) without a tick to see it: a fresh period too,
-    // or the machine would sit out all that time before it ran again.
-    if (real != RealSpeedPeriod || (real && s.tstates - LastServiceTstates > MaxStepTstates)) {
-        TickStart = s.tstates;
-        RealSpeedPeriod = real;
-    }
+    // Switched to or from real speed, or to another budget: a fresh period. A change of the pace
+    // and back between two looks (turbo for a moment) counts too, or the machine would sit out
+    // all the T-states run meanwhile before it ran again.
+    const uint32_t changes = PaceChanges();
+    if (real != RealSpeedPeriod || (real && changes != PaceChangesSeen))
+        FreshPeriod(s, real, may_block);
+    PaceChangesSeen = changes;
     LastServiceTstates = s.tstates;
     CpuState.PC = s.pc;
     StepResult result = Run;
@@ -183,8 +235,16 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
     uint32_t events = 0;
     for (;;) {
         // Not looked at while paused: the timing may be restored meanwhile (a saved state).
-        const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= TstatesPerTick;
-        if (!flags && !spent) break;
+        const bool spent =
+            real && !(flags & PAUSE) && s.tstates - TickStart >= PeriodBudget + PeriodExtra;
+        if (!flags && !spent) {
+            if (!(real && may_block && SlicesOn && s.tstates - TickStart >= SliceAllowance &&
+                  SliceNap(s, raw)))
+                break;
+            raw = ReadControlFlags();
+            flags = raw & ~DEBUG;
+            continue;
+        }
         if (flags & QUIT) {
             result = Quit;
             break;
@@ -192,10 +252,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
         if (flags & RESET) {
             if (MachineEventHook) MachineEventHook(MachineEventReset, s.tstates);
             ProcessorReset();
-            if (real) { // a fresh period
-                TickStart = s.tstates;
-                RealSpeedPeriod = true;
-            }
+            if (real) FreshPeriod(s, true, may_block);
         } else if (flags & PAUSE) {
             paused = true;
             // The counts stand still while paused: show them as they are, once; from then on
@@ -213,7 +270,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             paused = false;
         } else if (flags & TICK) {
             if (MachineEventHook) MachineEventHook(MachineEventTick, s.tstates);
-            StartTickPeriod(s, real);
+            StartTickPeriod(s, real, may_block);
             Publish(s);
             NmiEntry();
             events |= DebugTookNmi;
@@ -235,15 +292,32 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
                     result = Skip;
                     break;
                 }
-                ControlFlags.wait(raw, std::memory_order_acquire);
-                if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
-                    WaitingForTick.store(false, std::memory_order_relaxed);
-                    result = Skip;
-                    break;
+                if (SlicesOn && (flags & KEY) && !(flags & HALTED) && CpuState.IFF1 &&
+                    PeriodExtra == 0) {
+                    // A key that comes when the budget is spent is answered at once, as a real
+                    // processor would: a slice of the next period's T-states, which that period
+                    // then runs the fewer (the average stays exact).
+                    PeriodExtra = PeriodBudget / TickSlices;
+                    SliceAllowance = PeriodBudget + PeriodExtra;
+                } else {
+                    ControlFlags.wait(raw, std::memory_order_acquire);
+                    if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
+                        WaitingForTick.store(false, std::memory_order_relaxed);
+                        result = Skip;
+                        break;
+                    }
                 }
             }
         } else { // KEY
-            if (!CpuState.IFF1) break;
+            if (!CpuState.IFF1) {
+                // Waits for IFF1 while the program runs: the slices still hold.
+                if (!(real && may_block && SlicesOn && s.tstates - TickStart >= SliceAllowance &&
+                      SliceNap(s, raw)))
+                    break;
+                raw = ReadControlFlags();
+                flags = raw & ~DEBUG;
+                continue;
+            }
             if (CpuState.IM) events |= DebugTookInterrupt; // mode 0 drops the request
             s.tstates += InterruptAcceptance();
             ClearControlFlags(KEY);
@@ -464,8 +538,7 @@ template <bool until>
             // Real speed within the period's budget, nothing pending: all the poll would do is
             // note the time of its look.
             if (waitstates == RealSpeedWaitstates && flags == 0 && RealSpeedPeriod &&
-                tstates - LastServiceTstates <= MaxStepTstates &&
-                tstates - TickStart < TstatesPerTick) {
+                PaceChanges() == PaceChangesSeen && tstates - TickStart < PeriodBudget) {
                 LastServiceTstates = tstates;
             } else if ((uint32_t(waitstates) | flags) == DEBUG &&
                        !(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) {
@@ -627,6 +700,10 @@ void RestoreProcessorTiming(const ProcessorTiming& t) {
     TickStart = t.tick_start;
     LastServiceTstates = t.last_service;
     RealSpeedPeriod = t.real_speed_period;
+    PeriodBudget = PaceBudget();
+    PaceChangesSeen = PaceChanges();
+    SliceAllowance = 0; // the slices look at the clock afresh
+    PeriodExtra = 0;
     WaitingForTick.store(t.waiting_for_tick, std::memory_order_relaxed);
     RefreshState = t.refresh_state;
 }

@@ -13,17 +13,20 @@
 // Speed, read afresh at every step from Pace() (the settings' waitstates unless overridden):
 //   n >= 0  n idle iterations before each instruction (0 = as fast as the host allows); a halted
 //           processor spins until the next TICK.
-//   -1      a real ABC80 (RealSpeedWaitstates): at most TstatesPerTick T-states of instructions per
-//           tick, then the processor waits for the next TICK; a halted one waits the same way.
-//           ProcessorThreadBody blocks while it waits (an idle machine costs almost no host time)
-//           and SetControlFlags wakes it; ProcessorStep never blocks (see ProcessorWaitingForTick).
-//           The few T-states by which the last instruction of a period overruns the budget are
-//           taken from the next period, so the average is exactly 3 MHz.
+//   -1      a real pace (RealSpeedWaitstates): at most PaceBudget() T-states of instructions per
+//           tick (TstatesPerTick for a real ABC80), then the processor waits for the next TICK; a
+//           halted one waits the same way. ProcessorThreadBody blocks while it waits (an idle
+//           machine costs almost no host time) and SetControlFlags wakes it; ProcessorStep never
+//           blocks (see ProcessorWaitingForTick). The few T-states by which the last instruction
+//           of a period overruns the budget are taken from the next period, so the average is
+//           exactly the budget. (Spreading the budget over the tick in TickSlices slices, a key
+//           borrowing a slice, is written in processor.cpp but switched off: see SlicesOn.)
 //   other negative values count as 0.
 // PAUSE stops all of it in every mode (see ProcessorThreadBody). QUIT and RESET are seen within
 // milliseconds in every mode, paused or not.
 #pragma once
 
+#include "cpu/bus.h"
 #include "cpu/cpu_state.h"
 
 #include <atomic>
@@ -35,7 +38,8 @@ constexpr uint16_t NmiAddress = 0x0066;
 constexpr uint16_t Mode1Address = 0x0038;
 
 constexpr int32_t RealSpeedWaitstates = -1;
-constexpr uint64_t TstatesPerTick = 60000; // 3 MHz / 50 Hz
+constexpr uint64_t TstatesPerTick = RealAbc80TstatesPerTick; // 3 MHz / 50 Hz
+constexpr int TickSlices = 4;
 
 // T-states of the interrupt entries: NMI, mode 1, mode 2 (a dropped mode 0 request costs none).
 constexpr uint32_t NmiTstates = 11;

@@ -8,11 +8,20 @@ void RenderEvent::Signal() {
     wake_.notify_one();
 }
 
-bool RenderEvent::Wait() {
+void RenderEvent::Redraw() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        redraw_ = true;
+    }
+    wake_.notify_one();
+}
+
+bool RenderEvent::Wait(bool* tick) {
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return signalled_ || closed_; });
+    wake_.wait(lock, [this] { return signalled_ || redraw_ || closed_; });
     if (closed_) return false;
-    signalled_ = false;
+    if (tick) *tick = signalled_;
+    signalled_ = redraw_ = false;
     return true;
 }
 

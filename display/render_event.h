@@ -8,10 +8,14 @@
 
 class RenderEvent {
   public:
-    // Sets the event; wakes one waiter. Any thread.
+    // Sets the event for a tick's frame; wakes one waiter. Any thread.
     void Signal();
-    // Blocks until the event is set, then clears it and returns true; returns false once closed.
-    bool Wait();
+    // Sets the event for a frame drawn between ticks (the screen changed since the last), which
+    // is no tick of the blink's count. Any thread.
+    void Redraw();
+    // Blocks until the event is set, then clears it and returns true (tick, when given, says
+    // whether a tick's Signal came); returns false once closed.
+    bool Wait(bool* tick = nullptr);
     // Makes every present and future Wait return false. Any thread.
     void Close();
 
@@ -19,5 +23,6 @@ class RenderEvent {
     std::mutex mutex_;
     std::condition_variable wake_;
     bool signalled_ = false;
+    bool redraw_ = false;
     bool closed_ = false;
 };

@@ -136,9 +136,10 @@ void RenderFrame() {
 }
 
 void RenderThreadBody(RenderEvent& event, PresentHook present, void* context) {
-    while (event.Wait()) {
+    bool tick = true;
+    while (event.Wait(&tick)) {
         RenderFrame();
         if (present) present(FrameBitmap, context);
-        ++frame_count;
+        if (tick) ++frame_count; // a frame between ticks keeps the blink's count
     }
 }

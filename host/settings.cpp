@@ -14,6 +14,8 @@ SettingsRecord Settings;
 int32_t WaitstatesSetting = 0;
 int32_t PaceSetting = 0;
 int32_t PaceOverride = NoPaceOverride;
+uint32_t PaceBudgetSetting = RealAbc80TstatesPerTick;
+uint32_t PaceChangeCount = 0;
 
 namespace {
 

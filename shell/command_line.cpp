@@ -16,10 +16,10 @@ const char* const Usage =
     "  --dir FOLDER work in FOLDER (created and given the free images it lacks)\n"
     "  --fullscreen start in full screen (F11 or the right-click menu leaves it)\n"
     "  --run        type RUN after PROGRAM.BAS\n"
-    "  --speed real|max|N\n"
-    "               the pace for this run only, whatever Lunabrik.cfg says: a real ABC80,\n"
-    "               as fast as possible, or N idle iterations before each instruction\n"
-    "               (0 to 100000000)\n"
+    "  --speed real|max|P%|N\n"
+    "               the pace for this run only, whatever Lunabrik.cfg and the Speed menu say:\n"
+    "               a real ABC80, as fast as possible, P percent of a real ABC80 (1 to 1000),\n"
+    "               or N idle iterations per instruction (0 to 100000000)\n"
     "  --help       this text\n"
     "  --version    the version\n"
     "Qt's own options (-platform NAME, -style NAME, ...) are accepted too.\n";
@@ -40,10 +40,24 @@ bool Among(const char* arg, const char* const* list, size_t n) {
     return false;
 }
 
-// real, max, or a whole number of idle iterations in range, as waitstates.
-bool ParseSpeed(const char* text, int32_t& speed) {
+// real, max, a share of a real ABC80 ("200%": a real pace at that share), or a whole number of
+// idle iterations in range, as waitstates.
+bool ParseSpeed(const char* text, int32_t& speed, int& percent) {
+    percent = 100;
     if (std::strcmp(text, "real") == 0) {
         speed = -1;
+        return true;
+    }
+    const size_t length = std::strlen(text);
+    if (length >= 2 && length <= 5 && text[length - 1] == '%') {
+        int n = 0;
+        for (size_t i = 0; i + 1 < length; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            n = n * 10 + (text[i] - '0');
+        }
+        if (n < 1 || n > MaxSpeedPercent) return false;
+        speed = -1;
+        percent = n;
         return true;
     }
     if (std::strcmp(text, "max") == 0) {
@@ -92,8 +106,9 @@ int ParseCommandLine(int argc, char** argv, CommandLine& line) {
                 line.run = true;
             } else if (std::strcmp(a, "--speed") == 0) {
                 if (++i >= argc) return Refuse("missing value after", a);
-                if (!ParseSpeed(argv[i], line.speed))
-                    return Refuse("--speed takes real, max or 0 to 100000000, not", argv[i]);
+                if (!ParseSpeed(argv[i], line.speed, line.speed_percent))
+                    return Refuse("--speed takes real, max, 1% to 1000% or 0 to 100000000, not",
+                                  argv[i]);
                 line.speed_given = true;
             } else if (Among(a, QtValueOptions, std::size(QtValueOptions))) {
                 if (++i >= argc) return Refuse("missing value after", a);

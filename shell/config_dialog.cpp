@@ -4,6 +4,7 @@
 #include "host/settings.h"
 #include "shell/decimal_text.h"
 #include "shell/preferences.h"
+#include "shell/speed_choice.h"
 #include "system/system.h"
 #include "ui_config_dialog.h"
 
@@ -33,14 +34,19 @@ QByteArray WaitstatesText(const QLineEdit* field) { return field->text().left(25
 
 double IdleIterationsPerSecond() { return SystemPacingIterationsPerSecond(); }
 
-QString WaitstatesMeaning(int32_t waitstates, double idle_per_second) {
-    if (waitstates == -1) return "-1: a real ABC80's speed (3 MHz)";
+QString WaitstatesMeaning(int32_t waitstates, double idle_per_second, int percent) {
+    if (waitstates == -1) {
+        if (percent == 100) return "-1: a real ABC80's pace (3 MHz)";
+        return QString("-1: a real pace, here %1 % of a real ABC80 (kept in Lunabrik's "
+                       "preferences)")
+            .arg(percent);
+    }
     if (waitstates <= 0) return QString("%1: as fast as possible").arg(waitstates);
     const double seconds = SecondsPerInstruction(waitstates, idle_per_second);
     QString pace = seconds >= 1      ? QString("%1 s").arg(seconds, 0, 'f', 1)
                    : seconds >= 1e-3 ? QString("%1 ms").arg(seconds * 1e3, 0, 'f', 1)
                                      : QString("%1 µs").arg(seconds * 1e6, 0, 'f', 2);
-    return QString("%1 idle iterations before each instruction (about %2 each here)")
+    return QString("%1 idle iterations per instruction (about %2 each here)")
         .arg(waitstates)
         .arg(pace);
 }
@@ -62,8 +68,13 @@ ConfigDialog::ConfigDialog(QWidget* parent)
     // mode below the folder.
     speed_ = new QComboBox(this);
     speed_->setObjectName("speedChoice");
-    speed_->addItems(
-        {"Real ABC80 (3 MHz)", "As fast as possible", "Slow down by N idle iterations"});
+    // The shares of a real ABC80, as fast as possible, and (only while the field holds them) the
+    // file's idle iterations, which are shown but never offered.
+    for (int p : SpeedPercents)
+        speed_->addItem(SpeedName(p, 0), p);
+    speed_->addItem(SpeedName(FastestSpeed, 0), FastestSpeed);
+    percent_ = CurrentSpeed() > 0 ? CurrentSpeed() : 100;
+    shown_speed_ = CurrentSpeed();
     meaning_ = new QLabel(this);
     meaning_->setObjectName("waitstatesMeaning");
     keyboard_ = new QComboBox(this);
@@ -101,23 +112,46 @@ ConfigDialog::ConfigDialog(QWidget* parent)
 
 ConfigDialog::~ConfigDialog() = default;
 
-// The list follows the field: -1 real speed, 0 and other negatives full speed, above 0 slowed.
+int ConfigDialog::SpeedOfEntry(int index) const { return speed_->itemData(index).toInt(); }
+
+void ConfigDialog::ChooseSpeedEntry(int speed) {
+    const int index = speed_->findData(speed);
+    if (index < 0) return;
+    speed_->setCurrentIndex(index);
+    SpeedChosen(index);
+}
+
+// The list follows the field: -1 a real pace at the share chosen, 0 and other negatives as fast as
+// possible, above 0 the idle iterations (an entry of their own while the field holds them).
 void ConfigDialog::WaitstatesEdited() {
     const int32_t n = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
-    speed_->setCurrentIndex(n == -1 ? RealSpeed : n <= 0 ? FullSpeed : SlowedDown);
-    meaning_->setText(WaitstatesMeaning(n, idle_rate_));
+    const int idle = speed_->findData(IdleIterationsSpeed);
+    if (n > 0) {
+        if (idle < 0)
+            speed_->addItem(SpeedName(IdleIterationsSpeed, n), IdleIterationsSpeed);
+        else
+            speed_->setItemText(idle, SpeedName(IdleIterationsSpeed, n));
+    } else if (idle >= 0) {
+        speed_->removeItem(idle);
+    }
+    int shown = n == -1 ? percent_ : n <= 0 ? FastestSpeed : IdleIterationsSpeed;
+    int index = speed_->findData(shown);
+    if (index < 0) { // a share the list does not offer (a preference written by hand)
+        speed_->addItem(SpeedName(shown, 0), shown);
+        index = speed_->findData(shown);
+    }
+    speed_->setCurrentIndex(index);
+    meaning_->setText(WaitstatesMeaning(n, idle_rate_, percent_));
 }
 
 void ConfigDialog::SpeedChosen(int index) {
-    const int32_t n = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
-    if (index == RealSpeed) ui_->waitstates->setText("-1");
-    if (index == FullSpeed) ui_->waitstates->setText("0");
-    if (index == SlowedDown && n <= 0) ui_->waitstates->setText("1000");
-    WaitstatesEdited();
-    if (index == SlowedDown) {
-        ui_->waitstates->setFocus();
-        ui_->waitstates->selectAll();
+    const int speed = SpeedOfEntry(index);
+    if (speed == FastestSpeed) ui_->waitstates->setText("0");
+    if (speed > 0) {
+        percent_ = speed;
+        ui_->waitstates->setText("-1");
     }
+    WaitstatesEdited();
 }
 
 bool ConfigDialog::TakeFields() {
@@ -134,6 +168,17 @@ bool ConfigDialog::TakeFields() {
         ask.setObjectName("slowSpeedQuestion");
         ask.setDefaultButton(QMessageBox::No);
         if (ask.exec() != QMessageBox::Yes) return false;
+    }
+    // A speed chosen here holds from now on, over a pace the command line named.
+    const int speed = waitstates == -1  ? percent_
+                      : waitstates <= 0 ? FastestSpeed
+                                        : IdleIterationsSpeed;
+    if (speed != shown_speed_ || waitstates != Waitstates()) {
+        if (speed != IdleIterationsSpeed)
+            ChooseSpeed(speed);
+        else
+            SystemSetRunPace(false);
+        shown_speed_ = speed;
     }
     SetWaitstates(waitstates);
     SaveKeyboardMode(keyboard_->currentIndex() == 0 ? KeyboardMode::Natural

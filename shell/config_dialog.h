@@ -36,12 +36,13 @@ class ConfigDialog : public QDialog {
     // Idle iterations per second on this host (measured at the first dialog); tests set their own.
     void SetIdleRate(double per_second) { idle_rate_ = per_second; }
 
-    // The speed choices, in the order of the list.
-    enum Speed { RealSpeed, FullSpeed, SlowedDown };
+    // Selects the entry of a speed (speed_choice.h) in the list, as a user would.
+    void ChooseSpeedEntry(int speed);
 
   private:
     void SpeedChosen(int index);
     void WaitstatesEdited();
+    int SpeedOfEntry(int index) const;
 
     std::unique_ptr<Ui::ConfigDialog> ui_;
     QComboBox* speed_;
@@ -49,10 +50,13 @@ class ConfigDialog : public QDialog {
     QComboBox* keyboard_;
     QString shown_folder_; // the folder field as last taken: unchanged, the folder's bytes stay
     double idle_rate_;
+    int percent_;     // the share of a real ABC80 a real pace runs at, as the list shows it
+    int shown_speed_; // the speed when the dialog opened
 };
 
-// What a waitstates value means, in words, on this host.
-QString WaitstatesMeaning(int32_t waitstates, double idle_per_second);
+// What a waitstates value of Lunabrik.cfg means, in words, on this host (percent: how fast a real
+// pace runs).
+QString WaitstatesMeaning(int32_t waitstates, double idle_per_second, int percent = 100);
 // Idle iterations of the processor's pacing wait per second on this host, measured once (a few
 // milliseconds) and remembered.
 double IdleIterationsPerSecond();

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -23,6 +24,23 @@ QImage MonoImage(const uint8_t (*bitmap)[FrameLineBytes]) {
     QImage image(&bitmap[0][0], FramePixels, FrameLines, FrameLineBytes, QImage::Format_Mono);
     image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
     return image.copy();
+}
+
+// Rows [y0, y1) of the one-bit frame into the picture, each pixel as f.width() x f.height() device
+// pixels, white or black. The picture is kept in the painter's own format, so a repaint is a plain
+// copy of what it covers and only a changed row costs any conversion.
+void DrawRows(QImage& picture, const QImage& frame, QSize f, int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+        const uchar* bits = frame.constScanLine(y);
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y * f.height()));
+        for (int x = 0; x < FramePixels; ++x) {
+            const QRgb colour = (bits[x >> 3] >> (7 - (x & 7)) & 1) ? 0xFFFFFFFFu : 0xFF000000u;
+            std::fill_n(line + x * f.width(), f.width(), colour);
+        }
+        for (int r = 1; r < f.height(); ++r)
+            std::memcpy(picture.scanLine(y * f.height() + r), line,
+                        size_t(FramePixels * f.width()) * sizeof(QRgb));
+    }
 }
 
 // Dead keys compose with the next key, whose event then carries the character.
@@ -68,11 +86,35 @@ void DisplayWidget::FrameReady(void* widget) {
     }
 }
 
+// Only the rows that changed are drawn again and repainted: an idle screen changes in the
+// cursor's cell alone.
 void DisplayWidget::TakeFrame() {
-    if (!SystemTakeFrame(bits_)) return;
+    uint8_t frame[FrameLines][FrameLineBytes];
+    if (!SystemTakeFrame(frame)) return;
+    int y0 = FrameLines, y1 = 0;
+    for (int y = 0; y < FrameLines; ++y)
+        if (std::memcmp(frame[y], bits_[y], FrameLineBytes) != 0) {
+            y0 = std::min(y0, y);
+            y1 = y + 1;
+        }
+    if (y0 >= y1 && !frame_.isNull()) return;
+    std::memcpy(bits_, frame, sizeof bits_);
     frame_ = MonoImage(bits_);
-    scaled_ = QImage();
-    update(PictureRect().toAlignedRect());
+    const QSize f = AxisFactors();
+    if (crt_ || frame_.isNull() || y0 >= y1) {
+        // The CRT look's glow reaches across rows: the whole picture is composed again.
+        scaled_ = QImage();
+        update(PictureRect().toAlignedRect());
+        return;
+    }
+    if (scaled_.width() == FramePixels * f.width() && scaled_.height() == FrameLines * f.height())
+        DrawRows(scaled_, frame_, f, y0, y1);
+    else
+        scaled_ = QImage();
+    const QRectF place = PictureRect();
+    const double row = place.height() / FrameLines;
+    update(QRectF(place.left(), place.top() + y0 * row, place.width(), (y1 - y0) * row)
+               .toAlignedRect());
 }
 
 void DisplayWidget::SetMaxFactor(int factor) {
@@ -131,15 +173,12 @@ void DisplayWidget::paintEvent(QPaintEvent* event) {
     const QSize f = AxisFactors();
     if (scaled_.isNull() || scaled_.width() != FramePixels * f.width() ||
         scaled_.height() != FrameLines * f.height()) {
-        if (crt_) {
-            scaled_ =
-                QImage(FramePixels * f.width(), FrameLines * f.height(), QImage::Format_RGB32);
+        scaled_ = QImage(FramePixels * f.width(), FrameLines * f.height(), QImage::Format_RGB32);
+        if (crt_)
             CrtCompose(bits_, f.width(), f.height(), reinterpret_cast<uint32_t*>(scaled_.bits()),
                        size_t(scaled_.bytesPerLine()) / sizeof(uint32_t));
-        } else {
-            scaled_ = frame_.scaled(FramePixels * f.width(), FrameLines * f.height(),
-                                    Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        }
+        else
+            DrawRows(scaled_, frame_, f, 0, FrameLines);
         scaled_.setDevicePixelRatio(devicePixelRatioF());
     }
     // Black around the picture only where the repaint reaches past it.
@@ -152,7 +191,27 @@ void DisplayWidget::paintEvent(QPaintEvent* event) {
                                 cells.width() * w, cells.height() * h),
                          Qt::white);
     }
+    if (pause_mark_) {
+        // Two bars in a dark disc at the top right, as media players show a pause.
+        const double unit = std::max(6.0, place.width() / 40);
+        const QRectF disc(place.right() - 6 * unit, place.top() + unit, 5 * unit, 5 * unit);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 170));
+        painter.drawEllipse(disc);
+        painter.setBrush(QColor(255, 255, 255, 230));
+        const double bar_w = unit * 0.8, bar_h = unit * 2.4;
+        const QPointF c = disc.center();
+        painter.drawRect(QRectF(c.x() - 1.5 * bar_w, c.y() - bar_h / 2, bar_w, bar_h));
+        painter.drawRect(QRectF(c.x() + 0.5 * bar_w, c.y() - bar_h / 2, bar_w, bar_h));
+    }
     ++paints_;
+}
+
+void DisplayWidget::SetPauseMark(bool on) {
+    if (on == pause_mark_) return;
+    pause_mark_ = on;
+    update();
 }
 
 void DisplayWidget::resizeEvent(QResizeEvent* event) {

@@ -57,6 +57,9 @@ class DisplayWidget : public QWidget {
 
     void SetKeyboardMode(KeyboardMode mode);
     KeyboardMode Mode() const { return mode_; }
+    // A pause mark over the picture while the machine is paused.
+    void SetPauseMark(bool on);
+    bool PauseMark() const { return pause_mark_; }
     // Paintings of the picture so far (for the idle-cost check).
     uint64_t Paints() const { return paints_; }
 
@@ -105,6 +108,7 @@ class DisplayWidget : public QWidget {
     bool turbo_held_ = false;
     bool television_ = false;
     bool crt_ = false;
+    bool pause_mark_ = false;
     QPoint CellAt(const QPointF& pos) const; // column, row; clamped to the screen
     QRect SelectedCells() const;             // columns x, rows y
     bool dragging_ = false;

@@ -75,6 +75,7 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
     menuBar()->installEventFilter(this);
 
     connect(emulation_, &EmulationDriver::PauseChanged, status_, &StatusFields::Update);
+    connect(emulation_, &EmulationDriver::PauseChanged, display_, &DisplayWidget::SetPauseMark);
     connect(emulation_, &EmulationDriver::PaceChanged, status_, [this] {
         status_->RestartSpeed(); // the figure is for the new pace alone
         status_->Update();
@@ -85,6 +86,8 @@ MainWindow::MainWindow(bool font_loaded, const QString& notice) {
         RunDialog([this] { RunConfigDialog(this); });
         display_->SetKeyboardMode(SavedKeyboardMode());
         menus_->ShowKeyboardMode();
+        menus_->ShowSpeed();
+        status_->RestartSpeed();
     });
     connect(reset_, &QPushButton::clicked, this, [this] {
         typing_->CancelTyping();

@@ -109,6 +109,14 @@ QRect PlaceBeside(const QRect& main, QSize size, int least_width, const QRect& a
 
 void SaveResume(bool on) { SetValue("states/resume", on); }
 
+int SavedSpeedPercent() {
+    bool ok = false;
+    const int percent = Value("speed/percent").toInt(&ok);
+    return ok && percent >= 1 && percent <= 100000 ? percent : 100;
+}
+
+void SaveSpeedPercent(int percent) { SetValue("speed/percent", percent); }
+
 QByteArray SavedGeometry() { return Value("window/geometry").toByteArray(); }
 
 bool SavedFullScreen() { return Value("window/fullScreen").toBool(); }

@@ -39,6 +39,11 @@ void SaveDebuggerGeometry(const QRect& geometry);
 // screen lets it.
 QRect PlaceBeside(const QRect& main, QSize size, int least_width, const QRect& available);
 
+// The speed of a real pace in percent of a real ABC80 (Speed menu, Config): 100 when none saved.
+// Lunabrik.cfg's waitstates says whether the pace is real (-1); this says how fast it runs.
+int SavedSpeedPercent();
+void SaveSpeedPercent(int percent);
+
 QByteArray SavedGeometry();
 bool SavedFullScreen();
 void SaveWindowState(const QByteArray& geometry, bool full_screen);

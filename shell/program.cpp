@@ -5,6 +5,7 @@
 #include "shell/command_line.h"
 #include "shell/main_window.h"
 #include "shell/preferences.h"
+#include "shell/speed_choice.h"
 #include "shell/state_controller.h"
 #include "shell/typing_controller.h"
 
@@ -96,6 +97,11 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     if (line && line->full_screen)
         window->setWindowState(window->windowState() | Qt::WindowFullScreen);
     // The command line's pace holds for this run only; Config changes Lunabrik.cfg as ever.
+    // The preferences say how fast a real pace runs, unless --speed says it for this run.
+    if (line && line->speed_given)
+        SystemSetPacePercent(line->speed_percent);
+    else
+        ApplySavedSpeed();
     SystemSetRunPace(line && line->speed_given, line ? line->speed : 0);
     window->show();
     if (!slow.isEmpty()) {

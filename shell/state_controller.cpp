@@ -21,6 +21,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -59,11 +60,20 @@ StateController::StateController(QWidget* window, DisplayWidget* display, Status
                                  TypingController* typing, EmulationDriver* emulation)
     : QObject(window), window_(window), display_(display), status_(status), typing_(typing),
       emulation_(emulation) {
-    rewind_timer_.setInterval(RewindPollMs);
-    connect(&rewind_timer_, &QTimer::timeout, this, [] {
+    // The next look when the next state is due: at a real pace the machine's ticks are the
+    // host's, so an idle window wakes for this about once a second, not 50 times.
+    rewind_timer_.setSingleShot(true);
+    rewind_timer_.setTimerType(Qt::CoarseTimer);
+    connect(&rewind_timer_, &QTimer::timeout, this, [this] {
         if (SystemRunning() && !SystemPaused()) RewindPoll();
+        int ms = SystemPaused() ? 250 : RewindPollMs; // paused: no machine time passes
+        if (SystemChosenPace() == -1 && !SystemTurbo() && !SystemPaused())
+            ms = int(std::clamp<uint64_t>(RewindTicksUntilDue() * 20 * 100 /
+                                              uint64_t(std::max(1, SystemPacePercent())),
+                                          RewindPollMs, 1000));
+        rewind_timer_.start(ms);
     });
-    rewind_timer_.start();
+    rewind_timer_.start(RewindPollMs);
 }
 
 void StateController::QuickSave(int slot) { SaveStateTo(QuickSlotPath(slot)); }

@@ -2,10 +2,14 @@
 
 #include "shell/display_widget.h"
 #include "shell/emulation_driver.h"
+#include "shell/speed_choice.h"
 #include "shell/status_sources.h"
 
 #include <QLabel>
 #include <QStatusBar>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -18,6 +22,16 @@ QString KeyboardModeText(KeyboardMode mode, bool short_form) {
 }
 
 } // namespace
+
+// A share of a real ABC80 that the machine keeps reads as that share, steadily (the figure over a
+// second wavers by a tick's T-states); one the host cannot keep says what it reaches.
+QString ChosenSpeedText(int chosen, double reached, bool short_form) {
+    const QString set = QString("%1 %").arg(chosen);
+    QString text = std::abs(reached - chosen) <= std::max(2.0, chosen * 0.03)
+                       ? set
+                       : QString("%1 of %2").arg(QString::fromStdString(SpeedText(reached)), set);
+    return short_form ? text : "Speed " + text;
+}
 
 StatusFields::StatusFields(QStatusBar* bar, DisplayWidget* display,
                            const EmulationDriver* emulation)
@@ -44,6 +58,7 @@ StatusFields::StatusFields(QStatusBar* bar, DisplayWidget* display,
     bar->setSizeGripEnabled(true);
 
     speed_source_ = ReadSpeedSample;
+    speed_choice_ = CurrentSpeed;
     warning_source_ = ReadHostFileWarning;
     clock_.start();
     connect(&timer_, &QTimer::timeout, this, &StatusFields::Update);
@@ -101,8 +116,13 @@ void StatusFields::Update() {
             speed_->show();
         } else if (meter_.Figure(figure)) {
             const QString speed = QString::fromStdString(SpeedText(figure.percent));
+            const int chosen = speed_choice_ ? speed_choice_() : IdleIterationsSpeed;
             if (emulation_->Turbo())
                 speed_->setText("Turbo " + speed);
+            else if (chosen == FastestSpeed)
+                speed_->setText(short_form ? speed : "Fastest " + speed);
+            else if (chosen > 0)
+                speed_->setText(ChosenSpeedText(chosen, figure.percent, short_form));
             else
                 speed_->setText(short_form ? speed : "Speed " + speed);
             speed_->setToolTip(QString("%1 of a real ABC80's speed, %2 million instructions "

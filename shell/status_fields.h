@@ -17,6 +17,9 @@ class EmulationDriver;
 class QLabel;
 class QStatusBar;
 
+// The speed field's text for a chosen share of a real ABC80 and the share reached.
+QString ChosenSpeedText(int chosen, double reached, bool short_form);
+
 class StatusFields : public QObject {
     Q_OBJECT
 
@@ -38,6 +41,8 @@ class StatusFields : public QObject {
 
     // Where the figures come from (tests give fakes). clock: seconds on a steady clock for the
     // speed samples (default: the bar's own).
+    // The speed chosen (speed_choice.h: a percent, FastestSpeed, IdleIterationsSpeed).
+    void SetSpeedChoiceSource(std::function<int()> source) { speed_choice_ = std::move(source); }
     void SetSources(std::function<bool(uint64_t&, uint64_t&)> speed,
                     std::function<bool(uint32_t&, QString&)> warnings,
                     std::function<double()> clock = {});
@@ -65,5 +70,6 @@ class StatusFields : public QObject {
     std::function<bool(uint64_t&, uint64_t&)> speed_source_;
     std::function<bool(uint32_t&, QString&)> warning_source_;
     std::function<double()> clock_source_;
+    std::function<int()> speed_choice_;
     uint32_t warnings_seen_ = 0;
 };

@@ -8,10 +8,12 @@
 #include "shell/preferences.h"
 #include "shell/recording_controller.h"
 #include "shell/screenshots.h"
+#include "shell/speed_choice.h"
 #include "shell/state_controller.h"
 #include "shell/status_fields.h"
 #include "shell/typing_controller.h"
 #include "shell/window_focus.h"
+#include "system/system.h"
 
 #include <QActionGroup>
 #include <QDesktopServices>
@@ -119,6 +121,29 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
                         [w] { w->SetFullScreen(!w->isFullScreen()); });
     full->setCheckable(true);
 
+    // Speed: the shares of a real ABC80, as fast as possible, the file's idle iterations when it
+    // holds them (shown, never offered), then pause and turbo.
+    QMenu* speed = bar->addMenu("&Speed");
+    speed->setObjectName("speedMenu");
+    auto* speeds = new QActionGroup(this);
+    speeds->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (int p : SpeedPercents) {
+        QAction* a = Add(speed, Name("speed%1", p).constData(), SpeedName(p, 0), {},
+                         [this, p] { PickSpeed(p); });
+        a->setCheckable(true);
+        speeds->addAction(a);
+    }
+    QAction* fastest = Add(speed, "speedFastest", SpeedName(FastestSpeed, 0), {},
+                           [this] { PickSpeed(FastestSpeed); });
+    fastest->setCheckable(true);
+    speeds->addAction(fastest);
+    QAction* idle = Add(speed, "speedIdleIterations", QString(), {}, [] {});
+    idle->setCheckable(true);
+    idle->setEnabled(false);
+    speeds->addAction(idle);
+    speed->addSeparator();
+    connect(speed, &QMenu::aboutToShow, this, [this] { ShowSpeed(); });
+
     QMenu* machine = bar->addMenu("&Machine");
     Add(machine, "reset", "&Reset", {}, [w] { w->ResetButton()->click(); });
     Add(machine, "powerCycle", "Power &off and on", {}, [this] { PowerCycle(); });
@@ -126,6 +151,7 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
                          [emulation] { emulation->SetPaused(!emulation->Paused()); });
     pause->setCheckable(true);
     connect(emulation, &EmulationDriver::PauseChanged, pause, &QAction::setChecked);
+    connect(emulation, &EmulationDriver::PauseChanged, this, [this] { ShowSpeed(); });
     // One second back per press, paused there; held, the key repeats.
     Add(machine, "rewind", "Re&wind one second (hold F4; host files are not rewound)",
         {QKeySequence(Qt::Key_F4)}, [w] { w->States()->Rewind(); });
@@ -143,6 +169,8 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
                              emulation->SetTurboChosen(Action("turbo")->isChecked());
                          });
     turbo->setCheckable(true);
+    speed->addAction(pause);
+    speed->addAction(turbo);
     Add(machine, "debugger", "&Debugger...", {QKeySequence(Qt::CTRL | Qt::Key_F7)},
         [w] { w->ShowDebugger(); });
     Add(machine, "config", "&Config...", {QKeySequence(Qt::Key_F2)},
@@ -168,9 +196,38 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
         [w] { w->AboutButton()->click(); });
 
     // Menus return the keyboard to the screen when they close, however they close.
-    for (QMenu* menu : {file, edit, view, machine, help})
+    for (QMenu* menu : {file, edit, view, speed, machine, help})
         connect(menu, &QMenu::aboutToHide, this, [display] { ReturnFocus(display); });
     ShowKeyboardMode();
+    ShowSpeed();
+}
+
+// A speed from the menu holds from now on, as the Config dialog's would: Lunabrik.cfg gets its
+// waitstates when they changed, the preferences the percent. A paused machine runs on.
+void WindowMenus::PickSpeed(int speed) {
+    if (ChooseSpeed(speed) && !WriteSettings())
+        window_->Status()->Notice(
+            QString("The speed holds, but %1 could not be saved").arg(SettingsFileName));
+    EmulationDriver* emulation = window_->Emulation();
+    if (emulation->Paused()) emulation->SetPaused(false);
+    window_->Status()->RestartSpeed();
+    ShowSpeed();
+    window_->Status()->Update();
+}
+
+void WindowMenus::ShowSpeed() {
+    const int current = CurrentSpeed();
+    QAction* idle = Action("speedIdleIterations");
+    idle->setVisible(current == IdleIterationsSpeed);
+    idle->setText(SpeedName(IdleIterationsSpeed, SystemChosenPace()));
+    for (QAction* a : idle->actionGroup()->actions())
+        a->setChecked(false);
+    const bool paused = window_->Emulation()->Paused();
+    if (current == IdleIterationsSpeed)
+        idle->setChecked(true);
+    else if (QAction* a = Action(current == FastestSpeed ? QByteArray("speedFastest")
+                                                         : Name("speed%1", current)))
+        a->setChecked(!paused);
 }
 
 void WindowMenus::BuildStateEntries(QMenu* file) {

@@ -25,6 +25,10 @@ class WindowMenus : public QObject {
     void ShowContextMenu(const QPoint& global);
     // The keyboard mode changed (the config dialog, this menu): the entry and status bar follow.
     void ShowKeyboardMode();
+    // The Speed menu ticks the speed in force (none while paused: Pause is ticked then).
+    void ShowSpeed();
+    // A speed chosen from the Speed menu (a percent or FastestSpeed).
+    void PickSpeed(int speed);
 
   private:
     QAction* Add(QMenu* menu, const char* name, const QString& text, QList<QKeySequence> keys,

@@ -56,6 +56,9 @@ bool ProcessorOnly = false;
 bool Replaying = false; // a recorded session presses the keys: the queue takes none and stands
 bool LetGoTypedPending = false; // a cancelled text's key, let go at the processor's next look
 
+void (*CameHook)() = nullptr;
+void (*TakeHook)() = nullptr;
+
 uint64_t Now() { return ReadProcessorCounts().tstates; }
 
 bool AnyNaturalDown() {
@@ -92,6 +95,7 @@ void PushKey(const Item& item) {
     }
     Queue.push_back(item);
     Armed.store(true, std::memory_order_relaxed);
+    if (CameHook) CameHook();
 }
 
 void DropText() {
@@ -197,7 +201,9 @@ bool Step(bool period_over) {
         switch (CheckKeyTaken(Watch)) {
         case KeyTake::Waiting: return true;
         case KeyTake::NotTaken: ++Counts.not_taken; break; // interrupts off: go on, never hang
-        case KeyTake::Taken: break;
+        case KeyTake::Taken:
+            if (TakeHook) TakeHook();
+            break;
         }
         WaitingTake = false;
         ReadyAt = now + KeyPace.hold_tstates;
@@ -293,6 +299,7 @@ void PacerType(const std::string& codes) {
     Texts.push_back(codes);
     Queue.push_back(Item{Kind::Text});
     Armed.store(true, std::memory_order_relaxed);
+    if (CameHook) CameHook();
 }
 
 void PacerStroke(const KeyStroke& key) {
@@ -503,4 +510,10 @@ void PacerRestore(const PacerSnapshot& s) {
     else
         ControlFlags.fetch_and(~KEY, std::memory_order_acq_rel);
     Busy();
+}
+
+void SetPacerHooks(void (*came)(), void (*taken)()) {
+    std::lock_guard lock(Mutex);
+    CameHook = came;
+    TakeHook = taken;
 }

@@ -105,6 +105,11 @@ bool PacerArmed();
 void PacerPeriodEnd();
 // True while anything is queued or held.
 bool PacerBusy();
+// Called under the pacer's lock: came, on the caller's thread, when a key or text is given (so
+// that whoever steps the pacer does so now); taken, on whichever thread stepped it, when the
+// machine has taken a key that went down (its software has the key now). Set before keys are
+// given; null for none.
+void SetPacerHooks(void (*came)(), void (*taken)());
 PacerStatus PacerReadStatus();
 // Everything the pacer and the keyboard model hold, for a saved machine: the queue in order, the
 // texts, the keys down, the wait for the machine to take a key, the pace, and the keyboard's side

@@ -47,6 +47,12 @@ void RewindPoll() {
         DropOldest();
 }
 
+uint64_t RewindTicksUntilDue() {
+    if (Ring.empty()) return 0;
+    const uint64_t since = Ticks() - Ring.back().ticks;
+    return since >= RewindTicksApart ? 0 : RewindTicksApart - since;
+}
+
 bool RewindStepBack() {
     const uint64_t now = Ticks();
     while (!Ring.empty() && Ring.back().ticks >= now) {

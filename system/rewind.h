@@ -18,6 +18,8 @@ void RewindClear();
 // Takes a state when the machine has run a second since the last one (or none is kept). Cheap
 // when it is not yet time; call it often (every frame, or between ticks).
 void RewindPoll();
+// Ticks of the machine's time before RewindPoll takes the next state (0: at the next call).
+uint64_t RewindTicksUntilDue();
 // Restores the newest kept state older than the machine now and forgets those after it; false
 // when there is none. The machine keeps its pause as it was.
 bool RewindStepBack();

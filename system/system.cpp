@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -112,22 +113,55 @@ void PublishScreen() {
     Shown.valid = true;
 }
 
+// How long after the machine took a key its echo is drawn: the software has written it by then
+// (a few thousand T-states later, at any speed; at a real pace the key gets the next slice's
+// T-states at once).
+constexpr auto EchoDelay = std::chrono::milliseconds(1);
+// Set under ClockMutex by the pacer's hooks, which wake the clock thread: a key has come (step the
+// pacer now, not at the next tick), the machine has taken one (draw its echo soon).
+bool ClockNudged = false;
+bool EchoWanted = false;
+
+void Nudge(bool echo) {
+    {
+        std::lock_guard lock(ClockMutex);
+        ClockNudged = true;
+        EchoWanted = EchoWanted || echo;
+    }
+    ClockWake.notify_all();
+}
+void KeyCame() { Nudge(false); }
+void KeyTaken() { Nudge(true); }
+
 // The processor's thread: its own loop (a stall is counted where it happens, at no cost here).
 void ProcessorThreadMain() { ProcessorThreadBody(); }
 
-// The clock thread: the 50 Hz tick (TICK and a frame), and the pacer's steps while keys are on
-// their way. A paused machine gets no ticks: its time stands still.
+// The clock thread: the 50 Hz tick (TICK and a frame), the pacer's steps while keys are on their
+// way (and at once when one comes), and a frame between ticks soon after the machine took a key,
+// so its echo shows at once. A paused machine gets no ticks: its time stands still. ClockMutex is
+// never held while the pacer's lock is taken (its hooks take ClockMutex under their own).
 void ClockThreadMain() {
     auto next = Clock::now() + TickPeriod;
+    Clock::time_point echo{};
     std::unique_lock lock(ClockMutex);
     while (!ClockStop) {
+        lock.unlock();
         const bool pacing = PacerBusy();
-        const auto wake = pacing ? std::min(next, Clock::now() + PacerPeriod) : next;
-        ClockWake.wait_until(lock, wake, [] { return ClockStop; });
+        lock.lock();
+        auto wake = pacing ? std::min(next, Clock::now() + PacerPeriod) : next;
+        if (echo != Clock::time_point{}) wake = std::min(wake, echo);
+        ClockWake.wait_until(lock, wake, [] { return ClockStop || ClockNudged; });
         if (ClockStop) break;
+        ClockNudged = false;
+        const bool echo_wanted = std::exchange(EchoWanted, false);
         lock.unlock();
         PacerStep();
         const auto now = Clock::now();
+        if (echo_wanted && echo == Clock::time_point{}) echo = now + EchoDelay;
+        if (echo != Clock::time_point{} && now >= echo) {
+            echo = {};
+            if (FontLoaded && !Paused.load(std::memory_order_relaxed)) Render->Redraw();
+        }
         bool ticked = false;
         if (now >= next) {
             next += TickPeriod;
@@ -275,6 +309,7 @@ void SystemStart(FrameReadyHook hook, void* context) {
     RenderThread = std::thread(RenderThreadBody, std::ref(*Render), PresentFrame, nullptr);
     SetPeriodEndHook(PacerPeriodEnd);
     SetPeriodicHook(PacerProcessorLook);
+    SetPacerHooks(KeyCame, KeyTaken);
     ProcessorThread = std::thread(ProcessorThreadMain);
     ClockThread = std::thread(ClockThreadMain);
 }
@@ -400,6 +435,15 @@ void SystemSetRunPace(bool on, int32_t waitstates) {
     RunPace = on ? waitstates : NoPaceOverride;
     SystemApplyPace();
 }
+
+void SystemSetPacePercent(int percent) {
+    percent = std::clamp(percent, 1, 100000);
+    SetPaceBudget(uint32_t(uint64_t(RealAbc80TstatesPerTick) * uint32_t(percent) / 100));
+}
+
+int32_t SystemChosenPace() { return RunPace == NoPaceOverride ? Waitstates() : RunPace; }
+
+int SystemPacePercent() { return int(uint64_t(PaceBudget()) * 100 / RealAbc80TstatesPerTick); }
 
 bool SystemTakeFrame(uint8_t (*frame)[FrameLineBytes]) {
     std::lock_guard lock(FrameMutex);

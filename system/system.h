@@ -93,6 +93,13 @@ void SystemSetRunPace(bool on, int32_t waitstates = 0);
 // Puts the pace in force again: as fast as possible while a recorded session is replayed (its
 // ticks decide when the machine runs), else turbo, the run's pace or the settings'.
 void SystemApplyPace();
+// The speed of a real pace (waitstates -1) in percent of a real ABC80: the processor runs that
+// share of 60,000 T-states per tick (100: a real ABC80's 3 MHz). For this run only.
+void SystemSetPacePercent(int percent);
+// The pace the machine follows, turbo aside: the run's pace when one is set, else the settings'
+// waitstates.
+int32_t SystemChosenPace();
+int SystemPacePercent();
 
 // --- What the machine shows ---
 // Copies the latest frame (FrameBitmap lines); true when it changed since the last call.

@@ -4,6 +4,7 @@
 #include "machine/memory.h"
 #include "machine/ports.h"
 #include "host/settings.h"
+#include "system/system.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +181,32 @@ TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
     EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 2; })) << "RESET wakes it";
     EXPECT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
     EXPECT_TRUE(cpu.Quit(250ms)) << "QUIT wakes it";
+    SetWaitstates(0);
+}
+
+// The thread spreads a tick's budget over the tick's time in slices, but runs the same T-states
+// per tick at every speed: each period ends waiting for the next tick with its budget spent.
+TEST_F(ProcessorThread, RealPaceRunsTheBudgetPerTickAtEverySpeed) {
+    LoadTickAndStartCounter();
+    SetWaitstates(RealSpeedWaitstates);
+    RunningProcessor cpu;
+    for (int percent : {50, 100, 400}) {
+        SystemSetPacePercent(percent);
+        const uint64_t budget = 600u * uint64_t(percent);
+        SetControlFlags(TICK); // the new budget from here
+        ASSERT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
+        for (int tick = 0; tick < 2; ++tick) {
+            const uint64_t before = ReadProcessorCounts().tstates;
+            SetControlFlags(TICK);
+            ASSERT_TRUE(WaitUntil([before] {
+                return ReadProcessorCounts().tstates != before && ProcessorWaitingForTick();
+            }));
+            const uint64_t ran = ReadProcessorCounts().tstates - before;
+            EXPECT_GE(ran + 30, budget) << percent << " %"; // give or take an instruction
+            EXPECT_LE(ran, budget + 30) << percent << " %";
+        }
+    }
+    SystemSetPacePercent(100);
     SetWaitstates(0);
 }
 

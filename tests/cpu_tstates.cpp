@@ -6,6 +6,7 @@
 #include "machine/control.h"
 #include "machine/memory.h"
 #include "host/settings.h"
+#include "system/system.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -307,6 +308,46 @@ TEST_F(RealSpeed, SixtyThousandTstatesThenWaitWithoutBlocking) {
     EXPECT_EQ(CpuState.PC, NmiAddress + 14998);
     SetControlFlags(TICK);
     EXPECT_EQ(RunPeriod(), 14997); // 60,000 - 3 - 11 = 59,986: 14,997 NOPs reach 59,988
+}
+
+// Each speed in percent of a real ABC80 is that share of 60,000 T-states per tick, period after
+// period.
+TEST_F(RealSpeed, SpeedInPercentIsItsShareOfTheTick) {
+    const struct {
+        int percent;
+        int nops; // of 4 T-states in a period
+    } speeds[] = {{25, 3750}, {50, 7500}, {100, 15000}, {200, 30000}, {400, 60000}};
+    for (const auto& speed : speeds) {
+        SystemSetPacePercent(speed.percent);
+        EXPECT_EQ(SystemPacePercent(), speed.percent);
+        RunPeriod(); // what was left of the period before, at the new budget
+        for (int tick = 0; tick < 3; ++tick) {
+            SetControlFlags(TICK);
+            const uint64_t before = ReadProcessorCounts().tstates;
+            RunPeriod();
+            const uint64_t ran = ReadProcessorCounts().tstates - before;
+            EXPECT_NEAR(double(ran), 4.0 * speed.nops, 12) << speed.percent << " % tick " << tick;
+        }
+    }
+    SystemSetPacePercent(100);
+}
+
+// A long block instruction (a screen scrolled with LDIR) is no pace change: its T-states count
+// against the tick's budget like any other, so the machine keeps its pace through them.
+TEST_F(RealSpeed, LongBlockInstructionsKeepThePace) {
+    LoadCode(0x1000, {0x21, 0x00, 0x20, // LD HL,2000h
+                      0x11, 0x00, 0x30, // LD DE,3000h
+                      0x01, 0xE8, 0x03, // LD BC,1000
+                      0xED, 0xB0,       // LDIR: 20,995 T-states
+                      0x18, 0xF3});     // JR 1000h
+    constexpr int Ticks = 20;
+    const uint64_t before = ReadProcessorCounts().tstates;
+    for (int tick = 0; tick < Ticks; ++tick) {
+        EXPECT_LT(RunPeriod(), 100000) << "the period ends";
+        SetControlFlags(TICK);
+    }
+    const double ran = double(ReadProcessorCounts().tstates - before);
+    EXPECT_NEAR(ran, Ticks * 60000.0, 21000) << "the budget, give or take one LDIR";
 }
 
 TEST_F(RealSpeed, InstructionThatCrossesTheBudgetRunsWhole) {

@@ -102,6 +102,30 @@ TEST(RenderThread, RendersWhileTheProcessorWritesThenStops) {
     EXPECT_EQ(ref::CompareFrame(ref::ReferencePicture(font, g, (busy_frames & 8) != 0)), "");
 }
 
+// A frame between ticks (the echo of a key) is drawn like a tick's but is no tick of the blink's
+// count: the cursor keeps its phase.
+TEST(RenderThread, RedrawsBetweenTicksKeepTheBlinkCount) {
+    ResetMachineForTest();
+    ASSERT_TRUE(ref::InstallFont(ref::MakeFont(7, true)));
+    frame_count = 0;
+    RenderEvent event;
+    Presented seen;
+    std::thread renderer(RenderThreadBody, std::ref(event), CountFrame, &seen);
+    const bool ticks[] = {true, false, false, true, false, true, false};
+    int drawn = 0;
+    for (bool tick : ticks) {
+        if (tick)
+            event.Signal();
+        else
+            event.Redraw();
+        ASSERT_TRUE(WaitForFrames(seen, ++drawn)) << "frame " << drawn << " never came";
+    }
+    event.Close();
+    renderer.join();
+    EXPECT_EQ(seen.frames.load(), 7);
+    EXPECT_EQ(frame_count, 3u) << "only the ticks count";
+}
+
 TEST(RenderThread, ClosedBeforeAnyTickDrawsNothing) {
     frame_count = 0;
     RenderEvent event;

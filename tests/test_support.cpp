@@ -24,6 +24,7 @@ void ResetMachineForTest() {
     ControlFlags.store(0);
     InterruptBusByte = 0;
     SetPaceOverride(NoPaceOverride);
+    SetPaceBudget(RealAbc80TstatesPerTick);
     SetWaitstates(0);
 }
 

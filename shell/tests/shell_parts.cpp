@@ -48,6 +48,10 @@ TEST(ShellCommandLine, OptionsAndExitCodes) {
         {{"--speed", "100000001"}, 2, "--speed takes", ""},
         {{"--speed", "-5"}, 2, "--speed takes", ""},
         {{"--speed", "fast"}, 2, "--speed takes", ""},
+        {{"--speed", "250%"}, -1, "", ""},
+        {{"--speed", "0%"}, 2, "--speed takes", ""},
+        {{"--speed", "1001%"}, 2, "--speed takes", ""},
+        {{"--speed", "2x%"}, 2, "--speed takes", ""},
         {{"--speed"}, 2, "missing value", ""},
         {{"--run"}, 2, "--run needs a program file", ""},
         {{"--run", "R.BAS"}, -1, "", "R.BAS"},
@@ -73,7 +77,10 @@ TEST(ShellCommandLine, OptionsAndExitCodes) {
             EXPECT_EQ(line.run, what == "--run") << what;
             EXPECT_EQ(line.speed_given, what == "--speed") << what;
             if (line.speed_given) {
-                EXPECT_EQ(line.speed, c.args[1] == std::string("real") ? -1 : 100000000) << what;
+                const std::string speed = c.args[1];
+                EXPECT_EQ(line.speed, speed == "real" || speed.back() == '%' ? -1 : 100000000)
+                    << what;
+                EXPECT_EQ(line.speed_percent, speed == "250%" ? 250 : 100) << what;
             }
             EXPECT_EQ(line.full_screen, c.args.size() == 3 && what == "--speed") << what;
         }

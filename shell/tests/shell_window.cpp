@@ -15,7 +15,10 @@
 #include "shell/preferences.h"
 #include "shell/program.h"
 #include "shell/scan_code.h"
+#include "shell/speed_choice.h"
+#include "shell/status_fields.h"
 #include "shell/typed_file.h"
+#include "shell/window_menus.h"
 #include "shell_test_support.h"
 #include "test_support.h"
 #include "ui_config_dialog.h"
@@ -335,6 +338,62 @@ class ShellWindow : public WindowTest {
         return QApplication::clipboard()->text().toStdString();
     }
 };
+
+// The Speed menu: each share of a real ABC80 is the budget the processor keeps per tick, as fast
+// as possible and the file's idle iterations are what Lunabrik.cfg says; the one in force is
+// ticked, Pause unticks them all and marks the picture.
+TEST_F(ShellWindow, SpeedMenuSetsThePaceAndTicksIt) {
+    Start();
+    const struct {
+        const char* entry;
+        int32_t waitstates;
+        int percent;
+    } entries[] = {{"speed25", -1, 25}, {"speed400", -1, 400}, {"speedFastest", 0, 100},
+                   {"speed50", -1, 50}, {"speed200", -1, 200}, {"speed100", -1, 100}};
+    for (const auto& e : entries) {
+        window->Action(e.entry)->trigger();
+        EXPECT_EQ(Waitstates(), e.waitstates) << e.entry;
+        EXPECT_EQ(SystemPacePercent(), e.percent) << e.entry;
+        EXPECT_EQ(SavedSpeedPercent(), e.percent) << e.entry;
+        EXPECT_EQ(PaceBudget(), 600u * uint32_t(e.percent)) << e.entry;
+        for (const char* other : {"speed25", "speed50", "speed100", "speed200", "speed400",
+                                  "speedFastest", "speedIdleIterations"})
+            EXPECT_EQ(window->Action(other)->isChecked(), std::string(other) == e.entry)
+                << e.entry << " chosen, " << other;
+    }
+    SetWaitstates(1000); // from a Lunabrik.cfg: shown as what it is, never offered
+    window->Menus()->ShowSpeed();
+    QAction* idle = window->Action("speedIdleIterations");
+    EXPECT_TRUE(idle->isVisible() && idle->isChecked() && !idle->isEnabled());
+    EXPECT_EQ(idle->text(), "1000 idle iterations per instruction");
+    window->Action("speed100")->trigger();
+    EXPECT_FALSE(idle->isVisible());
+
+    window->Action("pause")->trigger();
+    EXPECT_TRUE(window->Display()->PauseMark());
+    EXPECT_FALSE(window->Action("speed100")->isChecked());
+    window->Action("speed50")->trigger(); // a speed chosen while paused runs the machine
+    EXPECT_FALSE(window->Emulation()->Paused());
+    EXPECT_FALSE(window->Display()->PauseMark());
+    EXPECT_TRUE(window->Action("speed50")->isChecked());
+    window->Action("speed100")->trigger();
+}
+
+TEST(ShellSpeedText, ChosenShareReadsSteadilyAndSaysWhatItReaches) {
+    const struct {
+        int chosen;
+        double reached;
+        bool short_form;
+        const char* text;
+    } cases[] = {{100, 100.0, false, "Speed 100 %"},
+                 {100, 98.3, false, "Speed 100 %"},
+                 {100, 122.0, false, "Speed 122 % of 100 %"},
+                 {400, 310.0, true, "310 % of 400 %"},
+                 {25, 25.4, true, "25 %"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ChosenSpeedText(c.chosen, c.reached, c.short_form).toStdString(), c.text)
+            << c.chosen << " " << c.reached;
+}
 
 // A click on any button leaves the keyboard with the display, and so does closing a dialog:
 // the next key reaches the machine. (The offscreen platform has no window manager to activate
@@ -805,41 +864,57 @@ class ShellConfigSpeed : public testing::Test {
     ScratchFolder folder;
 };
 
+// The list offers shares of a real ABC80 and as fast as possible; the file's waitstates field
+// follows it (-1 for every share, 0), and idle iterations typed there show as what they are.
 TEST_F(ShellConfigSpeed, ChoiceAndFieldFollowEachOther) {
     ConfigDialog dialog;
     dialog.show();
-    EXPECT_EQ(dialog.SpeedChoice()->currentIndex(), ConfigDialog::FullSpeed);
+    auto shown = [&] { return dialog.SpeedChoice()->currentData().toInt(); };
+    EXPECT_EQ(shown(), FastestSpeed);
     const struct {
-        int choice;
+        int speed;
         const char* text;
-    } choices[] = {{ConfigDialog::RealSpeed, "-1"},
-                   {ConfigDialog::FullSpeed, "0"},
-                   {ConfigDialog::SlowedDown, "1000"}};
-    for (const auto& c : choices) {
-        dialog.SpeedChoice()->setCurrentIndex(c.choice);
-        emit dialog.SpeedChoice()->activated(c.choice);
-        EXPECT_EQ(dialog.Widgets().waitstates->text(), c.text);
-    }
-    const struct {
-        const char* text;
-        int choice;
         const char* meaning;
-    } typed[] = {{"fast", ConfigDialog::FullSpeed, "0: as fast as possible"},
-                 {"-1", ConfigDialog::RealSpeed, "real ABC80"},
-                 {"-7", ConfigDialog::FullSpeed, "as fast as possible"},
-                 {"25x", ConfigDialog::SlowedDown, "25 idle iterations"}};
+    } choices[] = {{25, "-1", "25 % of a real ABC80"},
+                   {FastestSpeed, "0", "as fast as possible"},
+                   {400, "-1", "400 %"},
+                   {100, "-1", "a real ABC80's pace"}};
+    for (const auto& c : choices) {
+        dialog.ChooseSpeedEntry(c.speed);
+        EXPECT_EQ(dialog.Widgets().waitstates->text(), c.text) << c.speed;
+        EXPECT_TRUE(dialog.Meaning()->text().contains(c.meaning))
+            << c.speed << ": " << dialog.Meaning()->text().toStdString();
+    }
+    EXPECT_EQ(dialog.SpeedChoice()->findData(IdleIterationsSpeed), -1)
+        << "idle iterations are never offered";
+    const struct {
+        const char* text;
+        int speed;
+        const char* entry;
+    } typed[] = {{"fast", FastestSpeed, "As fast as possible"},
+                 {"-1", 100, "100 %"},
+                 {"-7", FastestSpeed, "As fast as possible"},
+                 {"25x", IdleIterationsSpeed, "25 idle iterations per instruction"}};
     for (const auto& t : typed) {
         dialog.Widgets().waitstates->clear();
         QTest::keyClicks(dialog.Widgets().waitstates, t.text);
-        EXPECT_EQ(dialog.SpeedChoice()->currentIndex(), t.choice) << t.text;
-        EXPECT_TRUE(dialog.Meaning()->text().contains(t.meaning))
-            << t.text << ": " << dialog.Meaning()->text().toStdString();
+        EXPECT_EQ(shown(), t.speed) << t.text;
+        EXPECT_TRUE(dialog.SpeedChoice()->currentText().contains(t.entry))
+            << t.text << ": " << dialog.SpeedChoice()->currentText().toStdString();
     }
-    dialog.SpeedChoice()->setCurrentIndex(ConfigDialog::RealSpeed);
-    emit dialog.SpeedChoice()->activated(ConfigDialog::RealSpeed);
+    // A share other than 100 % lives in the preferences; the file says "a real pace".
+    dialog.ChooseSpeedEntry(200);
     dialog.Widgets().ok->click();
     EXPECT_EQ(Waitstates(), -1);
+    EXPECT_EQ(SystemPacePercent(), 200);
+    EXPECT_EQ(SavedSpeedPercent(), 200);
     EXPECT_EQ(folder.ReadFile(SettingsFileName).substr(0, 4), std::string(4, '\xFF'));
+    ConfigDialog again;
+    EXPECT_EQ(again.SpeedChoice()->currentData().toInt(), 200) << "the dialog shows it again";
+    again.ChooseSpeedEntry(100);
+    again.Widgets().ok->click();
+    EXPECT_EQ(SystemPacePercent(), 100);
+    EXPECT_EQ(SavedSpeedPercent(), 100);
 }
 
 // A value that makes one instruction take over a second here is taken only when confirmed.
