@@ -46,21 +46,6 @@ bool MakeFolders(const std::string& path, mode_t last_mode) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The installed free images: beside the program (bin/../share/lunabrik, so a relocated install
-// works) or where the build was configured to install them.
-std::string InstalledImageFolder() {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = 0;
-        std::string dir(exe);
-        dir.erase(dir.rfind('/'));
-        std::string share = dir + "/../share/lunabrik";
-        if (Exists(share + "/basic.rom")) return share;
-    }
-    return LUNABRIK_SHARE_DIR;
-}
-
 // Copies one image into the working directory unless a file by that name is already there. The
 // copy goes to a temporary file of this process's own (so first starts at the same time never
 // write into each other's copy) and is linked into place, so a file that appears meanwhile is
@@ -169,6 +154,19 @@ bool PrepareFolder(const std::string& folder, bool per_user, const DataFolderChe
 }
 
 } // namespace
+
+std::string InstalledImageFolder() {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        exe[n] = 0;
+        std::string dir(exe);
+        dir.erase(dir.rfind('/'));
+        std::string share = dir + "/../share/lunabrik";
+        if (Exists(share + "/basic.rom")) return share;
+    }
+    return LUNABRIK_SHARE_DIR;
+}
 
 std::string UserDataFolder(uid_t user) {
     const char* xdg = std::getenv("XDG_DATA_HOME");
