@@ -5,8 +5,9 @@
 # beside the page's folder from the sources the package ships.
 #   web.sh [OUT [IMAGES]]
 # OUT is the page's folder (build/web by default); its CMake build goes to OUT-cmake and the
-# library cache to emcache beside OUT. IMAGES is a folder holding the free basic.rom, dev_dos.rom
-# and font.bin; by default the release build's, made first when missing or older than rom/.
+# library cache to emcache beside OUT, or to $LUNABRIK_EMCACHE when set (make test shares the one
+# make web has just filled). IMAGES is a folder holding the free basic.rom, dev_dos.rom and
+# font.bin; by default the release build's, made first when missing or older than rom/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,6 +15,7 @@ out=$(realpath -m "${1:-$root/build/web}")
 images=${2:-}
 work=$out-cmake
 build=$(dirname "$out")
+cache=${LUNABRIK_EMCACHE:-$build/emcache}
 
 for tool in emcmake em++ em-config node; do
   command -v "$tool" >/dev/null || { echo "web.sh: $tool is missing (make deps installs it)" >&2; exit 1; }
@@ -29,19 +31,19 @@ llvm_version=$(setting LLVM_ADD_VERSION)
 clang_version=$(setting CLANG_ADD_VERSION)
 [ -n "$llvm_root" ] || { echo "web.sh: em-config names no LLVM_ROOT" >&2; exit 1; }
 
-mkdir -p "$build/emcache" "$out"
+mkdir -p "$cache" "$out"
 export EM_CONFIG=$build/emscripten.cfg
 {
   echo "LLVM_ROOT = '$llvm_root'"
   [ -z "$binaryen_root" ] || echo "BINARYEN_ROOT = '$binaryen_root'"
   echo "NODE_JS = '$(command -v node)'"
-  echo "CACHE = '$build/emcache'"
+  echo "CACHE = '$cache'"
   echo "FROZEN_CACHE = False"
   [ -z "$llvm_version" ] || echo "LLVM_ADD_VERSION = '$llvm_version'"
   [ -z "$clang_version" ] || echo "CLANG_ADD_VERSION = '$clang_version'"
 } >"$EM_CONFIG.new"
 cmp -s "$EM_CONFIG.new" "$EM_CONFIG" && rm "$EM_CONFIG.new" || mv "$EM_CONFIG.new" "$EM_CONFIG"
-export EM_CACHE=$build/emcache
+export EM_CACHE=$cache
 # Debian's acorn (emscripten's JavaScript optimizer needs it) for a node from elsewhere.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
