@@ -27,8 +27,9 @@ run: deps
 
 test: build web test-release test-asan test-tsan
 
+# The browser test builds its page in build/release/web, with the libraries make web compiled.
 test-release:
-	ctest --preset release
+	LUNABRIK_EMCACHE=$(CURDIR)/build/emcache ctest --preset release
 
 test-asan: deps
 	cmake --preset asan

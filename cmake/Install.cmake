@@ -102,18 +102,3 @@ if(TARGET lunabrik)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 endif()
 include(CPack)
-
-# Tests of the install and the package, in the plain build only: a sanitizer build's programs
-# are not what anyone installs.
-if(NOT LUNABRIK_SANITIZE AND TARGET lunabrik-headless AND TARGET lunabrik AND TARGET lunabrik_roms)
-  add_test(NAME install_tree
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/install.sh tree ${CMAKE_BINARY_DIR} ${LUNABRIK_IMAGE_DIR}
-            ${PROJECT_VERSION})
-  add_test(NAME install_package
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/install.sh package ${CMAKE_BINARY_DIR}
-            ${LUNABRIK_IMAGE_DIR} ${PROJECT_VERSION})
-  # Both write the build folder's install_manifest.txt.
-  set_tests_properties(install_tree install_package PROPERTIES SKIP_RETURN_CODE 77
-    RESOURCE_LOCK lunabrik_install_manifest)
-  set_tests_properties(install_package PROPERTIES TIMEOUT 300)
-endif()

@@ -100,16 +100,6 @@ std::string BuildRunFolder() {
     return build + "/run";
 }
 
-// The installed free images: beside the program (bin/../share/lunabrik, so a relocated install
-// works) or where the build was configured to install them.
-std::string InstalledImageFolder() {
-    if (const std::string dir = ProgramFolder(); !dir.empty()) {
-        std::string share = dir + "/../share/lunabrik";
-        if (Exists(share + "/basic.rom")) return share;
-    }
-    return LUNABRIK_SHARE_DIR;
-}
-
 // Copies one image into the working directory unless a file by that name is already there. The
 // copy goes to a temporary file of this process's own (so first starts at the same time never
 // write into each other's copy) and is linked into place, so a file that appears meanwhile is
@@ -218,6 +208,16 @@ bool PrepareFolder(const std::string& folder, bool per_user, const DataFolderChe
 }
 
 } // namespace
+
+// The installed free images: beside the program (bin/../share/lunabrik, so a relocated install
+// works) or where the build was configured to install them.
+std::string InstalledImageFolder() {
+    if (const std::string dir = ProgramFolder(); !dir.empty()) {
+        std::string share = dir + "/../share/lunabrik";
+        if (Exists(share + "/basic.rom")) return share;
+    }
+    return LUNABRIK_SHARE_DIR;
+}
 
 std::string UserDataFolder(uid_t user) {
     const char* xdg = std::getenv("XDG_DATA_HOME");

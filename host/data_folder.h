@@ -47,6 +47,11 @@ struct DataFolderChecks {
 bool EnterDataFolder(const char* explicit_folder, DataFolderReport& report,
                      const DataFolderChecks& checks = {});
 
+// Where the installed free images (and the debugger's basic.rom.sym) are: beside the program,
+// bin/../share/lunabrik, so an install moved anywhere works, else where the build was configured
+// to install them.
+std::string InstalledImageFolder();
+
 // The per-user folder: $XDG_DATA_HOME/lunabrik, or HOME's .local/share/lunabrik, HOME taken from
 // the passwd entry of user when it is not set. Empty when there is no home at all: never a
 // folder others share.

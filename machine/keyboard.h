@@ -1,8 +1,8 @@
-// The ABC80 keyboard on a Swedish PC keyboard. Key events arrive with PC set-1 scan codes (0-255,
-// the extended-key bit already dropped) on the window thread. A counted key press puts its ABC80
+// The ABC80 keyboard on a Swedish PC keyboard. Key events with PC set-1 scan codes (0-255, the
+// extended-key bit dropped) come from the key pacer alone (system/pacer.h), under its mutex, on the
+// clock thread, the ProcessorThread or a deterministic driver. A counted key press puts its ABC80
 // code with bit 7 set in InPorts[56], 26 in InterruptBusByte, and only then sets KEY; a release of
-// the last held key clears bit 7 of port 56 without an interrupt. Shift, control and a caps toggle
-// are modelled from the key events alone; the host's own lock states are never read.
+// the last held key clears bit 7 of port 56 without an interrupt. Modifiers come from the events.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ struct KeyboardRecord {
     uint8_t caps_applies; // 1: last counted press was a letter with neither shift nor control
 };
 
-extern KeyboardRecord KeyboardState; // touched by the window thread only
+extern KeyboardRecord KeyboardState; // touched by the key pacer only, under its mutex
 
 extern const uint8_t KeyIndexTable[KeyScanCodes]; // scan code -> key index, 0 for none
 extern const uint8_t KeyCodeTable[4][KeyIndices]; // plane, key index -> ABC80 code or 0xFF

@@ -1,6 +1,7 @@
 // Symbol files: names for addresses, from the ROM build's basic.rom.sym or any file of
 // "NAME = ADDR" and "NAME EQU ADDR" lines.
 #include "common/fnv.h"
+#include "host/data_folder.h"
 #include "host/file_io.h"
 #include "system/debugger.h"
 #include "system/debugger_text.h"
@@ -135,12 +136,10 @@ bool DebugLoadRomSymbols(const std::string& folder, SymbolLoadReport* report) {
     // The first line names the basic.rom the symbols belong to: "; basic.rom fnv1a 0x12345678".
     std::string sym_path = dir + "basic.rom.sym";
     FILE* sym = OpenPlainText(sym_path);
-#ifdef LUNABRIK_SHARE_DIR
     if (!sym) { // a per-user folder holds the images only: the installed symbols, if they fit
-        sym_path = std::string(LUNABRIK_SHARE_DIR) + "/basic.rom.sym";
+        sym_path = InstalledImageFolder() + "/basic.rom.sym";
         sym = OpenPlainText(sym_path);
     }
-#endif
     if (!sym) return fail("no basic.rom.sym in " + dir);
     unsigned expected = 0;
     const int got = std::fscanf(sym, "; basic.rom fnv1a %x", &expected);

@@ -1,14 +1,14 @@
-// The machine interface: everything a front end (the desktop program, the headless runner, the
-// tests) does with the emulated ABC80, one entry point per action. Nothing else of the core is
-// driven from outside: boot, the threads and the 50 Hz tick, reset, pause, quit, keys (through the
-// pacer, system/pacer.h), the frame and the counters all go through here.
+// The machine interface: what a front end (the desktop program, the headless runner, the browser
+// page, the tests) does with the emulated ABC80, one entry point per action: boot, the threads and
+// the 50 Hz tick, reset, pause, quit, keys (through the key pacer, system/pacer.h), the frame and
+// the counters.
 //
 // Two ways to run it:
 // - Threaded (the window, the runner's --realtime): SystemStart starts the ProcessorThread, the
-//   RenderThread and the clock thread, which raises TICK every 20 ms and steps the key pacer;
-//   SystemStop ends and joins them.
-// - Deterministic (the runner, tests): the front end's own thread calls SystemRunTick, which
-//   executes one tick period's instructions, stepping the pacer between them, then the tick.
+//   RenderThread and the clock thread (TICK every 20 ms; it and the ProcessorThread step the key
+//   pacer); SystemStop ends and joins them.
+// - Deterministic (the runner, the page, tests): the front end's own thread calls SystemRunTick,
+//   which executes one tick period's instructions, stepping the pacer between them, then the tick.
 #pragma once
 
 #include "display/display.h"

@@ -63,8 +63,10 @@ class ProcessorThread : public ::testing::Test {
 
 TEST_F(ProcessorThread, QuitEndsARunningLoop) {
     LoadCode(0x0000, {0x18, 0xFE}); // JR $
+    const uint64_t before = ReadProcessorCounts().instructions;
     RunningProcessor cpu;
-    std::this_thread::sleep_for(5ms);
+    // The loop publishes its counts every 1,024 instructions: it runs.
+    ASSERT_TRUE(WaitUntil([&] { return ReadProcessorCounts().instructions > before; }));
     EXPECT_TRUE(cpu.Quit());
 }
 
@@ -78,24 +80,31 @@ TEST_F(ProcessorThread, QuitEndsAHalt) {
 TEST_F(ProcessorThread, QuitEndsAStall) {
     LoadCode(0x0000, {0xDD, 0x00}); // stalls on the prefix
     RunningProcessor cpu;
-    std::this_thread::sleep_for(5ms);
+    uint16_t pc = 0xFFFF;
+    ASSERT_TRUE(WaitUntil([&] { return ProcessorStalled(pc); }));
+    EXPECT_EQ(pc, 0x0000);
     EXPECT_TRUE(cpu.Quit());
 }
 
-// With INT_MAX idle iterations before every instruction, one instruction takes about a second; the
-// wait must still give way to RESET and QUIT at once. A quarter second is far more than that takes,
-// and less than a full wait, so a wait that ignores them fails here.
+// With INT_MAX idle iterations before every instruction, one instruction waits about a second on a
+// fast computer (longer on a slower one: the wait counts iterations); the wait must still give way
+// to RESET and QUIT at once. Each RESET after the first is set just after the previous one was
+// carried out, when a new wait has only begun, so a wait that ignored it would take nearly a full
+// wait to see it: half of one, as this computer's measured pace makes it, tells them apart.
 TEST_F(ProcessorThread, HugeWaitstatesDelayNeitherResetNorQuit) {
-    constexpr auto Prompt = 250ms;
+    const auto full_wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::duration<double>(INT_MAX / PacingIterationsPerSecond()));
+    const auto prompt = full_wait / 2;
+    ASSERT_GT(prompt, 0ms);
     LoadCode(0x0000, {0x18, 0xFE});
     SetWaitstates(INT_MAX);
     RunningProcessor cpu;
-    std::this_thread::sleep_for(5ms);
     for (int i = 0; i < 3; ++i) {
         SetControlFlags(RESET);
-        EXPECT_TRUE(WaitUntil([] { return (ReadControlFlags() & RESET) == 0; }, Prompt)) << i;
+        EXPECT_TRUE(WaitUntil([] { return (ReadControlFlags() & RESET) == 0; }, prompt))
+            << i << ", a full wait is " << full_wait.count() << " ms";
     }
-    EXPECT_TRUE(cpu.Quit(Prompt));
+    EXPECT_TRUE(cpu.Quit(prompt));
 }
 
 // An NMI handler counts ticks in memory; a mode 2 key handler copies port 56 to memory. The main
@@ -158,29 +167,32 @@ void LoadTickAndStartCounter() {
 
 // At real speed the thread blocks once a tick's 60,000 T-states are spent: nothing runs until the
 // next TICK, and TICK, RESET and QUIT each wake it at once. The NMI handler counts ticks at 0x9000;
-// the program counts its starts at 0x9001, then spins.
+// the program counts its starts at 0x9001, then spins. The T-states are counted from block to
+// block: whatever ran without a tick, whenever it ran, shows there as more than one period.
 TEST_F(ProcessorThread, RealSpeedBlocksUntilTickResetOrQuit) {
+    constexpr uint64_t Overshoot = 64; // the NMI entry and the period's last instruction
     LoadTickAndStartCounter();
     SetWaitstates(RealSpeedWaitstates);
+    const ProcessorCounts start = ReadProcessorCounts();
     RunningProcessor cpu;
     ASSERT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
     EXPECT_EQ(ReadMemoryShared(0x9001), 1);
     const ProcessorCounts blocked = ReadProcessorCounts();
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(ReadProcessorCounts().tstates, blocked.tstates) << "nothing runs without a tick";
+    EXPECT_LE(blocked.tstates - start.tstates, TstatesPerTick + Overshoot) << "one period only";
     EXPECT_EQ(ReadMemoryShared(0x9000), 0);
 
     SetControlFlags(TICK);
     EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9000) == 1; })) << "TICK wakes it";
     EXPECT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
-    EXPECT_GE(ReadProcessorCounts().tstates - blocked.tstates, 60000u);
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(ReadMemoryShared(0x9000), 1) << "one tick, one period";
+    const ProcessorCounts next = ReadProcessorCounts();
+    EXPECT_GE(next.tstates - blocked.tstates, TstatesPerTick);
+    EXPECT_LE(next.tstates - blocked.tstates, TstatesPerTick + Overshoot) << "one tick, one period";
+    EXPECT_EQ(next.ticks - blocked.ticks, 1u);
 
     SetControlFlags(RESET);
     EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 2; })) << "RESET wakes it";
     EXPECT_TRUE(WaitUntil([] { return ProcessorWaitingForTick(); }));
-    EXPECT_TRUE(cpu.Quit(250ms)) << "QUIT wakes it";
+    EXPECT_TRUE(cpu.Quit()) << "QUIT wakes it";
     SetWaitstates(0);
 }
 
@@ -244,7 +256,7 @@ TEST_F(ProcessorThread, PauseStopsEverythingUntilClearedAndGivesWayToResetAndQui
     EXPECT_TRUE(WaitUntil([] { return !ProcessorPaused(); }));
 
     ASSERT_TRUE(pause());
-    EXPECT_TRUE(cpu.Quit(250ms)) << "QUIT ends a paused thread";
+    EXPECT_TRUE(cpu.Quit()) << "QUIT ends a paused thread";
 }
 
 } // namespace

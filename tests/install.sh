@@ -263,6 +263,21 @@ check_runs() {
         check_prepared "$work/chosen/abc80" "$share"
         [ ! -e "$work/home5/.local" ] || fail "the per-user folder was made although --dir was given"
     fi
+
+    # 6. The install moved elsewhere: the per-user folder gets the images only, and the debugger
+    #    finds basic.rom.sym beside the installed images, where the program found them.
+    cp "$images/basic.rom" "$share/basic.rom" # case 1 changed it: the symbols name the built one
+    cp -a "$1" "$work/moved"
+    mkdir -p "$work/home6" "$work/cwd6"
+    printf '%s\n' '{"cmd":"wait_for","text":"READY","timeout_ticks":500}' '{"cmd":"basic_vars"}' \
+        >"$work/vars.txt"
+    local answers
+    answers=$(cd "$work/cwd6" && env -u XDG_DATA_HOME HOME="$work/home6" \
+        "$work/moved/bin/lunabrik-headless" --time-limit 30 --script "$work/vars.txt" 2>&1)
+    [ ! -e "$work/home6/.local/share/lunabrik/basic.rom.sym" ] ||
+        fail "basic.rom.sym was copied into the per-user folder"
+    grep -q '"ok":true,"vars"' <<<"$answers" ||
+        fail "the moved install's debugger has not the free BASIC's symbols: $answers"
 }
 
 case $mode in

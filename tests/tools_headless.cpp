@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <cstdint>
 #include <cstdio>
@@ -374,19 +373,18 @@ TEST_F(Headless, OutputFailuresExitWithTwo) {
     EXPECT_EQ(temporaries, 0u) << "no partial picture left behind";
 }
 
-// A huge waitstates makes each instruction take seconds; --time-limit still ends the run.
+// A huge waitstates makes each instruction take a second or more: the 1,000 ticks asked for would
+// take days. --time-limit still ends the run, with its own exit code (a run that went on would be
+// ended by Start's outer time limit instead, with another).
 TEST_F(Headless, TimeLimitEndsASlowRun) {
     Install(HelloRom());
     std::string cfg(260, '\0');
     const int32_t huge = 2000000000;
     std::memcpy(&cfg[0], &huge, 4);
     folder.WriteFile("Lunabrik.cfg", cfg);
-    auto start = std::chrono::steady_clock::now();
     Outcome run = Start({"--time-limit", "1", "--ticks", "1000"});
-    auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(run.exit_code, 5) << run.err;
     EXPECT_NE(run.err.find("time limit"), std::string::npos) << run.err;
-    EXPECT_LT(took, std::chrono::seconds(30));
 }
 
 // A guest's create that the file service refuses (here Lunabrik.cfg itself, with the files folder

@@ -1,7 +1,8 @@
 // The runner's control protocol: one JSON object a line in, one JSON object a line out, in order.
 // `lunabrik-headless --control` reads standard input; `--script FILE` reads the file. Every answer
 // carries "ok": true, or "ok": false with "error"; a bad line is answered so and the session goes
-// on. The commands and their fields are in the table in control.cpp and in docs/debugger.md.
+// on. control.cpp's command table maps each command's name to the function that carries it out
+// (which reads the command's fields); docs/debugger.md lists the commands and their fields.
 #pragma once
 
 #include <cstdio>
