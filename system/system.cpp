@@ -441,7 +441,10 @@ void SystemSetPacePercent(int percent) {
     SetPaceBudget(uint32_t(uint64_t(RealAbc80TstatesPerTick) * uint32_t(percent) / 100));
 }
 
-int32_t SystemChosenPace() { return RunPace == NoPaceOverride ? Waitstates() : RunPace; }
+int32_t SystemChosenPace() {
+    const int32_t run = RunPace.load(std::memory_order_relaxed);
+    return run == NoPaceOverride ? Waitstates() : run;
+}
 
 int SystemPacePercent() { return int(uint64_t(PaceBudget()) * 100 / RealAbc80TstatesPerTick); }
 
