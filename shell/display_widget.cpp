@@ -246,7 +246,7 @@ QString DisplayWidget::SelectedText() const {
     const QRect cells = SelectedCells();
     if (cells.isNull()) return {};
     return QString::fromStdString(
-        ScreenTextRect(cells.top(), cells.left(), cells.bottom(), cells.right()));
+        SystemScreenTextRect(cells.top(), cells.left(), cells.bottom(), cells.right()));
 }
 
 void DisplayWidget::ClearSelection() {

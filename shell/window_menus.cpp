@@ -1,6 +1,6 @@
 #include "shell/window_menus.h"
 
-#include "host/settings.h"
+#include "system/files.h"
 #include "shell/display_widget.h"
 #include "shell/emulation_driver.h"
 #include "shell/help_texts.h"
@@ -216,9 +216,8 @@ void WindowMenus::FillRecentMenu() {
 
 // The files folder of the settings, as the desktop's file manager shows folders.
 void WindowMenus::OpenFilesFolder() {
-    char folder[FilesFolderSize];
-    CopyFilesFolder(folder);
-    const QString path = QDir(QDir::currentPath()).absoluteFilePath(QString::fromLocal8Bit(folder));
+    const QString path = QDir(QDir::currentPath())
+                             .absoluteFilePath(QString::fromLocal8Bit(SystemFilesFolder().c_str()));
     if (!QFileInfo(path).isDir()) {
         window_->Status()->Notice(QString("The files folder %1 does not exist").arg(path));
         return;

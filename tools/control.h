@@ -2,6 +2,8 @@
 // `lunabrik-headless --control` reads standard input; `--script FILE` reads the file. Every answer
 // carries "ok": true, or "ok": false with "error"; a bad line is answered so and the session goes
 // on. The commands and their fields are in the table in control.cpp and in docs/debugger.md.
+// Relative file names in commands are taken from where the runner was started
+// (SystemPathFromStart), whichever folder it works in.
 #pragma once
 
 #include <cstdio>
@@ -12,8 +14,6 @@ struct ControlRunner {
     // Runs up to n ticks (the runner's own: deterministic or real time), ending early once done()
     // holds. Returns -1, or an exit code when the run must end (its time limit ran out).
     std::function<int(long n, const std::function<bool()>& done)> run_ticks;
-    // Where relative file names in commands start (the runner works in its data folder).
-    std::string start_folder;
 };
 
 // Runs the session until "quit" or the end of in. Exit code: 0 when every command succeeded (and

@@ -1,12 +1,12 @@
 #include "tools/headless_options.h"
 
 #include "machine/charmap.h"
+#include "system/startup.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -265,16 +265,11 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
             Opts.control = true;
         } else if (a == "--script") {
             if (!value(v) || !*v) return Usage("missing file name after --script");
-            std::string path = v;
-            char here[4096];
-            if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
-            Opts.script = path;
+            Opts.script = SystemPathFromStart(v);
         } else if (a == "--pbm" || a == "--png" || a == "--save-state" || a == "--load-state") {
             if (!value(v) || !*v) return Usage("missing file name after", a.c_str());
             // Named from where the user started the runner, whichever folder it then works in.
-            std::string path = v;
-            char here[4096];
-            if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
+            const std::string path = SystemPathFromStart(v);
             const ActionKind kind = a == "--pbm"          ? ActionKind::Pbm
                                     : a == "--png"        ? ActionKind::Png
                                     : a == "--save-state" ? ActionKind::SaveState

@@ -5,10 +5,9 @@
 // The script puts basic.rom, dev_dos.rom and font.bin (the free ones or the user's own) into the
 // working folder of the in-memory file system before lb_boot; the files folder Files/ under it is
 // the browser's storage, mounted and synced by the script.
-#include "display/display.h"
 #include "machine/charmap.h"
-#include "cpu/processor.h"
 #include "system/pacer.h"
+#include "system/startup.h"
 #include "system/state.h"
 #include "system/system.h"
 #include "system/typing.h"
@@ -27,13 +26,13 @@ std::string Text;
 
 } // namespace
 
-// 0 booted; 1 an image is missing (lb_text names it).
+// 0 booted, lb_text what start-up notes (font.bin missing: the display stays black) or empty;
+// 1 an image is missing (lb_text names the file).
 EXPORT int lb_boot() {
-    BootReport report;
-    const bool ok = SystemBoot(BootOptions{}, report);
-    Text = ok ? "" : report.missing_rom;
-    if (ok && !report.font_loaded) Text = "font.bin";
-    return ok && report.font_loaded ? 0 : 1;
+    StartupReport report;
+    const bool ok = SystemStartUp(StartupOptions{}, report);
+    Text = ok ? report.Texts(StartupPolicy::Note, " ") : report.missing_image;
+    return ok ? 0 : 1;
 }
 
 // Switching off and on: memory filled and the images in the working folder loaded afresh.
@@ -51,7 +50,7 @@ EXPORT void lb_reset() { SystemReset(); }
 EXPORT int lb_run_tick(int instructions) { return SystemRunTick(instructions) ? 1 : 0; }
 
 // 0 a real ABC80's pace, 1 as fast as possible.
-EXPORT void lb_set_speed(int max) { SystemSetRunPace(true, max ? 0 : RealSpeedWaitstates); }
+EXPORT void lb_set_speed(int max) { SystemSetRunPace(true, max ? SystemFullPace : SystemRealPace); }
 
 EXPORT void lb_pause(int paused) {
     SystemPause(paused != 0);
