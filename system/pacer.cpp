@@ -1,6 +1,7 @@
 #include "system/pacer.h"
 
 #include "cpu/processor.h"
+#include "machine/charmap.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
 #include "machine/ports.h"
@@ -267,6 +268,21 @@ void PacerNaturalRelease(uint32_t host) {
         }
     if (Natural[host].down) Natural[host].host_up = true;
     Busy();
+}
+
+bool PacerNaturalKey(uint32_t host, uint32_t character, unsigned scan_code, bool shift,
+                     bool control) {
+    if (host >= PacerHostKeys) return false;
+    KeyStroke key;
+    if (!control && character >= 0x20 && character != 0x7F) {
+        const int code = Abc80CodeForCharacter(character);
+        if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) return false;
+    } else {
+        if (!IsCountedKey(scan_code)) return false;
+        key = {uint8_t(scan_code), shift, control};
+    }
+    PacerNaturalPress(host, key);
+    return true;
 }
 
 void PacerType(const std::string& codes) {

@@ -62,6 +62,14 @@ void PacerPositional(uint8_t scan_code, bool pressed);
 // down until the host key is released and the machine has taken it.
 void PacerNaturalPress(uint32_t host, const KeyStroke& key);
 void PacerNaturalRelease(uint32_t host);
+// A host key went down in natural mode: `character` is what the host's layout makes of it (0 for
+// none), `scan_code` its set-1 scan code, `shift` and `control` the host's modifiers. Without
+// control, a printable character is pressed as the ABC80 key stroke that gives it, whatever key
+// the host used; otherwise a key of the ABC80 keyboard goes by its place with the host's shift
+// and control (Enter, Backspace, the arrows, Ctrl+letter). False, and nothing pressed, for a
+// character the ABC80 lacks and for keys with no code (shift, control, Caps Lock, F-keys).
+bool PacerNaturalKey(uint32_t host, uint32_t character, unsigned scan_code, bool shift,
+                     bool control);
 // Text as ABC80 codes (TextToCodes makes them from UTF-8), each pressed and released in turn.
 void PacerType(const std::string& codes);
 // One key stroke pressed and released, as a text of one key would be but with the modifiers given.

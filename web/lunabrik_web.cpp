@@ -5,7 +5,6 @@
 // The script puts basic.rom, dev_dos.rom and font.bin (the free ones or the user's own) into the
 // working folder of the in-memory file system before lb_boot; the files folder Files/ under it is
 // the browser's storage, mounted and synced by the script.
-#include "machine/charmap.h"
 #include "system/pacer.h"
 #include "system/startup.h"
 #include "system/state.h"
@@ -91,18 +90,10 @@ EXPORT void lb_cancel_typing() { PacerCancelText(); }
 // the ABC80 key that gives it, otherwise the key goes by its set-1 scan code with the host's shift
 // and control. Returns 1 when the machine got a key.
 EXPORT int lb_key_down(int host, uint32_t cp, int scan_code, int shift, int control) {
-    if (host < 0 || host >= int(PacerHostKeys)) return 0;
-    KeyStroke key;
-    if (!control && cp >= 0x20 && cp != 0x7F) {
-        const int code = Abc80CodeForCharacter(cp);
-        if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) return 0;
-        PacerNaturalPress(uint32_t(host), key);
-        return 1;
-    }
-    if (!IsCountedKey(unsigned(scan_code))) return 0;
-    key = {uint8_t(scan_code), shift != 0, control != 0};
-    PacerNaturalPress(uint32_t(host), key);
-    return 1;
+    if (host < 0) return 0;
+    const bool pressed =
+        PacerNaturalKey(uint32_t(host), cp, unsigned(scan_code), shift != 0, control != 0);
+    return pressed ? 1 : 0;
 }
 EXPORT void lb_key_up(int host) {
     if (host >= 0 && host < int(PacerHostKeys)) PacerNaturalRelease(uint32_t(host));
