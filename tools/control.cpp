@@ -155,7 +155,8 @@ Reply Type(const JsonValue& req, Session& s) {
     if (!Str(req, "text", text, error)) return Error(error);
     if (!Int(req, "timeout_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks * 20))
         return Error(error);
-    if (!ParseTypedText(text, codes)) return Error("the text has a character no key types");
+    if (TextToCodes(text.data(), text.size(), codes, TextSource::Script, &error))
+        return Error("the text cannot be typed: " + error);
     PacerType(codes);
     return Keys(s, ticks);
 }
