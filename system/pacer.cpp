@@ -37,6 +37,16 @@ std::mutex Mutex;
 std::deque<Item> Queue;
 std::deque<std::string> Texts; // the codes of the Text items, in queue order
 size_t TextNext = 0;           // the next code of Texts.front()
+
+// What the typing status says of each text, beside Texts.
+struct TextLabel {
+    std::string label;
+    size_t skipped = 0; // characters left out when the text was made
+};
+std::deque<TextLabel> Labels;
+std::string Ended;       // what became of the last text that ended, until the status says it
+size_t NotTakenSaid = 0; // Counts.not_taken when the status last spoke of keys not taken
+const char* const RestoredLabel = "Text from the state";
 PacerPace KeyPace;
 
 Held Natural[PacerHostKeys]; // natural keys down, by host key
@@ -91,6 +101,10 @@ void PushKey(const Item& item) {
 }
 
 void DropText() {
+    if (!Texts.empty())
+        Ended = Labels.front().label + ": cancelled after " + std::to_string(TextNext) + " of " +
+                std::to_string(Texts.front().size()) + " characters";
+    Labels.clear();
     if (Typed.down && TypedIsText) {
         LetGo(Typed);
         WaitingTake = false;
@@ -157,7 +171,12 @@ bool Advance(uint64_t now) {
             PressHeld(Typed, key);
             return false;
         }
+        Ended = Labels.front().label + ": typed " + std::to_string(codes.size()) + " characters";
+        if (Labels.front().skipped)
+            Ended +=
+                ", skipped " + std::to_string(Labels.front().skipped) + " with no ABC80 character";
         Texts.pop_front();
+        Labels.pop_front();
         TextNext = 0;
         Queue.pop_front();
         ++Counts.texts_finished;
@@ -220,6 +239,9 @@ void PacerReset() {
     std::lock_guard lock(Mutex);
     Queue.clear();
     Texts.clear();
+    Labels.clear();
+    Ended.clear();
+    NotTakenSaid = 0;
     TextNext = 0;
     for (Held& h : Natural)
         if (h.down) LetGo(h);
@@ -285,10 +307,12 @@ bool PacerNaturalKey(uint32_t host, uint32_t character, unsigned scan_code, bool
     return true;
 }
 
-void PacerType(const std::string& codes) {
+void PacerType(const std::string& codes, const std::string& label, size_t skipped) {
     if (codes.empty()) return;
     std::lock_guard lock(Mutex);
+    if (Texts.empty()) NotTakenSaid = Counts.not_taken; // keys lost before it are not its own
     Texts.push_back(codes);
+    Labels.push_back({label, skipped});
     Queue.push_back(Item{Kind::Text});
     Armed.store(true, std::memory_order_relaxed);
 }
@@ -380,6 +404,29 @@ PacerStatus PacerReadStatus() {
     return s;
 }
 
+PacerTypingReport PacerTypingStatus(const std::string& cancel_hint) {
+    std::lock_guard lock(Mutex);
+    PacerTypingReport r;
+    if (!Ended.empty()) {
+        r.text = std::move(Ended);
+        Ended.clear();
+        if (Counts.not_taken > NotTakenSaid)
+            r.text += ", " + std::to_string(Counts.not_taken - NotTakenSaid) +
+                      " not taken by the machine";
+        NotTakenSaid = Counts.not_taken;
+    }
+    r.typing = !Texts.empty();
+    if (!r.typing) return r;
+    r.text = Labels.front().label + ": " + std::to_string(TextNext) + " of " +
+             std::to_string(Texts.front().size()) + " characters";
+    if (!cancel_hint.empty()) r.text += " (" + cancel_hint + ")";
+    size_t keys = 0;
+    for (const Item& i : Queue)
+        keys += i.kind != Kind::Text;
+    if (keys) r.text += ", " + std::to_string(keys) + " typed keys waiting";
+    return r;
+}
+
 KeyboardRecord PacerKeyboard() {
     std::lock_guard lock(Mutex);
     return KeyboardState;
@@ -438,6 +485,9 @@ void PacerRestore(const PacerSnapshot& s) {
         Queue.push_back(i);
     }
     Texts.assign(s.texts.begin(), s.texts.end());
+    Labels.assign(Texts.size(), TextLabel{RestoredLabel});
+    Ended.clear();
+    NotTakenSaid = Counts.not_taken;
     TextNext = size_t(s.text_next);
     for (Held& h : Natural)
         h = {};

@@ -88,6 +88,46 @@ TEST(SystemPacer, NaturalKeysGoByCharacterThenByPlace) {
     EXPECT_FALSE(PacerNaturalKey(PacerHostKeys, 'x', 45, false, false)) << "no such host key";
 }
 
+// The typing status the window shows, as the pacer reports it: the text under way, then once what
+// became of it; keys the machine did not take are added to the end.
+TEST(SystemPacer, TypingStatusSaysWhatBecameOfEachText) {
+    LoadRecorder();
+    EXPECT_EQ(PacerTypingStatus("Esc").text, "");
+    PacerType("AB\r", "Paste", 2);
+    Natural(40, 'x');
+    PacerTypingReport r = PacerTypingStatus("Esc");
+    EXPECT_TRUE(r.typing);
+    EXPECT_EQ(r.text, "Paste: 0 of 3 characters (Esc), 1 typed keys waiting");
+    RunUntilIdle();
+    r = PacerTypingStatus("Esc");
+    EXPECT_FALSE(r.typing);
+    EXPECT_EQ(r.text, "Paste: typed 3 characters, skipped 2 with no ABC80 character");
+    EXPECT_EQ(PacerTypingStatus("Esc").text, "") << "said once";
+
+    PacerType("HELLO", "F.BAS");
+    PacerType("RUN\r", "RUN");
+    for (int i = 0; i < 1000 && PacerReadStatus().text_done < 2; ++i)
+        ASSERT_TRUE(SystemRunTick(100));
+    const size_t done = PacerReadStatus().text_done;
+    ASSERT_TRUE(done >= 2 && done < 5) << done;
+    PacerCancelText();
+    EXPECT_EQ(PacerTypingStatus().text,
+              "F.BAS: cancelled after " + std::to_string(done) + " of 5 characters");
+    RunUntilIdle();
+
+    // Restored texts have no label of their own.
+    PacerType("12345", "Paste");
+    const PacerSnapshot saved = PacerSave();
+    PacerReset();
+    PacerRestore(saved);
+    EXPECT_EQ(PacerTypingStatus().text, "Text from the state: 0 of 5 characters");
+
+    LoadRecorder(false); // interrupts off: no key is taken
+    PacerType("A", "K");
+    RunUntilIdle();
+    EXPECT_EQ(PacerTypingStatus().text, "K: typed 1 characters, 1 not taken by the machine");
+}
+
 // Text, natural keys and positional keys (with their shift) arrive in the order given, none lost,
 // at full speed and at a real ABC80's pace.
 TEST(SystemPacer, EveryKindOfKeyArrivesInOrder) {
