@@ -1,6 +1,6 @@
 #include "shell/about_dialog.h"
 
-#include "host/settings.h"
+#include "system/files.h"
 #include "ui_about_dialog.h"
 
 #include <QDir>
@@ -26,7 +26,7 @@ QString AboutText() {
                    "Esc: cancel typing    F3: type in a file    F12: save a screenshot\n"
                    "Alt+1 to Alt+4: scale    Alt+0: fit to window    F11: full screen\n"
                    "F2: Config    F1: About    Alt+F4: quit")
-        .arg(LUNABRIK_VERSION, folder, SettingsFileName, preferences);
+        .arg(LUNABRIK_VERSION, folder, SystemSettingsName, preferences);
 }
 
 void RunAboutDialog(QWidget* parent) {

@@ -1,8 +1,9 @@
 #include "shell/command_line.h"
 
+#include "system/startup.h"
+
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -119,9 +120,7 @@ int ParseCommandLine(int argc, char** argv, CommandLine& line) {
         }
         if (!line.program_file.empty()) return Refuse("more than one program file", a);
         // Named from where the program was started, before it moves into its folder.
-        char here[4096];
-        line.program_file =
-            a[0] != '/' && getcwd(here, sizeof here) ? std::string(here) + "/" + a : a;
+        line.program_file = SystemPathFromStart(a);
     }
     if (line.run && line.program_file.empty()) return Refuse("--run needs a program file", "--run");
     return -1;

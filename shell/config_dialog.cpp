@@ -1,10 +1,9 @@
 #include "shell/config_dialog.h"
 
-#include "host/file_io.h"
-#include "host/settings.h"
 #include "shell/decimal_text.h"
 #include "shell/preferences.h"
 #include "shell/speed_choice.h"
+#include "system/files.h"
 #include "system/system.h"
 #include "ui_config_dialog.h"
 
@@ -57,10 +56,8 @@ ConfigDialog::ConfigDialog(QWidget* parent)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    char folder[FilesFolderSize];
-    CopyFilesFolder(folder);
-    ui_->waitstates->setText(QString::number(Waitstates()));
-    ui_->filesFolder->setText(QString::fromUtf8(folder));
+    ui_->waitstates->setText(QString::number(SystemWaitstates()));
+    ui_->filesFolder->setText(QString::fromStdString(SystemFilesFolder()));
     shown_folder_ = ui_->filesFolder->text();
     ui_->waitstates->setFocus();
 
@@ -157,7 +154,7 @@ void ConfigDialog::SpeedChosen(int index) {
 bool ConfigDialog::TakeFields() {
     const int32_t waitstates = DecimalTextToInt(WaitstatesText(ui_->waitstates).constData());
     const double seconds = SecondsPerInstruction(waitstates, idle_rate_);
-    if (seconds > 1 && waitstates != Waitstates()) {
+    if (seconds > 1 && waitstates != SystemWaitstates()) {
         QMessageBox ask(QMessageBox::Question, "Lunabrik Config",
                         QString("With %1 idle iterations each instruction takes about %2 "
                                 "seconds on this computer: the machine will hardly move.\n\n"
@@ -173,21 +170,21 @@ bool ConfigDialog::TakeFields() {
     const int speed = waitstates == -1  ? percent_
                       : waitstates <= 0 ? FastestSpeed
                                         : IdleIterationsSpeed;
-    if (speed != shown_speed_ || waitstates != Waitstates()) {
+    if (speed != shown_speed_ || waitstates != SystemWaitstates()) {
         if (speed != IdleIterationsSpeed)
             ChooseSpeed(speed);
         else
             SystemSetRunPace(false);
         shown_speed_ = speed;
     }
-    SetWaitstates(waitstates);
+    SystemSetWaitstates(waitstates);
     SaveKeyboardMode(keyboard_->currentIndex() == 0 ? KeyboardMode::Natural
                                                     : KeyboardMode::Positional);
     // The field shows the folder as UTF-8; a folder whose bytes are not UTF-8 would come back
     // changed, so only an edited field is taken.
     if (ui_->filesFolder->text() != shown_folder_) {
-        QByteArray folder = Utf8Prefix(ui_->filesFolder->text(), FilesFolderSize - 1);
-        SetFilesFolder(folder.constData());
+        SystemSetFilesFolder(
+            Utf8Prefix(ui_->filesFolder->text(), int(SystemFilesFolderLimit)).toStdString());
         shown_folder_ = ui_->filesFolder->text();
     }
     return true;
@@ -211,12 +208,12 @@ void ConfigDialog::ChooseFolder() {
 // The values are in force whether or not the file could be written.
 void ConfigDialog::Ok() {
     if (!TakeFields()) return;
-    if (!WriteSettings()) {
-        const std::string refusal = OutputRefusal(SettingsFileName);
+    if (const OutputResult saved = SystemSaveSettings(); !saved.ok) {
+        const std::string& refusal = saved.refusal;
         QMessageBox::warning(this, "Lunabrik Config",
                              QString("The settings could not be saved to %1 in %2%3.\n"
                                      "They stay in force until Lunabrik ends.")
-                                 .arg(SettingsFileName, QDir::currentPath(),
+                                 .arg(SystemSettingsName, QDir::currentPath(),
                                       refusal.empty() ? QString()
                                                       : QString(" (it is %1, not a plain file)")
                                                             .arg(QString::fromStdString(refusal))));

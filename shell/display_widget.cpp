@@ -1,6 +1,5 @@
 #include "shell/display_widget.h"
 
-#include "machine/charmap.h"
 #include "shell/scan_code.h"
 #include "system/crt_look.h"
 #include "system/pacer.h"
@@ -258,16 +257,10 @@ bool DisplayWidget::PassKey(QKeyEvent* event, bool pressed) {
     const Qt::KeyboardModifiers mods = event->modifiers();
     const QString text = event->text();
     const uint32_t cp = text.isEmpty() ? 0 : text.toUcs4().value(0);
-    KeyStroke key;
-    if (!(mods & Qt::ControlModifier) && cp >= 0x20 && cp != 0x7F) {
-        const int code = Abc80CodeForCharacter(cp);
-        if (code >= 0x20 && code <= 0x7E && KeyStrokeForCode(uint8_t(code), key))
-            PacerNaturalPress(native, key);
-        return true;
-    }
-    if (IsDeadKey(event->key()) || !IsCountedKey(scan_code)) return true;
-    key = {uint8_t(scan_code), bool(mods & Qt::ShiftModifier), bool(mods & Qt::ControlModifier)};
-    PacerNaturalPress(native, key);
+    const bool control = mods & Qt::ControlModifier;
+    // A dead key without a character of its own waits for the key it composes with.
+    if ((control || cp < 0x20 || cp == 0x7F) && IsDeadKey(event->key())) return true;
+    PacerNaturalKey(native, cp, scan_code, mods & Qt::ShiftModifier, control);
     return true;
 }
 

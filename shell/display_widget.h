@@ -10,8 +10,8 @@
 // mode, where every key goes by position.
 #pragma once
 
-#include "display/display.h"
 #include "shell/preferences.h"
+#include "system/system.h"
 
 #include <QImage>
 #include <QUrl>

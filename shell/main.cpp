@@ -1,10 +1,8 @@
-#include "host/data_folder.h"
-#include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/program.h"
+#include "system/startup.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <csignal>
 #include <cstdio>
@@ -15,29 +13,23 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     CommandLine line;
     if (int code = ParseCommandLine(argc, argv, line); code >= 0) return code;
-    DataFolderReport folder;
-    if (!EnterDataFolder(line.dir.empty() ? nullptr : line.dir.c_str(), folder)) {
-        std::fprintf(stderr, "Lunabrik: %s\n", folder.error.c_str());
-        if (DisplayAvailable(argc, argv)) { // said where a user sees it, too
+    // The machine starts before Qt does: without a display Qt would abort before any message, so
+    // what start-up says reaches standard error first, and a box too where a user sees one.
+    StartupReport startup;
+    SystemStartUp(WindowStartup(&line), startup);
+    if (!SayStartup(startup)) {
+        if (DisplayAvailable(argc, argv)) {
             QApplication app(argc, argv);
-            const QString platform = QGuiApplication::platformName();
-            if (platform != "offscreen" && platform != "minimal")
-                QMessageBox::critical(nullptr, "Lunabrik",
-                                      QString::fromLocal8Bit(folder.error.c_str()));
+            ShowStartupStop(startup);
         }
-        return DataFolderRefused;
+        return StartupExitCode(startup);
     }
-    SetFoldersLookedIn(folder.looked_in);
-    // Without a display Qt would abort before any message: check the ROM images first, so the
-    // message naming a missing one still reaches standard error, then say what is missing.
     if (!DisplayAvailable(argc, argv)) {
-        BootReport report;
-        if (StartCore(report))
-            std::fprintf(stderr, "Lunabrik: no display (neither DISPLAY nor WAYLAND_DISPLAY is "
-                                 "set); lunabrik-headless runs without one\n");
+        std::fprintf(stderr, "Lunabrik: no display (neither DISPLAY nor WAYLAND_DISPLAY is "
+                             "set); lunabrik-headless runs without one\n");
         return 1;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lunabrik");
-    return RunLunabrik(&line);
+    return RunLunabrik(&line, &startup);
 }

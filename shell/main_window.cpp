@@ -1,6 +1,5 @@
 #include "shell/main_window.h"
 
-#include "display/display.h"
 #include "shell/about_dialog.h"
 #include "shell/config_dialog.h"
 #include "shell/debugger_window.h"
@@ -13,6 +12,7 @@
 #include "shell/typing_controller.h"
 #include "shell/window_focus.h"
 #include "shell/window_menus.h"
+#include "system/system.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,7 +1,5 @@
 #include "shell/preferences.h"
 
-#include "host/file_io.h"
-
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>

@@ -1,52 +1,60 @@
 #include "shell/program.h"
 
-#include "host/settings.h"
-#include "system/system.h"
 #include "shell/command_line.h"
 #include "shell/main_window.h"
 #include "shell/preferences.h"
 #include "shell/speed_choice.h"
 #include "shell/state_controller.h"
 #include "shell/typing_controller.h"
+#include "system/system.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
-#include <unistd.h>
 
 namespace {
 
 constexpr int MissingRomExitCode = 1;
 
-std::vector<std::string> LookedIn; // the folders the start looked in, for the missing-ROM message
+} // namespace
 
-// Platforms with no screen a user could see a message box on.
 bool PlatformIsHeadless() {
     const QString name = QGuiApplication::platformName();
     return name == "offscreen" || name == "minimal";
 }
 
-} // namespace
+StartupOptions WindowStartup(const CommandLine* line) {
+    StartupOptions options;
+    options.choose_folder = line != nullptr;
+    if (line && !line->dir.empty()) options.folder = line->dir.c_str();
+    options.create_files_folder = true;
+    options.how_to_set_speed = "set a speed in Config > Speed";
+    return options;
+}
 
-void SetFoldersLookedIn(const std::vector<std::string>& folders) { LookedIn = folders; }
+bool SayStartup(const StartupReport& report) {
+    for (const StartupMessage& m : report.messages)
+        std::fprintf(stderr, "Lunabrik: %s\n", m.text.c_str());
+    return report.started;
+}
 
-bool StartCore(BootReport& report) {
-    BootOptions options;
-    options.create_default_files_folder = true;
-    if (!SystemBoot(options, report)) {
-        std::fprintf(stderr, "Lunabrik: %s\n",
-                     MissingImageMessage(report.missing_rom, LookedIn).c_str());
-        return false;
-    }
-    for (const std::string& note : BootNotes(report))
-        std::fprintf(stderr, "Lunabrik: %s\n", note.c_str());
-    return true;
+void ShowStartupStop(const StartupReport& report) {
+    const StartupMessage* stop = report.Stopped();
+    if (!stop || PlatformIsHeadless()) return;
+    QMessageBox box(QMessageBox::Critical, "Lunabrik", QString::fromLocal8Bit(stop->text.c_str()));
+    box.setObjectName(stop->event == StartupEvent::ImageMissing ? "missingRom" : "folderRefused");
+    box.exec();
+}
+
+int StartupExitCode(const StartupReport& report) {
+    const StartupMessage* stop = report.Stopped();
+    if (!stop) return 0;
+    return stop->event == StartupEvent::FolderRefused ? SystemFolderRefusedExit
+                                                      : MissingRomExitCode;
 }
 
 bool DisplayAvailable(int argc, char** argv) {
@@ -63,36 +71,29 @@ bool DisplayAvailable(int argc, char** argv) {
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-QString StartupNotice(const BootReport& report) {
-    QStringList parts;
-    for (const std::string& note : BootNotes(report))
-        parts << QString::fromStdString(note);
-    return parts.join(" ");
+QString StartupNotice(const StartupReport& report) {
+    const QString notes = QString::fromStdString(report.Texts(StartupPolicy::Note, " "));
+    const QString warning = QString::fromStdString(report.Texts(StartupPolicy::Warn, "; "));
+    if (warning.isEmpty()) return notes;
+    return notes.isEmpty() ? warning : notes + "; " + warning;
 }
 
-std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
-    BootReport report;
-    if (!StartCore(report)) {
-        if (!PlatformIsHeadless()) {
-            QMessageBox box(
-                QMessageBox::Critical, "Lunabrik",
-                QString::fromStdString(MissingImageMessage(report.missing_rom, LookedIn)));
-            box.setObjectName("missingRom");
-            box.exec();
-        }
+std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line, const StartupReport* started) {
+    StartupReport own;
+    if (!started) {
+        SystemStartUp(WindowStartup(nullptr), own);
+        SayStartup(own);
+        started = &own;
+    }
+    if (!started->started) {
+        ShowStartupStop(*started);
         return nullptr;
     }
     // A waitstates that all but stops the machine is said at once, not left to a black screen.
-    const QString slow = QString::fromStdString(SlowWaitstatesNotice(
-        Waitstates(), SystemPacingIterationsPerSecond(),
-        QDir::current().filePath(SettingsFileName).toStdString(), "set a speed in Config > Speed"));
-    QString notice = StartupNotice(report);
-    if (!slow.isEmpty()) {
-        std::fprintf(stderr, "Lunabrik: %s\n", slow.toLocal8Bit().constData());
-        notice = notice.isEmpty() ? slow : notice + "; " + slow;
-    }
+    const QString slow = QString::fromStdString(started->Texts(StartupPolicy::Warn, "; "));
+    const QString notice = StartupNotice(*started);
     PrepareNewPreferences(); // before any preference is read or written
-    auto window = std::make_unique<MainWindow>(report.font_loaded, notice);
+    auto window = std::make_unique<MainWindow>(started->font_loaded, notice);
     window->RestoreWindowState();
     if (line && line->full_screen)
         window->setWindowState(window->windowState() | Qt::WindowFullScreen);
@@ -119,8 +120,14 @@ std::unique_ptr<MainWindow> StartLunabrik(const CommandLine* line) {
     return window;
 }
 
-int RunLunabrik(const CommandLine* line) {
-    std::unique_ptr<MainWindow> window = StartLunabrik(line);
-    if (!window) return MissingRomExitCode;
+int RunLunabrik(const CommandLine* line, const StartupReport* started) {
+    StartupReport own;
+    if (!started) {
+        SystemStartUp(WindowStartup(nullptr), own);
+        SayStartup(own);
+        started = &own;
+    }
+    std::unique_ptr<MainWindow> window = StartLunabrik(line, started);
+    if (!window) return StartupExitCode(*started);
     return QApplication::exec();
 }

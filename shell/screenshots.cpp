@@ -1,10 +1,10 @@
 #include "shell/screenshots.h"
 
-#include "display/display.h"
-#include "host/file_io.h"
 #include "shell/display_widget.h"
 #include "shell/status_fields.h"
 #include "shell/window_focus.h"
+#include "system/files.h"
+#include "system/system.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -13,9 +13,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStandardPaths>
-
-#include <cerrno>
-#include <cstring>
 
 Screenshots::Screenshots(QWidget* window, DisplayWidget* display, StatusFields* status)
     : QObject(window), window_(window), display_(display), status_(status) {}
@@ -28,24 +25,21 @@ bool Screenshots::Write(const QString& path) {
     // Written as every output is: never over what is not a plain file.
     QByteArray png;
     QBuffer buffer(&png);
-    const QByteArray name = QFile::encodeName(path);
     if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG")) {
-        errno = 0; // nothing the system said: the picture could not be made
+        problem_ = {}; // nothing the system said: the picture could not be made
         return false;
     }
-    return WriteFileReplacing(name.constData(), png.constData(), size_t(png.size()));
+    problem_ =
+        SystemWriteFile(QFile::encodeName(path).toStdString(), png.constData(), size_t(png.size()));
+    return problem_.ok;
 }
 
-// Why a screenshot could not be written at path, for the user; error is the errno of the failed
-// write, taken before anything else could change it.
-static QString ScreenshotProblem(const QString& path, int error) {
-    const std::string refusal = OutputRefusal(QFile::encodeName(path).constData());
-    if (!refusal.empty())
-        return QString("Not writing the screenshot %1: it is %2, not a plain file")
-            .arg(path, QString::fromStdString(refusal));
-    return error ? QString("Cannot write the screenshot %1: %2")
-                       .arg(path, QString::fromLocal8Bit(std::strerror(error)))
-                 : QString("Cannot write the screenshot %1").arg(path);
+// Why the last screenshot could not be written at path, for the user.
+QString Screenshots::Problem(const QString& path) const {
+    QString text = QString::fromLocal8Bit(
+        problem_.Problem("the screenshot " + QFile::encodeName(path).toStdString()).c_str());
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    return text;
 }
 
 QString Screenshots::Folder() {
@@ -72,7 +66,7 @@ void Screenshots::Save() {
     if (Write(path))
         status_->Notice(QString("Screenshot saved as %1").arg(path));
     else
-        status_->Notice(ScreenshotProblem(path, errno));
+        status_->Notice(Problem(path));
 }
 
 // A name typed without an extension gets .png (the dialog asks before replacing that file too).
@@ -90,5 +84,5 @@ void Screenshots::SaveAs() {
     if (Write(path))
         status_->Notice(QString("Screenshot saved as %1").arg(path));
     else
-        ShowProblem(window_, display_, ScreenshotProblem(path, errno) + ".");
+        ShowProblem(window_, display_, Problem(path) + ".");
 }

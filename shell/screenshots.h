@@ -2,6 +2,8 @@
 // screenshot as asks where.
 #pragma once
 
+#include "system/files.h"
+
 #include <QObject>
 #include <QString>
 
@@ -21,9 +23,12 @@ class Screenshots : public QObject {
     static QString Folder();
 
   private:
+    // The picture as shown into path; false with problem_ saying why.
     bool Write(const QString& path);
+    QString Problem(const QString& path) const;
 
     QWidget* window_;
     DisplayWidget* display_;
     StatusFields* status_;
+    OutputResult problem_; // of the last write
 };

@@ -1,7 +1,7 @@
 #include "shell/speed_choice.h"
 
-#include "host/settings.h"
 #include "shell/preferences.h"
+#include "system/files.h"
 #include "system/system.h"
 
 int CurrentSpeed() {
@@ -13,9 +13,9 @@ int CurrentSpeed() {
 bool ChooseSpeed(int speed) {
     if (speed == IdleIterationsSpeed) return false; // never chosen: only kept
     const int32_t waitstates = speed == FastestSpeed ? 0 : -1;
-    const bool changed = Waitstates() != waitstates;
+    const bool changed = SystemWaitstates() != waitstates;
     SystemSetRunPace(false);
-    SetWaitstates(waitstates);
+    SystemSetWaitstates(waitstates);
     const int percent = speed == FastestSpeed ? 100 : speed;
     SystemSetPacePercent(percent);
     SaveSpeedPercent(percent);

@@ -1,13 +1,12 @@
 #include "shell/state_controller.h"
 
-#include "display/display.h"
-#include "host/data_folder.h"
 #include "shell/emulation_driver.h"
 #include "shell/preferences.h"
 #include "shell/status_fields.h"
 #include "shell/typing_controller.h"
 #include "shell/window_focus.h"
 #include "system/rewind.h"
+#include "system/startup.h"
 #include "system/state.h"
 #include "system/system.h"
 
@@ -51,7 +50,7 @@ QString ResultText(const StateResult& r, const QString& path) {
 } // namespace
 
 QString StateController::StatesFolder() {
-    const std::string user = UserDataFolder();
+    const std::string user = SystemUserFolder();
     const QString base = user.empty() ? QDir::currentPath() : Native(user);
     return base + "/States";
 }

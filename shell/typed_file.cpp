@@ -1,7 +1,6 @@
 #include "shell/typed_file.h"
 
-#include "host/file_io.h"
-#include "machine/charmap.h"
+#include "common/utf8.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -89,14 +88,19 @@ bool ReadTextForTyping(const QString& path, QByteArray& utf8, QString& error,
     // One byte more than the limit tells a file that grew meanwhile.
     const size_t most = size_t(TypingFileLimit) + 1;
     std::string bytes(size_t(st.st_size) + 1, '\0');
+    // QFile reads until the buffer is full or the file ends.
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
     errno = 0;
-    size_t got = ReadUpTo(fd, bytes.data(), bytes.size());
-    if (got == bytes.size() && got < most) { // it grew
+    qint64 got = file.read(bytes.data(), qint64(bytes.size()));
+    if (got == qint64(bytes.size()) && size_t(got) < most) { // it grew
         bytes.resize(most);
-        got += ReadUpTo(fd, bytes.data() + got, most - got);
+        const qint64 more = file.read(bytes.data() + got, qint64(most) - got);
+        got = more < 0 ? more : got + more;
     }
-    bytes.resize(got);
-    const int read_error = errno;
+    const int read_error = got < 0 ? (errno ? errno : EIO) : 0;
+    bytes.resize(got < 0 ? 0 : size_t(got));
+    file.close();
     close(fd);
     if (read_error != 0 && read_error != EAGAIN) {
         error =

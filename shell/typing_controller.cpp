@@ -36,12 +36,6 @@ void TypingController::Stop() {
 void TypingController::TypeText(const QByteArray& utf8, const QString& what) {
     std::string codes;
     const size_t skipped = TextToCodes(utf8.constData(), size_t(utf8.size()), codes);
-    if (jobs_.empty()) {
-        const PacerStatus s = PacerReadStatus();
-        finished_seen_ = s.texts_finished;
-        cancelled_seen_ = s.texts_cancelled;
-        not_taken_seen_ = s.not_taken;
-    }
     if (codes.empty()) {
         status_->TypingMessage(
             skipped ? QString("%1: nothing to type, %2 characters with no ABC80 character")
@@ -50,47 +44,21 @@ void TypingController::TypeText(const QByteArray& utf8, const QString& what) {
                     : QString("%1: nothing to type").arg(what));
         return;
     }
-    jobs_.push_back({what, codes.size(), skipped});
-    PacerType(codes);
+    PacerType(codes, what.toStdString(), skipped);
+    typing_ = true;
     emit TypingChanged(true);
     ShowTyping();
     timer_.start();
 }
 
-// The status bar follows the pacer: the text under way and the keys waiting behind it, then what
-// became of each text. A cancel ends every text handed over.
+// The status bar follows the pacer's own report: the text under way and the keys waiting behind
+// it, then what became of it.
 void TypingController::ShowTyping() {
-    const PacerStatus s = PacerReadStatus();
-    QString text;
-    for (; finished_seen_ < s.texts_finished && !jobs_.empty(); ++finished_seen_) {
-        const Job& job = jobs_.front();
-        text = QString("%1: typed %2 characters").arg(job.what).arg(job.total);
-        if (job.skipped) text += QString(", skipped %1 with no ABC80 character").arg(job.skipped);
-        jobs_.pop_front();
-    }
-    if (s.texts_cancelled != cancelled_seen_ && !jobs_.empty()) {
-        text = QString("%1: cancelled after %2 of %3 characters")
-                   .arg(jobs_.front().what)
-                   .arg(done_seen_)
-                   .arg(jobs_.front().total);
-        jobs_.clear();
-    }
-    cancelled_seen_ = s.texts_cancelled;
-    if (!text.isEmpty()) {
-        if (s.not_taken > not_taken_seen_)
-            text += QString(", %1 not taken by the machine").arg(s.not_taken - not_taken_seen_);
-        not_taken_seen_ = s.not_taken;
-    }
-    if (!jobs_.empty() && s.typing) {
-        done_seen_ = s.text_done;
-        text = QString("%1: %2 of %3 characters (Esc cancels)")
-                   .arg(jobs_.front().what)
-                   .arg(s.text_done)
-                   .arg(s.text_total);
-        if (s.keys_waiting) text += QString(", %1 typed keys waiting").arg(s.keys_waiting);
-    }
-    if (!text.isEmpty()) status_->TypingMessage(text, !jobs_.empty() && s.typing);
-    if (jobs_.empty()) {
+    const PacerTypingReport report = PacerTypingStatus("Esc cancels");
+    typing_ = report.typing;
+    if (!report.text.empty())
+        status_->TypingMessage(QString::fromStdString(report.text), report.typing);
+    if (!report.typing) {
         timer_.stop();
         emit TypingChanged(false);
     }
@@ -98,7 +66,6 @@ void TypingController::ShowTyping() {
 
 void TypingController::CancelTyping() {
     if (!Typing()) return;
-    done_seen_ = PacerReadStatus().text_done;
     PacerCancelText();
     ShowTyping();
 }
@@ -108,18 +75,10 @@ void TypingController::CancelTyping() {
 // held in the state are let go of once the machine has taken them.
 void TypingController::FollowLoadedTyping() {
     PacerReleaseHeld(); // keys the state holds down are not down on this keyboard now
-    const PacerStatus s = PacerReadStatus();
-    jobs_.clear();
-    finished_seen_ = s.texts_finished;
-    cancelled_seen_ = s.texts_cancelled;
-    not_taken_seen_ = s.not_taken;
-    done_seen_ = s.text_done;
-    if (s.typing) {
-        jobs_.push_back({"Text from the state", s.text_total, 0});
-        timer_.start();
-    }
-    emit TypingChanged(s.typing);
     ShowTyping();
+    if (!typing_) return;
+    timer_.start();
+    emit TypingChanged(true);
 }
 
 bool TypingController::TypeFile(const QString& path) {

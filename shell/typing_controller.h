@@ -7,9 +7,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <cstddef>
-#include <deque>
-
 class DisplayWidget;
 class StatusFields;
 class QUrl;
@@ -34,7 +31,8 @@ class TypingController : public QObject {
     void ChooseFileToType();
     void DropFiles(const QList<QUrl>& urls);
     void CancelTyping();
-    bool Typing() const { return !jobs_.empty(); }
+    // A text is under way, as the status bar last showed it (what Esc would cancel).
+    bool Typing() const { return typing_; }
     // A state was loaded or rewound to: follow the text the machine now types, if any.
     void FollowLoadedTyping();
     void Stop();
@@ -61,18 +59,7 @@ class TypingController : public QObject {
     DisplayWidget* display_;
     StatusFields* status_;
 
-    // Texts handed to the pacer and not yet typed to the end, oldest first.
-    struct Job {
-        QString what;
-        size_t total;
-        size_t skipped;
-    };
-    std::deque<Job> jobs_;
-    // The pacer's counts as last shown.
-    size_t finished_seen_ = 0;
-    size_t cancelled_seen_ = 0;
-    size_t not_taken_seen_ = 0;
-    size_t done_seen_ = 0;
+    bool typing_ = false;
     QTimer timer_;
     QTimer ready_timer_;
 };

@@ -1,6 +1,6 @@
 #include "shell/window_menus.h"
 
-#include "host/settings.h"
+#include "system/files.h"
 #include "shell/display_widget.h"
 #include "shell/emulation_driver.h"
 #include "shell/help_texts.h"
@@ -158,8 +158,8 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
     // Recorded sessions: each entry starts, or stops what is under way.
     auto* recordings = new RecordingController(w, display, w->Status(), typing);
     recordings->setObjectName("recordings");
-    QAction* record = Add(machine, "record", "R&ecord...", {},
-                          [recordings] { recordings->ToggleRecording(); });
+    QAction* record =
+        Add(machine, "record", "R&ecord...", {}, [recordings] { recordings->ToggleRecording(); });
     QAction* play = Add(machine, "playRecording", "P&lay recording...", {},
                         [recordings] { recordings->TogglePlaying(); });
     recordings->SetActions(record, play);
@@ -205,9 +205,11 @@ WindowMenus::WindowMenus(MainWindow* window) : QObject(window), window_(window) 
 // A speed from the menu holds from now on, as the Config dialog's would: Lunabrik.cfg gets its
 // waitstates when they changed, the preferences the percent. A paused machine runs on.
 void WindowMenus::PickSpeed(int speed) {
-    if (ChooseSpeed(speed) && !WriteSettings())
-        window_->Status()->Notice(
-            QString("The speed holds, but %1 could not be saved").arg(SettingsFileName));
+    if (ChooseSpeed(speed)) {
+        if (const OutputResult saved = SystemSaveSettings(); !saved.ok)
+            window_->Status()->Notice(QString::fromStdString("The speed holds, but " +
+                                                             saved.Problem(SystemSettingsName)));
+    }
     EmulationDriver* emulation = window_->Emulation();
     if (emulation->Paused()) emulation->SetPaused(false);
     window_->Status()->RestartSpeed();
@@ -291,9 +293,8 @@ void WindowMenus::FillRecentMenu() {
 
 // The files folder of the settings, as the desktop's file manager shows folders.
 void WindowMenus::OpenFilesFolder() {
-    char folder[FilesFolderSize];
-    CopyFilesFolder(folder);
-    const QString path = QDir(QDir::currentPath()).absoluteFilePath(QString::fromLocal8Bit(folder));
+    const QString path = QDir(QDir::currentPath())
+                             .absoluteFilePath(QString::fromLocal8Bit(SystemFilesFolder().c_str()));
     if (!QFileInfo(path).isDir()) {
         window_->Status()->Notice(QString("The files folder %1 does not exist").arg(path));
         return;

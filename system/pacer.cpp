@@ -1,6 +1,7 @@
 #include "system/pacer.h"
 
 #include "cpu/processor.h"
+#include "machine/charmap.h"
 #include "machine/control.h"
 #include "machine/keyboard.h"
 #include "machine/ports.h"
@@ -36,6 +37,16 @@ std::mutex Mutex;
 std::deque<Item> Queue;
 std::deque<std::string> Texts; // the codes of the Text items, in queue order
 size_t TextNext = 0;           // the next code of Texts.front()
+
+// What the typing status says of each text, beside Texts.
+struct TextLabel {
+    std::string label;
+    size_t skipped = 0; // characters left out when the text was made
+};
+std::deque<TextLabel> Labels;
+std::string Ended;       // what became of the last text that ended, until the status says it
+size_t NotTakenSaid = 0; // Counts.not_taken when the status last spoke of keys not taken
+const char* const RestoredLabel = "Text from the state";
 PacerPace KeyPace;
 
 Held Natural[PacerHostKeys]; // natural keys down, by host key
@@ -99,6 +110,10 @@ void PushKey(const Item& item) {
 }
 
 void DropText() {
+    if (!Texts.empty())
+        Ended = Labels.front().label + ": cancelled after " + std::to_string(TextNext) + " of " +
+                std::to_string(Texts.front().size()) + " characters";
+    Labels.clear();
     if (Typed.down && TypedIsText && ProcessorOnly) {
         LetGoTypedPending = true;
     } else if (Typed.down && TypedIsText) {
@@ -167,7 +182,12 @@ bool Advance(uint64_t now) {
             PressHeld(Typed, key);
             return false;
         }
+        Ended = Labels.front().label + ": typed " + std::to_string(codes.size()) + " characters";
+        if (Labels.front().skipped)
+            Ended +=
+                ", skipped " + std::to_string(Labels.front().skipped) + " with no ABC80 character";
         Texts.pop_front();
+        Labels.pop_front();
         TextNext = 0;
         Queue.pop_front();
         ++Counts.texts_finished;
@@ -241,6 +261,9 @@ void PacerReset() {
     std::lock_guard lock(Mutex);
     Queue.clear();
     Texts.clear();
+    Labels.clear();
+    Ended.clear();
+    NotTakenSaid = 0;
     TextNext = 0;
     for (Held& h : Natural)
         if (h.down) LetGo(h);
@@ -292,11 +315,28 @@ void PacerNaturalRelease(uint32_t host) {
     Busy();
 }
 
-void PacerType(const std::string& codes) {
+bool PacerNaturalKey(uint32_t host, uint32_t character, unsigned scan_code, bool shift,
+                     bool control) {
+    if (host >= PacerHostKeys) return false;
+    KeyStroke key;
+    if (!control && character >= 0x20 && character != 0x7F) {
+        const int code = Abc80CodeForCharacter(character);
+        if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) return false;
+    } else {
+        if (!IsCountedKey(scan_code)) return false;
+        key = {uint8_t(scan_code), shift, control};
+    }
+    PacerNaturalPress(host, key);
+    return true;
+}
+
+void PacerType(const std::string& codes, const std::string& label, size_t skipped) {
     if (codes.empty()) return;
     std::lock_guard lock(Mutex);
     if (Replaying) return;
+    if (Texts.empty()) NotTakenSaid = Counts.not_taken; // keys lost before it are not its own
     Texts.push_back(codes);
+    Labels.push_back({label, skipped});
     Queue.push_back(Item{Kind::Text});
     Armed.store(true, std::memory_order_relaxed);
     if (CameHook) CameHook();
@@ -424,6 +464,29 @@ PacerStatus PacerReadStatus() {
     return s;
 }
 
+PacerTypingReport PacerTypingStatus(const std::string& cancel_hint) {
+    std::lock_guard lock(Mutex);
+    PacerTypingReport r;
+    if (!Ended.empty()) {
+        r.text = std::move(Ended);
+        Ended.clear();
+        if (Counts.not_taken > NotTakenSaid)
+            r.text += ", " + std::to_string(Counts.not_taken - NotTakenSaid) +
+                      " not taken by the machine";
+        NotTakenSaid = Counts.not_taken;
+    }
+    r.typing = !Texts.empty();
+    if (!r.typing) return r;
+    r.text = Labels.front().label + ": " + std::to_string(TextNext) + " of " +
+             std::to_string(Texts.front().size()) + " characters";
+    if (!cancel_hint.empty()) r.text += " (" + cancel_hint + ")";
+    size_t keys = 0;
+    for (const Item& i : Queue)
+        keys += i.kind != Kind::Text;
+    if (keys) r.text += ", " + std::to_string(keys) + " typed keys waiting";
+    return r;
+}
+
 KeyboardRecord PacerKeyboard() {
     std::lock_guard lock(Mutex);
     return KeyboardState;
@@ -482,6 +545,9 @@ void PacerRestore(const PacerSnapshot& s) {
         Queue.push_back(i);
     }
     Texts.assign(s.texts.begin(), s.texts.end());
+    Labels.assign(Texts.size(), TextLabel{RestoredLabel});
+    Ended.clear();
+    NotTakenSaid = Counts.not_taken;
     TextNext = size_t(s.text_next);
     for (Held& h : Natural)
         h = {};

@@ -62,8 +62,18 @@ void PacerPositional(uint8_t scan_code, bool pressed);
 // down until the host key is released and the machine has taken it.
 void PacerNaturalPress(uint32_t host, const KeyStroke& key);
 void PacerNaturalRelease(uint32_t host);
+// A host key went down in natural mode: `character` is what the host's layout makes of it (0 for
+// none), `scan_code` its set-1 scan code, `shift` and `control` the host's modifiers. Without
+// control, a printable character is pressed as the ABC80 key stroke that gives it, whatever key
+// the host used; otherwise a key of the ABC80 keyboard goes by its place with the host's shift
+// and control (Enter, Backspace, the arrows, Ctrl+letter). False, and nothing pressed, for a
+// character the ABC80 lacks and for keys with no code (shift, control, Caps Lock, F-keys).
+bool PacerNaturalKey(uint32_t host, uint32_t character, unsigned scan_code, bool shift,
+                     bool control);
 // Text as ABC80 codes (TextToCodes makes them from UTF-8), each pressed and released in turn.
-void PacerType(const std::string& codes);
+// label names it in the typing status ("Paste", a file's name); skipped is how many characters
+// TextToCodes left out, for the status to say.
+void PacerType(const std::string& codes, const std::string& label = "Text", size_t skipped = 0);
 // One key stroke pressed and released, as a text of one key would be but with the modifiers given.
 void PacerStroke(const KeyStroke& key);
 
@@ -111,6 +121,18 @@ bool PacerBusy();
 // given; null for none.
 void SetPacerHooks(void (*came)(), void (*taken)());
 PacerStatus PacerReadStatus();
+
+// The typing status as a status bar shows it. While a text is under way: "LABEL: 12 of 80
+// characters (HINT), 3 typed keys waiting" (hint: how to cancel, left out when empty). Otherwise,
+// once, what became of the last text that ended since the previous call: "LABEL: typed 80
+// characters, skipped 2 with no ABC80 character" or "LABEL: cancelled after 12 of 80 characters",
+// with ", 1 not taken by the machine" for keys the machine did not take meanwhile. Texts of a
+// restored snapshot are "Text from the state". One reader (the window) calls it.
+struct PacerTypingReport {
+    std::string text;    // empty: nothing new to say
+    bool typing = false; // a text is under way (what PacerCancelText would stop)
+};
+PacerTypingReport PacerTypingStatus(const std::string& cancel_hint = "");
 // Everything the pacer and the keyboard model hold, for a saved machine: the queue in order, the
 // texts, the keys down, the wait for the machine to take a key, the pace, and the keyboard's side
 // of the bus (port 56, the bus byte, KEY). Taken and restored under the pacer's lock, so a key on

@@ -23,6 +23,9 @@
 #include <utility>
 #include <unistd.h>
 
+static_assert(SystemRealPace == RealSpeedWaitstates);
+static_assert(SystemMemoryBytes == MemorySize);
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -272,29 +275,6 @@ bool SystemBoot(const BootOptions& options, BootReport& report) {
     return true;
 }
 
-std::string MissingImageMessage(const char* file, const std::vector<std::string>& looked_in) {
-    char here[4096];
-    if (!getcwd(here, sizeof here)) std::strcpy(here, ".");
-    std::string text =
-        std::string("Cannot open ") + file + " in the folder " + here + ".\nLooked in:";
-    for (const auto& f : looked_in)
-        text += "\n  " + f;
-    return text + "\nPut basic.rom, dev_dos.rom and font.bin (the free images are installed in "
-                  "share/lunabrik) into one of these folders, or name one with --dir FOLDER.";
-}
-
-std::vector<std::string> BootNotes(const BootReport& report) {
-    std::vector<std::string> notes;
-    if (report.files_folder_created)
-        notes.push_back("Created the files folder Files/ in the working folder.");
-    if (report.files_folder_error)
-        notes.push_back(std::string("Cannot create the files folder Files/: ") +
-                        std::strerror(report.files_folder_error) + ".");
-    if (!report.font_loaded)
-        notes.push_back("font.bin is missing or unreadable: the display stays black.");
-    return notes;
-}
-
 void SystemStart(FrameReadyHook hook, void* context) {
     if (ProcessorThread.joinable()) return;
     FrameHook = hook;
@@ -475,6 +455,10 @@ void SystemRedraw() {
 }
 
 std::string SystemScreenText() { return ScreenAsText(); }
+
+std::string SystemScreenTextRect(int top, int left, int bottom, int right) {
+    return ScreenTextRect(top, left, bottom, right);
+}
 
 SystemCounts SystemReadCounts() {
     const ProcessorCounts c = ReadProcessorCounts();

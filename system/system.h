@@ -35,14 +35,9 @@ struct BootReport {
 // stops here: false, report.missing_rom names it); build the character generator from font.bin
 // (its failure does not stop the start); prepare the files folder when asked; empty the key pacer;
 // reset the processor.
+// The front ends start through SystemStartUp (system/startup.h), which calls this and says what
+// went wrong.
 bool SystemBoot(const BootOptions& options, BootReport& report);
-
-// The one message for a missing image (or font.bin): the file, the folder it was looked for in,
-// the folders looked in and how to supply the images. Several lines, no final newline.
-std::string MissingImageMessage(const char* file, const std::vector<std::string>& looked_in);
-// What start-up has to say besides (the files folder made or not, a missing font), one line each;
-// empty when nothing.
-std::vector<std::string> BootNotes(const BootReport& report);
 
 // --- Threaded run ---
 // Called on the RenderThread when a frame that differs from the last one is ready; the front end
@@ -84,6 +79,9 @@ void SystemPause(bool paused);
 bool SystemPaused();
 
 // --- Speed for this run only: neither ever reaches Lunabrik.cfg nor the Config dialog ---
+// The paces a waitstates value can name besides N idle iterations.
+constexpr int32_t SystemRealPace = -1; // a real ABC80: 3 MHz, 60,000 T-states a tick
+constexpr int32_t SystemFullPace = 0;  // as fast as the host allows
 // Turbo: as fast as the host allows while on, whatever pace is set.
 void SystemSetTurbo(bool on);
 bool SystemTurbo();
@@ -116,6 +114,9 @@ void SystemRedraw();
 
 // The screen as 24 lines of UTF-8 text (Swedish letters as themselves, mosaic as sextants).
 std::string SystemScreenText();
+// The cells of rows top to bottom and columns left to right (0-based, inclusive) the same way,
+// one line per row.
+std::string SystemScreenTextRect(int top, int left, int bottom, int right);
 
 struct SystemCounts {
     uint64_t instructions; // executed since boot (see ReadProcessorCounts)
@@ -129,6 +130,7 @@ SystemCounts SystemReadCounts();
 double SystemPacingIterationsPerSecond();
 
 // A byte of the address space, read from any thread.
+constexpr uint32_t SystemMemoryBytes = 65536;
 uint8_t SystemPeek(uint16_t address);
 // Seeds the LD A,R generator with n at once and at every reset, so a run repeats (before start).
 void SystemSeedRefresh(uint32_t n);

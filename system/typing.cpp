@@ -6,6 +6,8 @@
 #include "machine/keyboard.h"
 #include "machine/ports.h"
 
+#include <cstdio>
+
 namespace {
 
 void ToggleCaps() {
@@ -54,6 +56,41 @@ const char* PlainForm(uint32_t cp) {
     }
 }
 
+// A script's escape at text[i], a backslash with a character after it: the code it stands for, and
+// i moved past it; -1 with error set when it stands for nothing.
+int Escape(const char* text, size_t size, size_t& i, std::string& error) {
+    const char e = text[i + 1];
+    i += 2;
+    switch (e) {
+    case 'r':
+    case 'n': return CodeEnter;
+    case 't': return 0x09; // the right arrow
+    case 'b': return 0x08; // the left arrow, backspace
+    case '\\': return '\\';
+    case 'x': {
+        const auto digit = [](char c) {
+            return c >= '0' && c <= '9'   ? c - '0'
+                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                          : -1;
+        };
+        if (i + 2 > size || digit(text[i]) < 0 || digit(text[i + 1]) < 0) {
+            error = "\\x needs two hex digits";
+            return -1;
+        }
+        i += 2;
+        return digit(text[i - 2]) * 16 + digit(text[i - 1]);
+    }
+    default: error = std::string("unknown escape \\") + e; return -1;
+    }
+}
+
+std::string Hex(const char* format, unsigned value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 bool IsLetterKey(uint8_t scan_code) {
     return scan_code < KeyScanCodes && LetterKeyTable[KeyIndexTable[scan_code]];
 }
@@ -70,12 +107,27 @@ bool KeyStrokeForCode(uint8_t code, KeyStroke& key) {
     return FindKeyForCode(code, key.scan_code, key.shift, key.control);
 }
 
-size_t TextToCodes(const char* text, size_t size, std::string& codes) {
+size_t TextToCodes(const char* text, size_t size, std::string& codes, TextSource source,
+                   std::string* error) {
+    const bool script = source == TextSource::Script;
     size_t skipped = 0;
-    for (size_t i = 0; i < size;) {
+    std::string why; // a script's text stops at the first thing that cannot be typed
+    KeyStroke key;
+    for (size_t i = 0; i < size && why.empty();) {
+        const size_t at = i;
+        if (script && text[i] == '\\' && i + 1 < size) {
+            const int code = Escape(text, size, i, why);
+            if (code < 0) break;
+            if (code > 0x7F || !KeyStrokeForCode(uint8_t(code), key))
+                why = Hex("no key gives the code 0x%02X", unsigned(code));
+            else
+                codes.push_back(char(code));
+            continue;
+        }
         uint32_t cp = 0;
         if (!DecodeUtf8(text, size, i, cp)) {
             ++i;
+            if (script) why = "malformed UTF-8 at byte offset " + std::to_string(at);
             ++skipped;
             continue;
         }
@@ -88,16 +140,32 @@ size_t TextToCodes(const char* text, size_t size, std::string& codes) {
             codes += plain;
             continue;
         }
-        int code = Abc80CodeForCharacter(cp);
-        KeyStroke key;
-        // Control characters would act as keys (Ctrl-C stops a program): never typed from text.
-        if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) {
-            ++skipped;
+        const int code = Abc80CodeForCharacter(cp);
+        // Control characters act as keys (Ctrl-C stops a program): typed only from a script.
+        const bool control = code < 0x20 || code > 0x7E;
+        if (code >= 0 && code <= 0x7F && (script || !control) &&
+            KeyStrokeForCode(uint8_t(code), key)) {
+            codes.push_back(char(code));
             continue;
         }
-        codes.push_back(char(code));
+        if (script)
+            why = code < 0 ? Hex("U+%04X is not an ABC80 character", cp)
+                           : Hex("no key gives the code 0x%02X", unsigned(code));
+        ++skipped;
     }
-    return skipped;
+    if (why.empty()) return skipped;
+    codes.clear();
+    if (error) *error = why;
+    return 1;
+}
+
+bool KeyStrokeForCharacter(const std::string& utf8, KeyStroke& key) {
+    size_t i = 0;
+    uint32_t cp = 0;
+    if (utf8.empty() || !DecodeUtf8(utf8.data(), utf8.size(), i, cp) || i != utf8.size())
+        return false;
+    const int code = Abc80CodeForCharacter(cp);
+    return code >= 0 && code <= 0x7F && KeyStrokeForCode(uint8_t(code), key);
 }
 
 bool PressKeyStroke(const KeyStroke& key) {

@@ -35,11 +35,29 @@ struct KeyStroke {
 // The key stroke for a 7-bit ABC80 code; false when no key gives it.
 bool KeyStrokeForCode(uint8_t code, KeyStroke& key);
 
+// Where a text comes from decides what of the one grammar below applies.
+enum class TextSource : uint8_t {
+    // Paste, typed-in files, the page: taken as it stands; what cannot be typed is skipped and
+    // counted, control characters too (a pasted Ctrl-C must not stop a program).
+    Typed,
+    // A script (the runner's --type, the control protocol's "type"): escapes too, \r or \n Enter,
+    // \t right arrow, \b backspace, \\ backslash, \xHH the ABC80 code HH (\x03 is Ctrl-C), and
+    // control characters typed as their keys; the first thing that cannot be typed refuses the
+    // whole text.
+    Script,
+};
+
 // Text (UTF-8) to the codes that can be typed. Line ends (LF, CRLF, CR) become Enter; typographic
-// quotes, apostrophes, dashes, the ellipsis and non-breaking spaces their ASCII forms. Characters
-// with no ABC80 code, other control characters, and bytes that are not UTF-8 are skipped; the
-// return value counts them (one per character, or per byte that is not UTF-8).
-size_t TextToCodes(const char* text, size_t size, std::string& codes);
+// quotes, apostrophes, dashes, the ellipsis and non-breaking spaces their ASCII forms; every other
+// character is the ABC80 code for it. Typed: characters with no ABC80 key and bytes that are not
+// UTF-8 are skipped, and the return value counts them (one per character, or per byte that is not
+// UTF-8). Script: 0, or 1 with no codes and *error saying what could not be typed and where.
+size_t TextToCodes(const char* text, size_t size, std::string& codes,
+                   TextSource source = TextSource::Typed, std::string* error = nullptr);
+
+// One character (UTF-8, and nothing after it) as the key stroke that types it; false when no key
+// gives it.
+bool KeyStrokeForCharacter(const std::string& utf8, KeyStroke& key);
 
 // Presses a key stroke through the keyboard model with exactly the modifiers it needs, whatever
 // the model's SHIFT and CONTROL were; they are put back right after the press, since the model

@@ -55,6 +55,41 @@ TEST(MachineTyping, TextToCodes) {
     }
 }
 
+// A script's text: the same grammar with escapes and control characters, and the whole text
+// refused, saying why, at the first thing that cannot be typed. Pasted text never has escapes.
+TEST(MachineTyping, ScriptTextHasEscapesAndRefusesTheUntypable) {
+    const struct {
+        const char* text;
+        TextSource source;
+        std::string codes; // when typed
+        const char* error; // part of the refusal, or null
+    } cases[] = {
+        {"RUN\\r", TextSource::Script, "RUN\r", nullptr},
+        {"a\\nb\\tc\\bd\\\\", TextSource::Script, "a\rb\tc\bd\\", nullptr},
+        {"\\x03\\x7F\\x5d", TextSource::Script, "\x03\x7F]", nullptr},
+        {"x\ty\n", TextSource::Script, "x\ty\r", nullptr}, // raw tab typed; LF is Enter
+        {"ab\\", TextSource::Script, "ab\\", nullptr},     // a backslash at the end is itself
+        {"\xE2\x80\x9Cq\xE2\x80\x9D \xC3\xA5", TextSource::Script, "\"q\" }", nullptr},
+        {"\\x03", TextSource::Typed, "\\x03", nullptr}, // pasted: as it stands
+        {"ok\\q", TextSource::Script, "", "unknown escape \\q"},
+        {"\\x4", TextSource::Script, "", "two hex digits"},
+        {"\\x80", TextSource::Script, "", "no key gives the code 0x80"},
+        {"1 \xE2\x82\xAC", TextSource::Script, "", "U+20AC"},
+        {"a\xFF", TextSource::Script, "", "byte offset 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string codes, error;
+        const size_t result =
+            TextToCodes(c.text, std::char_traits<char>::length(c.text), codes, c.source, &error);
+        EXPECT_EQ(result, c.error ? 1u : 0u);
+        EXPECT_EQ(codes, c.codes);
+        if (c.error) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+    }
+}
+
 // Every code from space to 0x7E has a key, and pressing it gives exactly that code, whatever
 // shift, control and caps the model had before; the model's own modifiers come back afterwards.
 TEST(MachineTyping, EveryPrintableCodeTypesItself) {

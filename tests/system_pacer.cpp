@@ -56,6 +56,78 @@ void Natural(uint32_t host, char c, bool release = true) {
     if (release) PacerNaturalRelease(host);
 }
 
+// Natural keys as the window and the page hand them over: a printable character is the ABC80 key
+// that gives it, whatever the host key; without one (or with Ctrl) the key goes by its place.
+TEST(SystemPacer, NaturalKeysGoByCharacterThenByPlace) {
+    const struct {
+        const char* what;
+        uint32_t character;
+        unsigned scan_code;
+        bool shift, control;
+        const char* typed; // the code the machine reads, or "" for none
+    } cases[] = {
+        {"a letter", 'x', 45, false, false, "x"},
+        {"shifted on a US layout", '"', 40, true, false, "\""},
+        {"dollar is the currency sign's code", '$', 5, true, false, "$"},
+        {"a Swedish letter from a dead key's composition", 0xC5, 26, true, false, "]"},
+        {"Enter has no character", 0, 28, false, false, "\r"},
+        {"Ctrl+C goes by place", 'c', 46, false, true, "\x03"},
+        {"a character the ABC80 lacks", 0x20AC, 18, false, false, ""},
+        {"DEL is no character", 0x7F, 83, false, false, ""},
+        {"shift alone", 0, ScanLeftShift, true, false, ""},
+        {"a key with no code", 0, 88, false, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LoadRecorder();
+        EXPECT_EQ(PacerNaturalKey(30, c.character, c.scan_code, c.shift, c.control), *c.typed != 0);
+        PacerNaturalRelease(30);
+        RunUntilIdle();
+        EXPECT_EQ(Recorded(), c.typed);
+    }
+    EXPECT_FALSE(PacerNaturalKey(PacerHostKeys, 'x', 45, false, false)) << "no such host key";
+}
+
+// The typing status the window shows, as the pacer reports it: the text under way, then once what
+// became of it; keys the machine did not take are added to the end.
+TEST(SystemPacer, TypingStatusSaysWhatBecameOfEachText) {
+    LoadRecorder();
+    EXPECT_EQ(PacerTypingStatus("Esc").text, "");
+    PacerType("AB\r", "Paste", 2);
+    Natural(40, 'x');
+    PacerTypingReport r = PacerTypingStatus("Esc");
+    EXPECT_TRUE(r.typing);
+    EXPECT_EQ(r.text, "Paste: 0 of 3 characters (Esc), 1 typed keys waiting");
+    RunUntilIdle();
+    r = PacerTypingStatus("Esc");
+    EXPECT_FALSE(r.typing);
+    EXPECT_EQ(r.text, "Paste: typed 3 characters, skipped 2 with no ABC80 character");
+    EXPECT_EQ(PacerTypingStatus("Esc").text, "") << "said once";
+
+    PacerType("HELLO", "F.BAS");
+    PacerType("RUN\r", "RUN");
+    for (int i = 0; i < 1000 && PacerReadStatus().text_done < 2; ++i)
+        ASSERT_TRUE(SystemRunTick(100));
+    const size_t done = PacerReadStatus().text_done;
+    ASSERT_TRUE(done >= 2 && done < 5) << done;
+    PacerCancelText();
+    EXPECT_EQ(PacerTypingStatus().text,
+              "F.BAS: cancelled after " + std::to_string(done) + " of 5 characters");
+    RunUntilIdle();
+
+    // Restored texts have no label of their own.
+    PacerType("12345", "Paste");
+    const PacerSnapshot saved = PacerSave();
+    PacerReset();
+    PacerRestore(saved);
+    EXPECT_EQ(PacerTypingStatus().text, "Text from the state: 0 of 5 characters");
+
+    LoadRecorder(false); // interrupts off: no key is taken
+    PacerType("A", "K");
+    RunUntilIdle();
+    EXPECT_EQ(PacerTypingStatus().text, "K: typed 1 characters, 1 not taken by the machine");
+}
+
 // Text, natural keys and positional keys (with their shift) arrive in the order given, none lost,
 // at full speed and at a real ABC80's pace.
 TEST(SystemPacer, EveryKindOfKeyArrivesInOrder) {

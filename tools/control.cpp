@@ -1,8 +1,8 @@
 #include "tools/control.h"
 
-#include "cpu/bus.h"
 #include "system/debugger.h"
 #include "system/pacer.h"
+#include "system/startup.h"
 #include "system/state.h"
 #include "common/utf8.h"
 #include "system/system.h"
@@ -91,10 +91,9 @@ bool Str(const JsonValue& req, const char* name, std::string& out, std::string& 
 }
 
 // A "file" field, named from where the user started the runner, whichever folder it works in.
-bool FileField(const JsonValue& req, const std::string& start_folder, std::string& file,
-               std::string& error) {
+bool FileField(const JsonValue& req, std::string& file, std::string& error) {
     if (!Str(req, "file", file, error)) return false;
-    if (!file.empty() && file[0] != '/' && !start_folder.empty()) file = start_folder + "/" + file;
+    file = SystemPathFromStart(file);
     return true;
 }
 
@@ -156,7 +155,8 @@ Reply Type(const JsonValue& req, Session& s) {
     if (!Str(req, "text", text, error)) return Error(error);
     if (!Int(req, "timeout_ticks", 1, MaxRequestTicks, ticks, error, false, DefaultStepTicks * 20))
         return Error(error);
-    if (!ParseTypedText(text, codes)) return Error("the text has a character no key types");
+    if (TextToCodes(text.data(), text.size(), codes, TextSource::Script, &error))
+        return Error("the text cannot be typed: " + error);
     PacerType(codes);
     return Keys(s, ticks);
 }
@@ -369,7 +369,7 @@ Reply Watch(const JsonValue& req, Session&) {
     int64_t addr, len;
     std::string access = "rw", error;
     if (!Int(req, "addr", 0, 0xFFFF, addr, error) ||
-        !Int(req, "len", 1, MemorySize, len, error, false, 1) ||
+        !Int(req, "len", 1, SystemMemoryBytes, len, error, false, 1) ||
         (req.Find("access") && !Str(req, "access", access, error)) ||
         !Condition(req, b.condition, error))
         return Error(error);
@@ -509,9 +509,9 @@ Reply Disasm(const JsonValue& req, Session&) {
     return r;
 }
 
-Reply Symbols(const JsonValue& req, Session& s) {
+Reply Symbols(const JsonValue& req, Session&) {
     std::string file, error;
-    if (!FileField(req, s.runner.start_folder, file, error)) return Error(error);
+    if (!FileField(req, file, error)) return Error(error);
     SymbolLoadReport report;
     if (!DebugLoadSymbols(file, &report)) return Error(report.error);
     Reply r;
@@ -546,12 +546,11 @@ Reply BasicVars(const JsonValue&, Session&) {
 }
 
 // A trace to "file" ("" ends it), of at most "max_bytes"; the answer says the limit in use.
-Reply Trace(const JsonValue& req, Session& s) {
+Reply Trace(const JsonValue& req, Session&) {
     std::string file, error;
     int64_t max_bytes;
-    if (!FileField(req, s.runner.start_folder, file, error) ||
-        !Int(req, "max_bytes", 1, MaxTraceBytes, max_bytes, error, false,
-             int64_t(DefaultTraceBytes)))
+    if (!FileField(req, file, error) || !Int(req, "max_bytes", 1, MaxTraceBytes, max_bytes, error,
+                                             false, int64_t(DefaultTraceBytes)))
         return Error(error);
     if (!DebugTraceTo(file, &error, uint64_t(max_bytes))) return Error(error);
     Reply r;
@@ -578,9 +577,9 @@ void NoteTraceEnd(Reply& r) {
 // save_state / load_state: the whole machine to a file and back. "force": true loads a state saved
 // with other ROM images; host files the state had open and that could not be opened again are
 // listed in "closed".
-Reply StateCommand(const JsonValue& req, Session& s, bool save) {
+Reply StateCommand(const JsonValue& req, Session&, bool save) {
     std::string file, error;
-    if (!FileField(req, s.runner.start_folder, file, error)) return Error(error);
+    if (!FileField(req, file, error)) return Error(error);
     bool force = false;
     if (const JsonValue* v = req.Find("force")) {
         if (save || v->type != JsonValue::Type::Bool)

@@ -3,6 +3,8 @@
 // carries "ok": true, or "ok": false with "error"; a bad line is answered so and the session goes
 // on. control.cpp's command table maps each command's name to the function that carries it out
 // (which reads the command's fields); docs/debugger.md lists the commands and their fields.
+// Relative file names in commands are taken from where the runner was started
+// (SystemPathFromStart), whichever folder it works in.
 #pragma once
 
 #include <cstdio>
@@ -13,8 +15,6 @@ struct ControlRunner {
     // Runs up to n ticks (the runner's own: deterministic or real time), ending early once done()
     // holds. Returns -1, or an exit code when the run must end (its time limit ran out).
     std::function<int(long n, const std::function<bool()>& done)> run_ticks;
-    // Where relative file names in commands start (the runner works in its data folder).
-    std::string start_folder;
 };
 
 // Runs the session until "quit" or the end of in. Exit code: 0 when every command succeeded (and

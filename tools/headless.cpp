@@ -13,12 +13,9 @@
 // be written or created, 5 the --time-limit ran out, 6 a state could not be saved or loaded.
 // With --control or --script the commands of the control protocol follow the actions
 // (tools/control.h).
-#include "display/display.h"
-#include "display/picture_files.h"
-#include "host/data_folder.h"
-#include "host/file_io.h"
-#include "host/settings.h"
 #include "system/debugger.h"
+#include "system/files.h"
+#include "system/startup.h"
 #include "system/recording.h"
 #include "system/state.h"
 #include "system/system.h"
@@ -43,7 +40,6 @@
 namespace {
 
 Options Opts;
-std::string StartFolder; // where the runner was started: relative paths in commands start here
 long TickCount = 0;      // ticks run so far, on the main thread
 
 // Host file failures the guest cannot be told about (a full disk, a refused create): each is said
@@ -210,19 +206,11 @@ int WaitFor(const std::string& text) {
 }
 
 int WritePicture(const Action& a) {
-    uint8_t frame[FrameLines][FrameLineBytes];
-    SystemPicture(frame); // deterministic: the screen as it is now, not as of the last tick
-    const bool ok = a.kind == ActionKind::Pbm ? WriteFramePbm(a.text.c_str(), frame)
-                                              : WriteFramePng(a.text.c_str(), frame);
-    if (ok) return -1;
-    const int error = errno; // before OutputRefusal's lstat can change it
-    const std::string refusal = OutputRefusal(a.text.c_str());
-    if (!refusal.empty())
-        std::fprintf(stderr, "lunabrik-headless: not writing %s: it is %s, not a plain file\n",
-                     a.text.c_str(), refusal.c_str());
-    else
-        std::fprintf(stderr, "lunabrik-headless: cannot write %s: %s\n", a.text.c_str(),
-                     std::strerror(error));
+    // Deterministic: the screen as it is now, not as of the last tick.
+    const OutputResult r = SystemWritePicture(
+        a.text, a.kind == ActionKind::Pbm ? PictureFormat::Pbm : PictureFormat::Png);
+    if (r.ok) return -1;
+    std::fprintf(stderr, "lunabrik-headless: %s\n", r.Problem(a.text).c_str());
     return ExitUsage;
 }
 
@@ -347,10 +335,8 @@ int RealTimeTicksUntil(long n, const std::function<bool()>& done) {
 // --control or --script: the commands after the actions, on the same machine and ticks.
 int RunSession() {
     ControlRunner runner{[](long n, const std::function<bool()>& done) {
-                             return Opts.realtime ? RealTimeTicksUntil(n, done)
-                                                  : RunTicksUntil(n, done);
-                         },
-                         StartFolder};
+        return Opts.realtime ? RealTimeTicksUntil(n, done) : RunTicksUntil(n, done);
+    }};
     if (Opts.script.empty()) return RunControlSession(stdin, stdout, runner, false);
     // A plain file only, opened without blocking: a folder would read as nothing, a FIFO would
     // wait for a writer for ever.
@@ -371,31 +357,23 @@ int RunSession() {
     return rc;
 }
 
-int MissingFile(const char* name, const DataFolderReport& folder) {
-    std::fprintf(stderr, "lunabrik-headless: %s\n",
-                 MissingImageMessage(name, folder.looked_in).c_str());
-    return ExitUsage;
-}
-
 // Enters the data folder and boots the machine: -1, or the exit code of a start that failed.
+// Everything start-up has to say goes to standard error.
 int StartUp() {
-    char here[4096];
-    if (getcwd(here, sizeof here)) StartFolder = here;
-    DataFolderReport folder;
-    if (!EnterDataFolder(Opts.dir, folder)) {
-        std::fprintf(stderr, "lunabrik-headless: %s\n", folder.error.c_str());
-        return DataFolderRefused;
-    }
     SystemSeedRefresh(Opts.seed); // LD A,R repeats from run to run
-    BootReport report;
-    if (!SystemBoot(BootOptions{}, report)) return MissingFile(report.missing_rom, folder);
-    if (!report.font_loaded) return MissingFile("font.bin", folder);
-    const std::string slow = SlowWaitstatesNotice(
-        Waitstates(), SystemPacingIterationsPerSecond(), folder.folder + "/" + SettingsFileName,
+    StartupOptions options;
+    options.choose_folder = true;
+    options.folder = Opts.dir;
+    options.how_to_set_speed =
         "set a speed with the desktop program's Config > Speed (or write -1, a real ABC80, or 0, "
-        "full speed, as the file's first 4 bytes, little-endian)");
-    if (!slow.empty()) std::fprintf(stderr, "lunabrik-headless: %s\n", slow.c_str());
-    return -1;
+        "full speed, as the file's first 4 bytes, little-endian)";
+    StartupReport report;
+    const bool started = SystemStartUp(options, report);
+    for (const StartupMessage& m : report.messages)
+        std::fprintf(stderr, "lunabrik-headless: %s\n", m.text.c_str());
+    if (started) return -1;
+    return report.Stopped()->event == StartupEvent::FolderRefused ? SystemFolderRefusedExit
+                                                                  : ExitUsage;
 }
 
 } // namespace

@@ -1,12 +1,12 @@
 #include "tools/headless_options.h"
 
-#include "machine/charmap.h"
+#include "system/startup.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -98,12 +98,7 @@ bool ParseKey(std::string name, KeyStroke& key) {
         return true;
     }
     // A single character: its key, with the modifiers it needs plus the ones asked for.
-    size_t i = 0;
-    if (name.empty()) return false;
-    uint32_t cp = 0;
-    if (!DecodeUtf8(name.data(), name.size(), i, cp)) return false;
-    int code = Abc80CodeForCharacter(cp);
-    if (code < 0 || i != name.size() || !KeyStrokeForCode(uint8_t(code), key)) return false;
+    if (!KeyStrokeForCharacter(name, key)) return false;
     key.shift = key.shift || shift;
     key.control = key.control || ctrl;
     return true;
@@ -143,66 +138,6 @@ constexpr NumberOption NumberOptions[] = {
 };
 
 } // namespace
-
-// --- Typing: text to ABC80 codes to key strokes -------------------------------------------------
-
-bool ParseTypedText(const std::string& text, std::string& codes) {
-    for (size_t i = 0; i < text.size();) {
-        int code;
-        if (text[i] == '\\' && i + 1 < text.size()) {
-            char e = text[i + 1];
-            i += 2;
-            switch (e) {
-            case 'r':
-            case 'n': code = CodeEnter; break;
-            case 't': code = 0x09; break;
-            case 'b': code = 0x08; break;
-            case '\\': code = '\\'; break;
-            case 'x': {
-                size_t used = 0;
-                std::string hex = text.substr(i, 2);
-                unsigned long v = 0;
-                try {
-                    v = std::stoul(hex, &used, 16);
-                } catch (...) {
-                    used = 0;
-                }
-                if (used != 2) {
-                    std::fprintf(stderr, "lunabrik-headless: --type: \\x needs two hex digits\n");
-                    return false;
-                }
-                i += 2;
-                code = int(v);
-                break;
-            }
-            default:
-                std::fprintf(stderr, "lunabrik-headless: --type: unknown escape \\%c\n", e);
-                return false;
-            }
-        } else {
-            uint32_t cp = 0;
-            const size_t at = i;
-            if (!DecodeUtf8(text.data(), text.size(), i, cp)) {
-                std::fprintf(stderr,
-                             "lunabrik-headless: --type: malformed UTF-8 at byte offset %zu\n", at);
-                return false;
-            }
-            code = Abc80CodeForCharacter(cp);
-            if (code < 0) {
-                std::fprintf(stderr,
-                             "lunabrik-headless: --type: U+%04X is not an ABC80 character\n", cp);
-                return false;
-            }
-        }
-        KeyStroke key;
-        if (code > 0x7F || !KeyStrokeForCode(uint8_t(code), key)) {
-            std::fprintf(stderr, "lunabrik-headless: --type: no key gives the code 0x%02X\n", code);
-            return false;
-        }
-        codes.push_back(char(code));
-    }
-    return true;
-}
 
 int ParseArguments(int argc, char** argv, Options& Opts) {
     for (int i = 1; i < argc; i++) {
@@ -257,7 +192,11 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
         } else if (a == "--type") {
             if (!value(v)) return Usage("missing text after --type");
             Action act{ActionKind::Type, {}, 0, {}};
-            if (!ParseTypedText(v, act.text)) return ExitUsage;
+            std::string error;
+            if (TextToCodes(v, std::strlen(v), act.text, TextSource::Script, &error)) {
+                std::fprintf(stderr, "lunabrik-headless: --type: %s\n", error.c_str());
+                return ExitUsage;
+            }
             Opts.actions.push_back(act);
         } else if (a == "--key") {
             if (!value(v)) return Usage("missing key after --key");
@@ -271,17 +210,12 @@ int ParseArguments(int argc, char** argv, Options& Opts) {
             Opts.control = true;
         } else if (a == "--script") {
             if (!value(v) || !*v) return Usage("missing file name after --script");
-            std::string path = v;
-            char here[4096];
-            if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
-            Opts.script = path;
+            Opts.script = SystemPathFromStart(v);
         } else if (a == "--pbm" || a == "--png" || a == "--save-state" || a == "--load-state" ||
                    a == "--replay" || a == "--record" || a == "--gif") {
             if (!value(v) || !*v) return Usage("missing file name after", a.c_str());
             // Named from where the user started the runner, whichever folder it then works in.
-            std::string path = v;
-            char here[4096];
-            if (path[0] != '/' && getcwd(here, sizeof here)) path = std::string(here) + "/" + path;
+            const std::string path = SystemPathFromStart(v);
             if (a == "--record") {
                 Opts.record = path;
                 continue;

@@ -49,6 +49,3 @@ int ParseArguments(int argc, char** argv, Options& options);
 
 // --key [ctrl+][shift+]NAME as a key stroke; false for a name no key has.
 bool ParseKey(std::string name, KeyStroke& key);
-
-// --type text as ABC80 codes; false with a message for text that cannot be typed.
-bool ParseTypedText(const std::string& text, std::string& codes);

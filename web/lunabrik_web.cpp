@@ -5,12 +5,10 @@
 // The script puts basic.rom, dev_dos.rom and font.bin (the free ones or the user's own) into the
 // working folder of the in-memory file system before lb_boot; the files folder Files/ under it is
 // the browser's storage, mounted and synced by the script.
-#include "display/display.h"
-#include "machine/charmap.h"
-#include "cpu/processor.h"
 #include "system/debugger.h"
 #include "system/pacer.h"
 #include "system/rewind.h"
+#include "system/startup.h"
 #include "system/state.h"
 #include "system/system.h"
 #include "system/typing.h"
@@ -29,17 +27,17 @@ std::string Text;
 
 } // namespace
 
-// 0 booted; 1 an image is missing (lb_text names it).
+// 0 booted, lb_text what start-up notes (font.bin missing: the display stays black) or empty;
+// 1 an image is missing (lb_text names the file).
 EXPORT int lb_boot() {
-    BootReport report;
-    const bool ok = SystemBoot(BootOptions{}, report);
-    Text = ok ? "" : report.missing_rom;
-    if (ok && !report.font_loaded) Text = "font.bin";
+    StartupReport report;
+    const bool ok = SystemStartUp(StartupOptions{}, report);
+    Text = ok ? report.Texts(StartupPolicy::Note, " ") : report.missing_image;
     RewindClear(); // the machine before is gone
     // The free BASIC's symbols, for its program as text; another basic.rom has none.
     DebugClearSymbols();
     if (ok) DebugLoadRomSymbols(".");
-    return ok && report.font_loaded ? 0 : 1;
+    return ok ? 0 : 1;
 }
 
 // Switching off and on: memory filled and the images in the working folder loaded afresh.
@@ -63,7 +61,7 @@ EXPORT int lb_run_tick(int instructions) {
 }
 
 // 0 a real ABC80's pace, 1 as fast as possible.
-EXPORT void lb_set_speed(int max) { SystemSetRunPace(true, max ? 0 : RealSpeedWaitstates); }
+EXPORT void lb_set_speed(int max) { SystemSetRunPace(true, max ? SystemFullPace : SystemRealPace); }
 
 EXPORT void lb_pause(int paused) {
     SystemPause(paused != 0);
@@ -104,18 +102,10 @@ EXPORT void lb_cancel_typing() { PacerCancelText(); }
 // the ABC80 key that gives it, otherwise the key goes by its set-1 scan code with the host's shift
 // and control. Returns 1 when the machine got a key.
 EXPORT int lb_key_down(int host, uint32_t cp, int scan_code, int shift, int control) {
-    if (host < 0 || host >= int(PacerHostKeys)) return 0;
-    KeyStroke key;
-    if (!control && cp >= 0x20 && cp != 0x7F) {
-        const int code = Abc80CodeForCharacter(cp);
-        if (code < 0x20 || code > 0x7E || !KeyStrokeForCode(uint8_t(code), key)) return 0;
-        PacerNaturalPress(uint32_t(host), key);
-        return 1;
-    }
-    if (!IsCountedKey(unsigned(scan_code))) return 0;
-    key = {uint8_t(scan_code), shift != 0, control != 0};
-    PacerNaturalPress(uint32_t(host), key);
-    return 1;
+    if (host < 0) return 0;
+    const bool pressed =
+        PacerNaturalKey(uint32_t(host), cp, unsigned(scan_code), shift != 0, control != 0);
+    return pressed ? 1 : 0;
 }
 EXPORT void lb_key_up(int host) {
     if (host >= 0 && host < int(PacerHostKeys)) PacerNaturalRelease(uint32_t(host));
@@ -178,7 +168,7 @@ EXPORT double lb_rewind_seconds() { return double(RewindSpanTicks()) / 50.0; }
 // The cells of rows top-bottom and columns left-right as UTF-8 text, a line between rows (what a
 // mouse selection copies).
 EXPORT const char* lb_screen_text_rect(int top, int left, int bottom, int right) {
-    Text = ScreenTextRect(top, left, bottom, right);
+    Text = SystemScreenTextRect(top, left, bottom, right);
     return Text.c_str();
 }
 EXPORT int lb_screen_rows() { return ScreenRows; }

@@ -354,6 +354,8 @@ if (typeof document !== 'undefined') (() => {
       say(`Cannot start the machine: ${M.UTF8ToString(M._lb_text())} is missing or unreadable.`);
       return;
     }
+    const note = M.UTF8ToString(M._lb_text());
+    if (note) say(note);
     M._lb_set_speed(fast ? 1 : 0);
     if (paused) M._lb_pause(1);
     running = true;

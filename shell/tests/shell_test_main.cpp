@@ -2,6 +2,8 @@
 // Qt's own settings (the file dialog's history) and the per-user data (saved states) in
 // folders of their own rather than the user's. Each test starts with no saved states there, so
 // no test resumes a machine another one left at its Quit.
+#include "system/startup.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -23,6 +25,7 @@ class NoStatesLeft : public testing::EmptyTestEventListener {
 } // namespace
 
 int main(int argc, char** argv) {
+    SystemPathFromStart(""); // names on command lines are taken from here, as in the program
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config, data;
     if (config.isValid()) qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());

@@ -843,14 +843,22 @@ TEST_F(ShellWindow, StatusBarFields) {
     EXPECT_TRUE(window->Status()->WarningField()->text().contains("DATA.TXT: No space left on device"));
 }
 
+// The status bar's notice: start-up's notes, then its warnings.
 TEST(ShellStatus, StartupNotice) {
-    BootReport report;
-    report.font_loaded = false;
+    ResetMachineForTest();
+    ScratchFolder folder;
+    folder.WriteFile("basic.rom", std::string(64, '\x76')); // HALT
+    folder.WriteFile("dev_dos.rom", std::string(16, '\0'));
+    StartupReport report;
+    ASSERT_TRUE(SystemStartUp(WindowStartup(nullptr), report));
+    EXPECT_TRUE(StartupNotice(report).startsWith("Created the files folder"));
     EXPECT_TRUE(StartupNotice(report).contains("font.bin is missing"));
-    report.font_loaded = true;
-    EXPECT_TRUE(StartupNotice(report).isEmpty());
-    report.files_folder_error = ENOSPC;
-    EXPECT_TRUE(StartupNotice(report).contains("Cannot create the files folder"));
+    folder.WriteFile("font.bin", std::string(2560, '\xFF'));
+    folder.WriteFile("Lunabrik.cfg", std::string("    Files/", 10)); // waitstates as text
+    ASSERT_TRUE(SystemStartUp(WindowStartup(nullptr), report));
+    EXPECT_TRUE(StartupNotice(report).startsWith("waitstates 538976288"))
+        << StartupNotice(report).toStdString();
+    EXPECT_TRUE(StartupNotice(report).contains("Config > Speed"));
 }
 
 // --- Config: speed choice and keyboard mode
