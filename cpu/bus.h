@@ -36,7 +36,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 
 // ---- memory ------------------------------------------------------------------------------------
@@ -121,28 +120,16 @@ extern std::atomic<uint32_t> ControlFlags; // defined by machine/control.cpp
 // acceptance. Accessed through the two functions below from any thread.
 extern uint8_t InterruptBusByte;
 
-// Non-zero while the ProcessorThread naps between the slices of a tick at a real pace (see
-// NapWhileFlags); a setter of ControlFlags then wakes it.
-extern std::atomic<uint32_t> ProcessorNapping;
-void WakeNappingProcessor();
-// The ProcessorThread's nap: returns once ControlFlags differs from `seen` (true) or at `deadline`
-// (false). Defined by machine/control.cpp with the flags.
-bool NapWhileFlags(uint32_t seen, std::chrono::steady_clock::time_point deadline);
-
-// Also wakes a ProcessorThread that waits (for the next TICK at real speed, or while paused) or
-// naps; cheap when none does.
+// Also wakes a ProcessorThread that waits (for the next TICK at real speed, or while paused);
+// cheap when none waits.
 inline void SetControlFlags(uint32_t bits) {
-    ControlFlags.fetch_or(bits, std::memory_order_seq_cst);
+    ControlFlags.fetch_or(bits, std::memory_order_release);
     ControlFlags.notify_all();
-    if (ProcessorNapping.load(std::memory_order_seq_cst)) WakeNappingProcessor();
 }
 // Also wakes a waiting ProcessorThread, so clearing PAUSE resumes it.
 inline void ClearControlFlags(uint32_t bits) {
     ControlFlags.fetch_and(~bits, std::memory_order_acq_rel);
-    if (bits & PAUSE) {
-        ControlFlags.notify_all();
-        if (ProcessorNapping.load(std::memory_order_seq_cst)) WakeNappingProcessor();
-    }
+    if (bits & PAUSE) ControlFlags.notify_all();
 }
 inline uint32_t ReadControlFlags() { return ControlFlags.load(std::memory_order_acquire); }
 

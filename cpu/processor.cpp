@@ -83,20 +83,10 @@ std::atomic<uint64_t> TicksTaken{0}; // written only by the thread that runs the
 uint64_t TickStart = 0;
 bool RealSpeedPeriod = false;
 uint64_t PeriodBudget = TstatesPerTick;
-uint64_t PeriodExtra = 0; // T-states a key borrowed from the next period (the thread only)
 // The T-state count at the last look at the flags and the pace (kept with a saved machine), and
 // the pace changes seen by then: another change means a fresh period at the new pace.
 uint64_t LastServiceTstates = 0;
 uint32_t PaceChangesSeen = 0;
-// The thread's slices: when its period began on the host's clock, and the T-states it may run
-// before it looks at the clock again.
-using Clock = std::chrono::steady_clock;
-Clock::time_point PeriodWallStart;
-uint64_t SliceAllowance = 0;
-constexpr auto TickTime = std::chrono::milliseconds(20);
-// Slices, and a key's borrowing, are off: a long paste at a real pace in the window stopped taking
-// keys with them, which is not understood yet. The thread spends the budget in one burst.
-constexpr bool SlicesOn = false;
 std::atomic<bool> WaitingForTick{false};
 void (*PeriodEndHook)() = nullptr;
 void (*PeriodicHook)() = nullptr;
@@ -139,25 +129,16 @@ LB_INLINE void PeriodicLook(uint16_t pc, uint64_t instructions, uint64_t tstates
     }
 }
 
-// The first slice of a period that begins now on the host's clock.
-void StartSlices(bool may_block) {
-    if (!may_block) return;
-    PeriodWallStart = Clock::now();
-    SliceAllowance = 2 * PeriodBudget / TickSlices;
-}
-
 // A period that begins now, not at a TICK: after a reset, or at a new pace.
-void FreshPeriod(const LoopState& s, bool real, bool may_block) {
+void FreshPeriod(const LoopState& s, bool real) {
     TickStart = s.tstates;
     RealSpeedPeriod = real;
     PeriodBudget = PaceBudget();
-    PeriodExtra = 0;
-    StartSlices(may_block);
 }
 
 // A TICK begins a new period. At real speed the T-states run past the budget are carried into it
 // (a long block instruction may use up several periods); otherwise it starts afresh.
-void StartTickPeriod(const LoopState& s, bool real, bool may_block) {
+void StartTickPeriod(const LoopState& s, bool real) {
     uint64_t used = s.tstates - TickStart;
     if (real && RealSpeedPeriod && used >= PeriodBudget)
         TickStart += PeriodBudget;
@@ -165,31 +146,6 @@ void StartTickPeriod(const LoopState& s, bool real, bool may_block) {
         TickStart = s.tstates;
     RealSpeedPeriod = real;
     PeriodBudget = PaceBudget();
-    PeriodExtra = 0;
-    StartSlices(may_block);
-}
-
-// The thread at a real pace, within its period's budget but past what its slices allow so far:
-// true when it napped (or took more T-states) and the poll should look again, false to run on.
-// Two slices' T-states are free when the period begins and one more each TickSlices-th of the
-// tick after, a slice ahead of the host's clock, so that a thread the host runs late still spends
-// the whole budget before the next tick; a change of ControlFlags (a key, a TICK) ends the nap,
-// and its event gets a further slice at once.
-bool SliceNap(const LoopState& s, uint32_t raw) {
-    const uint64_t used = s.tstates - TickStart;
-    const uint64_t slice = PeriodBudget / TickSlices;
-    const auto elapsed = Clock::now() - PeriodWallStart;
-    const auto slice_time = TickTime / TickSlices;
-    const long k = long(elapsed / slice_time) + 1; // slices free
-    if (k >= TickSlices - 1) {
-        SliceAllowance = PeriodBudget + PeriodExtra; // the last slice: the rest of the budget
-        return false;
-    }
-    SliceAllowance = slice * uint64_t(k + 1);
-    if (used < SliceAllowance) return false;
-    if (NapWhileFlags(raw, PeriodWallStart + slice_time * k))
-        SliceAllowance = std::min(PeriodBudget, used + slice);
-    return true;
 }
 
 enum StepResult { Run, Skip, Quit };
@@ -223,8 +179,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
     // and back between two looks (turbo for a moment) counts too, or the machine would sit out
     // all the T-states run meanwhile before it ran again.
     const uint32_t changes = PaceChanges();
-    if (real != RealSpeedPeriod || (real && changes != PaceChangesSeen))
-        FreshPeriod(s, real, may_block);
+    if (real != RealSpeedPeriod || (real && changes != PaceChangesSeen)) FreshPeriod(s, real);
     PaceChangesSeen = changes;
     LastServiceTstates = s.tstates;
     CpuState.PC = s.pc;
@@ -235,16 +190,8 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
     uint32_t events = 0;
     for (;;) {
         // Not looked at while paused: the timing may be restored meanwhile (a saved state).
-        const bool spent =
-            real && !(flags & PAUSE) && s.tstates - TickStart >= PeriodBudget + PeriodExtra;
-        if (!flags && !spent) {
-            if (!(real && may_block && SlicesOn && s.tstates - TickStart >= SliceAllowance &&
-                  SliceNap(s, raw)))
-                break;
-            raw = ReadControlFlags();
-            flags = raw & ~DEBUG;
-            continue;
-        }
+        const bool spent = real && !(flags & PAUSE) && s.tstates - TickStart >= PeriodBudget;
+        if (!flags && !spent) break;
         if (flags & QUIT) {
             result = Quit;
             break;
@@ -252,7 +199,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
         if (flags & RESET) {
             if (MachineEventHook) MachineEventHook(MachineEventReset, s.tstates);
             ProcessorReset();
-            if (real) FreshPeriod(s, true, may_block);
+            if (real) FreshPeriod(s, true);
         } else if (flags & PAUSE) {
             paused = true;
             // The counts stand still while paused: show them as they are, once; from then on
@@ -270,7 +217,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             paused = false;
         } else if (flags & TICK) {
             if (MachineEventHook) MachineEventHook(MachineEventTick, s.tstates);
-            StartTickPeriod(s, real, may_block);
+            StartTickPeriod(s, real);
             Publish(s);
             NmiEntry();
             events |= DebugTookNmi;
@@ -292,32 +239,15 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
                     result = Skip;
                     break;
                 }
-                if (SlicesOn && (flags & KEY) && !(flags & HALTED) && CpuState.IFF1 &&
-                    PeriodExtra == 0) {
-                    // A key that comes when the budget is spent is answered at once, as a real
-                    // processor would: a slice of the next period's T-states, which that period
-                    // then runs the fewer (the average stays exact).
-                    PeriodExtra = PeriodBudget / TickSlices;
-                    SliceAllowance = PeriodBudget + PeriodExtra;
-                } else {
-                    ControlFlags.wait(raw, std::memory_order_acquire);
-                    if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
-                        WaitingForTick.store(false, std::memory_order_relaxed);
-                        result = Skip;
-                        break;
-                    }
+                ControlFlags.wait(raw, std::memory_order_acquire);
+                if (Pace() != waitstates) { // a new pace: the next step looks at it afresh
+                    WaitingForTick.store(false, std::memory_order_relaxed);
+                    result = Skip;
+                    break;
                 }
             }
-        } else { // KEY
-            if (!CpuState.IFF1) {
-                // Waits for IFF1 while the program runs: the slices still hold.
-                if (!(real && may_block && SlicesOn && s.tstates - TickStart >= SliceAllowance &&
-                      SliceNap(s, raw)))
-                    break;
-                raw = ReadControlFlags();
-                flags = raw & ~DEBUG;
-                continue;
-            }
+        } else {                                           // KEY
+            if (!CpuState.IFF1) break;                     // waits for IFF1 while the program runs
             if (CpuState.IM) events |= DebugTookInterrupt; // mode 0 drops the request
             s.tstates += InterruptAcceptance();
             ClearControlFlags(KEY);
@@ -702,8 +632,6 @@ void RestoreProcessorTiming(const ProcessorTiming& t) {
     RealSpeedPeriod = t.real_speed_period;
     PeriodBudget = PaceBudget();
     PaceChangesSeen = PaceChanges();
-    SliceAllowance = 0; // the slices look at the clock afresh
-    PeriodExtra = 0;
     WaitingForTick.store(t.waiting_for_tick, std::memory_order_relaxed);
     RefreshState = t.refresh_state;
 }

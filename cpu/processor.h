@@ -19,8 +19,7 @@
 //           machine costs almost no host time) and SetControlFlags wakes it; ProcessorStep never
 //           blocks (see ProcessorWaitingForTick). The few T-states by which the last instruction
 //           of a period overruns the budget are taken from the next period, so the average is
-//           exactly the budget. (Spreading the budget over the tick in TickSlices slices, a key
-//           borrowing a slice, is written in processor.cpp but switched off: see SlicesOn.)
+//           exactly the budget.
 //   other negative values count as 0.
 // PAUSE stops all of it in every mode (see ProcessorThreadBody). QUIT and RESET are seen within
 // milliseconds in every mode, paused or not.
@@ -39,7 +38,6 @@ constexpr uint16_t Mode1Address = 0x0038;
 
 constexpr int32_t RealSpeedWaitstates = -1;
 constexpr uint64_t TstatesPerTick = RealAbc80TstatesPerTick; // 3 MHz / 50 Hz
-constexpr int TickSlices = 4;
 
 // T-states of the interrupt entries: NMI, mode 1, mode 2 (a dropped mode 0 request costs none).
 constexpr uint32_t NmiTstates = 11;

@@ -37,18 +37,12 @@ void SystemLogicalRows(int& top, int& bottom) {
 }
 
 std::string SystemCopyText(int top, int left, int bottom, int right) {
+    // A rectangle that is not whole rows copies as it stands.
+    if (left > 0 || right < ScreenColumns - 1) return ScreenTextRect(top, left, bottom, right);
     top = std::clamp(top, 0, ScreenRows - 1);
     bottom = std::clamp(bottom, top, ScreenRows - 1);
-    left = std::clamp(left, 0, ScreenColumns - 1);
-    right = std::clamp(right, left, ScreenColumns - 1);
     char text[ScreenRows][ScreenColumns + 1];
     ReadScreenText(text);
-    if (left != 0 || right != ScreenColumns - 1) {
-        std::string out;
-        for (int r = top; r <= bottom; ++r)
-            out += ScreenRowText(text, r, left, right) + (r < bottom ? "\n" : "");
-        return out;
-    }
     Grow(text, top, bottom);
     std::string out;
     for (int r = top; r <= bottom; ++r) {

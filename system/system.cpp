@@ -117,8 +117,7 @@ void PublishScreen() {
 }
 
 // How long after the machine took a key its echo is drawn: the software has written it by then
-// (a few thousand T-states later, at any speed; at a real pace the key gets the next slice's
-// T-states at once).
+// (a few thousand T-states later, at any speed).
 constexpr auto EchoDelay = std::chrono::milliseconds(1);
 // Set under ClockMutex by the pacer's hooks, which wake the clock thread: a key has come (step the
 // pacer now, not at the next tick), the machine has taken one (draw its echo soon).
