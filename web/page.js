@@ -14,10 +14,12 @@ if (typeof document !== 'undefined') (() => {
   const Home = '/lunabrik', Files = '/lunabrik/Files', UserRoms = '/roms';
 
   const $ = (id) => document.getElementById(id);
-  const canvas = $('screen'), status = $('status'), screenText = $('screen-text');
+  const canvas = $('screen'), status = $('status'), meterText = $('meter'), screenText = $('screen-text');
   let M = null;                     // the emscripten module
+  let store = null;                 // the folders in the browser's storage (store.js)
   let freeRoms = {};                // name -> bytes, as served
   let running = false, paused = false, fast = false;
+  let storing = false;              // files on their way to storage: the machine waits
   let clockStart = 0, ticksRun = 0;
   let pendingType = null;           // ?type= text, typed once READY shows
   let lastText = '';
@@ -54,22 +56,39 @@ if (typeof document !== 'undefined') (() => {
 
   // --- The screen ---
   const lines = () => M._lb_frame_lines(), pixels = () => M._lb_frame_pixels();
-  const picture = document.createElement('canvas');
+  const picture = document.createElement('canvas'); // the frame, one canvas pixel an ABC80 pixel
+  const between = document.createElement('canvas'); // the frame at whole scales, for other sizes
   let image = null;
+  const View = 'lunabrik.view';     // scale, 4:3 and speed, remembered in localStorage
+
+  // The picture in device pixels: whole device pixels per ABC80 pixel where that fills most of the
+  // room; otherwise (a small window, a pixel ratio such as 1.25) the largest size that fits. A 4:3
+  // picture has whole device pixels per line and is 4/3 of its height wide.
+  function pictureSize() {
+    const w = pixels(), h = lines(), ratio = window.devicePixelRatio || 1;
+    const across = $('tv').checked ? (4 / 3) * h / w : 1;
+    const choice = document.fullscreenElement ? 'auto' : $('scale').value;
+    if (choice !== 'auto') {
+      const k = Number(choice) * ratio;
+      return { width: Math.round(w * across * k), height: Math.round(h * k), ratio };
+    }
+    const box = canvas.parentElement;
+    const roomX = box.clientWidth * ratio;
+    const roomY = (document.fullscreenElement ? box.clientHeight
+      : window.innerHeight - box.getBoundingClientRect().top - 16) * ratio;
+    const fill = Math.max(1, Math.min(roomX / (w * across), roomY / h));
+    let k = Math.floor(fill);
+    if (k * k < fill * fill / 2) k = fill; // a whole scale would leave most of the room empty
+    return { width: Math.round(w * across * k), height: Math.round(h * k), ratio };
+  }
 
   function layout() {
     if (!M) return;
-    const tv = $('tv').checked, choice = $('scale').value;
-    const w = pixels(), h = lines();
-    const across = tv ? 4 : 1, down = tv ? 3 : 1;  // 4:3: whole scales, 4k across and 3k down
-    let k = Number(choice);
-    if (choice === 'auto') {
-      const room = canvas.parentElement.clientWidth;
-      const tall = window.innerHeight - canvas.getBoundingClientRect().top - 16;
-      k = Math.max(1, Math.min(Math.floor(room / (w * across)), Math.floor(tall / (h * down))));
-    }
-    canvas.width = w * across * k;
-    canvas.height = h * down * k;
+    const size = pictureSize();
+    canvas.width = size.width;
+    canvas.height = size.height;
+    canvas.style.width = `${size.width / size.ratio}px`;
+    canvas.style.height = `${size.height / size.ratio}px`;
     draw();
   }
 
@@ -86,61 +105,115 @@ if (typeof document !== 'undefined') (() => {
         px[y * w + x] = (bits[y * stride + (x >> 3)] >> (7 - (x & 7))) & 1 ? 0xffffffff : 0xff000000;
     picture.getContext('2d').putImageData(image, 0, 0);
     const ctx = canvas.getContext('2d');
-    ctx.imageSmoothingEnabled = false;
-    ctx.drawImage(picture, 0, 0, canvas.width, canvas.height);
+    if (canvas.width % w === 0 && canvas.height % h === 0) {
+      ctx.imageSmoothingEnabled = false;
+      ctx.drawImage(picture, 0, 0, canvas.width, canvas.height);
+      return;
+    }
+    // Other sizes: enlarged by whole numbers just past the size wanted, then scaled down smoothly,
+    // so each ABC80 pixel keeps sharp edges and strokes stay even, blurred by a device pixel at most.
+    const kx = Math.ceil(canvas.width / w), ky = Math.ceil(canvas.height / h);
+    if (between.width !== w * kx || between.height !== h * ky) {
+      between.width = w * kx;
+      between.height = h * ky;
+    }
+    const up = between.getContext('2d');
+    up.imageSmoothingEnabled = false;
+    up.drawImage(picture, 0, 0, between.width, between.height);
+    ctx.imageSmoothingEnabled = true;
+    ctx.imageSmoothingQuality = 'low';
+    ctx.drawImage(between, 0, 0, canvas.width, canvas.height);
+  }
+
+  function rememberView() {
+    try {
+      localStorage.setItem(View, JSON.stringify({ scale: $('scale').value, tv: $('tv').checked, speed: fast ? 'max' : 'real' }));
+    } catch { /* no storage: the view is not remembered */ }
+  }
+  function recallView() {
+    try {
+      const v = JSON.parse(localStorage.getItem(View) || '{}');
+      if ([...$('scale').options].some((o) => o.value === v.scale)) $('scale').value = v.scale;
+      $('tv').checked = v.tv === true;
+      return v.speed;
+    } catch {
+      return undefined;
+    }
   }
 
   // --- The frame clock ---
+  // Each frame runs the ticks that are due and draws only when the picture changed: a machine
+  // waiting at READY costs its ticks and nothing more.
   let lastFrame = 0;
   function frame(now) {
     requestAnimationFrame(frame);
     const interval = now - lastFrame;
     lastFrame = now;
     if (!running) return;
-    if (!paused) {
+    if (!paused && !storing) {
       if (fast) { // most of a frame, whatever the display's rate, and room left to draw
         const end = now + Math.min(Math.max(interval * 0.7, 4), FastBudgetMs);
-        do M._lb_run_tick(FastTickInstructions); while (performance.now() < end);
+        do M._lb_run_tick(FastTickInstructions); while (performance.now() < end && !storing);
       } else {
         let due = Math.floor((now - clockStart) / TickMs) - ticksRun;
         if (due > MaxCatchUp) { ticksRun += due - MaxCatchUp; due = MaxCatchUp; }
-        for (; due > 0; due--, ticksRun++) M._lb_run_tick(RealTickInstructions);
+        for (; due > 0 && !storing; due--, ticksRun++) M._lb_run_tick(RealTickInstructions);
       }
     }
-    if (M._lb_take_frame()) draw();
-    const text = M.UTF8ToString(M._lb_screen_text());
-    if (text !== lastText) {
-      lastText = text;
-      screenText.textContent = text;
+    // While a file is on its way to storage the machine waits, and the screen keeps what it
+    // showed before: READY after a SAVE appears once the file is kept.
+    if (!storing && M._lb_take_frame()) {
+      draw();
+      const text = M.UTF8ToString(M._lb_screen_text());
+      if (text !== lastText) {
+        lastText = text;
+        screenText.textContent = text;
+      }
     }
-    if (pendingType !== null && /^READY/m.test(text)) {
+    if (pendingType !== null && /^READY/m.test(lastText)) {
       const t = pendingType;
       pendingType = null;
       typeText(t, 'The address');
     }
-    $('cancel').disabled = !M._lb_keys_busy();
+    const busy = !M._lb_keys_busy();
+    if ($('cancel').disabled !== busy) $('cancel').disabled = busy;
+    const warnings = M._lb_host_file_warnings();
+    if (warnings !== warningsSeen) {
+      warningsSeen = warnings;
+      say(M.UTF8ToString(M._lb_text()));
+    }
     showStatus(now);
   }
 
-  // The speed over the last half second or so, and what typing is under way.
-  let meter = null, typingNote = null;
+  // The live status region says what state the machine is in, and changes only with it; the meter
+  // beside it shows the speed over the last second or so and how far typing has got.
+  let meter = null;
   function showStatus(now, force = false) {
     const t = M.HEAPU32.subarray(M._lb_typing() >> 2, (M._lb_typing() >> 2) + 6);
-    const note = t[0] ? ` · typing ${count(t[1])} of ${count(t[2])}` + (t[3] ? ` (${count(t[3])} more waiting)` : '') : '';
+    const state = !running ? 'Stopped' : paused ? 'Paused'
+      : (fast ? 'Running as fast as possible' : 'Running') + (t[0] ? ', typing' : '');
+    if (status.textContent !== state) status.textContent = state;
     const ts = M._lb_tstates();
-    if (!meter) meter = { at: now, tstates: ts, mhz: 0 };
-    if (!force && now - meter.at < 500 && note === typingNote) return;
-    typingNote = note;
-    if (now - meter.at >= 500)
-      meter = { at: now, tstates: ts, mhz: (ts - meter.tstates) / ((now - meter.at) * 1000) };
-    const speed = paused ? 'Paused' : `${meter.mhz.toFixed(2)} MHz, ${Math.round(meter.mhz / 0.03)}% of an ABC80`;
-    status.textContent = speed + typingNote;
+    if (!meter) meter = { at: now, tstates: ts, mhz: 0, typing: '' };
+    const typing = t[0] ? ` · typing ${count(t[1])} of ${count(t[2])}` + (t[3] ? ` (${count(t[3])} more waiting)` : '') : '';
+    if (!force && now - meter.at < 1000 && typing === meter.typing) return;
+    meter.typing = typing;
+    if (now - meter.at >= 1000)
+      meter = { at: now, tstates: ts, mhz: (ts - meter.tstates) / ((now - meter.at) * 1000), typing };
+    const text = paused ? '' : `${meter.mhz.toFixed(2)} MHz, ${Math.round(meter.mhz / 0.03)}% of an ABC80` + typing;
+    if (meterText.textContent !== text) meterText.textContent = text;
   }
 
+  // The machine stops for the user's pause, and for storage (keys held stay held then).
+  function applyPause() {
+    M._lb_pause(paused ? 1 : 0);
+    if (!paused && storing) M._lb_hold(1);
+  }
   function setPaused(p) {
     paused = p;
-    M._lb_pause(p ? 1 : 0);
+    applyPause();
     $('pause').textContent = p ? 'Run' : 'Pause';
+    $('pause').setAttribute('aria-pressed', String(p));
     if (!p) { clockStart = performance.now(); ticksRun = 0; }
     showStatus(performance.now(), true);
   }
@@ -252,39 +325,21 @@ if (typeof document !== 'undefined') (() => {
   $('type-file').onchange = (e) => { if (e.target.files[0]) typeFile(e.target.files[0]); e.target.value = ''; };
 
   // --- The files folder in the browser's storage ---
-  let syncing = false, syncAgain = false, listing = '';
-  function sync() {
-    if (syncing) { syncAgain = true; return; }
-    syncing = true;
-    document.body.dataset.storing = 'yes'; // for the tests: writing to storage now
-    const kept = listing;
-    M.FS.syncfs(false, (err) => {
-      syncing = false;
-      if (!err) document.body.dataset.stored = kept; // the listing storage holds now
-      if (!syncAgain) document.body.dataset.storing = 'no';
-      if (err) say(`The browser's storage refused the files (${err.name || err.message || err}): ` +
-                   'they are kept until this page closes, not after. Free some space and reload.');
-      if (syncAgain) { syncAgain = false; sync(); }
-    });
+  // store.js keeps each file as the machine closes it; while one is on its way the machine waits.
+  let warningsSeen = 0;
+  function storageBusy(on) {
+    storing = on;
+    document.body.dataset.storing = on ? 'yes' : 'no'; // for the tests: writing to storage now
+    if (on) M._lb_hold(1);
+    else applyPause();
+  }
+  function storageFailed(path, err) {
+    const name = path.slice(path.lastIndexOf('/') + 1);
+    say(`The browser's storage did not keep ${name} (${err?.name || err?.message || err}): ` +
+        'it is kept until this page closes, not after. Free some space, or leave private browsing, and save it again.');
   }
   function fileNames() {
     return M.FS.readdir(Files).filter((n) => n !== '.' && n !== '..' && M.FS.isFile(M.FS.stat(`${Files}/${n}`).mode)).sort();
-  }
-  // The machine's own writes are seen here: a changed listing is shown and synced, a failed write
-  // said.
-  let warningsSeen = 0;
-  function watchFiles() {
-    if (!M) return;
-    const warnings = M._lb_host_file_warnings();
-    if (warnings !== warningsSeen) {
-      warningsSeen = warnings;
-      say(M.UTF8ToString(M._lb_text()));
-    }
-    const sig = fileNames().map((n) => { const s = M.FS.stat(`${Files}/${n}`); return `${n}:${s.size}:${+s.mtime}`; }).join('/');
-    if (sig === listing) return;
-    listing = sig;
-    showFiles();
-    sync();
   }
   function showFiles() {
     const body = $('files').tBodies[0];
@@ -309,7 +364,7 @@ if (typeof document !== 'undefined') (() => {
       del.onclick = () => {
         if (!confirm(`Delete ${name} from the files folder?`)) return;
         M.FS.unlink(`${Files}/${name}`);
-        watchFiles();
+        showFiles();
       };
       row.insertCell().append(get, ' ', del);
     }
@@ -326,7 +381,7 @@ if (typeof document !== 'undefined') (() => {
       }
     }
     e.target.value = '';
-    watchFiles();
+    showFiles();
   };
 
   // --- ROM images: the free ones as served, or the user's own from storage ---
@@ -371,7 +426,6 @@ if (typeof document !== 'undefined') (() => {
         say(`${file.name}: cannot be kept (${err.message || err}). The ROMs in use stay.`);
         return;
       }
-      sync();
       boot();
       say(`Started afresh with your ${name}.`);
       canvas.focus();
@@ -379,29 +433,48 @@ if (typeof document !== 'undefined') (() => {
   }
   $('free-roms').onclick = () => {
     for (const name of Object.keys(RomSizes)) try { M.FS.unlink(`${UserRoms}/${name}`); } catch { /* none */ }
-    sync();
     boot();
     say('Started afresh with the free ROMs.');
     canvas.focus();
   };
 
   // --- Controls ---
+  // Disabled in the page until the machine runs; the view controls work from the start.
   $('pause').onclick = () => { setPaused(!paused); canvas.focus(); };
   $('reset').onclick = () => { M._lb_reset(); canvas.focus(); };
-  $('speed').onchange = () => { setFast($('speed').value === 'max'); canvas.focus(); };
-  $('scale').onchange = layout;
-  $('tv').onchange = layout;
+  $('speed').onchange = () => { setFast($('speed').value === 'max'); rememberView(); canvas.focus(); };
+  $('scale').onchange = () => { rememberView(); layout(); };
+  $('tv').onchange = () => { rememberView(); layout(); };
+  for (const b of document.querySelectorAll('button[data-pick]')) b.onclick = () => $(b.dataset.pick).click();
+  $('full-screen').onclick = () => {
+    const box = $('screen-box');
+    if (!box.requestFullscreen) { say('This browser shows no page in full screen.'); return; }
+    box.requestFullscreen().then(() => canvas.focus(), (err) => say(`No full screen: ${err.message}`));
+  };
+  document.addEventListener('fullscreenchange', layout);
   window.addEventListener('resize', layout);
-  window.addEventListener('pagehide', sync);
-  document.addEventListener('visibilitychange', () => { if (document.hidden) sync(); });
+  // The ratio changes with the browser's zoom and between displays; resize does not always say.
+  const watchRatio = () => matchMedia(`(resolution: ${window.devicePixelRatio}dppx)`)
+    .addEventListener('change', () => { layout(); watchRatio(); }, { once: true });
+  watchRatio();
+
+  // The options after ? or after # (a long listing there never reaches the server); # again when
+  // it changes on the open page.
+  function addressOptions(params) {
+    if (params.has('type')) pendingType = params.get('type');
+    if (params.has('speed') && M) setFast(params.get('speed') === 'max');
+  }
+  window.addEventListener('hashchange', () => addressOptions(new URLSearchParams(location.hash.slice(1))));
 
   // --- Start ---
   async function start() {
-    // The options after ? or after # (a long listing there never reaches the server).
     const params = new URLSearchParams(location.search);
     for (const [k, v] of new URLSearchParams(location.hash.slice(1))) params.set(k, v);
-    if (params.has('type')) pendingType = params.get('type');
-    fast = params.get('speed') === 'max';
+    addressOptions(params);
+    const remembered = recallView();
+    fast = (params.get('speed') ?? remembered) === 'max';
+    if ('serviceWorker' in navigator && /^https?:$/.test(location.protocol))
+      navigator.serviceWorker.register('sw.js').catch(() => { /* served without it: no offline use */ });
     try {
       const names = Object.keys(RomSizes);
       const [module, ...roms] = await Promise.all([createLunabrik(),
@@ -416,18 +489,19 @@ if (typeof document !== 'undefined') (() => {
     M.FS.mkdir(Home);
     M.FS.mkdir(Files);
     M.FS.mkdir(UserRoms);
-    M.FS.mount(M.IDBFS, {}, Files);
-    M.FS.mount(M.IDBFS, {}, UserRoms);
     M.FS.chdir(Home);
-    await new Promise((done) => M.FS.syncfs(true, (err) => {
-      if (err) say(`The browser's storage cannot be read (${err.message || err}): files last only until this page closes.`);
-      done();
-    }));
+    store = lunabrikStore(M.FS, [Files, UserRoms], { changed: showFiles, failed: storageFailed, busy: storageBusy });
+    try {
+      await store.load();
+    } catch (err) {
+      say(`The browser's storage cannot be read (${err?.message || err}): files last only until this page closes.`);
+    }
     boot();
     $('speed').value = fast ? 'max' : 'real';
+    for (const c of document.querySelectorAll('header button, header select, section button'))
+      if (c.id !== 'cancel') c.disabled = false;
     layout();
-    watchFiles();
-    setInterval(watchFiles, 1000);
+    showFiles();
     canvas.focus();
     requestAnimationFrame(frame);
   }
