@@ -89,40 +89,62 @@ if (typeof document !== 'undefined') (() => {
     canvas.height = size.height;
     canvas.style.width = `${size.width / size.ratio}px`;
     canvas.style.height = `${size.height / size.ratio}px`;
-    draw();
+    draw(true);
   }
 
-  function draw() {
+  // Draws the lines of the frame that changed since the last draw (all after a layout): the cursor
+  // blinking at READY redraws one character's band of the canvas, not the whole picture.
+  let shown = null;                 // the frame as last drawn
+  function draw(all = false) {
     const w = pixels(), h = lines(), stride = M._lb_frame_line_bytes();
     if (!image) {
       picture.width = w; picture.height = h;
       image = new ImageData(w, h);
+      shown = new Uint8Array(h * stride);
+      all = true;
     }
     const bits = M.HEAPU8.subarray(M._lb_frame(), M._lb_frame() + h * stride);
+    let top = 0, bottom = h - 1;
+    if (!all) {
+      while (top < h && bits.subarray(top * stride, (top + 1) * stride).every((b, i) => b === shown[top * stride + i])) top++;
+      if (top === h) return;
+      while (bits.subarray(bottom * stride, (bottom + 1) * stride).every((b, i) => b === shown[bottom * stride + i])) bottom--;
+    }
+    shown.set(bits);
     const px = new Uint32Array(image.data.buffer);
-    for (let y = 0; y < h; y++)
+    for (let y = top; y <= bottom; y++)
       for (let x = 0; x < w; x++)
         px[y * w + x] = (bits[y * stride + (x >> 3)] >> (7 - (x & 7))) & 1 ? 0xffffffff : 0xff000000;
-    picture.getContext('2d').putImageData(image, 0, 0);
+    picture.getContext('2d').putImageData(image, 0, 0, 0, top, w, bottom - top + 1);
     const ctx = canvas.getContext('2d');
+    // The band of device pixels those lines cover, a line more each side for the smoothed sizes.
+    const sy = canvas.height / h;
+    const y0 = Math.max(0, Math.floor((top - 1) * sy)), y1 = Math.min(canvas.height, Math.ceil((bottom + 2) * sy));
+    ctx.save();
+    ctx.beginPath();
+    ctx.rect(0, y0, canvas.width, y1 - y0);
+    ctx.clip();
     if (canvas.width % w === 0 && canvas.height % h === 0) {
       ctx.imageSmoothingEnabled = false;
       ctx.drawImage(picture, 0, 0, canvas.width, canvas.height);
-      return;
+    } else {
+      // Other sizes: enlarged by whole numbers just past the size wanted, then scaled down
+      // smoothly, so each ABC80 pixel keeps sharp edges and strokes stay even, blurred by a device
+      // pixel at most.
+      const kx = Math.ceil(canvas.width / w), ky = Math.ceil(canvas.height / h);
+      if (between.width !== w * kx || between.height !== h * ky) {
+        between.width = w * kx;
+        between.height = h * ky;
+      }
+      const up = between.getContext('2d');
+      up.imageSmoothingEnabled = false;
+      const t = Math.max(0, top - 1), n = Math.min(h, bottom + 2) - t;
+      up.drawImage(picture, 0, t, w, n, 0, t * ky, w * kx, n * ky);
+      ctx.imageSmoothingEnabled = true;
+      ctx.imageSmoothingQuality = 'low';
+      ctx.drawImage(between, 0, 0, canvas.width, canvas.height);
     }
-    // Other sizes: enlarged by whole numbers just past the size wanted, then scaled down smoothly,
-    // so each ABC80 pixel keeps sharp edges and strokes stay even, blurred by a device pixel at most.
-    const kx = Math.ceil(canvas.width / w), ky = Math.ceil(canvas.height / h);
-    if (between.width !== w * kx || between.height !== h * ky) {
-      between.width = w * kx;
-      between.height = h * ky;
-    }
-    const up = between.getContext('2d');
-    up.imageSmoothingEnabled = false;
-    up.drawImage(picture, 0, 0, between.width, between.height);
-    ctx.imageSmoothingEnabled = true;
-    ctx.imageSmoothingQuality = 'low';
-    ctx.drawImage(between, 0, 0, canvas.width, canvas.height);
+    ctx.restore();
   }
 
   function rememberView() {
@@ -142,11 +164,27 @@ if (typeof document !== 'undefined') (() => {
   }
 
   // --- The frame clock ---
-  // Each frame runs the ticks that are due and draws only when the picture changed: a machine
-  // waiting at READY costs its ticks and nothing more.
+  // As fast as possible the machine runs in the browser's animation frames, using most of each. At
+  // a real ABC80's pace a timer wakes the page when the next tick is due, so the browser makes a
+  // new frame only when the picture changed (the page draws nothing else): a machine waiting at
+  // READY costs its ticks and little more.
   let lastFrame = 0;
+  function nextFrame() {
+    if (fast && running && !paused) {
+      requestAnimationFrame(frame);
+      return;
+    }
+    const due = paused || storing || !running ? TickMs : clockStart + (ticksRun + 1) * TickMs - performance.now();
+    setTimeout(() => frame(performance.now()), Math.max(1, due + 1)); // just after, never just before
+  }
   function frame(now) {
-    requestAnimationFrame(frame);
+    try {
+      step(now);
+    } finally {
+      nextFrame();
+    }
+  }
+  function step(now) {
     const interval = now - lastFrame;
     lastFrame = now;
     if (!running) return;
@@ -194,13 +232,14 @@ if (typeof document !== 'undefined') (() => {
       : (fast ? 'Running as fast as possible' : 'Running') + (t[0] ? ', typing' : '');
     if (status.textContent !== state) status.textContent = state;
     const ts = M._lb_tstates();
-    if (!meter) meter = { at: now, tstates: ts, mhz: 0, typing: '' };
+    if (!meter) meter = { at: now, tstates: ts, mhz: null, typing: '' }; // no speed until measured
     const typing = t[0] ? ` · typing ${count(t[1])} of ${count(t[2])}` + (t[3] ? ` (${count(t[3])} more waiting)` : '') : '';
     if (!force && now - meter.at < 1000 && typing === meter.typing) return;
     meter.typing = typing;
     if (now - meter.at >= 1000)
       meter = { at: now, tstates: ts, mhz: (ts - meter.tstates) / ((now - meter.at) * 1000), typing };
-    const text = paused ? '' : `${meter.mhz.toFixed(2)} MHz, ${Math.round(meter.mhz / 0.03)}% of an ABC80` + typing;
+    const speed = paused || meter.mhz === null ? '' : `${meter.mhz.toFixed(2)} MHz, ${Math.round(meter.mhz / 0.03)}% of an ABC80`;
+    const text = speed ? speed + typing : typing.replace(/^ · /, '');
     if (meterText.textContent !== text) meterText.textContent = text;
   }
 
@@ -503,7 +542,7 @@ if (typeof document !== 'undefined') (() => {
     layout();
     showFiles();
     canvas.focus();
-    requestAnimationFrame(frame);
+    nextFrame();
   }
   start();
 })();
