@@ -72,10 +72,13 @@ if (typeof document !== 'undefined') (() => {
       const k = Number(choice) * ratio;
       return { width: Math.round(w * across * k), height: Math.round(h * k), ratio };
     }
-    const box = canvas.parentElement;
-    const roomX = box.clientWidth * ratio;
-    const roomY = (document.fullscreenElement ? box.clientHeight
-      : window.innerHeight - box.getBoundingClientRect().top - 16) * ratio;
+    // The room: the box's width, and the window's height below its top, less the box's padding
+    // and the picture's 2-pixel frame.
+    const box = canvas.parentElement, style = getComputedStyle(box);
+    const padding = parseFloat(style.paddingTop) + parseFloat(style.paddingBottom);
+    const roomX = (box.clientWidth - 4) * ratio;
+    const roomY = ((document.fullscreenElement ? box.clientHeight
+      : window.innerHeight - box.getBoundingClientRect().top) - padding - 4) * ratio;
     const fill = Math.max(1, Math.min(roomX / (w * across), roomY / h));
     let k = Math.floor(fill);
     if (k * k < fill * fill / 2) k = fill; // a whole scale would leave most of the room empty
@@ -492,6 +495,8 @@ if (typeof document !== 'undefined') (() => {
   };
   document.addEventListener('fullscreenchange', layout);
   window.addEventListener('resize', layout);
+  // The header wraps onto more lines as the status and meter fill in: the room below it changes.
+  new ResizeObserver(() => layout()).observe(document.querySelector('header'));
   // The ratio changes with the browser's zoom and between displays; resize does not always say.
   const watchRatio = () => matchMedia(`(resolution: ${window.devicePixelRatio}dppx)`)
     .addEventListener('change', () => { layout(); watchRatio(); }, { once: true });

@@ -244,3 +244,13 @@ test('once visited, the page loads with its server stopped', async () => {
     own.stop();
   }
 });
+
+test('a write the browser\'s storage refuses is said on the page, and the machine goes on', async () => {
+  await load('?speed=max');
+  await browser.run(`IDBObjectStore.prototype.put = function () {
+    throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); }`);
+  await typeOnScreen(`10 PRINT "FULL"${Enter}SAVE "FULL"${Enter}`);
+  await messageSays('the refusal', /did not keep FULL\.BAS \(QuotaExceededError\)/);
+  await typeOnScreen(`PRINT 5+5${Enter}`);
+  await screenShows('the machine still answering', /^ 10$/m);
+});
