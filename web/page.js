@@ -369,11 +369,22 @@ if (typeof document !== 'undefined') (() => {
   // --- The files folder in the browser's storage ---
   // store.js keeps each file as the machine closes it; while one is on its way the machine waits.
   let warningsSeen = 0;
+  let storageSlow = 0;
   function storageBusy(on) {
     storing = on;
     document.body.dataset.storing = on ? 'yes' : 'no'; // for the tests: writing to storage now
-    if (on) M._lb_hold(1);
-    else applyPause();
+    clearTimeout(storageSlow);
+    if (!on) {
+      applyPause();
+      return;
+    }
+    M._lb_hold(1);
+    // A browser whose storage never answers does not stop the machine for good.
+    storageSlow = setTimeout(() => {
+      say('The browser\'s storage is slow to keep the files; the machine goes on meanwhile.');
+      storing = false;
+      applyPause();
+    }, 5000);
   }
   function storageFailed(path, err) {
     const name = path.slice(path.lastIndexOf('/') + 1);
