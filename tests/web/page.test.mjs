@@ -254,3 +254,23 @@ test('a write the browser\'s storage refuses is said on the page, and the machin
   await typeOnScreen(`PRINT 5+5${Enter}`);
   await screenShows('the machine still answering', /^ 10$/m);
 });
+
+test('Fit at a pixel ratio of 1.25: whole device pixels per ABC80 pixel, 4:3 as wide as it should be', async () => {
+  const scaled = await startBrowser({ width: 1280, height: 1000, args: ['--force-device-scale-factor=1.25'] });
+  try {
+    await scaled.go(server.base);
+    await waitFor('READY', () => scaled.run(`return /^READY/m.test(document.getElementById('screen-text').textContent)`));
+    const picture = () => scaled.run(`const c = document.getElementById('screen'), r = c.getBoundingClientRect();
+      return { width: c.width, height: c.height, cssWidth: r.width, bottom: r.bottom, room: innerHeight, ratio: devicePixelRatio }`);
+    const square = await picture();
+    assert.equal(square.ratio, 1.25);
+    assert.ok(Math.abs(square.cssWidth * square.ratio - square.width) < 1, 'one canvas pixel a device pixel');
+    assert.ok(square.height % 240 === 0 && square.width === square.height && square.height >= 480, JSON.stringify(square));
+    assert.ok(square.bottom <= square.room, 'the picture fits in the window');
+    await scaled.run(`const t = document.getElementById('tv'); t.checked = true; t.dispatchEvent(new Event('change'))`);
+    const tv = await picture();
+    assert.ok(Math.abs(tv.width - (tv.height * 4) / 3) <= 1 && tv.bottom <= tv.room, JSON.stringify(tv));
+  } finally {
+    await scaled.stop();
+  }
+});
