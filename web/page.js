@@ -48,6 +48,7 @@ if (typeof document !== 'undefined') (() => {
       return false;
     }
     const queued = withString(text, (p, n) => M._lb_type(p, n));
+    wake();
     const skipped = M._lb_skipped();
     if (!queued) say(`${what}: nothing to type` + (skipped ? `, ${count(skipped)} characters the ABC80 lacks.` : '.'));
     else if (skipped) say(`${what}: typing ${count(queued)} characters, skipped ${count(skipped)} the ABC80 lacks.`);
@@ -171,14 +172,24 @@ if (typeof document !== 'undefined') (() => {
   // a real ABC80's pace a timer wakes the page when the next tick is due, so the browser makes a
   // new frame only when the picture changed (the page draws nothing else): a machine waiting at
   // READY costs its ticks and little more.
-  let lastFrame = 0;
+  // A machine at rest (the picture unchanged at the last wake, no keys on their way) is woken every
+  // other tick and runs both; a key or text typed wakes it at the next tick again.
+  let lastFrame = 0, timer = 0, resting = false;
   function nextFrame() {
+    timer = 0;
     if (fast && running && !paused) {
       requestAnimationFrame(frame);
       return;
     }
-    const due = paused || storing || !running ? TickMs : clockStart + (ticksRun + 1) * TickMs - performance.now();
-    setTimeout(() => frame(performance.now()), Math.max(1, due + 1)); // just after, never just before
+    const ticks = resting ? 2 : 1;
+    const due = paused || storing || !running ? TickMs : clockStart + (ticksRun + ticks) * TickMs - performance.now();
+    timer = setTimeout(() => frame(performance.now()), Math.max(1, due + 1)); // just after, never just before
+  }
+  function wake() {
+    if (!timer || !resting) return;
+    clearTimeout(timer);
+    resting = false;
+    nextFrame();
   }
   function frame(now) {
     try {
@@ -203,7 +214,9 @@ if (typeof document !== 'undefined') (() => {
     }
     // While a file is on its way to storage the machine waits, and the screen keeps what it
     // showed before: READY after a SAVE appears once the file is kept.
-    if (!storing && M._lb_take_frame()) {
+    const changed = !storing && M._lb_take_frame();
+    resting = !changed && !M._lb_keys_busy();
+    if (changed) {
       draw();
       const text = M.UTF8ToString(M._lb_screen_text());
       if (text !== lastText) {
@@ -293,6 +306,7 @@ if (typeof document !== 'undefined') (() => {
     const cp = [...e.key].length === 1 ? e.key.codePointAt(0) : 0;
     const scan = ScanCodes[e.code] || 0;
     const got = M._lb_key_down(hostId(e.code), cp, scan, e.shiftKey ? 1 : 0, e.ctrlKey ? 1 : 0);
+    wake();
     // Keys of the machine's keyboard do nothing in the page (no scrolling, no going back); Tab
     // still leaves the screen.
     if (got || (scan && e.code !== 'Tab')) e.preventDefault();
