@@ -76,16 +76,21 @@ if (typeof document !== 'undefined') (() => {
       const k = Number(choice) * ratio;
       return { width: Math.round(w * across * k), height: Math.round(h * k), ratio };
     }
-    // The room: the box's width, and the window's height below its top, less the box's padding
-    // and the picture's 2-pixel frame.
+    // The room: the box's width, and the window's height below its top, less the box's padding,
+    // the picture's 2-pixel frame and the on-screen keys when they are shown below it. A phone's
+    // page is scrolled to the picture, so there the whole window's height counts, and the picture
+    // takes the page's width (at a phone's pixel ratio a fill between whole scales is still sharp).
     const box = canvas.parentElement, style = getComputedStyle(box);
     const padding = parseFloat(style.paddingTop) + parseFloat(style.paddingBottom);
+    const narrow = matchMedia('(max-width: 600px)').matches;
+    const keys = $('keyboard');
+    const below = keys && !keys.hidden && !document.fullscreenElement ? keys.getBoundingClientRect().height : 0;
     const roomX = (box.clientWidth - 4) * ratio;
     const roomY = ((document.fullscreenElement ? box.clientHeight
-      : window.innerHeight - box.getBoundingClientRect().top) - padding - 4) * ratio;
+      : window.innerHeight - (narrow ? 0 : box.getBoundingClientRect().top) - below) - padding - 4) * ratio;
     const fill = Math.max(1, Math.min(roomX / (w * across), roomY / h));
     let k = Math.floor(fill);
-    if (k * k < fill * fill / 2) k = fill; // a whole scale would leave most of the room empty
+    if (narrow || k * k < fill * fill / 2) k = fill; // a whole scale would leave the room empty
     return { width: Math.round(w * across * k), height: Math.round(h * k), ratio };
   }
 
@@ -239,7 +244,9 @@ if (typeof document !== 'undefined') (() => {
       warningsSeen = warnings;
       say(M.UTF8ToString(M._lb_text()));
     }
-    showStatus(now);
+    // At a real pace the meter counts the machine's time in whole ticks, so a steady machine keeps
+    // a steady figure (wall time would catch a tick more or less in each second).
+    showStatus(fast ? now : Math.min(now, clockStart + ticksRun * TickMs));
   }
 
   // The live status region says what state the machine is in, and changes only with it; the meter

@@ -3,12 +3,20 @@
 // server first: a rebuilt page is seen at the next load.
 'use strict';
 const Kept = 'lunabrik';
-const Page = ['./', 'lunabrik.js', 'lunabrik.wasm', 'basic.rom', 'dev_dos.rom', 'font.bin',
-  'manifest.webmanifest', 'icon.svg', 'icon-192.png', 'icon-512.png'];
+// Everything the page fetches as it starts, and the sample programs its help loads with a click
+// (named in samples/list.txt).
+const Page = ['./', 'lunabrik.js', 'lunabrik.wasm', 'basic.rom', 'basic.rom.sym', 'dev_dos.rom',
+  'font.bin', 'manifest.webmanifest', 'icon.svg', 'icon-192.png', 'icon-512.png',
+  'help/keyboard.md', 'help/basic.md', 'samples/list.txt'];
 
-self.addEventListener('install', (e) => {
-  e.waitUntil(caches.open(Kept).then((c) => c.addAll(Page)).then(() => self.skipWaiting()));
-});
+async function keepPage() {
+  const c = await caches.open(Kept);
+  await c.addAll(Page);
+  const list = await (await c.match('samples/list.txt')).text();
+  await c.addAll(list.split('\n').filter((n) => n.trim()).map((n) => `samples/${encodeURIComponent(n.trim())}`));
+}
+
+self.addEventListener('install', (e) => e.waitUntil(keepPage().then(() => self.skipWaiting())));
 self.addEventListener('activate', (e) => e.waitUntil(self.clients.claim()));
 
 self.addEventListener('fetch', (e) => {

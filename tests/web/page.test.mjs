@@ -200,13 +200,14 @@ test('controls: a calm status region, every one reached by Tab, a true Pause lab
   // Tab from the screen goes round every control that is not disabled.
   const reached = new Set();
   await browser.run(`document.getElementById('screen').focus()`);
-  for (let i = 0; i < 40; i++) {
+  for (let i = 0; i < 60; i++) {
     await browser.press(Tab);
     reached.add(await browser.run(`const e = document.activeElement;
       return e.id || e.dataset.pick || e.textContent.trim()`));
   }
   for (const name of ['speed', 'pause', 'scale', 'tv', 'full-screen', 'upload', 'type-file',
-    'rom-basic', 'rom-dos', 'rom-font', 'free-roms', 'screen'])
+    'rom-basic', 'rom-dos', 'rom-font', 'free-roms', 'keyboard-toggle', 'rewind', 'state-save',
+    'state-load', 'share', 'screen'])
     assert.ok(reached.has(name), `${name} reached by Tab (reached: ${[...reached].join(', ')})`);
 });
 
@@ -240,6 +241,11 @@ test('once visited, the page loads with its server stopped', async () => {
     await waitFor('the server gone', () => fetch(own.base).then(() => false, () => true));
     await browser.go(own.base + '?speed=max&type=' + encodeURIComponent('PRINT 6*7\n'));
     await screenShows('the page offline, running', /^ 42$/m);
+    // The help texts and the sample programs come from what was kept too.
+    await waitFor('the help offline', async () => /Mosaic graphics/.test(await text('help-basic')));
+    assert.match(await text('help-keys'), /¤/);
+    await browser.run(`document.querySelector('[data-sample="GUESS.BAS"]').click()`);
+    await screenShows('a sample program offline', /I AM THINKING OF A NUMBER/);
   } finally {
     own.stop();
   }
@@ -270,6 +276,14 @@ test('Fit at a pixel ratio of 1.25: whole device pixels per ABC80 pixel, 4:3 as 
     await scaled.run(`const t = document.getElementById('tv'); t.checked = true; t.dispatchEvent(new Event('change'))`);
     const tv = await picture();
     assert.ok(Math.abs(tv.width - (tv.height * 4) / 3) <= 1 && tv.bottom <= tv.room, JSON.stringify(tv));
+    // The on-screen keys shown: the picture shrinks so that they fit below it.
+    await scaled.run(`document.getElementById('keyboard-toggle').click()`);
+    const keys = () => scaled.run(`const k = document.getElementById('keyboard').getBoundingClientRect();
+      return { top: k.top, bottom: k.bottom, height: k.height, room: innerHeight }`);
+    await waitFor('the keys below the picture', async () => (await keys()).height > 0);
+    const withKeys = await picture(), board = await keys();
+    assert.ok(withKeys.height < tv.height && withKeys.bottom <= board.top && board.bottom <= board.room,
+      JSON.stringify({ withKeys, board }));
   } finally {
     await scaled.stop();
   }
