@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # make web: the core and the page compiled to WebAssembly with Debian's emscripten, into build/web
-# (index.html, lunabrik.js, lunabrik.wasm and the free ROM images and font): static files for any
-# web server. Nothing is downloaded: emscripten builds its C and C++ libraries once into a cache
-# beside the page's folder from the sources the package ships.
+# (index.html, lunabrik.js, lunabrik.wasm, the free ROM images and font, the service worker, the
+# manifest and icons, and compressed copies): static files for any web server. Nothing is
+# downloaded: emscripten builds its C and C++ libraries once into a cache beside the page's folder
+# from the sources the package ships.
 #   web.sh [OUT [IMAGES]]
 # OUT is the page's folder (build/web by default); its CMake build goes to OUT-cmake and the
 # library cache to emcache beside OUT, or to $LUNABRIK_EMCACHE when set (make test shares the one
@@ -63,10 +64,11 @@ done
 cmake --build "$work"
 
 # One script: emscripten's loader followed by the page's own code.
-cat "$work/lunabrik.js" web/page.js web/keyboard.js web/share.js web/states.js web/selection.js \
-  web/help.js >"$out/lunabrik.js.new"
+cat "$work/lunabrik.js" web/store.js web/page.js web/keyboard.js web/share.js web/states.js \
+  web/selection.js web/help.js >"$out/lunabrik.js.new"
 mv "$out/lunabrik.js.new" "$out/lunabrik.js"
-cp "$work/lunabrik.wasm" web/index.html "$out/"
+cp "$work/lunabrik.wasm" web/index.html web/sw.js web/manifest.webmanifest "$out/"
+node web/icon.mjs "$out"
 for f in basic.rom basic.rom.sym dev_dos.rom font.bin; do cp "$images/$f" "$out/"; done
 # Help: the desktop program's texts (the key map, the README's section on the free BASIC) and the
 # sample programs.
@@ -75,4 +77,10 @@ cp docs/help/keyboard.md "$out/help/"
 awk '/^## The free BASIC/ { on = 1; print; next } on && /^## / { exit } on' README.md >"$out/help/basic.md"
 cp samples/*.BAS "$out/samples/"
 (cd samples && ls *.BAS) >"$out/samples/list.txt"
+# Compressed copies beside the big files, for servers that send them as they are (nginx's
+# gzip_static, Caddy's precompressed); the others ignore them.
+for f in lunabrik.js lunabrik.wasm index.html; do
+  gzip -9 -n -c "$out/$f" >"$out/$f.gz"
+  if command -v brotli >/dev/null; then brotli -q 11 -f -o "$out/$f.br" "$out/$f"; fi
+done
 echo "web.sh: the page is in $out; serve it with: python3 -m http.server -d $out 8080"

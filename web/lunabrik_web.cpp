@@ -3,8 +3,8 @@
 // path of system/system.h, which also steps the key pacer), so no thread is ever started.
 //
 // The script puts basic.rom, dev_dos.rom and font.bin (the free ones or the user's own) into the
-// working folder of the in-memory file system before lb_boot; the files folder Files/ under it is
-// the browser's storage, mounted and synced by the script.
+// working folder of the in-memory file system before lb_boot; the script keeps the files folder
+// Files/ under it in the browser's storage.
 #include "system/debugger.h"
 #include "system/pacer.h"
 #include "system/rewind.h"
@@ -67,6 +67,11 @@ EXPORT void lb_pause(int paused) {
     SystemPause(paused != 0);
     if (paused) PacerReleaseHeld();
 }
+
+// Stops the processor at once, inside a tick too, with the keys left as they are: the page holds
+// the machine while a file it closed is on its way to the browser's storage. lb_pause(0) or
+// lb_hold(0) lets it go on where it stopped.
+EXPORT void lb_hold(int held) { SystemPause(held != 0); }
 
 // The latest frame, FrameLines lines of FrameLineBytes bytes, one bit a pixel, most significant
 // first, 1 white. Returns whether it changed since the last call; lb_frame points at it.

@@ -144,6 +144,7 @@ if (typeof document !== 'undefined') (() => {
     });
 
     for (const id of ['state-save', 'rewind']) $(id).disabled = false;
+    document.querySelector('[data-pick="state-load"]').disabled = false;
     try { db = await openStore(); } catch (err) { page.say(`Quick slots are not kept: ${err.message || err}`); }
     await showSlots();
   });

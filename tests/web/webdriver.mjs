@@ -49,8 +49,8 @@ export async function startServer(folder) {
 }
 
 // mobile: a phone's screen of width x height CSS pixels with touch, as Chromium's device
-// emulation gives it.
-export async function startBrowser({ width = 1200, height = 1000, mobile = false } = {}) {
+// emulation gives it; args: more command-line switches for Chromium.
+export async function startBrowser({ width = 1200, height = 1000, mobile = false, args = [] } = {}) {
   const port = await freePort();
   const driver = run('chromedriver', [`--port=${port}`]);
   const url = `http://127.0.0.1:${port}`;
@@ -70,12 +70,13 @@ export async function startBrowser({ width = 1200, height = 1000, mobile = false
       binary: '/usr/bin/chromium',
       args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
         '--disable-background-networking', '--disable-component-update', '--disable-sync',
-        '--disable-dev-shm-usage', `--window-size=${width},${height}`, `--user-data-dir=${profile}`],
+        '--disable-dev-shm-usage', `--window-size=${width},${height}`, `--user-data-dir=${profile}`, ...args],
       ...(mobile ? { mobileEmulation: { deviceMetrics: { width, height, pixelRatio: 3, touch: true } } } : {}),
     } } },
   });
   const s = `/session/${session.sessionId}`;
   return {
+    driverPid: driver.process.pid, // the browser's processes descend from it
     go: (page) => call('POST', `${s}/url`, { url: page }),
     run: (script, ...args) => call('POST', `${s}/execute/sync`, { script, args }),
     find: (css) => call('POST', `${s}/element`, { using: 'css selector', value: css })
@@ -95,6 +96,14 @@ export async function startBrowser({ width = 1200, height = 1000, mobile = false
         { type: 'pointerDown', button: 1 }, { type: 'pointerUp', button: 1 }] }] }),
     upload: (element, path) => call('POST', `${s}/element/${element}/value`, { text: path }),
     screenshot: () => call('GET', `${s}/screenshot`).then((b) => Buffer.from(b, 'base64')),
+    // Tabs: a new one (its handle), the one commands go to, closing the current one.
+    newTab: () => call('POST', `${s}/window/new`, { type: 'tab' }).then((w) => w.handle),
+    tab: () => call('GET', `${s}/window`),
+    switchTo: (handle) => call('POST', `${s}/window`, { handle }),
+    closeTab: () => call('DELETE', `${s}/window`),
+    // A key sent to whatever has the focus.
+    press: (key) => call('POST', `${s}/actions`, { actions: [{ type: 'key', id: 'keyboard',
+      actions: [{ type: 'keyDown', value: key }, { type: 'keyUp', value: key }] }] }),
     async stop() {
       await call('DELETE', s).catch(() => {});
       driver.stop();
