@@ -4,7 +4,9 @@
 # e.g. bench/run.sh build/release --rounds 7. Exit status 0 when every result checks out and every
 # goal is met: both workloads against libz80ex, the frame time, real-speed accuracy and idle use,
 # the debugger's cost, every front end against the bare loop, the free BASIC's PCW benchmark
-# times and loop rates, and the WebAssembly core's speed when make web has built it.
+# times and loop rates, and the WebAssembly core's speed when make web has built it; with
+# LUNABRIK_PEER_Z80EMU=<folder of the z80emu sources>, both workloads against that interpreter too
+# (bench/peer_z80emu.sh, which builds its own target).
 set -uo pipefail
 build=${1:?usage: bench/run.sh <build folder> [--rounds N] [--passes N]}
 shift
@@ -26,6 +28,16 @@ trap 'rm -rf "$tmp"' EXIT
 echo "== processor loop against libz80ex: both workloads, then the instruction families"
 "$cpu_bench" --families "$@" | tee "$tmp/cpu.txt"
 cpu_status=${PIPESTATUS[0]}
+
+# The same workloads against z80emu, a generic Z80 interpreter, when the user names its sources'
+# folder in LUNABRIK_PEER_Z80EMU (bench/peer_z80emu.sh builds it with our release flags).
+peer_status=0
+if [ -n "${LUNABRIK_PEER_Z80EMU:-}" ]; then
+  echo
+  echo "== processor loop against z80emu"
+  "$(dirname "$0")/peer_z80emu.sh" "$LUNABRIK_PEER_Z80EMU" "$build" "$@" | tee "$tmp/peer.txt"
+  peer_status=${PIPESTATUS[0]}
+fi
 
 echo
 echo "== real speed"
@@ -112,6 +124,10 @@ summarize() { # name exit_status prefix lines
 }
 summarize processor "$cpu_status" "processor, workload " \
   "$(grep '^median ' "$tmp/cpu.txt" | sed 's/^median //')"
+if [ -n "${LUNABRIK_PEER_Z80EMU:-}" ]; then
+  summarize z80emu "$peer_status" "against z80emu, " \
+    "$(grep -E '^(median|  z80emu|  goal)' "$tmp/peer.txt" | sed 's/^ *//')"
+fi
 summarize "real speed" "$realspeed_status" "real speed, " \
   "$(grep -E '^(accuracy: wall|idle:)' "$tmp/realspeed.txt")"
 summarize paste "$paste_status" "" "$(grep -E '^paste: ' "$tmp/paste.txt")"
