@@ -25,6 +25,20 @@ uint64_t PcHistoryCount = 0;
 #else
 #define LB_HOT_LOOP
 #endif
+// The thread's loop dispatches through a table of label addresses where the compiler has them
+// (not in WebAssembly, which has no indirect jump). Its 256 copies of the step's common case must
+// stay copies: the compiler is told not to merge identical tails.
+#if defined(__GNUC__) && !defined(__EMSCRIPTEN__)
+#define LB_THREADED_DISPATCH 1
+#else
+#define LB_THREADED_DISPATCH 0
+#endif
+#if LB_THREADED_DISPATCH && !defined(__clang__)
+#define LB_THREADED_LOOP                                                                           \
+    [[gnu::optimize("align-loops=64", "no-crossjumping", "no-tree-tail-merge")]]
+#else
+#define LB_THREADED_LOOP LB_HOT_LOOP
+#endif
 
 namespace {
 
@@ -148,7 +162,9 @@ void StartTickPeriod(const LoopState& s, bool real) {
     PeriodBudget = PaceBudget();
 }
 
-enum StepResult { Run, Skip, Quit };
+// Run: the step executed an instruction; Skip: it executed none; Quit: QUIT was seen. Execute
+// only from StepHead: the instruction at pc is the step's to count and execute.
+enum StepResult { Run, Skip, Quit, Execute };
 
 // The debug hook's verdict on the instruction at CpuState.PC: Run to let the step execute it as
 // usual; an instruction for the checked tables is executed here (counted and published as the
@@ -279,9 +295,13 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
     MainTable::Execute(op, pc, tstates);
 }
 
-// One processor step on the loop's own pc and counters. Only the thread's loop may block.
+// What a processor step does before its instruction, on the loop's own pc and counters: the
+// thread loop's periodic look, then the poll or the debugger's look when the pace or ControlFlags
+// asks for one. Execute when the instruction at pc is then to be counted and executed; Run when
+// the debugger had it executed through the checked tables; Skip or Quit as the poll decided. Only
+// the thread's loop may block.
 template <bool thread_loop>
-LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
+LB_INLINE StepResult StepHead(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
     if constexpr (thread_loop) PeriodicLook(pc, instructions, tstates);
     const int32_t waitstates = Pace();
     const uint32_t flags = ReadControlFlags();
@@ -290,7 +310,7 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
             // Most instructions: nothing marked here and nothing asked for, so no hook.
             if (!(DebugLooks[pc] | DebugAttention.load(std::memory_order_relaxed))) [[likely]] {
                 RecordDebugPc(pc);
-                if (!DebugChecked) goto execute;
+                if (!DebugChecked) return Execute;
                 CountInstruction<thread_loop>(pc, instructions, tstates);
                 const CheckedStep c = ExecuteChecked(pc);
                 pc = c.pc;
@@ -299,7 +319,7 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
             }
             CpuState.PC = pc;
             const DebugVerdict verdict = DebugHookFn(0);
-            if (verdict == DebugVerdict::Execute) goto execute;
+            if (verdict == DebugVerdict::Execute) return Execute;
             LoopState s{pc, instructions, tstates};
             const StepResult r = DebugVerdictOf(s, verdict, thread_loop);
             pc = s.pc;
@@ -314,14 +334,15 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
         tstates = s.tstates;
         if (r != Run) return r;
     }
-execute:
-    CountInstruction<thread_loop>(pc, instructions, tstates);
-    if constexpr (thread_loop) {
-        const uint8_t op = ReadByte(pc++);
-        MainTable::Execute(op, pc, tstates);
-    } else {
-        ExecuteOne(pc, tstates);
-    }
+    return Execute;
+}
+
+// One processor step of the single-step drivers.
+LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
+    const StepResult head = StepHead<false>(pc, instructions, tstates);
+    if (head != Execute) return head;
+    CountInstruction<false>(pc, instructions, tstates);
+    ExecuteOne(pc, tstates);
     return Run;
 }
 
@@ -336,7 +357,7 @@ execute:
     uint16_t pc = CpuState.PC;
     uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
     uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
-    StepResult r = Step<false>(pc, instructions, tstates);
+    StepResult r = Step(pc, instructions, tstates);
     if (r == Run) {
         WaitingForTick.store(false, std::memory_order_relaxed);
         Paused.store(false, std::memory_order_relaxed);
@@ -422,12 +443,51 @@ bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_re
 
 bool ProcessorPaused() { return Paused.load(std::memory_order_acquire); }
 
-LB_HOT_LOOP int ProcessorThreadBody(void*) {
+LB_THREADED_LOOP int ProcessorThreadBody(void*) {
     uint16_t pc = CpuState.PC;
     uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
     uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
-    while (Step<true>(pc, instructions, tstates) != Quit) {
+#if LB_THREADED_DISPATCH
+    // Threaded dispatch: every handler ends with its own copy of the step's common case (no
+    // periodic look due, nothing in ControlFlags, full speed) and its own jump to the next
+    // handler, so the host predicts each jump from the handler it leaves; anything else goes
+    // through the whole head of the step. The same steps as the loop below, in the same order.
+    using namespace MainTable;
+#define LB_LABEL_OF(code, ...) &&op_##code,
+    static void* const handlers[256] = {MAIN_TABLE(LB_LABEL_OF)};
+#undef LB_LABEL_OF
+    uint8_t op;
+head:
+    switch (StepHead<true>(pc, instructions, tstates)) {
+    case StepResult::Execute: break;
+    case Quit: goto quit;
+    default: goto head;
     }
+    CountInstruction<true>(pc, instructions, tstates);
+    op = ReadByte(pc++);
+    goto* handlers[op];
+#define LB_THREADED_CASE(code, cycles, handler, ...)                                               \
+    op_##code : tstates += cycles;                                                                 \
+    LB_CALL(handler, __VA_ARGS__)(pc, tstates);                                                    \
+    if ((((instructions + 1) & PublishInterval) == 0) |                                            \
+        ((uint32_t(Pace()) | ReadControlFlags()) != 0)) [[unlikely]]                               \
+        goto head;                                                                                 \
+    CountInstruction<true>(pc, instructions, tstates);                                             \
+    op = ReadByte(pc++);                                                                           \
+    goto* handlers[op];
+    MAIN_TABLE(LB_THREADED_CASE)
+#undef LB_THREADED_CASE
+quit:
+#else
+    for (;;) {
+        const StepResult head = StepHead<true>(pc, instructions, tstates);
+        if (head == Quit) break;
+        if (head != Execute) continue;
+        CountInstruction<true>(pc, instructions, tstates);
+        const uint8_t op = ReadByte(pc++);
+        MainTable::Execute(op, pc, tstates);
+    }
+#endif
     CpuState.PC = pc;
     Publish({pc, instructions, tstates});
     return 16;

@@ -12,27 +12,21 @@ extern "C" {
 extern unsigned char PeerMemory[0x10000];
 
 #define Z80_READ_BYTE(address, x)                                                                  \
-    {                                                                                              \
-        (x) = PeerMemory[(address) & 0xffff];                                                      \
-    }
+    { (x) = PeerMemory[(address)&0xffff]; }
 
 #define Z80_FETCH_BYTE(address, x) Z80_READ_BYTE((address), (x))
 
 #define Z80_READ_WORD(address, x)                                                                  \
-    {                                                                                              \
-        (x) = PeerMemory[(address) & 0xffff] | (PeerMemory[((address) + 1) & 0xffff] << 8);        \
-    }
+    { (x) = PeerMemory[(address)&0xffff] | (PeerMemory[((address) + 1) & 0xffff] << 8); }
 
 #define Z80_FETCH_WORD(address, x) Z80_READ_WORD((address), (x))
 
 #define Z80_WRITE_BYTE(address, x)                                                                 \
-    {                                                                                              \
-        PeerMemory[(address) & 0xffff] = (x);                                                      \
-    }
+    { PeerMemory[(address)&0xffff] = (x); }
 
 #define Z80_WRITE_WORD(address, x)                                                                 \
     {                                                                                              \
-        PeerMemory[(address) & 0xffff] = (x);                                                      \
+        PeerMemory[(address)&0xffff] = (x);                                                        \
         PeerMemory[((address) + 1) & 0xffff] = (x) >> 8;                                           \
     }
 
