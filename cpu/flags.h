@@ -18,6 +18,14 @@ inline constexpr std::array<uint8_t, 256> ParityTable = [] {
     return t;
 }();
 
+// S, Z and P/V of a result byte, for the rules that take all three from it.
+inline constexpr std::array<uint8_t, 256> SzpTable = [] {
+    std::array<uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v)
+        t[v] = uint8_t((v & FLAG_S) | (v ? 0 : FLAG_Z) | (ParityTable[v] ? FLAG_PV : 0));
+    return t;
+}();
+
 //                                                 a b r: 000   001   010   011   100   101   110
 //                                                 111
 inline constexpr uint8_t AddFlagTable[8] = {0x00, 0x84, 0x01, 0x80, 0x01, 0x80, 0x05, 0x81};
@@ -50,29 +58,26 @@ LB_INLINE void DecrementFlags(uint8_t v) {
     s.F = f;
 }
 
-// a, b: the 8-bit operands (b without carry); r: the untruncated result, carry included.
+// a, b: the 8-bit operands (b without carry); r: the untruncated result, carry included. H is
+// bit 4 of a ^ b ^ r (the carry into it), C is bit 8, V is set when a and b agree in sign and r
+// does not.
 LB_INLINE void AdditionFlags(unsigned a, unsigned b, unsigned r) {
-    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | AddFlagTable[FlagIndex(a, b, r, 7)] |
-                AddHalfCarryTable[FlagIndex(a, b, r, 3)];
-    if ((r & 0xFF) == 0) f |= FLAG_Z;
-    CpuState.F = f;
+    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) |
+                         (SzpTable[r & 0xFF] & (FLAG_S | FLAG_Z)) | ((a ^ b ^ r) & FLAG_H) |
+                         ((((a ^ r) & (b ^ r)) >> 5) & FLAG_PV) | ((r >> 8) & FLAG_C));
 }
 
-// r may be negative: its two's complement bits are used.
+// r may be negative: its two's complement bits are used (bit 8 is then the borrow). V is set when
+// a and b differ in sign and r differs from a.
 LB_INLINE void SubtractionFlags(unsigned a, unsigned b, unsigned r) {
-    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | SubFlagTable[FlagIndex(a, b, r, 7)] |
-                SubHalfBorrowTable[FlagIndex(a, b, r, 3)] | FLAG_N;
-    if ((r & 0xFF) == 0) f |= FLAG_Z;
-    CpuState.F = f;
+    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) |
+                         (SzpTable[r & 0xFF] & (FLAG_S | FLAG_Z)) | ((a ^ b ^ r) & FLAG_H) |
+                         ((((a ^ b) & (a ^ r)) >> 5) & FLAG_PV) | ((r >> 8) & FLAG_C) | FLAG_N);
 }
 
 // v is the new A; H is set for AND only. C and N clear.
 LB_INLINE void LogicalFlags(uint8_t v, bool with_h) {
-    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | (v & FLAG_S);
-    if (with_h) f |= FLAG_H;
-    if (ParityTable[v]) f |= FLAG_PV;
-    if (v == 0) f |= FLAG_Z;
-    CpuState.F = f;
+    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) | SzpTable[v] | (with_h ? FLAG_H : 0));
 }
 
 // The eight accumulator operations.
@@ -185,8 +190,7 @@ LB_INLINE void DecimalAdjust() {
 // Shift flag rule of the CB rotates and shifts: S, Z, P/V from the result, H = N = 0, C = the bit
 // shifted out, Y and X unchanged.
 LB_INLINE uint8_t ShiftFlags(uint8_t r, unsigned carry) {
-    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) | (r & FLAG_S) | (r ? 0 : FLAG_Z) |
-                         (ParityTable[r] ? FLAG_PV : 0) | carry);
+    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) | SzpTable[r] | carry);
     return r;
 }
 LB_INLINE uint8_t OpRLC(uint8_t v) { return ShiftFlags(uint8_t(v << 1 | v >> 7), v >> 7); }
@@ -209,8 +213,7 @@ LB_INLINE void BitTest(uint8_t v, int b) {
 
 // IN r,(C), RRD, RLD: S, Z and P/V (parity) from v, H = N = 0, C, Y and X kept.
 LB_INLINE void InFlags(uint8_t v) {
-    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | (v & FLAG_S) |
-                         (v ? 0 : FLAG_Z) | (ParityTable[v] ? FLAG_PV : 0));
+    CpuState.F = uint8_t((CpuState.F & (FLAG_C | FLAG_Y | FLAG_X)) | SzpTable[v]);
 }
 
 // LD A,I and LD A,R: S and Z from the new A, P/V = IFF2, H = N = 0, C, Y and X kept.

@@ -452,9 +452,14 @@ LB_THREADED_LOOP int ProcessorThreadBody(void*) {
     // periodic look due, nothing in ControlFlags, full speed) and its own jump to the next
     // handler, so the host predicts each jump from the handler it leaves; anything else goes
     // through the whole head of the step. The same steps as the loop below, in the same order.
-    using namespace MainTable;
 #define LB_LABEL_OF(code, ...) &&op_##code,
     static void* const handlers[256] = {MAIN_TABLE(LB_LABEL_OF)};
+#undef LB_LABEL_OF
+#define LB_LABEL_OF(code, ...) &&cb_##code,
+    static void* const cb_handlers[256] = {CB_TABLE(LB_LABEL_OF)};
+#undef LB_LABEL_OF
+#define LB_LABEL_OF(code, ...) &&ed_##code,
+    static void* const ed_handlers[256] = {ED_TABLE(LB_LABEL_OF)};
 #undef LB_LABEL_OF
     uint8_t op;
 head:
@@ -466,17 +471,52 @@ head:
     CountInstruction<true>(pc, instructions, tstates);
     op = ReadByte(pc++);
     goto* handlers[op];
-#define LB_THREADED_CASE(code, cycles, handler, ...)                                               \
-    op_##code : tstates += cycles;                                                                 \
-    LB_CALL(handler, __VA_ARGS__)(pc, tstates);                                                    \
+// The common case that ends every handler: the next step, when it needs nothing but the
+// instruction, counted and dispatched from here.
+#define LB_NEXT                                                                                    \
     if ((((instructions + 1) & PublishInterval) == 0) |                                            \
         ((uint32_t(Pace()) | ReadControlFlags()) != 0)) [[unlikely]]                               \
         goto head;                                                                                 \
     CountInstruction<true>(pc, instructions, tstates);                                             \
     op = ReadByte(pc++);                                                                           \
     goto* handlers[op];
-    MAIN_TABLE(LB_THREADED_CASE)
-#undef LB_THREADED_CASE
+    // The CB and ED prefixes dispatch their second byte the same way.
+#define LB_MAIN_CASE(code, cycles, handler, ...)                                                   \
+    op_##code : tstates += cycles;                                                                 \
+    if (code == 0xCB) goto cb_prefix;                                                              \
+    if (code == 0xED) goto ed_prefix;                                                              \
+    LB_CALL(handler, __VA_ARGS__)(pc, tstates);                                                    \
+    LB_NEXT
+    {
+        using namespace MainTable;
+        MAIN_TABLE(LB_MAIN_CASE)
+    }
+#undef LB_MAIN_CASE
+cb_prefix:
+    op = ReadByte(pc++);
+    goto* cb_handlers[op];
+#define LB_CB_CASE(code, cycles, handler, ...)                                                     \
+    cb_##code : tstates += cycles;                                                                 \
+    LB_CALL(handler, __VA_ARGS__)(pc, tstates);                                                    \
+    LB_NEXT
+    {
+        using namespace CbTable;
+        CB_TABLE(LB_CB_CASE)
+    }
+#undef LB_CB_CASE
+ed_prefix:
+    op = ReadByte(pc++);
+    goto* ed_handlers[op];
+#define LB_ED_CASE(code, cycles, handler, ...)                                                     \
+    ed_##code : tstates += cycles;                                                                 \
+    LB_CALL(handler, __VA_ARGS__)(pc, tstates);                                                    \
+    LB_NEXT
+    {
+        using namespace EdTable;
+        ED_TABLE(LB_ED_CASE)
+    }
+#undef LB_ED_CASE
+#undef LB_NEXT
 quit:
 #else
     for (;;) {
