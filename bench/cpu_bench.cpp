@@ -175,6 +175,7 @@ Count CountOurs(uint64_t limit) {
 // shows what the interpreter costs when other work takes turns on the same core.
 struct Timing {
     double wall = -1, cpu = -1;
+    uint64_t tstates = 0; // the T-states the thread counted (ours only)
 };
 
 double ThreadSeconds(clockid_t clock) {
@@ -188,6 +189,7 @@ double ThreadSeconds(clockid_t clock) {
 Timing TimeOurs() {
     LoadOurs();
     Timing timing;
+    const uint64_t tstates_before = ReadProcessorCounts().tstates;
     Clock::time_point start = Clock::now();
     std::thread processor([] { ProcessorThreadBody(nullptr); });
     clockid_t clock;
@@ -204,6 +206,7 @@ Timing TimeOurs() {
     }
     SetControlFlags(QUIT);
     processor.join();
+    timing.tstates = ReadProcessorCounts().tstates - tstates_before;
     return timing;
 }
 
@@ -339,6 +342,16 @@ int RunWorkload(Z80EX_CONTEXT* cpu, const Workload& w, long passes_option, long 
     for (int k = 0; k < 5; ++k)
         std::printf(" %s %.1f %%", kinds[k], 100.0 * double(ours.by_prefix[k]) / double(count));
     std::printf("\n");
+    // The thread's loop, which the timed rounds run, must leave the same memory and T-states as
+    // the instruction-by-instruction run (checked here in --check mode as well).
+    std::vector<uint8_t> counted_memory(MachineMemory, MachineMemory + MemorySize);
+    Timing threaded = TimeOurs();
+    if (threaded.wall < 0 || threaded.tstates != ours.tstates ||
+        !std::equal(counted_memory.begin(), counted_memory.end(), MachineMemory)) {
+        std::printf("FAIL: the processor thread's run differs: %s\n",
+                    threaded.wall < 0 ? "no HALT in time" : "memory or T-states");
+        return 1;
+    }
     if (check_only) return 0;
 
     std::vector<double> ours_wall, ours_cpu, reference_wall, reference_cpu;
