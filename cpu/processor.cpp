@@ -109,6 +109,8 @@ void (*MachineEventHook)(uint32_t, uint64_t) = nullptr;
 DebugVerdict NoDebugger(uint32_t) { return DebugVerdict::Execute; }
 DebugHook DebugHookFn = NoDebugger;
 std::atomic<bool> Paused{false};
+// How often the thread found PAUSE set and went to sleep (counted before Paused says so).
+std::atomic<uint64_t> PausedLooks{0};
 
 uint32_t RefreshState = 1;
 uint32_t RefreshSeed = 0;
@@ -218,6 +220,7 @@ LB_INLINE StepResult Debug(LoopState& s, DebugVerdict verdict, bool thread_loop)
             if (real) FreshPeriod(s, true);
         } else if (flags & PAUSE) {
             paused = true;
+            if (may_block) PausedLooks.fetch_add(1, std::memory_order_relaxed);
             // The counts stand still while paused: show them as they are, once; from then on
             // until PAUSE clears the machine is another thread's to read or restore.
             if (!Paused.load(std::memory_order_relaxed)) {
@@ -442,6 +445,8 @@ void SetDebugHook(DebugHook hook) { DebugHookFn = hook ? hook : NoDebugger; }
 bool ProcessorWaitingForTick() { return WaitingForTick.load(std::memory_order_relaxed); }
 
 bool ProcessorPaused() { return Paused.load(std::memory_order_acquire); }
+
+uint64_t ProcessorPausedLooks() { return PausedLooks.load(std::memory_order_relaxed); }
 
 LB_THREADED_LOOP int ProcessorThreadBody(void*) {
     uint16_t pc = CpuState.PC;

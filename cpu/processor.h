@@ -73,6 +73,11 @@ bool ProcessorWaitingForTick();
 // True after a step that executed nothing because PAUSE is set, and while ProcessorThreadBody
 // waits for PAUSE to clear; false again once a step gets past the poll.
 bool ProcessorPaused();
+// How many times ProcessorThreadBody has found PAUSE set and gone to sleep: once when it stops,
+// then once more each time a change of ControlFlags wakes it while PAUSE stays set. Counted before
+// ProcessorPaused() first says so; only grows. A test that must see a paused thread stay still
+// waits for it to grow after the change, then looks.
+uint64_t ProcessorPausedLooks();
 
 // Called on the ProcessorThread once per tick period when, at real speed, it has spent the
 // period's budget or halted and is about to wait for the next TICK: the machine has had all the

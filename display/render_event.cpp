@@ -18,7 +18,11 @@ void RenderEvent::Redraw() {
 
 bool RenderEvent::Wait(bool* tick) {
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return signalled_ || redraw_ || closed_; });
+    while (!signalled_ && !redraw_ && !closed_) {
+        ++sleepers_;
+        wake_.wait(lock);
+        --sleepers_;
+    }
     if (closed_) return false;
     if (tick) *tick = signalled_;
     signalled_ = redraw_ = false;
@@ -31,4 +35,9 @@ void RenderEvent::Close() {
         closed_ = true;
     }
     wake_.notify_all();
+}
+
+bool RenderEvent::Idle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sleepers_ > 0 && !signalled_ && !redraw_ && !closed_;
 }

@@ -18,6 +18,9 @@ class RenderEvent {
     bool Wait(bool* tick = nullptr);
     // Makes every present and future Wait return false. Any thread.
     void Close();
+    // True while a Wait sleeps with the event clear: it has looked and found no frame to draw.
+    // Any thread.
+    bool Idle();
 
   private:
     std::mutex mutex_;
@@ -25,4 +28,5 @@ class RenderEvent {
     bool signalled_ = false;
     bool redraw_ = false;
     bool closed_ = false;
+    int sleepers_ = 0;
 };

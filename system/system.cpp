@@ -50,6 +50,8 @@ std::mutex ClockMutex;
 std::condition_variable ClockWake;
 bool ClockStop = false;
 uint64_t TickCount = 0;
+// Tick periods the clock let pass without a TICK (paused, no font, or a replay's own ticks).
+std::atomic<uint64_t> TicksWithheld{0};
 std::atomic<bool> Paused{false};
 
 // The speed for this run: turbo over the run's pace over the settings' waitstates. Changed by the
@@ -173,6 +175,8 @@ void ClockThreadMain() {
                 SetControlFlags(TICK);
                 Render->Signal();
                 ticked = true;
+            } else {
+                TicksWithheld.fetch_add(1, std::memory_order_relaxed);
             }
         }
         lock.lock();
@@ -328,6 +332,10 @@ uint64_t SystemTicks() {
     std::lock_guard lock(ClockMutex);
     return TickCount;
 }
+
+uint64_t SystemTicksWithheld() { return TicksWithheld.load(std::memory_order_relaxed); }
+
+bool SystemRenderIdle() { return SystemRunning() && Render->Idle(); }
 
 // The instructions of a tick that a pause (a debugger stop) cut short: the next tick runs them
 // first, so a stop and a resume leave the run exactly as it would have been.

@@ -56,6 +56,11 @@ void SystemWatchStalls(bool on);
 // stops; returns the new count.
 uint64_t SystemWaitForTick(uint64_t seen);
 uint64_t SystemTicks();
+// For seeing that nothing happens: the tick periods the clock let pass without a TICK or a frame
+// (the machine paused, no font, or a replay giving its own ticks), which only grows; and whether
+// the RenderThread sleeps with no frame asked of it (false while the machine does not run).
+uint64_t SystemTicksWithheld();
+bool SystemRenderIdle();
 
 // --- Deterministic run, on the caller's thread ---
 // Runs up to `instructions` instructions (fewer when the processor halts, spends a real-speed

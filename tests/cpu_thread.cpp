@@ -234,10 +234,17 @@ TEST_F(ProcessorThread, PauseStopsEverythingUntilClearedAndGivesWayToResetAndQui
         return WaitUntil([] { return ProcessorPaused(); });
     };
 
+    // Each change of the flags wakes the paused thread: once it has looked again and gone back to
+    // sleep it has seen the change and stayed put.
+    auto looked_again = [](uint64_t looks) {
+        return WaitUntil([looks] { return ProcessorPausedLooks() > looks; });
+    };
+
     ASSERT_TRUE(pause());
     const ProcessorCounts paused = ReadProcessorCounts();
+    uint64_t looks = ProcessorPausedLooks();
     SetControlFlags(TICK);
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(looked_again(looks)) << "the TICK wakes the paused thread";
     EXPECT_EQ(ReadProcessorCounts().instructions, paused.instructions) << "nothing runs";
     EXPECT_EQ(ReadProcessorCounts().ticks, paused.ticks) << "no tick is taken";
 
@@ -246,10 +253,11 @@ TEST_F(ProcessorThread, PauseStopsEverythingUntilClearedAndGivesWayToResetAndQui
     EXPECT_TRUE(WaitUntil([] { return !ProcessorPaused(); }));
 
     ASSERT_TRUE(pause());
+    looks = ProcessorPausedLooks();
     SetControlFlags(RESET);
     EXPECT_TRUE(WaitUntil([] { return (ReadControlFlags() & RESET) == 0; }));
     EXPECT_EQ(ReadControlFlags(), PAUSE) << "the reset keeps PAUSE";
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(looked_again(looks)) << "paused again after the reset";
     EXPECT_EQ(ReadMemoryShared(0x9001), 1) << "nothing runs after a reset while paused";
     ClearControlFlags(PAUSE);
     EXPECT_TRUE(WaitUntil([] { return ReadMemoryShared(0x9001) == 2; })) << "restarted at 0";

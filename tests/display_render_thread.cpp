@@ -10,11 +10,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// True once a Wait has looked, found the event clear and gone to sleep.
+bool WaiterAsleep(RenderEvent& event) {
+    for (int i = 0; i < 10000 && !event.Idle(); ++i)
+        std::this_thread::sleep_for(1ms);
+    return event.Idle();
+}
+
 TEST(RenderEventThread, CloseReleasesAWaiterAndStays) {
     RenderEvent event;
     std::atomic<int> result{-1};
     std::thread waiter([&] { result = event.Wait() ? 1 : 0; });
-    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(WaiterAsleep(event)) << "Wait never slept on a clear event";
     EXPECT_EQ(result.load(), -1) << "Wait returned with nothing signalled";
     event.Close();
     waiter.join();
@@ -31,7 +38,7 @@ TEST(RenderEventThread, SignalsCollapseIntoOneWakeUp) {
     EXPECT_TRUE(event.Wait());
     std::atomic<int> result{-1};
     std::thread waiter([&] { result = event.Wait() ? 1 : 0; });
-    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(WaiterAsleep(event)) << "the second signal was kept";
     EXPECT_EQ(result.load(), -1) << "the second signal was kept";
     event.Signal();
     waiter.join();

@@ -3,12 +3,10 @@
 
 #include "display/picture_files.h"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -238,16 +236,12 @@ TEST_F(Renderer, FailedPictureWriteKeepsTheOldFile) {
     folder.WriteFile("old.pbm", "previous picture");
     // Writes past 40 bytes fail (a file size limit, as a full disk would): less than any
     // compressed picture.
-    rlimit before;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = before;
-    small.rlim_cur = 40;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool png = WriteFramePng("old.png");
-    const bool pbm = WriteFramePbm("old.pbm");
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, old_handler);
+    bool png, pbm;
+    {
+        FileSizeLimit limit(40);
+        png = WriteFramePng("old.png");
+        pbm = WriteFramePbm("old.pbm");
+    }
     EXPECT_FALSE(png);
     EXPECT_FALSE(pbm);
     EXPECT_TRUE(folder.ReadFile("old.png") == "previous picture");

@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cctype>
 #include <climits>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -27,7 +26,6 @@
 #include <sched.h>
 #include <string>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -379,16 +377,11 @@ TEST_F(HostFilesCase, FailedWritesAndCreatesBecomeWarnings) {
     std::memset(MachineMemory + 0x8000, 'd', 256);
     ASSERT_EQ(Open(Create, 5, "BIG     DAT"), 0);
     uint32_t count = HostFileWarningCount();
-    rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 600; // two blocks and part of a third
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    for (int i = 0; i < 4; ++i)
-        Service(WriteBlock, 5, 0x8000);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    {
+        FileSizeLimit limit(600); // two blocks and part of a third
+        for (int i = 0; i < 4; ++i)
+            Service(WriteBlock, 5, 0x8000);
+    }
     EXPECT_EQ(ReadInPort(HostFilePort), 0); // the guest is not told
     EXPECT_EQ(HostFileWarningCount(), count + 2);
     HostFileWarning w = LatestWarning();

@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -162,15 +160,11 @@ TEST(Settings, FailedWriteReturnsZeroAndKeepsTheOldFile) {
         ScratchFolder folder; // the disk fills up in the middle of the record
         const std::string old = Image("old/", 260);
         folder.WriteFile(SettingsFileName, old);
-        rlimit saved;
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit small = saved;
-        small.rlim_cur = 100;
-        auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &small);
-        bool result = WriteSettings();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
+        bool result;
+        {
+            FileSizeLimit limit(100);
+            result = WriteSettings();
+        }
         EXPECT_FALSE(result);
         EXPECT_EQ(folder.ReadFile(SettingsFileName), old);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);

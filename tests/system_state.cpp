@@ -17,17 +17,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <string>
 #include <thread>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -130,11 +127,6 @@ Seen Look() {
     return s;
 }
 
-Bytes ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteAll(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -205,7 +197,7 @@ TEST(StateRoundTrip, BadFilesChangeNothing) {
     host_file_calls::Open(host_file_calls::Create, 2, "DATA    TXT");
     RunTicks(2);
     ASSERT_TRUE(SystemSaveState("good.lbs").ok);
-    const Bytes good = ReadAll("good.lbs");
+    const Bytes good = ReadBytes("good.lbs");
     RunTicks(3);
     const Seen before = Look();
 
@@ -324,7 +316,7 @@ TEST(StateRoundTrip, ResealedDamageIsCaughtOrHarmless) {
     host_file_calls::Open(host_file_calls::Create, 5, "LOG     TXT");
     RunTicks(2);
     ASSERT_TRUE(SystemSaveState("good.lbs").ok);
-    const Bytes good = ReadAll("good.lbs");
+    const Bytes good = ReadBytes("good.lbs");
     std::mt19937 random(21);
     int refused = 0;
     for (int round = 0; round < 300; ++round) {
@@ -359,20 +351,16 @@ TEST(StateRoundTrip, AFailedSaveKeepsTheEarlierFile) {
     fs::create_directory("locked");
     ASSERT_TRUE(SystemSaveState("keep.lbs").ok);
     ASSERT_TRUE(SystemSaveState("locked/keep.lbs").ok);
-    const Bytes earlier = ReadAll("keep.lbs"), earlier_locked = ReadAll("locked/keep.lbs");
+    const Bytes earlier = ReadBytes("keep.lbs"), earlier_locked = ReadBytes("locked/keep.lbs");
     RunTicks(1);
-    rlimit before;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = before;
-    small.rlim_cur = 1000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const StateResult full = SystemSaveState("keep.lbs");
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, old_handler);
+    StateResult full;
+    {
+        FileSizeLimit limit(1000);
+        full = SystemSaveState("keep.lbs");
+    }
     EXPECT_FALSE(full.ok);
     EXPECT_NE(full.message.find("keep.lbs"), std::string::npos) << full.message;
-    EXPECT_EQ(ReadAll("keep.lbs"), earlier);
+    EXPECT_EQ(ReadBytes("keep.lbs"), earlier);
 
     fs::permissions("locked", fs::perms::owner_read | fs::perms::owner_exec);
     const StateResult locked = SystemSaveState("locked/keep.lbs");
@@ -380,7 +368,7 @@ TEST(StateRoundTrip, AFailedSaveKeepsTheEarlierFile) {
     if (geteuid() != 0) { // root writes anywhere
         EXPECT_FALSE(locked.ok);
         EXPECT_NE(locked.message.find("locked/keep.lbs"), std::string::npos) << locked.message;
-        EXPECT_EQ(ReadAll("locked/keep.lbs"), earlier_locked);
+        EXPECT_EQ(ReadBytes("locked/keep.lbs"), earlier_locked);
     }
     fs::create_directory("folder.lbs");
     EXPECT_FALSE(SystemSaveState("folder.lbs").ok);
@@ -510,8 +498,7 @@ TEST(StateCompatibility, EarlierFilesStillLoad) {
         const StateResult r = SystemLoadState(entry.path().string(), false);
         ASSERT_TRUE(r.ok) << r.message;
         EXPECT_EQ(r.closed_slots.size(), 1u); // its LOG.TXT is not in this folder
-        std::ifstream screen(fs::path(entry.path()).replace_extension(".screen"));
-        EXPECT_EQ(SystemScreenText(), std::string(std::istreambuf_iterator<char>(screen), {}));
+        EXPECT_EQ(SystemScreenText(), ReadAll(fs::path(entry.path()).replace_extension(".screen")));
         const uint8_t ticks = MachineMemory[0x9002], keys = MachineMemory[0x9001];
         EXPECT_GT(ticks, 0);
         EXPECT_TRUE(PacerBusy());
@@ -529,7 +516,7 @@ TEST(StateCompatibility, TodaysFilesSaveAgainUnchanged) {
     int files = 0;
     for (const auto& entry : fs::directory_iterator(fs::path(LUNABRIK_TEST_DATA) / "states")) {
         if (entry.path().extension() != StateFileExtension) continue;
-        Bytes original = ReadAll(entry.path().string());
+        Bytes original = ReadBytes(entry.path().string());
         if (original.size() < 28 || original[8] != 2) continue; // earlier formats save as today's
         SCOPED_TRACE(entry.path().string());
         ++files;
@@ -542,7 +529,7 @@ TEST(StateCompatibility, TodaysFilesSaveAgainUnchanged) {
         ASSERT_TRUE(SystemSaveState("again.lbs").ok);
         CloseAllFileSlots();
         SetWaitstates(0);
-        Bytes again = ReadAll("again.lbs");
+        Bytes again = ReadBytes("again.lbs");
         ASSERT_EQ(again.size(), original.size());
         for (Bytes* b : {&original, &again}) {
             std::memset(b->data() + 20, 0, 8); // INFO: when it was saved
@@ -595,6 +582,13 @@ TEST(StateRewind, StaysInItsBudgetAndStepsBack) {
 
 namespace {
 
+// True once the running machine has executed 100,000 instructions past `from` (a generous limit).
+bool Moved(uint64_t from) {
+    for (int i = 0; i < 20000 && SystemReadCounts().instructions < from + 100000; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return SystemReadCounts().instructions >= from + 100000;
+}
+
 // With the machine's threads running (its own loop, or the single steps of the stall watch), a
 // save or a load stops the processor at an instruction boundary and lets it go on; a load while
 // the user has paused it gives exactly the saved machine, still paused.
@@ -605,17 +599,12 @@ TEST(StateThreads, SaveAndLoadWhileTheMachineRuns) {
         StartBusyMachine(folder, 12, 0);
         SystemWatchStalls(watch_stalls);
         SystemStart(nullptr, nullptr);
-        const auto moved = [](uint64_t from) {
-            for (int i = 0; i < 20000 && SystemReadCounts().instructions < from + 100000; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            return SystemReadCounts().instructions >= from + 100000;
-        };
-        ASSERT_TRUE(moved(0));
+        ASSERT_TRUE(Moved(0));
         ASSERT_TRUE(SystemSaveState("running.lbs").ok);
         EXPECT_FALSE(SystemPaused());
-        ASSERT_TRUE(moved(SystemReadCounts().instructions)) << "the machine runs on after a save";
+        ASSERT_TRUE(Moved(SystemReadCounts().instructions)) << "the machine runs on after a save";
         ASSERT_TRUE(SystemLoadState("running.lbs", false).ok) << "loaded while running";
-        ASSERT_TRUE(moved(SystemReadCounts().instructions)) << "and it runs on after a load";
+        ASSERT_TRUE(Moved(SystemReadCounts().instructions)) << "and it runs on after a load";
         SystemPause(true);
         for (int i = 0; i < 20000 && !ProcessorPaused(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -626,7 +615,7 @@ TEST(StateThreads, SaveAndLoadWhileTheMachineRuns) {
         SystemStop();
         SystemWatchStalls(false);
         // Saved again while paused, the machine is the one first saved (its save time apart).
-        Bytes first = ReadAll("running.lbs"), again = ReadAll("again.lbs");
+        Bytes first = ReadBytes("running.lbs"), again = ReadBytes("again.lbs");
         ASSERT_EQ(first.size(), again.size());
         std::memset(first.data() + 20, 0, 8);
         std::memset(again.data() + 20, 0, 8);
@@ -652,12 +641,7 @@ TEST(StateThreads, AHoldStopsTheMachineAndKeepsAPauseTakenMeanwhile) {
         ScratchFolder folder;
         StartBusyMachine(folder, 4, 0);
         SystemStart(nullptr, nullptr);
-        const auto moved = [](uint64_t from) {
-            for (int i = 0; i < 20000 && SystemReadCounts().instructions < from + 100000; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            return SystemReadCounts().instructions >= from + 100000;
-        };
-        ASSERT_TRUE(moved(0));
+        ASSERT_TRUE(Moved(0));
         if (c.paused_before) SystemPause(true);
         {
             MachineHold hold;
@@ -667,7 +651,7 @@ TEST(StateThreads, AHoldStopsTheMachineAndKeepsAPauseTakenMeanwhile) {
         }
         EXPECT_EQ(SystemPaused(), !c.runs_after);
         if (c.runs_after) {
-            EXPECT_TRUE(moved(SystemReadCounts().instructions));
+            EXPECT_TRUE(Moved(SystemReadCounts().instructions));
         }
         SystemStop();
         SystemPause(false);

@@ -2,15 +2,14 @@
 // to the same bytes, and each kind of bad file is refused with the reason, whatever block it hides
 // in; blocks of a later version are skipped and grown blocks are read as far as known.
 #include "system/state_format.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,11 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 std::vector<fs::path> DataFiles() {
     std::vector<fs::path> files;
@@ -85,7 +79,7 @@ TEST(StateFormat, EveryKeptFileEncodesBackByteForByte) {
     int formats[3] = {};
     for (const fs::path& path : DataFiles()) {
         SCOPED_TRACE(path.filename().string());
-        const Bytes file = ReadAll(path);
+        const Bytes file = ReadBytes(path);
         StagedState st;
         std::string error;
         ASSERT_TRUE(Decode(file, st, error)) << error;
@@ -128,8 +122,8 @@ TEST(StateFormat, RomAreasTravelOnlyAsRuns) {
 // Each change to a good file, resealed with a right checksum, is refused with its reason (or, for
 // what a later version may write, accepted).
 TEST(StateFormat, BadBlocksAreRefusedWithTheirReason) {
-    const Bytes good = ReadAll(fs::path(LUNABRIK_TEST_DATA) / "states" / "busy-2r.lbs");
-    const Bytes old = ReadAll(fs::path(LUNABRIK_TEST_DATA) / "states" / "busy-1.lbs");
+    const Bytes good = ReadBytes(fs::path(LUNABRIK_TEST_DATA) / "states" / "busy-2r.lbs");
+    const Bytes old = ReadBytes(fs::path(LUNABRIK_TEST_DATA) / "states" / "busy-1.lbs");
     ASSERT_FALSE(good.empty());
     ASSERT_FALSE(old.empty());
     auto u32 = [](Bytes& b, size_t at, uint32_t v) {
@@ -241,7 +235,7 @@ TEST(StateFormat, BadBlocksAreRefusedWithTheirReason) {
 
 // A file cut anywhere, or with any byte changed and not resealed, is refused as damaged.
 TEST(StateFormat, DamageIsCaughtByTheChecksum) {
-    const Bytes good = ReadAll(fs::path(LUNABRIK_TEST_DATA) / "states" / "busy-2.lbs");
+    const Bytes good = ReadBytes(fs::path(LUNABRIK_TEST_DATA) / "states" / "busy-2.lbs");
     for (size_t at : {size_t(0), size_t(9), size_t(12), good.size() / 2, good.size() - 5}) {
         SCOPED_TRACE(at);
         StagedState st;

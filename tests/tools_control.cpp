@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -18,11 +17,6 @@
 #include <vector>
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // 0000 LD SP,0xF000 / LD HL,0x0040 / LD DE,0xA000 / LD BC,4 / LDIR / CALL 0x0200 / LD A,7 /
 // OUT (0x10),A / IN A,(0x11) / LD (0xB000),A / JR $ ; 0200 INC A / CALL 0x0300 / RET ;
@@ -43,7 +37,8 @@ std::string ProgramRom() {
     return rom;
 }
 
-struct Outcome {
+// What a run gave: its exit code, its standard output line by line, its standard error.
+struct Session {
     int exit_code;
     std::vector<std::string> lines;
     std::string err;
@@ -61,12 +56,12 @@ class Control : public ::testing::Test {
 
     // Runs the runner with args, standard input from the file "in.txt" when there is one.
     // before is shell text run first (a ulimit).
-    Outcome Start(const std::string& args, const std::string& before = {}) {
+    Session Start(const std::string& args, const std::string& before = {}) {
         const std::string command = before + "timeout 120 '" + std::string(LUNABRIK_HEADLESS) +
                                     "' " + args + " <in.txt >out.txt 2>err.txt";
         if (access("in.txt", F_OK) != 0) folder.WriteFile("in.txt", "");
         const int status = std::system(command.c_str());
-        Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, folder.ReadFile("err.txt")};
+        Session o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, folder.ReadFile("err.txt")};
         std::istringstream out(folder.ReadFile("out.txt"));
         for (std::string line; std::getline(out, line);)
             o.lines.push_back(line);
@@ -80,7 +75,7 @@ struct Exchange {
     const char* answer;
 };
 
-void ExpectAnswers(const Outcome& run, const std::vector<Exchange>& script) {
+void ExpectAnswers(const Session& run, const std::vector<Exchange>& script) {
     size_t n = 0;
     for (const auto& e : script) {
         if (!e.answer) continue;
@@ -171,7 +166,7 @@ TEST_F(Control, ScriptDrivesBreakpointsStepsAndMemory) {
         {R"({"cmd":"regs"})", nullptr}, // after quit: never read
     };
     folder.WriteFile("session.txt", ScriptText(script));
-    const Outcome run = Start("--script session.txt");
+    const Session run = Start("--script session.txt");
     ExpectAnswers(run, script);
     EXPECT_EQ(run.exit_code, 2) << run.err; // the last failed command's: an error answer
 }
@@ -193,7 +188,7 @@ TEST_F(Control, StatesSaveAndLoadTheMachine) {
 {"cmd":"save_state"}
 {"cmd":"peek","addr":40960,"len":4}
 )");
-    const Outcome run = Start("--control");
+    const Session run = Start("--control");
     ASSERT_EQ(run.lines.size(), 12u) << run.err;
     for (int i : {2, 5}) {
         EXPECT_EQ(run.lines[i].rfind(R"({"ok":true,"message":)", 0), 0u) << run.lines[i];
@@ -218,7 +213,7 @@ TEST_F(Control, ControlEndsAtEndOfInputAndWaitsAreBounded) {
         {R"({"cmd":"continue","max_ticks":5})", R"({"ok":true,"stopped":"ticks","pc":26})"},
     };
     folder.WriteFile("in.txt", ScriptText(session));
-    Outcome run = Start("--control");
+    Session run = Start("--control");
     ExpectAnswers(run, session);
     EXPECT_EQ(run.exit_code, 0) << run.err;
 
@@ -256,7 +251,7 @@ TEST_F(Control, TraceWritesOnlyItsOwnFileAndSaysHowItEnded) {
               "\n";
     folder.WriteFile("in.txt", script);
     // 64 blocks: far less than three ticks of trace.
-    Outcome run = Start("--control", "ulimit -f 64; ");
+    Session run = Start("--control", "ulimit -f 64; ");
     ASSERT_EQ(run.lines.size(), std::size(refused) + 4) << run.err;
     for (size_t i = 0; i < std::size(refused); ++i) {
         EXPECT_EQ(run.lines[i].rfind(R"({"ok":false,"error":)", 0), 0u) << run.lines[i];
@@ -309,7 +304,7 @@ TEST_F(Control, AnswersStayUtf8WithForeignNames) {
     folder.WriteFile("s.lbs", state);
     folder.WriteFile("in.txt", R"({"cmd":"load_state","file":"s.lbs"}
 )");
-    const Outcome run = Start("--control");
+    const Session run = Start("--control");
     ASSERT_EQ(run.lines.size(), 1u) << run.err;
     EXPECT_NE(run.lines[0].find(R"("closed":["slot 2 LOG\u00E9TXT: gone"])"), std::string::npos)
         << run.lines[0];
@@ -325,7 +320,7 @@ TEST_F(Control, AnswersStayUtf8WithForeignNames) {
 TEST_F(Control, WhitespaceAndByteOrderMark) {
     Install(ProgramRom());
     folder.WriteFile("in.txt", " \t\n\n{\"cmd\":\"peek\",\"addr\":64}\n");
-    Outcome run = Start("--control");
+    Session run = Start("--control");
     ASSERT_EQ(run.lines.size(), 2u) << run.err;
     EXPECT_EQ(run.lines[0], R"({"ok":false,"error":"an empty request"})");
     EXPECT_EQ(run.lines[1], R"({"ok":true,"hex":"01"})");
@@ -357,7 +352,7 @@ TEST_F(Control, FreeBasicStopsAtALineAndShowsItsVariables) {
         {R"({"cmd":"wait_for","text":" 2.5","timeout_ticks":100})", R"({"ok":true,"found":true})"},
     };
     folder.WriteFile("basic.txt", ScriptText(script));
-    const Outcome run = Start("--script basic.txt");
+    const Session run = Start("--script basic.txt");
     ASSERT_EQ(run.lines.size(), 8u) << run.err;
     EXPECT_NE(run.lines[2].find(R"("ok":true,"id":)"), std::string::npos) << run.lines[2];
     EXPECT_NE(run.lines[4].find(R"("stopped":"break")"), std::string::npos) << run.lines[4];
@@ -391,7 +386,7 @@ TEST_F(Control, TypeThatTimesOutDropsItsRest) {
         {R"({"cmd":"wait_for","text":" 42","timeout_ticks":100})", R"({"ok":true,"found":true})"},
     };
     folder.WriteFile("keys.txt", ScriptText(script));
-    const Outcome run = Start("--script keys.txt");
+    const Session run = Start("--script keys.txt");
     ASSERT_EQ(run.lines.size(), script.size()) << run.err;
     const std::string& answer = run.lines[2];
     EXPECT_NE(answer.find(R"("ok":false)"), std::string::npos) << answer;

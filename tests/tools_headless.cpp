@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -105,23 +103,6 @@ std::string EchoRow(const std::string& typed, int cells) {
     return typed + std::string(size_t(39 - cells), ' ') + "-";
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-struct Outcome {
-    int exit_code;
-    std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // A scratch folder holding the ROM images (basic.rom from the test, an empty dev_dos.rom) and the
 // built font.bin; the runner is started there.
 class Headless : public ::testing::Test {
@@ -135,16 +116,7 @@ class Headless : public ::testing::Test {
     }
 
     Outcome Start(const std::vector<std::string>& args) {
-        // A runner that hangs fails the test instead of holding up the suite.
-        // The per-user folder, should the runner need one, lives in the scratch folder too.
-        std::string command = "XDG_DATA_HOME=" + Quote(folder.path() + "/xdg") + " timeout 60 " +
-                              Quote(LUNABRIK_HEADLESS);
-        for (const auto& a : args)
-            command += " " + Quote(a);
-        command += " >out.txt 2>err.txt";
-        int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, folder.ReadFile("out.txt"),
-                folder.ReadFile("err.txt")};
+        return RunInFolder(LUNABRIK_HEADLESS, args);
     }
 };
 

@@ -15,8 +15,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -25,11 +23,6 @@
 #endif
 
 namespace {
-
-std::string ReadAll(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // The address of a routine in the symbol file ("name = 0x1234" lines); 0 when it is not there.
 uint16_t SymbolAddress(const std::string& sym, const std::string& name) {

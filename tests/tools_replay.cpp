@@ -9,23 +9,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-struct Outcome {
-    int exit_code;
-    std::string out, err;
-};
 
 // The free images and the shipped Lunabrik.cfg (a real ABC80's pace) in a scratch folder.
 class Replay : public ::testing::Test {
@@ -42,13 +29,7 @@ class Replay : public ::testing::Test {
     }
 
     Outcome Run(const std::vector<std::string>& args) {
-        std::string command = "timeout 120 '" + std::string(LUNABRIK_HEADLESS) + "'";
-        for (const auto& a : args)
-            command += " '" + a + "'";
-        command += " >out.txt 2>err.txt";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, folder.ReadFile("out.txt"),
-                folder.ReadFile("err.txt")};
+        return RunInFolder(LUNABRIK_HEADLESS, args);
     }
 };
 

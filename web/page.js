@@ -326,19 +326,24 @@ if (typeof document !== 'undefined') (() => {
   canvas.addEventListener('mousedown', () => canvas.focus());
 
   // --- Clipboard ---
+  // The Clipboard API where the browser allows it; else (a page served over plain http from
+  // elsewhere than localhost) the old copy command on a passing text area. Throws when both fail.
+  async function copyText(text) {
+    try {
+      await navigator.clipboard.writeText(text);
+      return;
+    } catch { /* not allowed here: the old way */ }
+    const area = document.createElement('textarea');
+    area.value = text;
+    document.body.append(area);
+    area.select();
+    const ok = document.execCommand('copy');
+    area.remove();
+    if (!ok) throw new Error('the browser refused');
+  }
   async function copyScreen() {
     try {
-      if (navigator.clipboard) {
-        await navigator.clipboard.writeText(lastText);
-      } else { // a page served over plain http from elsewhere than localhost
-        const area = document.createElement('textarea');
-        area.value = lastText;
-        document.body.append(area);
-        area.select();
-        const ok = document.execCommand('copy');
-        area.remove();
-        if (!ok) throw new Error('the browser refused');
-      }
+      await copyText(lastText);
       say('Copied the screen as text.');
     } catch (err) {
       say(`Cannot copy: ${err.message}`);
@@ -586,7 +591,7 @@ if (typeof document !== 'undefined') (() => {
     canvas.focus();
     nextFrame();
     const page = {
-      M, canvas, say, typeText, setPaused,
+      M, canvas, say, typeText, setPaused, copyText,
       get paused() { return paused; }, get running() { return running; },
       get screenText() { return lastText; },
       typeAtReady(text) { pendingType = text; },

@@ -37,15 +37,10 @@ if (typeof document !== 'undefined') (() => {
 
     async function copy(text) {
       try {
-        await navigator.clipboard.writeText(text);
-      } catch { // a page served over plain http from elsewhere than localhost
-        const area = document.createElement('textarea');
-        area.value = text;
-        document.body.append(area);
-        area.select();
-        const ok = document.execCommand('copy');
-        area.remove();
-        if (!ok) { page.say('Cannot copy the selection: the browser refused.'); return; }
+        await page.copyText(text);
+      } catch (err) {
+        page.say(`Cannot copy the selection: ${err.message}.`);
+        return;
       }
       const c = cells(), n = c.bottom - c.top + 1;
       page.say(`Copied ${n} ${n === 1 ? 'line' : 'lines'} of ${c.right - c.left + 1} characters.`);

@@ -133,12 +133,23 @@ TEST_F(ShellComfortWindow, TurboAndPause) {
     window->Action("pause")->trigger();
     ASSERT_TRUE(SystemPaused());
     ASSERT_TRUE(WaitFor([] { return ProcessorPaused(); }));
-    QTest::qWait(100); // a frame drawn just before the pause may still be on its way
+    // A frame asked for just before the pause may still be on its way: once the clock has let a
+    // tick pass and the render thread sleeps, the window has been handed the last one.
+    uint64_t withheld = SystemTicksWithheld();
+    ASSERT_TRUE(WaitFor([&] { return SystemTicksWithheld() > withheld; }));
+    ASSERT_TRUE(WaitFor([] { return SystemRenderIdle(); }));
+    QApplication::processEvents();
     const QImage picture = window->Display()->Picture();
     const uint64_t paused_at = SystemReadCounts().instructions;
-    QTest::qWait(300);
-    EXPECT_EQ(SystemReadCounts().instructions, paused_at);
-    EXPECT_EQ(window->Display()->Picture(), picture) << "the picture stays";
+    // Twenty ticks' time, more than a blink of the cursor, each tick let pass.
+    withheld = SystemTicksWithheld();
+    bool still = true;
+    ASSERT_TRUE(WaitFor([&] {
+        still = still && SystemReadCounts().instructions == paused_at &&
+                window->Display()->Picture() == picture;
+        return SystemTicksWithheld() >= withheld + 20;
+    }));
+    EXPECT_TRUE(still) << "nothing runs and the picture stays";
     window->Status()->Update();
     EXPECT_NE(Speed().find("Paused"), std::string::npos) << Speed();
     window->Action("pause")->trigger();

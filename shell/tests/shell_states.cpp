@@ -113,7 +113,7 @@ TEST_F(ShellStates, OtherRomImagesAskFirst) {
 // on with it, and says so. A state that cannot be resumed gives a fresh start that says why and
 // keeps the file aside; it never asks or stops the start.
 TEST_F(ShellStates, ResumeWhereILeftOff) {
-    const std::string dev_dos = ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/dev_dos.rom"));
+    const std::string dev_dos = ReadAll(LUNABRIK_TEST_RUN_DIR "/dev_dos.rom");
     const QString resume = StateController::StatesFolder() + "/resume.lbs";
     const struct {
         const char* what;

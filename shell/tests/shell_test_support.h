@@ -57,11 +57,6 @@ inline bool WaitFor(const std::function<bool()>& condition, int ms = 30000) {
     return true;
 }
 
-inline std::string ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
 inline void ClearPreferences() { QSettings("Lunabrik", "Lunabrik").clear(); }
 
 // The window started as the program starts it, in a scratch folder with the free images and no
@@ -78,7 +73,7 @@ class WindowTest : public testing::Test {
         if (!QFile::exists(LUNABRIK_TEST_RUN_DIR "/basic.rom"))
             GTEST_SKIP() << "the free ROM images are not built";
         for (const char* name : {"basic.rom", "dev_dos.rom", "font.bin"})
-            folder.WriteFile(name, ReadAll(QString(LUNABRIK_TEST_RUN_DIR "/") + name));
+            folder.WriteFile(name, ReadAll(std::string(LUNABRIK_TEST_RUN_DIR "/") + name));
     }
     void TearDown() override {
         window.reset();

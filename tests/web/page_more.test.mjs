@@ -205,6 +205,19 @@ test('a mouse drag copies the rectangle of the screen as text; the middle button
   await onScreen(desk, Enter);
   await shows(desk, 'the command run again', /^ÅÄÖ █\nREADY\nPRINT "ÅÄÖ";CHR¤\(151\);CHR¤\(127\)\nÅÄÖ █$/m);
   if (shots) writeFileSync(join(shots, 'web-desktop.png'), await desk.screenshot());
+  // Where the page may not write the clipboard, the old copy command copies; where the browser
+  // refuses that too, the page says so. Last: the old command's text area also fills the primary
+  // selection, which a middle click would paste.
+  await desk.run(`navigator.clipboard.writeText = async () => { throw new Error('not allowed'); };
+    window.copied = null; window.copyWorks = true;
+    document.execCommand = (c) => {
+      window.copied = c === 'copy' && document.querySelector('body > textarea').value;
+      return window.copyWorks;
+    }`);
+  await desk.drag(screen, at(row, 0), at(row, 4));
+  assert.equal(await waitFor('the old copy', () => desk.run('return window.copied')), 'ÅÄÖ █');
+  await desk.run(`window.copyWorks = false; document.getElementById('copy').click()`);
+  await says(desk, 'the refusal', /Cannot copy: the browser refused/);
 });
 
 test('help shows the key map and the BASIC\'s summary; a sample program types in and runs', async () => {
