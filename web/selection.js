@@ -1,7 +1,7 @@
 // Mouse selection: a drag over the screen marks a rectangle of character cells, copied as text
 // when the button goes up (the same text as the desktop program's selection: Swedish letters as
 // themselves, mosaic cells as sextants). A click elsewhere on the screen, or a key, takes it away;
-// the middle button types the latest selection, as in the desktop program.
+// the middle button types the latest selection, as in the desktop program, and nothing else.
 'use strict';
 if (typeof document !== 'undefined') (() => {
   globalThis.lunabrikPage.addons.push((page) => {
@@ -75,7 +75,11 @@ if (typeof document !== 'undefined') (() => {
       latest = M.UTF8ToString(M._lb_screen_text_rect(c.top, c.left, c.bottom, c.right));
       copy(latest);
     });
-    canvas.addEventListener('mousedown', (e) => { if (e.button === 1) e.preventDefault(); }); // autoscroll
+    // The middle button is the selection's alone on the screen: no autoscroll where it goes down,
+    // and no paste of the primary selection where it comes up (Chromium on Linux pastes on the
+    // release unless the pointerup is cancelled; others may paste on the mouseup or the auxclick).
+    for (const type of ['mousedown', 'pointerup', 'mouseup', 'auxclick'])
+      canvas.addEventListener(type, (e) => { if (e.button === 1) e.preventDefault(); });
     canvas.addEventListener('keydown', clear);
     window.addEventListener('resize', clear);
   });
