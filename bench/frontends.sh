@@ -2,8 +2,8 @@
 # Every front end at the core's speed: the same saved machine run through the processor's bare
 # loop, the desktop's threads, the deterministic tick (in process, as the control protocol and the
 # tests drive it), the runner (deterministic, and --realtime) and the browser build under Node
-# (when make web has built it), in millions of instructions a second and as a ratio to the bare
-# loop. Two machines: the free BASIC in a FOR loop, and a machine-code loop (block moves, indexed
+# (when make web has built it; measured after a second's warm-up, in which the engine compiles the
+# loop fully), in millions of instructions a second and as a ratio to the bare loop. Two machines: the free BASIC in a FOR loop, and a machine-code loop (block moves, indexed
 # and bit instructions, the stack) in RAM with the BASIC's tick handler under it. Rounds alternate
 # the front ends, so a busy host slows them alike; medians are reported. Speeds are per second of
 # the front end's processor time (all its threads, so the desktop's render and clock threads

@@ -216,12 +216,36 @@ LB_INLINE void OUT_in_A(LB_PC) {
     s.HL = PortWrite(n, s.A, {s.B, s.DE, s.HL});
 }
 
-// The prefixed tables run inline on the same pc and t; their lines hold the whole instruction's
-// T-states, the prefix included, so the prefix lines here hold 0.
+// The prefixed tables run on the same pc and t; their lines hold the whole instruction's T-states,
+// the prefix included, so the prefix lines here hold 0. Natively all four run inline. In
+// WebAssembly the loop must stay small, or the browser's compiler keeps PC and the counts in
+// memory instead of registers, which costs every instruction: there DD and FD share one inline
+// copy of the index table (see Execute below), and the ED table, rarely run, is a function of its
+// own that takes pc and returns it with the T-states above it. The DD and FD lines below are then
+// never reached; they call the index table out of line, in the same way.
 LB_INLINE void PREFIX_CB(LB_PC) { CbTable::Execute(pc, t); }
+#if defined(__wasm__)
+template <int prefix> [[gnu::noinline]] uint64_t ExecutePrefixed(uint32_t at) {
+    uint16_t pc = uint16_t(at);
+    uint64_t t = 0;
+    if constexpr (prefix == 0xDD) IndexTable::Execute(pc, t, CpuState.IX);
+    if constexpr (prefix == 0xED) EdTable::Execute(pc, t);
+    if constexpr (prefix == 0xFD) IndexTable::Execute(pc, t, CpuState.IY);
+    return t << 16 | pc;
+}
+template <int prefix> LB_INLINE void PREFIX(LB_PC) {
+    const uint64_t r = ExecutePrefixed<prefix>(pc);
+    pc = uint16_t(r);
+    t += r >> 16;
+}
+LB_INLINE void PREFIX_DD(LB_PC) { PREFIX<0xDD>(pc, t); }
+LB_INLINE void PREFIX_ED(LB_PC) { PREFIX<0xED>(pc, t); }
+LB_INLINE void PREFIX_FD(LB_PC) { PREFIX<0xFD>(pc, t); }
+#else
 LB_INLINE void PREFIX_DD(LB_PC) { IndexTable::Execute(pc, t, CpuState.IX); }
 LB_INLINE void PREFIX_ED(LB_PC) { EdTable::Execute(pc, t); }
 LB_INLINE void PREFIX_FD(LB_PC) { IndexTable::Execute(pc, t, CpuState.IY); }
+#endif
 
 // One line per opcode: X(opcode, T-states, handler, operands...).
 // clang-format off
@@ -487,6 +511,12 @@ LB_CHECK_TABLE(MAIN_TABLE);
 
 // Called with pc behind the opcode byte op: one case per table line, every handler inline.
 LB_INLINE void Execute(uint8_t op, uint16_t& pc, uint64_t& t) {
+#if defined(__wasm__)
+    if ((op | 0x20) == 0xFD) { // DD or FD: the one copy, on IX or IY
+        IndexTable::Execute(pc, t, op == 0xFD ? CpuState.IY : CpuState.IX);
+        return;
+    }
+#endif
     switch (op) {
 #define LB_CASE(code, cycles, handler, ...)                                                        \
     case code:                                                                                     \

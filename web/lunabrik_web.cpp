@@ -13,6 +13,7 @@
 #include "system/system.h"
 #include "system/typing.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -53,10 +54,23 @@ EXPORT void lb_reset() { SystemReset(); }
 
 // One tick period: at a real ABC80's pace the processor stops when the period's budget is spent;
 // as fast as possible it runs `instructions`.
-// Rewind keeps a state once a second of the machine's time.
+// Rewind keeps a state once a second of the machine's time. Like the desktop's window, the page
+// looks whether one is due at most every RewindPollInterval of its own time: as fast as possible
+// the machine runs a second in a few milliseconds, and a state taken for each would cost the
+// processor a twentieth of its speed.
+namespace {
+constexpr auto RewindPollInterval = std::chrono::milliseconds(20);
+std::chrono::steady_clock::time_point RewindPolled{};
+} // namespace
 EXPORT int lb_run_tick(int instructions) {
     const bool on = SystemRunTick(instructions);
-    if (!SystemPaused()) RewindPoll();
+    if (!SystemPaused()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - RewindPolled >= RewindPollInterval) {
+            RewindPolled = now;
+            RewindPoll();
+        }
+    }
     return on ? 1 : 0;
 }
 

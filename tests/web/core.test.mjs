@@ -1,13 +1,17 @@
 // The WebAssembly build of the core under Node, through the functions the page calls: boot,
-// typed text and keys, programs that run and save, speed and pause.
-// Usage: node core.test.mjs BUILD_WEB_FOLDER
+// typed text and keys, programs that run and save, speed and pause; with the desktop's headless
+// runner, machine code run by both to the same machine.
+// Usage: node core.test.mjs BUILD_WEB_FOLDER [LUNABRIK_HEADLESS]
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 
 const folder = process.argv[2] ?? 'build/web';
+const headless = process.argv[3] && resolve(process.argv[3]);
 const createLunabrik = createRequire(import.meta.url)(resolve(folder, 'lunabrik.js'));
 const MaxTicks = 20000; // of the machine's time; a condition ends the wait long before
 
@@ -104,4 +108,72 @@ test('a real ABC80 runs 3 MHz worth of each tick; full speed more; pause stops t
   assert.deepEqual(perTick(10), { tstates: 0, ticks: 0 });
   M._lb_pause(0);
   assert.ok(perTick(10).ticks === 10);
+});
+
+// The machine's own parts of a state file (processor, time, memory, ports, keys), by chunk name:
+// the rest names host folders, which differ between the two programs.
+function machineChunks(bytes) {
+  const chunks = {};
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  for (let at = 12; at + 8 <= bytes.length; ) {
+    const name = new TextDecoder().decode(bytes.subarray(at, at + 4)), size = view.getUint32(at + 4, true);
+    if (['CPU ', 'TIME', 'MEM ', 'PORT', 'KEYS'].includes(name)) chunks[name] = Buffer.from(bytes.subarray(at + 8, at + 8 + size));
+    at += 8 + size;
+  }
+  return chunks;
+}
+
+test('machine code with every prefix runs to the same machine as on the desktop', { skip: !headless && 'no headless runner named' }, async () => {
+  // Loops at B000 (the last three bytes jump back to it).
+  const programs = {
+    // IX and IY: loads, arithmetic and stores through (XY+d), the bit group, INC, DEC, ADD, the
+    // stack and EX (SP).
+    indexed: 'DD2100B8FD2100BA0600DD7E05FD86FDFD7707DDCB0206FDCB015EFDCB09EEDD23FD2BDDE5FDE3DDE1FD0910D9C300B0',
+    // ED: block moves and compares, NEG, ADC and SBC on HL, RLD, word loads; CB shifts.
+    extended: '2100B81100BC010002EDB02100BC0100013E42EDB1ED44ED5AED42ED6FED5300BEED4B00BEEDA0EDA8CB3FCB17C300B0',
+    // The benchmark's mix: LDIR, then indexed and bit instructions, the stack, DJNZ.
+    mixed: '2100B81100BA010001EDB0DD2100B80600DD7E0580EE55DD7706CB3FCB4728013CDD23E529E110E9C300B0',
+  };
+  const ticks = 20;
+  const work = mkdtempSync(join(tmpdir(), 'lunabrik-core-'));
+  try {
+    for (const f of ['basic.rom', 'dev_dos.rom', 'font.bin']) writeFileSync(join(work, f), readFileSync(join(folder, f)));
+    mkdirSync(join(work, 'Files'));
+    writeFileSync(join(work, 'Lunabrik.cfg'), new Uint8Array(260)); // waitstates 0: as fast as possible
+    for (const [name, hex] of Object.entries(programs)) {
+      const start = join(work, `${name}-start.lbs`), end = join(work, `${name}-desktop.lbs`);
+      const script = [
+        { cmd: 'wait_for', text: 'READY', timeout_ticks: 500 },
+        { cmd: 'poke', addr: 0xb000, hex },
+        { cmd: 'set_regs', pc: 0xb000 },
+        { cmd: 'save_state', file: start },
+        { cmd: 'run', ticks },
+        { cmd: 'save_state', file: end },
+      ];
+      writeFileSync(join(work, 'script.txt'), script.map((c) => JSON.stringify(c)).join('\n') + '\n');
+      execFileSync(headless, ['--script', join(work, 'script.txt')], { cwd: work, stdio: 'ignore' });
+
+      const M = await createLunabrik({ wasmBinary: readFileSync(join(folder, 'lunabrik.wasm')) });
+      M.FS.mkdir('/home/run');
+      M.FS.mkdir('/home/run/Files');
+      M.FS.chdir('/home/run');
+      for (const f of ['basic.rom', 'dev_dos.rom', 'font.bin']) M.FS.writeFile(f, readFileSync(join(folder, f)));
+      M.FS.writeFile('start.lbs', readFileSync(start));
+      assert.equal(M._lb_boot(), 0);
+      const path = M._malloc(16);
+      M.stringToUTF8('start.lbs', path, 16);
+      assert.equal(M._lb_load_state(path), 0, M.UTF8ToString(M._lb_text()));
+      M._lb_set_speed(1);
+      for (let i = 0; i < ticks; i++) M._lb_run_tick(40000); // the runner's instructions per tick
+      M.stringToUTF8('end.lbs', path, 16);
+      assert.equal(M._lb_save_state(path), 0, M.UTF8ToString(M._lb_text()));
+
+      const desktop = machineChunks(readFileSync(end)), page = machineChunks(M.FS.readFile('end.lbs'));
+      assert.deepEqual(Object.keys(page).sort(), ['CPU ', 'KEYS', 'MEM ', 'PORT', 'TIME'], name);
+      assert.ok(!machineChunks(readFileSync(start))['MEM '].equals(desktop['MEM ']), `${name} ran`);
+      for (const chunk of Object.keys(desktop)) assert.ok(desktop[chunk].equals(page[chunk]), `${name}: ${chunk} differs`);
+    }
+  } finally {
+    rmSync(work, { recursive: true, force: true });
+  }
 });
