@@ -18,6 +18,7 @@
 // Exit status: 0 when the results check out and ours meets every speed goal (or --check); 1 when
 // the results are wrong or a run does not halt; 2 when only a speed goal is missed.
 
+#include "bench_support.h"
 #include "cpu/processor.h"
 #include "machine/control.h"
 #include "machine/memory.h"
@@ -46,7 +47,7 @@ constexpr uint16_t PassCountAddress = 0x0003;
 // A run that has not halted by then is taken as broken.
 constexpr double RunTimeLimitSeconds = 300.0;
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 // One result word a workload leaves, and its value when it can be computed here independently of
 // both interpreters (known false: only the two interpreters can compare it).
@@ -120,18 +121,6 @@ uint16_t Word(const uint8_t* memory, uint16_t address) {
 
 // ---- Ours ----
 
-void LoadOurs() {
-    ControlFlags.store(0);
-    std::memcpy(MachineMemory, Image, MemorySize);
-    CpuState = {};
-    ProcessorReset();
-    SetWaitstates(0);
-}
-
-bool IsBlockOpcode(uint8_t op) { // LDIR CPIR INIR OTIR LDDR CPDR INDR OTDR
-    return (op & 0xF4) == 0xB0;
-}
-
 // What an untimed run counted: instructions (one per repetition of a repeating block
 // instruction, as an interpreter that steps repetitions counts them), T-states, and instructions
 // by prefix: none, CB, DD/FD, ED, DD CB / FD CB.
@@ -151,63 +140,19 @@ int PrefixClass(uint16_t pc) {
 // Untimed: steps ExecuteInstruction() until HALT. instructions stays 0 when no HALT came within
 // limit instructions.
 Count CountOurs(uint64_t limit) {
-    LoadOurs();
+    LoadOurs(Image);
     Count c;
     uint64_t n = 0;
     while (!(ReadControlFlags() & HALTED)) {
         if (n > limit) return {};
-        uint16_t pc = CpuState.PC;
-        bool block = ReadByte(pc) == 0xED && IsBlockOpcode(ReadByte(uint16_t(pc + 1)));
-        int kind = PrefixClass(pc);
-        uint16_t bc = CpuState.BC;
-        c.tstates += ExecuteInstruction();
-        uint64_t k = block ? ((bc - CpuState.BC - 1) & 0xFFFF) + 1 : 1;
-        if (block && (ReadByte(uint16_t(pc + 1)) & 0x02)) // INIR..OTDR count B, not BC
-            k = ((uint8_t(bc >> 8) - CpuState.B - 1) & 0xFF) + 1;
-        n += k;
-        c.by_prefix[kind] += k;
+        const int kind = PrefixClass(CpuState.PC);
+        const Stepped step = StepCounted();
+        c.tstates += step.tstates;
+        n += step.instructions;
+        c.by_prefix[kind] += step.instructions;
     }
     c.instructions = n;
     return c;
-}
-
-// Wall time of a run and the processor time its thread used: on a shared machine the second
-// shows what the interpreter costs when other work takes turns on the same core.
-struct Timing {
-    double wall = -1, cpu = -1;
-    uint64_t tstates = 0; // the T-states the thread counted (ours only)
-};
-
-double ThreadSeconds(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-// Runs the image as the program does: times from starting the thread until HALTED is seen.
-// wall stays negative when the run does not halt in time.
-Timing TimeOurs() {
-    LoadOurs();
-    Timing timing;
-    const uint64_t tstates_before = ReadProcessorCounts().tstates;
-    Clock::time_point start = Clock::now();
-    std::thread processor([] { ProcessorThreadBody(nullptr); });
-    clockid_t clock;
-    bool have_clock = pthread_getcpuclockid(processor.native_handle(), &clock) == 0;
-    for (;;) {
-        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (ReadControlFlags() & HALTED) {
-            timing.wall = elapsed;
-            if (have_clock) timing.cpu = ThreadSeconds(clock);
-            break;
-        }
-        if (elapsed > RunTimeLimitSeconds) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    SetControlFlags(QUIT);
-    processor.join();
-    timing.tstates = ReadProcessorCounts().tstates - tstates_before;
-    return timing;
 }
 
 // ---- The yardstick ----
@@ -260,27 +205,11 @@ Timing TimeZ80ex(Z80EX_CONTEXT* cpu) {
 
 // ---- Report ----
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void PrintResults(const char* who, const std::vector<Field>& fields, const uint8_t* memory) {
     std::printf("  %-9s", who);
     for (const Field& f : fields)
         std::printf(" %s 0x%04X", f.name, Word(memory, f.address));
     std::printf("\n");
-}
-
-long ParseCount(const char* text, const char* option) {
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (!*text || *end || value < 1 || value > 65535) {
-        std::fprintf(stderr, "%s needs a count from 1 to 65535, not '%s'\n", option, text);
-        std::exit(1);
-    }
-    return value;
 }
 
 // Checks and (unless check_only) times one workload. Returns 0, 1 or 2 as the exit status.
@@ -345,7 +274,7 @@ int RunWorkload(Z80EX_CONTEXT* cpu, const Workload& w, long passes_option, long 
     // The thread's loop, which the timed rounds run, must leave the same memory and T-states as
     // the instruction-by-instruction run (checked here in --check mode as well).
     std::vector<uint8_t> counted_memory(MachineMemory, MachineMemory + MemorySize);
-    Timing threaded = TimeOurs();
+    Timing threaded = TimeOurs(Image, RunTimeLimitSeconds);
     if (threaded.wall < 0 || threaded.tstates != ours.tstates ||
         !std::equal(counted_memory.begin(), counted_memory.end(), MachineMemory)) {
         std::printf("FAIL: the processor thread's run differs: %s\n",
@@ -358,7 +287,7 @@ int RunWorkload(Z80EX_CONTEXT* cpu, const Workload& w, long passes_option, long 
     std::vector<uint8_t> ours_memory(MachineMemory, MachineMemory + MemorySize);
     std::vector<uint8_t> reference_memory(Z80exMemory, Z80exMemory + MemorySize);
     for (long r = 0; r < rounds; ++r) {
-        Timing a = TimeOurs();
+        Timing a = TimeOurs(Image, RunTimeLimitSeconds);
         bool same = std::equal(ours_memory.begin(), ours_memory.end(), MachineMemory);
         Timing b = TimeZ80ex(cpu);
         same = same && std::equal(reference_memory.begin(), reference_memory.end(), Z80exMemory);
@@ -462,7 +391,7 @@ int RunFamilies(Z80EX_CONTEXT* cpu, long rounds) {
         }
         std::vector<double> ours, theirs;
         for (long r = 0; r < rounds; ++r) {
-            ours.push_back(TimeOurs().cpu);
+            ours.push_back(TimeOurs(Image, RunTimeLimitSeconds).cpu);
             theirs.push_back(TimeZ80ex(cpu).cpu);
         }
         double a = Median(ours) / double(c.instructions) * 1e9;

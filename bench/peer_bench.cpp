@@ -16,6 +16,7 @@
 // the interpreter on every workload; 1 when a result differs or a run does not halt; 2 when only
 // the speed goal is missed.
 
+#include "bench_support.h"
 #include "cpu/processor.h"
 #include "machine/control.h"
 #include "machine/memory.h"
@@ -50,7 +51,7 @@ constexpr uint16_t PassCountAddress = 0x0003;
 constexpr double RunTimeLimitSeconds = 300.0;
 constexpr double Goal = 1.2; // ours / the faster interpreter build, at least
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 
 struct Workload {
     const char* name;
@@ -84,25 +85,7 @@ struct Outcome {
 const char* const RegisterNames[12] = {"AF", "BC", "DE",  "HL",  "IX",  "IY",
                                        "SP", "PC", "AF'", "BC'", "DE'", "HL'"};
 
-double ThreadSeconds(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-struct Timing {
-    double wall = -1, cpu = -1;
-};
-
 // ---- Ours ----
-
-void LoadOurs() {
-    ControlFlags.store(0);
-    std::memcpy(MachineMemory, Image, MemorySize);
-    CpuState = {};
-    ProcessorReset();
-    SetWaitstates(0);
-}
 
 Outcome OursOutcome() {
     Outcome o;
@@ -117,49 +100,18 @@ Outcome OursOutcome() {
 // Untimed: steps ExecuteInstruction() until HALT, counting each repetition of a repeating block
 // instruction (LDIR .. OTDR: ED 1x11 0xxx) as one instruction.
 Outcome CountOurs(uint64_t limit) {
-    LoadOurs();
+    LoadOurs(Image);
     uint64_t n = 0, t = 0;
     while (!(ReadControlFlags() & HALTED)) {
         if (n > limit) return {};
-        uint16_t pc = CpuState.PC;
-        uint8_t op = ReadByte(uint16_t(pc + 1));
-        bool block = ReadByte(pc) == 0xED && (op & 0xF4) == 0xB0;
-        uint16_t bc = CpuState.BC;
-        t += ExecuteInstruction();
-        if (!block)
-            n += 1;
-        else if (op & 0x02) // INIR .. OTDR count B
-            n += ((uint8_t(bc >> 8) - CpuState.B - 1) & 0xFF) + 1;
-        else
-            n += ((bc - CpuState.BC - 1) & 0xFFFF) + 1;
+        const Stepped step = StepCounted();
+        n += step.instructions;
+        t += step.tstates;
     }
     Outcome o = OursOutcome();
     o.instructions = n;
     o.tstates = t;
     return o;
-}
-
-// As the program runs it: times from starting the thread until HALTED is seen.
-Timing TimeOurs() {
-    LoadOurs();
-    Timing timing;
-    Clock::time_point start = Clock::now();
-    std::thread processor([] { ProcessorThreadBody(nullptr); });
-    clockid_t clock;
-    bool have_clock = pthread_getcpuclockid(processor.native_handle(), &clock) == 0;
-    for (;;) {
-        double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        if (ReadControlFlags() & HALTED) {
-            timing.wall = elapsed;
-            if (have_clock) timing.cpu = ThreadSeconds(clock);
-            break;
-        }
-        if (elapsed > RunTimeLimitSeconds) break;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    SetControlFlags(QUIT);
-    processor.join();
-    return timing;
 }
 
 // ---- The interpreter ----
@@ -237,12 +189,6 @@ Outcome CountPeer(const Peer& p, uint64_t limit) {
 
 // ---- Report ----
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 // Prints every difference of b from a; true when there is none.
 bool Same(const char* who, const Outcome& a, const Outcome& b) {
     bool same = true;
@@ -265,16 +211,6 @@ bool Same(const char* who, const Outcome& a, const Outcome& b) {
         same = false;
     }
     return same;
-}
-
-long ParseCount(const char* text, const char* option) {
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (!*text || *end || value < 1 || value > 65535) {
-        std::fprintf(stderr, "%s needs a count from 1 to 65535, not '%s'\n", option, text);
-        std::exit(1);
-    }
-    return value;
 }
 
 // Checks and (unless check_only) times one workload. Returns 0, 1 or 2 as the exit status.
@@ -311,7 +247,7 @@ int RunWorkload(const Workload& w, long passes_option, long rounds, bool check_o
     std::vector<double> wall[1 + PeerCount], cpu[1 + PeerCount];
     for (long r = 0; r < rounds; ++r) {
         Timing t[1 + PeerCount];
-        t[0] = TimeOurs();
+        t[0] = TimeOurs(Image, RunTimeLimitSeconds);
         bool same = std::equal(ours.memory.begin(), ours.memory.end(), MachineMemory);
         for (int k = 0; k < PeerCount; ++k) {
             t[1 + k] = TimePeer(Peers[k]);
