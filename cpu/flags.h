@@ -1,7 +1,7 @@
 // Flag rules and the arithmetic, logical, shift and bit operations the instruction tables share.
 // Y and X (0x20, 0x08) are never computed: every rule copies them from the old F. Carry, overflow
-// and half carry come from four 8-entry tables indexed by 4a + 2b + r, the bits of both operands
-// and the result at one position.
+// and half carry come from the operands and the untruncated result: a ^ b ^ r holds the carries
+// into each bit.
 #pragma once
 
 #include "cpu/cpu_state.h"
@@ -25,18 +25,6 @@ inline constexpr std::array<uint8_t, 256> SzpTable = [] {
         t[v] = uint8_t((v & FLAG_S) | (v ? 0 : FLAG_Z) | (ParityTable[v] ? FLAG_PV : 0));
     return t;
 }();
-
-//                                                 a b r: 000   001   010   011   100   101   110
-//                                                 111
-inline constexpr uint8_t AddFlagTable[8] = {0x00, 0x84, 0x01, 0x80, 0x01, 0x80, 0x05, 0x81};
-inline constexpr uint8_t AddHalfCarryTable[8] = {0x00, 0x00, 0x10, 0x00, 0x10, 0x00, 0x10, 0x10};
-inline constexpr uint8_t SubFlagTable[8] = {0x00, 0x81, 0x01, 0x85, 0x04, 0x80, 0x00, 0x81};
-inline constexpr uint8_t SubHalfBorrowTable[8] = {0x00, 0x10, 0x10, 0x10, 0x00, 0x00, 0x00, 0x10};
-
-// Index 4a + 2b + r of the operand and result bits at position bit.
-LB_INLINE unsigned FlagIndex(unsigned a, unsigned b, unsigned r, int bit) {
-    return ((a >> bit) & 1) << 2 | ((b >> bit) & 1) << 1 | ((r >> bit) & 1);
-}
 
 LB_INLINE void IncrementFlags(uint8_t v) {
     auto& s = CpuState;
@@ -122,22 +110,21 @@ LB_INLINE void OrA(uint8_t b) {
 LB_INLINE void Add16(uint16_t& target, uint16_t b) {
     unsigned a = target, r = a + b;
     target = uint16_t(r);
-    CpuState.F = (CpuState.F & 0xEC) | (AddFlagTable[FlagIndex(a, b, r, 15)] & FLAG_C) |
-                 AddHalfCarryTable[FlagIndex(a, b, r, 11)];
+    CpuState.F =
+        uint8_t((CpuState.F & 0xEC) | (((a ^ b ^ r) >> 8) & FLAG_H) | ((r >> 16) & FLAG_C));
 }
 
-// ADC HL,rr and SBC HL,rr: a, b the 16-bit operands, r the untruncated result.
+// ADC HL,rr and SBC HL,rr: a, b the 16-bit operands, r the untruncated result (for SBC its two's
+// complement bits, bit 16 then the borrow). H is the carry out of bit 11, C out of bit 15.
 LB_INLINE void Adc16Flags(unsigned a, unsigned b, unsigned r) {
-    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | AddFlagTable[FlagIndex(a, b, r, 15)] |
-                AddHalfCarryTable[FlagIndex(a, b, r, 11)];
-    if ((r & 0xFFFF) == 0) f |= FLAG_Z;
-    CpuState.F = f;
+    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) | ((r >> 8) & FLAG_S) |
+                         ((r & 0xFFFF) ? 0 : FLAG_Z) | (((a ^ b ^ r) >> 8) & FLAG_H) |
+                         ((((a ^ r) & (b ^ r)) >> 13) & FLAG_PV) | ((r >> 16) & FLAG_C));
 }
 LB_INLINE void Sbc16Flags(unsigned a, unsigned b, unsigned r) {
-    uint8_t f = (CpuState.F & (FLAG_Y | FLAG_X)) | SubFlagTable[FlagIndex(a, b, r, 15)] |
-                SubHalfBorrowTable[FlagIndex(a, b, r, 11)] | FLAG_N;
-    if ((r & 0xFFFF) == 0) f |= FLAG_Z;
-    CpuState.F = f;
+    CpuState.F = uint8_t((CpuState.F & (FLAG_Y | FLAG_X)) | ((r >> 8) & FLAG_S) |
+                         ((r & 0xFFFF) ? 0 : FLAG_Z) | (((a ^ b ^ r) >> 8) & FLAG_H) |
+                         ((((a ^ b) & (a ^ r)) >> 13) & FLAG_PV) | ((r >> 16) & FLAG_C) | FLAG_N);
 }
 
 // Accumulator rotates: S, Z, P/V, Y, X unchanged, H = N = 0, C = the bit shifted out.
