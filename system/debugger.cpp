@@ -6,6 +6,7 @@
 #include "cpu/processor.h"
 #include "machine/memory.h"
 #include "system/hold.h"
+#include "system/recording.h"
 #include "host/file_io.h"
 #include "system/registers.h"
 #include "system/system.h"
@@ -641,8 +642,17 @@ bool DebugReadRegisters(DebugRegisters& r) {
     return true;
 }
 
+namespace {
+// An edit makes the machine one that a recording under way cannot follow, nor a replay go on
+// from: either ends where the machine stands, before the edit, and says so.
+void EndRecordingForEdit() {
+    if (Recording() || SystemPlaying()) RecordingInterrupt();
+}
+} // namespace
+
 bool DebugWriteRegisters(const DebugRegisters& r) {
     if (!ProcessorStandsStill() || r.im > 2) return false;
+    EndRecordingForEdit();
     auto& s = CpuState;
     s.AF = r.af, s.BC = r.bc, s.DE = r.de, s.HL = r.hl, s.IX = r.ix, s.IY = r.iy, s.SP = r.sp;
     s.PC = r.pc, s.AF_ = r.af_, s.BC_ = r.bc_, s.DE_ = r.de_, s.HL_ = r.hl_, s.I = r.i;
@@ -661,6 +671,7 @@ bool DebugGetRegister(const std::string& name, uint32_t& value) {
 bool DebugSetRegister(const std::string& name, uint32_t value) {
     const RegisterEntry* r = FindRegister(name);
     if (!r || value > RegisterMax(r->width) || !ProcessorStandsStill()) return false;
+    EndRecordingForEdit();
     r->write(value);
     return true;
 }
@@ -672,6 +683,7 @@ void DebugReadMemory(uint16_t address, uint8_t* out, size_t length) {
 
 bool DebugWriteMemory(uint16_t address, const uint8_t* data, size_t length) {
     if (!ProcessorStandsStill()) return false;
+    EndRecordingForEdit();
     bool screen = false;
     for (size_t i = 0; i < length; ++i) {
         const uint16_t at = uint16_t(address + i);

@@ -207,7 +207,10 @@ TEST_F(Debugger, StepOverRunsAnInterruptThrough) {
 // A byte written into screen memory while the machine stands still reaches the picture at once,
 // without waiting for the machine to draw its next frame.
 TEST_F(Debugger, ScreenEditsShowAtOnce) {
-    GlyphTable[0]['A'] = 0xFC; // a glyph with a lit top row, whatever font the test has
+    // A glyph with a lit top row and a blank one, whatever font an earlier test loaded.
+    const uint8_t font_a = GlyphTable[0]['A'], font_blank = GlyphTable[0][' '];
+    GlyphTable[0]['A'] = 0xFC;
+    GlyphTable[0][' '] = 0;
     uint8_t frame[FrameLines][FrameLineBytes];
     SystemTakeFrame(frame);
     const uint8_t a = 'A';
@@ -218,7 +221,8 @@ TEST_F(Debugger, ScreenEditsShowAtOnce) {
     ASSERT_TRUE(DebugWriteMemory(RowAddressTable[0], &blank, 1));
     ASSERT_TRUE(SystemTakeFrame(frame));
     EXPECT_EQ(frame[0][0] & 0xFC, 0);
-    GlyphTable[0]['A'] = 0;
+    GlyphTable[0]['A'] = font_a;
+    GlyphTable[0][' '] = font_blank;
 }
 
 TEST_F(Debugger, StepIntoOverAndOut) {

@@ -4,6 +4,7 @@
 #include "cpu/processor.h"
 #include "machine/keyboard.h"
 #include "machine/memory.h"
+#include "system/debugger.h"
 #include "system/pacer.h"
 #include "system/recording.h"
 #include "system/system.h"
@@ -81,6 +82,59 @@ TEST(RecordingThread, ASessionRecordedOnTheThreadsPlaysBackOnThem) {
     // The machine runs on after the replay and takes keys again.
     PacerType("!");
     ASSERT_TRUE(WaitFor([] { return Taken() == "HELLO!"; })) << Taken();
+    SystemStop();
+}
+
+// A debugger's edit makes the machine one that the recording cannot follow: the recording ends
+// where the machine stands, before the edit, and is written; an edit refused because the machine
+// runs leaves it going.
+TEST(RecordingEdits, AnEditEndsTheRecordingBeforeIt) {
+    const struct {
+        const char* what;
+        bool (*edit)();
+    } edits[] = {
+        {"memory",
+         [] {
+             const uint8_t byte = 0x55;
+             return DebugWriteMemory(Buffer, &byte, 1);
+         }},
+        {"a register", [] { return DebugSetRegister("A", 0x12); }},
+        {"all registers",
+         [] {
+             DebugRegisters r{};
+             return DebugReadRegisters(r) && DebugWriteRegisters(r);
+         }},
+    };
+    for (const auto& e : edits) {
+        SCOPED_TRACE(e.what);
+        ScratchFolder folder;
+        LoadRecorder();
+        std::string said;
+        ASSERT_TRUE(RecordStart("s.lbr", said)) << said;
+        for (int tick = 0; tick < 3; ++tick)
+            ASSERT_TRUE(SystemRunTick(2000));
+        const uint64_t before = ReadProcessorCounts().tstates;
+        ASSERT_TRUE(e.edit());
+        EXPECT_FALSE(Recording());
+        const std::string notice = RecordTakeNotice();
+        EXPECT_EQ(notice.rfind("Recording ended", 0), 0u) << notice;
+        RecordingFile file;
+        std::string error;
+        ASSERT_TRUE(ReadRecordingFile("s.lbr", file, error)) << error;
+        ASSERT_FALSE(file.events.empty());
+        EXPECT_EQ(file.events.back().kind, RecordedKind::End);
+        EXPECT_EQ(file.events.back().tstates, before);
+    }
+
+    ScratchFolder folder;
+    LoadRecorder();
+    SystemStart(nullptr, nullptr);
+    std::string said;
+    ASSERT_TRUE(RecordStart("s.lbr", said)) << said;
+    for (const auto& e : edits)
+        EXPECT_FALSE(e.edit()) << e.what;
+    EXPECT_TRUE(Recording());
+    EXPECT_TRUE(RecordStop(said)) << said;
     SystemStop();
 }
 

@@ -408,6 +408,9 @@ int main(int argc, char** argv) {
     }
     rc = RunActions();
     if (rc == ExitDone && (Opts.control || !Opts.script.empty())) rc = RunSession();
+    // A recording the session cut short (a loaded state, a debugger's edit) says where it ended.
+    if (const std::string notice = RecordTakeNotice(); !notice.empty())
+        std::fprintf(stderr, "lunabrik-headless: %s\n", notice.c_str());
     if (Recording() && !RecordStop(said)) {
         std::fprintf(stderr, "lunabrik-headless: %s\n", said.c_str());
         if (rc == ExitDone) rc = ExitState;
