@@ -252,6 +252,11 @@ if (typeof document !== 'undefined') (() => {
   // The live status region says what state the machine is in, and changes only with it; the meter
   // beside it shows the speed over the last second or so and how far typing has got.
   let meter = null;
+  // A new pace, or a run after a pause: the figure starts afresh, so that none mixes two paces.
+  function restartMeter() {
+    meter = null;
+    if (M) showStatus(performance.now(), true);
+  }
   function showStatus(now, force = false) {
     const t = M.HEAPU32.subarray(M._lb_typing() >> 2, (M._lb_typing() >> 2) + 6);
     const state = !running ? 'Stopped' : paused ? 'Paused'
@@ -280,7 +285,7 @@ if (typeof document !== 'undefined') (() => {
     $('pause').textContent = p ? 'Run' : 'Pause';
     $('pause').setAttribute('aria-pressed', String(p));
     if (!p) { clockStart = performance.now(); ticksRun = 0; }
-    showStatus(performance.now(), true);
+    restartMeter();
   }
 
   function setFast(f) {
@@ -288,6 +293,7 @@ if (typeof document !== 'undefined') (() => {
     M._lb_set_speed(f ? 1 : 0);
     $('speed').value = f ? 'max' : 'real';
     clockStart = performance.now(); ticksRun = 0;
+    restartMeter();
   }
 
   // --- The keyboard: the character a key gives, else the key by its place ---

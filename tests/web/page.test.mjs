@@ -10,7 +10,7 @@ import assert from 'node:assert/strict';
 import { mkdtempSync, writeFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
-import { startServer, startBrowser, waitFor } from './webdriver.mjs';
+import { startServer, startBrowser, sleep, waitFor } from './webdriver.mjs';
 
 const folder = process.argv[2] ?? 'build/web';
 const screenshot = process.argv[3];
@@ -179,6 +179,24 @@ test('keys typed ahead while LOAD reads a long program all arrive', async () => 
   await load(); // a real ABC80's pace
   await typeOnScreen(`LOAD "LONG"${Enter}PRINT 123+456+789+1011+1213${Enter}`);
   await screenShows('every key typed ahead', /^ 3592$/m);
+});
+
+test('the speed meter starts afresh at a new pace: no figure mixes two', async () => {
+  await load('?speed=max');
+  await waitFor('a figure at full speed', async () => /\d MHz/.test(await text('meter')));
+  await sleep(500); // halfway into the next second's figure
+  await browser.run(`window.figures = [];
+    const meter = document.getElementById('meter');
+    new MutationObserver(() => window.figures.push(meter.textContent))
+      .observe(meter, { subtree: true, childList: true, characterData: true });
+    const speed = document.getElementById('speed');
+    speed.value = 'real';
+    speed.onchange();`);
+  const figures = await waitFor('a figure at a real ABC80\'s pace', async () => {
+    const shown = (await browser.run('return window.figures')).filter((t) => /MHz/.test(t));
+    return shown.length > 0 && shown;
+  });
+  for (const f of figures) assert.ok(parseFloat(f) < 10, `at a real ABC80's pace the meter shows ${f}`);
 });
 
 test('controls: a calm status region, every one reached by Tab, a true Pause label', async () => {
