@@ -340,17 +340,21 @@ LB_INLINE StepResult StepHead(uint16_t& pc, uint64_t& instructions, uint64_t& ts
     return Execute;
 }
 
-// One processor step of the single-step drivers.
-LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates) {
+// One processor step of the single-step drivers. A run to a T-state count ends at the boundary
+// that the poll's interrupt entry brought the count to: a recorded session saw events there when a
+// debugger stopped the machine right after the entry.
+LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstates,
+                          uint64_t until_tstates) {
     const StepResult head = StepHead<false>(pc, instructions, tstates);
     if (head != Execute) return head;
+    if (tstates >= until_tstates) return Skip;
     CountInstruction<false>(pc, instructions, tstates);
     ExecuteOne(pc, tstates);
     return Run;
 }
 
 // The single-step driver: never blocks, keeps its counts in the published ones.
-[[gnu::noinline]] StepResult StepOnce() {
+[[gnu::noinline]] StepResult StepOnce(uint64_t until_tstates = UINT64_MAX) {
     // Paused: the machine is another thread's to read or restore until PAUSE clears, so a step
     // touches nothing of it (QUIT and RESET still go through the poll).
     if (Paused.load(std::memory_order_acquire)) {
@@ -360,7 +364,7 @@ LB_INLINE StepResult Step(uint16_t& pc, uint64_t& instructions, uint64_t& tstate
     uint16_t pc = CpuState.PC;
     uint64_t instructions = PublishedInstructions.load(std::memory_order_relaxed);
     uint64_t tstates = PublishedTstates.load(std::memory_order_relaxed);
-    StepResult r = Step(pc, instructions, tstates);
+    StepResult r = Step(pc, instructions, tstates, until_tstates);
     if (r == Run) {
         WaitingForTick.store(false, std::memory_order_relaxed);
         Paused.store(false, std::memory_order_relaxed);
@@ -654,7 +658,7 @@ RunResult RunSteps(long steps, long look_interval, bool (*look)(), uint64_t unti
         // single-step driver itself, so its rules live in one place.
         CpuState.PC = s.pc;
         Publish(s);
-        const StepResult r = StepOnce();
+        const StepResult r = StepOnce(until ? until_tstates : UINT64_MAX);
         s = {CpuState.PC, PublishedInstructions.load(std::memory_order_relaxed),
              PublishedTstates.load(std::memory_order_relaxed)};
         if (r == Quit) return {RunEnd::Quit, taken};

@@ -104,7 +104,8 @@ struct RunResult {
 };
 RunResult ProcessorRun(long steps, long look_interval, bool (*look)());
 // The same without looks, ending also (Reached) at the first instruction boundary where the
-// T-state count has reached `tstates`, before that step's poll: where a recorded event happened.
+// T-state count has reached `tstates`, before that step's poll or after an interrupt entry the
+// poll made: where a recorded event happened.
 RunResult ProcessorRunTo(uint64_t tstates, long steps);
 
 // Called on the processor's thread when its poll takes a TICK (the NMI) or a RESET, with the

@@ -228,6 +228,40 @@ TEST(ProcessorRun, LeavesTheMachineAsTheSingleStepsDo) {
     EXPECT_EQ(RunCaseOnce(cases[15], false).looks.size(), 4u);
 }
 
+// A run to a T-state count that an interrupt entry reaches ends right there, before the handler's
+// first instruction (where a debugger's stop after the entry left a recorded session's events).
+TEST(ProcessorRunTo, EndsWhereAnInterruptEntryReachesTheCount) {
+    const struct {
+        const char* name;
+        uint32_t flag;
+        uint32_t entry_tstates;
+        uint16_t handler;
+    } cases[] = {
+        {"the tick's NMI", TICK, NmiTstates, NmiAddress},
+        {"a key's interrupt in mode 1", KEY, Mode1Tstates, Mode1Address},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetMachineForTest();
+        RestoreProcessorTiming({});
+        CpuState.SP = 0xF000;
+        CpuState.IFF1 = CpuState.IFF2 = 1;
+        CpuState.IM = 1;
+        LoadCode(0x1000, {0x00, 0x18, 0xFD}); // NOP; JR back
+        CpuState.PC = 0x1000;
+        ASSERT_EQ(ProcessorRunTo(8, LONG_MAX).end, RunEnd::Reached); // NOP, then JR: 16 T-states
+        const ProcessorCounts before = ReadProcessorCounts();
+        SetControlFlags(c.flag);
+        const RunResult r = ProcessorRunTo(before.tstates + c.entry_tstates, LONG_MAX);
+        const ProcessorCounts after = ReadProcessorCounts();
+        EXPECT_EQ(r.end, RunEnd::Reached);
+        EXPECT_EQ(after.tstates, before.tstates + c.entry_tstates);
+        EXPECT_EQ(after.instructions, before.instructions);
+        EXPECT_EQ(CpuState.PC, c.handler);
+        ClearControlFlags(TICK | KEY);
+    }
+}
+
 // A stall is counted where it happens: the thread's own loop, at full speed and taking its ticks,
 // reports the address.
 TEST(ProcessorRun, StallsAreReportedFromTheFastLoop) {
