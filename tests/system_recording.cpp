@@ -105,9 +105,17 @@ TEST(RecordingEdits, AnEditEndsTheRecordingBeforeIt) {
              return DebugReadRegisters(r) && DebugWriteRegisters(r);
          }},
     };
+    // A case that fails still ends its recording, in its own folder.
+    struct StopRecording {
+        ~StopRecording() {
+            std::string said;
+            if (Recording()) RecordStop(said);
+        }
+    };
     for (const auto& e : edits) {
         SCOPED_TRACE(e.what);
         ScratchFolder folder;
+        StopRecording stop;
         LoadRecorder();
         std::string said;
         ASSERT_TRUE(RecordStart("s.lbr", said)) << said;
