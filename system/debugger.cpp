@@ -642,17 +642,11 @@ bool DebugReadRegisters(DebugRegisters& r) {
     return true;
 }
 
-namespace {
-// An edit makes the machine one that a recording under way cannot follow, nor a replay go on
-// from: either ends where the machine stands, before the edit, and says so.
-void EndRecordingForEdit() {
-    if (Recording() || SystemPlaying()) RecordingInterrupt();
-}
-} // namespace
-
+// The edits below make the machine one that a recording under way cannot follow, nor a replay go
+// on from: RecordingInterrupt ends either where the machine stands, before the edit, and says so.
 bool DebugWriteRegisters(const DebugRegisters& r) {
     if (!ProcessorStandsStill() || r.im > 2) return false;
-    EndRecordingForEdit();
+    RecordingInterrupt();
     auto& s = CpuState;
     s.AF = r.af, s.BC = r.bc, s.DE = r.de, s.HL = r.hl, s.IX = r.ix, s.IY = r.iy, s.SP = r.sp;
     s.PC = r.pc, s.AF_ = r.af_, s.BC_ = r.bc_, s.DE_ = r.de_, s.HL_ = r.hl_, s.I = r.i;
@@ -671,7 +665,7 @@ bool DebugGetRegister(const std::string& name, uint32_t& value) {
 bool DebugSetRegister(const std::string& name, uint32_t value) {
     const RegisterEntry* r = FindRegister(name);
     if (!r || value > RegisterMax(r->width) || !ProcessorStandsStill()) return false;
-    EndRecordingForEdit();
+    RecordingInterrupt();
     r->write(value);
     return true;
 }
@@ -683,7 +677,7 @@ void DebugReadMemory(uint16_t address, uint8_t* out, size_t length) {
 
 bool DebugWriteMemory(uint16_t address, const uint8_t* data, size_t length) {
     if (!ProcessorStandsStill()) return false;
-    EndRecordingForEdit();
+    RecordingInterrupt();
     bool screen = false;
     for (size_t i = 0; i < length; ++i) {
         const uint16_t at = uint16_t(address + i);

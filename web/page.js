@@ -255,7 +255,7 @@ if (typeof document !== 'undefined') (() => {
   // A new pace, or a run after a pause: the figure starts afresh, so that none mixes two paces.
   function restartMeter() {
     meter = null;
-    if (M) showStatus(performance.now(), true);
+    showStatus(performance.now(), true);
   }
   function showStatus(now, force = false) {
     const t = M.HEAPU32.subarray(M._lb_typing() >> 2, (M._lb_typing() >> 2) + 6);
